@@ -1,0 +1,48 @@
+#pragma once
+// Whole-file writes and careful file removal: a reader never sees half a file, and nothing
+// but a regular file is ever removed.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vt {
+
+// A file being written under a hidden temporary name in the target's folder. commit() moves it
+// onto the target (after fsync); the destructor removes the temporary when it was not committed.
+class PendingFile {
+public:
+    // Creates the temporary file (empty). Throws std::filesystem::filesystem_error on failure.
+    explicit PendingFile(std::filesystem::path target);
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    const std::filesystem::path& path() const { return temporary; }
+    const std::filesystem::path& targetPath() const { return target; }
+    // Flushes the temporary to disk and renames it onto the target. Throws on failure.
+    void commit();
+
+private:
+    std::filesystem::path target;
+    std::filesystem::path temporary;
+    bool committed = false;
+};
+
+// Writes bytes to a temporary in the same folder, fsyncs and renames it onto path. On failure the
+// temporary is removed, the old file stays as it was and std::filesystem::filesystem_error is
+// thrown.
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// The whole content of a regular file, or nothing when it is missing or unreadable.
+std::optional<std::string> readWholeFile(const std::filesystem::path& path);
+
+// Removes path only when it is a regular file (never a folder, never through a symbolic link
+// to one). Returns true when a file was removed.
+bool removeRegularFile(const std::filesystem::path& path) noexcept;
+
+// True when name is one usable path component: not empty, not "." or "..", no "/" and no NUL.
+bool isSafeFileName(std::string_view name) noexcept;
+
+} // namespace vt

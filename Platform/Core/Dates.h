@@ -1,0 +1,39 @@
+#pragma once
+// A point in time as seconds since 1970-01-01 UTC, with the two JSON date forms: ISO 8601
+// internet date-time text (whole seconds, UTC) and seconds since 2001-01-01 00:00:00 UTC.
+
+#include <compare>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vt {
+
+struct Date {
+    double secondsSince1970 = 0;
+    auto operator<=>(const Date&) const = default;
+};
+
+inline constexpr double referenceDateOffset = 978307200.0; // 2001-01-01 in Unix seconds
+
+inline Date dateFromReferenceSeconds(double seconds) { return Date{seconds + referenceDateOffset}; }
+inline double referenceSeconds(Date date) { return date.secondsSince1970 - referenceDateOffset; }
+
+// "2024-03-05T07:08:09Z": whole seconds (fractions dropped towards the past), always UTC.
+std::string formatISO8601(Date date);
+// "YYYY-MM-DDTHH:MM:SS" followed by "Z" or an offset "+HH:MM" / "-HH:MM" / "+HHMM"; no fraction.
+std::optional<Date> parseISO8601(std::string_view text);
+
+// The wall clock, injected so that tests control "now".
+class WallClock {
+public:
+    virtual ~WallClock() = default;
+    virtual Date now() const = 0;
+};
+
+class SystemWallClock final : public WallClock {
+public:
+    Date now() const override;
+};
+
+} // namespace vt
