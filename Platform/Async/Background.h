@@ -1,0 +1,51 @@
+#pragma once
+// Work off the main thread: a function run on a thread pool and awaited from a main-thread
+// coroutine. The function returns its result by value and touches no main-thread state.
+
+#include <QFuture>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrent>
+#include <exception>
+#include <optional>
+#include <qcoro/qcorofuture.h>
+#include <qcoro/qcorotask.h>
+#include <type_traits>
+
+namespace vt {
+
+// Normal priority (rendering, chop detection).
+QThreadPool& userInitiatedPool();
+// Low priority (analysis).
+QThreadPool& utilityPool();
+
+// The exception work throws is rethrown, unchanged, at the co_await.
+template <typename F>
+auto runInBackground(QThreadPool& pool, F work) -> QCoro::Task<std::invoke_result_t<F&>> {
+    using Result = std::invoke_result_t<F&>;
+    using Stored = std::conditional_t<std::is_void_v<Result>, bool, Result>;
+    struct Outcome {
+        std::optional<Stored> value;
+        std::exception_ptr error;
+    };
+    auto future = QtConcurrent::run(&pool, [work = std::move(work)]() mutable {
+        Outcome outcome;
+        try {
+            if constexpr (std::is_void_v<Result>) {
+                work();
+                outcome.value = true;
+            } else {
+                outcome.value.emplace(work());
+            }
+        } catch (...) {
+            outcome.error = std::current_exception();
+        }
+        return outcome;
+    });
+    Outcome outcome = co_await future;
+    if (outcome.error)
+        std::rethrow_exception(outcome.error);
+    if constexpr (!std::is_void_v<Result>)
+        co_return std::move(*outcome.value);
+}
+
+} // namespace vt
