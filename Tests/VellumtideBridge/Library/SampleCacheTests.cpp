@@ -1,0 +1,299 @@
+#include "Platform/Core/AtomicFile.h"
+#include "Tests/Support/TemporaryFolder.h"
+#include "VellumtideBridge/Sources/Library/BridgeSampleCache.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using vt::test::writeFile;
+
+namespace {
+
+class FixedClock final : public vt::WallClock {
+public:
+    vt::Date now() const override { return vt::Date{1709622489}; } // 2024-03-05T07:08:09Z
+};
+
+class SampleCacheTest : public ::testing::Test {
+protected:
+    vt::test::TemporaryFolder folder;
+    vt::Paths paths = vt::Paths::underRoot(folder.path());
+    vt::MemorySettingsStore settings;
+    BridgeSampleCache cache{paths, settings, std::make_shared<FixedClock>()};
+
+    fs::path mirror() const { return cache.auMirrorRootURL(); }
+
+    static SampleItem sample(std::string fileName, std::int64_t byteCount = 4) {
+        SampleItem item;
+        item.id = vt::Uuid::random();
+        item.title = "Take";
+        item.createdAt = vt::Date{1709622489};
+        item.fileName = std::move(fileName);
+        item.duration = 1.25;
+        item.sampleRate = 48000;
+        item.channelCount = 1;
+        item.byteCount = byteCount;
+        item.peaks = {0.5f, 0.125f};
+        return item;
+    }
+
+    static std::vector<std::string> names(const fs::path& dir) {
+        std::vector<std::string> result;
+        for (const auto& entry : fs::directory_iterator(dir))
+            result.push_back(entry.path().filename().string());
+        std::sort(result.begin(), result.end());
+        return result;
+    }
+
+    static std::string read(const fs::path& path) { return vt::readWholeFile(path).value_or("<missing>"); }
+};
+
+const QString folderKey = "VellumtideBridge.sampleFolderPath";
+
+} // namespace
+
+TEST_F(SampleCacheTest, RootFolderChoiceAndAbbreviation) {
+    fs::path defaultRoot = paths.music / "Vellumtide";
+    EXPECT_EQ(cache.rootURL(), defaultRoot);
+    EXPECT_EQ(cache.auMirrorRootURL(),
+              paths.home / ".local/share/com.kestrelworks.vellumtide.bridge.au/Data/Music/Vellumtide");
+    EXPECT_TRUE(fs::is_directory(cache.samplesDirectory()) &&
+                fs::is_directory(cache.auMirrorChopsDirectory()));
+
+    settings.setValue(folderKey, "  \n");
+    EXPECT_EQ(BridgeSampleCache::savedRootURL(paths, settings), defaultRoot);
+    settings.setValue(folderKey, (folder.path() / "Elsewhere/./Lib/").c_str());
+    EXPECT_EQ(BridgeSampleCache::savedRootURL(paths, settings), folder.path() / "Elsewhere/Lib");
+
+    BridgeSampleCache::saveRootURL(folder.path() / "Other", paths, settings);
+    EXPECT_EQ(settings.value(folderKey)->toString().toStdString(), (folder.path() / "Other").string());
+    BridgeSampleCache::saveRootURL(paths.music / "Vellumtide/", paths, settings);
+    EXPECT_FALSE(settings.value(folderKey));
+
+    vt::Paths anna;
+    anna.home = "/home/ann";
+    EXPECT_EQ(BridgeSampleCache::abbreviatedPath("/home/ann/Music/Vellumtide", anna), "~/Music/Vellumtide");
+    EXPECT_EQ(BridgeSampleCache::abbreviatedPath("/home/ann", anna), "~");
+    EXPECT_EQ(BridgeSampleCache::abbreviatedPath("/home/anna/Music", anna), "/home/anna/Music");
+    EXPECT_EQ(BridgeSampleCache::abbreviatedPath("/srv/library", anna), "/srv/library");
+}
+
+TEST_F(SampleCacheTest, ManifestRoundTripsIntoBothFolders) {
+    EXPECT_TRUE(cache.loadManifest().empty());
+    EXPECT_FALSE(cache.hasLibraryContent());
+    std::vector<SampleItem> samples = {sample("a.m4a"), sample("b.wav")};
+    cache.saveManifest(samples);
+    EXPECT_EQ(cache.loadManifest(), samples);
+    EXPECT_TRUE(cache.hasLibraryContent());
+
+    std::string text = read(cache.manifestURL());
+    EXPECT_EQ(text, read(mirror() / "library.json"));
+    EXPECT_LT(text.find("\"byteCount\""), text.find("\"title\"")); // sorted keys
+    EXPECT_NE(text.find("\n  "), std::string::npos);               // pretty-printed
+    EXPECT_NE(text.find("\"2024-03-05T07:08:09Z\""), std::string::npos);
+    EXPECT_EQ(names(cache.rootURL()),
+              (std::vector<std::string>{"Chops", "Edited", "Samples", "library.json"}));
+
+    writeFile(cache.manifestURL(), R"([{"id":"0A1B2C3D-0000-4000-8000-00000000ABCD","title":"x",
+        "createdAt":"2024-03-05T07:08:09Z","fileName":"x","duration":1,"sampleRate":1,"channelCount":1,
+        "peaks":[]}])");
+    EXPECT_TRUE(cache.loadManifest().empty());
+}
+
+TEST_F(SampleCacheTest, MetadataDropsBadKeysAndEmptyEntries) {
+    vt::Uuid kept = vt::Uuid::random();
+    std::string lower = kept.string();
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    writeFile(cache.metadataURL(), "{\"not-a-uuid\": {\"isDeleted\": true}, \"" +
+                                       vt::Uuid::random().string() + "\": {}, \"" + lower +
+                                       "\": {\"titleOverride\": \"Keep\"}}");
+    BridgeMetadataMap loaded = cache.loadLocalMetadata();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded.at(kept).titleOverride, "Keep");
+
+    cache.saveLocalMetadata(loaded);
+    EXPECT_NE(read(cache.metadataURL()).find(kept.string()), std::string::npos);
+    EXPECT_EQ(read(cache.metadataURL()), read(mirror() / "bridge-metadata.json"));
+
+    BridgeSampleMetadata blank;
+    blank.titleOverride = "   ";
+    cache.saveLocalMetadata({{vt::Uuid::random(), blank}});
+    EXPECT_EQ(read(cache.metadataURL()), "{}");
+
+    BridgeSampleMetadata analysed;
+    analysed.analysis.analyzedAt = vt::dateFromReferenceSeconds(100.5);
+    analysed.analysis.bpm = 90;
+    BridgeMetadataMap map = {{kept, analysed}};
+    cache.saveLocalMetadata(map);
+    EXPECT_NE(read(cache.metadataURL()).find("\"analyzedAt\": 100.5"), std::string::npos);
+    EXPECT_EQ(cache.loadLocalMetadata(), map);
+
+    writeFile(cache.metadataURL(), "{\"" + kept.string() + "\": {\"isDeleted\": \"yes\"}}");
+    EXPECT_TRUE(cache.loadLocalMetadata().empty());
+}
+
+TEST_F(SampleCacheTest, UnreadableFilesAreKeptBeforeTheyAreReplaced) {
+    writeFile(cache.manifestURL(), "[{\"truncated\": ");
+    writeFile(cache.metadataURL(), "{\"user edits\": [");
+    EXPECT_TRUE(cache.loadManifest().empty());
+    EXPECT_TRUE(cache.loadLocalMetadata().empty());
+
+    std::vector<SampleItem> samples = {sample("a.m4a")};
+    cache.saveManifest(samples);
+    cache.saveLocalMetadata({});
+    EXPECT_EQ(read(cache.rootURL() / "library.unreadable-20240305T070809Z.json"), "[{\"truncated\": ");
+    EXPECT_EQ(read(cache.rootURL() / "bridge-metadata.unreadable-20240305T070809Z.json"),
+              "{\"user edits\": [");
+    EXPECT_EQ(cache.loadManifest(), samples);
+
+    // Only the first write sets the file aside; a second unreadable file in the same second gets its own
+    // name.
+    cache.saveManifest(samples);
+    writeFile(cache.manifestURL(), "garbage");
+    cache.loadManifest();
+    cache.saveManifest(samples);
+    EXPECT_EQ(read(cache.rootURL() / "library.unreadable-20240305T070809Z-2.json"), "garbage");
+    EXPECT_EQ(names(cache.rootURL()).size(), 8u);
+}
+
+TEST_F(SampleCacheTest, UnsafeFileNamesNeverReachTheDisk) {
+    writeFile(cache.samplesDirectory() / "keep.wav", "data");
+    cache.saveManifest({sample("keep.wav")});
+    for (std::string name :
+         std::vector<std::string>{"", ".", "..", "../library.json", "a/b", std::string("x\0y", 3)}) {
+        SampleItem item = sample(name);
+        EXPECT_EQ(cache.sampleURL(item), std::nullopt) << name;
+        EXPECT_FALSE(cache.needsDownload(item)) << name;
+        EXPECT_THROW(cache.saveSampleData("evil", item), BridgeLibraryError) << name;
+        cache.removeSampleFiles(item);
+        EXPECT_NO_THROW(cache.mirrorLibrary({item}, {})) << name;
+    }
+    EXPECT_EQ(names(cache.samplesDirectory()), (std::vector<std::string>{"keep.wav"}));
+    EXPECT_TRUE(fs::exists(cache.manifestURL()));
+    EXPECT_EQ(names(mirror() / "Samples"), std::vector<std::string>{});
+}
+
+TEST_F(SampleCacheTest, DownloadsAreCompleteWhenTheSizeMatches) {
+    SampleItem item = sample("take.m4a", 5);
+    EXPECT_TRUE(cache.needsDownload(item));
+    writeFile(*cache.sampleURL(item), "abcd");
+    EXPECT_TRUE(cache.needsDownload(item));
+    writeFile(*cache.sampleURL(item), "zzzzz");
+    EXPECT_FALSE(cache.needsDownload(item));
+
+    cache.saveSampleData("12345", item);
+    EXPECT_EQ(read(*cache.sampleURL(item)), "12345");
+    EXPECT_EQ(read(mirror() / "Samples/take.m4a"), "12345");
+    EXPECT_EQ(names(cache.samplesDirectory()), (std::vector<std::string>{"take.m4a"})); // no temporaries
+    EXPECT_EQ(names(mirror() / "Samples"), (std::vector<std::string>{"take.m4a"}));
+}
+
+TEST_F(SampleCacheTest, ABlockedMirrorFailsOnlyTheFullPass) {
+    fs::remove_all(mirror());
+    writeFile(mirror(), "a regular file where the mirror folder belongs");
+    SampleItem item = sample("take.m4a");
+
+    EXPECT_NO_THROW(cache.saveManifest({item}));
+    EXPECT_NO_THROW(cache.saveLocalMetadata({}));
+    EXPECT_NO_THROW(cache.saveSampleData("data", item));
+    EXPECT_EQ(cache.loadManifest(), std::vector<SampleItem>{item});
+    EXPECT_EQ(read(*cache.sampleURL(item)), "data");
+    EXPECT_THROW(cache.mirrorLibrary({item}, {}), BridgeLibraryError);
+    EXPECT_THROW(cache.prepareDirectories(), BridgeLibraryError);
+    EXPECT_NO_THROW(cache.mirrorEditedSample(item));
+
+    // Only the mirror's "library.json" is blocked (by a folder): the save still succeeds.
+    fs::remove(mirror());
+    fs::create_directories(mirror() / "library.json");
+    std::vector<SampleItem> two = {item, sample("b.wav")};
+    EXPECT_NO_THROW(cache.saveManifest(two));
+    EXPECT_EQ(cache.loadManifest(), two);
+    EXPECT_TRUE(fs::is_directory(mirror() / "library.json"));
+}
+
+TEST_F(SampleCacheTest, MirrorCopiesListedFilesWhoseSizeDiffers) {
+    SampleItem item = sample("take.m4a");
+    SampleItem other = sample("other.m4a");
+    BridgeSampleChop listed{vt::Uuid::random(), 0, 0, 0.5, 1};
+    BridgeSampleChop unlisted{vt::Uuid::random(), 1, 0.5, 1, 1};
+    BridgeSampleMetadata metadata;
+    metadata.chops = {listed};
+    writeFile(*cache.sampleURL(item), "take");
+    writeFile(*cache.sampleURL(other), "other");
+    writeFile(cache.editedSampleURL(item), "edited");
+    writeFile(cache.chopSampleURL(item, listed), "chop");
+    writeFile(cache.chopSampleURL(item, unlisted), "unlisted");
+    writeFile(mirror() / "Samples/stale.m4a", "stays");
+
+    cache.mirrorLibrary({item}, {{item.id, metadata}});
+    EXPECT_EQ(read(mirror() / "Samples/take.m4a"), "take");
+    EXPECT_EQ(read(cache.mirroredEditedSampleURL(item)), "edited");
+    EXPECT_EQ(read(cache.mirroredChopSampleURL(item, listed)), "chop");
+    EXPECT_FALSE(fs::exists(cache.mirroredChopSampleURL(item, unlisted)));
+    EXPECT_FALSE(fs::exists(mirror() / "Samples/other.m4a"));
+    EXPECT_EQ(read(mirror() / "Samples/stale.m4a"), "stays");
+    EXPECT_EQ(cache.chopSampleURL(item, listed).filename(),
+              item.id.string() + "-chop-" + listed.id.string() + ".wav");
+
+    // Same size: not copied again; another size: replaced whole, no temporary left behind.
+    writeFile(*cache.sampleURL(item), "TAKE");
+    writeFile(cache.editedSampleURL(item), "edited again");
+    cache.mirrorLibrary({item}, {{item.id, metadata}});
+    EXPECT_EQ(read(mirror() / "Samples/take.m4a"), "take");
+    EXPECT_EQ(read(cache.mirroredEditedSampleURL(item)), "edited again");
+    EXPECT_EQ(names(mirror() / "Edited"), (std::vector<std::string>{item.id.string() + ".wav"}));
+
+    writeFile(cache.editedSampleURL(item), "EDITED AGAIN");
+    cache.mirrorEditedSample(item); // always copies
+    EXPECT_EQ(read(cache.mirroredEditedSampleURL(item)), "EDITED AGAIN");
+}
+
+TEST_F(SampleCacheTest, CopyLibraryTakesOnlyVisibleFiles) {
+    writeFile(cache.samplesDirectory() / "one.wav", "1");
+    writeFile(cache.samplesDirectory() / "two.wav", "22");
+    writeFile(cache.samplesDirectory() / ".hidden", "h");
+    writeFile(cache.samplesDirectory() / "nested/three.wav", "333");
+    cache.saveManifest({sample("one.wav")});
+
+    BridgeSampleCache destination(paths, folder.path() / "New Library");
+    EXPECT_FALSE(destination.hasLibraryContent());
+    cache.copyLibrary(destination);
+    EXPECT_EQ(names(destination.samplesDirectory()), (std::vector<std::string>{"one.wav", "two.wav"}));
+    EXPECT_EQ(read(destination.manifestURL()), read(cache.manifestURL()));
+    EXPECT_FALSE(fs::exists(destination.metadataURL()));
+    EXPECT_TRUE(destination.hasLibraryContent());
+    EXPECT_NO_THROW(cache.copyLibrary(cache));
+
+    // A hidden entry alone counts as content.
+    BridgeSampleCache hidden(paths, folder.path() / "Hidden");
+    writeFile(hidden.chopsDirectory() / ".partial", "");
+    EXPECT_TRUE(hidden.hasLibraryContent());
+}
+
+TEST_F(SampleCacheTest, RemovalsTouchOnlyTheSamplesOwnRegularFiles) {
+    SampleItem item = sample("take.m4a");
+    SampleItem neighbour = sample("next.m4a");
+    BridgeSampleChop chop{vt::Uuid::random(), 0, 0, 1, 1};
+    for (const fs::path& path : {*cache.sampleURL(item), mirror() / "Samples/take.m4a",
+                                 cache.editedSampleURL(item), cache.mirroredEditedSampleURL(item),
+                                 cache.chopSampleURL(item, chop), cache.mirroredChopSampleURL(item, chop),
+                                 cache.chopSampleURL(neighbour, chop), cache.editedSampleURL(neighbour)})
+        writeFile(path, "x");
+    fs::create_directories(cache.chopsDirectory() / (item.id.string() + "-chop-folder"));
+
+    cache.removeChops(item);
+    EXPECT_FALSE(fs::exists(cache.chopSampleURL(item, chop)));
+    EXPECT_FALSE(fs::exists(cache.mirroredChopSampleURL(item, chop)));
+    EXPECT_TRUE(fs::exists(cache.chopSampleURL(neighbour, chop)));
+    EXPECT_TRUE(fs::is_directory(cache.chopsDirectory() / (item.id.string() + "-chop-folder")));
+
+    EXPECT_TRUE(cache.hasEditedSample(item));
+    cache.removeSampleFiles(item);
+    EXPECT_FALSE(cache.hasEditedSample(item));
+    EXPECT_FALSE(fs::exists(*cache.sampleURL(item)));
+    EXPECT_FALSE(fs::exists(mirror() / "Samples/take.m4a"));
+    EXPECT_FALSE(fs::exists(cache.mirroredEditedSampleURL(item)));
+    EXPECT_TRUE(cache.hasEditedSample(neighbour));
+    EXPECT_NO_THROW(cache.removeSampleFiles(item));
+}

@@ -1,0 +1,438 @@
+#include "VellumtideBridge/Sources/Library/BridgeModels.h"
+
+#include "Platform/Core/NumberFormat.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+using vt::json::Json;
+using vt::json::ObjectReader;
+
+namespace {
+
+constexpr double minimumLength = 0.05;
+constexpr double negligible = 0.001;
+
+// White space and line breaks as Unicode defines them.
+bool isWhiteSpace(char32_t c) {
+    return c == 0x20 || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+// Decodes the UTF-8 code point at text[pos]; returns its length (1 for invalid bytes).
+std::size_t decodeAt(std::string_view text, std::size_t pos, char32_t& out) {
+    auto byte = static_cast<unsigned char>(text[pos]);
+    std::size_t length = byte < 0x80           ? 1
+                         : (byte >> 5) == 0x6  ? 2
+                         : (byte >> 4) == 0xE  ? 3
+                         : (byte >> 3) == 0x1E ? 4
+                                               : 0;
+    if (length == 0 || pos + length > text.size()) {
+        out = 0xFFFD;
+        return 1;
+    }
+    char32_t value = length == 1 ? byte : byte & (0xFF >> (length + 1));
+    for (std::size_t i = 1; i < length; ++i)
+        value = (value << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+    out = value;
+    return length;
+}
+
+double sanitizedFade(double fade, double half) {
+    if (std::isnan(fade) || fade < 0)
+        return 0;
+    return std::min(fade, half);
+}
+
+std::vector<BridgeSampleChop> readChops(const Json& value) {
+    std::vector<BridgeSampleChop> chops;
+    for (const auto& element : vt::json::requireArray(value))
+        chops.push_back(BridgeSampleChop::fromJson(element));
+    return chops;
+}
+
+Json writeChops(const std::vector<BridgeSampleChop>& chops) {
+    Json array = Json::array();
+    for (const auto& chop : chops)
+        array.push_back(chop.toJson());
+    return array;
+}
+
+std::size_t hashDouble(double value) {
+    return std::hash<double>{}(value);
+}
+
+template <typename T> std::size_t hashOptional(const std::optional<T>& value) {
+    return value ? std::hash<T>{}(*value) * 31 + 1 : 0;
+}
+
+} // namespace
+
+Json encodeDate(vt::Date date, DateForm form) {
+    if (form == DateForm::iso8601)
+        return vt::formatISO8601(date);
+    return vt::json::number(vt::referenceSeconds(date));
+}
+
+vt::Date decodeDate(const Json& value, DateForm form) {
+    if (form == DateForm::referenceSeconds)
+        return vt::dateFromReferenceSeconds(vt::json::toDouble(value));
+    auto date = vt::parseISO8601(vt::json::toString(value));
+    if (!date)
+        throw vt::json::JsonError("Expected date string to be ISO8601-formatted.");
+    return *date;
+}
+
+std::string trimmedText(std::string_view text) {
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        char32_t c;
+        std::size_t length = decodeAt(text, begin, c);
+        if (!isWhiteSpace(c))
+            break;
+        begin += length;
+    }
+    std::size_t end = begin;
+    for (std::size_t pos = begin; pos < text.size();) {
+        char32_t c;
+        std::size_t length = decodeAt(text, pos, c);
+        pos += length;
+        if (!isWhiteSpace(c))
+            end = pos;
+    }
+    return std::string(text.substr(begin, end - begin));
+}
+
+bool isBlankText(std::string_view text) {
+    return trimmedText(text).empty();
+}
+
+// MARK: BridgeSampleEdit
+
+bool BridgeSampleEdit::isNeutral() const {
+    return startTime <= negligible && !endTime && fadeIn <= negligible && fadeOut <= negligible &&
+           !normalize && !denoise;
+}
+
+BridgeSampleEdit BridgeSampleEdit::sanitized(double duration) const {
+    double length = std::isnan(duration) ? minimumLength : std::max(duration, minimumLength);
+    BridgeSampleEdit result;
+    result.startTime =
+        (std::isnan(startTime) || startTime < 0) ? 0 : std::min(startTime, length - minimumLength);
+    if (endTime) {
+        double floor = result.startTime + minimumLength;
+        double end = std::isnan(*endTime) ? floor : std::max(*endTime, floor);
+        end = std::min(length, end);
+        if (end < length - negligible)
+            result.endTime = end;
+    }
+    double kept = result.endTime.value_or(length) - result.startTime;
+    double half = kept < 0 ? 0 : kept * 0.5;
+    result.fadeIn = sanitizedFade(fadeIn, half);
+    result.fadeOut = sanitizedFade(fadeOut, half);
+    result.normalize = normalize;
+    result.denoise = denoise;
+    return result;
+}
+
+bool BridgeSampleEdit::isActive(double duration) const {
+    return !sanitized(duration).isNeutral();
+}
+
+double BridgeSampleEdit::effectiveEnd(double duration) const {
+    return std::min(duration, std::max(startTime + minimumLength, endTime.value_or(duration)));
+}
+
+double BridgeSampleEdit::editedDuration(double duration) const {
+    return std::max(0.0, effectiveEnd(duration) - startTime);
+}
+
+BridgeSampleEdit BridgeSampleEdit::fromJson(const Json& value) {
+    ObjectReader reader(value);
+    BridgeSampleEdit edit;
+    edit.startTime = reader.optionalDouble("startTime").value_or(0);
+    edit.endTime = reader.optionalDouble("endTime");
+    edit.fadeIn = reader.optionalDouble("fadeIn").value_or(0);
+    edit.fadeOut = reader.optionalDouble("fadeOut").value_or(0);
+    edit.normalize = reader.optionalBool("normalize").value_or(false);
+    edit.denoise = reader.optionalBool("denoise").value_or(false);
+    return edit;
+}
+
+Json BridgeSampleEdit::toJson() const {
+    Json object = Json::object();
+    if (startTime > negligible)
+        object["startTime"] = vt::json::number(startTime);
+    if (endTime)
+        object["endTime"] = vt::json::number(*endTime);
+    if (fadeIn > negligible)
+        object["fadeIn"] = vt::json::number(fadeIn);
+    if (fadeOut > negligible)
+        object["fadeOut"] = vt::json::number(fadeOut);
+    if (normalize)
+        object["normalize"] = true;
+    if (denoise)
+        object["denoise"] = true;
+    return object;
+}
+
+// MARK: BridgeSampleChop
+
+double BridgeSampleChop::duration() const {
+    return std::max(0.0, endTime - startTime);
+}
+
+std::string BridgeSampleChop::displayTitle() const {
+    // The largest index cannot take one more; its successor is written out directly.
+    if (index == std::numeric_limits<std::int64_t>::max())
+        return "Chop 9223372036854775808";
+    return "Chop " + vt::formatInteger(index + 1, 2);
+}
+
+BridgeSampleEdit BridgeSampleChop::edit(double fade) const {
+    double length = endTime - startTime;
+    double usableFade = fade >= 0 ? fade : 0;         // negative or NaN → 0
+    double quarter = length >= 0 ? 0.25 * length : 0; // negative or NaN → 0
+    double fades = std::min(usableFade, quarter);
+    BridgeSampleEdit result;
+    result.startTime = startTime;
+    result.endTime = endTime;
+    result.fadeIn = fades;
+    result.fadeOut = fades;
+    return result;
+}
+
+BridgeSampleChop BridgeSampleChop::fromJson(const Json& value) {
+    ObjectReader reader(value);
+    BridgeSampleChop chop;
+    chop.id = reader.requireUuid("id");
+    chop.index = reader.requireInt("index");
+    chop.startTime = reader.requireDouble("startTime");
+    chop.endTime = reader.requireDouble("endTime");
+    chop.strength = reader.requireDouble("strength");
+    return chop;
+}
+
+Json BridgeSampleChop::toJson() const {
+    Json object = Json::object();
+    object["id"] = id.string();
+    object["index"] = index;
+    object["startTime"] = vt::json::number(startTime);
+    object["endTime"] = vt::json::number(endTime);
+    object["strength"] = vt::json::number(strength);
+    return object;
+}
+
+// MARK: BridgeSampleAnalysis
+
+bool BridgeSampleAnalysis::isEmpty() const {
+    return !bpm && !rootNote && !musicalKey && !sourceFingerprint && !analyzedAt;
+}
+
+std::optional<std::string> BridgeSampleAnalysis::tempoLabel() const {
+    if (!bpm || !(bpmConfidence >= 0.42))
+        return std::nullopt;
+    // A tempo with no integer form (not finite, or beyond 64 bits) shows no label.
+    auto rounded = vt::roundedInteger(*bpm);
+    if (!rounded)
+        return std::nullopt;
+    return vt::formatInteger(*rounded) + " BPM";
+}
+
+std::optional<std::string> BridgeSampleAnalysis::rootLabel() const {
+    if (!rootNote || !(rootConfidence >= 0.43))
+        return std::nullopt;
+    return "Root " + *rootNote;
+}
+
+std::optional<std::string> BridgeSampleAnalysis::keyLabel() const {
+    if (!musicalKey || !(keyConfidence >= 0.5))
+        return std::nullopt;
+    return "Key " + *musicalKey;
+}
+
+bool BridgeSampleAnalysis::hasVisibleResult() const {
+    return tempoLabel() || rootLabel() || keyLabel();
+}
+
+BridgeSampleAnalysis BridgeSampleAnalysis::fromJson(const Json& value, DateForm form) {
+    ObjectReader reader(value);
+    BridgeSampleAnalysis analysis;
+    analysis.bpm = reader.optionalDouble("bpm");
+    analysis.bpmConfidence = reader.requireDouble("bpmConfidence");
+    analysis.rootNote = reader.optionalString("rootNote");
+    analysis.rootConfidence = reader.requireDouble("rootConfidence");
+    analysis.musicalKey = reader.optionalString("musicalKey");
+    analysis.keyConfidence = reader.requireDouble("keyConfidence");
+    analysis.sourceFingerprint = reader.optionalString("sourceFingerprint");
+    if (const Json* date = reader.find("analyzedAt"))
+        analysis.analyzedAt = decodeDate(*date, form);
+    return analysis;
+}
+
+Json BridgeSampleAnalysis::toJson(DateForm form) const {
+    Json object = Json::object();
+    if (bpm)
+        object["bpm"] = vt::json::number(*bpm);
+    object["bpmConfidence"] = vt::json::number(bpmConfidence);
+    if (rootNote)
+        object["rootNote"] = *rootNote;
+    object["rootConfidence"] = vt::json::number(rootConfidence);
+    if (musicalKey)
+        object["musicalKey"] = *musicalKey;
+    object["keyConfidence"] = vt::json::number(keyConfidence);
+    if (sourceFingerprint)
+        object["sourceFingerprint"] = *sourceFingerprint;
+    if (analyzedAt)
+        object["analyzedAt"] = encodeDate(*analyzedAt, form);
+    return object;
+}
+
+// MARK: SampleItem
+
+SampleItem SampleItem::fromJson(const Json& value, DateForm form) {
+    ObjectReader reader(value);
+    SampleItem sample;
+    sample.id = reader.requireUuid("id");
+    sample.title = reader.requireString("title");
+    sample.createdAt = decodeDate(reader.require("createdAt"), form);
+    sample.fileName = reader.requireString("fileName");
+    sample.duration = reader.requireDouble("duration");
+    sample.sampleRate = reader.requireDouble("sampleRate");
+    sample.channelCount = reader.requireInt("channelCount");
+    sample.byteCount = reader.requireInt("byteCount");
+    sample.peaks = reader.requireFloats("peaks");
+    sample.isFavorite = reader.optionalBool("isFavorite").value_or(false);
+    // The edit is never read from a sample record: it lives in the local overlay.
+    if (const Json* analysis = reader.find("analysis"))
+        sample.analysis = BridgeSampleAnalysis::fromJson(*analysis, form);
+    sample.chopSensitivity =
+        std::clamp(reader.optionalDouble("chopSensitivity").value_or(defaultChopSensitivity), 0.0, 1.0);
+    if (const Json* chops = reader.find("chops"))
+        sample.chops = readChops(*chops);
+    sample.isChopEnabled = reader.optionalBool("isChopEnabled").value_or(!sample.chops.empty());
+    return sample;
+}
+
+Json SampleItem::toJson(DateForm form) const {
+    Json object = Json::object();
+    object["id"] = id.string();
+    object["title"] = title;
+    object["createdAt"] = encodeDate(createdAt, form);
+    object["fileName"] = fileName;
+    object["duration"] = vt::json::number(duration);
+    object["sampleRate"] = vt::json::number(sampleRate);
+    object["channelCount"] = channelCount;
+    object["byteCount"] = byteCount;
+    object["peaks"] = vt::json::floats(peaks);
+    object["isFavorite"] = isFavorite;
+    return object;
+}
+
+// MARK: BridgeSampleMetadata
+
+bool BridgeSampleMetadata::isEmpty() const {
+    return (!titleOverride || isBlankText(*titleOverride)) && !isFavorite && !favoriteOverride &&
+           !isDeleted && edit.isNeutral() && analysis.isEmpty() && !chopSource && chops.empty();
+}
+
+bool BridgeSampleMetadata::effectiveFavorite(bool sourceFavorite) const {
+    return favoriteOverride.value_or(sourceFavorite || isFavorite);
+}
+
+BridgeSampleMetadata BridgeSampleMetadata::fromJson(const Json& value, DateForm form) {
+    ObjectReader reader(value);
+    BridgeSampleMetadata metadata;
+    metadata.titleOverride = reader.optionalString("titleOverride");
+    metadata.isFavorite = reader.optionalBool("isFavorite").value_or(false);
+    metadata.favoriteOverride = reader.optionalBool("favoriteOverride");
+    metadata.isDeleted = reader.optionalBool("isDeleted").value_or(false);
+    if (const Json* edit = reader.find("edit"))
+        metadata.edit = BridgeSampleEdit::fromJson(*edit);
+    if (const Json* analysis = reader.find("analysis"))
+        metadata.analysis = BridgeSampleAnalysis::fromJson(*analysis, form);
+    metadata.chopSensitivity =
+        reader.optionalDouble("chopSensitivity").value_or(SampleItem::defaultChopSensitivity);
+    metadata.chopSource = reader.optionalString("chopSource");
+    if (const Json* chops = reader.find("chops"))
+        metadata.chops = readChops(*chops);
+    return metadata;
+}
+
+Json BridgeSampleMetadata::toJson(DateForm form) const {
+    Json object = Json::object();
+    if (titleOverride)
+        object["titleOverride"] = *titleOverride;
+    if (isFavorite)
+        object["isFavorite"] = true;
+    if (favoriteOverride)
+        object["favoriteOverride"] = *favoriteOverride;
+    if (isDeleted)
+        object["isDeleted"] = true;
+    if (!edit.isNeutral())
+        object["edit"] = edit.toJson();
+    if (!analysis.isEmpty())
+        object["analysis"] = analysis.toJson(form);
+    if (chopSource)
+        object["chopSource"] = *chopSource;
+    if (!chops.empty()) {
+        object["chopSensitivity"] = vt::json::number(chopSensitivity);
+        object["chops"] = writeChops(chops);
+    }
+    return object;
+}
+
+// MARK: Hashing
+
+std::size_t std::hash<BridgeSampleEdit>::operator()(const BridgeSampleEdit& edit) const noexcept {
+    std::size_t seed = hashDouble(edit.startTime);
+    hashCombine(seed, hashOptional(edit.endTime));
+    hashCombine(seed, hashDouble(edit.fadeIn));
+    hashCombine(seed, hashDouble(edit.fadeOut));
+    hashCombine(seed, (edit.normalize ? 1u : 0u) | (edit.denoise ? 2u : 0u));
+    return seed;
+}
+
+std::size_t std::hash<BridgeSampleChop>::operator()(const BridgeSampleChop& chop) const noexcept {
+    std::size_t seed = std::hash<vt::Uuid>{}(chop.id);
+    hashCombine(seed, std::hash<std::int64_t>{}(chop.index));
+    hashCombine(seed, hashDouble(chop.startTime));
+    hashCombine(seed, hashDouble(chop.endTime));
+    hashCombine(seed, hashDouble(chop.strength));
+    return seed;
+}
+
+std::size_t std::hash<BridgeSampleAnalysis>::operator()(const BridgeSampleAnalysis& analysis) const noexcept {
+    std::size_t seed = hashOptional(analysis.bpm);
+    hashCombine(seed, hashDouble(analysis.bpmConfidence));
+    hashCombine(seed, hashOptional(analysis.rootNote));
+    hashCombine(seed, hashDouble(analysis.rootConfidence));
+    hashCombine(seed, hashOptional(analysis.musicalKey));
+    hashCombine(seed, hashDouble(analysis.keyConfidence));
+    hashCombine(seed, hashOptional(analysis.sourceFingerprint));
+    hashCombine(seed, analysis.analyzedAt ? hashDouble(analysis.analyzedAt->secondsSince1970) : 0);
+    return seed;
+}
+
+std::size_t std::hash<SampleItem>::operator()(const SampleItem& sample) const noexcept {
+    std::size_t seed = std::hash<vt::Uuid>{}(sample.id);
+    hashCombine(seed, std::hash<std::string>{}(sample.title));
+    hashCombine(seed, hashDouble(sample.createdAt.secondsSince1970));
+    hashCombine(seed, std::hash<std::string>{}(sample.fileName));
+    hashCombine(seed, hashDouble(sample.duration));
+    hashCombine(seed, hashDouble(sample.sampleRate));
+    hashCombine(seed, std::hash<std::int64_t>{}(sample.channelCount));
+    hashCombine(seed, std::hash<std::int64_t>{}(sample.byteCount));
+    for (float peak : sample.peaks)
+        hashCombine(seed, std::hash<float>{}(peak));
+    hashCombine(seed, sample.isFavorite ? 1 : 0);
+    hashCombine(seed, std::hash<BridgeSampleEdit>{}(sample.edit));
+    hashCombine(seed, std::hash<BridgeSampleAnalysis>{}(sample.analysis));
+    hashCombine(seed, hashDouble(sample.chopSensitivity));
+    hashCombine(seed, sample.isChopEnabled ? 1 : 0);
+    for (const auto& chop : sample.chops)
+        hashCombine(seed, std::hash<BridgeSampleChop>{}(chop));
+    return seed;
+}

@@ -1,0 +1,460 @@
+#include "VellumtideBridge/Sources/Library/BridgeSampleCache.h"
+
+#include "Platform/Core/AtomicFile.h"
+#include "Platform/Core/Uuid.h"
+
+#include <fcntl.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using vt::json::Json;
+using Path = BridgeSampleCache::Path;
+
+namespace {
+
+std::string quoted(const Path& path) {
+    return "\"" + path.string() + "\"";
+}
+
+// An absolute path with "." and ".." resolved and no trailing separator.
+Path standardized(const Path& path) {
+    std::error_code error;
+    Path absolute = fs::absolute(path, error);
+    if (error)
+        absolute = path;
+    Path normal = absolute.lexically_normal();
+    std::string text = normal.string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return Path(text);
+}
+
+void createFolder(const Path& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error || !fs::is_directory(folder))
+        throw BridgeLibraryError("Could not create the folder " + quoted(folder) + ": " +
+                                 (error ? error.message() : std::string("Not a directory")) + ".");
+}
+
+void createFolderIgnoringFailure(const Path& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+}
+
+// The size attribute of a file; nothing for a missing item, a folder or an unreadable item.
+std::optional<std::uintmax_t> sizeOf(const Path& path) {
+    std::error_code error;
+    auto size = fs::file_size(path, error);
+    if (error)
+        return std::nullopt;
+    return size;
+}
+
+bool itemExists(const Path& path) {
+    std::error_code error;
+    return fs::exists(path, error);
+}
+
+void writeOrThrow(const Path& target, std::string_view bytes) {
+    try {
+        vt::writeFileAtomically(target, bytes);
+    } catch (const fs::filesystem_error& error) {
+        throw BridgeLibraryError("Could not save " + quoted(target) + ": " + error.code().message() + ".");
+    }
+}
+
+void writeIgnoringFailure(const Path& target, std::string_view bytes) {
+    try {
+        vt::writeFileAtomically(target, bytes);
+    } catch (const fs::filesystem_error&) {
+    }
+}
+
+void syncFile(const Path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Copies source over destination so that a reader sees the old file or the new one, never half.
+void copyReplacing(const Path& source, const Path& destination) {
+    createFolder(destination.parent_path());
+    Path temporary = destination.parent_path() /
+                     ("." + destination.filename().string() + "-" + vt::Uuid::random().string());
+    std::error_code error;
+    if (fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
+        syncFile(temporary);
+        fs::rename(temporary, destination, error);
+    } else if (!error) {
+        error = std::make_error_code(std::errc::io_error);
+    }
+    vt::removeRegularFile(temporary);
+    if (error)
+        throw BridgeLibraryError("Could not copy " + quoted(source) + " to " + quoted(destination) + ": " +
+                                 error.message() + ".");
+}
+
+// Copies when the source exists and the two sizes differ; only sizes are compared.
+void copyIfNeeded(const Path& source, const Path& destination) {
+    if (!itemExists(source))
+        return;
+    if (sizeOf(source) == sizeOf(destination))
+        return;
+    copyReplacing(source, destination);
+}
+
+// Copies the visible files of a folder (no sub-folders, no recursion) into another folder.
+void copyDirectoryContents(const Path& folder, const Path& target) {
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    if (error)
+        return;
+    std::vector<fs::directory_entry> entries;
+    for (; it != fs::directory_iterator(); it.increment(error)) {
+        if (error)
+            break;
+        if (!it->path().filename().string().starts_with("."))
+            entries.push_back(*it);
+    }
+    createFolder(target);
+    for (const auto& entry : entries) {
+        std::error_code kindError;
+        if (entry.is_directory(kindError))
+            continue;
+        copyIfNeeded(entry.path(), target / entry.path().filename());
+    }
+}
+
+bool hasEntries(const Path& folder) {
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    return !error && it != fs::directory_iterator();
+}
+
+// Removes the regular files of a folder whose names begin with the prefix.
+void removeEntriesWithPrefix(const Path& folder, const std::string& prefix) {
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    if (error)
+        return;
+    std::vector<Path> matches;
+    for (; it != fs::directory_iterator(); it.increment(error)) {
+        if (error)
+            break;
+        if (it->path().filename().string().starts_with(prefix))
+            matches.push_back(it->path());
+    }
+    for (const auto& path : matches)
+        vt::removeRegularFile(path);
+}
+
+std::string encodeDocument(const Json& document) {
+    return vt::json::dump(document, 2);
+}
+
+QString folderSettingsKey() {
+    auto key = BridgeSampleCache::sampleFolderDefaultsKey;
+    return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+}
+
+} // namespace
+
+// MARK: Folder choice
+
+Path BridgeSampleCache::savedRootURL(const vt::Paths& paths, const vt::SettingsStore& settings) {
+    auto stored = settings.value(folderSettingsKey());
+    if (stored) {
+        std::string text = stored->toString().toStdString();
+        if (!isBlankText(text))
+            return standardized(Path(text));
+    }
+    return defaultRootURL(paths);
+}
+
+Path BridgeSampleCache::defaultRootURL(const vt::Paths& paths) {
+    Path base = paths.music;
+    std::error_code error;
+    if (!base.empty())
+        fs::create_directories(base, error);
+    if (base.empty() || error || !fs::is_directory(base, error))
+        base = paths.home;
+    return standardized(base / defaultFolderName);
+}
+
+void BridgeSampleCache::saveRootURL(const Path& folder, const vt::Paths& paths, vt::SettingsStore& settings) {
+    QString key = folderSettingsKey();
+    Path path = standardized(folder);
+    if (path == defaultRootURL(paths))
+        settings.remove(key);
+    else
+        settings.setValue(key, QString::fromStdString(path.string()));
+}
+
+std::string BridgeSampleCache::abbreviatedPath(const Path& path, const vt::Paths& paths) {
+    std::string text = standardized(path).string();
+    std::string home = standardized(paths.home).string();
+    if (home.empty() || home == "/")
+        return text;
+    if (text == home)
+        return "~";
+    // Only a whole leading component matches: "/home/anna" is not inside "/home/ann".
+    if (text.size() > home.size() && text.starts_with(home) && text[home.size()] == '/')
+        return "~" + text.substr(home.size());
+    return text;
+}
+
+// MARK: Construction and folders
+
+BridgeSampleCache::BridgeSampleCache(const vt::Paths& paths, const vt::SettingsStore& settings,
+                                     std::shared_ptr<const vt::WallClock> clock)
+    : BridgeSampleCache(paths, savedRootURL(paths, settings), std::move(clock)) {}
+
+BridgeSampleCache::BridgeSampleCache(const vt::Paths& paths, const Path& rootURL,
+                                     std::shared_ptr<const vt::WallClock> wallClock)
+    : root(standardized(rootURL)), mirrorRoot(standardized(paths.home / mirrorRelativePath)),
+      clock(wallClock ? std::move(wallClock) : std::make_shared<vt::SystemWallClock>()) {
+    createFolders();
+}
+
+void BridgeSampleCache::createFolders() const {
+    for (const Path& folder :
+         {samplesDirectory(), editedDirectory(), chopsDirectory(), auMirrorSamplesDirectory(),
+          auMirrorEditedDirectory(), auMirrorChopsDirectory()})
+        createFolderIgnoringFailure(folder);
+}
+
+void BridgeSampleCache::prepareDirectories() const {
+    for (const Path& folder :
+         {samplesDirectory(), editedDirectory(), chopsDirectory(), auMirrorSamplesDirectory(),
+          auMirrorEditedDirectory(), auMirrorChopsDirectory()})
+        createFolder(folder);
+}
+
+bool BridgeSampleCache::hasLibraryContent() const {
+    return itemExists(manifestURL()) || hasEntries(samplesDirectory()) || hasEntries(editedDirectory()) ||
+           hasEntries(chopsDirectory());
+}
+
+void BridgeSampleCache::copyLibrary(const BridgeSampleCache& destination) const {
+    if (root == destination.root)
+        return;
+    destination.prepareDirectories();
+    copyIfNeeded(manifestURL(), destination.manifestURL());
+    copyIfNeeded(metadataURL(), destination.metadataURL());
+    copyDirectoryContents(samplesDirectory(), destination.samplesDirectory());
+    copyDirectoryContents(editedDirectory(), destination.editedDirectory());
+    copyDirectoryContents(chopsDirectory(), destination.chopsDirectory());
+}
+
+// MARK: JSON files
+
+std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
+    manifestUnreadable = false;
+    if (!itemExists(manifestURL()))
+        return {};
+    try {
+        auto text = vt::readWholeFile(manifestURL());
+        if (!text)
+            throw BridgeLibraryError("unreadable");
+        Json document = vt::json::parse(*text);
+        std::vector<SampleItem> samples;
+        const auto& elements = vt::json::requireArray(document);
+        samples.reserve(elements.size());
+        for (const auto& element : elements)
+            samples.push_back(SampleItem::fromJson(element, DateForm::iso8601));
+        return samples;
+    } catch (const std::exception&) {
+        manifestUnreadable = true;
+        return {};
+    }
+}
+
+void BridgeSampleCache::saveManifest(const std::vector<SampleItem>& samples) const {
+    createFolder(samplesDirectory());
+    createFolderIgnoringFailure(mirrorRoot);
+    std::string bytes;
+    try {
+        Json document = Json::array();
+        document.get_ref<Json::array_t&>().reserve(samples.size());
+        for (const auto& sample : samples)
+            document.push_back(sample.toJson(DateForm::iso8601));
+        bytes = encodeDocument(document);
+    } catch (const vt::json::JsonError& error) {
+        throw BridgeLibraryError(std::string("Could not encode the sample list: ") + error.what() + ".");
+    }
+    writeLibraryFile(manifestURL(), mirrorRoot / manifestFileName, bytes, manifestUnreadable);
+}
+
+BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
+    metadataUnreadable = false;
+    if (!itemExists(metadataURL()))
+        return {};
+    try {
+        auto text = vt::readWholeFile(metadataURL());
+        if (!text)
+            throw BridgeLibraryError("unreadable");
+        Json document = vt::json::parse(*text);
+        if (!document.is_object())
+            throw vt::json::JsonError("Expected an object");
+        BridgeMetadataMap metadata;
+        for (const auto& [key, value] : document.items()) {
+            auto entry = BridgeSampleMetadata::fromJson(value, DateForm::referenceSeconds);
+            auto id = vt::Uuid::parse(key);
+            if (id && !entry.isEmpty())
+                metadata[*id] = std::move(entry);
+        }
+        return metadata;
+    } catch (const std::exception&) {
+        metadataUnreadable = true;
+        return {};
+    }
+}
+
+void BridgeSampleCache::saveLocalMetadata(const BridgeMetadataMap& metadata) const {
+    createFolder(samplesDirectory());
+    createFolderIgnoringFailure(mirrorRoot);
+    std::string bytes;
+    try {
+        Json document = Json::object();
+        for (const auto& [id, entry] : metadata)
+            if (!entry.isEmpty())
+                document[id.string()] = entry.toJson(DateForm::referenceSeconds);
+        bytes = encodeDocument(document);
+    } catch (const vt::json::JsonError& error) {
+        throw BridgeLibraryError(std::string("Could not encode the library metadata: ") + error.what() + ".");
+    }
+    writeLibraryFile(metadataURL(), mirrorRoot / metadataFileName, bytes, metadataUnreadable);
+}
+
+void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
+                                         bool& unreadableFlag) const {
+    if (unreadableFlag && itemExists(target))
+        setAsideUnreadable(target);
+    unreadableFlag = false;
+    writeOrThrow(target, bytes);
+    writeIgnoringFailure(mirrorTarget, bytes);
+}
+
+// Keeps a file that could not be read as "<stem>.unreadable-<UTC time><extension>" beside it.
+void BridgeSampleCache::setAsideUnreadable(const Path& file) const {
+    std::string stamp;
+    for (char c : vt::formatISO8601(clock->now()))
+        if (c != '-' && c != ':')
+            stamp += c;
+    std::string base = file.stem().string() + ".unreadable-" + stamp;
+    std::string extension = file.extension().string();
+    Path aside = file.parent_path() / (base + extension);
+    for (int counter = 2; itemExists(aside); ++counter)
+        aside = file.parent_path() / (base + "-" + std::to_string(counter) + extension);
+    std::error_code error;
+    fs::rename(file, aside, error);
+    if (error)
+        throw BridgeLibraryError("Could not keep the unreadable file " + quoted(file) +
+                                 " before replacing it: " + error.message() + ".");
+}
+
+// MARK: Sample files
+
+std::optional<Path> BridgeSampleCache::sampleURL(const SampleItem& sample) const {
+    if (!vt::isSafeFileName(sample.fileName))
+        return std::nullopt;
+    return samplesDirectory() / sample.fileName;
+}
+
+Path BridgeSampleCache::editedSampleURL(const SampleItem& sample) const {
+    return editedDirectory() / (sample.id.string() + ".wav");
+}
+
+Path BridgeSampleCache::mirroredEditedSampleURL(const SampleItem& sample) const {
+    return auMirrorEditedDirectory() / (sample.id.string() + ".wav");
+}
+
+std::string BridgeSampleCache::chopFileName(const SampleItem& sample, const BridgeSampleChop& chop) const {
+    return sample.id.string() + "-chop-" + chop.id.string() + ".wav";
+}
+
+Path BridgeSampleCache::chopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const {
+    return chopsDirectory() / chopFileName(sample, chop);
+}
+
+Path BridgeSampleCache::mirroredChopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const {
+    return auMirrorChopsDirectory() / chopFileName(sample, chop);
+}
+
+bool BridgeSampleCache::hasEditedSample(const SampleItem& sample) const {
+    return itemExists(editedSampleURL(sample));
+}
+
+bool BridgeSampleCache::needsDownload(const SampleItem& sample) const {
+    auto url = sampleURL(sample);
+    if (!url)
+        return false;
+    auto size = sizeOf(*url);
+    return !size || sample.byteCount < 0 || *size != static_cast<std::uintmax_t>(sample.byteCount);
+}
+
+void BridgeSampleCache::saveSampleData(std::string_view bytes, const SampleItem& sample) const {
+    auto url = sampleURL(sample);
+    if (!url)
+        throw BridgeLibraryError("The file name \"" + sample.fileName + "\" of \"" + sample.title +
+                                 "\" cannot be used in the library folder.");
+    createFolder(samplesDirectory());
+    createFolderIgnoringFailure(auMirrorSamplesDirectory());
+    writeOrThrow(*url, bytes);
+    writeIgnoringFailure(auMirrorSamplesDirectory() / sample.fileName, bytes);
+}
+
+void BridgeSampleCache::removeEditedSample(const SampleItem& sample) const {
+    vt::removeRegularFile(editedSampleURL(sample));
+    vt::removeRegularFile(mirroredEditedSampleURL(sample));
+}
+
+void BridgeSampleCache::removeChops(const SampleItem& sample) const {
+    std::string prefix = sample.id.string() + "-chop-";
+    removeEntriesWithPrefix(chopsDirectory(), prefix);
+    removeEntriesWithPrefix(auMirrorChopsDirectory(), prefix);
+}
+
+void BridgeSampleCache::removeSampleFiles(const SampleItem& sample) const {
+    if (vt::isSafeFileName(sample.fileName)) {
+        vt::removeRegularFile(samplesDirectory() / sample.fileName);
+        vt::removeRegularFile(auMirrorSamplesDirectory() / sample.fileName);
+    }
+    removeEditedSample(sample);
+    removeChops(sample);
+}
+
+// MARK: Mirror
+
+void BridgeSampleCache::mirrorEditedSample(const SampleItem& sample) const {
+    if (!itemExists(editedSampleURL(sample)))
+        return;
+    try {
+        createFolder(auMirrorEditedDirectory());
+        copyReplacing(editedSampleURL(sample), mirroredEditedSampleURL(sample));
+    } catch (const BridgeLibraryError&) {
+    }
+}
+
+void BridgeSampleCache::mirrorLibrary(const std::vector<SampleItem>& samples,
+                                      const BridgeMetadataMap& metadata) const {
+    saveManifest(samples);
+    saveLocalMetadata(metadata);
+    createFolder(auMirrorSamplesDirectory());
+    createFolder(auMirrorEditedDirectory());
+    createFolder(auMirrorChopsDirectory());
+    for (const auto& sample : samples) {
+        if (vt::isSafeFileName(sample.fileName))
+            copyIfNeeded(samplesDirectory() / sample.fileName, auMirrorSamplesDirectory() / sample.fileName);
+        copyIfNeeded(editedSampleURL(sample), mirroredEditedSampleURL(sample));
+        auto entry = metadata.find(sample.id);
+        if (entry == metadata.end())
+            continue;
+        for (const auto& chop : entry->second.chops)
+            copyIfNeeded(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop));
+    }
+}

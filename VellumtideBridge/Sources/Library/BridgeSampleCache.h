@@ -1,0 +1,115 @@
+#pragma once
+// The library folder on disk ("library.json", "bridge-metadata.json", "Samples", "Edited",
+// "Chops") and its mirror, which the plug-in reads. Every write the plug-in must see is made
+// in the library folder first (failures thrown) and then in the mirror (failures ignored).
+
+#include "Platform/Core/Dates.h"
+#include "Platform/Core/Paths.h"
+#include "Platform/Core/SettingsStore.h"
+#include "VellumtideBridge/Sources/Library/BridgeModels.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A failed library operation; what() is the text shown to the user.
+class BridgeLibraryError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class BridgeSampleCache final {
+public:
+    using Path = std::filesystem::path;
+
+    // The mirror root below the home folder; the plug-in's reader carries the same text.
+    static constexpr std::string_view mirrorRelativePath =
+        ".local/share/com.kestrelworks.vellumtide.bridge.au/Data/Music/Vellumtide";
+    static constexpr std::string_view sampleFolderDefaultsKey = "VellumtideBridge.sampleFolderPath";
+    static constexpr std::string_view defaultFolderName = "Vellumtide";
+    static constexpr std::string_view manifestFileName = "library.json";
+    static constexpr std::string_view metadataFileName = "bridge-metadata.json";
+
+    // The saved folder when the settings name one (not blank), else the default folder.
+    static Path savedRootURL(const vt::Paths& paths, const vt::SettingsStore& settings);
+    // The Music folder (created if needed; the home folder when that fails) + "Vellumtide".
+    static Path defaultRootURL(const vt::Paths& paths);
+    // Stores the folder, or removes the key when it is the default folder.
+    static void saveRootURL(const Path& folder, const vt::Paths& paths, vt::SettingsStore& settings);
+    // The path with a leading home folder written "~" (only at a path-component boundary).
+    static std::string abbreviatedPath(const Path& path, const vt::Paths& paths);
+
+    // On the saved (or default) folder.
+    BridgeSampleCache(const vt::Paths& paths, const vt::SettingsStore& settings,
+                      std::shared_ptr<const vt::WallClock> clock = nullptr);
+    // On the given folder. Both constructors create the six folders, ignoring failures.
+    BridgeSampleCache(const vt::Paths& paths, const Path& rootURL,
+                      std::shared_ptr<const vt::WallClock> clock = nullptr);
+
+    const Path& rootURL() const { return root; }
+    Path samplesDirectory() const { return root / "Samples"; }
+    Path editedDirectory() const { return root / "Edited"; }
+    Path chopsDirectory() const { return root / "Chops"; }
+    const Path& auMirrorRootURL() const { return mirrorRoot; }
+    Path auMirrorSamplesDirectory() const { return mirrorRoot / "Samples"; }
+    Path auMirrorEditedDirectory() const { return mirrorRoot / "Edited"; }
+    Path auMirrorChopsDirectory() const { return mirrorRoot / "Chops"; }
+    Path manifestURL() const { return root / manifestFileName; }
+    Path metadataURL() const { return root / metadataFileName; }
+
+    // Creates the three library folders and the three mirror folders; throws the first failure.
+    void prepareDirectories() const;
+    bool hasLibraryContent() const;
+    // Copies the JSON files and the three folders into another library folder.
+    void copyLibrary(const BridgeSampleCache& destination) const;
+
+    // Loads never fail: a missing, unreadable or undecodable file reads as empty. A file that
+    // exists but does not decode is moved aside before it is first written over.
+    std::vector<SampleItem> loadManifest() const;
+    void saveManifest(const std::vector<SampleItem>& samples) const;
+    BridgeMetadataMap loadLocalMetadata() const;
+    void saveLocalMetadata(const BridgeMetadataMap& metadata) const;
+
+    // "Samples"/fileName; nothing when the phone's file name is not one safe path component
+    // (such a sample stays listed but never has a local file).
+    std::optional<Path> sampleURL(const SampleItem& sample) const;
+    Path editedSampleURL(const SampleItem& sample) const;
+    Path mirroredEditedSampleURL(const SampleItem& sample) const;
+    Path chopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const;
+    Path mirroredChopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const;
+
+    bool hasEditedSample(const SampleItem& sample) const;
+    // True unless the local file's size equals the sample's byte count. False for a sample
+    // whose file name is unsafe: it can never be stored, so there is nothing to download.
+    bool needsDownload(const SampleItem& sample) const;
+    // Throws BridgeLibraryError for an unsafe file name.
+    void saveSampleData(std::string_view bytes, const SampleItem& sample) const;
+
+    // Removals ignore every failure and touch regular files only.
+    void removeEditedSample(const SampleItem& sample) const;
+    void removeChops(const SampleItem& sample) const;
+    void removeSampleFiles(const SampleItem& sample) const;
+
+    // Copies the rendered edit into the mirror; failures are ignored.
+    void mirrorEditedSample(const SampleItem& sample) const;
+    // Saves both JSON files and copies every file the mirror lacks (or holds at another size).
+    void mirrorLibrary(const std::vector<SampleItem>& samples, const BridgeMetadataMap& metadata) const;
+
+private:
+    void createFolders() const;
+    void writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
+                          bool& unreadableFlag) const;
+    void setAsideUnreadable(const Path& file) const;
+    std::string chopFileName(const SampleItem& sample, const BridgeSampleChop& chop) const;
+
+    Path root;
+    Path mirrorRoot;
+    std::shared_ptr<const vt::WallClock> clock;
+    // Set by a load that found an existing file it could not decode; cleared once it is set aside.
+    mutable bool manifestUnreadable = false;
+    mutable bool metadataUnreadable = false;
+};
