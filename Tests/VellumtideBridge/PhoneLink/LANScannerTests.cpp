@@ -1,0 +1,97 @@
+#include "Platform/Async/Scheduler.h"
+#include "Tests/Support/FakePhone/FakePhone.h"
+#include "Tests/Support/FakePhone/QtTestLoop.h"
+#include "VellumtideBridge/Sources/PhoneLink/VellumtideLANScanner.h"
+
+#include <QElapsedTimer>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+using namespace std::chrono_literals;
+using vt::net::FixedInterfaceSource;
+using vt::net::InterfaceAddress;
+using vt::test::FakePhone;
+using vt::test::FakeReply;
+
+namespace {
+
+InterfaceAddress entry(const std::string& name, const std::string& host, unsigned flags) {
+    return {name, flags, vt::net::SocketAddress::numeric(host, 0)};
+}
+
+TEST(LANScannerHostsTest, OneSweepPerDistinctIPv4NetworkOfUpNonLoopbackInterfaces) {
+    const FixedInterfaceSource source({{
+        entry("wlan0", "192.168.1.5", IFF_UP),
+        entry("eth0", "192.168.1.9", IFF_UP | IFF_RUNNING),
+        entry("lo", "127.0.0.1", IFF_UP | IFF_LOOPBACK),
+        entry("eth1", "10.0.0.7", IFF_UP),
+        entry("down0", "172.16.0.4", 0),
+        entry("wlan0", "fe80::1", IFF_UP),
+        InterfaceAddress{"noaddr", IFF_UP, std::nullopt},
+    }});
+    const auto hosts = VellumtideLANScanner::hostsToProbe(source);
+    ASSERT_EQ(hosts.size(), 508u);
+    EXPECT_EQ(hosts.front(), "192.168.1.1");
+    EXPECT_EQ(hosts[253], "192.168.1.254");
+    EXPECT_EQ(hosts[254], "10.0.0.1");
+    EXPECT_EQ(hosts.back(), "10.0.0.254");
+
+    EXPECT_TRUE(VellumtideLANScanner::hostsToProbe(FixedInterfaceSource(std::nullopt)).empty());
+    EXPECT_TRUE(VellumtideLANScanner::hostsToProbe(
+                    FixedInterfaceSource(std::vector<InterfaceAddress>{
+                        entry("lo", "127.0.0.1", IFF_UP | IFF_LOOPBACK), entry("eth0", "::1", IFF_UP)}))
+                    .empty());
+}
+
+TEST(LANScannerHostsTest, DeviceRecordsFromHealthReplies) {
+    auto device = VellumtideLANScanner::deviceFor(
+        "192.168.1.23", 51234, R"({"status":"ok","deviceID":"ABC","deviceName":"Studio"})");
+    EXPECT_EQ(device.id, "phone|ABC");
+    EXPECT_EQ(device.name, "Studio");
+    EXPECT_EQ(device.detail, "192.168.1.23:51234");
+    EXPECT_EQ(device.pairingID, "ABC");
+    EXPECT_EQ(device.endpoint, VellumtideEndpoint::hostPort("192.168.1.23", 51234));
+
+    for (const std::string body : {"not json", R"({"deviceID":"ABC"})", ""}) {
+        device = VellumtideLANScanner::deviceFor("10.0.0.2", 51234, body);
+        EXPECT_EQ(device.id, "scan|10.0.0.2:51234");
+        EXPECT_EQ(device.name, "Vellumtide 10.0.0.2");
+        EXPECT_FALSE(device.pairingID.has_value());
+    }
+}
+
+TEST(LANScannerSweepTest, FindsThePhonesOnALoopbackNetworkWithinTheProbeTimeOut) {
+    vt::test::testApplication();
+    const std::string prefix = vt::test::uniqueLoopbackPrefix();
+    FakePhone first(prefix + ".5");
+    FakePhone second(prefix + ".77", first.port());
+    second.setIdentity(std::nullopt, std::nullopt);
+    second.setReply("/health", FakeReply::ok("hello"));
+    FakePhone refusing(prefix + ".90", first.port());
+    refusing.setReply("/health", FakeReply::status("HTTP/1.1 503 Busy"));
+
+    // The machine's interfaces are never read: one made-up address, up and not loopback.
+    const FixedInterfaceSource source({{entry("test0", prefix + ".9", IFF_UP)}});
+    vt::QtScheduler scheduler;
+    VellumtideLANScanner scanner(scheduler, source, first.port());
+    QElapsedTimer watch;
+    watch.start();
+    const auto outcome = vt::test::runTask<std::vector<VellumtideDevice>>([&] { return scanner.scan(); });
+    const auto elapsed = watch.elapsed();
+    ASSERT_TRUE(outcome.finished);
+    ASSERT_EQ(outcome.value->size(), 2u);
+    std::vector<std::string> ids;
+    for (const auto& device : *outcome.value)
+        ids.push_back(device.id);
+    std::sort(ids.begin(), ids.end());
+    const std::string port = std::to_string(first.port());
+    EXPECT_EQ(ids, (std::vector<std::string>{"phone|FAKE-PHONE-1", "scan|" + prefix + ".77:" + port}));
+    EXPECT_EQ(first.requestCount("/health"), 1u);
+    EXPECT_EQ(refusing.requestCount("/health"), 1u);
+    // Silent hosts cost no more than the one probe time-out.
+    EXPECT_LT(elapsed, 1500);
+}
+
+} // namespace

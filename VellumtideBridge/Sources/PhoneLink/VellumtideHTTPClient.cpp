@@ -1,0 +1,323 @@
+#include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
+
+#include "Platform/Async/Completion.h"
+#include "Platform/Net/TcpConnection.h"
+
+#include <QString>
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <optional>
+
+using vt::net::NetworkError;
+using vt::net::SocketAddress;
+using vt::net::TcpConnection;
+
+VellumtideHTTPClientError::VellumtideHTTPClientError(Case kind, std::string status)
+    : kind(kind), status(std::move(status)) {
+    switch (kind) {
+    case Case::httpStatus:
+        text = "The iPhone returned " + this->status + ".";
+        break;
+    case Case::invalidResponse:
+        text = "The iPhone returned an invalid response.";
+        break;
+    case Case::connectionCancelled:
+        text = "The connection was cancelled.";
+        break;
+    case Case::timedOut:
+        text = "The iPhone did not respond. Check the sync address, Wi-Fi, and local-network permissions.";
+        break;
+    }
+}
+
+VellumtideHTTPClientError VellumtideHTTPClientError::httpStatus(std::string statusLine) {
+    return {Case::httpStatus, std::move(statusLine)};
+}
+VellumtideHTTPClientError VellumtideHTTPClientError::invalidResponse() {
+    return {Case::invalidResponse, {}};
+}
+VellumtideHTTPClientError VellumtideHTTPClientError::connectionCancelled() {
+    return {Case::connectionCancelled, {}};
+}
+VellumtideHTTPClientError VellumtideHTTPClientError::timedOut() {
+    return {Case::timedOut, {}};
+}
+
+VellumtideHeaderValueError::VellumtideHeaderValueError()
+    : std::invalid_argument("The request could not be sent: a header holds a line break or NUL character.") {}
+
+namespace {
+
+constexpr std::string_view headerEnd = "\r\n\r\n";
+constexpr std::string_view samplesPrefix = "/samples/";
+
+bool holdsLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+std::string lowercase(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// What the header block says about the body's framing.
+struct Framing {
+    std::optional<std::uint64_t> contentLength;
+    bool isChunked = false;
+    bool isMalformed = false;
+};
+
+Framing framingOf(std::string_view block) {
+    Framing framing;
+    std::size_t lineStart = block.find("\r\n");
+    while (lineStart != std::string_view::npos) {
+        lineStart += 2;
+        const std::size_t lineEnd = block.find("\r\n", lineStart);
+        const std::string_view line = block.substr(
+            lineStart, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - lineStart);
+        const std::size_t colon = line.find(':');
+        if (colon != std::string_view::npos) {
+            const std::string name = lowercase(trimmed(line.substr(0, colon)));
+            const std::string_view value = trimmed(line.substr(colon + 1));
+            if (name == "content-length") {
+                std::uint64_t length = 0;
+                const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
+                if (error != std::errc() || end != value.data() + value.size() || value.empty() ||
+                    (framing.contentLength && *framing.contentLength != length))
+                    framing.isMalformed = true;
+                else
+                    framing.contentLength = length;
+            } else if (name == "transfer-encoding" && lowercase(value) != "identity") {
+                framing.isChunked = true;
+            }
+        }
+        lineStart = lineEnd;
+    }
+    return framing;
+}
+
+// Shared by one call's connection handlers and its time-out.
+struct RequestState {
+    vt::Completion<std::string> completion;
+    std::unique_ptr<TcpConnection> connection;
+    std::string head; // bytes before the header end (and the end itself) while it is sought
+    std::string body;
+    std::optional<std::size_t> headerBlockLength;
+    std::uint64_t limit = 0;
+    bool didFinish = false;
+    bool idleTimeout = false;
+    vt::Nanoseconds timeout{0};
+    vt::Nanoseconds lastActivity{0};
+    vt::Scheduler::TimerId timer = 0;
+    std::vector<SocketAddress> addresses;
+    std::size_t nextAddress = 0;
+    std::string request;
+};
+
+class Call : public std::enable_shared_from_this<Call> {
+public:
+    Call(vt::Scheduler& scheduler, std::uint64_t limit, bool idleTimeout, vt::Nanoseconds timeout)
+        : scheduler(scheduler) {
+        state.limit = limit;
+        state.idleTimeout = idleTimeout;
+        state.timeout = timeout;
+    }
+
+    void armTimeout() {
+        state.lastActivity = scheduler.clock().now();
+        schedule(state.timeout);
+    }
+
+    void connect(std::vector<SocketAddress> addresses, std::string request) {
+        if (state.didFinish)
+            return;
+        state.addresses = std::move(addresses);
+        state.request = std::move(request);
+        tryNextAddress();
+    }
+
+    void finish(std::exception_ptr error, std::string body = {}) {
+        if (state.didFinish)
+            return;
+        state.didFinish = true;
+        if (state.connection)
+            state.connection->cancel();
+        scheduler.cancel(state.timer);
+        if (error)
+            state.completion.reject(error);
+        else
+            state.completion.resolve(std::move(body));
+    }
+
+    template <typename E> void fail(E error) { finish(std::make_exception_ptr(std::move(error))); }
+
+    vt::Completion<std::string> completion() const { return state.completion; }
+
+private:
+    void schedule(vt::Nanoseconds delay) {
+        std::weak_ptr<Call> weak = weak_from_this();
+        state.timer = scheduler.schedule(delay, [weak] {
+            if (auto self = weak.lock())
+                self->onTimer();
+        });
+    }
+
+    void onTimer() {
+        if (state.didFinish)
+            return;
+        if (state.idleTimeout) {
+            const auto idle = scheduler.clock().now() - state.lastActivity;
+            if (idle < state.timeout) {
+                schedule(state.timeout - idle);
+                return;
+            }
+        }
+        fail(VellumtideHTTPClientError::timedOut());
+    }
+
+    // A connection that cannot be made waits (for the next address, else for the time-out).
+    void tryNextAddress() {
+        if (state.nextAddress >= state.addresses.size())
+            return;
+        const SocketAddress address = state.addresses[state.nextAddress++];
+        Call* self = this;
+        TcpConnection::Handlers handlers;
+        handlers.connected = [self] { self->state.connection->send(self->state.request); };
+        handlers.received = [self](std::string_view bytes) { self->onReceived(bytes); };
+        handlers.peerClosed = [self] { self->judge(); };
+        handlers.waiting = [self](const NetworkError&) { self->tryNextAddress(); };
+        handlers.failed = [self](const NetworkError& error) { self->fail(error); };
+        state.connection = std::make_unique<TcpConnection>(std::move(handlers));
+        state.connection->start(address);
+    }
+
+    void onReceived(std::string_view bytes) {
+        if (state.didFinish)
+            return;
+        state.lastActivity = scheduler.clock().now();
+        if (state.headerBlockLength) {
+            appendBody(bytes);
+            return;
+        }
+        const std::size_t searchFrom = state.head.size() >= 3 ? state.head.size() - 3 : 0;
+        state.head.append(bytes);
+        const std::size_t end = state.head.find(headerEnd, searchFrom);
+        if (end == std::string::npos) {
+            if (state.head.size() > state.limit)
+                fail(VellumtideHTTPClientError::invalidResponse());
+            return;
+        }
+        state.headerBlockLength = end;
+        const Framing framing = framingOf(std::string_view(state.head).substr(0, end));
+        if (framing.contentLength && *framing.contentLength <= state.limit)
+            state.body.reserve(*framing.contentLength);
+        const std::string rest = state.head.substr(end + headerEnd.size());
+        state.head.resize(end);
+        appendBody(rest);
+    }
+
+    void appendBody(std::string_view bytes) {
+        if (state.body.size() + bytes.size() > state.limit) {
+            fail(VellumtideHTTPClientError::invalidResponse());
+            return;
+        }
+        state.body.append(bytes);
+    }
+
+    void judge() {
+        if (state.didFinish)
+            return;
+        if (!state.headerBlockLength) {
+            fail(VellumtideHTTPClientError::invalidResponse());
+            return;
+        }
+        const std::string_view block(state.head);
+        const std::size_t lineEnd = block.find("\r\n");
+        const std::string_view rawStatus =
+            lineEnd == std::string_view::npos ? block : block.substr(0, lineEnd);
+        if (rawStatus.find(" 200 ") == std::string_view::npos) {
+            const QString statusLine =
+                QString::fromUtf8(rawStatus.data(), static_cast<qsizetype>(rawStatus.size()));
+            fail(VellumtideHTTPClientError::httpStatus(statusLine.toStdString()));
+            return;
+        }
+        const Framing framing = framingOf(block);
+        if (framing.isMalformed || framing.isChunked ||
+            (framing.contentLength && *framing.contentLength != state.body.size())) {
+            fail(VellumtideHTTPClientError::invalidResponse());
+            return;
+        }
+        finish(nullptr, std::move(state.body));
+    }
+
+    vt::Scheduler& scheduler;
+    RequestState state;
+};
+
+QCoro::Task<> resolveAndConnect(std::shared_ptr<Call> call, VellumtideEndpoint endpoint,
+                                std::shared_ptr<vt::net::ServiceAddressBook> addressBook,
+                                std::string request) {
+    std::vector<SocketAddress> addresses;
+    try {
+        if (const auto* hostPort = endpoint.asHostPort()) {
+            addresses = co_await vt::net::resolveHost(hostPort->host, hostPort->port);
+        } else if (const auto* service = endpoint.asService(); service && addressBook) {
+            if (auto address = addressBook->lookup(
+                    {service->name, service->type, service->domain, service->interfaceName.value_or("")}))
+                addresses.push_back(*address);
+        }
+    } catch (...) {
+        // An unknown host leaves the call waiting for its time-out.
+    }
+    call->connect(std::move(addresses), std::move(request));
+}
+
+} // namespace
+
+VellumtideHTTPClient::VellumtideHTTPClient(vt::Scheduler& scheduler,
+                                           std::shared_ptr<vt::net::ServiceAddressBook> addressBook)
+    : scheduler(scheduler), addressBook(std::move(addressBook)) {}
+
+std::string VellumtideHTTPClient::requestBytes(const std::string& path, const Headers& headers) {
+    std::string bytes = "GET " + path + " HTTP/1.1\r\n";
+    bytes += "Host: ";
+    bytes += hostName;
+    bytes += "\r\nConnection: close\r\n";
+    for (const auto& [name, value] : headers)
+        bytes += name + ": " + value + "\r\n";
+    bytes += "\r\n";
+    return bytes;
+}
+
+QCoro::Task<std::string> VellumtideHTTPClient::get(std::string path, VellumtideEndpoint endpoint,
+                                                   double timeout, Headers headers) {
+    // A CR, LF or NUL could smuggle extra header lines or a second request: refuse the call.
+    if (holdsLineBreakOrNul(path))
+        throw VellumtideHeaderValueError();
+    for (const auto& [name, value] : headers)
+        if (name.empty() || holdsLineBreakOrNul(name) || holdsLineBreakOrNul(value) ||
+            name.find(':') != std::string::npos)
+            throw VellumtideHeaderValueError();
+
+    const bool isDownload = path.rfind(samplesPrefix, 0) == 0;
+    auto call = std::make_shared<Call>(scheduler, isDownload ? maximumAudioReplyBytes : maximumReplyBytes,
+                                       isDownload, vt::secondsToNanoseconds(timeout));
+    call->armTimeout();
+    auto completion = call->completion();
+    std::string request = requestBytes(path, headers);
+
+    // The lookup runs beside the time-out, which counts from the start of the call.
+    resolveAndConnect(call, std::move(endpoint), addressBook, std::move(request));
+    co_return co_await completion;
+}

@@ -1,0 +1,136 @@
+#include "VellumtideBridge/Sources/PhoneLink/VellumtideLANScanner.h"
+
+#include "Platform/Async/Completion.h"
+#include "Platform/Core/Json.h"
+
+#include <algorithm>
+#include <memory>
+#include <net/if.h>
+#include <sys/socket.h>
+
+namespace {
+
+// Descriptors a sweep may want besides its probes (the program's own files and sockets).
+constexpr std::size_t openFileHeadroom = 1024;
+
+std::vector<std::string> splitDropEmpty(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    std::string current;
+    for (char c : text) {
+        if (c == separator) {
+            if (!current.empty())
+                pieces.push_back(current);
+            current.clear();
+        } else {
+            current.push_back(c);
+        }
+    }
+    if (!current.empty())
+        pieces.push_back(current);
+    return pieces;
+}
+
+// The shared progress of one sweep: the next host to probe and what answered so far.
+struct Sweep {
+    std::vector<std::string> hosts;
+    std::size_t next = 0;
+    std::size_t running = 0;
+    std::vector<VellumtideDevice> found;
+    vt::Completion<bool> done;
+};
+
+} // namespace
+
+VellumtideLANScanner::VellumtideLANScanner(vt::Scheduler& scheduler,
+                                           const vt::net::InterfaceSource& interfaces, std::uint16_t port)
+    : client(scheduler), interfaceSource(interfaces), port(port) {}
+
+std::vector<std::string> VellumtideLANScanner::hostsToProbe(const vt::net::InterfaceSource& interfaces) {
+    const auto entries = interfaces.interfaces();
+    if (!entries)
+        return {};
+    std::vector<std::string> prefixes;
+    for (const auto& entry : *entries) {
+        if (!entry.address || entry.address->family() != AF_INET)
+            continue;
+        if ((entry.flags & IFF_UP) == 0 || (entry.flags & IFF_LOOPBACK) != 0)
+            continue;
+        const std::string host = entry.address->hostText();
+        if (host.empty())
+            continue;
+        const auto pieces = splitDropEmpty(host, '.');
+        if (pieces.size() != 4)
+            continue;
+        const std::string prefix = pieces[0] + "." + pieces[1] + "." + pieces[2];
+        if (std::find(prefixes.begin(), prefixes.end(), prefix) == prefixes.end())
+            prefixes.push_back(prefix);
+    }
+    std::vector<std::string> hosts;
+    hosts.reserve(prefixes.size() * 254);
+    for (const auto& prefix : prefixes)
+        for (int k = 1; k <= 254; ++k)
+            hosts.push_back(prefix + "." + std::to_string(k));
+    return hosts;
+}
+
+VellumtideDevice VellumtideLANScanner::deviceFor(const std::string& host, std::uint16_t port,
+                                                 const std::string& body) {
+    std::optional<VellumtidePhoneHealth> health;
+    try {
+        health = VellumtidePhoneHealth::fromJson(vt::json::parse(body));
+    } catch (const std::exception&) {
+        // Any success reply marks a phone, also one whose body is not the health record.
+    }
+    const std::string address = host + ":" + std::to_string(port);
+    const std::optional<std::string> deviceID = health ? health->deviceID : std::nullopt;
+    const std::optional<std::string> deviceName = health ? health->deviceName : std::nullopt;
+    VellumtideDevice device;
+    device.id = deviceID ? std::string(VellumtideDevice::phoneIDPrefix) + *deviceID : "scan|" + address;
+    device.name = deviceName.value_or("Vellumtide " + host);
+    device.endpoint = VellumtideEndpoint::hostPort(host, port);
+    device.detail = address;
+    device.pairingID = deviceID;
+    return device;
+}
+
+QCoro::Task<> VellumtideLANScanner::probe(std::string host, std::vector<VellumtideDevice>& found) {
+    try {
+        const std::string body =
+            co_await client.get("/health", VellumtideEndpoint::hostPort(host, port), probeTimeout);
+        found.push_back(deviceFor(host, port, body));
+    } catch (...) {
+        // No answer, refused, reset or another status: not a phone.
+    }
+}
+
+namespace {
+
+// One worker probes hosts one after another until none is left; the last one to end
+// completes the sweep.
+template <typename Probe> QCoro::Task<> runWorker(std::shared_ptr<Sweep> sweep, Probe probe) {
+    while (sweep->next < sweep->hosts.size()) {
+        const std::string host = sweep->hosts[sweep->next++];
+        co_await probe(host, sweep->found);
+    }
+    if (--sweep->running == 0)
+        sweep->done.resolve(true);
+}
+
+} // namespace
+
+QCoro::Task<std::vector<VellumtideDevice>> VellumtideLANScanner::scan() {
+    auto sweep = std::make_shared<Sweep>();
+    sweep->hosts = hostsToProbe(interfaceSource);
+    if (sweep->hosts.empty())
+        co_return std::vector<VellumtideDevice>{};
+    vt::net::raiseOpenFileLimit(maximumProbesInFlight + openFileHeadroom);
+    const std::size_t workers = std::min(maximumProbesInFlight, sweep->hosts.size());
+    sweep->running = workers;
+    auto done = sweep->done;
+    for (std::size_t i = 0; i < workers; ++i)
+        runWorker(sweep, [this](const std::string& host, std::vector<VellumtideDevice>& found) {
+            return probe(host, found);
+        });
+    co_await done;
+    co_return std::move(sweep->found);
+}

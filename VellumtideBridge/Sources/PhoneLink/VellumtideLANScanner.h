@@ -1,0 +1,39 @@
+#pragma once
+// The sweep of every local IPv4 /24 network for phones answering GET "/health" on the sync port.
+
+#include "Platform/Async/Scheduler.h"
+#include "Platform/Net/NetworkInterfaces.h"
+#include "VellumtideBridge/Sources/Library/VellumtideDevice.h"
+#include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
+
+#include <cstdint>
+#include <qcoro/qcorotask.h>
+#include <string>
+#include <vector>
+
+class VellumtideLANScanner {
+public:
+    static constexpr std::uint16_t vellumtidePort = 51234;
+    static constexpr double probeTimeout = 0.45;
+    // Probes in flight at once; the next starts as one ends, so descriptors never run out.
+    static constexpr std::size_t maximumProbesInFlight = 256;
+
+    VellumtideLANScanner(vt::Scheduler& scheduler, const vt::net::InterfaceSource& interfaces,
+                         std::uint16_t port = vellumtidePort);
+
+    // Found phones in the order they answered; never fails.
+    QCoro::Task<std::vector<VellumtideDevice>> scan();
+
+    // The hosts a sweep probes: .1 to .254 of each distinct /24 of the up, non-loopback IPv4
+    // addresses, prefixes in first-seen order.
+    static std::vector<std::string> hostsToProbe(const vt::net::InterfaceSource& interfaces);
+    // The device for a host that answered with body.
+    static VellumtideDevice deviceFor(const std::string& host, std::uint16_t port, const std::string& body);
+
+private:
+    QCoro::Task<> probe(std::string host, std::vector<VellumtideDevice>& found);
+
+    VellumtideHTTPClient client;
+    const vt::net::InterfaceSource& interfaceSource;
+    std::uint16_t port;
+};
