@@ -1,0 +1,178 @@
+// Analysis scheduling and the preview player.
+
+#include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
+
+#include <clocale>
+
+namespace vt::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST_F(ControllerTest, FingerprintIgnoresACommaDecimalLocale) {
+    SampleItem take = makeSample("take", 0, "take.m4a");
+    take.byteCount = 880;
+    take.duration = 0.5;
+    const char* previous = std::setlocale(LC_ALL, nullptr);
+    std::string saved = previous ? previous : "C";
+    bool switched = std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "fr_FR.UTF-8");
+    EXPECT_EQ(BridgeViewModel::analysisFingerprint(take, {}),
+              "take.m4a|880|0.500|0.000|full|0.000|0.000|raw|no-denoise");
+    BridgeSampleEdit edit;
+    edit.startTime = 0.1;
+    edit.endTime = 0.4;
+    edit.normalize = true;
+    edit.denoise = true;
+    EXPECT_EQ(BridgeViewModel::analysisFingerprint(take, edit),
+              "take.m4a|880|0.500|0.100|0.400|0.000|0.000|norm|denoise");
+    std::setlocale(LC_ALL, saved.c_str());
+    if (!switched)
+        GTEST_LOG_(INFO) << "no comma-decimal locale installed; checked in the C locale only";
+}
+
+TEST_F(ControllerTest, StartupAnalysisIsQuietAndSkipsUnchangedFingerprints) {
+    auto a = makeSample("a", 100), missing = makeSample("missing", 50);
+    seedLibrary({a});
+    BridgeSampleCache(paths, libraryRoot()).saveManifest({a, missing});
+    audio.result.bpm = 120;
+    auto& m = start();
+    record();
+    ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 1 && m.analyzingSampleIDs().empty(); }, 5s));
+    settle();
+    EXPECT_EQ(m.statusMessage(), "Searching for Vellumtide");
+    EXPECT_EQ(m.sampleMetadata[a.id].analysis.bpm, 120);
+    EXPECT_EQ(m.sampleMetadata[a.id].analysis.sourceFingerprint, BridgeViewModel::analysisFingerprint(a, {}));
+    EXPECT_FALSE(m.sampleMetadata.count(missing.id));
+    EXPECT_EQ(std::count(changes.begin(), changes.end(), BridgeViewModel::Field::analyzingSampleIDs), 2);
+
+    awaitVoid(m.analyzeSamplesIfNeeded(m.librarySamples, {}, false));
+    EXPECT_EQ(audio.analyses, 1);
+    awaitVoid(m.analyzeSamplesIfNeeded(m.librarySamples, {a.id}, false));
+    EXPECT_EQ(audio.analyses, 2);
+    EXPECT_EQ(m.statusMessage(), "Analysis updated");
+
+    audio.failAnalysis = true;
+    awaitVoid(m.analyzeSamplesIfNeeded(m.librarySamples, {a.id}, false));
+    EXPECT_EQ(m.statusMessage(), "Analyzing a");
+    EXPECT_FALSE(m.sampleMetadata[a.id].analysis.bpm);
+    EXPECT_TRUE(m.sampleMetadata[a.id].analysis.sourceFingerprint);
+    EXPECT_TRUE(m.sampleMetadata[a.id].analysis.analyzedAt);
+}
+
+TEST_F(ControllerTest, RenameOrDeleteDuringARunningAnalysis) {
+    auto a = makeSample("a", 100), b = makeSample("b", 90);
+    seedLibrary({a, b});
+    audio.analysisGate = Completion<bool>();
+    audio.result.bpm = 99;
+    auto& m = start();
+    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().count(a.id) > 0; }, 5s));
+    m.renameSample(m.samples()[0], "Renamed");
+    audio.analysisGate->resolve(true);
+    ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 2 && m.analyzingSampleIDs().empty(); }, 5s));
+    EXPECT_EQ(m.sampleMetadata[a.id].titleOverride, "Renamed");
+    EXPECT_EQ(m.sampleMetadata[a.id].analysis.bpm, 99);
+
+    audio.analysisGate = Completion<bool>();
+    auto run = m.analyzeSamplesIfNeeded({b}, {b.id}, false);
+    ASSERT_TRUE(m.analyzingSampleIDs().count(b.id));
+    m.deleteSample(m.displaySamples({b})[0]);
+    audio.analysisGate->resolve(true);
+    awaitVoid(std::move(run));
+    EXPECT_TRUE(m.sampleMetadata[b.id].isDeleted);
+    EXPECT_TRUE(m.sampleMetadata[b.id].analysis.isEmpty());
+    EXPECT_TRUE(m.analyzingSampleIDs().empty());
+}
+
+TEST_F(ControllerTest, PreviewPlaysKeepsPlayingOnTheFirstTickAndStopsAtTheEnd) {
+    auto take = makeSample("take", 100);
+    seedLibrary({take});
+    auto& m = start();
+    m.setPreviewLevel(-0.3);
+    m.togglePreview(m.samples()[0]);
+    auto log = players->log;
+    EXPECT_EQ(m.playingSampleID(), take.id);
+    EXPECT_EQ(m.statusMessage(), "Previewing take");
+    EXPECT_FLOAT_EQ(log->volume, 0.0f);
+    EXPECT_EQ(log->loops, 0);
+    EXPECT_DOUBLE_EQ(m.previewDuration(), 1.0);
+
+    scheduler->advanceBy(40ms);
+    settle();
+    EXPECT_EQ(m.playingSampleID(), take.id) << "the first tick right after play() keeps playing";
+    log->currentTime = 0.5;
+    scheduler->advanceBy(40ms);
+    settle();
+    EXPECT_DOUBLE_EQ(m.previewProgress(), 0.5);
+    m.setIsPreviewLooping(true);
+    EXPECT_EQ(log->loops, -1);
+
+    // The natural end: the player stops playing and reports its finish.
+    log->playing = false;
+    log->currentTime = 0;
+    auto finish = log->finish;
+    finish(true);
+    EXPECT_FALSE(m.playingSampleID());
+    EXPECT_EQ(m.statusMessage(), "Watch waiting for iPhone");
+    EXPECT_FALSE(m.previewTimer);
+
+    // A late callback of a stopped player does nothing.
+    m.togglePreview(m.samples()[0]);
+    m.setStatusMessage("keep");
+    finish(true);
+    EXPECT_EQ(m.playingSampleID(), take.id);
+    EXPECT_EQ(m.statusMessage(), "keep");
+}
+
+TEST_F(ControllerTest, PreviewFailuresLeaveThePlayerIdle) {
+    auto take = makeSample("take", 100), absent = makeSample("absent", 90);
+    seedLibrary({take});
+    BridgeSampleCache(paths, libraryRoot()).saveManifest({take, absent});
+    auto& m = start();
+    m.togglePreview(m.displaySamples({absent})[0]);
+    EXPECT_EQ(m.statusMessage(), "Preview unavailable");
+    EXPECT_EQ(m.errorMessage(),
+              "The audio file is not in the cache yet. Sync the iPhone again, then preview it.");
+    auto chop = makeChop(0, 0, 0.5);
+    m.toggleChopPreview(m.samples()[0], chop);
+    EXPECT_EQ(m.statusMessage(), "Chop preview unavailable");
+
+    players->log->openError = "The audio file could not be read.";
+    m.togglePreview(m.samples()[0]);
+    EXPECT_EQ(m.statusMessage(), "Preview failed");
+    EXPECT_EQ(m.errorMessage(), "The audio file could not be read.");
+    players->log->openError.reset();
+    players->log->refusePlay = true;
+    m.togglePreview(m.samples()[0]);
+    EXPECT_EQ(m.errorMessage(), "The sample could not be played.");
+    EXPECT_FALSE(m.previewPlayer);
+    EXPECT_FALSE(m.playingSampleID());
+
+    // A stop during a user sync leaves the sync's text alone.
+    players->log->refusePlay = false;
+    m.togglePreview(m.samples()[0]);
+    m.setIsSyncing(true);
+    m.setStatusMessage("Syncing");
+    m.togglePreview(m.samples()[0]);
+    EXPECT_EQ(m.statusMessage(), "Syncing");
+}
+
+TEST_F(ControllerTest, FavouriteFilterStopsAHiddenSamplePreviewButNotAChop) {
+    auto take = makeSample("take", 100);
+    auto chop = makeChop(0, 0, 0.5);
+    seedLibrary({take});
+    writeFile(libraryRoot() / "Chops" / (take.id.string() + "-chop-" + chop.id.string() + ".wav"), "x");
+    auto& m = start();
+    m.togglePreview(m.samples()[0]);
+    m.setStatusMessage("kept");
+    m.toggleFavoriteFilter();
+    EXPECT_FALSE(m.playingSampleID());
+    EXPECT_EQ(m.statusMessage(), "kept");
+    m.toggleChopPreview(m.samples()[0], chop);
+    m.toggleFavoriteFilter();
+    m.toggleFavoriteFilter();
+    EXPECT_EQ(m.playingChopID(), chop.id);
+    EXPECT_EQ(m.statusMessage(), "Previewing Chop 01");
+}
+
+} // namespace
+} // namespace vt::test

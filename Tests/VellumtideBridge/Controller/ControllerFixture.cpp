@@ -1,0 +1,92 @@
+#include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
+
+#include "Platform/Core/AtomicFile.h"
+
+namespace vt::test {
+
+SampleItem makeSample(const std::string& title, double createdAt, const std::string& fileName) {
+    SampleItem sample;
+    sample.id = Uuid::random();
+    sample.title = title;
+    sample.createdAt = Date{createdAt};
+    sample.fileName = fileName.empty() ? title + ".wav" : fileName;
+    sample.duration = 2.0;
+    sample.sampleRate = 48000;
+    sample.channelCount = 1;
+    sample.byteCount = 4;
+    return sample;
+}
+
+BridgeSampleChop makeChop(std::int64_t index, double start, double end) {
+    BridgeSampleChop chop;
+    chop.id = Uuid::random();
+    chop.index = index;
+    chop.startTime = start;
+    chop.endTime = end;
+    chop.strength = 0.5;
+    return chop;
+}
+
+ControllerTest::ControllerTest() : paths(Paths::underRoot(folder.path())) {
+    testApplication();
+}
+
+ControllerTest::~ControllerTest() {
+    model.reset();
+    drainPostedEvents();
+}
+
+std::filesystem::path ControllerTest::libraryRoot() const {
+    return paths.music / "Vellumtide";
+}
+
+void ControllerTest::seedLibrary(const std::vector<SampleItem>& samples, bool withFiles) {
+    BridgeSampleCache cache(paths, libraryRoot());
+    cache.saveManifest(samples);
+    if (withFiles)
+        for (const auto& sample : samples)
+            writeFile(libraryRoot() / "Samples" / sample.fileName, "RIFF");
+}
+
+BridgeViewModel& ControllerTest::start() {
+    BridgeViewModel::Dependencies deps;
+    deps.paths = paths;
+    deps.settings = settings;
+    deps.scheduler = scheduler;
+    deps.wallClock = std::make_shared<FixedWallClock>();
+    deps.browserFactory = browsers;
+    deps.addressBook = std::make_shared<net::ServiceAddressBook>();
+    deps.interfaces = std::make_shared<net::FixedInterfaceSource>(std::vector<net::InterfaceAddress>{});
+    deps.audioPlayers = players;
+    deps.folderChooser = chooser;
+    deps.alerts = alerts;
+    deps.urlOpener = desktop;
+    deps.clipboard = desktop;
+    deps.windowActivator = desktop;
+    deps.audio = audio.services();
+    model = std::make_unique<BridgeViewModel>(std::move(deps));
+    return *model;
+}
+
+void ControllerTest::settle() {
+    for (int i = 0; i < 5; ++i)
+        scheduler->runReady();
+}
+
+void ControllerTest::awaitVoid(QCoro::Task<> task) {
+    auto outcome = runTask<bool>(
+        [&]() -> QCoro::Task<bool> {
+            co_await std::move(task);
+            co_return true;
+        },
+        std::chrono::seconds(10));
+    EXPECT_TRUE(outcome.finished);
+}
+
+void ControllerTest::record() {
+    changes.clear();
+    QObject::connect(model.get(), &BridgeViewModel::changed, model.get(),
+                     [this](BridgeViewModel::Field field) { changes.push_back(field); });
+}
+
+} // namespace vt::test

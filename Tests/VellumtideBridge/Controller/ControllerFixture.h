@@ -1,0 +1,232 @@
+#pragma once
+// A controller on a temporary home with every outside service faked: in-memory settings, a
+// virtual clock, no network, scripted audio work, a scripted player, chooser and alert.
+
+#include "Platform/Async/Completion.h"
+#include "Platform/Async/Scheduler.h"
+#include "Tests/Support/FakePhone/QtTestLoop.h"
+#include "Tests/Support/TemporaryFolder.h"
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+
+#include <deque>
+#include <gtest/gtest.h>
+
+namespace vt::test {
+
+class FakeBrowser final : public net::DnsSdBrowser {
+public:
+    void setStateHandler(StateHandler handler) override { state = std::move(handler); }
+    void setResultsHandler(ResultsHandler handler) override { results = std::move(handler); }
+    void start() override { started = true; }
+    void cancel() override { cancelled = true; }
+    StateHandler state;
+    ResultsHandler results;
+    bool started = false;
+    bool cancelled = false;
+};
+
+class FakeBrowserFactory final : public net::DnsSdBrowserFactory {
+public:
+    std::unique_ptr<net::DnsSdBrowser> makeBrowser(const std::string&) override {
+        auto browser = std::make_unique<FakeBrowser>();
+        last = browser.get();
+        ++made;
+        return browser;
+    }
+    FakeBrowser* last = nullptr;
+    int made = 0;
+};
+
+// What the scripted players did, shared by all players of one factory.
+struct PlayerLog {
+    int opened = 0;
+    int stopped = 0;
+    float volume = -1;
+    int loops = 99;
+    bool refusePlay = false;
+    std::optional<std::string> openError;
+    double duration = 1.0;
+    double currentTime = 0;
+    bool playing = false;
+    AudioPlayer::FinishHandler finish;
+    AudioPlayer::ErrorHandler error;
+    std::filesystem::path lastFile;
+};
+
+class ScriptedPlayer final : public AudioPlayer {
+public:
+    explicit ScriptedPlayer(std::shared_ptr<PlayerLog> log) : log(std::move(log)) {}
+    double duration() const override { return log->duration; }
+    double currentTime() const override { return log->currentTime; }
+    bool isPlaying() const override { return log->playing; }
+    void setVolume(float value) override { log->volume = value; }
+    float volume() const override { return log->volume; }
+    void setNumberOfLoops(int value) override { log->loops = value; }
+    int numberOfLoops() const override { return log->loops; }
+    bool prepareToPlay() override { return !log->refusePlay; }
+    bool play() override {
+        if (log->refusePlay)
+            return false;
+        log->playing = true;
+        return true;
+    }
+    void stop() override {
+        log->playing = false;
+        ++log->stopped;
+    }
+    void setFinishHandler(FinishHandler handler) override { log->finish = std::move(handler); }
+    void setErrorHandler(ErrorHandler handler) override { log->error = std::move(handler); }
+
+private:
+    std::shared_ptr<PlayerLog> log;
+};
+
+class ScriptedPlayerFactory final : public AudioPlayerFactory {
+public:
+    std::unique_ptr<AudioPlayer> open(const std::filesystem::path& file) override {
+        ++log->opened;
+        log->lastFile = file;
+        if (log->openError)
+            throw AudioPlayerError(*log->openError);
+        return std::make_unique<ScriptedPlayer>(log);
+    }
+    std::shared_ptr<PlayerLog> log = std::make_shared<PlayerLog>();
+};
+
+class ScriptedChooser final : public FolderChooser {
+public:
+    QCoro::Task<std::optional<std::filesystem::path>> chooseFolder(FolderChoice choice) override {
+        lastChoice = choice;
+        std::optional<std::filesystem::path> chosen = answer; // (a member would be moved from)
+        co_return chosen;
+    }
+    std::optional<std::filesystem::path> answer;
+    FolderChoice lastChoice;
+};
+
+// Holds each alert open until the test answers it.
+class ScriptedAlerts final : public AlertPresenter {
+public:
+    QCoro::Task<int> present(AlertRequest request) override {
+        requests.push_back(request);
+        Completion<int> answer;
+        pending.push_back(answer);
+        co_return co_await answer;
+    }
+    void answer(int button) {
+        auto next = pending.front();
+        pending.pop_front();
+        next.resolve(button);
+    }
+    std::vector<AlertRequest> requests;
+    std::deque<Completion<int>> pending;
+};
+
+class RecordingDesktop final : public UrlOpener, public WindowActivator, public Clipboard {
+public:
+    bool openUrl(const QUrl& url) override {
+        opened.push_back(url);
+        return true;
+    }
+    bool revealFolder(const std::filesystem::path& folder) override {
+        revealed.push_back(folder);
+        return true;
+    }
+    void activate() override { ++activations; }
+    void setText(const QString& text) override { clipboard = text; }
+    std::vector<QUrl> opened;
+    std::vector<std::filesystem::path> revealed;
+    int activations = 0;
+    QString clipboard;
+};
+
+class FixedWallClock final : public WallClock {
+public:
+    Date now() const override { return Date{1'700'000'000}; }
+};
+
+// Audio work that writes small files and can be held at a gate or made to fail.
+struct ScriptedAudio {
+    int renders = 0;
+    int detections = 0;
+    int analyses = 0;
+    std::optional<int> failRenderAt; // the n-th render (1-based) throws
+    bool failDetection = false;
+    bool failAnalysis = false;
+    std::vector<BridgeSampleChop> chopsToFind;
+    std::optional<Completion<bool>> renderGate;
+    std::optional<Completion<bool>> analysisGate;
+    BridgeSampleAnalysis result;
+
+    BridgeAudioServices services() {
+        BridgeAudioServices audio;
+        audio.render = [this](std::filesystem::path, std::filesystem::path output,
+                              BridgeSampleEdit) -> QCoro::Task<void> {
+            int n = ++renders;
+            if (renderGate) {
+                auto gate = *renderGate;
+                co_await gate;
+            }
+            if (failRenderAt && n == *failRenderAt)
+                throw std::runtime_error("The sample audio could not be read.");
+            writeFile(output, "RIFF-rendered");
+        };
+        audio.detectChops = [this](std::filesystem::path,
+                                   double) -> QCoro::Task<std::vector<BridgeSampleChop>> {
+            ++detections;
+            if (failDetection)
+                throw std::runtime_error("The sample audio could not be read.");
+            co_return chopsToFind;
+        };
+        audio.analyze = [this](std::filesystem::path) -> QCoro::Task<BridgeSampleAnalysis> {
+            ++analyses;
+            if (analysisGate) {
+                auto gate = *analysisGate;
+                co_await gate;
+            }
+            if (failAnalysis)
+                throw std::runtime_error("The sample audio could not be read.");
+            co_return result;
+        };
+        return audio;
+    }
+};
+
+SampleItem makeSample(const std::string& title, double createdAt, const std::string& fileName = {});
+BridgeSampleChop makeChop(std::int64_t index, double start, double end);
+
+class ControllerTest : public ::testing::Test {
+protected:
+    ControllerTest();
+    ~ControllerTest() override;
+
+    // Writes "library.json" (and the raw files) into the default library folder.
+    void seedLibrary(const std::vector<SampleItem>& samples, bool withFiles = true);
+    BridgeViewModel& start();
+    void settle(); // runs posted work and timers due now
+    template <typename T> T await(QCoro::Task<T> task) {
+        auto outcome = runTask<T>([&]() -> QCoro::Task<T> { co_return co_await std::move(task); },
+                                  std::chrono::seconds(10));
+        EXPECT_TRUE(outcome.finished);
+        return std::move(*outcome.value);
+    }
+    void awaitVoid(QCoro::Task<> task);
+    // Records every change notification from now on.
+    void record();
+    std::filesystem::path libraryRoot() const;
+
+    TemporaryFolder folder;
+    Paths paths;
+    std::shared_ptr<MemorySettingsStore> settings = std::make_shared<MemorySettingsStore>();
+    std::shared_ptr<VirtualScheduler> scheduler = std::make_shared<VirtualScheduler>();
+    std::shared_ptr<FakeBrowserFactory> browsers = std::make_shared<FakeBrowserFactory>();
+    std::shared_ptr<ScriptedPlayerFactory> players = std::make_shared<ScriptedPlayerFactory>();
+    std::shared_ptr<ScriptedChooser> chooser = std::make_shared<ScriptedChooser>();
+    std::shared_ptr<ScriptedAlerts> alerts = std::make_shared<ScriptedAlerts>();
+    std::shared_ptr<RecordingDesktop> desktop = std::make_shared<RecordingDesktop>();
+    ScriptedAudio audio;
+    std::unique_ptr<BridgeViewModel> model;
+    std::vector<BridgeViewModel::Field> changes;
+};
+
+} // namespace vt::test

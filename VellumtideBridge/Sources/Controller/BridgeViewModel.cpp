@@ -1,0 +1,211 @@
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+
+#include "Platform/Async/Spawn.h"
+
+#include <QPointer>
+#include <QVariant>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// A stored number (bool and text do not count), else nothing.
+std::optional<double> storedNumber(const std::optional<QVariant>& value) {
+    if (!value)
+        return std::nullopt;
+    switch (value->typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return value->toDouble();
+    case QMetaType::QString: {
+        // An INI store gives numbers back as text.
+        bool ok = false;
+        double number = value->toString().toDouble(&ok);
+        return ok ? std::optional<double>(number) : std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+bool storedBool(const std::optional<QVariant>& value) {
+    if (!value)
+        return false;
+    if (value->typeId() == QMetaType::Bool)
+        return value->toBool();
+    if (value->typeId() == QMetaType::QString)
+        return value->toString() == QLatin1String("true");
+    return false;
+}
+
+} // namespace
+
+BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
+    : QObject(parent), deps(std::move(dependencies)),
+      cache(std::make_unique<BridgeSampleCache>(deps.paths, *deps.settings, deps.wallClock)),
+      client(*deps.scheduler, deps.addressBook), lanScanner(*deps.scheduler, *deps.interfaces),
+      pairingStore(*deps.settings) {
+    previewLevel_ = storedNumber(deps.settings->value(QString::fromLatin1(previewLevelKey)))
+                        .value_or(defaultPreviewLevel);
+    // A stored NaN would reach the player as its volume: it counts as silence.
+    if (std::isnan(previewLevel_))
+        previewLevel_ = 0;
+    isPreviewLooping_ = storedBool(deps.settings->value(QString::fromLatin1(previewLoopingKey)));
+    sampleFolderPath_ = BridgeSampleCache::abbreviatedPath(cache->rootURL(), deps.paths);
+
+    librarySamples = cache->loadManifest();
+    sampleMetadata = cache->loadLocalMetadata();
+    setSamples(displaySamples(librarySamples));
+    try {
+        cache->mirrorLibrary(librarySamples, sampleMetadata);
+    } catch (...) {
+        // Start-up never fails; the next write tries the mirror again.
+    }
+    startWatchMode();
+
+    QPointer<BridgeViewModel> self(this);
+    vt::spawn([self]() -> QCoro::Task<> {
+        if (!self)
+            co_return;
+        co_await self->analyzeSamplesIfNeeded(self->librarySamples, {}, true);
+    });
+}
+
+BridgeViewModel::~BridgeViewModel() {
+    for (auto* task : {&watchTask, &lanScanTask, &autoSyncTask})
+        if (*task)
+            (*task)->cancel();
+    if (browser)
+        browser->cancel();
+    cancelPreviewTimer();
+    if (previewPlayer) {
+        previewPlayer->setFinishHandler(nullptr);
+        previewPlayer->setErrorHandler(nullptr);
+        previewPlayer->stop();
+    }
+}
+
+void BridgeViewModel::publish(Field field) {
+    emit changed(field);
+    switch (field) {
+    case Field::previewLevel:
+        previewLevelDidSet();
+        break;
+    case Field::isPreviewLooping:
+        isPreviewLoopingDidSet();
+        break;
+    case Field::showFavoritesOnly:
+        stopPreviewIfHidden();
+        break;
+    case Field::isWatchModeEnabled:
+        isWatchModeEnabledDidSet();
+        break;
+    default:
+        break;
+    }
+}
+
+namespace {
+double clampedLevel(double level) {
+    if (std::isnan(level))
+        return 0;
+    return std::clamp(level, 0.0, 1.0);
+}
+} // namespace
+
+void BridgeViewModel::previewLevelDidSet() {
+    double level = clampedLevel(previewLevel_);
+    deps.settings->setValue(QString::fromLatin1(previewLevelKey), level);
+    if (previewPlayer)
+        previewPlayer->setVolume(static_cast<float>(level));
+}
+
+void BridgeViewModel::isPreviewLoopingDidSet() {
+    deps.settings->setValue(QString::fromLatin1(previewLoopingKey), isPreviewLooping_);
+    if (previewPlayer)
+        previewPlayer->setNumberOfLoops(isPreviewLooping_ ? -1 : 0);
+}
+
+void BridgeViewModel::isWatchModeEnabledDidSet() {
+    if (isWatchModeEnabled_)
+        startWatchMode();
+    else
+        stopWatchMode();
+}
+
+bool BridgeViewModel::isUsingDefaultSampleFolder() const {
+    return cache->rootURL().string() == BridgeSampleCache::defaultRootURL(deps.paths).string();
+}
+
+int BridgeViewModel::favoriteCount() const {
+    return static_cast<int>(
+        std::count_if(samples_.begin(), samples_.end(), [](const SampleItem& s) { return s.isFavorite; }));
+}
+
+std::vector<SampleItem> BridgeViewModel::visibleSamples() const {
+    if (!showFavoritesOnly_)
+        return samples_;
+    std::vector<SampleItem> favourites;
+    std::copy_if(samples_.begin(), samples_.end(), std::back_inserter(favourites),
+                 [](const SampleItem& s) { return s.isFavorite; });
+    return favourites;
+}
+
+std::optional<VellumtideDevice> BridgeViewModel::selectedDevice() const {
+    if (!selectedDeviceID_) {
+        if (devices_.empty())
+            return std::nullopt;
+        return devices_.front();
+    }
+    for (const auto& device : devices_)
+        if (device.id == *selectedDeviceID_)
+            return device;
+    return std::nullopt;
+}
+
+std::string BridgeViewModel::watchIdleStatus() const {
+    if (auto device = selectedDevice())
+        return "Watching " + device->name;
+    return "Watch waiting for iPhone";
+}
+
+std::string BridgeViewModel::displayTitle(const SampleItem& sample) const {
+    auto found = sampleMetadata.find(sample.id);
+    if (found != sampleMetadata.end() && found->second.titleOverride) {
+        std::string trimmed = trimmedText(*found->second.titleOverride);
+        if (!trimmed.empty())
+            return trimmed;
+    }
+    return sample.title;
+}
+
+const SampleItem* BridgeViewModel::librarySample(const vt::Uuid& id) const {
+    for (const auto& sample : librarySamples)
+        if (sample.id == id)
+            return &sample;
+    return nullptr;
+}
+
+BridgeSampleMetadata BridgeViewModel::entryFor(const vt::Uuid& id) const {
+    auto found = sampleMetadata.find(id);
+    return found == sampleMetadata.end() ? BridgeSampleMetadata() : found->second;
+}
+
+bool BridgeViewModel::isTombstoned(const vt::Uuid& id) const {
+    auto found = sampleMetadata.find(id);
+    return found != sampleMetadata.end() && found->second.isDeleted;
+}
+
+void BridgeViewModel::reportError(const std::string& status, const std::string& error) {
+    setErrorMessage(error);
+    setStatusMessage(status);
+}
+
+bool BridgeViewModel::isSampleBusy(const vt::Uuid& id) const {
+    return choppingSampleIDs_.count(id) > 0 || renderingEditSampleIDs.count(id) > 0 ||
+           renderingEditSampleID_ == id;
+}

@@ -1,0 +1,293 @@
+#pragma once
+// The desktop program's one state object and composition root. It lives on the main thread,
+// owns the library folder, the phone link and the preview player, and publishes every value the
+// window shows. Every write of a published field emits changed(field), also when the value is
+// equal, so views and tests can follow each change in order. Everything outside the program is
+// injected through Dependencies, so the controller runs headless.
+//
+// The class is one; its operations live in BridgeViewModel*.cpp by concern.
+
+#include "Platform/Async/CancellationToken.h"
+#include "Platform/Async/Scheduler.h"
+#include "Platform/Audio/Player/AudioPlayer.h"
+#include "Platform/Core/Dates.h"
+#include "Platform/Core/Paths.h"
+#include "Platform/Core/SettingsStore.h"
+#include "Platform/Core/Uuid.h"
+#include "Platform/Desktop/DesktopServices.h"
+#include "Platform/Net/DnsSdBrowser.h"
+#include "Platform/Net/NetworkInterfaces.h"
+#include "VellumtideBridge/Sources/Library/BridgeModels.h"
+#include "VellumtideBridge/Sources/Library/BridgeSampleCache.h"
+#include "VellumtideBridge/Sources/Library/VellumtideDevice.h"
+#include "VellumtideBridge/Sources/PhoneLink/BridgePairing.h"
+#include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
+#include "VellumtideBridge/Sources/PhoneLink/VellumtideLANScanner.h"
+
+#include <QObject>
+#include <QUrl>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <qcoro/qcorotask.h>
+#include <set>
+#include <string>
+#include <vector>
+
+// The audio work the controller awaits: render an edit to a WAV file, find chops, analyse.
+// Each runs off the main thread and returns its result by value; failures are thrown with a
+// user-facing what().
+struct BridgeAudioServices {
+    std::function<QCoro::Task<void>(std::filesystem::path input, std::filesystem::path output,
+                                    BridgeSampleEdit edit)>
+        render;
+    std::function<QCoro::Task<std::vector<BridgeSampleChop>>(std::filesystem::path input, double sensitivity)>
+        detectChops;
+    std::function<QCoro::Task<BridgeSampleAnalysis>(std::filesystem::path input)> analyze;
+
+    // The program's own renderer, chop detector and analyser.
+    static BridgeAudioServices standard();
+};
+
+// Declares a published field: name() reads it, setName() writes it and notifies, modifyName(f)
+// changes it in place and notifies.
+#define VT_PUBLISHED(Type, name, Name)                                                                       \
+public:                                                                                                      \
+    const Type& name() const {                                                                               \
+        return name##_;                                                                                      \
+    }                                                                                                        \
+    void set##Name(Type value) {                                                                             \
+        name##_ = std::move(value);                                                                          \
+        publish(Field::name);                                                                                \
+    }                                                                                                        \
+    template <typename F> void modify##Name(F&& change) {                                                    \
+        change(name##_);                                                                                     \
+        publish(Field::name);                                                                                \
+    }                                                                                                        \
+                                                                                                             \
+private:                                                                                                     \
+    Type name##_
+
+class BridgeViewModel final : public QObject {
+    Q_OBJECT
+
+public:
+    // The published fields, in declaration order.
+    enum class Field {
+        devices,
+        samples,
+        isBrowsing,
+        isSyncing,
+        isScanningLAN,
+        playingSampleID,
+        playingChopID,
+        previewCurrentTime,
+        previewDuration,
+        previewProgress,
+        watchMessage,
+        renderingEditSampleID,
+        analyzingSampleIDs,
+        choppingSampleIDs,
+        pairingRequest,
+        statusMessage,
+        discoveryMessage,
+        sampleFolderPath,
+        isWatchModeEnabled,
+        selectedDeviceID,
+        manualAddress,
+        errorMessage,
+        editingSample,
+        showFavoritesOnly,
+        previewLevel,
+        isPreviewLooping,
+    };
+    Q_ENUM(Field)
+
+    // Who started a sync: the user (status texts, alerts) or the background (watch texts).
+    enum class SyncMode { manual, automatic };
+
+    static constexpr const char* previewLevelKey = "VellumtideBridge.previewLevel";
+    static constexpr const char* previewLoopingKey = "VellumtideBridge.previewLooping";
+    static constexpr double defaultPreviewLevel = 0.82;
+
+    // Everything the controller uses from outside the program.
+    struct Dependencies {
+        vt::Paths paths;
+        std::shared_ptr<vt::SettingsStore> settings;
+        std::shared_ptr<vt::Scheduler> scheduler; // timers, sleeps and the monotonic clock
+        std::shared_ptr<const vt::WallClock> wallClock;
+        std::shared_ptr<vt::net::DnsSdBrowserFactory> browserFactory;
+        std::shared_ptr<vt::net::ServiceAddressBook> addressBook; // shared by browser and client
+        std::shared_ptr<const vt::net::InterfaceSource> interfaces;
+        std::shared_ptr<vt::AudioPlayerFactory> audioPlayers;
+        std::shared_ptr<vt::FolderChooser> folderChooser;
+        std::shared_ptr<vt::AlertPresenter> alerts;
+        std::shared_ptr<vt::UrlOpener> urlOpener; // also reveals folders in the file manager
+        std::shared_ptr<vt::Clipboard> clipboard;
+        std::shared_ptr<vt::WindowActivator> windowActivator;
+        BridgeAudioServices audio;
+    };
+
+    explicit BridgeViewModel(Dependencies dependencies, QObject* parent = nullptr);
+    ~BridgeViewModel() override;
+    BridgeViewModel(const BridgeViewModel&) = delete;
+    BridgeViewModel& operator=(const BridgeViewModel&) = delete;
+
+signals:
+    // Emitted after every write of a published field, also of an equal value.
+    void changed(BridgeViewModel::Field field);
+
+    // ---- Published state (declaration order; see Field) ----
+    VT_PUBLISHED(std::vector<VellumtideDevice>, devices, Devices){};
+    VT_PUBLISHED(std::vector<SampleItem>, samples, Samples){};
+    VT_PUBLISHED(bool, isBrowsing, IsBrowsing){false};
+    VT_PUBLISHED(bool, isSyncing, IsSyncing){false};
+    VT_PUBLISHED(bool, isScanningLAN, IsScanningLAN){false};
+    VT_PUBLISHED(std::optional<vt::Uuid>, playingSampleID, PlayingSampleID){};
+    VT_PUBLISHED(std::optional<vt::Uuid>, playingChopID, PlayingChopID){};
+    VT_PUBLISHED(double, previewCurrentTime, PreviewCurrentTime){0};
+    VT_PUBLISHED(double, previewDuration, PreviewDuration){0};
+    VT_PUBLISHED(double, previewProgress, PreviewProgress){0};
+    VT_PUBLISHED(std::string, watchMessage, WatchMessage){"Live sync starting"};
+    VT_PUBLISHED(std::optional<vt::Uuid>, renderingEditSampleID, RenderingEditSampleID){};
+    VT_PUBLISHED(std::set<vt::Uuid>, analyzingSampleIDs, AnalyzingSampleIDs){};
+    VT_PUBLISHED(std::set<vt::Uuid>, choppingSampleIDs, ChoppingSampleIDs){};
+    VT_PUBLISHED(std::optional<BridgePairingRequest>, pairingRequest, PairingRequest){};
+    VT_PUBLISHED(std::string, statusMessage, StatusMessage){"Searching for Vellumtide"};
+    VT_PUBLISHED(std::string, discoveryMessage, DiscoveryMessage){"Browser not started"};
+    VT_PUBLISHED(std::string, sampleFolderPath, SampleFolderPath){};
+    VT_PUBLISHED(bool, isWatchModeEnabled, IsWatchModeEnabled){true};
+    VT_PUBLISHED(std::optional<std::string>, selectedDeviceID, SelectedDeviceID){};
+    VT_PUBLISHED(std::string, manualAddress, ManualAddress){};
+    VT_PUBLISHED(std::optional<std::string>, errorMessage, ErrorMessage){};
+    VT_PUBLISHED(std::optional<SampleItem>, editingSample, EditingSample){};
+    VT_PUBLISHED(bool, showFavoritesOnly, ShowFavoritesOnly){false};
+    VT_PUBLISHED(double, previewLevel, PreviewLevel){defaultPreviewLevel};
+    VT_PUBLISHED(bool, isPreviewLooping, IsPreviewLooping){false};
+
+public:
+    // ---- Derived values ----
+    std::filesystem::path cacheURL() const { return cache->rootURL(); }
+    bool isUsingDefaultSampleFolder() const;
+    int favoriteCount() const;
+    std::vector<SampleItem> visibleSamples() const;
+    std::optional<VellumtideDevice> selectedDevice() const;
+    std::string watchIdleStatus() const;
+    std::string displayTitle(const SampleItem& sample) const;
+
+    // ---- Display list ----
+    std::vector<SampleItem> displaySamples(const std::vector<SampleItem>& library) const;
+    void stopPreviewIfHidden();
+
+    // ---- Analysis ----
+    QCoro::Task<> analyzeSamplesIfNeeded(std::vector<SampleItem> samples, std::set<vt::Uuid> forceIDs,
+                                         bool quiet);
+    // The text that says which file and edit an analysis was made from.
+    static std::string analysisFingerprint(const SampleItem& sample, const BridgeSampleEdit& sanitizedEdit);
+
+    // ---- Library operations ----
+    void updateSampleMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id);
+    // False when the file could not be written (the texts say why).
+    bool saveMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id);
+    void renameSample(const SampleItem& sample, const std::string& title);
+    void toggleFavorite(const SampleItem& sample);
+    void toggleFavoriteFilter();
+    void deleteSample(const SampleItem& sample);
+    void editSample(const SampleItem& sample);
+
+    // ---- Preview player ----
+    std::filesystem::path sampleURL(const SampleItem& sample) const;
+    std::filesystem::path rawSampleURL(const SampleItem& sample) const;
+    std::filesystem::path chopURL(const SampleItem& sample, const BridgeSampleChop& chop) const;
+    void togglePreview(const SampleItem& sample);
+    void toggleChopPreview(const SampleItem& sample, const BridgeSampleChop& chop);
+    void stopPreview() { stopPreview(true); }
+    void stopPreview(bool resetStatus);
+    void togglePreviewLooping();
+
+    // ---- Library folder ----
+    void openCacheFolder();
+    QCoro::Task<> chooseSampleFolder();
+    QCoro::Task<> resetSampleFolderToDefault();
+
+    // ---- Automatic chopping and edit application ----
+    QCoro::Task<> autoChop(SampleItem sample, double sensitivity);
+    QCoro::Task<bool> applyEdit(BridgeSampleEdit edit, SampleItem sample);
+
+    // ---- URL-scheme entry ----
+    void handleOpenURL(const QString& url);
+    // The sample a "vellumtide" URL names, read from the raw text (scheme and host compared
+    // exactly, as typed).
+    static std::optional<vt::Uuid> editSampleID(const QString& url);
+
+    // ---- Phone link operations ----
+    // Defined in BridgeViewModelPhone*.cpp. The ones below are called from the rest of the
+    // controller.
+    void startBrowsing();
+    void startWatchMode();
+    void stopWatchMode();
+
+    // ---- Plain state, shared by the operations of every concern ----
+    // (Public so that each concern's file and the tests read one set of fields.)
+    Dependencies deps;
+    std::unique_ptr<BridgeSampleCache> cache;
+    VellumtideHTTPClient client;
+    VellumtideLANScanner lanScanner;
+    BridgePairingStore pairingStore;
+    std::uint64_t watchIntervalNanoseconds = 1'500'000'000;
+    std::uint64_t autoSyncDebounceNanoseconds = 350'000'000;
+    double minimumAutoSyncInterval = 1.25;
+    std::unique_ptr<vt::net::DnsSdBrowser> browser;
+    std::unique_ptr<vt::AudioPlayer> previewPlayer;
+    std::optional<vt::Scheduler::TimerId> previewTimer;
+    // The three replaceable tasks: each is stopped by cancelling its token and replaced by a new
+    // token for the new task.
+    std::optional<vt::CancellationToken> watchTask;
+    std::optional<vt::CancellationToken> lanScanTask;
+    std::optional<vt::CancellationToken> autoSyncTask;
+    bool isWatchSyncing = false;
+    // Monotonic time (deps.scheduler's clock) of the last automatic sync of each phone.
+    std::map<std::string, vt::Nanoseconds> lastAutoSyncAtByDeviceID;
+    std::set<std::string> dismissedPairingIDs;
+    std::vector<SampleItem> librarySamples;
+    BridgeMetadataMap sampleMetadata;
+    std::string bridgeChopSource{BridgeSampleMetadata::chopSourceBridge};
+    std::string phoneChopSource{BridgeSampleMetadata::chopSourcePhone};
+    // Samples whose edit is being rendered; renderingEditSampleID holds the latest of them.
+    std::set<vt::Uuid> renderingEditSampleIDs;
+    // Bumped by every stopPreview(); a player callback of an older preview is ignored.
+    std::uint64_t previewGeneration = 0;
+
+private:
+    void publish(Field field);
+    void previewLevelDidSet();
+    void isPreviewLoopingDidSet();
+    void isWatchModeEnabledDidSet();
+
+    void playPreview(const SampleItem& sample);
+    void playChopPreview(const SampleItem& sample, const BridgeSampleChop& chop);
+    struct PreviewTarget;
+    void startPlayer(const std::filesystem::path& file, const PreviewTarget& target);
+    void startPreviewTimer();
+    void schedulePreviewTick();
+    void cancelPreviewTimer();
+    void updatePreviewProgress();
+    void audioPlayerDidFinishPlaying(std::uint64_t generation);
+    void audioPlayerDecodeErrorDidOccur(std::uint64_t generation, const std::string& description);
+
+    QCoro::Task<> applySampleFolder(std::filesystem::path url);
+    std::optional<std::string> sampleFolderBusyText() const;
+    void switchToLibrary(std::unique_ptr<BridgeSampleCache> newCache, bool copied);
+
+    const SampleItem* librarySample(const vt::Uuid& id) const;
+    BridgeSampleMetadata entryFor(const vt::Uuid& id) const;
+    bool isTombstoned(const vt::Uuid& id) const;
+    void reportError(const std::string& status, const std::string& error);
+    void openEditor(const vt::Uuid& id);
+    bool isSampleBusy(const vt::Uuid& id) const;
+};
+
+#undef VT_PUBLISHED

@@ -1,0 +1,95 @@
+// Analysis scheduling: which samples need a new tempo, root and key estimate, running the
+// analyser on them one after another, and storing each result into the current overlay entry.
+
+#include "Platform/Core/NumberFormat.h"
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+
+#include <QPointer>
+
+namespace {
+
+std::string threeDecimals(double value) {
+    return vt::formatFixed(value, 3);
+}
+
+} // namespace
+
+std::string BridgeViewModel::analysisFingerprint(const SampleItem& sample, const BridgeSampleEdit& edit) {
+    std::string text = sample.fileName;
+    text += '|' + vt::formatInteger(sample.byteCount);
+    text += '|' + threeDecimals(sample.duration);
+    text += '|' + threeDecimals(edit.startTime);
+    text += '|' + (edit.endTime ? threeDecimals(*edit.endTime) : std::string("full"));
+    text += '|' + threeDecimals(edit.fadeIn);
+    text += '|' + threeDecimals(edit.fadeOut);
+    text += edit.normalize ? "|norm" : "|raw";
+    text += edit.denoise ? "|denoise" : "|no-denoise";
+    return text;
+}
+
+QCoro::Task<> BridgeViewModel::analyzeSamplesIfNeeded(std::vector<SampleItem> samples,
+                                                      std::set<vt::Uuid> forceIDs, bool quiet) {
+    QPointer<BridgeViewModel> self(this);
+    int stored = 0;
+    for (const SampleItem& sample : samples) {
+        if (!self)
+            co_return;
+        BridgeSampleMetadata entry = entryFor(sample.id);
+        if (entry.isDeleted)
+            continue;
+        BridgeSampleEdit edit = entry.edit.sanitized(sample.duration);
+        std::string fingerprint = analysisFingerprint(sample, edit);
+        const auto& storedPrint = entry.analysis.sourceFingerprint;
+        if (!forceIDs.count(sample.id) && storedPrint && *storedPrint == fingerprint)
+            continue;
+
+        std::filesystem::path file;
+        if (edit.isActive(sample.duration) && cache->hasEditedSample(sample)) {
+            file = cache->editedSampleURL(sample);
+        } else if (auto raw = cache->sampleURL(sample)) {
+            file = *raw;
+        } else {
+            continue;
+        }
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(file, error))
+            continue;
+
+        modifyAnalyzingSampleIDs([&](auto& ids) { ids.insert(sample.id); });
+        if (!quiet)
+            setStatusMessage("Analyzing " + displayTitle(sample));
+
+        std::optional<BridgeSampleAnalysis> result;
+        try {
+            result = co_await deps.audio.analyze(file);
+        } catch (...) {
+            result.reset();
+        }
+        if (!self)
+            co_return;
+
+        const bool succeeded = result.has_value();
+        BridgeSampleAnalysis analysis;
+        if (succeeded) {
+            analysis = *result;
+            if (!analysis.analyzedAt)
+                analysis.analyzedAt = deps.wallClock->now();
+        } else {
+            analysis.analyzedAt = deps.wallClock->now();
+        }
+        analysis.sourceFingerprint = fingerprint;
+
+        // The sample may have been renamed, chopped or deleted meanwhile: only the analysis of
+        // the entry as it is now is replaced, and a deleted sample's result is dropped.
+        if (!isTombstoned(sample.id)) {
+            BridgeSampleMetadata current = entryFor(sample.id);
+            current.analysis = analysis;
+            saveMetadata(current, sample.id);
+            if (succeeded)
+                ++stored;
+        }
+        modifyAnalyzingSampleIDs([&](auto& ids) { ids.erase(sample.id); });
+    }
+    if (self && !quiet && stored >= 1)
+        setStatusMessage("Analysis updated");
+}

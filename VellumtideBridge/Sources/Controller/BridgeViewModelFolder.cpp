@@ -1,0 +1,146 @@
+// The library folder choice: reveal it, pick another one (copying the library or not), or go
+// back to the default; the switch reloads the library from the new folder and mirrors it.
+
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+
+#include <QPointer>
+
+namespace {
+
+constexpr int copyExistingButton = 0;
+constexpr int useEmptyButton = 1;
+
+// Absolute, without "." and ".." components and without a trailing separator.
+std::filesystem::path standardized(const std::filesystem::path& url) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(url, error);
+    if (error)
+        absolute = url;
+    std::filesystem::path normal = absolute.lexically_normal();
+    std::string text = normal.string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+void BridgeViewModel::openCacheFolder() {
+    if (deps.urlOpener)
+        deps.urlOpener->revealFolder(cache->rootURL());
+}
+
+QCoro::Task<> BridgeViewModel::chooseSampleFolder() {
+    if (!deps.folderChooser)
+        co_return;
+    QPointer<BridgeViewModel> self(this);
+    vt::FolderChoice choice;
+    choice.title = QStringLiteral("Choose Vellumtide Sample Folder");
+    choice.message =
+        QStringLiteral("Choose where Bridge stores synced samples, edits, chops, and library metadata.");
+    choice.prompt = QStringLiteral("Choose");
+    choice.canCreateFolders = true;
+    choice.startingFolder = cache->rootURL();
+    std::optional<std::filesystem::path> chosen = co_await deps.folderChooser->chooseFolder(choice);
+    if (!self || !chosen)
+        co_return;
+    co_await applySampleFolder(*chosen);
+}
+
+QCoro::Task<> BridgeViewModel::resetSampleFolderToDefault() {
+    co_await applySampleFolder(BridgeSampleCache::defaultRootURL(deps.paths));
+}
+
+// A sync writes into the library folder and a render or chop into its files: the folder must not
+// be pulled away from under any of them.
+std::optional<std::string> BridgeViewModel::sampleFolderBusyText() const {
+    if (isSyncing_ || isWatchSyncing)
+        return std::string("Wait for the current sync to finish, then change the sample folder.");
+    if (!choppingSampleIDs_.empty() || !renderingEditSampleIDs.empty() || renderingEditSampleID_)
+        return std::string(
+            "Wait until the current edit or chop render finishes, then change the sample folder.");
+    return std::nullopt;
+}
+
+QCoro::Task<> BridgeViewModel::applySampleFolder(std::filesystem::path url) {
+    QPointer<BridgeViewModel> self(this);
+    const std::filesystem::path target = standardized(url);
+    auto unchanged = [&] { return target.string() == cache->rootURL().string(); };
+    auto refuseWhenBusy = [&] {
+        auto busy = sampleFolderBusyText();
+        if (!busy)
+            return false;
+        setStatusMessage(isSyncing_ || isWatchSyncing ? "Sync in progress" : "Library is busy");
+        setErrorMessage(*busy);
+        return true;
+    };
+    // An empty choice would otherwise resolve to the working folder.
+    if (url.empty() || unchanged()) {
+        setStatusMessage("Sample folder unchanged");
+        co_return;
+    }
+    if (refuseWhenBusy())
+        co_return;
+
+    bool copy = false;
+    if (cache->hasLibraryContent()) {
+        vt::AlertRequest alert;
+        alert.style = vt::AlertRequest::Style::informational;
+        alert.messageText = QStringLiteral("Use this sample folder?");
+        alert.informativeText = QString::fromStdString(
+            "Current:\n" + BridgeSampleCache::abbreviatedPath(cache->rootURL(), deps.paths) +
+            "\n\nVellumtide can copy your existing synced samples into:\n" +
+            BridgeSampleCache::abbreviatedPath(target, deps.paths));
+        alert.buttons = {QStringLiteral("Copy Existing"), QStringLiteral("Use Empty"),
+                         QStringLiteral("Cancel")};
+        int answer = -1;
+        if (deps.alerts)
+            answer = co_await deps.alerts->present(alert);
+        if (!self)
+            co_return;
+        if (answer != copyExistingButton && answer != useEmptyButton) {
+            setStatusMessage("Sample folder unchanged");
+            co_return;
+        }
+        copy = answer == copyExistingButton;
+        // The world went on while the question was open.
+        if (unchanged()) {
+            setStatusMessage("Sample folder unchanged");
+            co_return;
+        }
+        if (refuseWhenBusy())
+            co_return;
+    }
+
+    std::unique_ptr<BridgeSampleCache> next;
+    try {
+        next = std::make_unique<BridgeSampleCache>(deps.paths, target, deps.wallClock);
+        next->prepareDirectories();
+        if (copy)
+            cache->copyLibrary(*next);
+    } catch (const std::exception& error) {
+        reportError("Folder change failed", error.what());
+        co_return;
+    }
+    switchToLibrary(std::move(next), copy);
+}
+
+void BridgeViewModel::switchToLibrary(std::unique_ptr<BridgeSampleCache> next, bool copied) {
+    stopPreview(false);
+    BridgeSampleCache::saveRootURL(next->rootURL(), deps.paths, *deps.settings);
+    cache = std::move(next);
+    librarySamples = cache->loadManifest();
+    sampleMetadata = cache->loadLocalMetadata();
+    setSamples(displaySamples(librarySamples));
+    setSampleFolderPath(BridgeSampleCache::abbreviatedPath(cache->rootURL(), deps.paths));
+    try {
+        cache->mirrorLibrary(librarySamples, sampleMetadata);
+    } catch (const std::exception& error) {
+        reportError("Folder change failed", error.what());
+        return;
+    }
+    setStatusMessage(copied ? "Sample folder changed and copied" : "Sample folder changed");
+    std::string watchText = isWatchModeEnabled_ ? "Background sync on" : "Watch mode off";
+    if (watchMessage_ != watchText)
+        setWatchMessage(watchText);
+}
