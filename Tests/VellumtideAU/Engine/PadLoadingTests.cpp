@@ -1,0 +1,144 @@
+#include "Tests/VellumtideAU/Engine/UnitHarness.h"
+#include "VellumtideAU/Engine/VellumtideAudioUnitReference.h"
+
+#include <chrono>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+using vt::test::TemporaryFolder;
+using vt::test::UnitHarness;
+
+struct PadLoadingTest : ::testing::Test {
+    TemporaryFolder folder;
+    UnitHarness host;
+
+    VellumtidePadKitState kit(std::vector<VellumtidePadAssignment> assignments) {
+        return {std::move(assignments)};
+    }
+};
+
+TEST_F(PadLoadingTest, UnloadableFilesLeaveTheSlotSilentButInTheKit) {
+    auto missing = host.padFor(folder, 0, 10);
+    missing.filePath = (folder / "missing.wav").string();
+    auto empty = host.padFor(folder, 1, 10);
+    vt::test::writeFloatWav(empty.filePath, 44100, {{}});
+    auto garbage = host.padFor(folder, 2, 10);
+    vt::test::writeFile(garbage.filePath, "RIFF not really");
+    auto fifo = host.padFor(folder, 3, 10);
+    fifo.filePath = (folder / "pipe.wav").string();
+    ASSERT_EQ(::mkfifo(fifo.filePath.c_str(), 0600), 0);
+    auto directory = host.padFor(folder, 4, 10);
+    directory.filePath = folder.path().string();
+    auto good = host.padFor(folder, 5, 10);
+
+    // A FIFO would block the caller forever if it were opened: this returns at once.
+    host.unit->applyPadKit(kit({missing, empty, garbage, fifo, directory, good}));
+    EXPECT_EQ(host.unit->padKitState().assignments.size(), 6u);
+    for (int slot = 0; slot < 5; ++slot)
+        EXPECT_EQ(host.unit->loadedPad(slot), nullptr) << slot;
+    EXPECT_NE(host.unit->loadedPad(5), nullptr);
+    for (int note = 36; note < 41; ++note)
+        host.noteOn(0, note);
+    host.render(4);
+    EXPECT_TRUE(host.unit->voiceSnapshot().empty());
+}
+
+TEST_F(PadLoadingTest, ChannelsMonoCopiesAndFourChannelsGiveTheFirstTwo) {
+    auto mono = host.padFor(folder, 0, 50, 44100, 1);
+    auto quad = host.padFor(folder, 1, 50, 48000, 4);
+    host.unit->applyPadKit(kit({mono, quad}));
+    auto monoPad = host.unit->loadedPad(0);
+    auto quadPad = host.unit->loadedPad(1);
+    ASSERT_TRUE(monoPad && quadPad);
+    EXPECT_EQ(monoPad->left(), monoPad->right());
+    EXPECT_EQ(monoPad->frameCount(), 50u);
+    auto channels = vt::test::rampChannels(50, 4);
+    EXPECT_EQ(quadPad->left(), channels[0]);
+    EXPECT_EQ(quadPad->right(), channels[1]);
+    EXPECT_EQ(quadPad->sampleRate, 48000);
+}
+
+TEST_F(PadLoadingTest, UnchangedFilesAreReusedAndRerenderedFilesReadAgain) {
+    auto a = host.padFor(folder, 2, 100);
+    host.unit->applyPadKit(kit({a}));
+    auto first = host.unit->loadedPad(2);
+    host.unit->applyPadKit(kit({a}));
+    EXPECT_EQ(host.unit->loadedPad(2)->left().data(), first->left().data()); // shared, not read again
+
+    // The desktop program re-renders the sample in place: same path, new contents.
+    vt::test::writeFloatWav(a.filePath, 44100,
+                            {std::vector<float>(100, 0.9f), std::vector<float>(100, 0.9f)});
+    std::filesystem::last_write_time(a.filePath,
+                                     std::filesystem::last_write_time(a.filePath) + std::chrono::seconds(2));
+    host.unit->applyPadKit(kit({a}));
+    EXPECT_EQ(host.unit->loadedPad(2)->left(), std::vector<float>(100, 0.9f));
+
+    // Moving the assignment to another slot reads the file again.
+    auto moved = a;
+    moved.slot = 3;
+    host.unit->applyPadKit(kit({moved}));
+    EXPECT_EQ(host.unit->loadedPad(2), nullptr);
+    EXPECT_EQ(host.unit->loadedPad(3)->left(), std::vector<float>(100, 0.9f));
+}
+
+TEST_F(PadLoadingTest, SoundingVoicesKeepTheirPadWhileRemovedSlotsFallSilent) {
+    auto two = host.padFor(folder, 2, 1000);
+    auto five = host.padFor(folder, 5, 1000);
+    host.unit->applyPadKit(kit({two, five}));
+    host.noteOn(0, 38);
+    host.noteOn(0, 41);
+    host.render(8);
+
+    auto quieter = two;
+    quieter.volume = 0.5f;
+    host.unit->applyPadKit(kit({quieter, five}));
+    host.noteOn(static_cast<std::int64_t>(host.sampleTime), 38);
+    host.render(8);
+    auto voices = host.unit->voiceSnapshot();
+    ASSERT_EQ(voices.size(), 3u);
+    EXPECT_EQ(voices[0].gain, 1.0f); // the sounding voice keeps its gain
+    EXPECT_EQ(voices[2].gain, 0.5f); // the next note-on uses the new volume
+
+    host.unit->applyPadKit(kit({five}));
+    voices = host.unit->voiceSnapshot();
+    ASSERT_EQ(voices.size(), 1u);
+    EXPECT_EQ(voices[0].slot, 5);
+    EXPECT_EQ(voices[0].position, 16.0);
+}
+
+TEST_F(PadLoadingTest, TheLaterOfTwoConcurrentKitsIsTheOneInstalled) {
+    // The first kit takes a while to read; the second, applied meanwhile, must not be overwritten.
+    auto slow = host.padFor(folder, 0, 4'000'000, 44100, 2);
+    auto quick = host.padFor(folder, 1, 10);
+    std::thread restore([&] { host.unit->applyPadKit(kit({slow})); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    host.unit->applyPadKit(kit({quick}));
+    restore.join();
+    EXPECT_EQ(host.unit->padKitState(), kit({quick}));
+    EXPECT_EQ(host.unit->loadedPad(0), nullptr);
+}
+
+TEST_F(PadLoadingTest, ReferenceReachesOnlyALiveUnit) {
+    VellumtideAudioUnitReference reference;
+    EXPECT_FALSE(reference.currentState());
+    reference.apply(kit({host.padFor(folder, 0, 10)})); // nothing to apply to
+
+    auto pad = host.padFor(folder, 4, 10);
+    reference.set(host.unit);
+    reference.apply(kit({pad}));
+    EXPECT_EQ(reference.currentState(), kit({pad}));
+    EXPECT_NE(host.unit->loadedPad(4), nullptr);
+
+    auto later = UnitHarness().unit;
+    reference.set(later);
+    EXPECT_EQ(reference.currentState(), VellumtidePadKitState::empty);
+    later.reset(); // the host releases the unit; the reference does not keep it
+    EXPECT_FALSE(reference.currentState());
+    reference.apply(kit({pad}));
+}
+
+} // namespace

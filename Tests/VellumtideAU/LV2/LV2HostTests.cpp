@@ -1,0 +1,164 @@
+// The built bundle played and restored by lilv, a real LV2 host library, found through LV2_PATH.
+
+#include "Tests/Support/TemporaryFolder.h"
+#include "Tests/VellumtideAU/Engine/WavFixtures.h"
+#include "Tests/VellumtideAU/LV2/LilvHost.h"
+#include "VellumtideAU/Engine/VellumtideAudioUnitReference.h"
+#include "VellumtideAU/LV2/VellumtideLV2.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+// The build's bundle folder unless the environment names another.
+const bool lv2PathSet = (::setenv("LV2_PATH", VELLUMTIDE_LV2_DIR, 0), true);
+
+using vt::test::HostedPlugin;
+using vt::test::LilvHost;
+using vt::test::TemporaryFolder;
+
+struct LV2HostTest : ::testing::Test {
+    LilvHost host;
+    TemporaryFolder folder;
+
+    void SetUp() override {
+        ASSERT_NE(host.plugin(vt::lv2::pluginURI), nullptr) << "LV2_PATH must name the build's lv2";
+    }
+
+    static VellumtideAudioUnitReference& reference(HostedPlugin& plugin) {
+        auto* access =
+            static_cast<const vt::lv2::UnitAccessInterface*>(plugin.extensionData(vt::lv2::unitAccessURI));
+        EXPECT_NE(access, nullptr);
+        EXPECT_EQ(access->version, vt::lv2::unitAccessVersion);
+        return *access->unitReference(plugin.handle());
+    }
+
+    VellumtidePadAssignment pad(std::int64_t slot, double rate,
+                                const std::vector<std::vector<float>>& channels) {
+        auto path = folder / ("slot" + std::to_string(slot) + "-" + std::to_string(int(rate)) + ".wav");
+        vt::test::writeFloatWav(path, rate, channels);
+        return VellumtidePadAssignment(vt::Uuid::random(), slot, "Pad",
+                                       VellumtidePadAssignment::SourceKind::sample, std::nullopt,
+                                       std::nullopt, path.string(), 0.1, {0.5f}, 1.0f, 0);
+    }
+};
+
+// The value the mixer produces reading a channel at a fractional position.
+float interpolated(const std::vector<float>& channel, double position) {
+    auto k = static_cast<std::size_t>(position);
+    std::size_t k2 = std::min(k + 1, channel.size() - 1);
+    auto f = static_cast<float>(position - static_cast<double>(k));
+    return channel[k] + (channel[k2] - channel[k]) * f;
+}
+
+TEST_F(LV2HostTest, PlaysNotesSampleAccuratelyAtBothRates) {
+    for (double rate : {44100.0, 48000.0}) {
+        HostedPlugin plugin(host, vt::lv2::pluginURI, rate, 512);
+        ASSERT_TRUE(plugin.valid());
+        auto kick = vt::test::rampChannels(300, 2);
+        auto slow = vt::test::rampChannels(100, 2, 0.002f);
+        reference(plugin).apply(VellumtidePadKitState{{pad(0, rate, kick), pad(1, rate / 2, slow)}});
+
+        plugin.noteOn(40, 37, 127, 9); // any channel, any order in the sequence
+        plugin.noteOn(17, 36);
+        plugin.run(256);
+        const auto& left = plugin.output(0);
+        const auto& right = plugin.output(1);
+        for (std::size_t t = 0; t < 256; ++t) {
+            float expectedLeft = t >= 17 ? kick[0][t - 17] : 0.0f;
+            float expectedRight = t >= 17 ? kick[1][t - 17] : 0.0f;
+            if (t >= 40 && (t - 40) * 0.5 < 100) {
+                expectedLeft += interpolated(slow[0], (t - 40) * 0.5);
+                expectedRight += interpolated(slow[1], (t - 40) * 0.5);
+            }
+            ASSERT_FLOAT_EQ(left[t], expectedLeft) << "rate " << rate << " frame " << t;
+            ASSERT_FLOAT_EQ(right[t], expectedRight) << "rate " << rate << " frame " << t;
+        }
+        // The next block goes on where the last one stopped; the 300-frame pad ends at frame 316.
+        plugin.run(256);
+        EXPECT_FLOAT_EQ(plugin.output(0)[0], kick[0][239]);
+        EXPECT_FLOAT_EQ(plugin.output(0)[43], kick[0][282]);
+        EXPECT_FLOAT_EQ(plugin.output(0)[60], kick[0][299]);
+        EXPECT_EQ(plugin.output(0)[61], 0.0f);
+    }
+}
+
+TEST_F(LV2HostTest, UnconnectedSecondOutputGetsHalfTheSum) {
+    HostedPlugin plugin(host, vt::lv2::pluginURI, 48000, 256, false);
+    ASSERT_TRUE(plugin.valid());
+    reference(plugin).apply(VellumtidePadKitState{
+        {pad(3, 48000, {std::vector<float>(64, 0.5f), std::vector<float>(64, 0.25f)})}});
+    plugin.noteOn(10, 39);
+    plugin.run(128);
+    for (std::size_t t = 0; t < 128; ++t)
+        ASSERT_FLOAT_EQ(plugin.output(0)[t], t >= 10 && t < 74 ? 0.375f : 0.0f) << t;
+}
+
+TEST_F(LV2HostTest, StateSavedToAFolderRestoresIntoAFreshInstance) {
+    auto kit = VellumtidePadKitState{
+        {pad(0, 44100, vt::test::rampChannels(50, 1)), pad(7, 44100, vt::test::rampChannels(80, 2))}};
+    {
+        HostedPlugin original(host, vt::lv2::pluginURI, 44100, 256);
+        reference(original).apply(kit);
+        original.saveState(folder / "saved");
+    }
+    std::stringstream saved;
+    saved << std::ifstream(folder / "saved" / "state.ttl").rdbuf();
+    EXPECT_NE(saved.str().find("VellumtidePadKit"), std::string::npos);
+
+    HostedPlugin fresh(host, vt::lv2::pluginURI, 44100, 256);
+    ASSERT_TRUE(fresh.restoreState(folder / "saved"));
+    EXPECT_EQ(reference(fresh).currentState(), kit.normalized());
+    fresh.noteOn(0, 43);
+    fresh.run(64);
+    EXPECT_FLOAT_EQ(fresh.output(0)[5], vt::test::rampChannels(80, 2)[0][5]);
+
+    // Restored while the host's render thread keeps running blocks.
+    HostedPlugin busy(host, vt::lv2::pluginURI, 44100, 256);
+    std::atomic<bool> stop{false};
+    std::thread render([&] {
+        while (!stop)
+            busy.run(64);
+    });
+    for (int round = 0; round < 20; ++round)
+        ASSERT_TRUE(busy.restoreState(folder / "saved"));
+    stop = true;
+    render.join();
+    EXPECT_EQ(reference(busy).currentState(), kit.normalized());
+}
+
+TEST_F(LV2HostTest, StateWithoutAStringKitRestoresNothing) {
+    HostedPlugin plugin(host, vt::lv2::pluginURI, 44100, 256);
+    auto kit = VellumtidePadKitState{{pad(2, 44100, vt::test::rampChannels(20, 2))}};
+    reference(plugin).apply(kit);
+    plugin.saveState(folder / "kit");
+
+    // The same state file with the kit's value turned into a number, and one without the property.
+    std::stringstream text;
+    text << std::ifstream(folder / "kit" / "state.ttl").rdbuf();
+    std::string original = text.str();
+    auto at = original.find("VellumtidePadKit>");
+    ASSERT_NE(at, std::string::npos);
+    auto valueStart = original.find("\"\"\"", at);
+    auto valueEnd = original.find("\"\"\"", valueStart + 3);
+    ASSERT_NE(valueEnd, std::string::npos) << original;
+    std::string numeric = original.substr(0, valueStart) + "4" + original.substr(valueEnd + 3);
+    std::filesystem::create_directories(folder / "numeric");
+    std::ofstream(folder / "numeric" / "state.ttl") << numeric;
+
+    HostedPlugin other(host, vt::lv2::pluginURI, 44100, 256);
+    auto otherKit = VellumtidePadKitState{{pad(9, 44100, vt::test::rampChannels(20, 2))}};
+    reference(other).apply(otherKit);
+    if (other.restoreState(folder / "numeric")) {
+        EXPECT_EQ(reference(other).currentState(), otherKit);
+    }
+    ASSERT_TRUE(other.restoreState(folder / "kit"));
+    EXPECT_EQ(reference(other).currentState(), kit);
+}
+
+} // namespace

@@ -1,0 +1,324 @@
+// Reading and merging hand-written library folders in a temporary home.
+
+#include "Tests/Support/TemporaryFolder.h"
+#include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Json = nlohmann::json;
+using Path = std::filesystem::path;
+using vt::test::writeFile;
+
+// A refresh timer that ticks only when the test says so.
+class ManualTimer final : public RefreshTimer {
+public:
+    void start(std::chrono::milliseconds every, std::function<void()> onTick) override {
+        interval = every;
+        tick = std::move(onTick);
+        active = true;
+    }
+    void stop() override { active = false; }
+    bool isActive() const override { return active; }
+    void fire() { tick(); }
+
+    std::chrono::milliseconds interval{0};
+    bool active = false;
+    std::function<void()> tick;
+};
+
+const std::string idA = "11111111-1111-1111-1111-111111111111";
+const std::string idB = "22222222-2222-2222-2222-222222222222";
+const std::string idC = "33333333-3333-3333-3333-333333333333";
+const std::string idD = "44444444-4444-4444-4444-444444444444";
+const std::string chopA = "AAAAAAAA-0000-0000-0000-000000000001";
+const std::string chopB = "AAAAAAAA-0000-0000-0000-000000000002";
+
+Json sampleJson(const std::string& id, const std::string& title, const std::string& fileName,
+                const std::string& createdAt = "2024-03-05T07:08:09Z") {
+    return Json{{"id", id},          {"title", title},      {"createdAt", createdAt}, {"fileName", fileName},
+                {"duration", 10},    {"sampleRate", 44100}, {"channelCount", 2},      {"byteCount", 529200},
+                {"peaks", {0.25, 1}}};
+}
+
+class LibraryReading : public testing::Test {
+protected:
+    void SetUp() override {
+        LibraryEnvironment environment;
+        environment.homesFolder = temp / "home";
+        environment.home = home;
+        environment.accountHome = home;
+        environment.musicFolder = home / "Music";
+        environment.userName = "ann";
+        auto manual = std::make_unique<ManualTimer>();
+        timer = manual.get();
+        library = std::make_unique<VellumtidePluginLibrary>(environment, std::move(manual));
+    }
+
+    // Writes the library into the mirror folder and returns what one refresh publishes.
+    const std::vector<VellumtidePluginSample>& readBack(const Json& manifest, const Json& metadata = Json()) {
+        writeFile(mirror / "library.json", manifest.dump(2));
+        std::filesystem::remove(mirror / "bridge-metadata.json");
+        if (!metadata.is_null())
+            writeFile(mirror / "bridge-metadata.json", metadata.dump(2));
+        library->refresh();
+        return library->samples();
+    }
+
+    void touch(const Path& path) { writeFile(path, "RIFF"); }
+    void touchSamples(std::initializer_list<const char*> names) {
+        for (auto name : names)
+            touch(mirror / "Samples" / name);
+    }
+
+    vt::test::TemporaryFolder temp;
+    Path home = temp / "home" / "ann";
+    Path mirror = home / VellumtidePluginLibrary::mirrorRelativePath;
+    Path musicLibrary = home / "Music" / "Vellumtide";
+    std::string mirrorDetail = "~/" + std::string(VellumtidePluginLibrary::mirrorRelativePath);
+    ManualTimer* timer = nullptr;
+    std::unique_ptr<VellumtidePluginLibrary> library;
+};
+
+TEST_F(LibraryReading, ChoosesTheFirstCandidateHoldingALibrary) {
+    EXPECT_EQ(library->status(), "Waiting for Bridge library");
+    EXPECT_EQ(library->detail(), "Open Vellumtide Bridge once");
+    EXPECT_EQ(library->rootURL(), mirror);
+
+    // A "library.json" that is no readable file is chosen but still waited for.
+    std::filesystem::create_directories(musicLibrary / "library.json");
+    library->refresh();
+    EXPECT_EQ(library->rootURL(), musicLibrary);
+    EXPECT_EQ(library->status(), "Waiting for Bridge library");
+
+    std::filesystem::remove(musicLibrary / "library.json");
+    writeFile(musicLibrary / "library.json", "[]");
+    library->refresh();
+    EXPECT_EQ(library->detail(), "~/Music/Vellumtide");
+    EXPECT_EQ(library->status(), "Bridge library is empty");
+
+    readBack(Json::array({sampleJson(idA, "Kick", "kick.wav")}));
+    EXPECT_EQ(library->rootURL(), mirror);
+    EXPECT_EQ(library->detail(), mirrorDetail);
+    std::filesystem::remove(mirror / "library.json");
+    library->refresh();
+    EXPECT_EQ(library->rootURL(), musicLibrary);
+}
+
+TEST_F(LibraryReading, ALibraryThatDoesNotDecodeIsReportedWithItsFile) {
+    Json withoutPeaks = sampleJson(idB, "Snare", "snare.wav");
+    withoutPeaks.erase("peaks");
+    Json wrongType = sampleJson(idB, "Snare", "snare.wav");
+    wrongType["byteCount"] = 1.5;
+    for (const Json& manifest :
+         {Json::object(), Json::array({sampleJson(idA, "Kick", "k.wav"), withoutPeaks}),
+          Json::array({wrongType}), Json::array({sampleJson(idB, "S", "s.wav", "yesterday")})}) {
+        readBack(manifest);
+        EXPECT_TRUE(library->samples().empty()) << manifest;
+        EXPECT_EQ(library->status(), "Bridge library could not be read") << manifest;
+        EXPECT_EQ(library->detail(), mirrorDetail + "/library.json") << manifest;
+    }
+}
+
+TEST_F(LibraryReading, OverridesSetTitlesFavouritesDeletionsAndLabels) {
+    Json favourite = sampleJson(idA, "Kick", "kick.wav");
+    favourite["isFavorite"] = true;
+    Json manifest =
+        Json::array({favourite, sampleJson(idB, " Snare ", "snare.wav"), sampleJson(idC, "Hat", "hat.wav")});
+    Json sure = Json::parse(R"({"bpm": 119.5, "bpmConfidence": 0.42, "rootNote": "C", "rootConfidence": 0.43,
+        "musicalKey": "A minor", "keyConfidence": 0.5, "sourceFingerprint": "x"})");
+    Json unsure = Json::parse(R"({"bpm": 1e300, "bpmConfidence": 1, "rootNote": "C", "rootConfidence": 0.429,
+        "musicalKey": "A minor", "keyConfidence": 0.499})");
+    Json metadata = {
+        {idA, {{"titleOverride", "  Big Kick\n"}, {"favoriteOverride", false}, {"analysis", sure}}},
+        {idB, {{"titleOverride", " \t\u00a0\u3000"}, {"isFavorite", true}, {"analysis", unsure}}},
+        {idC, {{"isDeleted", true}}}};
+    touchSamples({"kick.wav", "snare.wav", "hat.wav"});
+
+    auto samples = readBack(manifest, metadata);
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(library->status(), "2 synced samples");
+    EXPECT_EQ(samples[0].title, "Big Kick");
+    EXPECT_FALSE(samples[0].isFavorite);
+    EXPECT_EQ(samples[0].audioURL, mirror / "Samples" / "kick.wav");
+    EXPECT_EQ(samples[0].tempoLabel, "120 BPM");
+    EXPECT_EQ(samples[0].rootLabel, "Root C");
+    EXPECT_EQ(samples[0].keyLabel, "Key A minor");
+    EXPECT_EQ(samples[1].title, " Snare ");
+    EXPECT_TRUE(samples[1].isFavorite);
+    EXPECT_FALSE(samples[1].tempoLabel);
+    EXPECT_FALSE(samples[1].rootLabel);
+    EXPECT_FALSE(samples[1].keyLabel);
+
+    metadata[idA]["analysis"]["bpmConfidence"] = 0.419;
+    EXPECT_FALSE(readBack(manifest, metadata)[0].tempoLabel);
+}
+
+TEST_F(LibraryReading, EditsPlayTheRenderedFileOnlyWhenItExists) {
+    Json manifest = Json::array({sampleJson(idA, "Trimmed", "a.wav"), sampleJson(idB, "Unrendered", "b.wav"),
+                                 sampleJson(idC, "Louder", "c.wav"), sampleJson(idD, "Reaching", "d.wav")});
+    Json metadata = {{idA, {{"edit", {{"startTime", 2.0}, {"endTime", 5.0}}}}},
+                     {idB, {{"edit", {{"startTime", -1.0}, {"endTime", 30.0}, {"fadeIn", 8.0}}}}},
+                     {idC, {{"edit", {{"normalize", true}, {"fadeOut", nullptr}}}}},
+                     {idD, {{"edit", {{"startTime", -1.0}, {"fadeIn", 0.5}}}}}};
+    touchSamples({"a.wav", "b.wav", "c.wav", "d.wav"});
+    for (const auto& id : {idA, idC, idD})
+        touch(mirror / "Edited" / (id + ".wav"));
+
+    auto samples = readBack(manifest, metadata);
+    ASSERT_EQ(samples.size(), 4u);
+    EXPECT_TRUE(samples[0].isEdited);
+    EXPECT_EQ(samples[0].audioURL, mirror / "Edited" / (idA + ".wav"));
+    EXPECT_DOUBLE_EQ(samples[0].duration, 3.0);
+    EXPECT_DOUBLE_EQ(samples[0].originalDuration, 10.0);
+
+    EXPECT_FALSE(samples[1].isEdited);
+    EXPECT_EQ(samples[1].audioURL, mirror / "Samples" / "b.wav");
+    EXPECT_DOUBLE_EQ(samples[1].duration, 10.0);
+    EXPECT_EQ(samples[1].edit, (VellumtidePluginEdit{0, std::nullopt, 5, 0, false, false}));
+
+    EXPECT_TRUE(samples[2].isEdited);
+    EXPECT_DOUBLE_EQ(samples[2].duration, 10.0);
+    // The stored start lies before the recording; the played length still cannot exceed it.
+    EXPECT_TRUE(samples[3].isEdited);
+    EXPECT_DOUBLE_EQ(samples[3].duration, 10.0);
+
+    // A neutral edit plays the raw file even when a rendered one is lying around.
+    EXPECT_FALSE(readBack(manifest, Json::object())[0].isEdited);
+}
+
+TEST_F(LibraryReading, ChopsKeepTheirOrderAndFiles) {
+    Json chops = {{{"id", chopB}, {"index", 1}, {"startTime", 1.0}, {"endTime", 2.5}, {"strength", 0.7}},
+                  {{"id", chopA}, {"index", 0}, {"startTime", 3.0}, {"endTime", 2.0}, {"strength", 0.2}}};
+    touchSamples({"a.wav"});
+    const Path chopFile = mirror / "Chops" / (idA + "-chop-" + chopB + ".wav");
+    touch(chopFile);
+
+    auto samples = readBack(Json::array({sampleJson(idA, "Loop", "a.wav")}), {{idA, {{"chops", chops}}}});
+    ASSERT_EQ(samples[0].chops.size(), 2u);
+    const auto& first = samples[0].chops[0];
+    EXPECT_EQ(first.id, *vt::Uuid::parse(chopB));
+    EXPECT_EQ(first.title, "Chop 02");
+    EXPECT_DOUBLE_EQ(first.duration, 1.5);
+    EXPECT_EQ(first.audioURL, chopFile);
+    EXPECT_TRUE(first.isAvailable);
+    EXPECT_EQ(samples[0].chops[1].title, "Chop 01");
+    EXPECT_DOUBLE_EQ(samples[0].chops[1].duration, 0);
+    EXPECT_FALSE(samples[0].chops[1].isAvailable);
+    // A missing chop file is not a missing sample file.
+    EXPECT_EQ(library->status(), "1 synced sample");
+}
+
+TEST_F(LibraryReading, StatusCountsPublishedAndMissingFiles) {
+    auto statusFor = [&](const Json& manifest, std::initializer_list<const char*> present,
+                         const Json& metadata = Json()) {
+        std::filesystem::remove_all(mirror / "Samples");
+        touchSamples(present);
+        readBack(manifest, metadata);
+        return library->status();
+    };
+    Json one = Json::array({sampleJson(idA, "A", "a.wav")});
+    Json three = one;
+    three.push_back(sampleJson(idB, "B", "b.wav"));
+    three.push_back(sampleJson(idC, "C", "c.wav"));
+    EXPECT_EQ(statusFor(three, {}), "Found 3 samples, audio files unavailable");
+    EXPECT_EQ(statusFor(three, {"a.wav", "b.wav"}), "3 samples, 1 missing file");
+    EXPECT_EQ(statusFor(three, {"a.wav"}), "3 samples, 2 missing files");
+    EXPECT_EQ(statusFor(one, {}), "Found 1 samples, audio files unavailable");
+    EXPECT_EQ(statusFor(one, {"a.wav"}), "1 synced sample");
+    // Deleted samples count neither as published nor as missing.
+    Json deleted = {{idB, {{"isDeleted", true}}}, {idC, {{"isDeleted", true}}}};
+    EXPECT_EQ(statusFor(three, {"a.wav"}, deleted), "1 synced sample");
+    EXPECT_EQ(
+        statusFor(three, {},
+                  {{idA, {{"isDeleted", true}}}, {idB, {{"isDeleted", true}}}, {idC, {{"isDeleted", true}}}}),
+        "Bridge library is empty");
+    EXPECT_EQ(library->detail(), mirrorDetail);
+}
+
+TEST_F(LibraryReading, UnsafeFileNamesAreListedAsMissingAndNeverRead) {
+    // Each name would reach an existing file if it were joined to the "Samples" folder.
+    touch(mirror / "outside.wav");
+    touch(mirror / "Samples" / "sub" / "inner.wav");
+    touch(mirror / "Edited" / (idA + ".wav"));
+    Json manifest = Json::array({sampleJson(idA, "Escape", "../outside.wav"),
+                                 sampleJson(idB, "Nested", "sub/inner.wav"), sampleJson(idC, "Dot", ".")});
+    auto samples = readBack(manifest, {{idA, {{"edit", {{"normalize", true}}}}}});
+    ASSERT_EQ(samples.size(), 3u);
+    for (const auto& sample : samples) {
+        EXPECT_FALSE(sample.isAvailable) << sample.title;
+        EXPECT_FALSE(sample.isEdited) << sample.title;
+        EXPECT_TRUE(sample.audioURL.empty()) << sample.title;
+    }
+    EXPECT_EQ(library->status(), "Found 3 samples, audio files unavailable");
+}
+
+TEST_F(LibraryReading, MetadataKeysAndBadMetadata) {
+    const std::string upperB = "22222222-2222-2222-2222-22222222222B";
+    const std::string lowerB = "22222222-2222-2222-2222-22222222222b";
+    Json manifest = Json::array({sampleJson(idA, "A", "a.wav"), sampleJson(upperB, "B", "b.wav")});
+    auto titleOf = [](const std::string& title) { return Json{{"titleOverride", title}}; };
+
+    // Lower-case keys are accepted and keys that are no UUID ignored; the upper-case key wins a tie.
+    EXPECT_EQ(readBack(manifest, {{"aaaa", titleOf("Ignored")}, {lowerB, titleOf("Lower")}})[1].title,
+              "Lower");
+    EXPECT_EQ(readBack(manifest, {{lowerB, titleOf("Lower")}, {upperB, titleOf("Upper")}})[1].title, "Upper");
+    EXPECT_EQ(
+        readBack(manifest, {{idA, {{"titleOverride", nullptr}, {"edit", nullptr}, {"chops", nullptr}}}})[0]
+            .title,
+        "A");
+
+    // One bad value anywhere, even under a key that is no UUID, hides every override.
+    for (const Json& bad :
+         {Json{{idA, titleOf("One")}, {upperB, {{"isDeleted", "yes"}}}},
+          Json{{idA, titleOf("One")}, {"junk", {{"edit", {{"startTime", "0"}}}}}},
+          Json{{idA, titleOf("One")}, {upperB, {{"analysis", {{"bpm", 120}}}}}}, Json::array({1})}) {
+        auto samples = readBack(manifest, bad);
+        ASSERT_EQ(samples.size(), 2u) << bad;
+        EXPECT_EQ(samples[0].title, "A") << bad;
+    }
+}
+
+TEST_F(LibraryReading, SamplesAreListedNewestFirstKeepingTiesInFileOrder) {
+    auto samples = readBack(Json::array({sampleJson(idA, "Old", "a.wav", "2024-01-01T00:00:00Z"),
+                                         sampleJson(idB, "Tie first", "b.wav", "2024-06-01T12:00:00Z"),
+                                         sampleJson(idC, "New", "c.wav", "2024-06-01T13:30:00+02:00"),
+                                         sampleJson(idD, "Tie second", "d.wav", "2024-06-01T12:00:00Z")}));
+    std::vector<std::string> titles;
+    for (const auto& sample : samples)
+        titles.push_back(sample.title);
+    EXPECT_THAT(titles, testing::ElementsAre("Tie first", "Tie second", "New", "Old"));
+}
+
+TEST_F(LibraryReading, LiveRefreshPollsUntilStopped) {
+    int samplesSignals = 0;
+    int detailSignals = 0;
+    QObject::connect(library.get(), &VellumtidePluginLibrary::samplesChanged, [&] { ++samplesSignals; });
+    QObject::connect(library.get(), &VellumtidePluginLibrary::detailChanged, [&] { ++detailSignals; });
+
+    library->startLiveRefresh();
+    EXPECT_TRUE(library->isLiveRefreshing());
+    EXPECT_EQ(timer->interval, std::chrono::milliseconds(1000));
+    // Every pass assigns the values, the detail twice, even when nothing changed.
+    EXPECT_EQ(samplesSignals, 1);
+    EXPECT_EQ(detailSignals, 2);
+
+    touchSamples({"a.wav"});
+    writeFile(mirror / "library.json", Json::array({sampleJson(idA, "Kick", "a.wav")}).dump());
+    timer->fire();
+    EXPECT_EQ(library->status(), "1 synced sample");
+    EXPECT_EQ(detailSignals, 4);
+
+    // Stopping makes one last pass.
+    writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"isDeleted", true}}}}.dump());
+    library->stopLiveRefresh();
+    EXPECT_FALSE(library->isLiveRefreshing());
+    EXPECT_EQ(library->status(), "Bridge library is empty");
+    library->stopLiveRefresh();
+    EXPECT_EQ(samplesSignals, 3);
+}
+
+} // namespace

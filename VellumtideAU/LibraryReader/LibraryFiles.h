@@ -1,0 +1,88 @@
+#pragma once
+// The two library files as the reader decodes them, and the merge of one listed sample with its
+// local overrides. Internal to the library reader.
+
+#include "VellumtideAU/LibraryReader/VellumtidePluginRecords.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace libraryfiles {
+
+// One element of "library.json"; keys not listed here are ignored.
+struct ManifestSample {
+    vt::Uuid id;
+    std::string title;
+    vt::Date createdAt;
+    std::string fileName;
+    double duration = 0;
+    double sampleRate = 0;
+    std::int64_t byteCount = 0;
+    std::vector<float> peaks;
+    bool isFavorite = false;
+};
+
+struct PluginAnalysis {
+    std::optional<double> bpm;
+    double bpmConfidence = 0;
+    std::optional<std::string> rootNote;
+    double rootConfidence = 0;
+    std::optional<std::string> musicalKey;
+    double keyConfidence = 0;
+};
+
+struct PluginChop {
+    vt::Uuid id;
+    std::int64_t index = 0;
+    double startTime = 0;
+    double endTime = 0;
+    double strength = 0;
+};
+
+// One value of "bridge-metadata.json": the desktop program's overrides of one sample.
+struct PluginMetadata {
+    std::optional<std::string> titleOverride;
+    bool isFavorite = false;
+    std::optional<bool> favoriteOverride;
+    bool isDeleted = false;
+    VellumtidePluginEdit edit;
+    PluginAnalysis analysis;
+    std::vector<PluginChop> chops;
+};
+
+using MetadataMap = std::unordered_map<vt::Uuid, PluginMetadata>;
+
+// The samples of "library.json"; nothing when the text is not a valid list of samples.
+std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes);
+// The overrides of "bridge-metadata.json" by sample; empty when any part does not decode.
+// Keys that are no UUID are dropped; of two keys for one UUID the upper-case form wins.
+MetadataMap decodeMetadata(std::string_view bytes);
+
+// The paths of one library folder.
+struct LibraryFolder {
+    std::filesystem::path root;
+
+    std::filesystem::path samplesFile(const std::string& fileName) const {
+        return root / "Samples" / fileName;
+    }
+    std::filesystem::path editedFile(const vt::Uuid& sample) const {
+        return root / "Edited" / (sample.string() + ".wav");
+    }
+    std::filesystem::path chopFile(const vt::Uuid& sample, const vt::Uuid& chop) const {
+        return root / "Chops" / (sample.string() + "-chop-" + chop.string() + ".wav");
+    }
+};
+
+// The published record of one listed sample, or nothing when the overrides delete it. Adds one
+// to missingFiles when the sample's audio file is not there.
+std::optional<VellumtidePluginSample> mergeSample(const ManifestSample& record, const MetadataMap& metadata,
+                                                  const LibraryFolder& folder, std::size_t& missingFiles);
+
+// The status line for n published samples of which m have no audio file.
+std::string statusText(std::size_t published, std::size_t missing);
+
+} // namespace libraryfiles

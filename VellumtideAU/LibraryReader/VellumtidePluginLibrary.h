@@ -1,0 +1,84 @@
+#pragma once
+// The plug-in's read-only, polled view of the desktop program's sample library: it finds the
+// library folder among fixed candidates, reads "library.json" and "bridge-metadata.json", merges
+// them into the plug-in's sample records and publishes them with a status line. Lives on the
+// window's main thread; never writes a file.
+
+#include "VellumtideAU/LibraryReader/LibraryEnvironment.h"
+#include "VellumtideAU/LibraryReader/RefreshTimer.h"
+#include "VellumtideAU/LibraryReader/VellumtidePluginRecords.h"
+
+#include <QObject>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class VellumtidePluginLibrary final : public QObject {
+    Q_OBJECT
+
+public:
+    using Path = std::filesystem::path;
+
+    // The mirror of the library that the desktop program keeps for the plug-in, below a home folder.
+    static constexpr std::string_view mirrorRelativePath =
+        ".local/share/com.kestrelworks.vellumtide.bridge.au/Data/Music/Vellumtide";
+    static constexpr std::string_view manifestFileName = "library.json";
+    static constexpr std::string_view metadataFileName = "bridge-metadata.json";
+    static constexpr std::chrono::milliseconds refreshInterval{1000};
+
+    // One candidate library folder; the label says what kind of place it is and is never shown.
+    struct LibraryCandidate {
+        std::string label;
+        Path url;
+    };
+
+    // Builds the candidates to set the first root, then refreshes once. Without a timer the
+    // live refresh uses a QTimer on the current thread.
+    explicit VellumtidePluginLibrary(LibraryEnvironment environment = LibraryEnvironment::fromProcess(),
+                                     std::unique_ptr<RefreshTimer> timer = nullptr,
+                                     QObject* parent = nullptr);
+    ~VellumtidePluginLibrary() override;
+
+    const std::vector<VellumtidePluginSample>& samples() const { return publishedSamples; }
+    const std::string& status() const { return publishedStatus; }
+    const std::string& detail() const { return publishedDetail; }
+    const Path& rootURL() const { return root; }
+
+    // Re-chooses the folder, re-reads both files and publishes the result. Never fails.
+    void refresh();
+    // Refreshes now and then once a second until stopLiveRefresh().
+    void startLiveRefresh();
+    // Stops the polling; the loop's last pass refreshes once more.
+    void stopLiveRefresh();
+    bool isLiveRefreshing() const;
+
+    // The candidate folders in the order they are tried, without duplicates; never empty.
+    static std::vector<LibraryCandidate> libraryCandidates(const LibraryEnvironment& environment);
+    // homesFolder/<name> for a path inside homesFolder/<name>; nothing for other paths.
+    static std::optional<Path> realUserHomeURL(const Path& path, const Path& homesFolder);
+    // Appends the candidate (standardized) unless the list already holds the same folder.
+    static void appendUnique(LibraryCandidate candidate, std::vector<LibraryCandidate>& list);
+    // The path with a leading home folder shown as "~" (only at a path-component boundary).
+    static std::string abbreviatedPath(const Path& path, const Path& home);
+
+signals:
+    // Emitted on every assignment of the published values, also when the value is unchanged.
+    void samplesChanged();
+    void statusChanged();
+    void detailChanged();
+
+private:
+    void setSamples(std::vector<VellumtidePluginSample> samples);
+    void setStatus(std::string status);
+    void setDetail(std::string detail);
+
+    LibraryEnvironment environment;
+    std::unique_ptr<RefreshTimer> timer;
+    Path root;
+    std::vector<VellumtidePluginSample> publishedSamples;
+    std::string publishedStatus = "Looking for Bridge library";
+    std::string publishedDetail;
+};
