@@ -19,6 +19,10 @@ QThreadPool& userInitiatedPool();
 QThreadPool& utilityPool();
 
 // The exception work throws is rethrown, unchanged, at the co_await.
+//
+// g++ 12 destroys a braced or closure temporary twice when it is created inside a co_await
+// expression, so a capturing lambda must not be written inside `co_await runInBackground(...)`:
+// build the task in a plain (non-coroutine) function and return it, or name the lambda first.
 template <typename F>
 auto runInBackground(QThreadPool& pool, F work) -> QCoro::Task<std::invoke_result_t<F&>> {
     using Result = std::invoke_result_t<F&>;

@@ -166,8 +166,9 @@ TEST(SampleRenderer, OutputIsWholeOrAbsentAndFailuresAreTyped) {
 
     // An unreadable source writes nothing.
     vt::test::writeFile(folder / "junk.m4a", std::string(3000, 'j'));
-    EXPECT_THROW(BridgeSampleRenderer::renderSynchronously(folder / "junk.m4a", folder / "Out" / "x.wav", trimmed),
-                 vt::AudioFileError);
+    EXPECT_THROW(
+        BridgeSampleRenderer::renderSynchronously(folder / "junk.m4a", folder / "Out" / "x.wav", trimmed),
+        vt::AudioFileError);
     EXPECT_FALSE(std::filesystem::exists(folder / "Out" / "x.wav"));
 
     const BridgeSampleRenderer::RenderError tooLong(Code::unsupportedLength);

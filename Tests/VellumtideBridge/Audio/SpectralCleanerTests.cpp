@@ -57,7 +57,8 @@ TEST(SpectralCleaner, ShortSilentAndEmptyBuffers) {
     EXPECT_EQ(silent.channels[0], std::vector<float>(30000, 0.0f));
 
     // One frame (512 … N samples): a finite result of the same length.
-    const vt::AudioData single = BridgeSpectralCleaner::denoise({16000, {vt::test::sineWave(500, 16000, 700)}});
+    const vt::AudioData single =
+        BridgeSpectralCleaner::denoise({16000, {vt::test::sineWave(500, 16000, 700)}});
     ASSERT_EQ(single.frameCount(), 700u);
     EXPECT_TRUE(std::all_of(single.channels[0].begin(), single.channels[0].end(),
                             [](float v) { return std::isfinite(v) && std::fabs(v) <= 1; }));
@@ -76,7 +77,8 @@ TEST(SpectralCleaner, ZeroNoiseProfileGivesBackTheInputAtItsLevel) {
         x.insert(x.end(), tone.begin(), tone.end());
         x.resize(x.size() + edge, 0.0f);
         const vt::AudioData out = BridgeSpectralCleaner::denoise({rate, {x}});
-        const size_t from = edge + vt::test::framesFor(0.3, rate), to = edge + body - vt::test::framesFor(0.3, rate);
+        const size_t from = edge + vt::test::framesFor(0.3, rate),
+                     to = edge + body - vt::test::framesFor(0.3, rate);
         double error = 0;
         for (size_t i = from; i < to; ++i)
             error = std::max(error, static_cast<double>(std::fabs(out.channels[0][i] - x[i])));

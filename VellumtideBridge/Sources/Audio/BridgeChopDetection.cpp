@@ -102,14 +102,15 @@ std::vector<float> noveltyOf(const std::vector<float>& sm) {
     return novelty;
 }
 
-std::vector<Onset> pickOnsets(const std::vector<float>& novelty, const std::vector<float>& sm, float threshold,
-                              float peakNovelty, double hop, const ChopThresholds& limits) {
+std::vector<Onset> pickOnsets(const std::vector<float>& novelty, const std::vector<float>& sm,
+                              float threshold, float peakNovelty, double hop, const ChopThresholds& limits) {
     std::vector<Onset> onsets;
     double last = -limits.minimumSpacing;
     for (std::size_t i = 1; i + 1 < novelty.size(); ++i) {
         const double at = hop * static_cast<double>(i);
         const bool isPeak = novelty[i - 1] <= novelty[i] && novelty[i + 1] < novelty[i];
-        if (isPeak && novelty[i] >= threshold && sm[i] >= limits.levelGate && at - last >= limits.minimumSpacing) {
+        if (isPeak && novelty[i] >= threshold && sm[i] >= limits.levelGate &&
+            at - last >= limits.minimumSpacing) {
             onsets.push_back({std::max(at - onsetLead, 0.0), static_cast<double>(novelty[i] / peakNovelty)});
             last = at;
             if (onsets.size() == maximumOnsets)
@@ -121,8 +122,9 @@ std::vector<Onset> pickOnsets(const std::vector<float>& novelty, const std::vect
 
 } // namespace
 
-std::vector<BridgeSampleChop> BridgeSampleRenderer::makeChops(const std::vector<float>& envelope, double duration,
-                                                              double hopDuration, double sensitivity) {
+std::vector<BridgeSampleChop> BridgeSampleRenderer::makeChops(const std::vector<float>& envelope,
+                                                              double duration, double hopDuration,
+                                                              double sensitivity) {
     const std::size_t n = envelope.size();
     if (n < 4)
         return {};
@@ -155,7 +157,8 @@ std::vector<BridgeSampleChop> BridgeSampleRenderer::makeChops(const std::vector<
     const std::vector<Onset> onsets = pickOnsets(novelty, sm, threshold, peakNovelty, hopDuration, limits);
     if (onsets.empty())
         return {};
-    std::vector<Onset> boundaries{{std::max(hopDuration * static_cast<double>(firstActive) - onsetLead, 0.0), 1.0}};
+    std::vector<Onset> boundaries{
+        {std::max(hopDuration * static_cast<double>(firstActive) - onsetLead, 0.0), 1.0}};
     for (const Onset& onset : onsets) {
         if (onset.time - boundaries.back().time >= shortestChop)
             boundaries.push_back(onset);
@@ -168,15 +171,15 @@ std::vector<BridgeSampleChop> BridgeSampleRenderer::makeChops(const std::vector<
         const double next = k + 1 < boundaries.size() ? boundaries[k + 1].time : duration;
         const double end = std::min(std::max(start + shortestChop, next), duration);
         if (end - start >= shortestChop) {
-            chops.push_back(BridgeSampleChop{vt::Uuid::random(), static_cast<std::int64_t>(chops.size()), start, end,
-                                             boundaries[k].strength});
+            chops.push_back(BridgeSampleChop{vt::Uuid::random(), static_cast<std::int64_t>(chops.size()),
+                                             start, end, boundaries[k].strength});
         }
     }
     return chops;
 }
 
-std::vector<BridgeSampleChop> BridgeSampleRenderer::detectChopsSynchronously(const std::filesystem::path& inputPath,
-                                                                             double sensitivity) {
+std::vector<BridgeSampleChop>
+BridgeSampleRenderer::detectChopsSynchronously(const std::filesystem::path& inputPath, double sensitivity) {
     vt::AudioFileReader reader(inputPath);
     const double rate = std::max(reader.sampleRate(), 1.0);
     const auto hop = static_cast<std::size_t>(std::max(std::round(rate * 0.01), 128.0));
@@ -200,8 +203,9 @@ std::vector<BridgeSampleChop> BridgeSampleRenderer::detectChopsSynchronously(con
 }
 
 QCoro::Task<std::vector<BridgeSampleChop>> BridgeSampleRenderer::detectChops(std::filesystem::path inputPath,
-                                                                            double sensitivity) {
-    co_return co_await vt::runInBackground(vt::userInitiatedPool(), [inputPath = std::move(inputPath), sensitivity] {
+                                                                             double sensitivity) {
+    // Not a coroutine, for the same reason as render().
+    return vt::runInBackground(vt::userInitiatedPool(), [inputPath = std::move(inputPath), sensitivity] {
         return detectChopsSynchronously(inputPath, sensitivity);
     });
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <optional>
 
 const std::array<const char*, 12> BridgeSampleAnalyzer::noteNames = {"C",  "C#", "D",  "D#", "E",  "F",
                                                                      "F#", "G",  "G#", "A",  "A#", "B"};
@@ -73,20 +74,147 @@ std::optional<PitchedFrame> framePitch(const std::vector<float>& y, double rate,
             break;
         }
     }
-    const double peak = r[chosen];
-    if (!(peak > 0.38))
+    // The gates and the confidence are those of the best correlation.
+    if (!(best > 0.38))
         return std::nullopt;
-    const double confidence = std::min(peak, 0.99);
+    const double confidence = std::min(best, 0.99);
     if (confidence < 0.48)
         return std::nullopt;
     double refined = static_cast<double>(chosen);
     if (chosen > minimumLag && chosen < upperLag) {
-        const double before = r[chosen - 1], after = r[chosen + 1];
+        const double before = r[chosen - 1], peak = r[chosen], after = r[chosen + 1];
         const double curvature = before - 2 * peak + after;
         if (curvature < 0)
             refined += std::clamp(0.5 * (before - after) / curvature, -0.5, 0.5);
     }
     return PitchedFrame{rate / refined, confidence};
+}
+
+// The onset curve of a signal: the rise of the RMS level from each whole frame to the next,
+// scaled to a peak of 1. Empty when there are fewer than 17 frames, no rise, or too little energy.
+std::vector<double> onsetCurve(const std::vector<float>& samples, std::size_t frame) {
+    std::vector<double> energy;
+    for (std::size_t start = 0; start + frame <= samples.size(); start += frame)
+        energy.push_back(std::sqrt(squareSum(samples.data() + start, frame) / static_cast<double>(frame)));
+    if (energy.size() < 17)
+        return {};
+    std::vector<double> onset(energy.size(), 0.0);
+    for (std::size_t i = 1; i < energy.size(); ++i)
+        onset[i] = std::max(energy[i] - energy[i - 1], 0.0);
+    const double peak = *std::max_element(onset.begin(), onset.end());
+    if (!(peak > 0.00001))
+        return {};
+    double power = 0;
+    for (double& value : onset) {
+        value /= peak;
+        power += value * value;
+    }
+    if (!(power > 0.04))
+        return {};
+    return onset;
+}
+
+// Normalised correlations of an onset curve with itself at whole lags, each computed once.
+class OnsetCorrelations {
+public:
+    explicit OnsetCorrelations(const std::vector<double>& onset)
+        : onset(onset), scores(onset.size() / 2), scored(onset.size() / 2, false) {}
+
+    // Lags from 2 up to, not including, half the curve's length can be scored.
+    bool isScorable(std::size_t lag) const { return lag >= 2 && lag < scores.size(); }
+
+    // The correlation at lag, or nothing when either part of the curve is silent.
+    std::optional<double> at(std::size_t lag) {
+        if (!isScorable(lag))
+            return std::nullopt;
+        if (!scored[lag]) {
+            scores[lag] = compute(lag);
+            scored[lag] = true;
+        }
+        return scores[lag];
+    }
+
+    // How strongly the curve repeats after about lag frames: a period between two whole lags
+    // splits its correlation between them, so the better neighbour is added.
+    double periodicity(std::size_t lag) {
+        const double neighbour = std::max({at(lag - 1).value_or(0.0), at(lag + 1).value_or(0.0), 0.0});
+        return at(lag).value_or(0.0) + neighbour;
+    }
+
+private:
+    std::optional<double> compute(std::size_t lag) const {
+        double product = 0, late = 0, early = 0;
+        for (std::size_t i = lag; i < onset.size(); ++i) {
+            product += onset[i] * onset[i - lag];
+            late += onset[i] * onset[i];
+            early += onset[i - lag] * onset[i - lag];
+        }
+        if (late == 0 || early == 0)
+            return std::nullopt;
+        return product / std::sqrt(late * early);
+    }
+
+    const std::vector<double>& onset;
+    std::vector<std::optional<double>> scores;
+    std::vector<bool> scored;
+};
+
+struct TempoSearch {
+    std::size_t bestLag;
+    double best;
+    double second;
+    std::vector<std::size_t> candidateLags;
+};
+
+// The lag of every whole tempo from 60 to 190 BPM. Neighbouring tempi often round to the same
+// lag; each lag is scored once, slowest first, so the second best is a different lag and equal
+// scores keep the slower tempo.
+std::optional<TempoSearch> searchTempo(OnsetCorrelations& correlations, double frameSeconds) {
+    std::optional<TempoSearch> search;
+    std::vector<std::size_t> lags;
+    for (int bpm = 60; bpm <= 190; ++bpm) {
+        const auto lag = static_cast<std::size_t>(std::round((60.0 / bpm) / frameSeconds));
+        if (!correlations.isScorable(lag) || std::find(lags.begin(), lags.end(), lag) != lags.end())
+            continue;
+        lags.push_back(lag);
+        const std::optional<double> c = correlations.at(lag);
+        if (!c)
+            continue;
+        if (!search) {
+            search = TempoSearch{lag, *c, 0.0, {}};
+        } else if (*c > search->best) {
+            search->second = search->best;
+            search->best = *c;
+            search->bestLag = lag;
+        } else if (*c > search->second) {
+            search->second = *c;
+        }
+    }
+    if (search)
+        search->candidateLags = std::move(lags);
+    return search;
+}
+
+// A beat every P frames correlates as well at 2P and 3P as at P, and a period that is not a whole
+// number of frames correlates better at the multiple that lands nearer a whole lag, so the search
+// often prefers half or a third of the true tempo. The faster tempo is taken when its lag (a third,
+// else half, of the winning lag, rounded either way) repeats within 0.03 as strongly.
+std::size_t fastestEquivalentLag(OnsetCorrelations& correlations, const TempoSearch& search) {
+    const std::size_t lag = search.bestLag;
+    const double required = correlations.periodicity(lag) - 0.03;
+    for (const std::size_t divisor : {3u, 2u}) {
+        std::optional<std::size_t> faster;
+        for (const std::size_t candidate : {lag / divisor, (lag + divisor - 1) / divisor}) {
+            const bool isTempo = std::find(search.candidateLags.begin(), search.candidateLags.end(),
+                                           candidate) != search.candidateLags.end();
+            if (isTempo && correlations.at(candidate) &&
+                (!faster || *correlations.at(candidate) > *correlations.at(*faster)))
+                faster = candidate;
+        }
+        if (faster && correlations.periodicity(*faster) >= required)
+            return *faster;
+    }
+    return lag;
 }
 
 int pitchClassOf(double frequency) {
@@ -98,7 +226,7 @@ int pitchClassOf(double frequency) {
 } // namespace
 
 BridgeSampleAnalyzer::MonoAudio BridgeSampleAnalyzer::loadMonoAudio(const std::filesystem::path& path,
-                                                                     double maxDuration) {
+                                                                    double maxDuration) {
     vt::AudioFileReader reader(path);
     MonoAudio audio;
     audio.sampleRate = std::max(reader.sampleRate(), 1.0);
@@ -111,7 +239,8 @@ BridgeSampleAnalyzer::MonoAudio BridgeSampleAnalyzer::loadMonoAudio(const std::f
         audio.samples.reserve(std::min(static_cast<std::size_t>(*estimate), maximum));
     std::vector<std::vector<float>> block;
     while (audio.samples.size() < maximum) {
-        const std::size_t got = reader.read(block, std::min<std::size_t>(65536, maximum - audio.samples.size()));
+        const std::size_t got =
+            reader.read(block, std::min<std::size_t>(65536, maximum - audio.samples.size()));
         if (got == 0)
             break;
         const std::size_t from = audio.samples.size();
@@ -157,62 +286,22 @@ std::optional<std::pair<double, double>> BridgeSampleAnalyzer::detectTempo(const
     const auto frame = static_cast<std::size_t>(std::max(std::floor(rate * 0.02), 96.0));
     if (frame * 8 > samples.size())
         return std::nullopt;
-    std::vector<double> energy;
-    for (std::size_t start = 0; start + frame <= samples.size(); start += frame)
-        energy.push_back(std::sqrt(squareSum(samples.data() + start, frame) / static_cast<double>(frame)));
-    if (energy.size() < 17)
+    std::vector<double> onset = onsetCurve(samples, frame);
+    if (onset.empty())
         return std::nullopt;
-    std::vector<double> onset(energy.size(), 0.0);
-    for (std::size_t i = 1; i < energy.size(); ++i)
-        onset[i] = std::max(energy[i] - energy[i - 1], 0.0);
-    const double peak = *std::max_element(onset.begin(), onset.end());
-    if (!(peak > 0.00001))
-        return std::nullopt;
-    double power = 0;
-    for (double& value : onset) {
-        value /= peak;
-        power += value * value;
-    }
-    if (!(power > 0.04))
-        return std::nullopt;
-
-    // Neighbouring tempi often round to the same lag; each lag is scored once, slowest first, so
-    // the second best is a different lag and equal scores keep the slower tempo.
     const double frameSeconds = static_cast<double>(frame) / rate;
-    const std::size_t count = onset.size();
-    std::optional<std::size_t> bestLag;
-    double best = 0, second = 0;
-    std::size_t previousLag = 0;
-    for (int bpm = 60; bpm <= 190; ++bpm) {
-        const double exact = (60.0 / bpm) / frameSeconds;
-        const auto lag = static_cast<std::size_t>(std::round(exact));
-        if (lag == previousLag || lag < 2 || lag >= count / 2)
-            continue;
-        previousLag = lag;
-        double product = 0, late = 0, early = 0;
-        for (std::size_t i = lag; i < count; ++i) {
-            product += onset[i] * onset[i - lag];
-            late += onset[i] * onset[i];
-            early += onset[i - lag] * onset[i - lag];
-        }
-        if (late == 0 || early == 0)
-            continue;
-        const double c = product / std::sqrt(late * early);
-        if (!bestLag || c > best) {
-            if (bestLag)
-                second = best;
-            best = c;
-            bestLag = lag;
-        } else if (c > second) {
-            second = c;
-        }
-    }
-    if (!bestLag)
+    OnsetCorrelations correlations(onset);
+    const std::optional<TempoSearch> search = searchTempo(correlations, frameSeconds);
+    if (!search)
         return std::nullopt;
-    const double tempo = std::clamp(std::round(60.0 / (static_cast<double>(*bestLag) * frameSeconds)), 60.0, 190.0);
+    const std::size_t lag = fastestEquivalentLag(correlations, *search);
+    const double tempo =
+        std::clamp(std::round(60.0 / (static_cast<double>(lag) * frameSeconds)), 60.0, 190.0);
     const auto peaks = std::count_if(onset.begin(), onset.end(), [](double v) { return v > 0.35; });
-    const double density = static_cast<double>(peaks) / static_cast<double>(std::max<std::size_t>(count, 1)) * 8;
+    const double density =
+        static_cast<double>(peaks) / static_cast<double>(std::max<std::size_t>(onset.size(), 1)) * 8;
     const double densityFactor = std::clamp(density, 0.35, 1.0);
+    const double best = search->best, second = search->second;
     const double confidence =
         std::min(std::max((0.78 * best + 0.75 * std::max(best - second, 0.0)) * densityFactor, 0.0), 0.99);
     if (confidence < 0.24)
@@ -290,8 +379,8 @@ BridgeSampleAnalyzer::TonalContent BridgeSampleAnalyzer::detectTonalContent(cons
     return content;
 }
 
-double BridgeSampleAnalyzer::correlation(const std::array<double, 12>& chroma, const std::array<double, 12>& profile,
-                                         int root) {
+double BridgeSampleAnalyzer::correlation(const std::array<double, 12>& chroma,
+                                         const std::array<double, 12>& profile, int root) {
     const double chromaMean = std::accumulate(chroma.begin(), chroma.end(), 0.0) / 12;
     const double profileMean = std::accumulate(profile.begin(), profile.end(), 0.0) / 12;
     double product = 0, chromaSquares = 0, profileSquares = 0;
@@ -312,12 +401,15 @@ BridgeSampleAnalyzer::Estimate BridgeSampleAnalyzer::detectKey(const std::array<
         return std::nullopt;
     std::vector<std::pair<std::string, double>> candidates;
     for (int root = 0; root < 12; ++root) {
-        candidates.emplace_back(std::string(noteNames[root]) + " major", correlation(chroma, majorProfile, root));
-        candidates.emplace_back(std::string(noteNames[root]) + " minor", correlation(chroma, minorProfile, root));
+        candidates.emplace_back(std::string(noteNames[root]) + " major",
+                                correlation(chroma, majorProfile, root));
+        candidates.emplace_back(std::string(noteNames[root]) + " minor",
+                                correlation(chroma, minorProfile, root));
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const auto& a, const auto& b) { return a.second > b.second; });
-    const double confidence = std::min(std::max((candidates[0].second - candidates[1].second) * 2.8, 0.0), 0.99);
+    const double confidence =
+        std::min(std::max((candidates[0].second - candidates[1].second) * 2.8, 0.0), 0.99);
     if (confidence < 0.28)
         return std::nullopt;
     return std::make_pair(candidates[0].first, confidence);
@@ -356,7 +448,8 @@ BridgeSampleAnalysis BridgeSampleAnalyzer::analyzeSynchronously(const std::files
 }
 
 QCoro::Task<BridgeSampleAnalysis> BridgeSampleAnalyzer::analyze(std::filesystem::path path) {
-    co_return co_await vt::runInBackground(vt::utilityPool(), [path = std::move(path)] {
+    // Not a coroutine: the work's closure must not be built inside a co_await expression.
+    return vt::runInBackground(vt::utilityPool(), [path = std::move(path)] {
         static const vt::SystemWallClock clock;
         return analyzeSynchronously(path, clock);
     });

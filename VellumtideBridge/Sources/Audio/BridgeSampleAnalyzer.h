@@ -34,7 +34,8 @@ struct BridgeSampleAnalyzer {
     // The analysis of the file's first 90 s; sourceFingerprint stays absent and analyzedAt is
     // the clock's time when the work began. Throws vt::AudioFileError when the file cannot be
     // opened or read.
-    static BridgeSampleAnalysis analyzeSynchronously(const std::filesystem::path& path, const vt::WallClock& clock);
+    static BridgeSampleAnalysis analyzeSynchronously(const std::filesystem::path& path,
+                                                     const vt::WallClock& clock);
     static QCoro::Task<BridgeSampleAnalysis> analyze(std::filesystem::path path);
 
     // The mean of all channels over at most maxDuration seconds, its DC offset removed.

@@ -63,8 +63,9 @@ DecodedRange decodeSelection(vt::AudioFileReader& reader, double rate, const Bri
     const std::int64_t keepFrom = std::max<std::int64_t>(frameAt(rate, requestedStart) - margin, 0);
     std::optional<std::int64_t> stopAt;
     if (edit.endTime && !std::isinf(*edit.endTime)) {
-        const double end = std::isnan(*edit.endTime) ? requestedStart + shortestSelection
-                                                     : std::max(*edit.endTime, requestedStart + shortestSelection);
+        const double end = std::isnan(*edit.endTime)
+                               ? requestedStart + shortestSelection
+                               : std::max(*edit.endTime, requestedStart + shortestSelection);
         stopAt = frameAt(rate, end + 0.002) + 2;
     }
     const std::int64_t channelCount = reader.channelCount();
@@ -76,7 +77,8 @@ DecodedRange decodeSelection(vt::AudioFileReader& reader, double rate, const Bri
     range.channels.resize(static_cast<std::size_t>(channelCount));
     if (const auto estimate = reader.estimatedFrameCount(); estimate && *estimate > keepFrom) {
         const std::int64_t expected = std::min(stopAt.value_or(*estimate), *estimate) - keepFrom;
-        const auto reserve = static_cast<std::size_t>(std::clamp<std::int64_t>(expected + margin, 0, keepLimit));
+        const auto reserve =
+            static_cast<std::size_t>(std::clamp<std::int64_t>(expected + margin, 0, keepLimit));
         for (auto& channel : range.channels)
             channel.reserve(reserve + readBlockFrames);
     }
@@ -112,8 +114,8 @@ Selection readSelection(const std::filesystem::path& inputPath, const BridgeSamp
     selection.edit = edit.sanitized(duration);
     const std::int64_t first = frameAt(rate, selection.edit.startTime);
     // Without an end the selection runs to the last decoded frame.
-    const std::int64_t end = selection.edit.endTime ? frameAt(rate, selection.edit.effectiveEnd(duration))
-                                                    : range.fileFrames;
+    const std::int64_t end =
+        selection.edit.endTime ? frameAt(rate, selection.edit.effectiveEnd(duration)) : range.fileFrames;
     std::int64_t count = end - first;
     if (count < 1)
         count = 1;
@@ -131,7 +133,9 @@ Selection readSelection(const std::filesystem::path& inputPath, const BridgeSamp
     return selection;
 }
 
-float clampUnit(float value) { return std::clamp(value, -1.0f, 1.0f); }
+float clampUnit(float value) {
+    return std::clamp(value, -1.0f, 1.0f);
+}
 
 std::int64_t fadeFrames(double seconds, double rate, std::int64_t n) {
     const double frames = std::round(seconds * rate);
@@ -168,7 +172,8 @@ void writeWhole(const vt::AudioData& buffer, const std::filesystem::path& output
 
 } // namespace
 
-BridgeSampleRenderer::RenderError::RenderError(Code code) : std::runtime_error(descriptionOf(code)), errorCode(code) {}
+BridgeSampleRenderer::RenderError::RenderError(Code code)
+    : std::runtime_error(descriptionOf(code)), errorCode(code) {}
 
 void BridgeSampleRenderer::applyGain(vt::AudioData& buffer, double fadeIn, double fadeOut, bool normalize) {
     const std::int64_t n = static_cast<std::int64_t>(buffer.frameCount());
@@ -199,7 +204,8 @@ void BridgeSampleRenderer::applyGain(vt::AudioData& buffer, double fadeIn, doubl
 }
 
 void BridgeSampleRenderer::renderSynchronously(const std::filesystem::path& inputPath,
-                                               const std::filesystem::path& outputPath, const BridgeSampleEdit& edit) {
+                                               const std::filesystem::path& outputPath,
+                                               const BridgeSampleEdit& edit) {
     try {
         Selection selection = readSelection(inputPath, edit);
         if (selection.edit.denoise) {
@@ -216,10 +222,12 @@ void BridgeSampleRenderer::renderSynchronously(const std::filesystem::path& inpu
     }
 }
 
-QCoro::Task<void> BridgeSampleRenderer::render(std::filesystem::path inputPath, std::filesystem::path outputPath,
-                                               BridgeSampleEdit edit) {
-    co_await vt::runInBackground(vt::userInitiatedPool(), [inputPath = std::move(inputPath),
-                                                           outputPath = std::move(outputPath), edit] {
-        renderSynchronously(inputPath, outputPath, edit);
-    });
+// A plain function rather than a coroutine: the work's closure must not be built inside a
+// co_await expression (see Background.h).
+QCoro::Task<void> BridgeSampleRenderer::render(std::filesystem::path inputPath,
+                                               std::filesystem::path outputPath, BridgeSampleEdit edit) {
+    return vt::runInBackground(vt::userInitiatedPool(),
+                               [inputPath = std::move(inputPath), outputPath = std::move(outputPath), edit] {
+                                   renderSynchronously(inputPath, outputPath, edit);
+                               });
 }

@@ -34,8 +34,8 @@ struct BridgeSampleRenderer {
     // Renders edit (sanitised for the source's length) of inputPath into outputPath, replacing
     // what is there. The output holds a whole file or is left as it was. Throws RenderError,
     // vt::AudioFileError, vt::WavWriterError or std::filesystem::filesystem_error.
-    static void renderSynchronously(const std::filesystem::path& inputPath, const std::filesystem::path& outputPath,
-                                    const BridgeSampleEdit& edit);
+    static void renderSynchronously(const std::filesystem::path& inputPath,
+                                    const std::filesystem::path& outputPath, const BridgeSampleEdit& edit);
     static QCoro::Task<void> render(std::filesystem::path inputPath, std::filesystem::path outputPath,
                                     BridgeSampleEdit edit);
 
@@ -48,7 +48,7 @@ struct BridgeSampleRenderer {
     static std::vector<BridgeSampleChop> detectChopsSynchronously(const std::filesystem::path& inputPath,
                                                                   double sensitivity);
     static QCoro::Task<std::vector<BridgeSampleChop>> detectChops(std::filesystem::path inputPath,
-                                                                 double sensitivity);
+                                                                  double sensitivity);
 
     // Onsets picked on a level envelope (one value per hop, 0…1), made into chops that tile the
     // sample. Pure apart from the chops' new UUIDs.

@@ -16,7 +16,9 @@ constexpr float magnitudeFloor = 0.000001f;
 constexpr float lowCutCorner = 28.0f;
 constexpr float lowestLowCut = 0.15f;
 
-float clampUnit(float value) { return std::clamp(value, -1.0f, 1.0f); }
+float clampUnit(float value) {
+    return std::clamp(value, -1.0f, 1.0f);
+}
 
 std::vector<float> hannWindow(std::size_t size) {
     std::vector<float> window(size);
@@ -26,7 +28,8 @@ std::vector<float> hannWindow(std::size_t size) {
     return window;
 }
 
-float magnitudeOfBin(const std::vector<float>& real, const std::vector<float>& imag, std::size_t k, std::size_t half) {
+float magnitudeOfBin(const std::vector<float>& real, const std::vector<float>& imag, std::size_t k,
+                     std::size_t half) {
     if (k == 0)
         return std::fabs(real[0]);
     if (k == half)
@@ -45,7 +48,8 @@ struct ChannelWork {
     std::vector<float> imag;
 
     explicit ChannelWork(std::size_t n)
-        : size(n), half(n / 2), window(hannWindow(n)), fft(static_cast<int>(n)), frame(n), real(n / 2), imag(n / 2) {}
+        : size(n), half(n / 2), window(hannWindow(n)), fft(static_cast<int>(n)), frame(n), real(n / 2),
+          imag(n / 2) {}
 
     // Windows the samples of the frame at start (zero-padded to the transform size) and
     // transforms them into real and imag.
@@ -198,7 +202,8 @@ float BridgeSpectralCleaner::percentile(const std::vector<float>& sorted, double
     return sorted[std::min(index, sorted.size() - 1)];
 }
 
-void BridgeSpectralCleaner::accumulateMagnitude(const std::vector<float>& real, const std::vector<float>& imag,
+void BridgeSpectralCleaner::accumulateMagnitude(const std::vector<float>& real,
+                                                const std::vector<float>& imag,
                                                 std::vector<float>& accumulator) {
     const std::size_t half = real.size();
     if (accumulator.size() != half + 1 || imag.size() != half || half == 0)

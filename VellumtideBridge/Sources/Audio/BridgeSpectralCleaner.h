@@ -19,7 +19,8 @@ struct BridgeSpectralCleaner {
     // Frame starts 0, hop, 2·hop … while the next start plus fftSize stays below sampleCount,
     // then sampleCount − fftSize when that was not the last; the single start 0 when the
     // transform is not shorter than the samples.
-    static std::vector<std::size_t> frameStarts(std::size_t sampleCount, std::size_t fftSize, std::size_t hopSize);
+    static std::vector<std::size_t> frameStarts(std::size_t sampleCount, std::size_t fftSize,
+                                                std::size_t hopSize);
     // The element at ⌊clamp(fraction, 0, 1) × (count − 1)⌋ of an ascending list; 0 when empty.
     static float percentile(const std::vector<float>& sorted, double fraction);
     // Adds the magnitudes of one packed spectrum (N/2 real and imaginary values) to an
