@@ -147,7 +147,7 @@ void VellumtideAudioUnit::applyPadKit(const VellumtidePadKitState& kit) {
     retired.reserve(retiredPadCapacity);
     {
         std::lock_guard lock(renderLock);
-        state = std::move(normalized);
+        state.assignments.swap(normalized.assignments);
         loadedPads.swap(next);
         std::size_t kept = 0;
         for (auto& voice : voices) {
@@ -160,7 +160,8 @@ void VellumtideAudioUnit::applyPadKit(const VellumtidePadKitState& kit) {
         retiredPads.swap(retired);
         installedTicket = ticket;
     }
-    // The previous table, the cut voices and the retired pads are released here, outside the lock.
+    // The previous kit and pad table, the cut voices and the retired pads are released here,
+    // outside the lock.
 }
 
 VellumtidePadKitState VellumtideAudioUnit::padKitState() const {

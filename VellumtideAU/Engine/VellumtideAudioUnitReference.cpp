@@ -2,9 +2,18 @@
 
 #include "VellumtideAU/Engine/VellumtideAudioUnit.h"
 
+#include <utility>
+
+VellumtideAudioUnitReference::~VellumtideAudioUnitReference() = default;
+
 void VellumtideAudioUnitReference::set(const std::shared_ptr<VellumtideAudioUnit>& unit) {
-    std::lock_guard guard(lock);
-    currentUnit = unit;
+    {
+        std::lock_guard guard(lock);
+        currentUnit = unit;
+    }
+    std::lock_guard guard(handlerLock);
+    if (unitChangeHandler)
+        unitChangeHandler();
 }
 
 std::shared_ptr<VellumtideAudioUnit> VellumtideAudioUnitReference::unit() const {
@@ -22,4 +31,17 @@ std::optional<VellumtidePadKitState> VellumtideAudioUnitReference::currentState(
 void VellumtideAudioUnitReference::apply(const VellumtidePadKitState& kit) const {
     if (auto current = unit())
         current->applyPadKit(kit);
+}
+
+bool VellumtideAudioUnitReference::hasUnit() const {
+    return unit() != nullptr;
+}
+
+void VellumtideAudioUnitReference::setUnitChangeHandler(UnitChangeHandler handler) {
+    UnitChangeHandler previous;
+    {
+        std::lock_guard guard(handlerLock);
+        previous = std::exchange(unitChangeHandler, std::move(handler));
+    }
+    // The old handler (and what it captured) is released outside the lock.
 }

@@ -30,7 +30,9 @@ struct Instance {
     LV2_URID padKitProperty = 0;
 
     std::shared_ptr<VellumtideAudioUnit> unit;
-    VellumtideAudioUnitReference reference;
+    // Shared with the window, which may hold it past cleanup.
+    std::shared_ptr<VellumtideAudioUnitReference> reference =
+        std::make_shared<VellumtideAudioUnitReference>();
     RenderBlock renderBlock;
 
     const LV2_Atom_Sequence* midiIn = nullptr;
@@ -63,7 +65,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*,
         instance->padKitProperty = map->map(map->handle, vt::lv2::padKitPropertyURI);
         instance->unit = VellumtideAudioUnit::create(componentDescription);
         instance->unit->bus().setFormat(AudioFormat::standard(sampleRate, 2));
-        instance->reference.set(instance->unit);
+        instance->reference->set(instance->unit);
         instance->renderBlock = instance->unit->internalRenderBlock();
         return instance.release();
     } catch (const std::exception&) {
@@ -149,8 +151,13 @@ void run(LV2_Handle handle, uint32_t frameCount) {
     instance.sampleTime += frameCount;
 }
 
+// The window is told that the unit goes away before it does; a window call that is under way
+// keeps the unit alive until it returns.
 void cleanup(LV2_Handle handle) {
-    delete instanceOf(handle);
+    std::unique_ptr<Instance> instance(instanceOf(handle));
+    instance->renderBlock = nullptr;
+    instance->reference->set(nullptr);
+    instance->unit.reset();
 }
 
 LV2_State_Status save(LV2_Handle handle, LV2_State_Store_Function store, LV2_State_Handle stateHandle,
@@ -184,8 +191,8 @@ LV2_State_Status restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve
     return LV2_STATE_SUCCESS;
 }
 
-VellumtideAudioUnitReference* unitReference(void* handle) {
-    return &instanceOf(handle)->reference;
+std::shared_ptr<VellumtideAudioUnitReference> unitReference(void* handle) {
+    return instanceOf(handle)->reference;
 }
 
 const LV2_State_Interface stateInterface{save, restore};

@@ -74,7 +74,9 @@ bool VellumtidePluginEdit::isNeutral() const {
 std::string VellumtidePluginChop::titleForIndex(std::int64_t index) {
     if (index == std::numeric_limits<std::int64_t>::max())
         return "Chop 9223372036854775808";
-    return "Chop " + vt::formatInteger(index + 1, 2);
+    // Like "%02d": the width counts a minus sign, so a negative number is never zero-padded.
+    const std::int64_t number = index + 1;
+    return "Chop " + vt::formatInteger(number, number < 0 ? 0 : 2);
 }
 
 std::string VellumtidePluginChop::rangeLabel() const {

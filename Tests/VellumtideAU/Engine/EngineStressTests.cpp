@@ -43,12 +43,24 @@ TEST(EngineStress, RenderKitStateAndReferenceCallsRunTogether) {
             std::this_thread::sleep_for(std::chrono::microseconds(100)); // a host renders periodically
         }
     });
+    std::atomic<int> changes{0};
+    reference.setUnitChangeHandler([&] {
+        ++changes;
+        reference.hasUnit();
+    });
     std::thread window([&] {
         for (int round = 0; round < 300; ++round) {
-            auto current = reference.currentState();
-            ASSERT_TRUE(current);
-            reference.apply(round % 2 ? half : current->replacing(round % 16, pads[(round * 5) % 16]));
+            if (auto current = reference.currentState())
+                reference.apply(round % 2 ? half : current->replacing(round % 16, pads[(round * 5) % 16]));
         }
+    });
+    // The plug-in's owner drops and restores the window's access now and then.
+    std::thread owner([&] {
+        for (int round = 0; round < 100; ++round) {
+            reference.set(round % 2 ? host.unit : nullptr);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        reference.set(host.unit);
     });
     std::thread hostState([&] {
         for (int round = 0; round < 300; ++round) {
@@ -64,7 +76,10 @@ TEST(EngineStress, RenderKitStateAndReferenceCallsRunTogether) {
         }
     });
     window.join();
+    owner.join();
     hostState.join();
+    reference.setUnitChangeHandler(nullptr);
+    EXPECT_EQ(changes.load(), 101);
     stop = true;
     render.join();
     EXPECT_GT(blocks.load(), 0);

@@ -138,7 +138,38 @@ TEST_F(PadLoadingTest, ReferenceReachesOnlyALiveUnit) {
     EXPECT_EQ(reference.currentState(), VellumtidePadKitState::empty);
     later.reset(); // the host releases the unit; the reference does not keep it
     EXPECT_FALSE(reference.currentState());
+    EXPECT_FALSE(reference.hasUnit());
     reference.apply(kit({pad}));
+}
+
+TEST_F(PadLoadingTest, ReferenceTellsItsHolderWhenTheUnitGoesOrChanges) {
+    VellumtideAudioUnitReference reference;
+    std::vector<std::optional<VellumtidePadKitState>> seen;
+    // The handler may read the unit through the reference while it is being told.
+    reference.setUnitChangeHandler([&] { seen.push_back(reference.currentState()); });
+
+    auto pad = host.padFor(folder, 6, 10);
+    host.unit->applyPadKit(kit({pad}));
+    reference.set(host.unit);
+    auto second = UnitHarness().unit;
+    reference.set(second);
+    reference.set(nullptr); // the owner lets the unit go
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0], kit({pad}));
+    EXPECT_EQ(seen[1], VellumtidePadKitState::empty);
+    EXPECT_FALSE(seen[2]);
+    EXPECT_FALSE(reference.hasUnit());
+
+    // A cleared handler is never called again, and what it held is released at once.
+    auto token = std::make_shared<int>(0);
+    std::weak_ptr<int> watch = token;
+    reference.setUnitChangeHandler([&seen, token] { seen.clear(); });
+    token.reset();
+    reference.setUnitChangeHandler(nullptr);
+    EXPECT_TRUE(watch.expired());
+    reference.set(host.unit);
+    EXPECT_EQ(seen.size(), 3u);
+    EXPECT_EQ(reference.currentState(), kit({pad}));
 }
 
 } // namespace

@@ -30,13 +30,15 @@ struct LV2HostTest : ::testing::Test {
         ASSERT_NE(host.plugin(vt::lv2::pluginURI), nullptr) << "LV2_PATH must name the build's lv2";
     }
 
-    static VellumtideAudioUnitReference& reference(HostedPlugin& plugin) {
+    // What the window gets through the private extension data.
+    static std::shared_ptr<VellumtideAudioUnitReference> sharedReference(HostedPlugin& plugin) {
         auto* access =
             static_cast<const vt::lv2::UnitAccessInterface*>(plugin.extensionData(vt::lv2::unitAccessURI));
         EXPECT_NE(access, nullptr);
         EXPECT_EQ(access->version, vt::lv2::unitAccessVersion);
-        return *access->unitReference(plugin.handle());
+        return access->unitReference(plugin.handle());
     }
+    static VellumtideAudioUnitReference& reference(HostedPlugin& plugin) { return *sharedReference(plugin); }
 
     VellumtidePadAssignment pad(std::int64_t slot, double rate,
                                 const std::vector<std::vector<float>>& channels) {
@@ -159,6 +161,26 @@ TEST_F(LV2HostTest, StateWithoutAStringKitRestoresNothing) {
     }
     ASSERT_TRUE(other.restoreState(folder / "kit"));
     EXPECT_EQ(reference(other).currentState(), kit);
+}
+
+TEST_F(LV2HostTest, TheWindowsReferenceOutlivesTheInstanceAndIsToldWhenItsUnitGoes) {
+    auto kit = VellumtidePadKitState{{pad(4, 44100, vt::test::rampChannels(30, 2))}};
+    std::shared_ptr<VellumtideAudioUnitReference> windowReference;
+    std::vector<bool> toldWithUnit;
+    {
+        HostedPlugin plugin(host, vt::lv2::pluginURI, 44100, 256);
+        windowReference = sharedReference(plugin);
+        EXPECT_EQ(windowReference, sharedReference(plugin)); // one reference per instance
+        windowReference->setUnitChangeHandler([&] { toldWithUnit.push_back(windowReference->hasUnit()); });
+        windowReference->apply(kit);
+        EXPECT_EQ(windowReference->currentState(), kit);
+        EXPECT_TRUE(toldWithUnit.empty());
+    } // the host cleans the instance up
+    EXPECT_EQ(toldWithUnit, std::vector<bool>{false});
+    EXPECT_FALSE(windowReference->hasUnit());
+    EXPECT_FALSE(windowReference->currentState());
+    windowReference->apply(kit); // nothing to apply to, and no crash
+    windowReference->setUnitChangeHandler(nullptr);
 }
 
 } // namespace

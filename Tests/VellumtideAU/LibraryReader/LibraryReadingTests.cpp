@@ -133,7 +133,11 @@ TEST_F(LibraryReading, OverridesSetTitlesFavouritesDeletionsAndLabels) {
     Json unsure = Json::parse(R"({"bpm": 1e300, "bpmConfidence": 1, "rootNote": "C", "rootConfidence": 0.429,
         "musicalKey": "A minor", "keyConfidence": 0.499})");
     Json metadata = {
-        {idA, {{"titleOverride", "  Big Kick\n"}, {"favoriteOverride", false}, {"analysis", sure}}},
+        {idA,
+         {{"titleOverride", "  Big Kick\n"},
+          {"isFavorite", true},
+          {"favoriteOverride", false},
+          {"analysis", sure}}},
         {idB, {{"titleOverride", " \t\u00a0\u3000"}, {"isFavorite", true}, {"analysis", unsure}}},
         {idC, {{"isDeleted", true}}}};
     touchSamples({"kick.wav", "snare.wav", "hat.wav"});

@@ -94,6 +94,8 @@ TEST(PluginFormats, DurationTexts) {
 TEST(PluginFormats, ChopTitlesAndRanges) {
     EXPECT_EQ(VellumtidePluginChop::titleForIndex(0), "Chop 01");
     EXPECT_EQ(VellumtidePluginChop::titleForIndex(99), "Chop 100");
+    EXPECT_EQ(VellumtidePluginChop::titleForIndex(-1), "Chop 00");
+    EXPECT_EQ(VellumtidePluginChop::titleForIndex(-5), "Chop -4");
     EXPECT_EQ(VellumtidePluginChop::titleForIndex(std::numeric_limits<std::int64_t>::max()),
               "Chop 9223372036854775808");
 
