@@ -1,0 +1,140 @@
+// The LV2 window of the pad instrument: a Qt Widgets window embedded into the host's X11 window
+// (or shown on its own through the show interface). It reaches the unit only through the
+// reference the plug-in instance shares (instance access plus data access), and runs Qt's
+// events from the host's idle calls when the host has no Qt event loop of its own.
+
+#include "Platform/UI/Fonts.h"
+#include "VellumtideAU/LV2/VellumtideLV2.h"
+#include "VellumtideAU/Window/VellumtideAUViewController.h"
+#include "VellumtideAU/Window/VellumtideWindowServices.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <QWindow>
+#include <cstring>
+#include <lv2/data-access/data-access.h>
+#include <lv2/instance-access/instance-access.h>
+#include <lv2/ui/ui.h>
+#include <memory>
+
+namespace {
+
+constexpr const char* uiURI = "urn:kestrelworks:vellumtide:pad-sampler#ui";
+
+struct WindowInstance {
+    std::unique_ptr<VellumtideAUViewController> controller;
+    std::unique_ptr<QWindow> hostWindow; // the host's X11 window, wrapped
+};
+
+// True when this module made the application (the host runs no Qt loop: idle calls drive it).
+bool ownsApplication = false;
+
+const void* featureData(const LV2_Feature* const* features, const char* uri) {
+    for (auto feature = features; feature && *feature; ++feature)
+        if (std::strcmp((*feature)->URI, uri) == 0)
+            return (*feature)->data;
+    return nullptr;
+}
+
+// The application is made once and kept: the module stays loaded (linked as "nodelete"), and Qt
+// does not survive being torn down and set up again in one process.
+void ensureApplication(bool embedded) {
+    if (QApplication::instance())
+        return;
+    static int argc = embedded ? 3 : 1;
+    static char name[] = "vellumtide";
+    static char platformOption[] = "-platform";
+    static char platform[] = "xcb";
+    static char* argv[] = {name, platformOption, platform, nullptr};
+    new QApplication(argc, argv);
+    ownsApplication = true;
+}
+
+// The instance's shared reference, or none when the host gave no way to reach it.
+std::shared_ptr<VellumtideAudioUnitReference> instanceReference(const LV2_Feature* const* features) {
+    void* instance = const_cast<void*>(featureData(features, LV2_INSTANCE_ACCESS_URI));
+    auto* dataAccess = static_cast<const LV2_Extension_Data_Feature*>(featureData(features, LV2_DATA_ACCESS_URI));
+    if (!instance || !dataAccess || !dataAccess->data_access)
+        return nullptr;
+    auto* access = static_cast<const vt::lv2::UnitAccessInterface*>(dataAccess->data_access(vt::lv2::unitAccessURI));
+    if (!access || access->version < 1 || !access->unitReference)
+        return nullptr;
+    return access->unitReference(instance);
+}
+
+LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char* bundlePath, LV2UI_Write_Function,
+                         LV2UI_Controller, LV2UI_Widget* widget, const LV2_Feature* const* features) {
+    const auto parent = reinterpret_cast<WId>(featureData(features, LV2_UI__parent));
+    try {
+        ensureApplication(parent != 0);
+        vt::ui::installBundledFonts();
+        auto window = std::make_unique<WindowInstance>();
+        window->controller = std::make_unique<VellumtideAUViewController>(
+            VellumtideWindowServices::standard(bundlePath ? bundlePath : ""), instanceReference(features));
+        QWidget* view = window->controller->view();
+        window->controller->viewDidLoad();
+        if (parent) {
+            view->setAttribute(Qt::WA_NativeWindow);
+            view->winId();
+            window->hostWindow.reset(QWindow::fromWinId(parent));
+            view->windowHandle()->setParent(window->hostWindow.get());
+            view->move(0, 0);
+            view->show();
+        }
+        *widget = reinterpret_cast<LV2UI_Widget>(view->winId());
+        const QSize size = VellumtideAUViewController::preferredContentSize;
+        if (auto* resize = static_cast<const LV2UI_Resize*>(featureData(features, LV2_UI__resize)))
+            resize->ui_resize(resize->handle, size.width(), size.height());
+        return window.release();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+void cleanup(LV2UI_Handle handle) {
+    std::unique_ptr<WindowInstance> window(static_cast<WindowInstance*>(handle));
+    if (QWidget* view = window->controller->view())
+        view->hide();
+    window->controller.reset();
+    window->hostWindow.reset();
+    if (ownsApplication)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+int idle(LV2UI_Handle) {
+    if (!ownsApplication)
+        return 0; // the host's own Qt loop runs the window
+    QApplication::processEvents();
+    // Without a running loop, objects let go with deleteLater() are freed here.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return 0;
+}
+
+int show(LV2UI_Handle handle) {
+    static_cast<WindowInstance*>(handle)->controller->view()->show();
+    return 0;
+}
+
+int hide(LV2UI_Handle handle) {
+    static_cast<WindowInstance*>(handle)->controller->view()->hide();
+    return 0;
+}
+
+const LV2UI_Idle_Interface idleInterface{idle};
+const LV2UI_Show_Interface showInterface{show, hide};
+
+const void* extensionData(const char* uri) {
+    if (std::strcmp(uri, LV2_UI__idleInterface) == 0)
+        return &idleInterface;
+    if (std::strcmp(uri, LV2_UI__showInterface) == 0)
+        return &showInterface;
+    return nullptr;
+}
+
+const LV2UI_Descriptor descriptor{uiURI, instantiate, cleanup, nullptr, extensionData};
+
+} // namespace
+
+LV2_SYMBOL_EXPORT const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index) {
+    return index == 0 ? &descriptor : nullptr;
+}

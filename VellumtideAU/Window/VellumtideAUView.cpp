@@ -1,0 +1,556 @@
+#include "VellumtideAU/Window/VellumtideAUView.h"
+
+#include "Platform/Desktop/DesktopServices.h"
+#include "Platform/UI/Glyphs.h"
+#include "Platform/UI/Palette.h"
+#include "Platform/UI/SheetOverlay.h"
+#include "VellumtideAU/Window/CompanionAppSheet.h"
+#include "VellumtideAU/Window/VellumtidePadRackView.h"
+#include "VellumtideAU/Window/VellumtideRows.h"
+#include "VellumtideAU/Window/VellumtideWindowKit.h"
+#include "VellumtideBridge/Sources/Interface/Shared/VellumtideLogoMark.h"
+
+#include <QGraphicsDropShadowEffect>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+#include <algorithm>
+#include <cmath>
+
+using namespace VellumtideWindowKit;
+using vt::ui::FontWeight;
+namespace palette = vt::ui::palette;
+
+// The endless breathing of the active favourites filter: 1.15 s each way, eased in and out.
+class VellumtideAUView::FavoritePulse final : public QVariantAnimation {
+public:
+    explicit FavoritePulse(std::function<void(double)> onValue) {
+        setStartValue(0.0);
+        setEndValue(1.0);
+        setDuration(1150);
+        setEasingCurve(QEasingCurve::InOutQuad);
+        connect(this, &QVariantAnimation::valueChanged, this,
+                [onValue = std::move(onValue)](const QVariant& value) { onValue(value.toDouble()); });
+        connect(this, &QAbstractAnimation::finished, this, [this] {
+            setDirection(direction() == Forward ? Backward : Forward);
+            start();
+        });
+    }
+};
+
+namespace {
+
+// Content that fills the space it is given on a background of one colour.
+class FilledPane final : public QWidget {
+public:
+    explicit FilledPane(QColor fill, QWidget* parent = nullptr) : QWidget(parent), fill(fill) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), fill); }
+
+private:
+    QColor fill;
+};
+
+QLabel* centredWrappedLabel(const QString& text, const QFont& font, const QColor& color, int maximumLines) {
+    auto* label = new QLabel(text);
+    label->setFont(font);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    label->setMaximumHeight(QFontMetrics(font).lineSpacing() * maximumLines + 2);
+    return label;
+}
+
+PaintedButton* headerGlyphButton(std::string_view symbol, const QString& help) {
+    std::string name(symbol);
+    auto* button = new PaintedButton(QSize(30, 30), [name](QPainter& painter, const PaintedButton& self) {
+        vt::ui::paintGlyph(painter, self.rect(), name, 15, vt::ui::white(0.86));
+    });
+    button->setHelp(help);
+    return button;
+}
+
+// Values of the filter capsule for (filter on, pulse) as the three states name them.
+struct FilterLook {
+    double strokeOpacity;
+    double shadowOpacity;
+    double shadowRadius;
+};
+
+FilterLook filterLook(bool on, double pulse) {
+    if (!on)
+        return {0.22, 0, 0};
+    auto mix = [pulse](double calm, double bright) { return calm + (bright - calm) * pulse; };
+    return {mix(0.18, 0.58), mix(0.18, 0.52), mix(7, 15)};
+}
+
+} // namespace
+
+VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
+                                   std::function<void(const vt::Uuid&)> editSampleAction,
+                                   std::shared_ptr<VellumtideAudioUnitReference> audioUnitReference,
+                                   const VellumtideWindowServices& services, QWidget* parent)
+    : QWidget(parent), openBridgeAction(std::move(openBridgeAction)), editSampleAction(std::move(editSampleAction)),
+      audioUnitReference(std::move(audioUnitReference)), services(services),
+      libraryReader(std::make_unique<VellumtidePluginLibrary>(
+          services.libraryEnvironment, services.makeRefreshTimer ? services.makeRefreshTimer() : nullptr)),
+      kitController(std::make_unique<VellumtidePadKitController>(this->audioUnitReference, services.settings)) {
+    setMinimumSize(minimumWidth, minimumHeight);
+    setAutoFillBackground(true);
+    QPalette windowPalette = palette();
+    windowPalette.setColor(QPalette::Window, palette::background);
+    windowPalette.setColor(QPalette::WindowText, Qt::white);
+    setPalette(windowPalette);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(makeHeader());
+    column->addWidget(divider(0.08));
+    rack = new VellumtidePadRackView(kitController.get(), [this](std::int64_t slot) { togglePadPreview(slot); });
+    auto* rackSection = new QWidget;
+    auto* rackMargins = new QVBoxLayout(rackSection);
+    rackMargins->setContentsMargins(14, 10, 14, 10);
+    rackMargins->addWidget(rack);
+    column->addWidget(rackSection);
+    column->addWidget(divider(0.08));
+    content = new QStackedWidget;
+    noLibrary = makeNoLibraryState();
+    favoritesEmpty = makeFavoritesEmptyState();
+    list = makeSampleList();
+    content->addWidget(noLibrary);
+    content->addWidget(favoritesEmpty);
+    content->addWidget(list);
+    column->addWidget(content, 1);
+
+    connect(libraryReader.get(), &VellumtidePluginLibrary::samplesChanged, this, [this] { refreshContent(); });
+    connect(libraryReader.get(), &VellumtidePluginLibrary::statusChanged, this, [this] { refreshStatus(); });
+    connect(libraryReader.get(), &VellumtidePluginLibrary::detailChanged, this, [this] { refreshStatus(); });
+    refreshStatus();
+    refreshContent();
+}
+
+VellumtideAUView::~VellumtideAUView() {
+    stopPreview();
+    stopPadPreview();
+}
+
+QWidget* VellumtideAUView::makeHeader() {
+    auto* header = new QWidget;
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(18, 14, 18, 14);
+    row->setSpacing(12);
+    row->addWidget(new VellumtideLogoMark(38, palette::cyan));
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(3);
+    titles->addWidget(textLabel(QStringLiteral("Vellumtide"), vt::ui::systemFont(19, FontWeight::bold), Qt::white));
+    statusLabel = textLabel({}, vt::ui::systemFont(11, FontWeight::medium), vt::ui::white(0.48));
+    titles->addWidget(statusLabel);
+    row->addLayout(titles, 1);
+    favorites = makeFavoritesButton();
+    row->addWidget(favorites);
+    help = headerGlyphButton("gearshape.fill", QStringLiteral("Help, manual, and iPhone app"));
+    connect(help, &QAbstractButton::clicked, this, [this] { presentCompanionApp(); });
+    row->addWidget(help);
+    openBridge = headerGlyphButton("app.badge", QStringLiteral("Open Vellumtide Bridge"));
+    connect(openBridge, &QAbstractButton::clicked, this, [this] {
+        if (openBridgeAction)
+            openBridgeAction();
+    });
+    row->addWidget(openBridge);
+    auto* live = glyphLabel("bolt.horizontal.circle.fill", 17, palette::cyan);
+    live->setToolTip(QStringLiteral("Live library updates automatically"));
+    row->addWidget(live);
+    return header;
+}
+
+PaintedButton* VellumtideAUView::makeFavoritesButton() {
+    auto* button = new PaintedButton(QSize(116, 30), {});
+    button->setPainter([this](QPainter& painter, const PaintedButton& self) {
+        const bool on = favoritesOnly;
+        const QRectF capsuleRect = QRectF(self.rect()).adjusted(0.7, 0.7, -0.7, -0.7);
+        QPainterPath capsule;
+        capsule.addRoundedRect(capsuleRect, capsuleRect.height() / 2, capsuleRect.height() / 2);
+        painter.fillPath(capsule, on ? palette::amber : vt::ui::white(0.08));
+        FilterLook look = filterLook(on, favoritePulse);
+        painter.setPen(QPen(vt::ui::withOpacity(palette::amber, look.strokeOpacity), on ? 1.4 : 1));
+        painter.drawPath(capsule);
+        const QColor foreground = on ? vt::ui::black(0.84) : palette::amber;
+        QFont labelFont = vt::ui::monospacedFont(10, FontWeight::bold);
+        const QString label = QStringLiteral("Favorites");
+        const double textWidth = QFontMetricsF(labelFont).horizontalAdvance(label);
+        const double start = (self.width() - (11 + 7 + textWidth)) / 2;
+        vt::ui::paintGlyph(painter, QRectF(start, 0, 11, self.height()), on ? "star.fill" : "star", 11, foreground);
+        painter.setFont(labelFont);
+        painter.setPen(foreground);
+        painter.drawText(QRectF(start + 18, 0, textWidth + 2, self.height()), Qt::AlignLeft | Qt::AlignVCenter, label);
+    });
+    auto* glow = new QGraphicsDropShadowEffect(button);
+    glow->setOffset(0, 0);
+    button->setGraphicsEffect(glow);
+    pulse = std::make_unique<FavoritePulse>([this](double value) {
+        favoritePulse = value;
+        refreshFavoritesButton();
+    });
+    connect(button, &QAbstractButton::clicked, this, [this] { toggleFavoriteFilter(); });
+    return button;
+}
+
+void VellumtideAUView::refreshFavoritesButton() {
+    FilterLook look = filterLook(favoritesOnly, favoritePulse);
+    if (auto* glow = static_cast<QGraphicsDropShadowEffect*>(favorites->graphicsEffect())) {
+        glow->setEnabled(favoritesOnly);
+        glow->setColor(vt::ui::withOpacity(palette::amber, look.shadowOpacity));
+        glow->setBlurRadius(look.shadowRadius * 2);
+    }
+    favorites->setHelp(favoritesOnly ? QStringLiteral("Show all samples") : QStringLiteral("Show favorites only"));
+    favorites->setEnabled(favoritesOnly || favoriteCount() > 0);
+    if (favoritesOnly && pulse->state() != QAbstractAnimation::Running)
+        pulse->start();
+    else if (!favoritesOnly && pulse->state() == QAbstractAnimation::Running)
+        pulse->stop();
+    favorites->update();
+}
+
+QWidget* VellumtideAUView::makeNoLibraryState() {
+    auto* pane = new FilledPane(vt::ui::withOpacity(palette::surface, 0.58));
+    auto* column = new QVBoxLayout(pane);
+    column->setContentsMargins(18, 18, 18, 18);
+    column->setSpacing(10);
+    column->addStretch(1);
+    column->addWidget(glyphLabel("iphone.radiowaves.left.and.right", 34, palette::cyan), 0, Qt::AlignHCenter);
+    auto* title = textLabel(QStringLiteral("No Bridge samples"), vt::ui::systemFont(16, FontWeight::semibold),
+                            vt::ui::white(0.72));
+    title->setAlignment(Qt::AlignCenter);
+    column->addWidget(title);
+    noLibraryStatus = centredWrappedLabel({}, vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.42), 2);
+    column->addWidget(noLibraryStatus);
+    noLibraryDetail = centredWrappedLabel({}, vt::ui::monospacedFont(9, FontWeight::medium), vt::ui::white(0.28), 2);
+    column->addWidget(noLibraryDetail);
+    auto* open = labelledButton(QStringLiteral("Open Bridge"), "app.badge", true, palette::cyan, nullptr,
+                                FontWeight::semibold);
+    connect(open, &QPushButton::clicked, this, [this] {
+        if (openBridgeAction)
+            openBridgeAction();
+    });
+    column->addWidget(open, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    return pane;
+}
+
+QWidget* VellumtideAUView::makeFavoritesEmptyState() {
+    auto* pane = new FilledPane(vt::ui::withOpacity(palette::surface, 0.58));
+    auto* column = new QVBoxLayout(pane);
+    column->setContentsMargins(18, 18, 18, 18);
+    column->setSpacing(10);
+    column->addStretch(1);
+    column->addWidget(glyphLabel("star", 34, palette::amber), 0, Qt::AlignHCenter);
+    auto* title = textLabel(QStringLiteral("No favorites yet"), vt::ui::systemFont(16, FontWeight::semibold),
+                            vt::ui::white(0.72));
+    title->setAlignment(Qt::AlignCenter);
+    column->addWidget(title);
+    column->addWidget(centredWrappedLabel(QStringLiteral("Star samples in Bridge and they will appear here."),
+                                          vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.42), 2));
+    auto* showAll = labelledButton(QStringLiteral("Show All"), "tray.full", true, palette::cyan, nullptr,
+                                   FontWeight::semibold);
+    connect(showAll, &QPushButton::clicked, this, [this] { toggleFavoriteFilter(); });
+    column->addWidget(showAll, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    return pane;
+}
+
+QWidget* VellumtideAUView::makeSampleList() {
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* inner = new QWidget;
+    inner->setAutoFillBackground(false);
+    listLayout = new QVBoxLayout(inner);
+    listLayout->setContentsMargins(14, 14, 14, 14);
+    listLayout->setSpacing(9);
+    listLayout->addStretch(1);
+    scroll->setWidget(inner);
+    scroll->viewport()->setAutoFillBackground(false);
+    return scroll;
+}
+
+void VellumtideAUView::refreshStatus() {
+    const QString status = text(libraryReader->status());
+    statusLabel->setText(status);
+    noLibraryStatus->setText(status);
+    const QString detail = text(libraryReader->detail());
+    noLibraryDetail->setText(detail);
+    noLibraryDetail->setVisible(!detail.isEmpty());
+}
+
+int VellumtideAUView::favoriteCount() const {
+    const auto& samples = libraryReader->samples();
+    return int(std::count_if(samples.begin(), samples.end(), [](const auto& sample) { return sample.isFavorite; }));
+}
+
+std::vector<VellumtidePluginSample> VellumtideAUView::visibleSamples() const {
+    std::vector<VellumtidePluginSample> visible;
+    for (const auto& sample : libraryReader->samples())
+        if (!favoritesOnly || sample.isFavorite)
+            visible.push_back(sample);
+    return visible;
+}
+
+QWidget* VellumtideAUView::currentContent() const {
+    return content->currentWidget();
+}
+
+void VellumtideAUView::refreshContent() {
+    if (libraryReader->samples().empty())
+        content->setCurrentWidget(noLibrary);
+    else if (visibleSamples().empty())
+        content->setCurrentWidget(favoritesEmpty);
+    else
+        content->setCurrentWidget(list);
+    refreshFavoritesButton();
+    refreshList();
+}
+
+// Rebuilds the rows only when what they show changed (the library republishes every second),
+// and never while a row's drag runs.
+void VellumtideAUView::refreshList(bool force) {
+    if (VellumtideDragOut::isDragging())
+        return;
+    ListKey key{visibleSamples(), playingSample, expanded};
+    if (!force && shownList == key)
+        return;
+    shownList = key;
+    while (listLayout->count() > 1) {
+        QLayoutItem* item = listLayout->takeAt(0);
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        delete item;
+    }
+    int index = 0;
+    for (const auto& sample : key.samples)
+        listLayout->insertWidget(index++, makeSampleGroup(sample));
+}
+
+QWidget* VellumtideAUView::makeSampleGroup(const VellumtidePluginSample& sample) {
+    auto* group = new QWidget;
+    auto* column = new QVBoxLayout(group);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(7);
+    const bool isExpanded = expanded.contains(sample.id);
+    VellumtideAUSampleRow::Actions actions{
+        [this, sample] { togglePreview(sample); },
+        [this, id = sample.id] {
+            if (editSampleAction)
+                editSampleAction(id);
+        },
+        [this, sample] { toggleChops(sample); },
+        [this, sample] { loadToPad(sample); },
+    };
+    column->addWidget(new VellumtideAUSampleRow(sample, playingSample == sample.id, isExpanded, std::move(actions),
+                                                palette::cyan, palette::amber));
+    if (isExpanded && !sample.chops.empty()) {
+        auto* chops = new QVBoxLayout;
+        chops->setContentsMargins(46, 0, 0, 0);
+        chops->setSpacing(6);
+        for (const auto& chop : sample.chops)
+            chops->addWidget(new VellumtideAUChopRow(
+                sample, chop, [this, chop, sample] { loadToPad(chop, sample); }, palette::cyan, palette::amber));
+        column->addLayout(chops);
+    }
+    return group;
+}
+
+std::vector<VellumtideAUSampleRow*> VellumtideAUView::sampleRows() const {
+    std::vector<VellumtideAUSampleRow*> rows;
+    for (int i = 0; i < listLayout->count(); ++i)
+        if (QWidget* group = listLayout->itemAt(i)->widget())
+            if (auto* row = group->findChild<VellumtideAUSampleRow*>())
+                rows.push_back(row);
+    return rows;
+}
+
+std::vector<VellumtideAUChopRow*> VellumtideAUView::chopRows() const {
+    std::vector<VellumtideAUChopRow*> rows;
+    for (int i = 0; i < listLayout->count(); ++i)
+        if (QWidget* group = listLayout->itemAt(i)->widget())
+            for (auto* row : group->findChildren<VellumtideAUChopRow*>())
+                rows.push_back(row);
+    return rows;
+}
+
+void VellumtideAUView::loadToPad(const VellumtidePluginSample& sample) {
+    if (!sample.isAvailable)
+        return;
+    kitController->load(sample);
+    stopPadPreview();
+}
+
+void VellumtideAUView::loadToPad(const VellumtidePluginChop& chop, const VellumtidePluginSample& sample) {
+    if (!chop.isAvailable)
+        return;
+    kitController->load(chop, sample);
+    stopPadPreview();
+}
+
+void VellumtideAUView::togglePreview(const VellumtidePluginSample& sample) {
+    const bool wasPlaying = playingSample == sample.id;
+    stopPreview();
+    if (!sample.isAvailable || wasPlaying) {
+        refreshList();
+        return;
+    }
+    std::unique_ptr<vt::AudioPlayer> player;
+    try {
+        player = services.players->open(sample.audioURL, 1.0);
+    } catch (const std::exception&) {
+        stopPreview();
+        refreshList();
+        return;
+    }
+    player->prepareToPlay();
+    if (player->play()) {
+        previewPlayer = std::move(player);
+        playingSample = sample.id;
+    }
+    refreshList();
+}
+
+void VellumtideAUView::togglePadPreview(std::int64_t slot) {
+    auto assignment = kitController->state().assignment(slot);
+    const auto remembered = playingPad;
+    stopPadPreview();
+    if (!assignment || remembered == slot)
+        return;
+    const double pitch = assignment->pitchSemitones;
+    const float rate = static_cast<float>(std::clamp(std::pow(2.0, pitch / 12.0), 0.5, 2.0));
+    std::unique_ptr<vt::AudioPlayer> player;
+    try {
+        player = services.players->open(assignment->filePath, std::isnan(pitch) ? 0.5 : rate);
+    } catch (const std::exception&) {
+        stopPadPreview();
+        return;
+    }
+    const float volume = assignment->volume;
+    player->setVolume(std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f));
+    player->prepareToPlay();
+    if (player->play()) {
+        padPreviewPlayer = std::move(player);
+        playingPad = slot;
+        rack->setPlayingSlot(playingPad);
+    }
+}
+
+void VellumtideAUView::stopPreview() {
+    if (previewPlayer)
+        previewPlayer->stop();
+    previewPlayer.reset();
+    playingSample.reset();
+}
+
+void VellumtideAUView::stopPadPreview() {
+    if (padPreviewPlayer)
+        padPreviewPlayer->stop();
+    padPreviewPlayer.reset();
+    playingPad.reset();
+    if (rack)
+        rack->setPlayingSlot(std::nullopt);
+}
+
+void VellumtideAUView::stopPreviewIfHidden() {
+    if (!playingSample)
+        return;
+    auto visible = visibleSamples();
+    if (std::none_of(visible.begin(), visible.end(), [this](const auto& sample) { return sample.id == playingSample; }))
+        stopPreview();
+}
+
+void VellumtideAUView::toggleFavoriteFilter() {
+    favoritesOnly = !favoritesOnly;
+    stopPreviewIfHidden();
+    refreshContent();
+}
+
+void VellumtideAUView::toggleChops(const VellumtidePluginSample& sample) {
+    if (sample.chops.empty())
+        return;
+    if (!expanded.erase(sample.id))
+        expanded.insert(sample.id);
+    refreshList();
+}
+
+void VellumtideAUView::presentCompanionApp() {
+    if (companionSheet)
+        return;
+    auto* sheet = new CompanionAppSheet([this] { dismissCompanionApp(); }, services.urlOpener, palette::background,
+                                        palette::surface, palette::cyan);
+    companionSheet = vt::ui::SheetOverlay::present(this, sheet);
+}
+
+void VellumtideAUView::dismissCompanionApp() {
+    if (auto* overlay = qobject_cast<vt::ui::SheetOverlay*>(companionSheet.data()))
+        overlay->dismiss();
+    companionSheet = nullptr;
+}
+
+void VellumtideAUView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        appear();
+}
+
+void VellumtideAUView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (event->spontaneous())
+        return;
+    stopPreview();
+    stopPadPreview();
+    libraryReader->stopLiveRefresh();
+    refreshList();
+}
+
+void VellumtideAUView::appear() {
+    showCompanionAppOnFirstOpenIfNeeded();
+    reconcileKitWithUnit();
+    libraryReader->startLiveRefresh();
+}
+
+void VellumtideAUView::showCompanionAppOnFirstOpenIfNeeded() {
+    auto stored = services.settings->value(QString::fromLatin1(companionShownKey));
+    if (didScheduleCompanionAppOnboarding || (stored && stored->toBool()))
+        return;
+    didScheduleCompanionAppOnboarding = true;
+    services.settings->setValue(QString::fromLatin1(companionShownKey), true);
+    QPointer<VellumtideAUView> self(this);
+    services.scheduler->schedule(std::chrono::milliseconds(550), [self] {
+        if (self)
+            self->presentCompanionApp();
+    });
+}
+
+// The unit's kit wins when it has pads and differs (a host restored its document after the
+// window was built); otherwise the window's kit goes to the unit.
+void VellumtideAUView::reconcileKitWithUnit() {
+    auto live = audioUnitReference->currentState();
+    if (!live) {
+        audioUnitReference->apply(kitController->state());
+        return;
+    }
+    VellumtidePadKitState unitKit = live->normalized();
+    if (unitKit == kitController->state() || unitKit.assignments.empty()) {
+        audioUnitReference->apply(kitController->state());
+        return;
+    }
+    kitController->setState(std::move(unitKit));
+    kitController->persist();
+}

@@ -1,0 +1,265 @@
+#include "VellumtideAU/Window/VellumtideRows.h"
+
+#include "Platform/UI/Drawing.h"
+#include "Platform/UI/Glyphs.h"
+#include "Platform/UI/Palette.h"
+#include "VellumtideAU/Window/VellumtideWaveforms.h"
+#include "VellumtideAU/Window/VellumtideWindowKit.h"
+
+#include <QApplication>
+#include <QDrag>
+#include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cmath>
+
+using namespace VellumtideWindowKit;
+using vt::ui::FontWeight;
+
+namespace {
+
+int activeDrags = 0;
+
+void paintCircle(QPainter& painter, const QRectF& rect, const QColor& fill) {
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawEllipse(rect);
+}
+
+void call(const std::function<void()>& action) {
+    if (action)
+        action();
+}
+
+} // namespace
+
+namespace VellumtideDragOut {
+
+QMimeData* mimeData(bool isAvailable, const std::filesystem::path& audioURL) {
+    auto* data = new QMimeData;
+    if (isAvailable)
+        data->setUrls({QUrl::fromLocalFile(QString::fromStdString(audioURL.string()))});
+    return data;
+}
+
+bool isDragging() {
+    return activeDrags > 0;
+}
+
+} // namespace VellumtideDragOut
+
+void VellumtideDraggableRow::mousePressEvent(QMouseEvent* event) {
+    pressed = event->button() == Qt::LeftButton;
+    pressPosition = event->position().toPoint();
+}
+
+void VellumtideDraggableRow::mouseMoveEvent(QMouseEvent* event) {
+    if (!pressed || !(event->buttons() & Qt::LeftButton))
+        return;
+    if ((event->position().toPoint() - pressPosition).manhattanLength() < QApplication::startDragDistance())
+        return;
+    pressed = false;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(dragProvider());
+    drag->setPixmap(grab().scaledToWidth(std::min(width(), 240), Qt::SmoothTransformation));
+    ++activeDrags;
+    drag->exec(Qt::CopyAction);
+    --activeDrags;
+}
+
+PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan, const QString& help,
+                                   std::function<void()> action, QWidget* parent) {
+    auto* button = new PaintedButton(
+        QSize(20, 20),
+        [glyphSize, isAvailable, cyan](QPainter& painter, const PaintedButton& self) {
+            paintCircle(painter, self.rect(), vt::ui::white(0.055));
+            vt::ui::paintGlyph(painter, self.rect(), "square.grid.2x2.fill", glyphSize,
+                               vt::ui::withOpacity(cyan, isAvailable ? 0.78 : 0.25));
+        },
+        parent);
+    button->setHelp(help);
+    button->setEnabled(isAvailable);
+    QObject::connect(button, &QAbstractButton::clicked, button, [action = std::move(action)] { call(action); });
+    return button;
+}
+
+VellumtideAUSampleRow::VellumtideAUSampleRow(VellumtidePluginSample sample, bool isPlaying, bool isExpanded,
+                                             Actions actions, QColor cyan, QColor amber, QWidget* parent)
+    : VellumtideDraggableRow(parent), item(std::move(sample)), isPlaying(isPlaying), isExpanded(isExpanded),
+      actions(std::move(actions)), cyan(cyan), amber(amber) {
+    setToolTip(QStringLiteral("Drag the WAV into your DAW timeline or sampler"));
+    setAccessibleName(text(item.title));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(10, 10, 10, 10);
+    row->setSpacing(11);
+
+    const bool playing = isPlaying;
+    const QColor accent = cyan;
+    play = new PaintedButton(QSize(34, 34), [playing, accent](QPainter& painter, const PaintedButton& self) {
+        paintCircle(painter, self.rect(), playing ? accent : vt::ui::white(0.08));
+        vt::ui::paintGlyph(painter, self.rect(), playing ? "stop.fill" : "play.fill", 13,
+                           playing ? QColor(Qt::black) : accent);
+    });
+    play->setHelp(isPlaying ? QStringLiteral("Stop preview") : QStringLiteral("Preview"));
+    play->setEnabled(item.isAvailable);
+    connect(play, &QAbstractButton::clicked, this, [this] { call(this->actions.play); });
+    row->addWidget(play, 0, Qt::AlignVCenter);
+
+    auto* content = new QVBoxLayout;
+    content->setSpacing(5);
+    content->addWidget(makeTitleLine());
+    content->addWidget(new MiniWaveform(item.peaks, cyan, amber, item.edit, item.originalDuration, item.isEdited));
+    content->addWidget(makeInfoLine());
+    row->addLayout(content, 1);
+}
+
+QWidget* VellumtideAUSampleRow::makeTitleLine() {
+    auto* line = new QWidget(this);
+    line->setFixedHeight(20);
+    auto* row = new QHBoxLayout(line);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    if (!item.chops.empty()) {
+        const QString count = QString::number(item.chops.size());
+        const QFont countFont = vt::ui::monospacedFont(8, FontWeight::bold);
+        const int width = int(std::ceil(6 + 8 + 3 + 9 + 3 + QFontMetricsF(countFont).horizontalAdvance(count) + 6));
+        const bool open = isExpanded;
+        const QColor tint = amber;
+        chops = new PaintedButton(QSize(width, 20), [open, tint, count, countFont](QPainter& painter,
+                                                                                  const PaintedButton& self) {
+            QPainterPath capsule;
+            capsule.addRoundedRect(QRectF(self.rect()), 10, 10);
+            painter.fillPath(capsule, vt::ui::withOpacity(tint, open ? 0.16 : 0.1));
+            QRectF chevron(6, 0, 8, 20), scissors(17, 0, 9, 20);
+            vt::ui::paintGlyph(painter, chevron, open ? "chevron.down" : "chevron.right", 8, tint);
+            vt::ui::paintGlyph(painter, scissors, "scissors", 9, tint);
+            painter.setFont(countFont);
+            painter.setPen(tint);
+            painter.drawText(QRectF(29, 0, self.width() - 29, 20), Qt::AlignLeft | Qt::AlignVCenter, count);
+        });
+        chops->setHelp(isExpanded ? QStringLiteral("Hide chops") : QStringLiteral("Show chops"));
+        connect(chops, &QAbstractButton::clicked, this, [this] { call(actions.toggleChops); });
+        row->addWidget(chops);
+    }
+    auto* title = textLabel(text(item.title), vt::ui::systemFont(13, FontWeight::semibold), Qt::white, line);
+    title->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    row->addWidget(title, 0);
+    if (item.isFavorite) {
+        auto* star = glyphLabel("star.fill", 9, amber, line);
+        star->setToolTip(QStringLiteral("Favorite"));
+        row->addWidget(star);
+    }
+    if (item.isEdited) {
+        auto* edited = badgeButton("slider.horizontal.3", QStringLiteral("EDITED"), amber,
+                                   QStringLiteral("Continue edit in Bridge"), line);
+        connect(edited, &QAbstractButton::clicked, this, [this] { call(actions.edit); });
+        row->addWidget(edited);
+        titleBadgeTexts << QStringLiteral("EDITED");
+    }
+    if (!item.isAvailable) {
+        row->addWidget(badge("exclamationmark.triangle.fill", QStringLiteral("MISSING"),
+                             vt::ui::palette::warningRed, line));
+        titleBadgeTexts << QStringLiteral("MISSING");
+    }
+    row->addStretch(1);
+    return line;
+}
+
+void VellumtideAUSampleRow::addBadge(QLayout* layout, std::string_view symbol, const QString& label,
+                                     const QColor& color) {
+    layout->addWidget(badge(symbol, label, color));
+    badgeTexts << label;
+}
+
+QWidget* VellumtideAUSampleRow::makeInfoLine() {
+    auto* line = new QWidget(this);
+    line->setFixedHeight(20);
+    auto* row = new QHBoxLayout(line);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    auto* subtitle = textLabel(text(item.subtitle()), vt::ui::monospacedFont(10, FontWeight::medium),
+                               vt::ui::white(0.44), line);
+    row->addWidget(subtitle, 0);
+    if (auto summary = item.editSummary()) {
+        auto* button = badgeButton("scissors", text(*summary), amber, QStringLiteral("Continue edit in Bridge"), line);
+        connect(button, &QAbstractButton::clicked, this, [this] { call(actions.edit); });
+        row->addWidget(button);
+        badgeTexts << text(*summary);
+    }
+    if (!item.chops.empty())
+        addBadge(row, "square.split.2x1", QString::number(item.chops.size()) + QStringLiteral(" CHOPS"), amber);
+    if (item.tempoLabel)
+        addBadge(row, "metronome", text(*item.tempoLabel), cyan);
+    if (item.rootLabel)
+        addBadge(row, "music.note", text(*item.rootLabel), amber);
+    if (item.keyLabel)
+        addBadge(row, "key.fill", text(*item.keyLabel), QColor::fromRgbF(0.86f, 0.58f, 1.0f));
+    row->addStretch(1);
+    load = makeLoadToPadButton(10, item.isAvailable, cyan, QStringLiteral("Load into selected pad"),
+                               [this] { call(actions.loadToPad); }, line);
+    row->addWidget(load);
+    row->addWidget(glyphLabel("arrow.up.doc", 10, vt::ui::white(0.26), line));
+    return line;
+}
+
+QMimeData* VellumtideAUSampleRow::dragProvider(const VellumtidePluginSample& sample) {
+    return VellumtideDragOut::mimeData(sample.isAvailable, sample.audioURL);
+}
+
+void VellumtideAUSampleRow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor stroke = item.isEdited ? vt::ui::withOpacity(amber, 0.24) : vt::ui::white(0.06);
+    vt::ui::paintRoundedBox(painter, QRectF(rect()), vt::ui::palette::surface, 8, vt::ui::Border{stroke, 1});
+}
+
+VellumtideAUChopRow::VellumtideAUChopRow(VellumtidePluginSample sample, VellumtidePluginChop chop,
+                                         std::function<void()> loadToPad, QColor cyan, QColor amber, QWidget* parent)
+    : VellumtideDraggableRow(parent), sample(std::move(sample)), item(std::move(chop)),
+      loadToPad(std::move(loadToPad)) {
+    const bool available = item.isAvailable;
+    setFixedHeight(38);
+    setToolTip(available ? QStringLiteral("Drag this chop into your DAW") : QStringLiteral("Chop file missing"));
+    setAccessibleName(text(item.title));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(10, 0, 10, 0);
+    row->setSpacing(8);
+    row->addWidget(glyphLabel("line.3.horizontal", 10, vt::ui::white(0.3), this));
+    auto* title = textLabel(text(item.title), vt::ui::systemFont(11, FontWeight::bold), vt::ui::white(0.82), this);
+    title->setFixedWidth(58);
+    row->addWidget(title);
+    auto* range = textLabel(text(item.rangeLabel()), vt::ui::monospacedFont(9, FontWeight::medium),
+                            vt::ui::white(0.44), this);
+    range->setMinimumWidth(range->sizeHint().width());
+    row->addWidget(range);
+    auto* waveform =
+        new ChopMiniWaveform(this->sample.peaks, this->sample.originalDuration, item, cyan, vt::ui::white(0.13), this);
+    waveform->setOpacity(available ? 1.0 : 0.38);
+    row->addWidget(waveform, 1);
+    if (!available) {
+        auto* warning = glyphLabel("exclamationmark.triangle.fill", 9, vt::ui::palette::warningRed, this);
+        warning->setToolTip(QStringLiteral("Bridge needs to regenerate this chop"));
+        row->addWidget(warning);
+    }
+    load = makeLoadToPadButton(9, available, cyan, QStringLiteral("Load this chop into selected pad"),
+                               [this] { call(this->loadToPad); }, this);
+    row->addWidget(load);
+    row->addWidget(glyphLabel("arrow.up.doc", 9, vt::ui::withOpacity(amber, available ? 0.72 : 0.28), this));
+}
+
+QMimeData* VellumtideAUChopRow::dragProvider() const {
+    return VellumtideDragOut::mimeData(item.isAvailable, item.audioURL);
+}
+
+void VellumtideAUChopRow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    vt::ui::paintRoundedBox(painter, QRectF(rect()), vt::ui::white(0.045), 7,
+                            vt::ui::Border{vt::ui::withOpacity(vt::ui::palette::amber, 0.14), 1});
+}

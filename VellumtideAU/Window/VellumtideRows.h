@@ -1,0 +1,106 @@
+#pragma once
+// The library list's rows: one card per sample (preview, chop list switch, title, favourite and
+// edit marks, waveform with the edit's range, info line with badges, load-to-pad) and one line
+// per chop of an open sample. Both drag their audio file out of the window; every button calls
+// an action the window supplies.
+
+#include "VellumtideAU/LibraryReader/VellumtidePluginRecords.h"
+
+#include <QColor>
+#include <QPoint>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+
+class PaintedButton;
+class QMimeData;
+
+// Dragging a sample's or chop's file out of the window.
+namespace VellumtideDragOut {
+// The file as a text/uri-list item; an empty item (nothing to drop) when the file is missing.
+QMimeData* mimeData(bool isAvailable, const std::filesystem::path& audioURL);
+// True while a drag started by a row runs (the window does not rebuild its rows meanwhile).
+bool isDragging();
+} // namespace VellumtideDragOut
+
+// Starts a drag of its item when the mouse moves far enough with the button held.
+class VellumtideDraggableRow : public QWidget {
+public:
+    using QWidget::QWidget;
+    virtual QMimeData* dragProvider() const = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    QPoint pressPosition;
+    bool pressed = false;
+};
+
+class VellumtideAUSampleRow final : public VellumtideDraggableRow {
+public:
+    struct Actions {
+        std::function<void()> play;
+        std::function<void()> edit;
+        std::function<void()> toggleChops;
+        std::function<void()> loadToPad;
+    };
+
+    VellumtideAUSampleRow(VellumtidePluginSample sample, bool isPlaying, bool isExpanded, Actions actions,
+                          QColor cyan, QColor amber, QWidget* parent = nullptr);
+
+    const VellumtidePluginSample& sample() const { return item; }
+    static QMimeData* dragProvider(const VellumtidePluginSample& sample);
+    QMimeData* dragProvider() const override { return dragProvider(item); }
+
+    PaintedButton* playButton() const { return play; }
+    PaintedButton* loadButton() const { return load; }
+    PaintedButton* chopToggle() const { return chops; } // none without chops
+    // The texts of the badges in the info line, in order.
+    QStringList infoBadges() const { return badgeTexts; }
+    QStringList titleBadges() const { return titleBadgeTexts; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QWidget* makeTitleLine();
+    QWidget* makeInfoLine();
+    void addBadge(QLayout* layout, std::string_view symbol, const QString& text, const QColor& color);
+
+    VellumtidePluginSample item;
+    bool isPlaying;
+    bool isExpanded;
+    Actions actions;
+    QColor cyan;
+    QColor amber;
+    PaintedButton* play = nullptr;
+    PaintedButton* load = nullptr;
+    PaintedButton* chops = nullptr;
+    QStringList badgeTexts;
+    QStringList titleBadgeTexts;
+};
+
+class VellumtideAUChopRow final : public VellumtideDraggableRow {
+public:
+    VellumtideAUChopRow(VellumtidePluginSample sample, VellumtidePluginChop chop, std::function<void()> loadToPad,
+                        QColor cyan, QColor amber, QWidget* parent = nullptr);
+
+    const VellumtidePluginChop& chop() const { return item; }
+    QMimeData* dragProvider() const override;
+    PaintedButton* loadButton() const { return load; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    VellumtidePluginSample sample;
+    VellumtidePluginChop item;
+    std::function<void()> loadToPad;
+    PaintedButton* load = nullptr;
+};
+
+// The round load-to-pad button of both rows (symbol at 0.78, or 0.25 when the file is missing).
+PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan, const QString& help,
+                                   std::function<void()> action, QWidget* parent);
