@@ -4,6 +4,7 @@
 
 #include "Tests/VellumtideAU/Engine/UnitHarness.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -17,15 +18,22 @@ thread_local bool insideRenderPass = false;
 std::size_t renderAllocations = 0;
 std::size_t renderReleases = 0;
 
-void* allocate(std::size_t size) {
+void* tryAllocate(std::size_t size, std::size_t alignment = 0) noexcept {
     if (insideRenderPass)
         ++renderAllocations;
-    if (void* memory = std::malloc(size == 0 ? 1 : size))
+    size = size == 0 ? 1 : size;
+    if (alignment <= alignof(std::max_align_t))
+        return std::malloc(size);
+    return std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+}
+
+void* allocate(std::size_t size, std::size_t alignment = 0) {
+    if (void* memory = tryAllocate(size, alignment))
         return memory;
     throw std::bad_alloc();
 }
 
-void release(void* memory) {
+void release(void* memory) noexcept {
     if (memory && insideRenderPass)
         ++renderReleases;
     std::free(memory);
@@ -33,11 +41,30 @@ void release(void* memory) {
 
 } // namespace
 
+// Every form of the global allocation functions, so that each pairs with its own release.
 void* operator new(std::size_t size) {
     return allocate(size);
 }
 void* operator new[](std::size_t size) {
     return allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return tryAllocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return tryAllocate(size);
+}
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    return allocate(size, static_cast<std::size_t>(alignment));
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return allocate(size, static_cast<std::size_t>(alignment));
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    return tryAllocate(size, static_cast<std::size_t>(alignment));
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    return tryAllocate(size, static_cast<std::size_t>(alignment));
 }
 void operator delete(void* memory) noexcept {
     release(memory);
@@ -49,6 +76,30 @@ void operator delete(void* memory, std::size_t) noexcept {
     release(memory);
 }
 void operator delete[](void* memory, std::size_t) noexcept {
+    release(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    release(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t&) noexcept {
+    release(memory);
+}
+void operator delete(void* memory, std::align_val_t) noexcept {
+    release(memory);
+}
+void operator delete[](void* memory, std::align_val_t) noexcept {
+    release(memory);
+}
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
+    release(memory);
+}
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
+    release(memory);
+}
+void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
+    release(memory);
+}
+void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
     release(memory);
 }
 
