@@ -8,7 +8,8 @@
 //    instance's LV2_Handle (instance-access) and an LV2_Extension_Data_Feature (data-access).
 // 2. data_access(unitAccessURI) gives a UnitAccessInterface; check `version` first.
 // 3. unitReference(handle) gives a shared reference that stays valid for as long as the window
-//    holds it, also after the host has cleaned up the instance; it then reads as "no unit".
+//    holds it, also after the host has cleaned up the instance; it then reads as "no unit". (The
+//    DSP module, where the reference's code lives, is never unloaded once loaded.)
 // 4. The reference's setUnitChangeHandler() is called when the instance lets its unit go
 //    (cleanup), on the host's thread: post to the window's thread there, and clear the handler
 //    in the UI's own cleanup.

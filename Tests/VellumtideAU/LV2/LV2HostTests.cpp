@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -175,7 +176,11 @@ TEST_F(LV2HostTest, TheWindowsReferenceOutlivesTheInstanceAndIsToldWhenItsUnitGo
         windowReference->apply(kit);
         EXPECT_EQ(windowReference->currentState(), kit);
         EXPECT_TRUE(toldWithUnit.empty());
-    } // the host cleans the instance up
+    } // the host cleans the instance up (the last one: lilv also closes the module)
+    const std::string module = std::string(VELLUMTIDE_LV2_DIR) + "/vellumtide.lv2/vellumtide_dsp.so";
+    void* stillLoaded = ::dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(stillLoaded, nullptr) << "the reference's code must stay loaded";
+    ::dlclose(stillLoaded);
     EXPECT_EQ(toldWithUnit, std::vector<bool>{false});
     EXPECT_FALSE(windowReference->hasUnit());
     EXPECT_FALSE(windowReference->currentState());
