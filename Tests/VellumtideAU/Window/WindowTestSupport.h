@@ -1,0 +1,108 @@
+#pragma once
+// Fakes and fixtures for the plug-in window tests: a recording launcher and URL opener, preview
+// players that only keep a log, a refresh timer fired by hand, and services built on a
+// temporary home with a library folder the tests write.
+
+#include "Platform/Desktop/DesktopServices.h"
+#include "Tests/Support/TemporaryFolder.h"
+#include "VellumtideAU/Window/VellumtideWindowServices.h"
+
+#include <QUrl>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vt::test {
+
+class FakeLauncher final : public vt::ProcessLauncher {
+public:
+    struct Launch {
+        std::filesystem::path program;
+        std::vector<std::string> arguments;
+    };
+    bool startDetached(const std::filesystem::path& program, const std::vector<std::string>& arguments) override {
+        launches.push_back({program, arguments});
+        return succeeds;
+    }
+    std::vector<Launch> launches;
+    bool succeeds = true;
+};
+
+class FakeUrlOpener final : public vt::UrlOpener {
+public:
+    bool openUrl(const QUrl& url) override {
+        urls.push_back(url);
+        return true;
+    }
+    bool revealFolder(const std::filesystem::path&) override { return false; }
+    std::vector<QUrl> urls;
+};
+
+// What happened to one preview player.
+struct PlayerLog {
+    std::filesystem::path file;
+    double rate = 1;
+    float volume = 1;
+    bool playing = false;
+    int stops = 0;
+};
+
+class FakePlayerFactory final : public VellumtidePreviewPlayerFactory {
+public:
+    std::unique_ptr<vt::AudioPlayer> open(const std::filesystem::path& file, double rate) override;
+    // The log of the most recently opened player.
+    const PlayerLog& last() const { return *logs.back(); }
+    std::vector<std::shared_ptr<PlayerLog>> logs;
+    std::set<std::filesystem::path> unreadable;
+    bool playSucceeds = true;
+};
+
+class ManualRefreshTimer final : public RefreshTimer {
+public:
+    void start(std::chrono::milliseconds, std::function<void()> onTick) override {
+        tick = std::move(onTick);
+        active = true;
+    }
+    void stop() override { active = false; }
+    bool isActive() const override { return active; }
+    std::function<void()> tick;
+    bool active = false;
+};
+
+// Services over fakes and a temporary home "ann" whose library folder is Music/Vellumtide.
+struct WindowFixture {
+    WindowFixture();
+
+    TemporaryFolder temp;
+    std::filesystem::path home = temp / "homes" / "ann";
+    std::filesystem::path libraryFolder = home / "Music" / "Vellumtide";
+    std::filesystem::path bundle = temp / "prefix" / "lib" / "lv2" / "vellumtide.lv2";
+    std::filesystem::path bridgeExecutable = temp / "prefix" / "bin" / "vellumtide-bridge";
+    double now = 1'700'000'000;
+    VellumtideProcessState process;
+    std::shared_ptr<vt::MemorySettingsStore> settings = std::make_shared<vt::MemorySettingsStore>();
+    std::shared_ptr<vt::VirtualScheduler> scheduler = std::make_shared<vt::VirtualScheduler>();
+    std::shared_ptr<FakeLauncher> launcher = std::make_shared<FakeLauncher>();
+    std::shared_ptr<FakeUrlOpener> urlOpener = std::make_shared<FakeUrlOpener>();
+    std::shared_ptr<FakePlayerFactory> players = std::make_shared<FakePlayerFactory>();
+    VellumtideWindowServices services;
+
+    // A float WAV of a decaying tone (0.1 s at 44.1 kHz) at the path.
+    static void writeSound(const std::filesystem::path& path);
+    // Writes "library.json" and, when given, "bridge-metadata.json".
+    void writeLibrary(const nlohmann::json& manifest, const nlohmann::json& metadata = nullptr) const;
+    // The path of a sample's raw file or a chop's rendered file in the library folder.
+    std::filesystem::path samplePath(const std::string& fileName) const { return libraryFolder / "Samples" / fileName; }
+    std::filesystem::path chopPath(const std::string& sampleID, const std::string& chopID) const {
+        return libraryFolder / "Chops" / (sampleID + "-chop-" + chopID + ".wav");
+    }
+};
+
+// One "library.json" element of ten seconds at 44.1 kHz.
+nlohmann::json manifestSample(const std::string& id, const std::string& title, const std::string& fileName,
+                              const std::string& createdAt, std::vector<float> peaks = {0.2f, 0.9f, 0.4f, 0.7f});
+nlohmann::json chopJson(const std::string& id, int index, double start, double end);
+
+} // namespace vt::test
