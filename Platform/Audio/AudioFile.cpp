@@ -4,6 +4,7 @@
 #include <cmath>
 #include <mutex>
 #include <string>
+#include <sys/mman.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,7 +17,9 @@ namespace vt {
 
 namespace {
 
-std::string quotedName(const std::filesystem::path& path) { return "\"" + path.filename().string() + "\""; }
+std::string quotedName(const std::filesystem::path& path) {
+    return "\"" + path.filename().string() + "\"";
+}
 
 void silenceLibraryLogging() {
     static std::once_flag once;
@@ -27,49 +30,60 @@ float finiteOrZero(double value) {
     return std::isfinite(value) ? static_cast<float>(value) : 0.0f;
 }
 
-// The value of sample i of channel c of a frame, converted to float.
+// Appends samples [from, from + count) of every channel of a decoded frame, converted to float.
 template <typename T>
-void convertSamples(const AVFrame& frame, bool planar, int channels, double scale, double offset,
-                    std::vector<std::vector<float>>& out) {
-    const int count = frame.nb_samples;
-    for (int c = 0; c < channels; ++c) {
+void appendSamples(const AVFrame& frame, bool planar, double scale, double offset, size_t from, size_t count,
+                   std::vector<std::vector<float>>& out) {
+    const size_t channels = out.size();
+    for (size_t c = 0; c < channels; ++c) {
         std::vector<float>& target = out[c];
-        target.resize(count);
-        const T* source = reinterpret_cast<const T*>(planar ? frame.extended_data[c] : frame.extended_data[0]);
-        const int stride = planar ? 1 : channels;
-        const int first = planar ? 0 : c;
-        for (int i = 0; i < count; ++i) {
+        const size_t base = target.size();
+        target.resize(base + count);
+        float* destination = target.data() + base;
+        const T* source =
+            reinterpret_cast<const T*>(planar ? frame.extended_data[c] : frame.extended_data[0]);
+        const size_t stride = planar ? 1 : channels;
+        const size_t first = (planar ? 0 : c) + from * stride;
+        for (size_t i = 0; i < count; ++i) {
             const double value = static_cast<double>(source[first + i * stride]);
-            target[i] = finiteOrZero((value - offset) * scale);
+            destination[i] = finiteOrZero((value - offset) * scale);
         }
     }
 }
 
-bool convertFrame(const AVFrame& frame, int channels, std::vector<std::vector<float>>& out) {
-    const auto format = static_cast<AVSampleFormat>(frame.format);
-    const bool planar = av_sample_fmt_is_planar(format);
-    out.resize(channels);
-    switch (av_get_packed_sample_fmt(format)) {
+bool isReadableFormat(int format) {
+    switch (av_get_packed_sample_fmt(static_cast<AVSampleFormat>(format))) {
     case AV_SAMPLE_FMT_U8:
-        convertSamples<uint8_t>(frame, planar, channels, 1.0 / 128.0, 128.0, out);
-        return true;
     case AV_SAMPLE_FMT_S16:
-        convertSamples<int16_t>(frame, planar, channels, 1.0 / 32768.0, 0.0, out);
-        return true;
     case AV_SAMPLE_FMT_S32:
-        convertSamples<int32_t>(frame, planar, channels, 1.0 / 2147483648.0, 0.0, out);
-        return true;
     case AV_SAMPLE_FMT_S64:
-        convertSamples<int64_t>(frame, planar, channels, 1.0 / 9223372036854775808.0, 0.0, out);
-        return true;
     case AV_SAMPLE_FMT_FLT:
-        convertSamples<float>(frame, planar, channels, 1.0, 0.0, out);
-        return true;
     case AV_SAMPLE_FMT_DBL:
-        convertSamples<double>(frame, planar, channels, 1.0, 0.0, out);
         return true;
     default:
         return false;
+    }
+}
+
+// Appends part of a frame whose format isReadableFormat() accepted; out holds one array per channel.
+void appendFrame(const AVFrame& frame, size_t from, size_t count, std::vector<std::vector<float>>& out) {
+    const auto format = static_cast<AVSampleFormat>(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_U8:
+        return appendSamples<uint8_t>(frame, planar, 1.0 / 128.0, 128.0, from, count, out);
+    case AV_SAMPLE_FMT_S16:
+        return appendSamples<int16_t>(frame, planar, 1.0 / 32768.0, 0.0, from, count, out);
+    case AV_SAMPLE_FMT_S32:
+        return appendSamples<int32_t>(frame, planar, 1.0 / 2147483648.0, 0.0, from, count, out);
+    case AV_SAMPLE_FMT_S64:
+        return appendSamples<int64_t>(frame, planar, 1.0 / 9223372036854775808.0, 0.0, from, count, out);
+    case AV_SAMPLE_FMT_FLT:
+        return appendSamples<float>(frame, planar, 1.0, 0.0, from, count, out);
+    case AV_SAMPLE_FMT_DBL:
+        return appendSamples<double>(frame, planar, 1.0, 0.0, from, count, out);
+    default:
+        return;
     }
 }
 
@@ -90,8 +104,10 @@ struct AudioFileReader::State {
     int64_t decodedFrames = 0;
     int64_t framesOut = 0;
     int rejectedPackets = 0;
-    std::vector<std::vector<float>> pending;
-    size_t pendingOffset = 0;
+    // The decoded frame being handed out: frames [frameOffset, frameLength) are still pending.
+    bool haveFrame = false;
+    size_t frameLength = 0;
+    size_t frameOffset = 0;
 
     ~State() {
         av_frame_free(&frame);
@@ -140,7 +156,7 @@ struct AudioFileReader::State {
             fail("The audio of " + quotedName(path) + " could not be decoded.");
     }
 
-    // Takes the decoded frame into pending, checking that its layout stays the same.
+    // Makes the decoded frame the pending one, checking that its layout stays the same.
     void acceptFrame() {
         const int frameChannels = frame->ch_layout.nb_channels;
         if (!haveFormat) {
@@ -150,14 +166,22 @@ struct AudioFileReader::State {
         } else if (frameChannels != channels || (frame->sample_rate > 0 && frame->sample_rate != rate)) {
             fail("The audio of " + quotedName(path) + " changes its format part-way and cannot be read.");
         }
-        if (channels <= 0 || !convertFrame(*frame, channels, pending))
+        if (channels <= 0 || !isReadableFormat(frame->format))
             fail("The audio of " + quotedName(path) + " has a sample format that cannot be read.");
-        const size_t kept = framesDeclaredByPacket();
-        for (auto& channel : pending)
-            channel.resize(kept);
-        pendingOffset = 0;
-        decodedFrames += static_cast<int64_t>(kept);
-        av_frame_unref(frame);
+        frameLength = framesDeclaredByPacket();
+        frameOffset = 0;
+        haveFrame = true;
+        decodedFrames += static_cast<int64_t>(frameLength);
+    }
+
+    // Hands out frames [frameOffset, frameOffset + count) of the pending frame.
+    void takeFrames(size_t count, std::vector<std::vector<float>>& out) {
+        appendFrame(*frame, frameOffset, count, out);
+        frameOffset += count;
+        if (frameOffset == frameLength) {
+            av_frame_unref(frame);
+            haveFrame = false;
+        }
     }
 
     // The decoded frame's length, shortened to its packet's declared duration: the last packet
@@ -168,11 +192,13 @@ struct AudioFileReader::State {
         const auto rateAsInt = static_cast<int>(std::lround(rate));
         if (frame->pkt_duration <= 0 || rateAsInt <= 0)
             return decoded;
-        const int64_t declared = av_rescale_q(frame->pkt_duration, stream->time_base, AVRational{1, rateAsInt});
-        return declared > 0 && static_cast<size_t>(declared) < decoded ? static_cast<size_t>(declared) : decoded;
+        const int64_t declared =
+            av_rescale_q(frame->pkt_duration, stream->time_base, AVRational{1, rateAsInt});
+        return declared > 0 && static_cast<size_t>(declared) < decoded ? static_cast<size_t>(declared)
+                                                                       : decoded;
     }
 
-    // Decodes the next non-empty frame into pending. Returns false at the end of the stream.
+    // Decodes the next non-empty frame and makes it pending. Returns false at the end of the stream.
     bool decodeNext() {
         while (!decoderEnded) {
             const int received = avcodec_receive_frame(codec, frame);
@@ -221,7 +247,7 @@ struct AudioFileReader::State {
         av_packet_unref(packet);
     }
 
-    size_t pendingFrames() const { return pending.empty() ? 0 : pending.front().size() - pendingOffset; }
+    size_t pendingFrames() const { return haveFrame ? frameLength - frameOffset : 0; }
 };
 
 AudioFileReader::AudioFileReader(const std::filesystem::path& path) : state(std::make_unique<State>()) {
@@ -231,11 +257,17 @@ AudioFileReader::AudioFileReader(const std::filesystem::path& path) : state(std:
 
 AudioFileReader::~AudioFileReader() = default;
 
-double AudioFileReader::sampleRate() const { return state->rate; }
+double AudioFileReader::sampleRate() const {
+    return state->rate;
+}
 
-int AudioFileReader::channelCount() const { return state->channels; }
+int AudioFileReader::channelCount() const {
+    return state->channels;
+}
 
-int64_t AudioFileReader::framesRead() const { return state->framesOut; }
+int64_t AudioFileReader::framesRead() const {
+    return state->framesOut;
+}
 
 std::optional<int64_t> AudioFileReader::estimatedFrameCount() const {
     const AVStream* stream = state->format->streams[state->streamIndex];
@@ -263,15 +295,22 @@ size_t AudioFileReader::readAppending(std::vector<std::vector<float>>& channels,
         if (state->pendingFrames() == 0 && !state->decodeNext())
             break;
         const size_t take = std::min(n - done, state->pendingFrames());
-        for (size_t c = 0; c < channelCount; ++c) {
-            const auto begin = state->pending[c].begin() + static_cast<std::ptrdiff_t>(state->pendingOffset);
-            channels[c].insert(channels[c].end(), begin, begin + static_cast<std::ptrdiff_t>(take));
-        }
-        state->pendingOffset += take;
+        state->takeFrames(take, channels);
         done += take;
     }
     state->framesOut += static_cast<int64_t>(done);
     return done;
+}
+
+void reserveChannel(std::vector<float>& channel, size_t frames) {
+    channel.reserve(frames);
+    constexpr std::uintptr_t hugePage = std::uintptr_t{1} << 21;
+    const auto first = reinterpret_cast<std::uintptr_t>(channel.data());
+    const std::uintptr_t begin = (first + hugePage - 1) & ~(hugePage - 1);
+    const std::uintptr_t end = (first + channel.capacity() * sizeof(float)) & ~(hugePage - 1);
+    // Only whole huge pages inside the array; a refusal changes nothing but speed.
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 AudioData readAudioFile(const std::filesystem::path& path, std::optional<size_t> maxFrames) {
@@ -285,7 +324,7 @@ AudioData readAudioFile(const std::filesystem::path& path, std::optional<size_t>
         if (maxFrames)
             reserve = std::min(reserve, *maxFrames + 1);
         for (auto& channel : data.channels)
-            channel.reserve(reserve);
+            reserveChannel(channel, reserve);
     }
     constexpr size_t blockFrames = 65536;
     while (reader.readAppending(data.channels, blockFrames) > 0) {

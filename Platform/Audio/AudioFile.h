@@ -52,6 +52,10 @@ private:
     std::unique_ptr<State> state;
 };
 
+// Reserves room for frames samples in a channel array. Long arrays are backed by huge pages where
+// the kernel allows it: the first touch of a large buffer then costs far fewer page faults.
+void reserveChannel(std::vector<float>& channel, size_t frames);
+
 // Reads the whole file's best audio stream to planar 32-bit float at its own rate. Throws
 // AudioFileError; with maxFrames, also when the file holds more frames than that.
 AudioData readAudioFile(const std::filesystem::path& path, std::optional<size_t> maxFrames = std::nullopt);

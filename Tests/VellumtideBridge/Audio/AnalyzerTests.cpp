@@ -132,6 +132,16 @@ TEST(SampleAnalyzer, ClickTracksReadAtTheirTempo) {
     const auto steady =
         analyse(folder, {vt::test::clickTrack(120, rate, vt::test::framesFor(20, rate))}, rate);
     EXPECT_EQ(steady.bpm, 120.0);
+
+    // Accented beats keep the slower tempo although weak eighth notes repeat twice as often.
+    const size_t frames = vt::test::framesFor(20, rate);
+    std::vector<float> accented = vt::test::clickTrack(70, rate, frames, 0.8);
+    const auto eighths = vt::test::clickTrack(140, rate, frames, 0.15);
+    for (size_t i = 0; i < frames; ++i)
+        accented[i] += eighths[i];
+    const auto slow = analyse(folder, {accented}, rate);
+    ASSERT_TRUE(slow.bpm);
+    EXPECT_EQ(*slow.bpm, 70.0);
 }
 
 } // namespace

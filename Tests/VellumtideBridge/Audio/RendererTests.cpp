@@ -141,6 +141,23 @@ TEST(SampleRenderer, SelectionsNearTheEndsAreSanitisedAgainstTheDecodedLength) {
     ASSERT_EQ(out.frameCount(), 24000u);
     EXPECT_EQ(out.channels[0].front(), longSource[96000]);
     EXPECT_EQ(out.channels[0].back(), longSource[119999]);
+
+    // A start beyond the first decoded blocks, without an end: from there to the last frame.
+    BridgeSampleEdit late48k;
+    late48k.startTime = 3.0;
+    BridgeSampleRenderer::renderSynchronously(folder / "long.wav", folder / "rest.wav", late48k);
+    out = vt::readAudioFile(folder / "rest.wav");
+    ASSERT_EQ(out.frameCount(), 156000u);
+    EXPECT_EQ(out.channels[0].front(), longSource[144000]);
+    EXPECT_EQ(out.channels[0].back(), longSource.back());
+
+    // A start less than 0.05 s before the end moves back to keep the shortest selection.
+    BridgeSampleEdit nearEnd;
+    nearEnd.startTime = 6.23;
+    BridgeSampleRenderer::renderSynchronously(folder / "long.wav", folder / "near-end.wav", nearEnd);
+    out = vt::readAudioFile(folder / "near-end.wav");
+    ASSERT_EQ(out.frameCount(), 2400u);
+    EXPECT_EQ(out.channels[0].front(), longSource[297600]);
 }
 
 TEST(SampleRenderer, OutputIsWholeOrAbsentAndFailuresAreTyped) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <numeric>
 #include <optional>
 
@@ -217,6 +218,27 @@ std::size_t fastestEquivalentLag(OnsetCorrelations& correlations, const TempoSea
     return lag;
 }
 
+// The mean of all channels, channel by channel, over at most maximum frames.
+std::vector<float> readMonoMix(vt::AudioFileReader& reader, std::size_t maximum) {
+    const auto channels = static_cast<float>(std::max(reader.channelCount(), 1));
+    std::vector<float> mono;
+    if (const auto estimate = reader.estimatedFrameCount(); estimate && *estimate > 0)
+        mono.reserve(std::min(static_cast<std::size_t>(*estimate), maximum));
+    std::vector<std::vector<float>> block;
+    while (mono.size() < maximum) {
+        const std::size_t got = reader.read(block, std::min<std::size_t>(65536, maximum - mono.size()));
+        if (got == 0)
+            break;
+        const std::size_t from = mono.size();
+        mono.resize(from + got, 0.0f);
+        for (const auto& channel : block) {
+            for (std::size_t i = 0; i < got; ++i)
+                mono[from + i] += channel[i] / channels;
+        }
+    }
+    return mono;
+}
+
 int pitchClassOf(double frequency) {
     const double note = std::round(69 + 12 * std::log2(frequency / 440.0));
     const int pitch = static_cast<int>(std::fmod(note, 12.0));
@@ -234,21 +256,12 @@ BridgeSampleAnalyzer::MonoAudio BridgeSampleAnalyzer::loadMonoAudio(const std::f
     if (!(limit >= 1))
         return audio;
     const auto maximum = static_cast<std::size_t>(std::min(limit, 4294967295.0));
-    const auto channels = static_cast<float>(std::max(reader.channelCount(), 1));
-    if (const auto estimate = reader.estimatedFrameCount(); estimate && *estimate > 0)
-        audio.samples.reserve(std::min(static_cast<std::size_t>(*estimate), maximum));
-    std::vector<std::vector<float>> block;
-    while (audio.samples.size() < maximum) {
-        const std::size_t got =
-            reader.read(block, std::min<std::size_t>(65536, maximum - audio.samples.size()));
-        if (got == 0)
-            break;
-        const std::size_t from = audio.samples.size();
-        audio.samples.resize(from + got, 0.0f);
-        for (const auto& channel : block) {
-            for (std::size_t i = 0; i < got; ++i)
-                audio.samples[from + i] += channel[i] / channels;
-        }
+    try {
+        audio.samples = readMonoMix(reader, maximum);
+    } catch (const std::bad_alloc&) {
+        // A signal that cannot be held is analysed as empty, like a file without frames.
+        audio.samples = {};
+        return audio;
     }
     if (audio.samples.empty())
         return audio;

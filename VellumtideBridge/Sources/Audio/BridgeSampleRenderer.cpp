@@ -54,13 +54,17 @@ struct DecodedRange {
 };
 
 // Decodes the source once, keeping only what the edit can select. The file's length decides how
-// the edit is sanitised, so the start may later move back by up to the shortest selection (a start
-// past the end is capped); that much is kept before the requested start. With a set end, decoding
-// stops once the file is known to reach past it, which fixes the sanitised range.
+// the edit is sanitised: a start less than the shortest selection before the end moves back, so
+// until the file is known to reach that far past the requested start, that much is kept before
+// it (and the most recent frames, for a start past the end). Once it does, everything before the
+// start goes and the selection begins at the front of the arrays. With a set end, decoding stops
+// once the file is known to reach past it, which fixes the sanitised range.
 DecodedRange decodeSelection(vt::AudioFileReader& reader, double rate, const BridgeSampleEdit& edit) {
     const double requestedStart = (std::isnan(edit.startTime) || edit.startTime < 0) ? 0 : edit.startTime;
     const std::int64_t margin = static_cast<std::int64_t>(std::ceil(rate * shortestSelection)) + 2;
-    const std::int64_t keepFrom = std::max<std::int64_t>(frameAt(rate, requestedStart) - margin, 0);
+    const std::int64_t startFrame = frameAt(rate, requestedStart);
+    const std::int64_t keepFrom = std::max<std::int64_t>(startFrame - margin, 0);
+    const std::int64_t startSettlesAt = frameAt(rate, requestedStart + shortestSelection) + 2;
     std::optional<std::int64_t> stopAt;
     if (edit.endTime && !std::isinf(*edit.endTime)) {
         const double end = std::isnan(*edit.endTime)
@@ -80,15 +84,16 @@ DecodedRange decodeSelection(vt::AudioFileReader& reader, double rate, const Bri
         const auto reserve =
             static_cast<std::size_t>(std::clamp<std::int64_t>(expected + margin, 0, keepLimit));
         for (auto& channel : range.channels)
-            channel.reserve(reserve + readBlockFrames);
+            vt::reserveChannel(channel, reserve + readBlockFrames);
     }
     while (const std::size_t got = reader.readAppending(range.channels, readBlockFrames)) {
         range.fileFrames += static_cast<std::int64_t>(got);
-        // Everything before the requested start (less the margin) can go, except the most recent
-        // frames, which a start capped at the end of a shorter file would still select.
-        const std::int64_t target = std::max<std::int64_t>(std::min(keepFrom, range.fileFrames - margin), 0);
+        const bool startSettled = range.fileFrames >= startSettlesAt;
+        const std::int64_t target =
+            startSettled ? startFrame
+                         : std::max<std::int64_t>(std::min(keepFrom, range.fileFrames - margin), 0);
         const std::int64_t surplus = target - range.keptStart;
-        if (surplus > 0 && (target == keepFrom || surplus >= static_cast<std::int64_t>(readBlockFrames)))
+        if (surplus > 0 && (startSettled || surplus >= static_cast<std::int64_t>(readBlockFrames)))
             range.dropFront(surplus);
         if (range.keptFrames() > keepLimit + 2 * margin)
             throw RenderError(RenderError::Code::unsupportedLength);

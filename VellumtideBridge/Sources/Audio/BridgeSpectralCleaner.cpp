@@ -236,6 +236,7 @@ vt::AudioData BridgeSpectralCleaner::denoise(const vt::AudioData& buffer) {
         for (std::size_t c = 0; c < buffer.channels.size(); ++c) {
             const std::vector<float>& x = buffer.channels[c];
             std::vector<float>& out = result.channels[c];
+            vt::reserveChannel(out, x.size());
             out.resize(x.size());
             if (x.size() < shortestChannel) {
                 std::copy(x.begin(), x.end(), out.begin());

@@ -1,0 +1,227 @@
+// Times the audio processing on one generated minute of stereo 48 kHz audio (a click track with
+// a melody over a noise floor) against command-line peers run on the same file in the same run:
+// an edit render with trim and fades and one with denoise against sox, chop detection against
+// aubioonset, analysis against aubiotrack plus aubiopitch. Then measures the peak memory of a
+// ten-minute stereo denoise render in a fresh child process.
+
+#include "Platform/Audio/WavWriter.h"
+#include "Tests/Support/Audio/AudioFixtures.h"
+#include "VellumtideBridge/Sources/Audio/BridgeSampleAnalyzer.h"
+#include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double rate = 48000;
+constexpr int repetitions = 3;
+constexpr int longMinutes = 10;
+
+// One minute of a stereo test signal: clicks at 120 BPM with quieter eighth notes, a C major
+// melody of half-second notes and a faint noise floor that differs between the channels.
+vt::test::Channels makeMinute() {
+    const size_t frames = vt::test::framesFor(60, rate);
+    const int scale[] = {60, 62, 64, 65, 67, 69, 71, 72};
+    const size_t noteFrames = vt::test::framesFor(0.5, rate);
+    std::vector<float> melody;
+    melody.reserve(frames);
+    for (size_t note = 0; melody.size() < frames; ++note) {
+        const double frequency = 440.0 * std::pow(2.0, (scale[note % 8] - 69) / 12.0);
+        const auto tone =
+            vt::test::sineWave(frequency, rate, std::min(noteFrames, frames - melody.size()), 0.12);
+        melody.insert(melody.end(), tone.begin(), tone.end());
+    }
+    std::vector<float> clicks = vt::test::clickTrack(120, rate, frames, 0.6);
+    const auto eighths = vt::test::clickTrack(240, rate, frames, 0.2);
+    for (size_t i = 0; i < frames; ++i)
+        clicks[i] += eighths[i];
+    vt::test::Channels channels;
+    for (uint32_t seed : {3u, 5u}) {
+        std::vector<float> channel = vt::test::noise(frames, 0.01, seed);
+        for (size_t i = 0; i < frames; ++i)
+            channel[i] += clicks[i] + melody[i];
+        channels.push_back(std::move(channel));
+    }
+    return channels;
+}
+
+// The same minute written again and again into one file, without holding it all.
+void writeRepeated(const fs::path& path, const vt::test::Channels& minute, int times) {
+    vt::WavWriter writer(path, rate, static_cast<int>(minute.size()));
+    for (int i = 0; i < times; ++i)
+        writer.write(minute);
+    writer.close();
+}
+
+struct ChildRun {
+    bool succeeded = false;
+    long peakKilobytes = 0;
+};
+
+// Runs a program with its output discarded and waits for it; the usage is that child's own.
+ChildRun runQuietly(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return {};
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child)
+        return {};
+    return {WIFEXITED(status) && WEXITSTATUS(status) == 0, usage.ru_maxrss};
+}
+
+// The median wall time of a few runs in seconds, or nothing when a run fails.
+std::optional<double> medianSeconds(const std::function<bool()>& work) {
+    std::vector<double> times;
+    for (int run = 0; run < repetitions; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!work())
+            return std::nullopt;
+        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+std::optional<double> peerSeconds(const std::vector<std::vector<std::string>>& commands) {
+    return medianSeconds([&] {
+        return std::all_of(commands.begin(), commands.end(),
+                           [](const auto& command) { return runQuietly(command).succeeded; });
+    });
+}
+
+// One line per job: seconds per minute of audio for both and how many times faster ours is.
+void report(const char* job, double ours, std::optional<double> peer, const char* peerName) {
+    if (!peer) {
+        std::printf("%-24s ours %7.3f s/min   %s: not available\n", job, ours, peerName);
+        return;
+    }
+    std::printf("%-24s ours %7.3f s/min   %s %7.3f s/min   peer/ours %6.2f\n", job, ours, peerName, *peer,
+                *peer / ours);
+}
+
+void renderJob(const fs::path& input, const fs::path& output, const BridgeSampleEdit& edit) {
+    BridgeSampleRenderer::renderSynchronously(input, output, edit);
+}
+
+BridgeSampleEdit denoiseEdit() {
+    BridgeSampleEdit edit;
+    edit.denoise = true;
+    return edit;
+}
+
+void timeJobs(const fs::path& folder) {
+    const fs::path input = folder / "minute.wav";
+    const std::string in = input.string(), out = (folder / "peer.wav").string(),
+                      profile = (folder / "noise.prof").string();
+    BridgeSampleEdit trim;
+    trim.startTime = 1;
+    trim.endTime = 59;
+    trim.fadeIn = 0.5;
+    trim.fadeOut = 0.5;
+
+    const double oursTrim = *medianSeconds([&] { return renderJob(input, folder / "trim.wav", trim), true; });
+    report("render trim + fades", oursTrim,
+           peerSeconds({{"sox", in, "-e", "floating-point", "-b", "32", out, "trim", "1", "=59", "fade", "t",
+                         "0.5", "-0", "0.5"}}),
+           "sox trim fade");
+
+    const auto profiling = peerSeconds({{"sox", in, "-n", "trim", "0", "1", "noiseprof", profile}});
+    const double oursDenoise =
+        *medianSeconds([&] { return renderJob(input, folder / "clean.wav", denoiseEdit()), true; });
+    report("render denoise", oursDenoise,
+           profiling ? peerSeconds({{"sox", in, out, "noisered", profile, "0.21"}}) : std::nullopt,
+           "sox noisered");
+    if (profiling)
+        std::printf("%-24s sox noiseprof of the first second: %.3f s (not in the ratio)\n", "", *profiling);
+
+    std::size_t chopCount = 0;
+    const double oursChops = *medianSeconds([&] {
+        chopCount = BridgeSampleRenderer::detectChopsSynchronously(input, 0.65).size();
+        return true;
+    });
+    report("chop detection", oursChops, peerSeconds({{"aubioonset", "-i", in}}), "aubioonset");
+
+    BridgeSampleAnalysis analysis;
+    const double oursAnalysis = *medianSeconds([&] {
+        analysis = BridgeSampleAnalyzer::analyzeSynchronously(input, vt::SystemWallClock());
+        return true;
+    });
+    report("analysis", oursAnalysis, peerSeconds({{"aubiotrack", "-i", in}, {"aubiopitch", "-i", in}}),
+           "aubiotrack+pitch");
+    std::printf("%-24s %zu chops; tempo %.0f (%.2f), root %s (%.2f), key %s (%.2f)\n", "results:", chopCount,
+                analysis.bpm.value_or(0), analysis.bpmConfidence, analysis.rootNote.value_or("-").c_str(),
+                analysis.rootConfidence, analysis.musicalKey.value_or("-").c_str(), analysis.keyConfidence);
+}
+
+void measurePeakMemory(const fs::path& folder, const vt::test::Channels& minute) {
+    const fs::path input = folder / "long.wav";
+    writeRepeated(input, minute, longMinutes);
+    const double selectionMegabytes = static_cast<double>(minute.front().size()) * longMinutes *
+                                      static_cast<double>(minute.size()) * 4 / 1e6;
+    const auto start = std::chrono::steady_clock::now();
+    const ChildRun run = runQuietly(
+        {"/proc/self/exe", "--render-denoised", input.string(), (folder / "long-out.wav").string()});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!run.succeeded) {
+        std::printf("peak memory: the ten-minute render failed\n");
+        return;
+    }
+    const double peakMegabytes = static_cast<double>(run.peakKilobytes) * 1024 / 1e6;
+    std::printf(
+        "%d-minute stereo denoise render: %.1f s, peak RSS %.0f MB = %.2f x the selection (%.0f MB)\n",
+        longMinutes, seconds, peakMegabytes, peakMegabytes / selectionMegabytes, selectionMegabytes);
+    fs::remove(input);
+    fs::remove(folder / "long-out.wav");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--render-denoised") == 0) {
+        renderJob(argv[2], argv[3], denoiseEdit());
+        return 0;
+    }
+    std::string pattern = (fs::temp_directory_path() / "vt-audio-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path folder = pattern;
+    const vt::test::Channels minute = makeMinute();
+    vt::writeFloatWav(folder / "minute.wav", rate, minute);
+    std::printf("one minute of stereo 48 kHz float audio; median of %d runs each\n", repetitions);
+    timeJobs(folder);
+    measurePeakMemory(folder, minute);
+    fs::remove_all(folder);
+    return 0;
+}
