@@ -25,6 +25,8 @@ class Clipboard {
 public:
     virtual ~Clipboard() = default;
     virtual void setText(const QString& text) = 0;
+    // The plain text on the clipboard; nothing when it holds none (or cannot be read).
+    virtual std::optional<QString> text() const { return std::nullopt; }
 };
 
 class WindowActivator {

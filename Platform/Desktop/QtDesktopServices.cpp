@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QWindow>
 
@@ -25,6 +26,14 @@ bool QtUrlOpener::revealFolder(const std::filesystem::path& folder) {
 void QtClipboard::setText(const QString& text) {
     if (auto* clipboard = QGuiApplication::clipboard())
         clipboard->setText(text);
+}
+
+std::optional<QString> QtClipboard::text() const {
+    const auto* clipboard = QGuiApplication::clipboard();
+    const auto* data = clipboard ? clipboard->mimeData() : nullptr;
+    if (!data || !data->hasText())
+        return std::nullopt;
+    return data->text();
 }
 
 void QtWindowActivator::activate() {

@@ -15,6 +15,7 @@ public:
 class QtClipboard final : public Clipboard {
 public:
     void setText(const QString& text) override;
+    std::optional<QString> text() const override;
 };
 
 // Shows, raises and activates the top-level window named "main" (every top-level window when

@@ -55,15 +55,15 @@ BridgeViewModel& ControllerTest::start() {
     deps.scheduler = scheduler;
     deps.wallClock = std::make_shared<FixedWallClock>();
     deps.browserFactory = browsers;
-    deps.addressBook = std::make_shared<net::ServiceAddressBook>();
-    deps.interfaces = std::make_shared<net::FixedInterfaceSource>(std::vector<net::InterfaceAddress>{});
+    deps.addressBook = addressBook;
+    deps.interfaces = interfaces;
     deps.audioPlayers = players;
     deps.folderChooser = chooser;
     deps.alerts = alerts;
     deps.urlOpener = desktop;
     deps.clipboard = desktop;
     deps.windowActivator = desktop;
-    deps.audio = audio.services();
+    deps.audio = realAudio ? *realAudio : audio.services();
     model = std::make_unique<BridgeViewModel>(std::move(deps));
     return *model;
 }
@@ -71,6 +71,15 @@ BridgeViewModel& ControllerTest::start() {
 void ControllerTest::settle() {
     for (int i = 0; i < 5; ++i)
         scheduler->runReady();
+}
+
+bool ControllerTest::turnUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    return turnLoopUntil(
+        [&] {
+            scheduler->runReady();
+            return done();
+        },
+        limit);
 }
 
 void ControllerTest::awaitVoid(QCoro::Task<> task) {

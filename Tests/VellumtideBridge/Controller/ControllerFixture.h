@@ -9,6 +9,7 @@
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace vt::test {
@@ -18,23 +19,29 @@ public:
     void setStateHandler(StateHandler handler) override { state = std::move(handler); }
     void setResultsHandler(ResultsHandler handler) override { results = std::move(handler); }
     void start() override { started = true; }
-    void cancel() override { cancelled = true; }
+    void cancel() override {
+        cancelled = true;
+        ++*cancels;
+    }
     StateHandler state;
     ResultsHandler results;
     bool started = false;
     bool cancelled = false;
+    std::shared_ptr<int> cancels = std::make_shared<int>(0); // shared with the factory
 };
 
 class FakeBrowserFactory final : public net::DnsSdBrowserFactory {
 public:
     std::unique_ptr<net::DnsSdBrowser> makeBrowser(const std::string&) override {
         auto browser = std::make_unique<FakeBrowser>();
+        browser->cancels = cancels;
         last = browser.get();
         ++made;
         return browser;
     }
-    FakeBrowser* last = nullptr;
+    FakeBrowser* last = nullptr; // owned by the controller: gone once it drops the browser
     int made = 0;
+    std::shared_ptr<int> cancels = std::make_shared<int>(0); // browsers cancelled so far
 };
 
 // What the scripted players did, shared by all players of one factory.
@@ -134,6 +141,8 @@ public:
     }
     void activate() override { ++activations; }
     void setText(const QString& text) override { clipboard = text; }
+    std::optional<QString> text() const override { return pasteboardText; }
+    std::optional<QString> pasteboardText; // what text() offers
     std::vector<QUrl> opened;
     std::vector<std::filesystem::path> revealed;
     int activations = 0;
@@ -204,6 +213,9 @@ protected:
     void seedLibrary(const std::vector<SampleItem>& samples, bool withFiles = true);
     BridgeViewModel& start();
     void settle(); // runs posted work and timers due now
+    // Turns the real loop (sockets) and the virtual timers due now until done() holds.
+    bool turnUntil(const std::function<bool()>& done,
+                   std::chrono::milliseconds limit = std::chrono::seconds(10));
     template <typename T> T await(QCoro::Task<T> task) {
         auto outcome = runTask<T>([&]() -> QCoro::Task<T> { co_return co_await std::move(task); },
                                   std::chrono::seconds(10));
@@ -224,6 +236,11 @@ protected:
     std::shared_ptr<ScriptedChooser> chooser = std::make_shared<ScriptedChooser>();
     std::shared_ptr<ScriptedAlerts> alerts = std::make_shared<ScriptedAlerts>();
     std::shared_ptr<RecordingDesktop> desktop = std::make_shared<RecordingDesktop>();
+    std::shared_ptr<net::ServiceAddressBook> addressBook = std::make_shared<net::ServiceAddressBook>();
+    // No interface at all unless a test hands in made-up ones (never the machine's own).
+    std::shared_ptr<const net::InterfaceSource> interfaces =
+        std::make_shared<net::FixedInterfaceSource>(std::vector<net::InterfaceAddress>{});
+    std::optional<BridgeAudioServices> realAudio; // used instead of the scripted audio when set
     ScriptedAudio audio;
     std::unique_ptr<BridgeViewModel> model;
     std::vector<BridgeViewModel::Field> changes;

@@ -27,6 +27,7 @@
 #include <QObject>
 #include <QUrl>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -224,11 +225,59 @@ public:
     static std::optional<vt::Uuid> editSampleID(const QString& url);
 
     // ---- Phone link operations ----
-    // Defined in BridgeViewModelPhone*.cpp. The ones below are called from the rest of the
-    // controller.
+    // Defined in BridgeViewModelPhone*.cpp (discovery, LAN scan, pairing, sync, watch, chops).
+
+    // Discovery: the DNS-SD browse, the device list and the LAN fallback loop.
     void startBrowsing();
+    void restartBrowsing();
+    void applyBrowserState(const vt::net::DnsSdBrowserStateUpdate& update);
+    void applyBrowseResults(const std::vector<VellumtideBrowseResult>& results);
+    // Adds the devices whose id is not listed yet, sorts, selects the first when none is.
+    void merge(const std::vector<VellumtideDevice>& found);
+    void startLANFallbackLoop();
+    QCoro::Task<> scanLANIfNeeded();
+    QCoro::Task<> scanLAN();
+    // Ascending by name, locale-aware and case-insensitive; stable.
+    static void sortInDeviceOrder(std::vector<VellumtideDevice>& devices);
+
+    // Pairing and the typed-address field.
+    void promptPairing(const VellumtideDevice& device, const std::string& deviceID,
+                       const std::string& deviceName, SyncMode mode);
+    void requestPairingCode(const BridgePairingRequest& request);
+    QCoro::Task<> pair(BridgePairingRequest request, QString code);
+    void cancelPairing();
+    bool isPaired(const VellumtideDevice& device) const;
+    void forgetPairing(const VellumtideDevice& device);
+    void pasteManualAddress();
+
+    // Library sync.
+    struct AuthorizedDevice {
+        std::string deviceID;
+        std::string deviceName;
+        VellumtideHTTPClient::Headers headers;
+    };
+    QCoro::Task<> sync(VellumtideDevice device, SyncMode mode);
+    QCoro::Task<AuthorizedDevice> authorize(VellumtideDevice device, SyncMode mode);
+    void applySyncSuccess(std::size_t downloaded, const VellumtideDevice& device, SyncMode mode);
+    void applySyncFailure(std::exception_ptr error, const VellumtideDevice& device, SyncMode mode);
+    QCoro::Task<> syncManualAddress();
+    QCoro::Task<> syncSelectedDevice();
+
+    // Watch loop and automatic sync.
     void startWatchMode();
     void stopWatchMode();
+    QCoro::Task<> runWatchTick();
+    void requestAutoSync();
+    QCoro::Task<> syncSelectedDeviceIfDue();
+
+    // Takes over the chops the phone made, unless the desktop program owns the sample's chops.
+    QCoro::Task<> syncPhoneChops(std::vector<SampleItem> phoneSamples);
+
+    // Background texts are written only when they change.
+    void setWatchMessageIfChanged(const std::string& text);
+
+    // Bumped by every new browser; reports of an older (cancelled or replaced) one are dropped.
+    std::uint64_t browserGeneration = 0;
 
     // ---- Plain state, shared by the operations of every concern ----
     // (Public so that each concern's file and the tests read one set of fields.)

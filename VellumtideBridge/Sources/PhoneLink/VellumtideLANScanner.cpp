@@ -32,6 +32,8 @@ std::vector<std::string> splitDropEmpty(const std::string& text, char separator)
 
 // The shared progress of one sweep: the next host to probe and what answered so far.
 struct Sweep {
+    std::shared_ptr<VellumtideHTTPClient> client;
+    std::uint16_t port = 0;
     std::vector<std::string> hosts;
     std::size_t next = 0;
     std::size_t running = 0;
@@ -43,7 +45,7 @@ struct Sweep {
 
 VellumtideLANScanner::VellumtideLANScanner(vt::Scheduler& scheduler,
                                            const vt::net::InterfaceSource& interfaces, std::uint16_t port)
-    : client(scheduler), interfaceSource(interfaces), port(port) {}
+    : client(std::make_shared<VellumtideHTTPClient>(scheduler)), interfaceSource(interfaces), port(port) {}
 
 std::vector<std::string> VellumtideLANScanner::hostsToProbe(const vt::net::InterfaceSource& interfaces) {
     const auto entries = interfaces.interfaces();
@@ -93,24 +95,25 @@ VellumtideDevice VellumtideLANScanner::deviceFor(const std::string& host, std::u
     return device;
 }
 
-QCoro::Task<> VellumtideLANScanner::probe(std::string host, std::vector<VellumtideDevice>& found) {
+namespace {
+
+// GET "/health" with the probe time-out; any success reply makes the host a phone.
+QCoro::Task<> probe(std::shared_ptr<Sweep> sweep, std::string host) {
     try {
-        const std::string body =
-            co_await client.get("/health", VellumtideEndpoint::hostPort(host, port), probeTimeout);
-        found.push_back(deviceFor(host, port, body));
+        const std::string body = co_await sweep->client->get(
+            "/health", VellumtideEndpoint::hostPort(host, sweep->port), VellumtideLANScanner::probeTimeout);
+        sweep->found.push_back(VellumtideLANScanner::deviceFor(host, sweep->port, body));
     } catch (...) {
         // No answer, refused, reset or another status: not a phone.
     }
 }
 
-namespace {
-
 // One worker probes hosts one after another until none is left; the last one to end
 // completes the sweep.
-template <typename Probe> QCoro::Task<> runWorker(std::shared_ptr<Sweep> sweep, Probe probe) {
+QCoro::Task<> runWorker(std::shared_ptr<Sweep> sweep) {
     while (sweep->next < sweep->hosts.size()) {
         const std::string host = sweep->hosts[sweep->next++];
-        co_await probe(host, sweep->found);
+        co_await probe(sweep, host);
     }
     if (--sweep->running == 0)
         sweep->done.resolve(true);
@@ -120,6 +123,8 @@ template <typename Probe> QCoro::Task<> runWorker(std::shared_ptr<Sweep> sweep, 
 
 QCoro::Task<std::vector<VellumtideDevice>> VellumtideLANScanner::scan() {
     auto sweep = std::make_shared<Sweep>();
+    sweep->client = client;
+    sweep->port = port;
     sweep->hosts = hostsToProbe(interfaceSource);
     if (sweep->hosts.empty())
         co_return std::vector<VellumtideDevice>{};
@@ -128,9 +133,7 @@ QCoro::Task<std::vector<VellumtideDevice>> VellumtideLANScanner::scan() {
     sweep->running = workers;
     auto done = sweep->done;
     for (std::size_t i = 0; i < workers; ++i)
-        runWorker(sweep, [this](const std::string& host, std::vector<VellumtideDevice>& found) {
-            return probe(host, found);
-        });
+        runWorker(sweep);
     co_await done;
     co_return std::move(sweep->found);
 }

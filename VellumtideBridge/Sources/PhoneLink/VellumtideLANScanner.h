@@ -7,6 +7,7 @@
 #include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
 
 #include <cstdint>
+#include <memory>
 #include <qcoro/qcorotask.h>
 #include <string>
 #include <vector>
@@ -21,7 +22,8 @@ public:
     VellumtideLANScanner(vt::Scheduler& scheduler, const vt::net::InterfaceSource& interfaces,
                          std::uint16_t port = vellumtidePort);
 
-    // Found phones in the order they answered; never fails.
+    // Found phones in the order they answered; never fails. A sweep keeps what it needs alive
+    // itself, so it may outlast the scanner.
     QCoro::Task<std::vector<VellumtideDevice>> scan();
 
     // The hosts a sweep probes: .1 to .254 of each distinct /24 of the up, non-loopback IPv4
@@ -31,9 +33,7 @@ public:
     static VellumtideDevice deviceFor(const std::string& host, std::uint16_t port, const std::string& body);
 
 private:
-    QCoro::Task<> probe(std::string host, std::vector<VellumtideDevice>& found);
-
-    VellumtideHTTPClient client;
+    std::shared_ptr<VellumtideHTTPClient> client;
     const vt::net::InterfaceSource& interfaceSource;
     std::uint16_t port;
 };

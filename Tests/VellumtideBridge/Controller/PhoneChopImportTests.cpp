@@ -1,0 +1,143 @@
+// The import of the phone's chops: who owns a sample's chops, when they are rendered again, and
+// what a failure leaves behind.
+
+#include "Platform/Core/AtomicFile.h"
+#include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
+
+namespace vt::test {
+namespace {
+
+std::filesystem::path chopPath(const std::filesystem::path& root, const SampleItem& sample,
+                               const BridgeSampleChop& chop) {
+    return root / (sample.id.string() + "-chop-" + chop.id.string() + ".wav");
+}
+
+// The sample as the phone lists it, offering three chops.
+SampleItem offering(SampleItem sample, double sensitivity = 0.4) {
+    sample.isChopEnabled = true;
+    sample.chopSensitivity = sensitivity;
+    sample.chops = {makeChop(0, 0.0, 0.5), makeChop(1, 0.5, 1.2), makeChop(2, 1.2, 2.0)};
+    return sample;
+}
+
+BridgeSampleAnalysis analysis(double bpm) {
+    BridgeSampleAnalysis result;
+    result.bpm = bpm;
+    result.bpmConfidence = 0.9;
+    result.analyzedAt = Date{1'000};
+    return result;
+}
+
+TEST_F(ControllerTest, PhoneChopsAreImportedOnlyWhereThePhoneOwnsThem) {
+    auto fresh = makeSample("fresh", 100), bridged = makeSample("bridged", 200),
+         missing = makeSample("missing", 300), deleted = makeSample("deleted", 400),
+         unsourced = makeSample("unsourced", 500);
+    seedLibrary({fresh, bridged, missing, deleted, unsourced});
+    std::filesystem::remove(libraryRoot() / "Samples" / missing.fileName);
+    auto& m = start();
+    settle();
+    m.sampleMetadata.clear(); // no start-up analyses: the phone's analysis may be taken over
+    BridgeSampleMetadata bridgeEntry;
+    bridgeEntry.chopSource = "bridge";
+    bridgeEntry.chops = {makeChop(0, 0, 1)};
+    m.updateSampleMetadata(bridgeEntry, bridged.id);
+    BridgeSampleMetadata tombstone;
+    tombstone.isDeleted = true;
+    m.updateSampleMetadata(tombstone, deleted.id);
+    BridgeSampleMetadata sourceless;
+    sourceless.chops = {makeChop(0, 0, 1)};
+    m.updateSampleMetadata(sourceless, unsourced.id);
+    const BridgeMetadataMap before = m.sampleMetadata;
+
+    std::vector<SampleItem> phone = {offering(fresh), offering(bridged), offering(missing), offering(deleted),
+                                     offering(unsourced)};
+    phone[0].analysis = analysis(120);
+    awaitVoid(m.syncPhoneChops(phone));
+
+    EXPECT_EQ(audio.renders, 3);
+    const auto chops = m.cache->chopsDirectory();
+    for (const auto& chop : phone[0].chops) {
+        EXPECT_TRUE(std::filesystem::exists(chopPath(chops, fresh, chop)));
+        EXPECT_TRUE(std::filesystem::exists(chopPath(m.cache->auMirrorChopsDirectory(), fresh, chop)));
+    }
+    const BridgeSampleMetadata imported = m.sampleMetadata.at(fresh.id);
+    EXPECT_EQ(imported.chopSource, "phone");
+    EXPECT_EQ(imported.chops, phone[0].chops);
+    EXPECT_DOUBLE_EQ(imported.chopSensitivity, 0.4);
+    EXPECT_EQ(imported.analysis, analysis(120));
+    for (const auto& id : {bridged.id, deleted.id, unsourced.id})
+        EXPECT_EQ(m.sampleMetadata.at(id), before.at(id));
+    EXPECT_FALSE(m.sampleMetadata.count(missing.id));
+    EXPECT_EQ(m.cache->loadLocalMetadata().at(fresh.id), imported);
+    EXPECT_EQ(m.samples().back().chops.size(), 3u);
+
+    // Nothing changed on the phone and every file present: nothing rendered or written.
+    const auto written = std::filesystem::last_write_time(m.cache->metadataURL());
+    awaitVoid(m.syncPhoneChops(phone));
+    EXPECT_EQ(audio.renders, 3);
+    EXPECT_EQ(std::filesystem::last_write_time(m.cache->metadataURL()), written);
+
+    // One file gone: every chop of that sample is rendered again.
+    std::filesystem::remove(chopPath(chops, fresh, phone[0].chops[1]));
+    awaitVoid(m.syncPhoneChops(phone));
+    EXPECT_EQ(audio.renders, 6);
+
+    // The sensitivity counts only beyond a ten-thousandth; a local analysis stays.
+    phone[0].chopSensitivity = 0.40005;
+    phone[0].analysis = analysis(90);
+    awaitVoid(m.syncPhoneChops(phone));
+    EXPECT_EQ(audio.renders, 6);
+    phone[0].chopSensitivity = 0.401;
+    awaitVoid(m.syncPhoneChops(phone));
+    EXPECT_EQ(audio.renders, 9);
+    EXPECT_DOUBLE_EQ(m.sampleMetadata.at(fresh.id).chopSensitivity, 0.401);
+    EXPECT_EQ(m.sampleMetadata.at(fresh.id).analysis, analysis(120));
+
+    // The phone withdraws its chops: files and source go, its sensitivity is kept.
+    phone[0].isChopEnabled = false;
+    phone[0].chopSensitivity = 0.3;
+    awaitVoid(m.syncPhoneChops(phone));
+    for (const auto& chop : phone[0].chops)
+        EXPECT_FALSE(std::filesystem::exists(chopPath(chops, fresh, chop)));
+    EXPECT_FALSE(m.sampleMetadata.at(fresh.id).chopSource);
+    EXPECT_TRUE(m.sampleMetadata.at(fresh.id).chops.empty());
+    EXPECT_DOUBLE_EQ(m.sampleMetadata.at(fresh.id).chopSensitivity, 0.3);
+    EXPECT_EQ(audio.renders, 9);
+}
+
+TEST_F(ControllerTest, FailedChopRendersAndMetadataSavesAreReported) {
+    auto first = makeSample("first", 100), second = makeSample("second", 200);
+    seedLibrary({first, second});
+    auto& m = start();
+    settle();
+    std::vector<SampleItem> phone = {offering(first), offering(second)};
+
+    // The second render of the first sample fails: it keeps its metadata, the next sample goes on.
+    audio.failRenderAt = 2;
+    awaitVoid(m.syncPhoneChops(phone));
+    EXPECT_EQ(m.errorMessage(), "The sample audio could not be read.");
+    EXPECT_EQ(m.statusMessage(), "Phone chops failed");
+    EXPECT_FALSE(m.sampleMetadata.at(first.id).chopSource);
+    EXPECT_TRUE(m.sampleMetadata.at(first.id).chops.empty());
+    EXPECT_EQ(m.sampleMetadata.at(second.id).chopSource, "phone");
+    EXPECT_EQ(audio.renders, 5);
+
+    // The next run finds the missing files and imports again.
+    audio.failRenderAt.reset();
+    awaitVoid(m.syncPhoneChops(phone));
+    EXPECT_EQ(m.sampleMetadata.at(first.id).chopSource, "phone");
+    EXPECT_EQ(audio.renders, 8);
+
+    // The overlay cannot be saved: the in-memory result stays, the texts say why.
+    std::filesystem::remove(m.cache->metadataURL());
+    std::filesystem::create_directories(m.cache->metadataURL() / "in-the-way");
+    phone[1].chopSensitivity = 0.9;
+    m.setErrorMessage(std::nullopt);
+    awaitVoid(m.syncPhoneChops(phone));
+    EXPECT_EQ(m.statusMessage(), "Metadata save failed");
+    EXPECT_TRUE(m.errorMessage());
+    EXPECT_DOUBLE_EQ(m.sampleMetadata.at(second.id).chopSensitivity, 0.9);
+}
+
+} // namespace
+} // namespace vt::test

@@ -1,0 +1,287 @@
+// The library sync against a fake phone on loopback: downloads, the saved list, and the table of
+// outcomes in both modes; the typed-address entry.
+
+#include "Platform/Core/AtomicFile.h"
+#include "Tests/VellumtideBridge/Controller/PhoneFixture.h"
+#include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
+
+namespace vt::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Mode = BridgeViewModel::SyncMode;
+
+std::string fileText(const std::filesystem::path& path) {
+    return readWholeFile(path).value_or("<missing>");
+}
+
+TEST_F(PhoneTest, ManualSyncDownloadsWhatIsMissingAndSavesTheList) {
+    auto first = offer("first", 100, "AAAA");
+    auto spaced = offer("spaced", 200, "BBBBBB", "My Take 1.m4a");
+    auto third = offer("third", 300, "CC");
+    trust();
+    auto& m = start();
+    settle();
+    logTexts();
+    syncNow(Mode::manual);
+
+    EXPECT_TRUE(logged(statusLog, "Synced 3 new samples"));
+    EXPECT_EQ(m.statusMessage(), "Analysis updated"); // the new samples are analysed after the sync
+    EXPECT_TRUE(logged(statusLog, "Syncing Studio Phone"));
+    EXPECT_TRUE(logged(statusLog, "Fetching library"));
+    EXPECT_TRUE(logged(statusLog, "Downloading spaced"));
+    EXPECT_EQ(m.watchMessage(), "Background sync on");
+    EXPECT_FALSE(m.isSyncing());
+    EXPECT_EQ(fileText(samplesFolder() / "My Take 1.m4a"), "BBBBBB");
+    EXPECT_EQ(fileText(m.cache->auMirrorSamplesDirectory() / "first.wav"), "AAAA");
+    EXPECT_EQ(m.cache->loadManifest(), offered);
+    ASSERT_EQ(m.samples().size(), 3u);
+    EXPECT_EQ(m.samples()[0].id, third.id);
+    EXPECT_EQ(phone.requestedPaths(),
+              (std::vector<std::string>{"/health", "/library.json", "/samples/first.wav",
+                                        "/samples/My%20Take%201.m4a", "/samples/third.wav"}));
+    EXPECT_EQ(phone.requests()[1].header("X-Vellumtide-Token"), "token-1");
+    EXPECT_EQ(phone.requests()[4].header("X-Vellumtide-Token"), "token-1");
+
+    // Nothing new: no download and "library.json" is not rewritten.
+    const auto written = std::filesystem::last_write_time(m.cache->manifestURL());
+    phone.clearRequests();
+    syncNow(Mode::manual);
+    EXPECT_EQ(m.statusMessage(), "Library is up to date");
+    EXPECT_EQ(phone.requestedPaths(), (std::vector<std::string>{"/health", "/library.json"}));
+    EXPECT_EQ(std::filesystem::last_write_time(m.cache->manifestURL()), written);
+
+    // A local file of another size is fetched again; a deleted sample never is.
+    writeFile(samplesFolder() / "first.wav", "A");
+    m.deleteSample(m.samples()[1]);
+    phone.clearRequests();
+    statusLog.clear();
+    syncNow(Mode::manual);
+    EXPECT_TRUE(logged(statusLog, "Synced 1 new sample"));
+    EXPECT_EQ(fileText(samplesFolder() / "first.wav"), "AAAA");
+    EXPECT_EQ(phone.requestCount("/samples/My%20Take%201.m4a"), 0u);
+    EXPECT_EQ(m.samples().size(), 2u);
+    EXPECT_EQ(m.cache->loadManifest().size(), 3u);
+    (void)spaced;
+}
+
+TEST_F(PhoneTest, BackgroundSyncWritesOnlyTheWatchText) {
+    offer("one", 100);
+    offer("two", 200);
+    // A file name that is not one path component is never requested, and fails nothing.
+    offer("escape", 300, "XX", "../escape.wav");
+    offer("nested", 400, "XX", "sub/nested.wav");
+    trust();
+    auto& m = start();
+    settle();
+    m.setStatusMessage("untouched");
+    logTexts();
+    syncNow(Mode::automatic);
+    EXPECT_EQ(m.watchMessage(), "Added 2 at " + BridgeFormatters::shortTime().format(Date{1'700'000'000}));
+    EXPECT_TRUE(logged(watchLog, "Receiving new sample"));
+    EXPECT_EQ(std::count(watchLog.begin(), watchLog.end(), "Receiving new sample"), 1);
+    EXPECT_TRUE(statusLog.empty());
+    EXPECT_FALSE(m.isWatchSyncing);
+    EXPECT_EQ(phone.requestCount("/samples/..%2Fescape.wav") + phone.requestCount("/samples/../escape.wav"),
+              0u);
+    EXPECT_FALSE(std::filesystem::exists(libraryRoot() / "escape.wav"));
+    EXPECT_EQ(m.samples().size(), 4u);
+
+    syncNow(Mode::automatic);
+    EXPECT_EQ(m.watchMessage(), "Background sync on");
+    EXPECT_EQ(m.statusMessage(), "untouched");
+}
+
+// Each failing case in both modes: what the user sees, and that nothing half-done is kept.
+TEST_F(PhoneTest, FailuresFollowTheTableOfOutcomes) {
+    auto kept = offer("kept", 100, "KEPT");
+    offer("second", 200, "SECOND");
+    trust();
+    auto& m = start();
+    settle();
+    const auto manifestBefore = fileText(m.cache->manifestURL());
+
+    struct Case {
+        std::string name;
+        std::function<void()> arrange;
+        std::string manualStatus;
+        std::optional<std::string> manualError;
+        std::string automaticWatch;
+    };
+    const std::vector<Case> cases = {
+        {"server error", [&] { phone.queueReply("/library.json", FakeReply::status("HTTP/1.1 500 Oops")); },
+         "Sync failed", "The iPhone returned HTTP/1.1 500 Oops.", "Waiting for iPhone"},
+        {"list does not decode",
+         [&] { phone.queueReply("/library.json", FakeReply::ok("{\"not\":\"a list\"}")); }, "Sync failed",
+         std::nullopt, "Waiting for iPhone"},
+        {"reset mid-body",
+         [&] {
+             FakeReply reset = FakeReply::ok(std::string(4000, 'x'));
+             reset.resetAfterBytes = 100;
+             phone.queueReply("/samples/second.wav", reset);
+         },
+         "Sync failed", std::nullopt, "Waiting for iPhone"},
+    };
+    for (const Mode mode : {Mode::manual, Mode::automatic}) {
+        for (const auto& item : cases) {
+            SCOPED_TRACE(item.name + (mode == Mode::manual ? " (manual)" : " (automatic)"));
+            std::filesystem::remove(samplesFolder() / "second.wav");
+            m.setErrorMessage(std::nullopt);
+            m.setWatchMessage("before");
+            m.setStatusMessage("before");
+            item.arrange();
+            syncNow(mode);
+            if (mode == Mode::manual) {
+                EXPECT_EQ(m.statusMessage(), item.manualStatus);
+                ASSERT_TRUE(m.errorMessage());
+                if (item.manualError) {
+                    EXPECT_EQ(*m.errorMessage(), *item.manualError);
+                }
+            } else {
+                EXPECT_EQ(m.watchMessage(), item.automaticWatch);
+                EXPECT_EQ(m.statusMessage(), "before");
+                EXPECT_FALSE(m.errorMessage());
+            }
+            EXPECT_FALSE(std::filesystem::exists(samplesFolder() / "second.wav"));
+            EXPECT_EQ(fileText(m.cache->manifestURL()), manifestBefore);
+            EXPECT_EQ(storedToken(), "token-1");
+            phone.clearReplies();
+        }
+    }
+
+    // A file that cannot be written: the files saved before it stay, the list is not saved.
+    std::filesystem::create_directories(samplesFolder() / "second.wav" / "in-the-way");
+    syncNow(Mode::manual);
+    EXPECT_EQ(m.statusMessage(), "Sync failed");
+    EXPECT_EQ(fileText(samplesFolder() / "kept.wav"), "KEPT");
+    EXPECT_EQ(fileText(m.cache->manifestURL()), manifestBefore);
+    (void)kept;
+}
+
+TEST_F(PhoneTest, UnreachablePhoneWaitsForTheTimeOutOfItsMode) {
+    std::uint16_t closedPort = 0;
+    {
+        FakePhone gone;
+        closedPort = gone.port();
+    }
+    auto& m = start();
+    settle();
+    VellumtideDevice silent = device();
+    silent.endpoint = VellumtideEndpoint::hostPort("127.0.0.1", closedPort);
+
+    auto background = m.sync(silent, Mode::automatic);
+    scheduler->advanceBy(1100ms);
+    EXPECT_TRUE(m.isWatchSyncing);
+    scheduler->advanceBy(100ms);
+    awaitVoid(std::move(background));
+    EXPECT_EQ(m.watchMessage(), "Waiting for iPhone");
+
+    auto manual = m.sync(silent, Mode::manual);
+    scheduler->advanceBy(7900ms);
+    EXPECT_TRUE(m.isSyncing());
+    // Another sync of either mode meanwhile changes nothing.
+    record();
+    awaitVoid(m.sync(device(), Mode::automatic));
+    EXPECT_TRUE(changes.empty());
+    scheduler->advanceBy(100ms);
+    awaitVoid(std::move(manual));
+    EXPECT_EQ(m.statusMessage(), "Sync failed");
+    EXPECT_EQ(m.errorMessage(),
+              "The iPhone did not respond. Check the sync address, Wi-Fi, and local-network permissions.");
+    EXPECT_FALSE(m.isSyncing());
+}
+
+TEST_F(PhoneTest, MissingOrRejectedTokensAskForPairing) {
+    offer("kept", 100, "KEPT");
+    offer("second", 200, "SECOND");
+    auto& m = start();
+    settle();
+
+    // No token: the sheet opens for a user-started sync, only the watch text for a background one.
+    syncNow(Mode::manual);
+    EXPECT_EQ(m.statusMessage(), "Pair Studio Phone");
+    ASSERT_TRUE(m.pairingRequest());
+    EXPECT_EQ(m.pairingRequest()->deviceID, phoneID);
+    EXPECT_TRUE(turnUntil([&] { return phone.requestCount("/pairing/request") == 1; }));
+    m.cancelPairing();
+    syncNow(Mode::automatic);
+    EXPECT_EQ(m.watchMessage(), "Pair iPhone to sync");
+    EXPECT_FALSE(m.pairingRequest());
+    EXPECT_EQ(phone.requestCount("/library.json"), 0u);
+
+    // The second download answered with 401: the token goes, the first file stays, the list is
+    // not saved, and the sheet opens again for a user-started sync.
+    trust();
+    phone.queueReply("/samples/second.wav", FakeReply::status("HTTP/1.1 401 Unauthorized"));
+    const auto manifestBefore = fileText(m.cache->manifestURL());
+    syncNow(Mode::manual);
+    EXPECT_EQ(m.statusMessage(), "Pair Studio Phone");
+    EXPECT_FALSE(storedToken());
+    EXPECT_EQ(fileText(samplesFolder() / "kept.wav"), "KEPT");
+    EXPECT_FALSE(std::filesystem::exists(samplesFolder() / "second.wav"));
+    EXPECT_EQ(fileText(m.cache->manifestURL()), manifestBefore);
+    EXPECT_TRUE(m.pairingRequest());
+
+    // A rejected list request in the background: token removed, watch text only.
+    m.cancelPairing();
+    trust("stale-token");
+    m.setStatusMessage("before");
+    syncNow(Mode::automatic);
+    EXPECT_FALSE(storedToken());
+    EXPECT_EQ(m.watchMessage(), "Pair iPhone to sync");
+    EXPECT_FALSE(m.pairingRequest());
+
+    // A "/health" reply that is not JSON: the pairing id falls back to the device's own.
+    phone.setReply("/health", FakeReply::ok("hello"));
+    VellumtideDevice typed{"manual|typed", "Manual iPhone", phone.endpoint(), "typed", std::nullopt};
+    awaitVoid(m.sync(typed, Mode::manual));
+    ASSERT_TRUE(m.pairingRequest());
+    EXPECT_EQ(m.pairingRequest()->deviceID, "manual|typed");
+    EXPECT_EQ(m.statusMessage(), "Pair Manual iPhone");
+}
+
+TEST_F(PhoneTest, TypedAddressIsParsedTrimmedAndSyncedAsAUserSync) {
+    offer("one", 100);
+    trust();
+    auto& m = start();
+    settle();
+    m.setManualAddress("  \n");
+    awaitVoid(m.syncManualAddress());
+    EXPECT_EQ(m.statusMessage(), "Manual address empty");
+    EXPECT_EQ(m.errorMessage(), "Paste the full Sync Address from the iPhone, including the port.");
+    for (const std::string bad :
+         {"127.0.0.1", "127.0.0.1:", "[::1]:51234", "127.0.0.1:65536", "127.0.0.1:0"}) {
+        m.setManualAddress(bad);
+        awaitVoid(m.syncManualAddress());
+        EXPECT_EQ(m.statusMessage(), "Manual address invalid") << bad;
+        EXPECT_EQ(m.errorMessage(), "Enter the iPhone sync address as 192.168.1.23:51234.");
+    }
+    EXPECT_EQ(phone.connectionCount(), 0u);
+
+    const std::string address = "127.0.0.1:" + std::to_string(phone.port());
+    m.setManualAddress(" http://" + address + "/library.json \n");
+    logTexts();
+    awaitVoid(m.syncManualAddress());
+    EXPECT_TRUE(logged(statusLog, "Synced 1 new sample"));
+    EXPECT_TRUE(logged(statusLog, "Syncing Manual iPhone"));
+    EXPECT_TRUE(m.devices().empty());
+
+    // While a background sync runs, the typed address starts nothing.
+    m.isWatchSyncing = true;
+    record();
+    awaitVoid(m.syncManualAddress());
+    EXPECT_TRUE(changes.empty());
+    m.isWatchSyncing = false;
+
+    // The selected phone: none listed, then listed with its cancelled prompt allowed again.
+    awaitVoid(m.syncSelectedDevice());
+    EXPECT_EQ(m.statusMessage(), "No iPhone found");
+    m.merge({device()});
+    m.dismissedPairingIDs.insert(phoneID);
+    awaitVoid(m.syncSelectedDevice());
+    EXPECT_FALSE(m.dismissedPairingIDs.count(phoneID));
+    EXPECT_EQ(m.statusMessage(), "Library is up to date");
+}
+
+} // namespace
+} // namespace vt::test

@@ -1,0 +1,137 @@
+// Taking over the chops the phone made: each offered chop is rendered from the downloaded sample
+// into "Chops" and recorded in the sample's overlay with the source "phone". Chops the desktop
+// program made itself ("bridge") and chops without a source are never touched; chops the phone
+// withdraws are removed.
+
+#include "Platform/Core/AtomicFile.h"
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+
+#include <QPointer>
+#include <cmath>
+
+namespace {
+
+constexpr double sensitivityTolerance = 0.0001;
+
+enum class Ownership { keep, phoneMayChange };
+
+Ownership ownershipOf(const BridgeSampleMetadata& entry) {
+    if (entry.isDeleted)
+        return Ownership::keep; // a deleted sample gets no new files
+    if (entry.chopSource == BridgeSampleMetadata::chopSourceBridge)
+        return Ownership::keep;
+    if (!entry.chopSource && !entry.chops.empty())
+        return Ownership::keep;
+    return Ownership::phoneMayChange;
+}
+
+bool offersChops(const SampleItem& phoneSample) {
+    return phoneSample.isChopEnabled && !phoneSample.chops.empty();
+}
+
+bool fileExists(const std::filesystem::path& file) {
+    std::error_code error;
+    return std::filesystem::exists(file, error);
+}
+
+} // namespace
+
+QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSamples) {
+    QPointer<BridgeViewModel> self(this);
+    bool changed = false;
+    for (const SampleItem& phone : phoneSamples) {
+        const SampleItem* found = librarySample(phone.id);
+        if (!found)
+            continue;
+        const SampleItem owner = *found;
+        BridgeSampleMetadata entry = entryFor(phone.id);
+        if (ownershipOf(entry) == Ownership::keep)
+            continue;
+        const bool ownedByPhone = entry.chopSource == BridgeSampleMetadata::chopSourcePhone;
+
+        if (!offersChops(phone)) {
+            if (!ownedByPhone)
+                continue;
+            // The phone withdrew its chops.
+            cache->removeChops(owner);
+            entry.chopSource.reset();
+            entry.chops.clear();
+            entry.chopSensitivity = phone.chopSensitivity;
+            updateSampleMetadata(entry, phone.id);
+            changed = true;
+            continue;
+        }
+
+        bool importNeeded = !ownedByPhone || entry.chops != phone.chops ||
+                            std::fabs(entry.chopSensitivity - phone.chopSensitivity) > sensitivityTolerance;
+        if (!importNeeded)
+            for (const auto& chop : phone.chops)
+                if (!fileExists(cache->chopSampleURL(owner, chop)))
+                    importNeeded = true;
+        if (!importNeeded)
+            continue;
+        const auto raw = cache->sampleURL(owner);
+        if (!raw || !fileExists(*raw))
+            continue;
+
+        cache->removeChops(owner);
+        std::vector<std::filesystem::path> rendered;
+        std::exception_ptr failure;
+        try {
+            for (const auto& chop : phone.chops) {
+                const auto output = cache->chopSampleURL(owner, chop);
+                co_await deps.audio.render(*raw, output, chop.edit(BridgeSampleChop::defaultFade));
+                if (!self)
+                    co_return;
+                rendered.push_back(output);
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self)
+            co_return;
+        if (failure) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const std::exception& error) {
+                setErrorMessage(std::string(error.what()));
+            } catch (...) {
+                setErrorMessage(std::string("The chop could not be rendered."));
+            }
+            setStatusMessage("Phone chops failed");
+            continue;
+        }
+
+        // The renders were awaited: read the entry again and change only the chop fields. A sample
+        // deleted or chopped by the desktop program meanwhile keeps what it has now.
+        BridgeSampleMetadata current = entryFor(phone.id);
+        if (ownershipOf(current) == Ownership::keep) {
+            for (const auto& file : rendered)
+                vt::removeRegularFile(file);
+            continue;
+        }
+        current.chopSensitivity = phone.chopSensitivity;
+        current.chopSource = phoneChopSource;
+        current.chops = phone.chops;
+        if (current.analysis.isEmpty() && !phone.analysis.isEmpty())
+            current.analysis = phone.analysis;
+        updateSampleMetadata(current, phone.id);
+        changed = true;
+    }
+    if (!changed)
+        co_return;
+
+    try {
+        cache->saveLocalMetadata(sampleMetadata);
+    } catch (const std::exception& error) {
+        reportError("Metadata save failed", error.what());
+        co_return;
+    }
+    setSamples(displaySamples(librarySamples));
+    stopPreviewIfHidden();
+    try {
+        cache->mirrorLibrary(librarySamples, sampleMetadata);
+    } catch (...) {
+        // The library folder holds the result; the next mirror pass copies it.
+    }
+}

@@ -1,0 +1,280 @@
+// The library sync: check the phone and its token, fetch its sample list, download the files the
+// library folder lacks, save the list, take over the phone's chops, report, and analyse the new
+// samples. One sync runs at a time, started by the user (manual) or in the background
+// (automatic); the typed-address entry lives here too.
+
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+#include "VellumtideBridge/Sources/Controller/ScopeExit.h"
+#include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
+#include "VellumtideBridge/Sources/PhoneLink/PhoneLinkTexts.h"
+
+#include <QPointer>
+#include <algorithm>
+
+namespace {
+
+constexpr double requestTimeout = 8.0;
+constexpr double automaticHealthTimeout = 1.2;
+
+// Thrown inside a sync whose controller went away while it waited; nobody reports it.
+struct ControllerGone : std::exception {};
+
+std::string describe(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& failure) {
+        return failure.what();
+    } catch (...) {
+        return "Unknown error.";
+    }
+}
+
+bool isPairingRequired(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const BridgePairingRequiredError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::optional<VellumtidePhoneHealth> decodedHealth(const std::string& body) {
+    try {
+        return VellumtidePhoneHealth::fromJson(vt::json::parse(body));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// The phone's list; throws vt::json::JsonError (its text tells what is wrong).
+std::vector<SampleItem> decodedLibrary(const std::string& body) {
+    const vt::json::Json document = vt::json::parse(body);
+    const auto& items = vt::json::requireArray(document);
+    std::vector<SampleItem> samples;
+    samples.reserve(items.size());
+    for (const auto& item : items)
+        samples.push_back(SampleItem::fromJson(item, DateForm::iso8601));
+    return samples;
+}
+
+} // namespace
+
+void BridgeViewModel::setWatchMessageIfChanged(const std::string& text) {
+    if (watchMessage_ != text)
+        setWatchMessage(text);
+}
+
+QCoro::Task<BridgeViewModel::AuthorizedDevice> BridgeViewModel::authorize(VellumtideDevice device,
+                                                                          SyncMode mode) {
+    QPointer<BridgeViewModel> self(this);
+    const double timeout = mode == SyncMode::automatic ? automaticHealthTimeout : requestTimeout;
+    const std::string body = co_await client.get("/health", device.endpoint, timeout);
+    if (!self)
+        throw ControllerGone();
+    const auto health = decodedHealth(body);
+
+    AuthorizedDevice authorized;
+    authorized.deviceID =
+        health && health->deviceID ? *health->deviceID : device.pairingID.value_or(device.id);
+    authorized.deviceName = health && health->deviceName ? *health->deviceName : device.name;
+    const auto token = pairingStore.token(authorized.deviceID);
+    if (!token) {
+        promptPairing(device, authorized.deviceID, authorized.deviceName, mode);
+        throw BridgePairingRequiredError();
+    }
+    authorized.headers = {{"X-Vellumtide-Token", *token}};
+    co_return authorized;
+}
+
+QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
+    if (isSyncing_ || isWatchSyncing)
+        co_return;
+    QPointer<BridgeViewModel> self(this);
+    const bool automatic = mode == SyncMode::automatic;
+    if (automatic) {
+        isWatchSyncing = true;
+    } else {
+        setIsSyncing(true);
+        setStatusMessage("Syncing " + device.name);
+    }
+    ScopeExit clearBusy([self, automatic] {
+        if (!self)
+            return;
+        if (automatic)
+            self->isWatchSyncing = false;
+        else
+            self->setIsSyncing(false);
+    });
+
+    // Every failure ends the sync here; a failed request may mean the token was rejected.
+    std::optional<AuthorizedDevice> authorized;
+    auto fail = [&](std::exception_ptr error, bool fromRequest) {
+        if (fromRequest && authorized && isUnauthorized(error)) {
+            pairingStore.removeToken(authorized->deviceID);
+            promptPairing(device, authorized->deviceID, authorized->deviceName, mode);
+            error = std::make_exception_ptr(BridgePairingRequiredError());
+        }
+        applySyncFailure(error, device, mode);
+    };
+
+    std::exception_ptr failure;
+    try {
+        authorized = co_await authorize(device, mode);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        fail(failure, false);
+        co_return;
+    }
+
+    if (!automatic)
+        setStatusMessage("Fetching library");
+    std::string body;
+    try {
+        body = co_await client.get("/library.json", device.endpoint, requestTimeout, authorized->headers);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        fail(failure, true);
+        co_return;
+    }
+
+    std::vector<SampleItem> list;
+    try {
+        list = decodedLibrary(body);
+    } catch (...) {
+        fail(std::current_exception(), false);
+        co_return;
+    }
+    body.clear();
+    body.shrink_to_fit();
+
+    std::set<vt::Uuid> tombstones;
+    for (const auto& [id, entry] : sampleMetadata)
+        if (entry.isDeleted)
+            tombstones.insert(id);
+
+    std::set<vt::Uuid> newIDs;
+    std::size_t downloaded = 0;
+    for (const SampleItem& sample : list) {
+        if (tombstones.count(sample.id) || !cache->needsDownload(sample))
+            continue;
+        if (automatic)
+            setWatchMessageIfChanged("Receiving new sample");
+        else
+            setStatusMessage("Downloading " + sample.title);
+        std::string data;
+        try {
+            data = co_await client.get("/samples/" + PhoneLink::percentEncodedPath(sample.fileName),
+                                       device.endpoint, requestTimeout, authorized->headers);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self)
+            co_return;
+        if (failure) {
+            fail(failure, true);
+            co_return;
+        }
+        try {
+            cache->saveSampleData(data, sample);
+        } catch (...) {
+            fail(std::current_exception(), false);
+            co_return;
+        }
+        ++downloaded;
+        newIDs.insert(sample.id);
+    }
+
+    try {
+        if (list != librarySamples) {
+            cache->saveManifest(list);
+            librarySamples = list;
+            setSamples(displaySamples(list));
+        } else if (downloaded > 0) {
+            cache->saveManifest(list);
+        }
+    } catch (...) {
+        fail(std::current_exception(), false);
+        co_return;
+    }
+
+    co_await syncPhoneChops(list);
+    if (!self)
+        co_return;
+    if (playingSampleID_) {
+        const auto visible = visibleSamples();
+        const bool shown = std::any_of(visible.begin(), visible.end(), [&](const SampleItem& sample) {
+            return sample.id == *playingSampleID_;
+        });
+        if (!shown)
+            stopPreview(false);
+    }
+    applySyncSuccess(downloaded, device, mode);
+    co_await analyzeSamplesIfNeeded(list, newIDs, automatic);
+}
+
+void BridgeViewModel::applySyncSuccess(std::size_t downloaded, const VellumtideDevice&, SyncMode mode) {
+    if (mode == SyncMode::automatic) {
+        if (downloaded == 0)
+            setWatchMessageIfChanged("Background sync on");
+        else
+            setWatchMessageIfChanged("Added " + std::to_string(downloaded) + " at " +
+                                     BridgeFormatters::shortTime().format(deps.wallClock->now()));
+        return;
+    }
+    setStatusMessage(downloaded == 0 ? std::string("Library is up to date")
+                                     : "Synced " + PhoneLink::counted(downloaded, " new sample"));
+    if (isWatchModeEnabled_)
+        setWatchMessageIfChanged("Background sync on");
+}
+
+void BridgeViewModel::applySyncFailure(std::exception_ptr error, const VellumtideDevice& device,
+                                       SyncMode mode) {
+    const bool pairingRequired = isPairingRequired(error);
+    if (mode == SyncMode::automatic) {
+        setWatchMessageIfChanged(pairingRequired ? "Pair iPhone to sync" : "Waiting for iPhone");
+        return;
+    }
+    if (pairingRequired) {
+        setStatusMessage("Pair " + device.name);
+        return;
+    }
+    setErrorMessage(describe(error));
+    setStatusMessage("Sync failed");
+}
+
+QCoro::Task<> BridgeViewModel::syncManualAddress() {
+    const std::string text = trimmedText(manualAddress_);
+    if (text.empty()) {
+        setStatusMessage("Manual address empty");
+        setErrorMessage("Paste the full Sync Address from the iPhone, including the port.");
+        co_return;
+    }
+    const auto endpoint = PhoneLink::endpointFromAddress(text);
+    if (!endpoint) {
+        setStatusMessage("Manual address invalid");
+        setErrorMessage("Enter the iPhone sync address as 192.168.1.23:51234.");
+        co_return;
+    }
+    VellumtideDevice device{"manual|" + text, "Manual iPhone", *endpoint, text, std::nullopt};
+    co_await sync(device, SyncMode::manual);
+}
+
+QCoro::Task<> BridgeViewModel::syncSelectedDevice() {
+    const auto device = selectedDevice();
+    if (!device) {
+        setStatusMessage("No iPhone found");
+        co_return;
+    }
+    if (device->pairingID)
+        dismissedPairingIDs.erase(*device->pairingID);
+    co_await sync(*device, SyncMode::manual);
+}
