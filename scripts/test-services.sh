@@ -54,7 +54,16 @@ CONF
         vt_started_dbus=1
     fi
     avahi-daemon -k 2>/dev/null || true
-    avahi-daemon -D -f "$vt_services_dir/avahi-daemon.conf" 2>/dev/null || true
+    # Inside a network namespace of our own where the machine allows it (its loopback only);
+    # clients still reach the daemon through the bus socket.
+    vt_avahi_netns="vellumtide-avahi-$$"
+    if command -v ip >/dev/null && ip netns add "$vt_avahi_netns" 2>/dev/null; then
+        ip netns exec "$vt_avahi_netns" ip link set lo up
+        ip netns exec "$vt_avahi_netns" avahi-daemon -D -f "$vt_services_dir/avahi-daemon.conf" 2>/dev/null || true
+    else
+        vt_avahi_netns=""
+        avahi-daemon -D -f "$vt_services_dir/avahi-daemon.conf" 2>/dev/null || true
+    fi
     for _ in $(seq 200); do
         dbus-send --system --print-reply --dest=org.freedesktop.Avahi / \
             org.freedesktop.Avahi.Server.GetState 2>/dev/null | grep -q 'int32 2' && break
@@ -63,7 +72,7 @@ CONF
     if dbus-send --system --print-reply --dest=org.freedesktop.Avahi / \
         org.freedesktop.Avahi.Server.GetState 2>/dev/null | grep -q 'int32 2'; then
         export VT_TEST_AVAHI=1
-        echo "services: avahi-daemon running on loopback only"
+        echo "services: avahi-daemon running on loopback only${vt_avahi_netns:+ (network namespace $vt_avahi_netns)}"
     else
         echo "services: avahi-daemon did not start; DNS-SD tests skip"
     fi
@@ -79,6 +88,7 @@ vt_stop_services() {
     [ -n "$vt_services_dir" ] || return 0
     if [ -n "${VT_TEST_PULSE:-}" ]; then pulseaudio --kill 2>/dev/null || true; fi
     if [ -n "${VT_TEST_AVAHI:-}" ]; then avahi-daemon -k 2>/dev/null || true; fi
+    if [ -n "${vt_avahi_netns:-}" ]; then ip netns del "$vt_avahi_netns" 2>/dev/null || true; fi
     if [ -n "${vt_started_dbus:-}" ] && [ -s "$vt_services_dir/dbus.pid" ]; then
         kill "$(head -n1 "$vt_services_dir/dbus.pid")" 2>/dev/null || true
         rm -f /run/dbus/pid /run/dbus/system_bus_socket
