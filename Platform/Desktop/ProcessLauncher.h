@@ -13,14 +13,16 @@ class ProcessLauncher {
 public:
     virtual ~ProcessLauncher() = default;
     // True when the program was started (its image was executed); false when it could not be.
-    virtual bool startDetached(const std::filesystem::path& program, const std::vector<std::string>& arguments) = 0;
+    virtual bool startDetached(const std::filesystem::path& program,
+                               const std::vector<std::string>& arguments) = 0;
 };
 
 // fork, setsid, fork again, close every inherited descriptor, exec. The outcome of exec comes
 // back through a close-on-exec pipe, so a missing or unusable program reports false.
 class PosixProcessLauncher final : public ProcessLauncher {
 public:
-    bool startDetached(const std::filesystem::path& program, const std::vector<std::string>& arguments) override;
+    bool startDetached(const std::filesystem::path& program,
+                       const std::vector<std::string>& arguments) override;
 };
 
 // The first executable regular file named name in the folders of a PATH-style list; empty when

@@ -53,10 +53,12 @@ void ensureApplication(bool embedded) {
 // The instance's shared reference, or none when the host gave no way to reach it.
 std::shared_ptr<VellumtideAudioUnitReference> instanceReference(const LV2_Feature* const* features) {
     void* instance = const_cast<void*>(featureData(features, LV2_INSTANCE_ACCESS_URI));
-    auto* dataAccess = static_cast<const LV2_Extension_Data_Feature*>(featureData(features, LV2_DATA_ACCESS_URI));
+    auto* dataAccess =
+        static_cast<const LV2_Extension_Data_Feature*>(featureData(features, LV2_DATA_ACCESS_URI));
     if (!instance || !dataAccess || !dataAccess->data_access)
         return nullptr;
-    auto* access = static_cast<const vt::lv2::UnitAccessInterface*>(dataAccess->data_access(vt::lv2::unitAccessURI));
+    auto* access =
+        static_cast<const vt::lv2::UnitAccessInterface*>(dataAccess->data_access(vt::lv2::unitAccessURI));
     if (!access || access->version < 1 || !access->unitReference)
         return nullptr;
     return access->unitReference(instance);

@@ -23,7 +23,8 @@ class QRCodeCard final : public QWidget {
 public:
     explicit QRCodeCard(QWidget* parent) : QWidget(parent) {
         setFixedSize(148, 148);
-        auto* code = new VellumtideQRCodeView(QUrl(QString::fromLatin1(VellumtideExternalLinks::iphoneApp)), this);
+        auto* code =
+            new VellumtideQRCodeView(QUrl(QString::fromLatin1(VellumtideExternalLinks::iphoneApp)), this);
         code->setGeometry(10, 10, 128, 128);
     }
 
@@ -63,7 +64,6 @@ CompanionAppSheet::CompanionAppSheet(std::function<void()> dismiss, std::shared_
     column->setSpacing(18);
     column->addWidget(makeHeader());
     column->addWidget(makeCard());
-    column->setSizeConstraint(QLayout::SetMinAndMaxSize);
 }
 
 QWidget* CompanionAppSheet::makeHeader() {
@@ -72,7 +72,8 @@ QWidget* CompanionAppSheet::makeHeader() {
     row->setContentsMargins(0, 0, 0, 0);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(5);
-    titles->addWidget(textLabel(QStringLiteral("Free iPhone app"), vt::ui::systemFont(24, FontWeight::bold), Qt::white));
+    titles->addWidget(
+        textLabel(QStringLiteral("Free iPhone app"), vt::ui::systemFont(24, FontWeight::bold), Qt::white));
     titles->addWidget(textLabel(QStringLiteral("Syncs with Vellumtide Bridge for computer."),
                                 vt::ui::monospacedFont(12, FontWeight::bold), cyan));
     row->addLayout(titles, 1);
@@ -96,9 +97,10 @@ QWidget* CompanionAppSheet::makeCard() {
     row->addWidget(new QRCodeCard(card), 0, Qt::AlignVCenter);
     auto* column = new QVBoxLayout;
     column->setSpacing(12);
-    auto* description = new QLabel(QStringLiteral("Scan this on your iPhone to get the recorder app. It captures "
-                                                  "sounds and syncs them with Vellumtide Bridge on your computer."),
-                                   card);
+    auto* description =
+        new QLabel(QStringLiteral("Scan this on your iPhone to get the recorder app. It captures "
+                                  "sounds and syncs them with Vellumtide Bridge on your computer."),
+                   card);
     description->setWordWrap(true);
     description->setFont(vt::ui::systemFont(12, FontWeight::medium));
     description->setStyleSheet(QStringLiteral("color: rgba(255,255,255,148); line-height: 140%;"));
@@ -118,6 +120,12 @@ QWidget* CompanionAppSheet::makeCard() {
     column->addWidget(manual);
     row->addLayout(column, 1);
     return card;
+}
+
+QSize CompanionAppSheet::sizeHint() const {
+    const int height =
+        layout()->hasHeightForWidth() ? layout()->heightForWidth(sheetWidth) : layout()->sizeHint().height();
+    return {sheetWidth, height};
 }
 
 void CompanionAppSheet::paintEvent(QPaintEvent*) {

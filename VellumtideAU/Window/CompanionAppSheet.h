@@ -14,12 +14,16 @@ class PaintedButton;
 class QPushButton;
 
 class CompanionAppSheet final : public QWidget {
+    Q_OBJECT
+
 public:
     static constexpr int sheetWidth = 470;
 
-    CompanionAppSheet(std::function<void()> dismiss, std::shared_ptr<vt::UrlOpener> urlOpener, QColor background,
-                      QColor surface, QColor cyan, QWidget* parent = nullptr);
+    CompanionAppSheet(std::function<void()> dismiss, std::shared_ptr<vt::UrlOpener> urlOpener,
+                      QColor background, QColor surface, QColor cyan, QWidget* parent = nullptr);
 
+    // Always 470 wide; as tall as the wrapped description needs.
+    QSize sizeHint() const override;
     PaintedButton* closeButton() const { return close; }
     QPushButton* phoneLinkButton() const { return phoneLink; }
     QPushButton* manualButton() const { return manual; }

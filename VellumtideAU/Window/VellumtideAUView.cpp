@@ -98,11 +98,13 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
                                    std::function<void(const vt::Uuid&)> editSampleAction,
                                    std::shared_ptr<VellumtideAudioUnitReference> audioUnitReference,
                                    const VellumtideWindowServices& services, QWidget* parent)
-    : QWidget(parent), openBridgeAction(std::move(openBridgeAction)), editSampleAction(std::move(editSampleAction)),
-      audioUnitReference(std::move(audioUnitReference)), services(services),
+    : QWidget(parent), openBridgeAction(std::move(openBridgeAction)),
+      editSampleAction(std::move(editSampleAction)), audioUnitReference(std::move(audioUnitReference)),
+      services(services),
       libraryReader(std::make_unique<VellumtidePluginLibrary>(
           services.libraryEnvironment, services.makeRefreshTimer ? services.makeRefreshTimer() : nullptr)),
-      kitController(std::make_unique<VellumtidePadKitController>(this->audioUnitReference, services.settings)) {
+      kitController(
+          std::make_unique<VellumtidePadKitController>(this->audioUnitReference, services.settings)) {
     setMinimumSize(minimumWidth, minimumHeight);
     setAutoFillBackground(true);
     QPalette windowPalette = palette();
@@ -115,7 +117,8 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
     column->setSpacing(0);
     column->addWidget(makeHeader());
     column->addWidget(divider(0.08));
-    rack = new VellumtidePadRackView(kitController.get(), [this](std::int64_t slot) { togglePadPreview(slot); });
+    rack =
+        new VellumtidePadRackView(kitController.get(), [this](std::int64_t slot) { togglePadPreview(slot); });
     auto* rackSection = new QWidget;
     auto* rackMargins = new QVBoxLayout(rackSection);
     rackMargins->setContentsMargins(14, 10, 14, 10);
@@ -131,7 +134,8 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
     content->addWidget(list);
     column->addWidget(content, 1);
 
-    connect(libraryReader.get(), &VellumtidePluginLibrary::samplesChanged, this, [this] { refreshContent(); });
+    connect(libraryReader.get(), &VellumtidePluginLibrary::samplesChanged, this,
+            [this] { refreshContent(); });
     connect(libraryReader.get(), &VellumtidePluginLibrary::statusChanged, this, [this] { refreshStatus(); });
     connect(libraryReader.get(), &VellumtidePluginLibrary::detailChanged, this, [this] { refreshStatus(); });
     refreshStatus();
@@ -151,7 +155,8 @@ QWidget* VellumtideAUView::makeHeader() {
     row->addWidget(new VellumtideLogoMark(38, palette::cyan));
     auto* titles = new QVBoxLayout;
     titles->setSpacing(3);
-    titles->addWidget(textLabel(QStringLiteral("Vellumtide"), vt::ui::systemFont(19, FontWeight::bold), Qt::white));
+    titles->addWidget(
+        textLabel(QStringLiteral("Vellumtide"), vt::ui::systemFont(19, FontWeight::bold), Qt::white));
     statusLabel = textLabel({}, vt::ui::systemFont(11, FontWeight::medium), vt::ui::white(0.48));
     titles->addWidget(statusLabel);
     row->addLayout(titles, 1);
@@ -188,10 +193,12 @@ PaintedButton* VellumtideAUView::makeFavoritesButton() {
         const QString label = QStringLiteral("Favorites");
         const double textWidth = QFontMetricsF(labelFont).horizontalAdvance(label);
         const double start = (self.width() - (11 + 7 + textWidth)) / 2;
-        vt::ui::paintGlyph(painter, QRectF(start, 0, 11, self.height()), on ? "star.fill" : "star", 11, foreground);
+        vt::ui::paintGlyph(painter, QRectF(start, 0, 11, self.height()), on ? "star.fill" : "star", 11,
+                           foreground);
         painter.setFont(labelFont);
         painter.setPen(foreground);
-        painter.drawText(QRectF(start + 18, 0, textWidth + 2, self.height()), Qt::AlignLeft | Qt::AlignVCenter, label);
+        painter.drawText(QRectF(start + 18, 0, textWidth + 2, self.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter, label);
     });
     auto* glow = new QGraphicsDropShadowEffect(button);
     glow->setOffset(0, 0);
@@ -211,7 +218,8 @@ void VellumtideAUView::refreshFavoritesButton() {
         glow->setColor(vt::ui::withOpacity(palette::amber, look.shadowOpacity));
         glow->setBlurRadius(look.shadowRadius * 2);
     }
-    favorites->setHelp(favoritesOnly ? QStringLiteral("Show all samples") : QStringLiteral("Show favorites only"));
+    favorites->setHelp(favoritesOnly ? QStringLiteral("Show all samples")
+                                     : QStringLiteral("Show favorites only"));
     favorites->setEnabled(favoritesOnly || favoriteCount() > 0);
     if (favoritesOnly && pulse->state() != QAbstractAnimation::Running)
         pulse->start();
@@ -231,9 +239,11 @@ QWidget* VellumtideAUView::makeNoLibraryState() {
                             vt::ui::white(0.72));
     title->setAlignment(Qt::AlignCenter);
     column->addWidget(title);
-    noLibraryStatus = centredWrappedLabel({}, vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.42), 2);
+    noLibraryStatus =
+        centredWrappedLabel({}, vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.42), 2);
     column->addWidget(noLibraryStatus);
-    noLibraryDetail = centredWrappedLabel({}, vt::ui::monospacedFont(9, FontWeight::medium), vt::ui::white(0.28), 2);
+    noLibraryDetail =
+        centredWrappedLabel({}, vt::ui::monospacedFont(9, FontWeight::medium), vt::ui::white(0.28), 2);
     column->addWidget(noLibraryDetail);
     auto* open = labelledButton(QStringLiteral("Open Bridge"), "app.badge", true, palette::cyan, nullptr,
                                 FontWeight::semibold);
@@ -258,7 +268,8 @@ QWidget* VellumtideAUView::makeFavoritesEmptyState() {
     title->setAlignment(Qt::AlignCenter);
     column->addWidget(title);
     column->addWidget(centredWrappedLabel(QStringLiteral("Star samples in Bridge and they will appear here."),
-                                          vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.42), 2));
+                                          vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.42),
+                                          2));
     auto* showAll = labelledButton(QStringLiteral("Show All"), "tray.full", true, palette::cyan, nullptr,
                                    FontWeight::semibold);
     connect(showAll, &QPushButton::clicked, this, [this] { toggleFavoriteFilter(); });
@@ -294,7 +305,8 @@ void VellumtideAUView::refreshStatus() {
 
 int VellumtideAUView::favoriteCount() const {
     const auto& samples = libraryReader->samples();
-    return int(std::count_if(samples.begin(), samples.end(), [](const auto& sample) { return sample.isFavorite; }));
+    return int(
+        std::count_if(samples.begin(), samples.end(), [](const auto& sample) { return sample.isFavorite; }));
 }
 
 std::vector<VellumtidePluginSample> VellumtideAUView::visibleSamples() const {
@@ -357,15 +369,16 @@ QWidget* VellumtideAUView::makeSampleGroup(const VellumtidePluginSample& sample)
         [this, sample] { toggleChops(sample); },
         [this, sample] { loadToPad(sample); },
     };
-    column->addWidget(new VellumtideAUSampleRow(sample, playingSample == sample.id, isExpanded, std::move(actions),
-                                                palette::cyan, palette::amber));
+    column->addWidget(new VellumtideAUSampleRow(sample, playingSample == sample.id, isExpanded,
+                                                std::move(actions), palette::cyan, palette::amber));
     if (isExpanded && !sample.chops.empty()) {
         auto* chops = new QVBoxLayout;
         chops->setContentsMargins(46, 0, 0, 0);
         chops->setSpacing(6);
         for (const auto& chop : sample.chops)
             chops->addWidget(new VellumtideAUChopRow(
-                sample, chop, [this, chop, sample] { loadToPad(chop, sample); }, palette::cyan, palette::amber));
+                sample, chop, [this, chop, sample] { loadToPad(chop, sample); }, palette::cyan,
+                palette::amber));
         column->addLayout(chops);
     }
     return group;
@@ -471,7 +484,8 @@ void VellumtideAUView::stopPreviewIfHidden() {
     if (!playingSample)
         return;
     auto visible = visibleSamples();
-    if (std::none_of(visible.begin(), visible.end(), [this](const auto& sample) { return sample.id == playingSample; }))
+    if (std::none_of(visible.begin(), visible.end(),
+                     [this](const auto& sample) { return sample.id == playingSample; }))
         stopPreview();
 }
 
@@ -492,8 +506,8 @@ void VellumtideAUView::toggleChops(const VellumtidePluginSample& sample) {
 void VellumtideAUView::presentCompanionApp() {
     if (companionSheet)
         return;
-    auto* sheet = new CompanionAppSheet([this] { dismissCompanionApp(); }, services.urlOpener, palette::background,
-                                        palette::surface, palette::cyan);
+    auto* sheet = new CompanionAppSheet([this] { dismissCompanionApp(); }, services.urlOpener,
+                                        palette::background, palette::surface, palette::cyan);
     companionSheet = vt::ui::SheetOverlay::present(this, sheet);
 }
 

@@ -34,7 +34,8 @@ public:
     static constexpr int minimumWidth = 420;
     static constexpr int minimumHeight = 360;
 
-    VellumtideAUView(std::function<void()> openBridgeAction, std::function<void(const vt::Uuid&)> editSampleAction,
+    VellumtideAUView(std::function<void()> openBridgeAction,
+                     std::function<void(const vt::Uuid&)> editSampleAction,
                      std::shared_ptr<VellumtideAudioUnitReference> audioUnitReference,
                      const VellumtideWindowServices& services, QWidget* parent = nullptr);
     ~VellumtideAUView() override;

@@ -78,7 +78,8 @@ void VellumtideAUViewController::openBridge(const QUrl& url) {
 
 bool VellumtideAUViewController::startBridge(const std::vector<std::string>& arguments) {
     auto executable = VellumtideBridgeLocation::executable(services.bundlePath, services.pathVariable);
-    return !executable.empty() && services.launcher && services.launcher->startDetached(executable, arguments);
+    return !executable.empty() && services.launcher &&
+           services.launcher->startDetached(executable, arguments);
 }
 
 void VellumtideAUViewController::requestBridgeLaunchIfNeeded() {

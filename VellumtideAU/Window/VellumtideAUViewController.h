@@ -1,9 +1,9 @@
 #pragma once
 // The plug-in's principal object: it holds the one unit reference (its own, or the one the
-// plug-in binary shares with it), registers the unit the host plays when it makes it, hosts the window's root view, gives
-// the window its two outward actions (open the desktop program, open its editor for a sample)
-// and starts the desktop program quietly when a window loads: 0.45 s later, at most once per
-// process and not within 12 s of the last automatic start of any instance.
+// plug-in binary shares with it), registers the unit the host plays when it makes it, hosts the window's root
+// view, gives the window its two outward actions (open the desktop program, open its editor for a sample) and
+// starts the desktop program quietly when a window loads: 0.45 s later, at most once per process and not
+// within 12 s of the last automatic start of any instance.
 
 #include "VellumtideAU/Engine/AudioUnitBase.h"
 #include "VellumtideAU/Engine/VellumtideAudioUnit.h"
@@ -30,9 +30,10 @@ public:
 
     // Without a reference the controller makes its own; the plug-in binary's window passes the
     // reference of the instance it was given.
-    explicit VellumtideAUViewController(VellumtideWindowServices services,
-                                        std::shared_ptr<VellumtideAudioUnitReference> audioUnitReference = nullptr,
-                                        QObject* parent = nullptr);
+    explicit VellumtideAUViewController(
+        VellumtideWindowServices services,
+        std::shared_ptr<VellumtideAudioUnitReference> audioUnitReference = nullptr,
+        QObject* parent = nullptr);
     ~VellumtideAUViewController() override;
 
     // The factory: a new unit, registered with the reference; the host owns it. Throws what

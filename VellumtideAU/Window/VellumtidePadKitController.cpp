@@ -16,8 +16,8 @@ double clampOrLower(double value, double lower, double upper) {
 } // namespace
 
 VellumtidePadKitController::VellumtidePadKitController(
-    std::shared_ptr<VellumtideAudioUnitReference> audioUnitReference, std::shared_ptr<vt::SettingsStore> settings,
-    QObject* parent)
+    std::shared_ptr<VellumtideAudioUnitReference> audioUnitReference,
+    std::shared_ptr<vt::SettingsStore> settings, QObject* parent)
     : QObject(parent), reference(std::move(audioUnitReference)), settings(std::move(settings)),
       kit(storedKit(*this->settings)) {
     reference->apply(kit);
@@ -29,7 +29,8 @@ VellumtidePadKitState VellumtidePadKitController::storedKit(const vt::SettingsSt
         return VellumtidePadKitState::empty;
     QByteArray bytes = stored->toByteArray();
     try {
-        return VellumtidePadKitState::fromJsonText(std::string_view(bytes.constData(), bytes.size())).normalized();
+        return VellumtidePadKitState::fromJsonText(std::string_view(bytes.constData(), bytes.size()))
+            .normalized();
     } catch (const std::exception&) {
         return VellumtidePadKitState::empty;
     }
@@ -65,7 +66,8 @@ void VellumtidePadKitController::load(const VellumtidePluginSample& sample) {
     setAssignment(std::move(assignment), true);
 }
 
-void VellumtidePadKitController::load(const VellumtidePluginChop& chop, const VellumtidePluginSample& sample) {
+void VellumtidePadKitController::load(const VellumtidePluginChop& chop,
+                                      const VellumtidePluginSample& sample) {
     if (!chop.isAvailable)
         return;
     VellumtidePadAssignment assignment(vt::Uuid::random(), selected, chopPadTitle(chop, sample),
@@ -82,7 +84,8 @@ void VellumtidePadKitController::carryPadTuning(VellumtidePadAssignment& assignm
     }
 }
 
-void VellumtidePadKitController::setAssignment(std::optional<VellumtidePadAssignment> assignment, bool advance) {
+void VellumtidePadKitController::setAssignment(std::optional<VellumtidePadAssignment> assignment,
+                                               bool advance) {
     setState(kit.replacing(selected, std::move(assignment)));
     persist();
     reference->apply(kit);

@@ -49,7 +49,8 @@ public:
     // "<sample title> 03" for chop index 2.
     static std::string chopPadTitle(const VellumtidePluginChop& chop, const VellumtidePluginSample& sample);
     // The chop's stretch of the sample's overview, resampled to 18...64 points.
-    static std::vector<float> chopPeaks(const VellumtidePluginChop& chop, const VellumtidePluginSample& sample);
+    static std::vector<float> chopPeaks(const VellumtidePluginChop& chop,
+                                        const VellumtidePluginSample& sample);
 
 signals:
     // Emitted on every write, also of an equal value.

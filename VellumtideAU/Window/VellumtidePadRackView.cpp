@@ -32,12 +32,13 @@ QSlider* makeSlider(double minimum, double maximum, const QColor& tint, QWidget*
     slider->setRange(int(std::lround(minimum * sliderSteps)), int(std::lround(maximum * sliderSteps)));
     slider->setFixedWidth(96);
     slider->setFocusPolicy(Qt::NoFocus);
-    slider->setStyleSheet(QStringLiteral("QSlider::groove:horizontal { height: 4px; background: rgba(255,255,255,40);"
-                                         " border-radius: 2px; }"
-                                         "QSlider::sub-page:horizontal { background: %1; border-radius: 2px; }"
-                                         "QSlider::handle:horizontal { background: white; width: 12px; height: 12px;"
-                                         " margin: -4px 0; border-radius: 6px; }")
-                              .arg(tint.name()));
+    slider->setStyleSheet(
+        QStringLiteral("QSlider::groove:horizontal { height: 4px; background: rgba(255,255,255,40);"
+                       " border-radius: 2px; }"
+                       "QSlider::sub-page:horizontal { background: %1; border-radius: 2px; }"
+                       "QSlider::handle:horizontal { background: white; width: 12px; height: 12px;"
+                       " margin: -4px 0; border-radius: 6px; }")
+            .arg(tint.name()));
     return slider;
 }
 
@@ -66,10 +67,12 @@ void VellumtidePadButton::setContent(std::optional<VellumtidePadAssignment> assi
     content = std::move(assignment);
     selected = isSelected;
     playing = isPlaying;
-    QString help = content ? QStringLiteral("Preview ") + VellumtideWindowKit::text(content->title) : QStringLiteral("Empty pad");
+    QString help = content ? QStringLiteral("Preview ") + VellumtideWindowKit::text(content->title)
+                           : QStringLiteral("Empty pad");
     setToolTip(help);
     setAccessibleName(help);
-    QColor waveColor = !content ? vt::ui::white(0.14) : vt::ui::withOpacity(palette::cyan, playing ? 0.95 : 0.66);
+    QColor waveColor =
+        !content ? vt::ui::white(0.14) : vt::ui::withOpacity(palette::cyan, playing ? 0.95 : 0.66);
     waveform->setContent(content ? content->peaks : std::vector<float>{}, waveColor);
     update();
 }
@@ -86,7 +89,7 @@ void VellumtidePadButton::paintEvent(QPaintEvent*) {
             painter.drawPath(shape);
         }
     painter.fillPath(shape, vt::ui::white(content ? 0.07 : 0.035));
-    QPen outline = selected            ? QPen(vt::ui::withOpacity(palette::cyan, 0.85), 1.4)
+    QPen outline = selected              ? QPen(vt::ui::withOpacity(palette::cyan, 0.85), 1.4)
                    : content.has_value() ? QPen(vt::ui::withOpacity(palette::amber, 0.22), 1)
                                          : QPen(vt::ui::white(0.06), 1);
     painter.setPen(outline);
@@ -141,7 +144,8 @@ VellumtidePadRackView::VellumtidePadRackView(VellumtidePadKitController* control
     column->addLayout(grid);
     column->addWidget(makeSelectedPadControls());
     connect(controller, &VellumtidePadKitController::stateChanged, this, &VellumtidePadRackView::refresh);
-    connect(controller, &VellumtidePadKitController::selectedSlotChanged, this, &VellumtidePadRackView::refresh);
+    connect(controller, &VellumtidePadKitController::selectedSlotChanged, this,
+            &VellumtidePadRackView::refresh);
     refresh();
 }
 
@@ -262,5 +266,6 @@ QString VellumtidePadRackView::formattedPitch(double semitones) {
 void VellumtidePadRackView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    vt::ui::paintRoundedBox(painter, QRectF(rect()), palette::surface, 8, vt::ui::Border{vt::ui::white(0.07), 1});
+    vt::ui::paintRoundedBox(painter, QRectF(rect()), palette::surface, 8,
+                            vt::ui::Border{vt::ui::white(0.07), 1});
 }

@@ -53,8 +53,8 @@ public:
     static constexpr double volumeSliderMaximum = 1.25;
     static constexpr double pitchSliderRange = 12;
 
-    VellumtidePadRackView(VellumtidePadKitController* controller, std::function<void(std::int64_t)> previewAction,
-                          QWidget* parent = nullptr);
+    VellumtidePadRackView(VellumtidePadKitController* controller,
+                          std::function<void(std::int64_t)> previewAction, QWidget* parent = nullptr);
 
     void setPlayingSlot(std::optional<std::int64_t> slot);
     std::optional<std::int64_t> playingSlot() const { return playing; }

@@ -73,8 +73,8 @@ void VellumtideDraggableRow::mouseMoveEvent(QMouseEvent* event) {
     --activeDrags;
 }
 
-PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan, const QString& help,
-                                   std::function<void()> action, QWidget* parent) {
+PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan,
+                                   const QString& help, std::function<void()> action, QWidget* parent) {
     auto* button = new PaintedButton(
         QSize(20, 20),
         [glyphSize, isAvailable, cyan](QPainter& painter, const PaintedButton& self) {
@@ -85,7 +85,8 @@ PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QCo
         parent);
     button->setHelp(help);
     button->setEnabled(isAvailable);
-    QObject::connect(button, &QAbstractButton::clicked, button, [action = std::move(action)] { call(action); });
+    QObject::connect(button, &QAbstractButton::clicked, button,
+                     [action = std::move(action)] { call(action); });
     return button;
 }
 
@@ -114,7 +115,8 @@ VellumtideAUSampleRow::VellumtideAUSampleRow(VellumtidePluginSample sample, bool
     auto* content = new QVBoxLayout;
     content->setSpacing(5);
     content->addWidget(makeTitleLine());
-    content->addWidget(new MiniWaveform(item.peaks, cyan, amber, item.edit, item.originalDuration, item.isEdited));
+    content->addWidget(
+        new MiniWaveform(item.peaks, cyan, amber, item.edit, item.originalDuration, item.isEdited));
     content->addWidget(makeInfoLine());
     row->addLayout(content, 1);
 }
@@ -128,11 +130,12 @@ QWidget* VellumtideAUSampleRow::makeTitleLine() {
     if (!item.chops.empty()) {
         const QString count = QString::number(item.chops.size());
         const QFont countFont = vt::ui::monospacedFont(8, FontWeight::bold);
-        const int width = int(std::ceil(6 + 8 + 3 + 9 + 3 + QFontMetricsF(countFont).horizontalAdvance(count) + 6));
+        const int width =
+            int(std::ceil(6 + 8 + 3 + 9 + 3 + QFontMetricsF(countFont).horizontalAdvance(count) + 6));
         const bool open = isExpanded;
         const QColor tint = amber;
-        chops = new PaintedButton(QSize(width, 20), [open, tint, count, countFont](QPainter& painter,
-                                                                                  const PaintedButton& self) {
+        chops = new PaintedButton(QSize(width, 20), [open, tint, count, countFont](
+                                                        QPainter& painter, const PaintedButton& self) {
             QPainterPath capsule;
             capsule.addRoundedRect(QRectF(self.rect()), 10, 10);
             painter.fillPath(capsule, vt::ui::withOpacity(tint, open ? 0.16 : 0.1));
@@ -187,13 +190,15 @@ QWidget* VellumtideAUSampleRow::makeInfoLine() {
                                vt::ui::white(0.44), line);
     row->addWidget(subtitle, 0);
     if (auto summary = item.editSummary()) {
-        auto* button = badgeButton("scissors", text(*summary), amber, QStringLiteral("Continue edit in Bridge"), line);
+        auto* button =
+            badgeButton("scissors", text(*summary), amber, QStringLiteral("Continue edit in Bridge"), line);
         connect(button, &QAbstractButton::clicked, this, [this] { call(actions.edit); });
         row->addWidget(button);
         badgeTexts << text(*summary);
     }
     if (!item.chops.empty())
-        addBadge(row, "square.split.2x1", QString::number(item.chops.size()) + QStringLiteral(" CHOPS"), amber);
+        addBadge(row, "square.split.2x1", QString::number(item.chops.size()) + QStringLiteral(" CHOPS"),
+                 amber);
     if (item.tempoLabel)
         addBadge(row, "metronome", text(*item.tempoLabel), cyan);
     if (item.rootLabel)
@@ -201,8 +206,9 @@ QWidget* VellumtideAUSampleRow::makeInfoLine() {
     if (item.keyLabel)
         addBadge(row, "key.fill", text(*item.keyLabel), QColor::fromRgbF(0.86f, 0.58f, 1.0f));
     row->addStretch(1);
-    load = makeLoadToPadButton(10, item.isAvailable, cyan, QStringLiteral("Load into selected pad"),
-                               [this] { call(actions.loadToPad); }, line);
+    load = makeLoadToPadButton(
+        10, item.isAvailable, cyan, QStringLiteral("Load into selected pad"),
+        [this] { call(actions.loadToPad); }, line);
     row->addWidget(load);
     row->addWidget(glyphLabel("arrow.up.doc", 10, vt::ui::white(0.26), line));
     return line;
@@ -220,26 +226,29 @@ void VellumtideAUSampleRow::paintEvent(QPaintEvent*) {
 }
 
 VellumtideAUChopRow::VellumtideAUChopRow(VellumtidePluginSample sample, VellumtidePluginChop chop,
-                                         std::function<void()> loadToPad, QColor cyan, QColor amber, QWidget* parent)
+                                         std::function<void()> loadToPad, QColor cyan, QColor amber,
+                                         QWidget* parent)
     : VellumtideDraggableRow(parent), sample(std::move(sample)), item(std::move(chop)),
       loadToPad(std::move(loadToPad)) {
     const bool available = item.isAvailable;
     setFixedHeight(38);
-    setToolTip(available ? QStringLiteral("Drag this chop into your DAW") : QStringLiteral("Chop file missing"));
+    setToolTip(available ? QStringLiteral("Drag this chop into your DAW")
+                         : QStringLiteral("Chop file missing"));
     setAccessibleName(text(item.title));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(10, 0, 10, 0);
     row->setSpacing(8);
     row->addWidget(glyphLabel("line.3.horizontal", 10, vt::ui::white(0.3), this));
-    auto* title = textLabel(text(item.title), vt::ui::systemFont(11, FontWeight::bold), vt::ui::white(0.82), this);
+    auto* title =
+        textLabel(text(item.title), vt::ui::systemFont(11, FontWeight::bold), vt::ui::white(0.82), this);
     title->setFixedWidth(58);
     row->addWidget(title);
     auto* range = textLabel(text(item.rangeLabel()), vt::ui::monospacedFont(9, FontWeight::medium),
                             vt::ui::white(0.44), this);
     range->setMinimumWidth(range->sizeHint().width());
     row->addWidget(range);
-    auto* waveform =
-        new ChopMiniWaveform(this->sample.peaks, this->sample.originalDuration, item, cyan, vt::ui::white(0.13), this);
+    auto* waveform = new ChopMiniWaveform(this->sample.peaks, this->sample.originalDuration, item, cyan,
+                                          vt::ui::white(0.13), this);
     waveform->setOpacity(available ? 1.0 : 0.38);
     row->addWidget(waveform, 1);
     if (!available) {
@@ -247,8 +256,9 @@ VellumtideAUChopRow::VellumtideAUChopRow(VellumtidePluginSample sample, Vellumti
         warning->setToolTip(QStringLiteral("Bridge needs to regenerate this chop"));
         row->addWidget(warning);
     }
-    load = makeLoadToPadButton(9, available, cyan, QStringLiteral("Load this chop into selected pad"),
-                               [this] { call(this->loadToPad); }, this);
+    load = makeLoadToPadButton(
+        9, available, cyan, QStringLiteral("Load this chop into selected pad"),
+        [this] { call(this->loadToPad); }, this);
     row->addWidget(load);
     row->addWidget(glyphLabel("arrow.up.doc", 9, vt::ui::withOpacity(amber, available ? 0.72 : 0.28), this));
 }

@@ -4,7 +4,10 @@
 // per chop of an open sample. Both drag their audio file out of the window; every button calls
 // an action the window supplies.
 
+// moc needs none of the records, and its parser stumbles over the standard <compare>.
+#ifndef Q_MOC_RUN
 #include "VellumtideAU/LibraryReader/VellumtidePluginRecords.h"
+#endif
 
 #include <QColor>
 #include <QPoint>
@@ -25,6 +28,8 @@ bool isDragging();
 
 // Starts a drag of its item when the mouse moves far enough with the button held.
 class VellumtideDraggableRow : public QWidget {
+    Q_OBJECT
+
 public:
     using QWidget::QWidget;
     virtual QMimeData* dragProvider() const = 0;
@@ -39,6 +44,8 @@ private:
 };
 
 class VellumtideAUSampleRow final : public VellumtideDraggableRow {
+    Q_OBJECT
+
 public:
     struct Actions {
         std::function<void()> play;
@@ -83,9 +90,12 @@ private:
 };
 
 class VellumtideAUChopRow final : public VellumtideDraggableRow {
+    Q_OBJECT
+
 public:
-    VellumtideAUChopRow(VellumtidePluginSample sample, VellumtidePluginChop chop, std::function<void()> loadToPad,
-                        QColor cyan, QColor amber, QWidget* parent = nullptr);
+    VellumtideAUChopRow(VellumtidePluginSample sample, VellumtidePluginChop chop,
+                        std::function<void()> loadToPad, QColor cyan, QColor amber,
+                        QWidget* parent = nullptr);
 
     const VellumtidePluginChop& chop() const { return item; }
     QMimeData* dragProvider() const override;
@@ -102,5 +112,5 @@ private:
 };
 
 // The round load-to-pad button of both rows (symbol at 0.78, or 0.25 when the file is missing).
-PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan, const QString& help,
-                                   std::function<void()> action, QWidget* parent);
+PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan,
+                                   const QString& help, std::function<void()> action, QWidget* parent);

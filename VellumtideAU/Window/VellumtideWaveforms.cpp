@@ -50,8 +50,8 @@ std::vector<Bar> padBars(const std::vector<float>& peaks, double width, double h
     return bars;
 }
 
-SampleShape sampleShape(const std::vector<float>& peaks, const VellumtidePluginEdit& edit, double originalDuration,
-                        bool isEdited, double width, double height) {
+SampleShape sampleShape(const std::vector<float>& peaks, const VellumtidePluginEdit& edit,
+                        double originalDuration, bool isEdited, double width, double height) {
     SampleShape shape;
     if (!drawable(width, height))
         return shape;
@@ -84,14 +84,14 @@ SampleShape sampleShape(const std::vector<float>& peaks, const VellumtidePluginE
         shape.fadeInRamp = QLineF(keptStartX, height - 2,
                                   std::min(keptStartX + width * kept.fadeIn / duration, keptEndX), 2);
     if (kept.fadeOut > 0.001)
-        shape.fadeOutRamp = QLineF(std::max(keptEndX - width * kept.fadeOut / duration, keptStartX), 2,
-                                   keptEndX, height - 2);
+        shape.fadeOutRamp =
+            QLineF(std::max(keptEndX - width * kept.fadeOut / duration, keptStartX), 2, keptEndX, height - 2);
     shape.normalizeLines = kept.normalize;
     return shape;
 }
 
-std::vector<Bar> chopBars(const std::vector<float>& peaks, double sampleDuration, const VellumtidePluginChop& chop,
-                          double width, double height) {
+std::vector<Bar> chopBars(const std::vector<float>& peaks, double sampleDuration,
+                          const VellumtidePluginChop& chop, double width, double height) {
     std::vector<Bar> bars;
     if (!drawable(width, height))
         return bars;
@@ -154,8 +154,8 @@ void VellumtidePadTinyWaveform::paintEvent(QPaintEvent*) {
         vt::ui::paintRoundedBar(painter, bar.rect, color);
 }
 
-MiniWaveform::MiniWaveform(std::vector<float> peaks, QColor activeColor, QColor editColor, VellumtidePluginEdit edit,
-                           double originalDuration, bool isEdited, QWidget* parent)
+MiniWaveform::MiniWaveform(std::vector<float> peaks, QColor activeColor, QColor editColor,
+                           VellumtidePluginEdit edit, double originalDuration, bool isEdited, QWidget* parent)
     : QWidget(parent), peaks(std::move(peaks)), activeColor(activeColor), editColor(editColor), edit(edit),
       originalDuration(originalDuration), isEdited(isEdited) {
     setFixedHeight(26);
@@ -209,6 +209,7 @@ void ChopMiniWaveform::paintEvent(QPaintEvent*) {
     prepare(painter);
     painter.setOpacity(opacity);
     QColor fill = chop.isAvailable ? vt::ui::withOpacity(activeColor, 0.78) : idleColor;
-    for (const auto& bar : VellumtideWaveformGeometry::chopBars(peaks, sampleDuration, chop, width(), height()))
+    for (const auto& bar :
+         VellumtideWaveformGeometry::chopBars(peaks, sampleDuration, chop, width(), height()))
         vt::ui::paintRoundedBar(painter, bar.rect, fill);
 }

@@ -35,8 +35,8 @@ SampleShape sampleShape(const std::vector<float>& peaks, const VellumtidePluginE
                         double originalDuration, bool isEdited, double width, double height);
 
 // Bars of the chop miniature, the chop's start at the first bar and its end at the last.
-std::vector<Bar> chopBars(const std::vector<float>& peaks, double sampleDuration, const VellumtidePluginChop& chop,
-                          double width, double height);
+std::vector<Bar> chopBars(const std::vector<float>& peaks, double sampleDuration,
+                          const VellumtidePluginChop& chop, double width, double height);
 
 } // namespace VellumtideWaveformGeometry
 
@@ -77,8 +77,8 @@ private:
 // In each chop row: at least 90 points wide, 20 high.
 class ChopMiniWaveform final : public QWidget {
 public:
-    ChopMiniWaveform(std::vector<float> peaks, double sampleDuration, VellumtidePluginChop chop, QColor activeColor,
-                     QColor idleColor, QWidget* parent = nullptr);
+    ChopMiniWaveform(std::vector<float> peaks, double sampleDuration, VellumtidePluginChop chop,
+                     QColor activeColor, QColor idleColor, QWidget* parent = nullptr);
     QSize sizeHint() const override { return {90, 20}; }
     QSize minimumSizeHint() const override { return {90, 20}; }
     // The whole miniature's opacity (a chop whose file is missing is drawn faded).

@@ -114,7 +114,8 @@ void paintBadge(QPainter& painter, const QRectF& rect, std::string_view symbol, 
     vt::ui::paintGlyph(painter, glyphRect, symbol, badgeGlyphSize, color);
     painter.setFont(vt::ui::monospacedFont(8, vt::ui::FontWeight::bold));
     painter.setPen(color);
-    QRectF textRect(glyphRect.right() + badgeSpacing, rect.top(), rect.right() - glyphRect.right(), rect.height());
+    QRectF textRect(glyphRect.right() + badgeSpacing, rect.top(), rect.right() - glyphRect.right(),
+                    rect.height());
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
 }
 
@@ -122,14 +123,15 @@ QWidget* badge(std::string_view symbol, const QString& text, const QColor& color
     return new BadgeView(symbol, text, color, parent);
 }
 
-PaintedButton* badgeButton(std::string_view symbol, const QString& text, const QColor& color, const QString& help,
-                           QWidget* parent) {
+PaintedButton* badgeButton(std::string_view symbol, const QString& text, const QColor& color,
+                           const QString& help, QWidget* parent) {
     std::string name(symbol);
-    auto* button = new PaintedButton(QSize(badgeWidth(symbol, text), badgeHeight),
-                                     [name, text, color](QPainter& painter, const PaintedButton& self) {
-                                         paintBadge(painter, self.rect(), name, text, color);
-                                     },
-                                     parent);
+    auto* button = new PaintedButton(
+        QSize(badgeWidth(symbol, text), badgeHeight),
+        [name, text, color](QPainter& painter, const PaintedButton& self) {
+            paintBadge(painter, self.rect(), name, text, color);
+        },
+        parent);
     button->setHelp(help);
     return button;
 }

@@ -14,6 +14,8 @@
 
 // A button whose look is one paint function; the tooltip doubles as its accessible name.
 class PaintedButton final : public QAbstractButton {
+    Q_OBJECT
+
 public:
     using Painter = std::function<void(QPainter&, const PaintedButton&)>;
 
@@ -47,8 +49,8 @@ void paintBadge(QPainter& painter, const QRectF& rect, std::string_view symbol, 
                 const QColor& color);
 // A badge that shows only; and one that is a button with a tooltip.
 QWidget* badge(std::string_view symbol, const QString& text, const QColor& color, QWidget* parent = nullptr);
-PaintedButton* badgeButton(std::string_view symbol, const QString& text, const QColor& color, const QString& help,
-                           QWidget* parent = nullptr);
+PaintedButton* badgeButton(std::string_view symbol, const QString& text, const QColor& color,
+                           const QString& help, QWidget* parent = nullptr);
 
 // A push button with a symbol and a title (system font 12, bold by default): filled with the
 // tint (prominent) or with translucent white (bordered).

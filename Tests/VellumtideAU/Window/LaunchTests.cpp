@@ -10,10 +10,10 @@
 
 #include <QRegularExpression>
 #include <chrono>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -119,7 +119,8 @@ TEST_F(LaunchTest, URLsGoToTheProgramOrElseToTheDesktop) {
     controller.openBridgeEditor(id);
     ASSERT_EQ(launches(), 2u);
     EXPECT_EQ(fixture.launcher->launches[0].arguments, std::vector<std::string>{"vellumtide://open"});
-    EXPECT_EQ(fixture.launcher->launches[1].arguments, std::vector<std::string>{editor.toString().toStdString()});
+    EXPECT_EQ(fixture.launcher->launches[1].arguments,
+              std::vector<std::string>{editor.toString().toStdString()});
     EXPECT_TRUE(fixture.urlOpener->urls.empty());
 
     // A program that cannot start, or none at all: the desktop opens the URL instead.
@@ -196,8 +197,8 @@ TEST_F(LaunchTest, ADetachedStartRunsInItsOwnSessionWithoutInheritedDescriptors)
     vt::PosixProcessLauncher launcher;
     EXPECT_FALSE(launcher.startDetached(fixture.temp / "missing", {}));
     EXPECT_FALSE(launcher.startDetached(fixture.temp.path(), {}));
-    ASSERT_TRUE(launcher.startDetached("/bin/sh", {"-c", "cd \"" + folder + "\" && " + command, "sh", "--hidden",
-                                                   "vellumtide://open"}));
+    ASSERT_TRUE(launcher.startDetached(
+        "/bin/sh", {"-c", "cd \"" + folder + "\" && " + command, "sh", "--hidden", "vellumtide://open"}));
     ::close(leaked);
     for (int i = 0; i < 200 && !std::filesystem::exists(fixture.temp / "arguments"); ++i)
         std::this_thread::sleep_for(20ms);

@@ -17,7 +17,8 @@ using Kind = VellumtidePadAssignment::SourceKind;
 struct PadKitControllerTest : ::testing::Test {
     WindowFixture fixture;
     std::shared_ptr<VellumtideAudioUnit> unit = VellumtideAudioUnit::create({});
-    std::shared_ptr<VellumtideAudioUnitReference> reference = std::make_shared<VellumtideAudioUnitReference>();
+    std::shared_ptr<VellumtideAudioUnitReference> reference =
+        std::make_shared<VellumtideAudioUnitReference>();
 
     PadKitControllerTest() { reference->set(unit); }
 
@@ -78,8 +79,8 @@ TEST_F(PadKitControllerTest, StartsFromTheStoredKitAndHandsItToTheUnit) {
 
     auto soundPath = fixture.samplePath("five.wav");
     WindowFixture::writeSound(soundPath);
-    auto first = VellumtidePadAssignment(vt::Uuid::random(), 5, "First", Kind::sample, std::nullopt, std::nullopt,
-                                         soundPath.string(), 0.1, {0.5f});
+    auto first = VellumtidePadAssignment(vt::Uuid::random(), 5, "First", Kind::sample, std::nullopt,
+                                         std::nullopt, soundPath.string(), 0.1, {0.5f});
     auto second = first;
     second.id = vt::Uuid::random();
     second.title = "Second";
@@ -175,7 +176,8 @@ TEST_F(PadKitControllerTest, ChopPeaksAreTheChopsStretchOfTheSampleOverview) {
     auto backwards = VellumtidePadKitController::chopPeaks(chop(0, 5, 1, false), withPeaks(300));
     EXPECT_NEAR(backwards.front(), 0.5f, 1e-5);
     EXPECT_NEAR(backwards.back(), 0.5001f, 1e-4);
-    auto unknownStart = VellumtidePadKitController::chopPeaks(chop(0, std::nan(""), 5, false), withPeaks(300));
+    auto unknownStart =
+        VellumtidePadKitController::chopPeaks(chop(0, std::nan(""), 5, false), withPeaks(300));
     EXPECT_NEAR(unknownStart.front(), 0.0f, 1e-6);
 
     auto silentLength = withPeaks(40);

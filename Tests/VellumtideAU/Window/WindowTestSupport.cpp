@@ -10,7 +10,8 @@ namespace {
 
 class FakePlayer final : public vt::AudioPlayer {
 public:
-    FakePlayer(std::shared_ptr<PlayerLog> log, bool playSucceeds) : log(std::move(log)), playSucceeds(playSucceeds) {}
+    FakePlayer(std::shared_ptr<PlayerLog> log, bool playSucceeds)
+        : log(std::move(log)), playSucceeds(playSucceeds) {}
     double duration() const override { return 0.1; }
     double currentTime() const override { return 0; }
     bool isPlaying() const override { return log->playing; }
@@ -79,15 +80,27 @@ void WindowFixture::writeLibrary(const nlohmann::json& manifest, const nlohmann:
         writeFile(libraryFolder / "bridge-metadata.json", metadata.dump(2));
 }
 
+std::vector<float> decayingPeaks(std::size_t count) {
+    std::vector<float> peaks(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        double t = double(i) / double(count);
+        peaks[i] =
+            float(std::min(1.0, t * 30) * std::exp(-t * 3.5) * (0.8 + 0.2 * std::sin(double(i) * 0.9)));
+    }
+    return peaks;
+}
+
 nlohmann::json manifestSample(const std::string& id, const std::string& title, const std::string& fileName,
                               const std::string& createdAt, std::vector<float> peaks) {
-    return nlohmann::json{{"id", id},         {"title", title},      {"createdAt", createdAt},
-                          {"fileName", fileName}, {"duration", 10},  {"sampleRate", 44100},
-                          {"channelCount", 2}, {"byteCount", 529200}, {"peaks", peaks}};
+    return nlohmann::json{
+        {"id", id},       {"title", title},      {"createdAt", createdAt}, {"fileName", fileName},
+        {"duration", 10}, {"sampleRate", 44100}, {"channelCount", 2},      {"byteCount", 529200},
+        {"peaks", peaks}};
 }
 
 nlohmann::json chopJson(const std::string& id, int index, double start, double end) {
-    return nlohmann::json{{"id", id}, {"index", index}, {"startTime", start}, {"endTime", end}, {"strength", 0.8}};
+    return nlohmann::json{
+        {"id", id}, {"index", index}, {"startTime", start}, {"endTime", end}, {"strength", 0.8}};
 }
 
 } // namespace vt::test

@@ -22,7 +22,8 @@ public:
         std::filesystem::path program;
         std::vector<std::string> arguments;
     };
-    bool startDetached(const std::filesystem::path& program, const std::vector<std::string>& arguments) override {
+    bool startDetached(const std::filesystem::path& program,
+                       const std::vector<std::string>& arguments) override {
         launches.push_back({program, arguments});
         return succeeds;
     }
@@ -94,15 +95,19 @@ struct WindowFixture {
     // Writes "library.json" and, when given, "bridge-metadata.json".
     void writeLibrary(const nlohmann::json& manifest, const nlohmann::json& metadata = nullptr) const;
     // The path of a sample's raw file or a chop's rendered file in the library folder.
-    std::filesystem::path samplePath(const std::string& fileName) const { return libraryFolder / "Samples" / fileName; }
+    std::filesystem::path samplePath(const std::string& fileName) const {
+        return libraryFolder / "Samples" / fileName;
+    }
     std::filesystem::path chopPath(const std::string& sampleID, const std::string& chopID) const {
         return libraryFolder / "Chops" / (sampleID + "-chop-" + chopID + ".wav");
     }
 };
 
+// An overview of a struck sound: a fast rise, then a decay with some ripple.
+std::vector<float> decayingPeaks(std::size_t count);
 // One "library.json" element of ten seconds at 44.1 kHz.
 nlohmann::json manifestSample(const std::string& id, const std::string& title, const std::string& fileName,
-                              const std::string& createdAt, std::vector<float> peaks = {0.2f, 0.9f, 0.4f, 0.7f});
+                              const std::string& createdAt, std::vector<float> peaks = decayingPeaks(120));
 nlohmann::json chopJson(const std::string& id, int index, double start, double end);
 
 } // namespace vt::test
