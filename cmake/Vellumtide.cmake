@@ -10,8 +10,9 @@ function(vt_add_subdirectories)
 endfunction()
 
 # vt_add_gtest(NAME name SOURCES ... LIBS ... [ENV var=value ...] [LABELS ...] [WIDGETS])
-# A GoogleTest binary whose tests are registered one by one with CTest. WIDGETS gives it a main()
-# that runs the tests inside an offscreen QApplication with the bundled fonts.
+# A GoogleTest binary whose tests are registered one by one with CTest; those labelled "sound"
+# run one at a time. WIDGETS gives it a main() that runs the tests inside an offscreen
+# QApplication with the bundled fonts.
 function(vt_add_gtest)
     cmake_parse_arguments(T "WIDGETS" "NAME" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
@@ -26,6 +27,10 @@ function(vt_add_gtest)
     set(properties ENVIRONMENT "${env}" TIMEOUT 300)
     if(T_LABELS)
         list(APPEND properties LABELS "${T_LABELS}")
+    endif()
+    # Tests that play into the one test sink and record its monitor must not overlap.
+    if("sound" IN_LIST T_LABELS)
+        list(APPEND properties RESOURCE_LOCK vellumtide-test-sink)
     endif()
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${properties})
 endfunction()

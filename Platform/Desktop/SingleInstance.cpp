@@ -4,9 +4,10 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QPointer>
 #include <QTimer>
+#include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vt {
 namespace {
@@ -79,18 +80,30 @@ std::filesystem::path SingleInstance::socketPath() const {
     return folder / (name.toStdString() + ".socket");
 }
 
-bool SingleInstance::tryBecomePrimary() {
-    if (primary)
-        return true;
+bool SingleInstance::folderIsPrivate() {
     std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    ::chmod(folder.c_str(), 0700);
+    if (!std::filesystem::exists(folder, error)) {
+        if (!std::filesystem::create_directories(folder, error) || error)
+            return false;
+        ::chmod(folder.c_str(), 0700);
+    }
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    return info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+SingleInstance::Claim SingleInstance::claim() {
+    if (primary)
+        return Claim::primary;
+    if (!folderIsPrivate())
+        return Claim::unavailable;
     lock = std::make_unique<QLockFile>(
         QString::fromStdString((folder / (name.toStdString() + ".lock")).string()));
     // Only a lock whose owner has died is stale; age alone never is.
     lock->setStaleLockTime(0);
     if (!lock->tryLock(0))
-        return false;
+        return lock->error() == QLockFile::LockFailedError ? Claim::secondary : Claim::unavailable;
     QString path = QString::fromStdString(socketPath().string());
     // A socket left by an owner that died: the lock is ours, so nobody listens on it.
     QLocalServer::removeServer(path);
@@ -100,19 +113,19 @@ bool SingleInstance::tryBecomePrimary() {
         delete server;
         server = nullptr;
         lock->unlock();
-        return false;
+        return Claim::unavailable;
     }
     connect(server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
     primary = true;
-    return true;
+    return Claim::primary;
 }
 
 void SingleInstance::acceptConnections() {
     while (QLocalSocket* socket = server->nextPendingConnection()) {
         socket->setParent(this);
         socket->setReadBufferSize(maximumPayloadBytes + 1);
-        auto* buffer = new QByteArray();
-        QPointer<QLocalSocket> guard(socket);
+        // Owned by the two handlers below, so it goes with the socket however that ends.
+        auto buffer = std::make_shared<QByteArray>();
         auto* timer = new QTimer(socket);
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, socket, [socket] { socket->abort(); });
@@ -132,10 +145,7 @@ void SingleInstance::acceptConnections() {
                 return;
             }
         });
-        connect(socket, &QLocalSocket::disconnected, socket, [socket, buffer] {
-            delete buffer;
-            socket->deleteLater();
-        });
+        connect(socket, &QLocalSocket::disconnected, socket, [socket] { socket->deleteLater(); });
     }
 }
 

@@ -29,9 +29,16 @@ public:
     SingleInstance(std::filesystem::path folder, QString name, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // True when this process now owns the lock and listens; false when another instance runs
-    // (or the folder cannot be used).
-    bool tryBecomePrimary();
+    enum class Claim {
+        primary,     // this process owns the lock and listens
+        secondary,   // another instance runs: forward to it
+        unavailable, // the folder or socket cannot be used; this process runs on its own
+    };
+
+    // Takes the lock and starts listening when no other instance runs. The folder is created
+    // with user-only access when missing; an existing one must belong to the user and be
+    // writable by nobody else, and its permissions are never changed.
+    Claim claim();
     bool isPrimary() const { return primary; }
     std::filesystem::path socketPath() const;
 
@@ -50,6 +57,7 @@ private:
     void acceptConnections();
     void readFrom(QLocalSocket* socket);
     void attemptForward();
+    bool folderIsPrivate();
 
     std::filesystem::path folder;
     QString name;

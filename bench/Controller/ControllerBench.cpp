@@ -1,6 +1,7 @@
-// Start-up of the headless controller on a library of 10,000 samples (construct, display list,
-// mirror) and one rename on it (metadata save, display list rebuild), each against the bare
-// library-folder work it is built on (the peer), measured in the same run.
+// Start-up of the headless controller on a library of 10,000 samples with their files
+// (construct, display list, mirror) and one rename on it (metadata save into the library and its
+// mirror, display list rebuild), each against the bare library-folder work it is built on (the
+// peer), measured in the same run. The best of five rounds counts.
 
 #include "Platform/Async/Scheduler.h"
 #include "Tests/Support/FakePhone/QtTestLoop.h"
@@ -53,7 +54,7 @@ int main() {
         sample.duration = 2.5;
         sample.sampleRate = 48000;
         sample.channelCount = 1;
-        sample.byteCount = 40000;
+        sample.byteCount = 2048;
         sample.peaks.assign(64, 0.25f);
         library.push_back(sample);
         if (i % 4 == 0)
@@ -62,6 +63,10 @@ int main() {
     BridgeSampleCache seed(paths, paths.music / "Vellumtide");
     seed.saveManifest(library);
     seed.saveLocalMetadata(overlay);
+    // Every sample has its file, so mirroring compares 10,000 real files.
+    const std::string audio(2048, '\0');
+    for (const auto& sample : library)
+        seed.saveSampleData(audio, sample);
 
     constexpr int rounds = 5;
     double peerStart = 1e9, modelStart = 1e9, peerRename = 1e9, modelRename = 1e9;
@@ -87,8 +92,7 @@ int main() {
         t0 = Clock::now();
         model.renameSample(target, "Bench " + std::to_string(round));
         modelRename = std::min(modelRename, msSince(t0));
-        if (model.statusMessage() != "Bench " + std::to_string(round) &&
-            model.statusMessage().rfind("Renamed", 0) != 0)
+        if (model.statusMessage() != "Renamed Bench " + std::to_string(round))
             std::printf("unexpected status: %s\n", model.statusMessage().c_str());
     }
     std::printf(

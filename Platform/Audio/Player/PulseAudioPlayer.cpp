@@ -4,11 +4,8 @@
 // stream after the last pass. Callbacks reach the main thread through queued calls that carry
 // the player's generation, so nothing of a stopped player is ever delivered.
 
-#include "Platform/Audio/Player/AudioPlayer.h"
-
-#ifndef VT_NO_AUDIO_DECODER
 #include "Platform/Audio/AudioFile.h"
-#endif
+#include "Platform/Audio/Player/AudioPlayer.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -55,10 +52,6 @@ Decoded interleave(double sampleRate, const std::vector<std::vector<float>>& cha
 }
 
 Decoded decodeWholeFile(const std::filesystem::path& file) {
-#ifdef VT_NO_AUDIO_DECODER
-    (void)file;
-    throw AudioPlayerError("The audio file could not be read.");
-#else
     AudioData data;
     try {
         data = readAudioFile(file, maximumFrames);
@@ -66,7 +59,6 @@ Decoded decodeWholeFile(const std::filesystem::path& file) {
         throw AudioPlayerError(error.what());
     }
     return interleave(data.sampleRate, data.channels);
-#endif
 }
 
 // The handlers and the generation that queued deliveries are checked against.
@@ -290,6 +282,13 @@ private:
     }
 
     void closeStream() {
+        if (drainOperation) {
+            // A drain of this stream must never report for the next one.
+            if (pa_operation_get_state(drainOperation) == PA_OPERATION_RUNNING)
+                pa_operation_cancel(drainOperation);
+            pa_operation_unref(drainOperation);
+            drainOperation = nullptr;
+        }
         if (!stream)
             return;
         pa_stream_set_state_callback(stream, nullptr, nullptr);
@@ -335,8 +334,7 @@ private:
         }
         if (writingDone) {
             pa_stream_set_write_callback(stream, nullptr, nullptr);
-            if (pa_operation* drain = pa_stream_drain(stream, &PulseAudioPlayer::drained, this))
-                pa_operation_unref(drain);
+            drainOperation = pa_stream_drain(stream, &PulseAudioPlayer::drained, this);
         }
     }
 
@@ -385,6 +383,7 @@ private:
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
+    pa_operation* drainOperation = nullptr;
     // Guarded by the loop's lock.
     size_t position = 0;
     std::uint64_t framesWritten = 0;

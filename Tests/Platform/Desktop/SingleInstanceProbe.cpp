@@ -1,6 +1,6 @@
 // A small program around SingleInstance for the two-process tests: the first one prints
 // "primary" and then every message it receives; a later one forwards its arguments and exits
-// with 0 when they were delivered.
+// with 0 when they were delivered. Exits with 3 when the folder cannot be used.
 
 #include "Platform/Desktop/SingleInstance.h"
 
@@ -14,7 +14,12 @@ int main(int argc, char** argv) {
         return 2;
     vt::SingleInstance instance(arguments[1].toStdString(), QStringLiteral("probe"));
     QStringList messages = arguments.mid(2);
-    if (instance.tryBecomePrimary()) {
+    vt::SingleInstance::Claim claim = instance.claim();
+    if (claim == vt::SingleInstance::Claim::unavailable) {
+        std::printf("unavailable\n");
+        return 3;
+    }
+    if (claim == vt::SingleInstance::Claim::primary) {
         std::printf("primary\n");
         std::fflush(stdout);
         QObject::connect(&instance, &vt::SingleInstance::messagesReceived, [](const QStringList& received) {

@@ -1,9 +1,9 @@
 // The single-instance hand-off between two real processes.
 
 #include "Platform/Desktop/SingleInstance.h"
+#include "Tests/Platform/Desktop/ProcessOutput.h"
 #include "Tests/Support/TemporaryFolder.h"
 
-#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QProcess>
@@ -15,17 +15,6 @@ namespace vt::test {
 namespace {
 
 const QString probe = QStringLiteral(VT_SINGLE_INSTANCE_PROBE);
-
-// Waits (test code only) until the process printed a line holding text.
-bool waitForOutput(QProcess& process, QByteArray& seen, const QByteArray& text, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!seen.contains(text) && timer.elapsed() < ms) {
-        process.waitForReadyRead(100);
-        seen += process.readAllStandardOutput();
-    }
-    return seen.contains(text);
-}
 
 int runSecondary(const QString& folder, const QStringList& messages) {
     QProcess second;
@@ -86,6 +75,27 @@ TEST(SingleInstance, MessagesAreBounded) {
     ASSERT_TRUE(held.tryLock(0));
     EXPECT_EQ(runSecondary(QString::fromStdString((folder / "run").string()), {"x"}), 1)
         << "a lock holder that does not listen: the forward fails instead of hanging";
+}
+
+TEST(SingleInstance, UsesOnlyAFolderNobodyElseCanWriteAndNeverChangesAnExistingOne) {
+    TemporaryFolder folder;
+    auto created = folder / "fresh" / "run";
+    QProcess first;
+    first.start(probe, {QString::fromStdString(created.string())});
+    QByteArray seen;
+    ASSERT_TRUE(waitForOutput(first, seen, "primary\n"));
+    EXPECT_EQ(std::filesystem::status(created).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    first.waitForFinished(5000);
+
+    auto shared = folder / "shared";
+    std::filesystem::create_directories(shared);
+    std::filesystem::permissions(shared, std::filesystem::perms::all);
+    EXPECT_EQ(runSecondary(QString::fromStdString(shared.string()), {"x"}), 3);
+    EXPECT_EQ(std::filesystem::status(shared).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::all);
+    EXPECT_FALSE(std::filesystem::exists(shared / "probe.socket"));
 }
 
 } // namespace

@@ -1,33 +1,87 @@
 // Analysis scheduling and the preview player.
 
+#include "Platform/Core/AtomicFile.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
+#include <QLocale>
+#include <QProcess>
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <locale>
 
 namespace vt::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-TEST_F(ControllerTest, FingerprintIgnoresACommaDecimalLocale) {
-    SampleItem take = makeSample("take", 0, "take.m4a");
+// A comma for the decimal point in printf and strtod (a locale compiled into the temporary
+// folder, since none may be installed), in C++ streams and in Qt's default locale.
+class CommaDecimalLocale {
+public:
+    explicit CommaDecimalLocale(const std::filesystem::path& folder) {
+        std::filesystem::path definition = folder / "comma.def";
+        writeFile(definition, "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\nLC_NUMERIC\n"
+                              "decimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\ngrouping 3;3\n"
+                              "END LC_NUMERIC\n");
+        QProcess::execute("localedef",
+                          {"-c", "-i", QString::fromStdString(definition.string()), "-f", "ANSI_X3.4-1968",
+                           QString::fromStdString((folder / "vt_COMMA").string())});
+        setenv("LOCPATH", folder.c_str(), 1);
+        std::setlocale(LC_NUMERIC, "vt_COMMA");
+        std::locale::global(std::locale(std::locale::classic(), new Comma));
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    }
+    ~CommaDecimalLocale() {
+        std::setlocale(LC_NUMERIC, "C");
+        std::locale::global(std::locale::classic());
+        QLocale::setDefault(QLocale::c());
+        unsetenv("LOCPATH");
+    }
+    // Whether printf itself now writes a comma.
+    static bool printfUsesComma() {
+        char text[16];
+        std::snprintf(text, sizeof text, "%.1f", 0.5);
+        return std::string(text) == "0,5";
+    }
+
+private:
+    struct Comma : std::numpunct<char> {
+        char do_decimal_point() const override { return ','; }
+    };
+};
+
+TEST_F(ControllerTest, FingerprintsUnderACommaDecimalLocale) {
+    auto take = makeSample("take", 100, "take.m4a");
     take.byteCount = 880;
     take.duration = 0.5;
-    const char* previous = std::setlocale(LC_ALL, nullptr);
-    std::string saved = previous ? previous : "C";
-    bool switched = std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "fr_FR.UTF-8");
-    EXPECT_EQ(BridgeViewModel::analysisFingerprint(take, {}),
-              "take.m4a|880|0.500|0.000|full|0.000|0.000|raw|no-denoise");
+    seedLibrary({take});
+    const std::string neutralPrint = "take.m4a|880|0.500|0.000|full|0.000|0.000|raw|no-denoise";
+    CommaDecimalLocale comma(folder.path());
+    if (!CommaDecimalLocale::printfUsesComma())
+        GTEST_LOG_(INFO) << "localedef unavailable: only C++ streams and Qt use a comma here";
+
+    EXPECT_EQ(BridgeViewModel::analysisFingerprint(take, {}), neutralPrint);
     BridgeSampleEdit edit;
     edit.startTime = 0.1;
     edit.endTime = 0.4;
+    edit.fadeIn = 0.0125;
     edit.normalize = true;
     edit.denoise = true;
     EXPECT_EQ(BridgeViewModel::analysisFingerprint(take, edit),
-              "take.m4a|880|0.500|0.100|0.400|0.000|0.000|norm|denoise");
-    std::setlocale(LC_ALL, saved.c_str());
-    if (!switched)
-        GTEST_LOG_(INFO) << "no comma-decimal locale installed; checked in the C locale only";
+              "take.m4a|880|0.500|0.100|0.400|0.013|0.000|norm|denoise");
+
+    // The stored print matches the next run's, also after a restart: no endless re-analysis.
+    auto& m = start();
+    ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 1 && m.analyzingSampleIDs().empty(); }, 5s));
+    EXPECT_EQ(m.sampleMetadata[take.id].analysis.sourceFingerprint, neutralPrint);
+    model.reset();
+    start();
+    settle();
+    drainPostedEvents();
+    awaitVoid(model->analyzeSamplesIfNeeded(model->librarySamples, {}, false));
+    EXPECT_EQ(audio.analyses, 1);
+    EXPECT_EQ(model->sampleMetadata[take.id].analysis.sourceFingerprint, neutralPrint);
 }
 
 TEST_F(ControllerTest, StartupAnalysisIsQuietAndSkipsUnchangedFingerprints) {

@@ -57,7 +57,7 @@ BridgeViewModel& ControllerTest::start() {
     deps.browserFactory = browsers;
     deps.addressBook = addressBook;
     deps.interfaces = interfaces;
-    deps.audioPlayers = players;
+    deps.audioPlayers = realPlayers ? realPlayers : players;
     deps.folderChooser = chooser;
     deps.alerts = alerts;
     deps.urlOpener = desktop;

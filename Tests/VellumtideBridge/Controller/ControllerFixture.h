@@ -233,6 +233,7 @@ protected:
     std::shared_ptr<VirtualScheduler> scheduler = std::make_shared<VirtualScheduler>();
     std::shared_ptr<FakeBrowserFactory> browsers = std::make_shared<FakeBrowserFactory>();
     std::shared_ptr<ScriptedPlayerFactory> players = std::make_shared<ScriptedPlayerFactory>();
+    std::shared_ptr<AudioPlayerFactory> realPlayers; // when set, start() plays through it instead
     std::shared_ptr<ScriptedChooser> chooser = std::make_shared<ScriptedChooser>();
     std::shared_ptr<ScriptedAlerts> alerts = std::make_shared<ScriptedAlerts>();
     std::shared_ptr<RecordingDesktop> desktop = std::make_shared<RecordingDesktop>();

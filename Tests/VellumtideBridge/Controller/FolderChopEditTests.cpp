@@ -210,3 +210,40 @@ TEST_F(ControllerTest, ApplyEditRendersStoresResetsAndRefuses) {
 
 } // namespace
 } // namespace vt::test
+
+namespace vt::test {
+namespace {
+
+TEST_F(ControllerTest, OverlappingEditApplicationsKeepEverySampleBusyUntilItsOwnEnds) {
+    auto a = makeSample("a", 100), b = makeSample("b", 90);
+    seedLibrary({a, b});
+    auto& m = start();
+    settle();
+    BridgeSampleEdit trim;
+    trim.startTime = 0.5;
+
+    Completion<bool> gateA, gateB;
+    audio.renderGate = gateA;
+    auto applyingA = m.applyEdit(trim, m.displaySamples({a})[0]);
+    audio.renderGate = gateB;
+    auto applyingB = m.applyEdit(trim, m.displaySamples({b})[0]);
+    ASSERT_TRUE(turnLoopUntil([&] { return audio.renders == 2; }, 5s));
+    EXPECT_EQ(m.renderingEditSampleID(), b.id) << "the latest application is the published one";
+
+    m.deleteSample(m.displaySamples({a})[0]);
+    EXPECT_EQ(m.statusMessage(), "Sample is busy") << "a is still rendering though b is published";
+    gateB.resolve(true);
+    EXPECT_TRUE(await(std::move(applyingB)));
+    EXPECT_EQ(m.renderingEditSampleID(), a.id);
+    m.deleteSample(m.displaySamples({a})[0]);
+    EXPECT_EQ(m.statusMessage(), "Sample is busy");
+
+    gateA.resolve(true);
+    EXPECT_TRUE(await(std::move(applyingA)));
+    EXPECT_FALSE(m.renderingEditSampleID());
+    m.deleteSample(m.displaySamples({a})[0]);
+    EXPECT_EQ(m.statusMessage(), "Deleted a");
+}
+
+} // namespace
+} // namespace vt::test

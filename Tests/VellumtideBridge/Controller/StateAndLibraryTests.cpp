@@ -32,6 +32,19 @@ TEST_F(ControllerTest, StartupSettingsAndEqualWritesNotify) {
     EXPECT_DOUBLE_EQ(settings->value(BridgeViewModel::previewLevelKey)->toDouble(), 0.0);
     m.setIsPreviewLooping(true);
     EXPECT_TRUE(settings->value(BridgeViewModel::previewLoopingKey)->toBool());
+
+    // Observers run on equal writes too, and in-place changes notify like writes.
+    settings->remove(BridgeViewModel::previewLoopingKey);
+    m.setIsPreviewLooping(true);
+    EXPECT_TRUE(settings->value(BridgeViewModel::previewLoopingKey));
+    changes.clear();
+    m.modifyChoppingSampleIDs([](auto&) {});
+    m.stopPreview();
+    EXPECT_EQ(changes,
+              (std::vector<Field>{Field::choppingSampleIDs, Field::playingSampleID, Field::playingChopID,
+                                  Field::previewCurrentTime, Field::previewDuration, Field::previewProgress,
+                                  Field::statusMessage}));
+    EXPECT_EQ(m.statusMessage(), "Watch waiting for iPhone");
 }
 
 TEST_F(ControllerTest, StoredPreviewLevelsOutOfRangeTextAndNaN) {

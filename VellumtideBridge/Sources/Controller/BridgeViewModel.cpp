@@ -205,7 +205,11 @@ void BridgeViewModel::reportError(const std::string& status, const std::string& 
     setStatusMessage(status);
 }
 
+bool BridgeViewModel::isRenderingEdit(const vt::Uuid& id) const {
+    return std::find(renderingEditSampleIDs.begin(), renderingEditSampleIDs.end(), id) !=
+           renderingEditSampleIDs.end();
+}
+
 bool BridgeViewModel::isSampleBusy(const vt::Uuid& id) const {
-    return choppingSampleIDs_.count(id) > 0 || renderingEditSampleIDs.count(id) > 0 ||
-           renderingEditSampleID_ == id;
+    return choppingSampleIDs_.count(id) > 0 || isRenderingEdit(id) || renderingEditSampleID_ == id;
 }

@@ -305,8 +305,9 @@ public:
     BridgeMetadataMap sampleMetadata;
     std::string bridgeChopSource{BridgeSampleMetadata::chopSourceBridge};
     std::string phoneChopSource{BridgeSampleMetadata::chopSourcePhone};
-    // Samples whose edit is being rendered; renderingEditSampleID holds the latest of them.
-    std::set<vt::Uuid> renderingEditSampleIDs;
+    // Samples whose edit is being applied, in the order the applications started;
+    // renderingEditSampleID publishes the latest of them.
+    std::vector<vt::Uuid> renderingEditSampleIDs;
     // Bumped by every stopPreview(); a player callback of an older preview is ignored.
     std::uint64_t previewGeneration = 0;
 
@@ -337,6 +338,8 @@ private:
     void reportError(const std::string& status, const std::string& error);
     void openEditor(const vt::Uuid& id);
     bool isSampleBusy(const vt::Uuid& id) const;
+    bool isRenderingEdit(const vt::Uuid& id) const;
+    void finishEditRendering(const vt::Uuid& id);
 };
 
 #undef VT_PUBLISHED

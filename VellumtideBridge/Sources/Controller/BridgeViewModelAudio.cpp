@@ -1,23 +1,14 @@
-// The controller's audio work: the program's renderer, chop detector and analyser.
+// The controller's audio work: the program's renderer, chop detector and analyser, each run off
+// the main thread and awaited.
 
+#include "VellumtideBridge/Sources/Audio/BridgeSampleAnalyzer.h"
+#include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
 BridgeAudioServices BridgeAudioServices::standard() {
     BridgeAudioServices services;
-    const char* unavailable = "Audio processing is not available in this build.";
-    services.render = [unavailable](std::filesystem::path, std::filesystem::path,
-                                    BridgeSampleEdit) -> QCoro::Task<void> {
-        throw std::runtime_error(unavailable);
-        co_return;
-    };
-    services.detectChops = [unavailable](std::filesystem::path,
-                                         double) -> QCoro::Task<std::vector<BridgeSampleChop>> {
-        throw std::runtime_error(unavailable);
-        co_return {};
-    };
-    services.analyze = [unavailable](std::filesystem::path) -> QCoro::Task<BridgeSampleAnalysis> {
-        throw std::runtime_error(unavailable);
-        co_return {};
-    };
+    services.render = &BridgeSampleRenderer::render;
+    services.detectChops = &BridgeSampleRenderer::detectChops;
+    services.analyze = &BridgeSampleAnalyzer::analyze;
     return services;
 }

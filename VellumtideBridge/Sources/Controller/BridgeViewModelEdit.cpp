@@ -5,14 +5,19 @@
 #include "VellumtideBridge/Sources/Controller/ScopeExit.h"
 
 #include <QPointer>
+#include <algorithm>
+
+namespace {
+constexpr const char* missingSampleText = "The original sample is missing from the Bridge library.";
+}
 
 QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem sample) {
     const SampleItem* found = librarySample(sample.id);
     if (!found) {
-        setErrorMessage("The original sample is missing from the Bridge library.");
+        setErrorMessage(missingSampleText);
         co_return false;
     }
-    if (renderingEditSampleIDs.count(sample.id)) {
+    if (isRenderingEdit(sample.id)) {
         setStatusMessage("Sample is busy");
         setErrorMessage("Wait until the current edit render finishes, then apply the edit again.");
         co_return false;
@@ -22,17 +27,11 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
     const bool active = sanitized.isActive(element.duration);
     QPointer<BridgeViewModel> self(this);
 
-    renderingEditSampleIDs.insert(sample.id);
+    renderingEditSampleIDs.push_back(sample.id);
     setRenderingEditSampleID(sample.id);
     ScopeExit clearBusy([self, id = sample.id] {
-        if (!self)
-            return;
-        self->renderingEditSampleIDs.erase(id);
-        if (self->renderingEditSampleID() == id)
-            self->setRenderingEditSampleID(
-                self->renderingEditSampleIDs.empty()
-                    ? std::nullopt
-                    : std::optional<vt::Uuid>(*self->renderingEditSampleIDs.rbegin()));
+        if (self)
+            self->finishEditRendering(id);
     });
 
     if (active) {
@@ -49,9 +48,9 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
         if (!self)
             co_return false;
         if (isTombstoned(sample.id)) {
-            // Deleted while rendering: the rendered file has no sample to belong to.
+            // Deleted meanwhile: the rendered file has no sample to belong to.
             cache->removeEditedSample(element);
-            setErrorMessage("The original sample is missing from the Bridge library.");
+            setErrorMessage(missingSampleText);
             co_return false;
         }
         cache->mirrorEditedSample(element);
@@ -63,7 +62,7 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
     BridgeSampleMetadata entry = entryFor(sample.id);
     entry.edit = sanitized;
     if (!saveMetadata(entry, sample.id))
-        co_return false;
+        co_return false; // "Metadata save failed" stays: the edit did not reach the disk.
 
     std::vector<SampleItem> toAnalyze{element};
     std::set<vt::Uuid> forced{sample.id};
@@ -72,4 +71,17 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
         co_return false;
     setStatusMessage(active ? "Edited " + sample.title : "Reset edit");
     co_return true;
+}
+
+// The published id stays on the latest application still running, and is cleared with the last.
+void BridgeViewModel::finishEditRendering(const vt::Uuid& id) {
+    auto found = std::find(renderingEditSampleIDs.begin(), renderingEditSampleIDs.end(), id);
+    if (found != renderingEditSampleIDs.end())
+        renderingEditSampleIDs.erase(found);
+    if (renderingEditSampleID_ != id)
+        return;
+    if (renderingEditSampleIDs.empty())
+        setRenderingEditSampleID(std::nullopt);
+    else
+        setRenderingEditSampleID(renderingEditSampleIDs.back());
 }

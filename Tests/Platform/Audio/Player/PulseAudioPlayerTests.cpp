@@ -2,88 +2,48 @@
 // sink's monitor. Skips when the test services did not start a server (VT_TEST_PULSE unset).
 
 #include "Platform/Audio/Player/AudioPlayer.h"
+#include "Tests/Platform/Audio/Player/MonitorRecording.h"
+#include "Tests/Support/Audio/AudioFixtures.h"
 #include "Tests/Support/FakePhone/QtTestLoop.h"
 #include "Tests/Support/TemporaryFolder.h"
 
-#include <QProcess>
 #include <cmath>
-#include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <thread>
+#include <optional>
+#include <string>
 
 namespace vt::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr double rate = 48000;
+constexpr double rate = monitorRate;
 
-std::vector<std::vector<float>> tone(double seconds, double frequency = 1000) {
-    std::vector<float> samples(static_cast<size_t>(seconds * rate));
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<float>(0.5 * std::sin(2 * M_PI * frequency * double(i) / rate));
-    return {samples, samples};
+Channels tone(double seconds, double frequency = 1000) {
+    return replicate(sineWave(frequency, rate, framesFor(seconds, rate)), 2);
 }
 
-// parecord on the null sink's monitor, ended with SIGINT so the WAV header is finalised.
-class MonitorRecording {
+// Sets an environment variable for the scope, then restores it.
+class ScopedEnvironment {
 public:
-    explicit MonitorRecording(std::filesystem::path file) : file(std::move(file)) {
-        process.start("parecord",
-                      {"-d", "vt_null.monitor", "--latency-msec=20", "--file-format=wav", "--format=s16le",
-                       "--rate=48000", "--channels=2", QString::fromStdString(this->file.string())});
-        process.waitForStarted(5000);
-        std::this_thread::sleep_for(300ms);
+    ScopedEnvironment(const char* name, const std::string& value) : name(name) {
+        if (const char* old = std::getenv(name))
+            saved = old;
+        setenv(name, value.c_str(), 1);
     }
-    // Left-channel samples, -1...1.
-    std::vector<double> finish() {
-        std::this_thread::sleep_for(300ms);
-        ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-        process.waitForFinished(5000);
-        std::ifstream in(file, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), {});
-        std::vector<double> left;
-        auto data = bytes.find("data");
-        if (data == std::string::npos)
-            return left;
-        for (size_t i = data + 8; i + 4 <= bytes.size(); i += 4) {
-            int16_t value;
-            std::memcpy(&value, bytes.data() + i, 2);
-            left.push_back(value / 32768.0);
-        }
-        return left;
+    ~ScopedEnvironment() {
+        if (saved)
+            setenv(name, saved->c_str(), 1);
+        else
+            unsetenv(name);
     }
 
 private:
-    std::filesystem::path file;
-    QProcess process;
+    const char* name;
+    std::optional<std::string> saved;
 };
-
-// Seconds of the recording whose 10 ms blocks are loud, and the zero-crossing frequency there.
-struct Loudness {
-    double seconds = 0;
-    double frequency = 0;
-};
-
-Loudness measure(const std::vector<double>& samples) {
-    Loudness result;
-    size_t block = 480, loudBlocks = 0, crossings = 0;
-    for (size_t start = 0; start + block <= samples.size(); start += block) {
-        double energy = 0;
-        for (size_t i = start; i < start + block; ++i)
-            energy += samples[i] * samples[i];
-        if (std::sqrt(energy / block) < 0.1)
-            continue;
-        ++loudBlocks;
-        for (size_t i = start + 1; i < start + block; ++i)
-            if ((samples[i - 1] < 0) != (samples[i] < 0))
-                ++crossings;
-    }
-    result.seconds = loudBlocks * block / rate;
-    result.frequency = result.seconds > 0 ? crossings / 2.0 / result.seconds : 0;
-    return result;
-}
 
 class PulseAudioPlayerTest : public ::testing::Test {
 protected:
@@ -108,7 +68,7 @@ TEST_F(PulseAudioPlayerTest, PlaysAudiblyToItsEndAndReportsTheFinish) {
     ASSERT_TRUE(turnLoopUntil([&] { return finished; }, 5s));
     EXPECT_FALSE(player->isPlaying());
     EXPECT_EQ(player->currentTime(), 0.0);
-    auto heard = measure(recording.finish());
+    auto heard = measureLoudness(recording.finish());
     EXPECT_NEAR(heard.seconds, 0.4, 0.08);
     EXPECT_NEAR(heard.frequency, 1000, 50);
 }
@@ -122,7 +82,7 @@ TEST_F(PulseAudioPlayerTest, LoopsStopsAndDropsLateCallbacks) {
         MonitorRecording recording(folder / "loop.wav");
         ASSERT_TRUE(looping->play());
         ASSERT_TRUE(turnLoopUntil([&] { return finished; }, 5s));
-        EXPECT_NEAR(measure(recording.finish()).seconds, 0.5, 0.08);
+        EXPECT_NEAR(measureLoudness(recording.finish()).seconds, 0.5, 0.08);
     }
 
     auto endless = makePulseAudioPlayer(rate, tone(0.2));
@@ -144,24 +104,31 @@ TEST_F(PulseAudioPlayerTest, LoopsStopsAndDropsLateCallbacks) {
     turnLoopUntil([] { return false; }, 400ms);
     EXPECT_FALSE(late) << "a stopped player reports nothing";
     EXPECT_FALSE(endless->isPlaying());
-    auto heard = measure(recording.finish());
+    auto heard = measureLoudness(recording.finish());
     EXPECT_GT(heard.seconds, 0.6);
     EXPECT_LT(heard.seconds, 1.3);
 }
 
-TEST_F(PulseAudioPlayerTest, PlayIsRefusedWithoutAServer) {
-    std::string saved = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
-    setenv("PULSE_SERVER", ("unix:" + (folder / "no-server").string()).c_str(), 1);
-    auto player = makePulseAudioPlayer(rate, tone(0.1));
-    EXPECT_FALSE(player->play());
-    EXPECT_FALSE(player->isPlaying());
-    if (saved.empty())
-        unsetenv("PULSE_SERVER");
-    else
-        setenv("PULSE_SERVER", saved.c_str(), 1);
+// Needs no server: it points the player at one that does not exist.
+TEST(PulseAudioPlayer, PlayIsRefusedWithoutAServerAndUnreadableFilesFailAtOpen) {
+    testApplication();
+    TemporaryFolder folder;
+    {
+        // The client's cookie goes into the temporary folder, never into a home folder.
+        ScopedEnvironment server("PULSE_SERVER", "unix:" + (folder / "no-server").string());
+        ScopedEnvironment cookie("PULSE_COOKIE", (folder / "cookie").string());
+        auto player = makePulseAudioPlayer(rate, tone(0.1));
+        EXPECT_FALSE(player->prepareToPlay());
+        EXPECT_FALSE(player->play());
+        EXPECT_FALSE(player->isPlaying());
+    }
     EXPECT_THROW(makePulseAudioPlayer(rate, {}), AudioPlayerError);
     PulseAudioPlayerFactory factory;
     EXPECT_THROW(factory.open(folder / "missing.m4a"), AudioPlayerError);
+    std::ofstream(folder / "broken.wav") << "RIFF but nothing else";
+    EXPECT_THROW(factory.open(folder / "broken.wav"), AudioPlayerError);
+    writeWav(folder / "short.wav", rate, tone(0.25));
+    EXPECT_NEAR(factory.open(folder / "short.wav")->duration(), 0.25, 1e-6);
 }
 
 } // namespace
