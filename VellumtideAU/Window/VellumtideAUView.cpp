@@ -69,6 +69,17 @@ QLabel* centredWrappedLabel(const QString& text, const QFont& font, const QColor
     return label;
 }
 
+// A frameless scroll area around content that may not fit a small window.
+QScrollArea* scrolling(QWidget* content) {
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(content);
+    scroll->viewport()->setAutoFillBackground(false);
+    return scroll;
+}
+
 PaintedButton* headerGlyphButton(std::string_view symbol, const QString& help) {
     std::string name(symbol);
     auto* button = new PaintedButton(QSize(30, 30), [name](QPainter& painter, const PaintedButton& self) {
@@ -120,14 +131,15 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
     rack =
         new VellumtidePadRackView(kitController.get(), [this](std::int64_t slot) { togglePadPreview(slot); });
     auto* rackSection = new QWidget;
+    rackSection->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* rackMargins = new QVBoxLayout(rackSection);
     rackMargins->setContentsMargins(14, 10, 14, 10);
     rackMargins->addWidget(rack);
     column->addWidget(rackSection);
     column->addWidget(divider(0.08));
     content = new QStackedWidget;
-    noLibrary = makeNoLibraryState();
-    favoritesEmpty = makeFavoritesEmptyState();
+    noLibrary = scrolling(makeNoLibraryState());
+    favoritesEmpty = scrolling(makeFavoritesEmptyState());
     list = makeSampleList();
     content->addWidget(noLibrary);
     content->addWidget(favoritesEmpty);
@@ -149,6 +161,7 @@ VellumtideAUView::~VellumtideAUView() {
 
 QWidget* VellumtideAUView::makeHeader() {
     auto* header = new QWidget;
+    header->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(18, 14, 18, 14);
     row->setSpacing(12);

@@ -174,9 +174,9 @@ QWidget* VellumtideAUSampleRow::makeTitleLine() {
     return line;
 }
 
-void VellumtideAUSampleRow::addBadge(QLayout* layout, std::string_view symbol, const QString& label,
+void VellumtideAUSampleRow::addBadge(ClippingStrip* strip, std::string_view symbol, const QString& label,
                                      const QColor& color) {
-    layout->addWidget(badge(symbol, label, color));
+    strip->addWidget(badge(symbol, label, color));
     badgeTexts << label;
 }
 
@@ -186,26 +186,26 @@ QWidget* VellumtideAUSampleRow::makeInfoLine() {
     auto* row = new QHBoxLayout(line);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(6);
-    auto* subtitle = textLabel(text(item.subtitle()), vt::ui::monospacedFont(10, FontWeight::medium),
-                               vt::ui::white(0.44), line);
-    row->addWidget(subtitle, 0);
+    auto* strip = new ClippingStrip(6, line);
+    strip->addWidget(textLabel(text(item.subtitle()), vt::ui::monospacedFont(10, FontWeight::medium),
+                               vt::ui::white(0.44)));
     if (auto summary = item.editSummary()) {
         auto* button =
-            badgeButton("scissors", text(*summary), amber, QStringLiteral("Continue edit in Bridge"), line);
+            badgeButton("scissors", text(*summary), amber, QStringLiteral("Continue edit in Bridge"));
         connect(button, &QAbstractButton::clicked, this, [this] { call(actions.edit); });
-        row->addWidget(button);
+        strip->addWidget(button);
         badgeTexts << text(*summary);
     }
     if (!item.chops.empty())
-        addBadge(row, "square.split.2x1", QString::number(item.chops.size()) + QStringLiteral(" CHOPS"),
+        addBadge(strip, "square.split.2x1", QString::number(item.chops.size()) + QStringLiteral(" CHOPS"),
                  amber);
     if (item.tempoLabel)
-        addBadge(row, "metronome", text(*item.tempoLabel), cyan);
+        addBadge(strip, "metronome", text(*item.tempoLabel), cyan);
     if (item.rootLabel)
-        addBadge(row, "music.note", text(*item.rootLabel), amber);
+        addBadge(strip, "music.note", text(*item.rootLabel), amber);
     if (item.keyLabel)
-        addBadge(row, "key.fill", text(*item.keyLabel), QColor::fromRgbF(0.86f, 0.58f, 1.0f));
-    row->addStretch(1);
+        addBadge(strip, "key.fill", text(*item.keyLabel), QColor::fromRgbF(0.86f, 0.58f, 1.0f));
+    row->addWidget(strip, 1);
     load = makeLoadToPadButton(
         10, item.isAvailable, cyan, QStringLiteral("Load into selected pad"),
         [this] { call(actions.loadToPad); }, line);
@@ -245,7 +245,6 @@ VellumtideAUChopRow::VellumtideAUChopRow(VellumtidePluginSample sample, Vellumti
     row->addWidget(title);
     auto* range = textLabel(text(item.rangeLabel()), vt::ui::monospacedFont(9, FontWeight::medium),
                             vt::ui::white(0.44), this);
-    range->setMinimumWidth(range->sizeHint().width());
     row->addWidget(range);
     auto* waveform = new ChopMiniWaveform(this->sample.peaks, this->sample.originalDuration, item, cyan,
                                           vt::ui::white(0.13), this);

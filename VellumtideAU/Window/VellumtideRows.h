@@ -15,6 +15,7 @@
 #include <QWidget>
 #include <functional>
 
+class ClippingStrip;
 class PaintedButton;
 class QMimeData;
 
@@ -74,7 +75,7 @@ protected:
 private:
     QWidget* makeTitleLine();
     QWidget* makeInfoLine();
-    void addBadge(QLayout* layout, std::string_view symbol, const QString& text, const QColor& color);
+    void addBadge(ClippingStrip* strip, std::string_view symbol, const QString& text, const QColor& color);
 
     VellumtidePluginSample item;
     bool isPlaying;

@@ -34,6 +34,39 @@ void PaintedButton::paintEvent(QPaintEvent*) {
         paint(painter, *this);
 }
 
+ClippingStrip::ClippingStrip(int spacing, QWidget* parent) : QWidget(parent), spacing(spacing) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void ClippingStrip::addWidget(QWidget* widget) {
+    widget->setParent(this);
+    items.append(widget);
+    place();
+    updateGeometry();
+}
+
+QSize ClippingStrip::sizeHint() const {
+    int width = 0, height = 0;
+    for (QWidget* item : items) {
+        width += item->sizeHint().width() + (width ? spacing : 0);
+        height = std::max(height, item->sizeHint().height());
+    }
+    return {width, height};
+}
+
+void ClippingStrip::resizeEvent(QResizeEvent*) {
+    place();
+}
+
+void ClippingStrip::place() {
+    int x = 0;
+    for (QWidget* item : items) {
+        QSize size = item->sizeHint();
+        item->setGeometry(x, (height() - size.height()) / 2, size.width(), size.height());
+        x += size.width() + spacing;
+    }
+}
+
 namespace VellumtideWindowKit {
 
 namespace {

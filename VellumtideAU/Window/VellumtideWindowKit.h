@@ -32,6 +32,26 @@ private:
     Painter paint;
 };
 
+// One line of widgets at their natural widths, left to right and vertically centred; what does
+// not fit is cut off at the right edge instead of widening the window.
+class ClippingStrip final : public QWidget {
+    Q_OBJECT
+
+public:
+    ClippingStrip(int spacing, QWidget* parent = nullptr);
+    void addWidget(QWidget* widget);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return {0, sizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void place();
+    int spacing;
+    QList<QWidget*> items;
+};
+
 namespace VellumtideWindowKit {
 
 using vt::ui::FontWeight;
