@@ -64,25 +64,37 @@ std::string SocketAddress::hostText() const {
     return host;
 }
 
+namespace {
+
+std::vector<SocketAddress> lookUp(const std::string& host, std::uint16_t port) {
+    std::vector<SocketAddress> addresses;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0)
+        return addresses;
+    for (addrinfo* entry = list; entry; entry = entry->ai_next)
+        addresses.push_back(SocketAddress::fromSockaddr(entry->ai_addr, entry->ai_addrlen));
+    freeaddrinfo(list);
+    return addresses;
+}
+
+// Not a coroutine: g++ 12 destroys a closure built inside a co_await expression twice.
+QCoro::Task<std::vector<SocketAddress>> lookUpInBackground(std::string host, std::uint16_t port) {
+    return runInBackground(userInitiatedPool(),
+                           [host = std::move(host), port] { return lookUp(host, port); });
+}
+
+} // namespace
+
 QCoro::Task<std::vector<SocketAddress>> resolveHost(std::string host, std::uint16_t port) {
     if (auto numericAddress = SocketAddress::numeric(host, port))
         co_return std::vector<SocketAddress>{*numericAddress};
     if (host.empty())
         co_return std::vector<SocketAddress>{};
-    co_return co_await runInBackground(userInitiatedPool(), [host, port] {
-        std::vector<SocketAddress> addresses;
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* list = nullptr;
-        const std::string service = std::to_string(port);
-        if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0)
-            return addresses;
-        for (addrinfo* entry = list; entry; entry = entry->ai_next)
-            addresses.push_back(SocketAddress::fromSockaddr(entry->ai_addr, entry->ai_addrlen));
-        freeaddrinfo(list);
-        return addresses;
-    });
+    co_return co_await lookUpInBackground(std::move(host), port);
 }
 
 } // namespace vt::net

@@ -52,6 +52,11 @@ TEST_F(HTTPClientTest, SendsExactRequestBytesAndReturnsTheBodyAfterClose) {
     EXPECT_EQ(phone.requests()[0].raw,
               "GET /pair HTTP/1.1\r\nHost: vellumtide-bridge.local\r\nConnection: close\r\n"
               "X-Vellumtide-Pair-Code: 123456\r\n\r\n");
+    // A host name is looked up first (here the loopback name).
+    const auto named = runTask<std::string>(
+        [&] { return client.get("/pair", VellumtideEndpoint::hostPort("localhost", phone.port()), 2.0); });
+    ASSERT_FALSE(named.error) << vt::test::errorText(named.error);
+    EXPECT_EQ(*named.value, "0123456789");
     EXPECT_EQ(VellumtideHTTPClient::requestBytes("/health", {}),
               "GET /health HTTP/1.1\r\nHost: vellumtide-bridge.local\r\nConnection: close\r\n\r\n");
 }

@@ -94,4 +94,20 @@ TEST(LANScannerSweepTest, FindsThePhonesOnALoopbackNetworkWithinTheProbeTimeOut)
     EXPECT_LT(elapsed, 1500);
 }
 
+TEST(LANScannerSweepTest, ASweepOutlivesItsScanner) {
+    vt::test::testApplication();
+    const std::string prefix = vt::test::uniqueLoopbackPrefix();
+    FakePhone phone(prefix + ".5");
+    const FixedInterfaceSource source({{entry("test0", prefix + ".9", IFF_UP)}});
+    vt::QtScheduler scheduler;
+    auto scanner = std::make_unique<VellumtideLANScanner>(scheduler, source, phone.port());
+    auto sweeping = scanner->scan();
+    scanner.reset();
+    const auto outcome = vt::test::runTask<std::vector<VellumtideDevice>>(
+        [&]() -> QCoro::Task<std::vector<VellumtideDevice>> { co_return co_await std::move(sweeping); });
+    ASSERT_TRUE(outcome.finished);
+    ASSERT_EQ(outcome.value->size(), 1u);
+    EXPECT_EQ(outcome.value->front().id, "phone|FAKE-PHONE-1");
+}
+
 } // namespace

@@ -213,6 +213,9 @@ private:
         handlers.peerClosed = [self] { self->judge(); };
         handlers.waiting = [self](const NetworkError&) { self->tryNextAddress(); };
         handlers.failed = [self](const NetworkError& error) { self->fail(error); };
+        // The connection given up on may be the one reporting right now: it goes on a later turn.
+        if (state.connection)
+            state.connection.release()->deleteLater();
         state.connection = std::make_unique<TcpConnection>(std::move(handlers));
         state.connection->start(address);
     }
