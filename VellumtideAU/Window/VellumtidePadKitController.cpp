@@ -20,7 +20,18 @@ VellumtidePadKitController::VellumtidePadKitController(
     std::shared_ptr<vt::SettingsStore> settings, QObject* parent)
     : QObject(parent), reference(std::move(audioUnitReference)), settings(std::move(settings)),
       kit(storedKit(*this->settings)) {
-    reference->apply(kit);
+    // A unit that already holds pads (the host restored its document before the window was
+    // built) keeps them: the window takes its kit instead of overwriting it with the stored one.
+    auto live = reference->currentState();
+    VellumtidePadKitState unitKit = live ? live->normalized() : VellumtidePadKitState::empty;
+    if (unitKit.assignments.empty()) {
+        reference->apply(kit);
+        return;
+    }
+    if (unitKit != kit) {
+        kit = std::move(unitKit);
+        persist();
+    }
 }
 
 VellumtidePadKitState VellumtidePadKitController::storedKit(const vt::SettingsStore& settings) {

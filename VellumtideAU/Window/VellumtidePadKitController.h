@@ -20,7 +20,8 @@ public:
     static constexpr float defaultVolume = 0.86f;
 
     // Reads the stored kit (normalised; the empty kit when none can be read), selects pad 0 and
-    // hands the kit to the unit the reference holds now.
+    // hands the kit to the unit the reference holds now; a unit that already has pads keeps
+    // them, and they become the window's (and the stored) kit.
     VellumtidePadKitController(std::shared_ptr<VellumtideAudioUnitReference> audioUnitReference,
                                std::shared_ptr<vt::SettingsStore> settings, QObject* parent = nullptr);
 

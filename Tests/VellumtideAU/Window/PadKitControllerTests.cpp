@@ -91,6 +91,7 @@ TEST_F(PadKitControllerTest, StartsFromTheStoredKitAndHandsItToTheUnit) {
     EXPECT_EQ(unit->padKitState(), restored->state());
     EXPECT_NE(unit->loadedPad(5), nullptr);
 
+    unit->applyPadKit(VellumtidePadKitState::empty);
     for (std::string broken : {"not json", R"({"assignments":[{"slot":"three"}]})", "{}"}) {
         storeText(broken);
         EXPECT_EQ(makeController()->state(), VellumtidePadKitState::empty) << broken;
@@ -214,6 +215,24 @@ TEST_F(PadKitControllerTest, TuningIsClampedStoredAndApplied) {
     EXPECT_FALSE(controller->state().assignment(5)) << "the tuned sound stays on its own pad";
     EXPECT_FLOAT_EQ(controller->state().assignment(0)->volume, 0.25f);
     expectInStep(*controller);
+}
+
+TEST_F(PadKitControllerTest, AUnitThatAlreadyHoldsPadsKeepsThemWhenTheWindowIsBuilt) {
+    auto stored = sample("Stored");
+    makeController()->load(stored);
+    auto restored = sample("Restored");
+    const VellumtidePadKitState document{
+        {VellumtidePadAssignment(vt::Uuid::random(), 7, "Restored", Kind::sample, restored.id, std::nullopt,
+                                 restored.audioURL.string(), 2.0, restored.peaks)}};
+    unit->applyPadKit(document); // the host restores its document before the window opens
+    auto controller = makeController();
+    EXPECT_EQ(unit->padKitState(), document);
+    EXPECT_EQ(controller->state(), document);
+    EXPECT_EQ(storedKit(), document);
+
+    unit->applyPadKit(VellumtidePadKitState::empty); // a fresh unit gets the stored kit
+    makeController();
+    EXPECT_EQ(unit->padKitState(), document);
 }
 
 TEST_F(PadKitControllerTest, WithoutAUnitTheKitIsStillPublishedAndStored) {
