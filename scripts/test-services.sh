@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts and stops the services the tests use, all private to this run:
 #   - a PulseAudio server with a null sink "vt_null" (in a temporary XDG_RUNTIME_DIR),
-#   - a system dbus-daemon and an avahi-daemon confined to loopback (allow-interfaces=lo).
+#   - a system dbus-daemon and an avahi-daemon confined to loopback (allow-interfaces=lo),
+#   - an X server in memory (Xvfb, no TCP) for the plug-in window's embedding test.
 # Source this file, then call vt_start_services / vt_stop_services.
 # A service that cannot start is reported and skipped; the tests that need it skip themselves.
 
@@ -78,16 +79,35 @@ CONF
     fi
 }
 
+vt_start_xvfb() {
+    command -v Xvfb >/dev/null || { echo "services: Xvfb not installed; X11 window tests skip"; return 0; }
+    local display=99
+    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+    Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$vt_services_dir/xvfb.log" 2>&1 &
+    vt_xvfb_pid=$!
+    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.05; done
+    if [ -e "/tmp/.X11-unix/X$display" ]; then
+        export DISPLAY=":$display" VT_TEST_X11=1
+        echo "services: Xvfb running on display :$display"
+    else
+        kill "$vt_xvfb_pid" 2>/dev/null || true
+        vt_xvfb_pid=""
+        echo "services: Xvfb did not start; X11 window tests skip"
+    fi
+}
+
 vt_start_services() {
     vt_services_dir=$(mktemp -d /tmp/vellumtide-services.XXXXXX)
     vt_start_pulse
     vt_start_avahi
+    vt_start_xvfb
 }
 
 vt_stop_services() {
     [ -n "$vt_services_dir" ] || return 0
     if [ -n "${VT_TEST_PULSE:-}" ]; then pulseaudio --kill 2>/dev/null || true; fi
     if [ -n "${VT_TEST_AVAHI:-}" ]; then avahi-daemon -k 2>/dev/null || true; fi
+    if [ -n "${vt_xvfb_pid:-}" ]; then kill "$vt_xvfb_pid" 2>/dev/null || true; wait "$vt_xvfb_pid" 2>/dev/null || true; fi
     if [ -n "${vt_avahi_netns:-}" ]; then ip netns del "$vt_avahi_netns" 2>/dev/null || true; fi
     if [ -n "${vt_started_dbus:-}" ] && [ -s "$vt_services_dir/dbus.pid" ]; then
         kill "$(head -n1 "$vt_services_dir/dbus.pid")" 2>/dev/null || true

@@ -1,0 +1,39 @@
+#include "Tests/VellumtideAU/Window/X11TestWindow.h"
+
+#include <X11/Xlib.h>
+
+namespace vt::test {
+
+X11TestWindow::X11TestWindow(int width, int height) {
+    Display* opened = XOpenDisplay(nullptr);
+    if (!opened)
+        return;
+    display = opened;
+    window = XCreateSimpleWindow(opened, DefaultRootWindow(opened), 0, 0, unsigned(width), unsigned(height),
+                                 0, 0, 0);
+    XMapWindow(opened, window);
+    XSync(opened, False);
+}
+
+X11TestWindow::~X11TestWindow() {
+    if (!display)
+        return;
+    auto* opened = static_cast<Display*>(display);
+    XDestroyWindow(opened, window);
+    XCloseDisplay(opened);
+}
+
+std::vector<unsigned long> X11TestWindow::children() const {
+    std::vector<unsigned long> result;
+    if (!display)
+        return result;
+    Window root = 0, parent = 0, *list = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(static_cast<Display*>(display), window, &root, &parent, &list, &count)) {
+        result.assign(list, list + count);
+        XFree(list);
+    }
+    return result;
+}
+
+} // namespace vt::test

@@ -1,0 +1,26 @@
+#pragma once
+// A plain X11 window standing in for a host's plug-in window, kept apart from the test code
+// because Xlib's macros clash with GoogleTest's names.
+
+#include <vector>
+
+namespace vt::test {
+
+class X11TestWindow {
+public:
+    // Opens the display named by $DISPLAY and maps a width × height window on it.
+    X11TestWindow(int width, int height);
+    ~X11TestWindow();
+    X11TestWindow(const X11TestWindow&) = delete;
+    X11TestWindow& operator=(const X11TestWindow&) = delete;
+
+    bool valid() const { return display != nullptr; }
+    unsigned long id() const { return window; }
+    std::vector<unsigned long> children() const;
+
+private:
+    void* display = nullptr;
+    unsigned long window = 0;
+};
+
+} // namespace vt::test
