@@ -1,0 +1,44 @@
+#pragma once
+// The favourites filter pill of the samples pane. Off: an amber outline with "Favorites" and an
+// empty star. On: filled amber with a filled star, its border and glow pulsing slowly without end
+// once the pill has been shown. Disabled while there is no favourite and the filter is off.
+
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+
+#include <QAbstractButton>
+
+class QGraphicsDropShadowEffect;
+class QSequentialAnimationGroup;
+
+class FavoritesFilterButton final : public QAbstractButton {
+public:
+    explicit FavoritesFilterButton(BridgeViewModel& model, QWidget* parent = nullptr);
+
+    bool isFilterOn() const;
+    // True once the pill has been shown; from then on the pulse runs.
+    bool favoriteFilterPulse() const { return pulseStarted; }
+    // 0 (rest) to 1 (full swing) of the running pulse.
+    double pulsePhase() const { return phase; }
+    double borderOpacity() const;
+    double glowOpacity() const;
+    double glowRadius() const;
+    bool isPulseRunning() const;
+
+    QSize sizeHint() const override { return {112, 32}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void refresh();
+    void updatePulseRunning();
+    void setPhase(double value);
+
+    BridgeViewModel& model;
+    QGraphicsDropShadowEffect* glow;
+    QSequentialAnimationGroup* pulse;
+    bool pulseStarted = false;
+    double phase = 0;
+};

@@ -1,0 +1,12 @@
+#pragma once
+// The sidebar card that opens the product's online manual in the web browser.
+
+#include "Platform/Desktop/DesktopServices.h"
+#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
+
+#include <memory>
+
+class BridgeManualLinkCard final : public bridge::CardFrame {
+public:
+    explicit BridgeManualLinkCard(std::shared_ptr<vt::UrlOpener> urlOpener, QWidget* parent = nullptr);
+};

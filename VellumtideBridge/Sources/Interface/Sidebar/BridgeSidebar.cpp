@@ -1,0 +1,168 @@
+#include "VellumtideBridge/Sources/Interface/Sidebar/BridgeSidebar.h"
+
+#include "Platform/UI/Fonts.h"
+#include "Platform/UI/Glyphs.h"
+#include "Platform/UI/Palette.h"
+#include "VellumtideBridge/Sources/Interface/Shared/VellumtideLogoMark.h"
+#include "VellumtideBridge/Sources/Interface/Sidebar/BridgeManualLinkCard.h"
+
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+
+namespace {
+
+using vt::ui::FontWeight;
+using Field = BridgeViewModel::Field;
+namespace palette = vt::ui::palette;
+
+constexpr const char* byline = "by Kestrel";
+
+QString scrollerStyle() {
+    return QStringLiteral(
+        "QScrollArea { background: transparent; border: none; }"
+        " QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }"
+        " QScrollBar::handle:vertical { background: rgba(255,255,255,50); border-radius: 3px;"
+        " min-height: 24px; }"
+        " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }");
+}
+
+} // namespace
+
+BridgeSidebar::BridgeSidebar(BridgeViewModel& model, QWidget* parent) : QWidget(parent), model(model) {
+    setObjectName(QStringLiteral("sidebar"));
+    setFixedWidth(sidebarWidth);
+    auto* column = bridge::makeColumn(this, 12);
+    column->setContentsMargins(16, 16, 16, 16);
+    column->addWidget(makeHeader());
+
+    scroller = new QScrollArea(this);
+    scroller->setStyleSheet(scrollerStyle());
+    scroller->setWidgetResizable(true);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->viewport()->setAutoFillBackground(false);
+    scroller->setWidget(makeCardColumn());
+    scroller->widget()->setAutoFillBackground(false); // setWidget() turns it on
+    column->addWidget(scroller, 1);
+
+    refreshPhoneCard();
+    connect(&model, &BridgeViewModel::changed, this, [this](Field field) {
+        if (field == Field::devices || field == Field::selectedDeviceID)
+            refreshPhoneCard();
+    });
+}
+
+QWidget* BridgeSidebar::makeHeader() {
+    auto* header = new QWidget(this);
+    auto* row = bridge::makeRow(header, 0);
+    row->addWidget(new VellumtideLogoMark(38, palette::cyan, header), 0, Qt::AlignVCenter);
+    row->addSpacing(11);
+
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(4);
+    auto* wordmark = new QHBoxLayout;
+    wordmark->setSpacing(7);
+    wordmark->addWidget(bridge::makeText(QStringLiteral("VELLUMTIDE"),
+                                         vt::ui::monospacedFont(11, FontWeight::bold), palette::cyan, false,
+                                         header),
+                        0, Qt::AlignBottom);
+    wordmark->addWidget(bridge::makeText(QString::fromLatin1(byline),
+                                         vt::ui::monospacedFont(8, FontWeight::bold), vt::ui::white(0.62),
+                                         false, header),
+                        0, Qt::AlignBottom);
+    wordmark->addStretch(1);
+    titles->addLayout(wordmark);
+    titles->addWidget(bridge::makeText(QStringLiteral("Live Bridge"),
+                                       vt::ui::systemFont(30, FontWeight::bold), Qt::white, false, header));
+    row->addLayout(titles);
+    row->addStretch(1);
+
+    auto* button =
+        bridge::makeGlyphButton("gearshape.fill", 15, vt::ui::white(0.58), QSize(30, 30), vt::ui::white(0.07),
+                                QStringLiteral("Help, manual, and iPhone app"), header);
+    button->setObjectName(QStringLiteral("settingsButton"));
+    connect(button, &QAbstractButton::clicked, this, &BridgeSidebar::companionAppRequested);
+    settings = button;
+    row->addWidget(button, 0, Qt::AlignVCenter);
+    return header;
+}
+
+QWidget* BridgeSidebar::makeCardColumn() {
+    auto* content = new QWidget;
+    content->setAutoFillBackground(false);
+    auto* column = bridge::makeColumn(content, 12);
+    column->setContentsMargins(0, 0, 0, 16);
+
+    statusCard = new BridgeLiveStatusCard(model, content);
+    column->addWidget(statusCard);
+    column->addSpacing(2);
+    column->addWidget(bridge::makeText(QStringLiteral("iPhone"), vt::ui::systemFont(13, FontWeight::semibold),
+                                       vt::ui::white(0.55), false, content));
+
+    connectedCard = new BridgeConnectedDeviceCard(model, content);
+    waitingCard = new BridgeWaitingForPhoneCard(content);
+    column->addWidget(connectedCard);
+    column->addWidget(waitingCard);
+    connect(connectedCard, &BridgeConnectedDeviceCard::unlinkRequested, this,
+            &BridgeSidebar::unlinkRequested);
+    connect(waitingCard, &BridgeWaitingForPhoneCard::companionAppRequested, this,
+            &BridgeSidebar::companionAppRequested);
+
+    column->addWidget(new BridgeManualLinkCard(model.deps.urlOpener, content));
+
+    advancedDisclosure = makeDisclosureToggle(content);
+    column->addWidget(advancedDisclosure, 0, Qt::AlignLeft);
+    advancedContent = new QWidget(content);
+    auto* advancedColumn = bridge::makeColumn(advancedContent, 0);
+    advancedColumn->setContentsMargins(0, 6, 0, 0);
+    advanced = new BridgeAdvancedControls(model, advancedContent);
+    advancedColumn->addWidget(advanced);
+    advancedContent->setVisible(false);
+    column->addWidget(advancedContent);
+    column->addStretch(1);
+    return content;
+}
+
+QAbstractButton* BridgeSidebar::makeDisclosureToggle(QWidget* parent) {
+    const QFont font = vt::ui::systemFont(12, FontWeight::semibold);
+    const QString label = QStringLiteral("Advanced");
+    const int width = 14 + 4 + 16 + 5 + QFontMetrics(font).horizontalAdvance(label) + 4;
+    auto* toggle = new bridge::PlainButton(
+        QSize(width, 22),
+        [this, font, label](QPainter& painter, const QRectF& rect) {
+            vt::ui::paintGlyph(painter, QRectF(0, 0, 14, rect.height()),
+                               showingAdvanced ? "chevron.down" : "chevron.right", 14, vt::ui::white(0.48));
+            vt::ui::paintGlyph(painter, QRectF(18, 0, 16, rect.height()), "slider.horizontal.3", 13,
+                               vt::ui::white(0.56));
+            painter.setFont(font);
+            painter.setPen(vt::ui::white(0.56));
+            painter.drawText(QRectF(39, 0, rect.width() - 39, rect.height()),
+                             Qt::AlignLeft | Qt::AlignVCenter, label);
+        },
+        parent);
+    toggle->setObjectName(QStringLiteral("advancedToggle"));
+    toggle->setText(label);
+    toggle->setAccessibleName(label);
+    connect(toggle, &QAbstractButton::clicked, this, [this] { setShowingAdvanced(!showingAdvanced); });
+    return toggle;
+}
+
+void BridgeSidebar::setShowingAdvanced(bool showing) {
+    showingAdvanced = showing;
+    advancedContent->setVisible(showing);
+    advancedDisclosure->update();
+}
+
+void BridgeSidebar::refreshPhoneCard() {
+    const std::optional<VellumtideDevice> device = model.selectedDevice();
+    connectedCard->setDevice(device);
+    connectedCard->setVisible(device.has_value());
+    waitingCard->setVisible(!device.has_value());
+}
+
+void BridgeSidebar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), vt::ui::black(0.14));
+}
