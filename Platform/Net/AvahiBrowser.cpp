@@ -432,7 +432,12 @@ private:
             Qt::QueuedConnection);
     }
 
+    // Only changes are reported: retrying to reach a missing daemon says "waiting" once.
     void reportState(DnsSdBrowserStateUpdate update) {
+        if (lastState && lastState->state == update.state &&
+            lastState->errorDescription == update.errorDescription)
+            return;
+        lastState = update;
         post([this, update] {
             if (stateHandler)
                 stateHandler(update);
@@ -457,6 +462,7 @@ private:
     AvahiClient* client = nullptr;
     AvahiServiceBrowser* serviceBrowser = nullptr;
     std::map<Key, Entry> services;
+    std::optional<DnsSdBrowserStateUpdate> lastState;
     bool started = false;
     bool cancelled = false;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);

@@ -29,6 +29,9 @@ TEST(DnsSdBrowserTest, ReportsWaitingWithoutADaemonAndNothingAfterCancel) {
     ASSERT_FALSE(states.empty());
     EXPECT_EQ(states.front().state, DnsSdBrowserState::waiting);
     EXPECT_FALSE(states.front().errorDescription.empty());
+    // It keeps trying (every 2 s) but says so only once: each report raises an alert.
+    vt::test::turnLoopUntil([] { return false; }, 2500ms);
+    EXPECT_EQ(states.size(), 1u);
 
     auto second = factory.makeBrowser("_vellumtide._tcp");
     std::vector<DnsSdBrowserStateUpdate> quiet;
