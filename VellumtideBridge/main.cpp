@@ -1,8 +1,8 @@
 // The desktop program's entry: one instance per user. A second launch hands its URLs to the
-// running one and exits. Until the window exists the program runs its controller headless.
+// running one and exits. The program shows its window, or none when the plug-in starts it hidden.
 
 #include "VellumtideBridge/Sources/Controller/BridgeDependencies.h"
-#include "VellumtideBridge/Sources/Controller/BridgeProgram.h"
+#include "VellumtideBridge/Sources/Interface/App/VellumtideBridgeApp.h"
 
 #include <QApplication>
 #include <cstdlib>
@@ -22,6 +22,5 @@ int main(int argc, char** argv) {
     chooseHeadlessPlatformWhenNoDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vellumtide-bridge"));
-    QApplication::setQuitOnLastWindowClosed(false);
-    return runBridgeProgram(standardBridgeDependencies);
+    return VellumtideBridgeApp::run(app, standardBridgeDependencies);
 }
