@@ -18,7 +18,42 @@ public:
     // The list hands the row the sample's fresh copy whenever the display list changes.
     void setSample(SampleItem sample);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
 private:
     struct State;
     std::unique_ptr<State> state;
+
+    void buildTopLine();
+    QWidget* buildTitleLine();
+    QWidget* buildInfoLine();
+    void buildChopPanel();
+    void modelChanged(BridgeViewModel::Field field);
+
+    bool isPlaying() const;
+    bool isEditActive() const;
+    void refresh();
+    void refreshPlayback();
+    void refreshTitle();
+    void refreshBadges();
+    void refreshChopPanel();
+
+    void beginRenaming();
+    void submitTitle();
+    void titleFocusLost();
+    void commitTitle();
+
+    void setChopsExpanded(bool expanded);
+    void editSensitivity(double sensitivity);
+    void scheduleAutoChop();
+    void runAutoChopNow();
+    void cancelChopDebounce();
+
+    void confirmDelete();
 };

@@ -1,0 +1,250 @@
+// The edit sheet: its working edit and sliders, Apply, the busy states, and the rendered preview
+// with its temporary file.
+
+#include "Tests/VellumtideBridge/Interface/SampleViewsFixture.h"
+#include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditPreview.h"
+#include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditSheet.h"
+
+#include <QPointer>
+
+namespace vt::test {
+namespace {
+
+using namespace std::chrono_literals;
+using bridgeui::DoubleSlider;
+using bridgeui::ElidedLabel;
+using bridgeui::StyledButton;
+
+class EditSheetTest : public SampleViewsTest {
+protected:
+    // Starts the controller on one sample of the given length and opens its sheet.
+    SampleEditSheet* open(double duration = 2.0, std::optional<BridgeSampleEdit> shownEdit = std::nullopt) {
+        take = sampleWithPeaks("take", 100);
+        take.duration = duration;
+        seedLibrary({take});
+        start();
+        settle();
+        SampleItem shown = listed(take.id);
+        if (shownEdit)
+            shown.edit = *shownEdit;
+        model->editSample(shown);
+        return place(new SampleEditSheet(*model, shown));
+    }
+
+    QString text(QWidget* sheet, const char* name) { return part<ElidedLabel>(sheet, name)->text(); }
+    StyledButton* button(QWidget* sheet, const char* name) { return part<StyledButton>(sheet, name); }
+    DoubleSlider* slider(QWidget* sheet, const char* name) { return part<DoubleSlider>(sheet, name); }
+    void slideTo(DoubleSlider* slider, int position) {
+        slider->slider()->setValue(position);
+        settle();
+    }
+
+    std::vector<std::filesystem::path> previewFiles() const {
+        std::vector<std::filesystem::path> files;
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(SampleEditPreview::previewFolder(paths), error), end;
+             !error && it != end; it.increment(error))
+            files.push_back(it->path());
+        return files;
+    }
+
+    SampleItem take;
+};
+
+TEST_F(EditSheetTest, OpensOnTheSanitisedEditAndSlidersKeepTheirLimits) {
+    auto* sheet = open(2.0, makeEdit(0.5, 9, 3));
+    EXPECT_EQ(text(sheet, "selectedText"), "1.500s selected");
+    EXPECT_DOUBLE_EQ(slider(sheet, "startSlider")->maximum(), 1.95);
+    EXPECT_DOUBLE_EQ(slider(sheet, "endSlider")->minimum(), 0.55);
+    EXPECT_EQ(text(sheet, "endValue"), "2.000s");
+    EXPECT_EQ(text(sheet, "fadeInValue"), "0.750s");
+    EXPECT_DOUBLE_EQ(slider(sheet, "fadeInSlider")->maximum(), 0.75);
+    EXPECT_TRUE(listed(take.id).edit.isNeutral()); // nothing stored until Apply
+
+    slideTo(slider(sheet, "startSlider"), DoubleSlider::steps);
+    EXPECT_EQ(text(sheet, "startValue"), "1.950s");
+    EXPECT_EQ(text(sheet, "selectedText"), "0.050s selected");
+    EXPECT_DOUBLE_EQ(slider(sheet, "endSlider")->minimum(), 2.0);
+
+    click(button(sheet, "resetButton"));
+    EXPECT_EQ(text(sheet, "selectedText"), "2.000s selected");
+    slideTo(slider(sheet, "endSlider"), 0);
+    EXPECT_EQ(text(sheet, "endValue"), "0.050s");
+    slideTo(slider(sheet, "endSlider"), DoubleSlider::steps - 1); // within 0.001 s of the end
+    EXPECT_EQ(text(sheet, "endValue"), "2.000s");
+
+    click(part(sheet, "normalizeSwitch"));
+    EXPECT_TRUE(part<QAbstractButton>(sheet, "normalizeSwitch")->isChecked());
+    EXPECT_EQ(text(sheet, "selectedText"), "2.000s selected");
+}
+
+TEST_F(EditSheetTest, FadeSlidersReachHalfTheKeptLengthAtMostFiveSeconds) {
+    auto* sheet = open(14.05);
+    EXPECT_DOUBLE_EQ(slider(sheet, "fadeInSlider")->maximum(), 5);
+    slideTo(slider(sheet, "fadeInSlider"), DoubleSlider::steps);
+    EXPECT_EQ(text(sheet, "fadeInValue"), "5.000s");
+
+    // Shortening the kept range to about 3 s cuts the fade to half of it.
+    slideTo(slider(sheet, "endSlider"), 2107);
+    EXPECT_NEAR(slider(sheet, "fadeInSlider")->maximum(), 1.5, 1e-3);
+    EXPECT_NEAR(slider(sheet, "fadeInSlider")->value(), 1.5, 1e-3);
+}
+
+TEST_F(EditSheetTest, ApplyStaysOpenOnFailureAndClosesOnSuccess) {
+    auto* sheet = open();
+    QPointer<SampleEditSheet> guard(sheet);
+    slideTo(slider(sheet, "startSlider"), DoubleSlider::steps / 2);
+    audio.failRenderAt = 1;
+    click(button(sheet, "applyButton"));
+    EXPECT_TRUE(model->editingSample());
+    EXPECT_EQ(model->errorMessage(), "The sample audio could not be read.");
+    EXPECT_EQ(button(sheet, "applyButton")->text(), "Apply");
+    EXPECT_TRUE(button(sheet, "applyButton")->isEnabled());
+
+    click(button(sheet, "applyButton"));
+    EXPECT_FALSE(model->editingSample());
+    EXPECT_NEAR(listed(take.id).edit.startTime, 0.975, 1e-9);
+}
+
+TEST_F(EditSheetTest, BusyStatesDisableTheRightButtonsAndCloseAlwaysWorks) {
+    auto* sheet = open();
+    model->setRenderingEditSampleID(take.id);
+    for (const char* name : {"resetButton", "cancelButton", "applyButton"})
+        EXPECT_FALSE(button(sheet, name)->isEnabled()) << name;
+    EXPECT_EQ(button(sheet, "applyButton")->text(), "Applying");
+    EXPECT_TRUE(button(sheet, "previewButton")->isEnabled());
+    model->setRenderingEditSampleID(std::nullopt);
+    EXPECT_TRUE(button(sheet, "applyButton")->isEnabled());
+
+    // A rendering preview disables Apply as well; the close button closes during an Apply.
+    slideTo(slider(sheet, "startSlider"), DoubleSlider::steps / 2);
+    audio.renderGate = Completion<bool>();
+    click(button(sheet, "previewButton"));
+    EXPECT_EQ(button(sheet, "previewButton")->text(), "Rendering");
+    EXPECT_FALSE(button(sheet, "previewButton")->isEnabled());
+    EXPECT_EQ(button(sheet, "applyButton")->text(), "Applying");
+    audio.renderGate->resolve(true);
+    settle();
+    EXPECT_EQ(button(sheet, "previewButton")->text(), "Stop Preview");
+
+    audio.renderGate = Completion<bool>();
+    click(button(sheet, "applyButton"));
+    EXPECT_EQ(model->renderingEditSampleID(), take.id);
+    click(part(sheet, "closeButton"));
+    EXPECT_FALSE(model->editingSample());
+    audio.renderGate->resolve(true);
+    audio.renderGate.reset();
+    settle();
+    EXPECT_FALSE(model->renderingEditSampleID());
+    EXPECT_TRUE(listed(take.id).edit.isActive(take.duration));
+}
+
+TEST_F(EditSheetTest, PreviewPlaysTheRawFileOrARenderedTemporaryFileAndDeletesIt) {
+    auto* sheet = open();
+    auto* preview = button(sheet, "previewButton");
+    model->togglePreview(listed(take.id));
+    ASSERT_TRUE(model->playingSampleID());
+
+    // A neutral edit plays the library's raw file and writes nothing.
+    click(preview);
+    EXPECT_FALSE(model->playingSampleID());
+    EXPECT_EQ(players->log->lastFile, libraryRoot() / "Samples" / "take.wav");
+    EXPECT_TRUE(previewFiles().empty());
+    EXPECT_EQ(preview->text(), "Stop Preview");
+    EXPECT_EQ(text(sheet, "previewStatus"), "0.000s / 1.000s");
+    click(preview);
+    EXPECT_EQ(text(sheet, "previewStatus"), "Preview current edit");
+    EXPECT_TRUE(std::filesystem::exists(libraryRoot() / "Samples" / "take.wav"));
+
+    // An active edit renders a file of its own; a second preview replaces it.
+    slideTo(slider(sheet, "startSlider"), DoubleSlider::steps / 2);
+    click(preview);
+    ASSERT_EQ(previewFiles().size(), 1u);
+    const auto first = previewFiles()[0];
+    EXPECT_EQ(first.filename().string().substr(0, 37), take.id.string() + "-");
+    EXPECT_EQ(players->log->lastFile, first);
+    click(preview);
+    EXPECT_TRUE(previewFiles().empty());
+    click(preview);
+    ASSERT_EQ(previewFiles().size(), 1u);
+    EXPECT_NE(previewFiles()[0], first);
+
+    // Progress, then the end of playback stops the preview and deletes the file.
+    players->log->currentTime = 0.48;
+    scheduler->advanceBy(40ms);
+    EXPECT_EQ(text(sheet, "previewStatus"), "0.480s / 1.000s");
+    players->log->playing = false;
+    players->log->currentTime = 0.98;
+    scheduler->advanceBy(40ms);
+    EXPECT_EQ(text(sheet, "previewStatus"), "Preview current edit");
+    EXPECT_EQ(preview->text(), "Preview");
+    EXPECT_TRUE(previewFiles().empty());
+
+    // A change of the edit stops a playing preview at once.
+    players->log->currentTime = 0;
+    click(preview);
+    click(part(sheet, "denoiseSwitch"));
+    EXPECT_EQ(preview->text(), "Preview");
+    EXPECT_TRUE(previewFiles().empty());
+
+    // Closing the sheet deletes the file of a playing preview.
+    click(preview);
+    EXPECT_EQ(previewFiles().size(), 1u);
+    delete sheet;
+    EXPECT_TRUE(previewFiles().empty());
+}
+
+TEST_F(EditSheetTest, PreviewFailuresReachTheErrorTextAndLeaveNoFileBehind) {
+    auto* sheet = open();
+    auto* preview = button(sheet, "previewButton");
+    slideTo(slider(sheet, "startSlider"), DoubleSlider::steps / 2);
+
+    audio.failRenderAt = 1;
+    click(preview);
+    EXPECT_EQ(model->errorMessage(), "The sample audio could not be read.");
+    EXPECT_EQ(preview->text(), "Preview");
+    EXPECT_TRUE(previewFiles().empty());
+
+    model->setErrorMessage(std::nullopt);
+    players->log->refusePlay = true;
+    click(preview);
+    EXPECT_EQ(model->errorMessage(), "The edit preview could not be played.");
+    EXPECT_EQ(preview->text(), "Preview");
+    EXPECT_TRUE(preview->isEnabled());
+    EXPECT_EQ(previewFiles().size(), 1u); // kept until the next stop that deletes it
+    click(part(sheet, "normalizeSwitch"));
+    EXPECT_TRUE(previewFiles().empty());
+
+    players->log->refusePlay = false;
+    players->log->openError = "The audio file could not be read.";
+    click(preview);
+    EXPECT_EQ(model->errorMessage(), "The audio file could not be read.");
+
+    // The sheet closing while a preview renders leaves no file behind.
+    players->log->openError.reset();
+    audio.renderGate = Completion<bool>();
+    click(preview);
+    delete sheet;
+    audio.renderGate->resolve(true);
+    settle();
+    EXPECT_TRUE(previewFiles().empty());
+}
+
+TEST_F(EditSheetTest, PreviewPlayerReportingNoDurationEndsAtOnce) {
+    take = sampleWithPeaks("take", 100);
+    seedLibrary({take});
+    start();
+    settle();
+    players->log->duration = 0;
+    SampleEditPreview preview(*model, listed(take.id));
+    awaitVoid(preview.playEditPreview({}));
+    EXPECT_TRUE(preview.isPreviewPlaying());
+    EXPECT_DOUBLE_EQ(preview.editPreviewDuration(), 0.001);
+    players->log->playing = false;
+    scheduler->advanceBy(40ms);
+    EXPECT_FALSE(preview.isPreviewPlaying());
+    EXPECT_EQ(preview.editPreviewProgress(), 0);
+}
+
+} // namespace
+} // namespace vt::test

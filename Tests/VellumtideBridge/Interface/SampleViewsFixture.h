@@ -1,0 +1,91 @@
+#pragma once
+// A controller on a temporary home (the controller tests' fixture) with a window that holds one
+// view, and small helpers to reach the view's parts by name and to click them.
+
+#include "Platform/UI/FileDrag.h"
+#include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
+#include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QSlider>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace vt::test {
+
+inline BridgeSampleEdit makeEdit(double start, std::optional<double> end = std::nullopt, double fadeIn = 0,
+                                 double fadeOut = 0, bool normalize = false, bool denoise = false) {
+    BridgeSampleEdit edit;
+    edit.startTime = start;
+    edit.endTime = end;
+    edit.fadeIn = fadeIn;
+    edit.fadeOut = fadeOut;
+    edit.normalize = normalize;
+    edit.denoise = denoise;
+    return edit;
+}
+
+inline BridgeSampleAnalysis makeAnalysis(double bpm, double bpmConfidence, std::string root,
+                                         double rootConfidence, std::string key, double keyConfidence) {
+    BridgeSampleAnalysis analysis;
+    analysis.bpm = bpm;
+    analysis.bpmConfidence = bpmConfidence;
+    analysis.rootNote = std::move(root);
+    analysis.rootConfidence = rootConfidence;
+    analysis.musicalKey = std::move(key);
+    analysis.keyConfidence = keyConfidence;
+    return analysis;
+}
+
+class SampleViewsTest : public ControllerTest {
+protected:
+    SampleViewsTest() {
+        host.resize(900, 700);
+        host.setLayout(new QVBoxLayout);
+    }
+
+    // Shows view in the window and makes the window active.
+    template <typename View> View* place(View* view) {
+        host.layout()->addWidget(view);
+        host.show();
+        host.activateWindow();
+        QApplication::setActiveWindow(&host);
+        return view;
+    }
+
+    template <typename T = QWidget> T* part(QWidget* view, const char* name) {
+        auto* found = view->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_TRUE(found) << name;
+        return found;
+    }
+
+    void click(QWidget* widget) {
+        ASSERT_TRUE(widget);
+        QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
+        settle();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // A sample with a rising peak list, sixteen values long.
+    static SampleItem sampleWithPeaks(const std::string& title, double createdAt) {
+        SampleItem sample = makeSample(title, createdAt);
+        for (int index = 0; index < 16; ++index)
+            sample.peaks.push_back(0.1f + 0.05f * index);
+        return sample;
+    }
+
+    // The display list's copy of a sample.
+    SampleItem listed(const Uuid& id) const {
+        for (const SampleItem& sample : model->samples())
+            if (sample.id == id)
+                return sample;
+        ADD_FAILURE() << "sample not listed";
+        return {};
+    }
+
+    QWidget host;
+};
+
+} // namespace vt::test

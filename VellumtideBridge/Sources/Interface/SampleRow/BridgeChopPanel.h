@@ -1,0 +1,55 @@
+#pragma once
+// The Auto Chop panel under a sample card's top line: the chop sensitivity slider with its
+// number, the Find / Update Chops button, a hint, and a grid of chop tiles. It shows what the
+// card hands it and reports the user's actions; the card decides when to chop.
+
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+
+#include <QWidget>
+#include <vector>
+
+class BridgeChopRow;
+class QLabel;
+namespace bridgeui {
+class DoubleSlider;
+class ElidedLabel;
+class StyledButton;
+} // namespace bridgeui
+
+class BridgeChopPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit BridgeChopPanel(BridgeViewModel& model, QWidget* parent = nullptr);
+
+    // Shows the sample's chops and the card's sensitivity; reads whether the sample is being chopped.
+    void refresh(const SampleItem& sample, double sensitivity);
+
+    bridgeui::DoubleSlider* sensitivitySlider() const { return slider; }
+    bridgeui::StyledButton* chopButton() const { return button; }
+    const std::vector<BridgeChopRow*>& chopRows() const { return rows; }
+    // The sensitivity as the panel shows it: a whole number from 0 to 100.
+    static QString sensitivityText(double sensitivity);
+
+signals:
+    void sensitivityEdited(double sensitivity);
+    void sliderEditingStarted();
+    void sliderEditingEnded();
+    void chopRequested();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void buildHeader();
+    void refreshChopArea(const SampleItem& sample);
+
+    BridgeViewModel& model;
+    bridgeui::DoubleSlider* slider;
+    bridgeui::ElidedLabel* sensitivityLabel;
+    bridgeui::StyledButton* button;
+    bridgeui::ElidedLabel* hint;
+    QWidget* grid;
+    QLabel* emptyText;
+    std::vector<BridgeChopRow*> rows;
+};
