@@ -1,6 +1,7 @@
 // Renders the main views into PNG files (the build folder's "gallery") for a look by eye, and
 // checks that each rendering is whole.
 
+#include "Platform/UI/Glyphs.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeSidebar.h"
@@ -77,6 +78,42 @@ TEST_F(Gallery, MainViews) {
 
     window->resize(BridgeMainWindow::minimumWindowSize);
     save("09-minimum-size");
+}
+
+// A symbol missing from the catalogue would show as a question mark.
+TEST(WindowSymbols, EverySymbolTheWindowDrawsIsInTheGlyphCatalogue) {
+    for (const char* symbol : {"xmark",
+                               "iphone",
+                               "iphone.and.arrow.forward",
+                               "iphone.radiowaves.left.and.right",
+                               "lock.open.fill",
+                               "link.badge.minus",
+                               "bolt.horizontal.circle.fill",
+                               "lock.circle.fill",
+                               "qrcode",
+                               "gearshape.fill",
+                               "slider.horizontal.3",
+                               "chevron.down",
+                               "chevron.right",
+                               "book.closed.fill",
+                               "arrow.up.right",
+                               "folder",
+                               "folder.badge.gearshape",
+                               "arrow.up.forward.app",
+                               "arrow.counterclockwise",
+                               "doc.on.clipboard",
+                               "network",
+                               "arrow.clockwise",
+                               "antenna.radiowaves.left.and.right",
+                               "speaker.wave.2.fill",
+                               "speaker.slash.fill",
+                               "repeat.circle.fill",
+                               "arrow.right.circle.fill",
+                               "star",
+                               "star.fill",
+                               "tray.full",
+                               "waveform.path.badge.plus"})
+        EXPECT_TRUE(ui::hasGlyph(symbol)) << symbol;
 }
 
 } // namespace
