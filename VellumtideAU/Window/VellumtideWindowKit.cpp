@@ -45,11 +45,20 @@ void ClippingStrip::addWidget(QWidget* widget) {
     updateGeometry();
 }
 
+namespace {
+
+// The natural size of an item; a fixed-size widget without a size hint gives its fixed size.
+QSize naturalSize(const QWidget* item) {
+    return item->sizeHint().expandedTo(item->minimumSize());
+}
+
+} // namespace
+
 QSize ClippingStrip::sizeHint() const {
     int width = 0, height = 0;
     for (QWidget* item : items) {
-        width += item->sizeHint().width() + (width ? spacing : 0);
-        height = std::max(height, item->sizeHint().height());
+        width += naturalSize(item).width() + (width ? spacing : 0);
+        height = std::max(height, naturalSize(item).height());
     }
     return {width, height};
 }
@@ -61,7 +70,7 @@ void ClippingStrip::resizeEvent(QResizeEvent*) {
 void ClippingStrip::place() {
     int x = 0;
     for (QWidget* item : items) {
-        QSize size = item->sizeHint();
+        QSize size = naturalSize(item);
         item->setGeometry(x, (height() - size.height()) / 2, size.width(), size.height());
         x += size.width() + spacing;
     }

@@ -148,6 +148,12 @@ TEST_F(RootViewTest, RowsShowTheirBadgesAndMarkMissingFiles) {
     EXPECT_EQ(kick->titleBadges(), QStringList{"EDITED"});
     EXPECT_EQ(kick->infoBadges(),
               (QStringList{"0:01-0:10  FI 250 ms  Norm", "2 CHOPS", "120 BPM", "Root C", "Key C minor"}));
+    auto* strip = kick->findChild<ClippingStrip*>();
+    ASSERT_NE(strip, nullptr);
+    auto badges = strip->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(badges.size(), 6); // the subtitle and five badges, side by side
+    for (qsizetype i = 1; i < badges.size(); ++i)
+        EXPECT_GE(badges[i]->x(), badges[i - 1]->geometry().right() + 1) << i;
     ASSERT_NE(kick->chopToggle(), nullptr);
     EXPECT_EQ(kick->chopToggle()->toolTip(), "Show chops");
     EXPECT_EQ(kick->playButton()->toolTip(), "Preview");
