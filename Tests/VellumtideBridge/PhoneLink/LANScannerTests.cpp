@@ -3,7 +3,6 @@
 #include "Tests/Support/FakePhone/QtTestLoop.h"
 #include "VellumtideBridge/Sources/PhoneLink/VellumtideLANScanner.h"
 
-#include <QElapsedTimer>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
@@ -62,9 +61,36 @@ TEST(LANScannerHostsTest, DeviceRecordsFromHealthReplies) {
     }
 }
 
-TEST(LANScannerSweepTest, FindsThePhonesOnALoopbackNetworkWithinTheProbeTimeOut) {
-    vt::test::testApplication();
+// Sweeps on loopback, timed on a virtual clock: the hosts that answer do so on real sockets, the
+// silent ones wait for their probe time-out together.
+class LANScannerSweepTest : public ::testing::Test {
+protected:
+    void SetUp() override { vt::test::testApplication(); }
+
+    // Waits until `answering` probes have ended (each drops its time-out), then runs the clock.
+    std::vector<VellumtideDevice> finish(QCoro::Task<std::vector<VellumtideDevice>>& sweeping,
+                                         std::size_t answering) {
+        EXPECT_TRUE(vt::test::turnLoopUntil([&] { return time.pendingTimers() == 254 - answering; }, 20s));
+        bool ended = false;
+        std::vector<VellumtideDevice> found;
+        vt::spawn([&]() -> QCoro::Task<> {
+            found = co_await std::move(sweeping);
+            ended = true;
+        });
+        time.advanceBy(449ms);
+        EXPECT_FALSE(ended) << "silent hosts are given the whole probe time-out";
+        time.advanceBy(1ms);
+        EXPECT_TRUE(vt::test::turnLoopUntil([&] { return ended; }, 5s)) << "and no more";
+        return found;
+    }
+
+    vt::VirtualScheduler time;
     const std::string prefix = vt::test::uniqueLoopbackPrefix();
+    // The machine's interfaces are never read: one made-up address, up and not loopback.
+    const FixedInterfaceSource source{{{entry("test0", prefix + ".9", IFF_UP)}}};
+};
+
+TEST_F(LANScannerSweepTest, FindsThePhonesOnALoopbackNetworkWithinTheProbeTimeOut) {
     FakePhone first(prefix + ".5");
     FakePhone second(prefix + ".77", first.port());
     second.setIdentity(std::nullopt, std::nullopt);
@@ -72,42 +98,27 @@ TEST(LANScannerSweepTest, FindsThePhonesOnALoopbackNetworkWithinTheProbeTimeOut)
     FakePhone refusing(prefix + ".90", first.port());
     refusing.setReply("/health", FakeReply::status("HTTP/1.1 503 Busy"));
 
-    // The machine's interfaces are never read: one made-up address, up and not loopback.
-    const FixedInterfaceSource source({{entry("test0", prefix + ".9", IFF_UP)}});
-    vt::QtScheduler scheduler;
-    VellumtideLANScanner scanner(scheduler, source, first.port());
-    QElapsedTimer watch;
-    watch.start();
-    const auto outcome = vt::test::runTask<std::vector<VellumtideDevice>>([&] { return scanner.scan(); });
-    const auto elapsed = watch.elapsed();
-    ASSERT_TRUE(outcome.finished);
-    ASSERT_EQ(outcome.value->size(), 2u);
+    VellumtideLANScanner scanner(time, source, first.port());
+    auto sweeping = scanner.scan();
+    const auto found = finish(sweeping, 3);
     std::vector<std::string> ids;
-    for (const auto& device : *outcome.value)
+    for (const auto& device : found)
         ids.push_back(device.id);
     std::sort(ids.begin(), ids.end());
     const std::string port = std::to_string(first.port());
     EXPECT_EQ(ids, (std::vector<std::string>{"phone|FAKE-PHONE-1", "scan|" + prefix + ".77:" + port}));
     EXPECT_EQ(first.requestCount("/health"), 1u);
     EXPECT_EQ(refusing.requestCount("/health"), 1u);
-    // Silent hosts cost no more than the one probe time-out.
-    EXPECT_LT(elapsed, 1500);
 }
 
-TEST(LANScannerSweepTest, ASweepOutlivesItsScanner) {
-    vt::test::testApplication();
-    const std::string prefix = vt::test::uniqueLoopbackPrefix();
+TEST_F(LANScannerSweepTest, ASweepOutlivesItsScanner) {
     FakePhone phone(prefix + ".5");
-    const FixedInterfaceSource source({{entry("test0", prefix + ".9", IFF_UP)}});
-    vt::QtScheduler scheduler;
-    auto scanner = std::make_unique<VellumtideLANScanner>(scheduler, source, phone.port());
+    auto scanner = std::make_unique<VellumtideLANScanner>(time, source, phone.port());
     auto sweeping = scanner->scan();
     scanner.reset();
-    const auto outcome = vt::test::runTask<std::vector<VellumtideDevice>>(
-        [&]() -> QCoro::Task<std::vector<VellumtideDevice>> { co_return co_await std::move(sweeping); });
-    ASSERT_TRUE(outcome.finished);
-    ASSERT_EQ(outcome.value->size(), 1u);
-    EXPECT_EQ(outcome.value->front().id, "phone|FAKE-PHONE-1");
+    const auto found = finish(sweeping, 1);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found.front().id, "phone|FAKE-PHONE-1");
 }
 
 } // namespace
