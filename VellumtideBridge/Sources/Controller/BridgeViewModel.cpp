@@ -205,6 +205,11 @@ void BridgeViewModel::reportError(const std::string& status, const std::string& 
     setStatusMessage(status);
 }
 
+void BridgeViewModel::reportStatusAndError(const std::string& status, const std::string& error) {
+    setStatusMessage(status);
+    setErrorMessage(error);
+}
+
 bool BridgeViewModel::isRenderingEdit(const vt::Uuid& id) const {
     return std::find(renderingEditSampleIDs.begin(), renderingEditSampleIDs.end(), id) !=
            renderingEditSampleIDs.end();

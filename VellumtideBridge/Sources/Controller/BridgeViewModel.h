@@ -335,7 +335,10 @@ private:
     const SampleItem* librarySample(const vt::Uuid& id) const;
     BridgeSampleMetadata entryFor(const vt::Uuid& id) const;
     bool isTombstoned(const vt::Uuid& id) const;
+    // The alert text, then the status line (the order the views are told in).
     void reportError(const std::string& status, const std::string& error);
+    // The status line, then the alert text.
+    void reportStatusAndError(const std::string& status, const std::string& error);
     void openEditor(const vt::Uuid& id);
     bool isSampleBusy(const vt::Uuid& id) const;
     bool isRenderingEdit(const vt::Uuid& id) const;

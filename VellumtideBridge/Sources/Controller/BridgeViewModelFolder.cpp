@@ -119,7 +119,7 @@ QCoro::Task<> BridgeViewModel::applySampleFolder(std::filesystem::path url) {
         if (copy)
             cache->copyLibrary(*next);
     } catch (const std::exception& error) {
-        reportError("Folder change failed", error.what());
+        reportStatusAndError("Folder change failed", error.what());
         co_return;
     }
     switchToLibrary(std::move(next), copy);
@@ -136,7 +136,7 @@ void BridgeViewModel::switchToLibrary(std::unique_ptr<BridgeSampleCache> next, b
     try {
         cache->mirrorLibrary(librarySamples, sampleMetadata);
     } catch (const std::exception& error) {
-        reportError("Folder change failed", error.what());
+        reportStatusAndError("Folder change failed", error.what());
         return;
     }
     setStatusMessage(copied ? "Sample folder changed and copied" : "Sample folder changed");

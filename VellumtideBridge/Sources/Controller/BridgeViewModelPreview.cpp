@@ -88,7 +88,7 @@ void BridgeViewModel::startPlayer(const std::filesystem::path& file, const Previ
     try {
         player = deps.audioPlayers->open(file);
     } catch (const std::exception& error) {
-        reportError("Preview failed", error.what());
+        reportStatusAndError("Preview failed", error.what());
         return;
     }
     const std::uint64_t generation = previewGeneration;
@@ -108,7 +108,7 @@ void BridgeViewModel::startPlayer(const std::filesystem::path& file, const Previ
     if (!player->play()) {
         player->setFinishHandler(nullptr);
         player->setErrorHandler(nullptr);
-        reportError("Preview failed", target.unplayableText);
+        reportStatusAndError("Preview failed", target.unplayableText);
         return;
     }
     double reported = player->duration();
