@@ -1,6 +1,7 @@
 // The sample card, its chop panel and chop tiles: what they show, what they call on the
 // controller, the debounced automatic chop, rename, delete confirmation and drag-out.
 
+#include "Platform/UI/Glyphs.h"
 #include "Tests/VellumtideBridge/Interface/SampleViewsFixture.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeBadges.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopPanel.h"
@@ -332,6 +333,33 @@ TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
 
     std::filesystem::remove(model->chopURL(sample, sample.chops[1]));
     EXPECT_FALSE(third->dragData());
+}
+
+TEST(SampleViewSymbols, EverySymbolTheSampleViewsDrawIsInTheGlyphCatalogue) {
+    for (const char* name : {"play.fill",
+                             "stop.fill",
+                             "star",
+                             "star.fill",
+                             "slider.horizontal.3",
+                             "chevron.down",
+                             "chevron.right",
+                             "scissors",
+                             "pencil",
+                             "trash",
+                             "waveform",
+                             "speaker.wave.2.fill",
+                             "waveform.path.ecg",
+                             "metronome",
+                             "music.note",
+                             "key.fill",
+                             "arrow.up.doc",
+                             "hourglass",
+                             "xmark",
+                             "arrow.counterclockwise",
+                             "checkmark",
+                             "waveform.badge.magnifyingglass",
+                             "wand.and.stars"})
+        EXPECT_TRUE(vt::ui::hasGlyph(name)) << name;
 }
 
 } // namespace

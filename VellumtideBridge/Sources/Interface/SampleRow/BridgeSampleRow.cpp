@@ -114,6 +114,88 @@ QString kilohertzText(double sampleRate) {
     return QString::number(static_cast<qlonglong>(whole));
 }
 
+// The chop switch: a capsule with a chevron, scissors, "Chop" and the number of chops.
+void paintChopToggle(QPainter& painter, const QRectF& rect, bool open, std::size_t chopCount) {
+    const QRectF capsule = rect.adjusted(0.5, 0.5, -0.5, -0.5);
+    painter.setPen(QPen(faded(palette::amber, open ? 0.28 : 0.16), 1));
+    painter.setBrush(faded(palette::amber, open ? 0.16 : 0.09));
+    painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+
+    const QFont word = monospacedFont(10, FontWeight::bold);
+    const QFont number = monospacedFont(9, FontWeight::bold);
+    const QString count = chopCount == 0 ? QString() : QString::number(chopCount);
+    const double chevron = glyphSize(9), scissors = glyphSize(12), gap = 4;
+    const double wordWidth = QFontMetricsF(word).horizontalAdvance(QStringLiteral("Chop"));
+    const double countWidth = count.isEmpty() ? 0 : gap + QFontMetricsF(number).horizontalAdvance(count);
+    double x = rect.center().x() - (chevron + gap + scissors + gap + wordWidth + countWidth) / 2;
+    paintGlyph(painter, QRectF(x, rect.top(), chevron, rect.height()),
+               open ? "chevron.down" : "chevron.right", chevron, palette::amber);
+    x += chevron + gap;
+    paintGlyph(painter, QRectF(x, rect.top(), scissors, rect.height()), "scissors", scissors, palette::amber);
+    x += scissors + gap;
+    painter.setPen(palette::amber);
+    painter.setFont(word);
+    painter.drawText(QRectF(x, rect.top(), wordWidth + 1, rect.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("Chop"));
+    if (!count.isEmpty()) {
+        painter.setFont(number);
+        painter.drawText(QRectF(x + wordWidth, rect.top(), countWidth + 1, rect.height()),
+                         Qt::AlignRight | Qt::AlignVCenter, count);
+    }
+}
+
+// The rename field: the title's font on no background, with a faint placeholder.
+QLineEdit* makeTitleField() {
+    auto* field = new QLineEdit;
+    field->setObjectName("titleField");
+    field->setPlaceholderText(QStringLiteral("Sample name"));
+    field->setFont(systemFont(15, FontWeight::semibold));
+    field->setFrame(false);
+    field->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    field->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; color: white; padding: 0;"
+                                        " selection-background-color: rgba(82, 219, 204, 110); }"));
+    QPalette fieldPalette = field->palette();
+    fieldPalette.setColor(QPalette::PlaceholderText, white(0.3));
+    field->setPalette(fieldPalette);
+    return field;
+}
+
+// The delete confirmation: its question, the sample's name, and "No" and "Yes, Delete".
+QWidget* makeDeleteAlert(const QString& sampleTitle) {
+    auto* panel = new AlertPanel;
+    panel->setObjectName("deleteAlert");
+    panel->setFixedWidth(360);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(20, 18, 20, 18);
+    layout->setSpacing(10);
+    auto* title = new QLabel(QStringLiteral("Delete sample?"));
+    title->setFont(systemFont(15, FontWeight::bold));
+    auto* message = new QLabel(
+        QStringLiteral("Remove \"%1\" from Bridge and the AU library on this computer?").arg(sampleTitle));
+    message->setObjectName("deleteMessage");
+    message->setWordWrap(true);
+    message->setFont(systemFont(12, FontWeight::medium));
+    for (QLabel* label : {title, message}) {
+        QPalette labelPalette = label->palette();
+        labelPalette.setColor(QPalette::WindowText, label == title ? QColor(Qt::white) : white(0.72));
+        label->setPalette(labelPalette);
+        layout->addWidget(label);
+    }
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    auto* no = new StyledButton(StyledButton::Style::bordered, palette::cyan);
+    no->setContent(QStringLiteral("No"));
+    no->setObjectName("deleteCancelButton");
+    auto* yes = new StyledButton(StyledButton::Style::prominent, palette::danger);
+    yes->setContent(QStringLiteral("Yes, Delete"));
+    yes->setObjectName("deleteConfirmButton");
+    buttons->addWidget(no);
+    buttons->addWidget(yes);
+    layout->addSpacing(6);
+    layout->addLayout(buttons);
+    return panel;
+}
+
 QWidget* alertHost(QWidget* widget) {
     QWidget* top = widget->window();
     if (auto* main = qobject_cast<QMainWindow*>(top); main && main->centralWidget())
@@ -137,6 +219,7 @@ struct BridgeSampleRow::State {
     std::optional<vt::CancellationToken> chopDebounceTask;
     bool isShowingDeleteConfirmation = false;
     bool isRenaming = false;
+    bool wasPlaying = false;
 
     PaintedButton* playButton = nullptr;
     PaintedButton* favoriteButton = nullptr;
@@ -274,34 +357,7 @@ QWidget* BridgeSampleRow::buildTitleLine() {
     });
 
     state->chopToggle = new PaintedButton(QSize(86, 24), [this](QPainter& painter, const QRectF& rect) {
-        const bool open = state->isChopsExpanded;
-        const QRectF capsule = rect.adjusted(0.5, 0.5, -0.5, -0.5);
-        painter.setPen(QPen(faded(palette::amber, open ? 0.28 : 0.16), 1));
-        painter.setBrush(faded(palette::amber, open ? 0.16 : 0.09));
-        painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
-        const QFont word = monospacedFont(10, FontWeight::bold);
-        const QFont number = monospacedFont(9, FontWeight::bold);
-        const QString count =
-            state->sample.chops.empty() ? QString() : QString::number(state->sample.chops.size());
-        const double chevron = glyphSize(9), scissors = glyphSize(12), gap = 4;
-        const double wordWidth = QFontMetricsF(word).horizontalAdvance(QStringLiteral("Chop"));
-        const double countWidth = count.isEmpty() ? 0 : gap + QFontMetricsF(number).horizontalAdvance(count);
-        double x = rect.center().x() - (chevron + gap + scissors + gap + wordWidth + countWidth) / 2;
-        paintGlyph(painter, QRectF(x, rect.top(), chevron, rect.height()),
-                   open ? "chevron.down" : "chevron.right", chevron, palette::amber);
-        x += chevron + gap;
-        paintGlyph(painter, QRectF(x, rect.top(), scissors, rect.height()), "scissors", scissors,
-                   palette::amber);
-        x += scissors + gap;
-        painter.setPen(palette::amber);
-        painter.setFont(word);
-        painter.drawText(QRectF(x, rect.top(), wordWidth + 1, rect.height()),
-                         Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Chop"));
-        if (!count.isEmpty()) {
-            painter.setFont(number);
-            painter.drawText(QRectF(x + wordWidth + gap, rect.top(), countWidth, rect.height()),
-                             Qt::AlignLeft | Qt::AlignVCenter, count);
-        }
+        paintChopToggle(painter, rect, state->isChopsExpanded, state->sample.chops.size());
     });
     state->chopToggle->setObjectName("chopToggle");
     state->chopToggle->setToolTip(QStringLiteral("Open Auto Chop"));
@@ -313,18 +369,7 @@ QWidget* BridgeSampleRow::buildTitleLine() {
     state->titleButton->setObjectName("titleButton");
     connect(state->titleButton, &QAbstractButton::clicked, this, &BridgeSampleRow::beginRenaming);
 
-    state->titleField = new QLineEdit;
-    state->titleField->setObjectName("titleField");
-    state->titleField->setPlaceholderText(QStringLiteral("Sample name"));
-    state->titleField->setFont(systemFont(15, FontWeight::semibold));
-    state->titleField->setFrame(false);
-    state->titleField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    state->titleField->setStyleSheet(
-        QStringLiteral("QLineEdit { background: transparent; color: white; padding: 0;"
-                       " selection-background-color: rgba(82, 219, 204, 110); }"));
-    QPalette fieldPalette = state->titleField->palette();
-    fieldPalette.setColor(QPalette::PlaceholderText, white(0.3));
-    state->titleField->setPalette(fieldPalette);
+    state->titleField = makeTitleField();
     state->titleField->hide();
     state->titleField->installEventFilter(this);
     connect(state->titleField, &QLineEdit::textEdited, this,
@@ -416,7 +461,9 @@ void BridgeSampleRow::modelChanged(BridgeViewModel::Field field) {
     case Field::previewProgress:
     case Field::previewCurrentTime:
     case Field::previewDuration:
-        refreshPlayback();
+        // Every card hears each 40 ms tick; only the playing one and the one that stopped redraw.
+        if (isPlaying() || state->wasPlaying)
+            refreshPlayback();
         break;
     case Field::analyzingSampleIDs:
         refreshBadges();
@@ -456,6 +503,7 @@ void BridgeSampleRow::refresh() {
 
 void BridgeSampleRow::refreshPlayback() {
     const bool playing = isPlaying();
+    state->wasPlaying = playing;
     const SampleItem& sample = state->sample;
     const QString help = playing ? QStringLiteral("Stop preview") : QStringLiteral("Preview");
     state->playButton->setToolTip(help);
@@ -687,39 +735,9 @@ void BridgeSampleRow::confirmDelete() {
         return;
     state->isShowingDeleteConfirmation = true;
 
-    auto* panel = new AlertPanel;
-    panel->setObjectName("deleteAlert");
-    panel->setFixedWidth(360);
-    auto* layout = new QVBoxLayout(panel);
-    layout->setContentsMargins(20, 18, 20, 18);
-    layout->setSpacing(10);
-    auto* title = new QLabel(QStringLiteral("Delete sample?"));
-    title->setFont(systemFont(15, FontWeight::bold));
-    auto* message =
-        new QLabel(QStringLiteral("Remove \"%1\" from Bridge and the AU library on this computer?")
-                       .arg(QString::fromStdString(state->sample.title)));
-    message->setObjectName("deleteMessage");
-    message->setWordWrap(true);
-    message->setFont(systemFont(12, FontWeight::medium));
-    for (QLabel* label : {title, message}) {
-        QPalette labelPalette = label->palette();
-        labelPalette.setColor(QPalette::WindowText, label == title ? QColor(Qt::white) : white(0.72));
-        label->setPalette(labelPalette);
-        layout->addWidget(label);
-    }
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    auto* no = new StyledButton(StyledButton::Style::bordered, palette::cyan);
-    no->setContent(QStringLiteral("No"));
-    no->setObjectName("deleteCancelButton");
-    auto* yes = new StyledButton(StyledButton::Style::prominent, palette::danger);
-    yes->setContent(QStringLiteral("Yes, Delete"));
-    yes->setObjectName("deleteConfirmButton");
-    buttons->addWidget(no);
-    buttons->addWidget(yes);
-    layout->addSpacing(6);
-    layout->addLayout(buttons);
-
+    QWidget* panel = makeDeleteAlert(QString::fromStdString(state->sample.title));
+    auto* no = panel->findChild<StyledButton*>("deleteCancelButton");
+    auto* yes = panel->findChild<StyledButton*>("deleteConfirmButton");
     SheetOverlay* overlay = SheetOverlay::present(alertHost(this), panel);
     state->deleteAlert = overlay;
     QPointer<BridgeSampleRow> self(this);
