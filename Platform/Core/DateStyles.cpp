@@ -36,13 +36,15 @@ DateStyleFormatter::DateStyleFormatter(DateStyle dateStyle, DateStyle timeStyle,
                                        std::string timeZone)
     : impl(new Impl) {
     icu::Locale icuLocale = locale.empty() ? icu::Locale::getDefault() : icu::Locale(locale.c_str());
-    impl->format.reset(icu::DateFormat::createDateTimeInstance(icuStyle(dateStyle), icuStyle(timeStyle),
-                                                               icuLocale));
+    impl->format.reset(
+        icu::DateFormat::createDateTimeInstance(icuStyle(dateStyle), icuStyle(timeStyle), icuLocale));
     if (impl->format && !timeZone.empty())
         impl->format->adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(timeZone)));
 }
 
-DateStyleFormatter::~DateStyleFormatter() { delete impl; }
+DateStyleFormatter::~DateStyleFormatter() {
+    delete impl;
+}
 
 std::string DateStyleFormatter::format(Date date) const {
     if (!impl->format)

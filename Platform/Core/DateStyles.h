@@ -1,9 +1,9 @@
 #pragma once
 // Locale-dependent date and time texts in the common "short", "medium" styles, through ICU.
 
-#include <string>
-
 #include "Platform/Core/Dates.h"
+
+#include <string>
 
 namespace vt {
 

@@ -16,8 +16,12 @@ struct Date {
 
 inline constexpr double referenceDateOffset = 978307200.0; // 2001-01-01 in Unix seconds
 
-inline Date dateFromReferenceSeconds(double seconds) { return Date{seconds + referenceDateOffset}; }
-inline double referenceSeconds(Date date) { return date.secondsSince1970 - referenceDateOffset; }
+inline Date dateFromReferenceSeconds(double seconds) {
+    return Date{seconds + referenceDateOffset};
+}
+inline double referenceSeconds(Date date) {
+    return date.secondsSince1970 - referenceDateOffset;
+}
 
 // "2024-03-05T07:08:09Z": whole seconds (fractions dropped towards the past), always UTC.
 std::string formatISO8601(Date date);

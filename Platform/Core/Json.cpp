@@ -8,9 +8,13 @@ namespace vt::json {
 
 namespace {
 
-[[noreturn]] void fail(const std::string& message) { throw JsonError(message); }
+[[noreturn]] void fail(const std::string& message) {
+    throw JsonError(message);
+}
 
-std::string keyText(std::string_view key) { return "\"" + std::string(key) + "\""; }
+std::string keyText(std::string_view key) {
+    return "\"" + std::string(key) + "\"";
+}
 
 } // namespace
 
@@ -129,7 +133,9 @@ const Json* ObjectReader::find(std::string_view key) const {
     return &*it;
 }
 
-bool ObjectReader::has(std::string_view key) const { return find(key) != nullptr; }
+bool ObjectReader::has(std::string_view key) const {
+    return find(key) != nullptr;
+}
 
 const Json& ObjectReader::require(std::string_view key) const {
     const Json* value = find(key);

@@ -5,6 +5,8 @@
 // only 8-4-4-4-12 text. Writing: non-finite numbers are refused; 32-bit floats are written in
 // their shortest float form.
 
+#include "Platform/Core/Uuid.h"
+
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -12,8 +14,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "Platform/Core/Uuid.h"
 
 namespace vt::json {
 
@@ -25,7 +25,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-Json parse(std::string_view text);                // throws JsonError
+Json parse(std::string_view text);                    // throws JsonError
 std::string dump(const Json& value, int indent = -1); // invalid UTF-8 is replaced, never thrown
 
 // Conversions of one value; each throws JsonError on a wrong type or range.

@@ -11,9 +11,13 @@ std::optional<QVariant> MemorySettingsStore::value(const QString& key) const {
     return it == values.end() ? std::nullopt : std::optional(it->second);
 }
 
-void MemorySettingsStore::setValue(const QString& key, const QVariant& value) { values[key] = value; }
+void MemorySettingsStore::setValue(const QString& key, const QVariant& value) {
+    values[key] = value;
+}
 
-void MemorySettingsStore::remove(const QString& key) { values.erase(key); }
+void MemorySettingsStore::remove(const QString& key) {
+    values.erase(key);
+}
 
 IniSettingsStore::IniSettingsStore(const QString& filePath)
     : settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {

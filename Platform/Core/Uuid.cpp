@@ -16,7 +16,9 @@ int hexValue(char c) {
     return -1;
 }
 
-bool isHyphenPosition(size_t index) { return index == 8 || index == 13 || index == 18 || index == 23; }
+bool isHyphenPosition(size_t index) {
+    return index == 8 || index == 13 || index == 18 || index == 23;
+}
 
 } // namespace
 

@@ -115,8 +115,8 @@ TEST(AudioFile, UnreadableInputsFailWithATypedError) {
 TEST(WavWriter, ChecksCountsSizesAndTheFolder) {
     TemporaryFolder folder;
     WavWriter writer(folder / "a.wav", 48000, 2);
-    EXPECT_THROW(writer.write({{0.1f}}, 0, 1), WavWriterError);               // wrong channel count
-    EXPECT_THROW(writer.write({{0.1f}, {0.2f}}, 0, 2), WavWriterError);       // past the end
+    EXPECT_THROW(writer.write({{0.1f}}, 0, 1), WavWriterError);         // wrong channel count
+    EXPECT_THROW(writer.write({{0.1f}, {0.2f}}, 0, 2), WavWriterError); // past the end
     writer.write({{0.1f, 0.2f}, {0.3f, 0.4f}}, 1, 1);
     writer.close();
     const AudioData data = readAudioFile(folder / "a.wav");

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include "Platform/Core/AtomicFile.h"
 #include "Platform/Core/Paths.h"
 #include "Tests/Support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace vt;
 namespace fs = std::filesystem;

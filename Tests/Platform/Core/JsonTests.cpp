@@ -1,7 +1,7 @@
+#include "Platform/Core/Json.h"
+
 #include <cmath>
 #include <gtest/gtest.h>
-
-#include "Platform/Core/Json.h"
 
 using namespace vt;
 using namespace vt::json;
@@ -49,6 +49,7 @@ TEST(StrictJson, FloatsAreWrittenInShortestFloatFormAndNonFiniteIsRefused) {
 }
 
 TEST(StrictJson, DumpReplacesInvalidUtf8InsteadOfThrowing) {
-    Json value = std::string("a\xff" "b");
+    Json value = std::string("a\xff"
+                             "b");
     EXPECT_NO_THROW(dump(value));
 }

@@ -1,9 +1,9 @@
+#include "Platform/Core/SettingsStore.h"
+#include "Tests/Support/TemporaryFolder.h"
+
 #include <QFileInfo>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
-#include "Platform/Core/SettingsStore.h"
-#include "Tests/Support/TemporaryFolder.h"
 
 using namespace vt;
 

@@ -1,11 +1,11 @@
-#include <clocale>
-#include <cmath>
-#include <gtest/gtest.h>
-
 #include "Platform/Core/DateStyles.h"
 #include "Platform/Core/Dates.h"
 #include "Platform/Core/NumberFormat.h"
 #include "Platform/Core/Uuid.h"
+
+#include <clocale>
+#include <cmath>
+#include <gtest/gtest.h>
 
 using namespace vt;
 

@@ -28,7 +28,8 @@ std::vector<float> sineWave(double frequency, double sampleRate, size_t frames, 
     return out;
 }
 
-std::vector<float> sawWave(double frequency, double sampleRate, size_t frames, int harmonics, double amplitude) {
+std::vector<float> sawWave(double frequency, double sampleRate, size_t frames, int harmonics,
+                           double amplitude) {
     std::vector<float> out(frames);
     double norm = 0;
     for (int k = 1; k <= harmonics; ++k)
@@ -77,7 +78,8 @@ std::vector<float> clickTrack(double bpm, double sampleRate, size_t frames, doub
     return out;
 }
 
-std::vector<float> hitsAt(const std::vector<double>& times, double sampleRate, size_t frames, double amplitude) {
+std::vector<float> hitsAt(const std::vector<double>& times, double sampleRate, size_t frames,
+                          double amplitude) {
     std::vector<float> out(frames, 0.0f);
     uint32_t seed = 11;
     for (const double time : times)

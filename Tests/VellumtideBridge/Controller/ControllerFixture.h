@@ -185,7 +185,9 @@ struct ScriptedAudio {
             ++detections;
             if (failDetection)
                 throw std::runtime_error("The sample audio could not be read.");
-            co_return chopsToFind;
+            // A copy: g++ 12 moves from a member named in co_return, which would empty it.
+            std::vector<BridgeSampleChop> found = chopsToFind;
+            co_return found;
         };
         audio.analyze = [this](std::filesystem::path) -> QCoro::Task<BridgeSampleAnalysis> {
             ++analyses;
@@ -195,7 +197,8 @@ struct ScriptedAudio {
             }
             if (failAnalysis)
                 throw std::runtime_error("The sample audio could not be read.");
-            co_return result;
+            BridgeSampleAnalysis analysis = result; // a copy, as above
+            co_return analysis;
         };
         return audio;
     }

@@ -166,7 +166,8 @@ TEST(MetadataJson, WritesOnlyWhatCarriesInformation) {
     // ISO 8601 text keeps whole seconds only.
     BridgeSampleMetadata wholeSeconds = full;
     wholeSeconds.analysis.analyzedAt = vt::dateFromReferenceSeconds(7);
-    EXPECT_EQ(BridgeSampleMetadata::fromJson(full.toJson(DateForm::iso8601), DateForm::iso8601), wholeSeconds);
+    EXPECT_EQ(BridgeSampleMetadata::fromJson(full.toJson(DateForm::iso8601), DateForm::iso8601),
+              wholeSeconds);
 }
 
 TEST(EditRules, SanitizingClampsToTheSource) {
