@@ -5,8 +5,6 @@
 // only 8-4-4-4-12 text. Writing: non-finite numbers are refused; 32-bit floats are written in
 // their shortest float form.
 
-#include "Platform/Core/Uuid.h"
-
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,6 +12,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Kept after the standard headers: Qt's moc fails to parse a header whose first one is <array>.
+#include "Platform/Core/Uuid.h"
 
 namespace vt::json {
 
