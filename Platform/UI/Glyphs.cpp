@@ -2,8 +2,10 @@
 
 #include "Platform/UI/Fonts.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPixmap>
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -105,6 +107,35 @@ void paintGlyph(QPainter& painter, const QRectF& rect, std::string_view symbolNa
     painter.setFont(glyphFont(pixelSize));
     painter.setPen(color);
     painter.drawText(rect, Qt::AlignCenter, glyphText(symbolName));
+    painter.restore();
+}
+
+void paintGlyphOnCircle(QPainter& painter, const QRectF& rect, std::string_view symbolName, double pixelSize,
+                        const QColor& color, const QColor& circleFill) {
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(circleFill);
+    painter.drawEllipse(rect);
+    painter.restore();
+    paintGlyph(painter, rect, symbolName, pixelSize, color);
+}
+
+void paintGlyphAndTitle(QPainter& painter, const QRectF& rect, std::string_view symbolName, double glyphSize,
+                        const QString& title, const QFont& font, const QColor& color, double spacing) {
+    const QFontMetricsF metrics(font);
+    const double glyphWidth = symbolName.empty() ? 0 : glyphSize;
+    const double gap = symbolName.empty() || title.isEmpty() ? 0 : spacing;
+    const double titleWidth = std::min(metrics.horizontalAdvance(title), rect.width() - glyphWidth - gap);
+    double x = rect.center().x() - (glyphWidth + gap + titleWidth) / 2;
+    if (!symbolName.empty()) {
+        paintGlyph(painter, QRectF(x, rect.top(), glyphWidth, rect.height()), symbolName, glyphSize, color);
+        x += glyphWidth + gap;
+    }
+    painter.save();
+    painter.setFont(font);
+    painter.setPen(color);
+    painter.drawText(QRectF(x, rect.top(), titleWidth + 1, rect.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     metrics.elidedText(title, Qt::ElideRight, titleWidth + 1));
     painter.restore();
 }
 

@@ -24,6 +24,13 @@ inline QColor withOpacity(QColor color, double opacity) {
     return color;
 }
 
+// The colour with its alpha multiplied by opacity (0...1): a translucent colour stays relatively
+// as translucent.
+inline QColor faded(QColor color, double opacity) {
+    color.setAlphaF(static_cast<float>(color.alphaF() * opacity));
+    return color;
+}
+
 inline QColor white(double opacity) {
     return withOpacity(Qt::white, opacity);
 }

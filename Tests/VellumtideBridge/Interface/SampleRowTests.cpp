@@ -20,8 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using bridgeui::DoubleSlider;
-using bridgeui::ElidedLabel;
 using bridgeui::StyledButton;
+using vt::ui::ElidedLabel;
 
 class SampleRowTest : public SampleViewsTest {
 protected:

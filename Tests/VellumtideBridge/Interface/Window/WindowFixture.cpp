@@ -1,6 +1,6 @@
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 
-#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
+#include "Platform/UI/Widgets.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -62,7 +62,7 @@ QStringList visibleTexts(const QWidget* root) {
             continue;
         if (auto* label = qobject_cast<const QLabel*>(widget))
             texts << label->text();
-        else if (auto* elided = dynamic_cast<const bridge::ElidedLabel*>(widget))
+        else if (auto* elided = dynamic_cast<const vt::ui::ElidedLabel*>(widget))
             texts << elided->text();
         else if (auto* button = qobject_cast<const QAbstractButton*>(widget);
                  button && !button->text().isEmpty())

@@ -19,8 +19,7 @@
 
 using namespace vt::ui;
 using bridgeui::DoubleSlider;
-using bridgeui::ElidedLabel;
-using bridgeui::PaintedButton;
+using bridgeui::makeViewButton;
 using bridgeui::StyledButton;
 using bridgeui::SwitchToggle;
 
@@ -51,13 +50,10 @@ struct SliderBlock {
 SliderBlock makeSliderBlock(const QString& title, const char* name) {
     SliderBlock block;
     block.widget = new QWidget;
-    auto* layout = new QVBoxLayout(block.widget);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(7);
+    auto* layout = makeColumn(block.widget, 7);
     auto* heading = new QHBoxLayout;
-    auto* titleLabel = new ElidedLabel(systemFont(12, FontWeight::semibold), white(0.62));
-    titleLabel->setText(title);
-    block.value = new ElidedLabel(monospacedFont(11, FontWeight::medium), white(0.44));
+    auto* titleLabel = new ElidedLabel(title, systemFont(12, FontWeight::semibold), white(0.62));
+    block.value = new ElidedLabel({}, monospacedFont(11, FontWeight::medium), white(0.44));
     block.value->setObjectName(QString::fromLatin1(name) + "Value");
     heading->addWidget(titleLabel);
     heading->addStretch(1);
@@ -68,21 +64,6 @@ SliderBlock makeSliderBlock(const QString& title, const char* name) {
     layout->addWidget(block.slider);
     return block;
 }
-
-// The panel's fill behind the sliders and switches.
-class SurfacePanel final : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(palette::surface);
-        painter.drawRoundedRect(QRectF(rect()), 8, 8);
-    }
-};
 
 } // namespace
 
@@ -158,22 +139,21 @@ QLayout* SampleEditSheet::buildHeader() {
     auto* header = new QHBoxLayout;
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
-    auto* title = new ElidedLabel(systemFont(22, FontWeight::bold), Qt::white);
+    auto* title = new ElidedLabel(QString::fromStdString(state->sample.title),
+                                  systemFont(22, FontWeight::bold), Qt::white);
     title->setObjectName("sheetTitle");
-    title->setText(QString::fromStdString(state->sample.title));
     title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    state->selectedText = new ElidedLabel(monospacedFont(12, FontWeight::medium), white(0.46));
+    state->selectedText = new ElidedLabel({}, monospacedFont(12, FontWeight::medium), white(0.46));
     state->selectedText->setObjectName("selectedText");
     titles->addWidget(title);
     titles->addWidget(state->selectedText);
     header->addLayout(titles, 1);
 
-    auto* close = new PaintedButton(QSize(28, 28), [](QPainter& painter, const QRectF& rect) {
+    auto* close = makeViewButton(QSize(28, 28), [](QPainter& painter, const QRectF& rect) {
         paintGlyph(painter, rect, "xmark", 16, white(0.62));
     });
     close->setObjectName("closeButton");
-    close->setToolTip(QStringLiteral("Close"));
-    close->setAccessibleName(QStringLiteral("Close"));
+    close->setHelp(QStringLiteral("Close"));
     connect(close, &QAbstractButton::clicked, this, &SampleEditSheet::dismiss);
     header->addWidget(close, 0, Qt::AlignTop);
     return header;
@@ -181,13 +161,11 @@ QLayout* SampleEditSheet::buildHeader() {
 
 QWidget* SampleEditSheet::buildPreviewRow() {
     auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
+    auto* layout = makeRow(row, 10);
     state->previewButton = new StyledButton(StyledButton::Style::prominent, palette::cyan);
     state->previewButton->setObjectName("previewButton");
     connect(state->previewButton, &QAbstractButton::clicked, this, &SampleEditSheet::togglePreview);
-    state->previewStatus = new ElidedLabel(monospacedFont(11, FontWeight::medium), white(0.46));
+    state->previewStatus = new ElidedLabel({}, monospacedFont(11, FontWeight::medium), white(0.46));
     state->previewStatus->setObjectName("previewStatus");
     layout->addWidget(state->previewButton);
     layout->addWidget(state->previewStatus);
@@ -196,7 +174,7 @@ QWidget* SampleEditSheet::buildPreviewRow() {
 }
 
 QWidget* SampleEditSheet::buildSliderPanel() {
-    auto* panel = new SurfacePanel;
+    auto* panel = new CardFrame(palette::surface);
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(14, 14, 14, 14);
     layout->setSpacing(14);

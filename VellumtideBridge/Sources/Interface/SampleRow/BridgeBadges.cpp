@@ -1,21 +1,28 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeBadges.h"
 
 #include "Platform/UI/Fonts.h"
-#include "Platform/UI/Glyphs.h"
-#include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
 
-#include <QPainter>
+#include <QFontMetricsF>
+#include <algorithm>
 #include <cmath>
 
 namespace {
-constexpr double glyphSize = 10;
-constexpr double spacing = 4;
-constexpr double horizontalPadding = 7;
-constexpr double verticalPadding = 3;
 
-QFont badgeFont() {
-    return vt::ui::monospacedFont(9, vt::ui::FontWeight::bold);
+// Glyph 10 and monospaced text 9 (bold), 4 apart, 7 from the ends and 3 from the top and bottom.
+vt::ui::BadgeStyle cardBadgeStyle(double fillOpacity, double strokeOpacity) {
+    vt::ui::BadgeStyle style;
+    style.font = vt::ui::monospacedFont(9, vt::ui::FontWeight::bold);
+    style.glyphSize = 10;
+    style.spacing = 4;
+    style.horizontalPadding = 7;
+    const double verticalPadding = 3;
+    style.height = static_cast<int>(
+        std::ceil(std::max(style.glyphSize, QFontMetricsF(style.font).height()) + 2 * verticalPadding));
+    style.fillOpacity = fillOpacity;
+    style.strokeOpacity = strokeOpacity;
+    return style;
 }
+
 } // namespace
 
 AnalysisBadge::AnalysisBadge(const QString& label, std::string systemImage, const QColor& color,
@@ -24,31 +31,7 @@ AnalysisBadge::AnalysisBadge(const QString& label, std::string systemImage, cons
 
 AnalysisBadge::AnalysisBadge(const QString& label, std::string systemImage, const QColor& color,
                              double fillOpacity, double strokeOpacity, QWidget* parent)
-    : QWidget(parent), text(label), symbol(std::move(systemImage)), tint(color), fillOpacity(fillOpacity),
-      strokeOpacity(strokeOpacity) {
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setFont(badgeFont());
-}
-
-QSize AnalysisBadge::sizeHint() const {
-    const QFontMetricsF metrics(font());
-    const double width = glyphSize + spacing + metrics.horizontalAdvance(text) + 2 * horizontalPadding;
-    const double height = std::max(glyphSize, metrics.height()) + 2 * verticalPadding;
-    return QSize(static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(height)));
-}
-
-void AnalysisBadge::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF capsule = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(QPen(bridgeui::faded(tint, strokeOpacity), 1));
-    painter.setBrush(bridgeui::faded(tint, fillOpacity));
-    painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
-    // The whole label, never wrapped: the badge is as wide as its text.
-    bridgeui::paintGlyphAndTitle(painter,
-                                 QRectF(rect()).adjusted(horizontalPadding, 0, -horizontalPadding, 0), symbol,
-                                 glyphSize, text, font(), tint, spacing);
-}
+    : CapsuleBadge(cardBadgeStyle(fillOpacity, strokeOpacity), label, systemImage, color, parent) {}
 
 EditedBadge::EditedBadge(const QColor& amber, QWidget* parent)
     : AnalysisBadge(QStringLiteral("EDITED"), "scissors", amber, 0.12, 0.28, parent) {

@@ -1,6 +1,7 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopPanel.h"
 
 #include "Platform/UI/Fonts.h"
+#include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopRow.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
@@ -13,7 +14,6 @@
 #include <cmath>
 
 using namespace vt::ui;
-using bridgeui::faded;
 
 namespace {
 
@@ -88,10 +88,13 @@ QString chopButtonTitle(bool isChopping, bool hasChops) {
 
 BridgeChopPanel::BridgeChopPanel(BridgeViewModel& model, QWidget* parent)
     : QWidget(parent), model(model), slider(new bridgeui::DoubleSlider(palette::amber)),
-      sensitivityLabel(new bridgeui::ElidedLabel(monospacedFont(10, FontWeight::bold), white(0.46))),
+      sensitivityLabel(new ElidedLabel({}, monospacedFont(10, FontWeight::bold), white(0.46))),
       button(new bridgeui::StyledButton(bridgeui::StyledButton::Style::prominent, palette::amber)),
-      hint(new bridgeui::ElidedLabel(systemFont(10, FontWeight::medium), white(0.42))), grid(new QWidget),
-      emptyText(new QLabel) {
+      hint(new ElidedLabel({}, systemFont(10, FontWeight::medium), white(0.42))), grid(new QWidget),
+      emptyText(
+          makeText(QStringLiteral("Move sensitivity higher for more slices. Chops update when the slider "
+                                  "settles or when you let go."),
+                   systemFont(11, FontWeight::medium), white(0.42), true)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(10, 10, 10, 10);
     layout->setSpacing(9);
@@ -100,14 +103,7 @@ BridgeChopPanel::BridgeChopPanel(BridgeViewModel& model, QWidget* parent)
     grid->setObjectName("chopGrid");
     layout->addWidget(grid);
 
-    emptyText->setText(QStringLiteral(
-        "Move sensitivity higher for more slices. Chops update when the slider settles or when you let go."));
-    emptyText->setWordWrap(true);
-    emptyText->setFont(systemFont(11, FontWeight::medium));
     emptyText->setContentsMargins(2, 0, 0, 0);
-    QPalette textPalette = emptyText->palette();
-    textPalette.setColor(QPalette::WindowText, white(0.42));
-    emptyText->setPalette(textPalette);
     emptyText->setObjectName("chopHint");
     layout->addWidget(emptyText);
 }
@@ -121,10 +117,9 @@ void BridgeChopPanel::buildHeader() {
     const QString title = QStringLiteral("Auto Chop");
     const int titleWidth =
         static_cast<int>(std::ceil(QFontMetricsF(titleFont).horizontalAdvance(title))) + 18;
-    header->addWidget(new bridgeui::PaintedView(
-        QSize(titleWidth, 20), [titleFont, title](QPainter& painter, const QRectF& rect) {
-            bridgeui::paintGlyphAndTitle(painter, rect, "waveform.path.ecg", 13, title, titleFont,
-                                         palette::amber);
+    header->addWidget(
+        new PaintedView(QSize(titleWidth, 20), [titleFont, title](QPainter& painter, const QRectF& rect) {
+            paintGlyphAndTitle(painter, rect, "waveform.path.ecg", 13, title, titleFont, palette::amber);
         }));
 
     slider->setRange(0, 1);

@@ -12,9 +12,11 @@ class BridgeChopRow;
 class QLabel;
 namespace bridgeui {
 class DoubleSlider;
-class ElidedLabel;
 class StyledButton;
 } // namespace bridgeui
+namespace vt::ui {
+class ElidedLabel;
+} // namespace vt::ui
 
 class BridgeChopPanel : public QWidget {
     Q_OBJECT
@@ -46,9 +48,9 @@ private:
 
     BridgeViewModel& model;
     bridgeui::DoubleSlider* slider;
-    bridgeui::ElidedLabel* sensitivityLabel;
+    vt::ui::ElidedLabel* sensitivityLabel;
     bridgeui::StyledButton* button;
-    bridgeui::ElidedLabel* hint;
+    vt::ui::ElidedLabel* hint;
     QWidget* grid;
     QLabel* emptyText;
     std::vector<BridgeChopRow*> rows;

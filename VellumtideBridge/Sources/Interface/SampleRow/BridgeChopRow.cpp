@@ -3,7 +3,7 @@
 #include "Platform/UI/FileDrag.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
-#include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
+#include "Platform/UI/Palette.h"
 #include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
 
 #include <QApplication>
@@ -12,7 +12,6 @@
 #include <QPainterPath>
 #include <cmath>
 
-using bridgeui::faded;
 using namespace vt::ui;
 
 namespace {
@@ -135,11 +134,8 @@ void BridgeChopRow::paintEvent(QPaintEvent*) {
 
     const Geometry parts = geometry();
     const bool playing = isPlaying();
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(playing ? amber : white(0.07));
-    painter.drawEllipse(parts.playCircle);
-    paintGlyph(painter, parts.playCircle, playing ? "stop.fill" : "play.fill", 12,
-               playing ? QColor(Qt::black) : amber);
+    paintGlyphOnCircle(painter, parts.playCircle, playing ? "stop.fill" : "play.fill", 12,
+                       playing ? QColor(Qt::black) : amber, playing ? amber : white(0.07));
 
     paintTextLine(painter, parts.textLine);
     WaveformView::paint(painter, parts.waveformStrip, waveformInput());

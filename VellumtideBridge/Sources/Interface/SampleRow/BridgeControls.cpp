@@ -6,7 +6,6 @@
 
 #include <QHBoxLayout>
 #include <QPainter>
-#include <QPainterPath>
 #include <QSlider>
 #include <algorithm>
 #include <cmath>
@@ -15,104 +14,11 @@ namespace bridgeui {
 
 using namespace vt::ui;
 
-QColor faded(const QColor& color, double opacity) {
-    QColor result = color;
-    result.setAlphaF(static_cast<float>(color.alphaF() * opacity));
-    return result;
-}
-
-void paintGlyphAndTitle(QPainter& painter, const QRectF& rect, std::string_view symbol, double glyphSize,
-                        const QString& title, const QFont& font, const QColor& color, double spacing) {
-    const QFontMetricsF metrics(font);
-    const double glyphWidth = symbol.empty() ? 0 : glyphSize;
-    const double gap = symbol.empty() || title.isEmpty() ? 0 : spacing;
-    const double titleWidth = std::min(metrics.horizontalAdvance(title), rect.width() - glyphWidth - gap);
-    double x = rect.center().x() - (glyphWidth + gap + titleWidth) / 2;
-    if (!symbol.empty()) {
-        paintGlyph(painter, QRectF(x, rect.top(), glyphWidth, rect.height()), symbol, glyphSize, color);
-        x += glyphWidth + gap;
-    }
-    painter.save();
-    painter.setFont(font);
-    painter.setPen(color);
-    painter.drawText(QRectF(x, rect.top(), titleWidth + 1, rect.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                     metrics.elidedText(title, Qt::ElideRight, titleWidth + 1));
-    painter.restore();
-}
-
-// ---- PaintedView and PaintedButton ----
-
-PaintedView::PaintedView(QSize size, PaintFunction paint, QWidget* parent)
-    : QWidget(parent), paint(std::move(paint)) {
-    setFixedSize(size);
-}
-
-void PaintedView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    paint(painter, QRectF(rect()));
-}
-
-PaintedButton::PaintedButton(QSize size, PaintFunction paint, QWidget* parent)
-    : QAbstractButton(parent), fixedSize(size), paint(std::move(paint)) {
-    setFixedSize(size);
-}
-
-void PaintedButton::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (isDown())
-        painter.setOpacity(0.7);
-    paint(painter, QRectF(rect()));
-}
-
-// ---- ElidedLabel ----
-
-ElidedLabel::ElidedLabel(const QFont& font, const QColor& color, QWidget* parent)
-    : QWidget(parent), color(color) {
-    setFont(font);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-}
-
-void ElidedLabel::setText(const QString& text) {
-    if (text == content)
-        return;
-    content = text;
-    updateGeometry();
-    update();
-}
-
-void ElidedLabel::setColor(const QColor& newColor) {
-    if (newColor == color)
-        return;
-    color = newColor;
-    update();
-}
-
-void ElidedLabel::setAlignment(Qt::Alignment newAlignment) {
-    alignment = newAlignment;
-    update();
-}
-
-QSize ElidedLabel::sizeHint() const {
-    const QFontMetricsF metrics(font());
-    return QSize(static_cast<int>(std::ceil(metrics.horizontalAdvance(content))) + 1,
-                 static_cast<int>(std::ceil(metrics.height())));
-}
-
-QSize ElidedLabel::minimumSizeHint() const {
-    const QFontMetricsF metrics(font());
-    const int ellipsis = static_cast<int>(std::ceil(metrics.horizontalAdvance(QStringLiteral("…"))));
-    return QSize(std::min(sizeHint().width(), ellipsis + 1), sizeHint().height());
-}
-
-void ElidedLabel::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setPen(color);
-    const QFontMetricsF metrics(font());
-    painter.drawText(QRectF(rect()), static_cast<int>(alignment),
-                     metrics.elidedText(content, Qt::ElideRight, width()));
+vt::ui::PaintedButton* makeViewButton(QSize size, vt::ui::PaintFunction paint) {
+    auto* button = new PaintedButton(size, std::move(paint));
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->unsetCursor();
+    return button;
 }
 
 // ---- StyledButton ----

@@ -28,10 +28,7 @@
 #include <cmath>
 
 using namespace vt::ui;
-using bridgeui::ElidedLabel;
-using bridgeui::faded;
-using bridgeui::PaintedButton;
-using bridgeui::PaintedView;
+using bridgeui::makeViewButton;
 using bridgeui::StyledButton;
 
 namespace {
@@ -168,19 +165,13 @@ QWidget* makeDeleteAlert(const QString& sampleTitle) {
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(20, 18, 20, 18);
     layout->setSpacing(10);
-    auto* title = new QLabel(QStringLiteral("Delete sample?"));
-    title->setFont(systemFont(15, FontWeight::bold));
-    auto* message = new QLabel(
-        QStringLiteral("Remove \"%1\" from Bridge and the AU library on this computer?").arg(sampleTitle));
+    layout->addWidget(
+        makeText(QStringLiteral("Delete sample?"), systemFont(15, FontWeight::bold), Qt::white));
+    auto* message = makeText(
+        QStringLiteral("Remove \"%1\" from Bridge and the AU library on this computer?").arg(sampleTitle),
+        systemFont(12, FontWeight::medium), white(0.72), true);
     message->setObjectName("deleteMessage");
-    message->setWordWrap(true);
-    message->setFont(systemFont(12, FontWeight::medium));
-    for (QLabel* label : {title, message}) {
-        QPalette labelPalette = label->palette();
-        labelPalette.setColor(QPalette::WindowText, label == title ? QColor(Qt::white) : white(0.72));
-        label->setPalette(labelPalette);
-        layout->addWidget(label);
-    }
+    layout->addWidget(message);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     auto* no = new StyledButton(StyledButton::Style::bordered, palette::cyan);
@@ -301,13 +292,11 @@ void BridgeSampleRow::buildTopLine() {
     top->setSpacing(12);
     static_cast<QVBoxLayout*>(layout())->addLayout(top);
 
-    state->playButton = new PaintedButton(QSize(42, 42), [this](QPainter& painter, const QRectF& rect) {
+    state->playButton = makeViewButton(QSize(42, 42), [this](QPainter& painter, const QRectF& rect) {
         const bool playing = isPlaying();
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(playing ? palette::cyan : white(0.08));
-        painter.drawEllipse(rect);
-        paintGlyph(painter, rect, playing ? "stop.fill" : "play.fill", glyphSize(16),
-                   playing ? QColor(Qt::black) : palette::cyan);
+        paintGlyphOnCircle(painter, rect, playing ? "stop.fill" : "play.fill", glyphSize(16),
+                           playing ? QColor(Qt::black) : palette::cyan,
+                           playing ? palette::cyan : white(0.08));
     });
     state->playButton->setObjectName("playButton");
     connect(state->playButton, &QAbstractButton::clicked, this, [this] {
@@ -328,12 +317,10 @@ void BridgeSampleRow::buildTopLine() {
 
 QWidget* BridgeSampleRow::buildTitleLine() {
     auto* line = new QWidget;
-    auto* layout = new QHBoxLayout(line);
+    auto* layout = makeRow(line, 8);
     state->titleLine = layout;
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
 
-    state->favoriteButton = new PaintedButton(QSize(20, 20), [this](QPainter& painter, const QRectF& rect) {
+    state->favoriteButton = makeViewButton(QSize(20, 20), [this](QPainter& painter, const QRectF& rect) {
         const bool favorite = state->sample.isFavorite;
         paintGlyph(painter, rect, favorite ? "star.fill" : "star", glyphSize(13),
                    favorite ? palette::amber : white(0.34));
@@ -344,7 +331,7 @@ QWidget* BridgeSampleRow::buildTitleLine() {
         state->model.toggleFavorite(sample);
     });
 
-    state->editButton = new PaintedButton(QSize(22, 20), [this](QPainter& painter, const QRectF& rect) {
+    state->editButton = makeViewButton(QSize(22, 20), [this](QPainter& painter, const QRectF& rect) {
         paintGlyph(painter, rect, "slider.horizontal.3", glyphSize(13),
                    isEditActive() ? palette::cyan : white(0.34));
     });
@@ -356,7 +343,7 @@ QWidget* BridgeSampleRow::buildTitleLine() {
         state->model.editSample(sample);
     });
 
-    state->chopToggle = new PaintedButton(QSize(86, 24), [this](QPainter& painter, const QRectF& rect) {
+    state->chopToggle = makeViewButton(QSize(86, 24), [this](QPainter& painter, const QRectF& rect) {
         paintChopToggle(painter, rect, state->isChopsExpanded, state->sample.chops.size());
     });
     state->chopToggle->setObjectName("chopToggle");
@@ -376,10 +363,10 @@ QWidget* BridgeSampleRow::buildTitleLine() {
             [this](const QString& text) { state->draftTitle = text; });
     connect(state->titleField, &QLineEdit::returnPressed, this, &BridgeSampleRow::submitTitle);
 
-    state->dateText = new ElidedLabel(systemFont(11, FontWeight::medium), white(0.42));
+    state->dateText = new ElidedLabel({}, systemFont(11, FontWeight::medium), white(0.42));
     state->dateText->setObjectName("dateText");
 
-    state->deleteButton = new PaintedButton(QSize(24, 22), [](QPainter& painter, const QRectF& rect) {
+    state->deleteButton = makeViewButton(QSize(24, 22), [](QPainter& painter, const QRectF& rect) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(white(0.045));
         painter.drawRoundedRect(rect, 6, 6);
@@ -403,19 +390,15 @@ QWidget* BridgeSampleRow::buildTitleLine() {
 
 QWidget* BridgeSampleRow::buildInfoLine() {
     auto* line = new QWidget;
-    auto* layout = new QHBoxLayout(line);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
+    auto* layout = makeRow(line, 8);
 
-    state->infoText = new ElidedLabel(monospacedFont(11, FontWeight::medium), white(0.46));
+    state->infoText = new ElidedLabel({}, monospacedFont(11, FontWeight::medium), white(0.46));
     state->infoText->setObjectName("infoText");
     layout->addWidget(state->infoText);
 
     auto* badgeStrip = new QWidget;
     badgeStrip->setObjectName("badges");
-    state->badgeLayout = new QHBoxLayout(badgeStrip);
-    state->badgeLayout->setContentsMargins(0, 0, 0, 0);
-    state->badgeLayout->setSpacing(8);
+    state->badgeLayout = makeRow(badgeStrip, 8);
     layout->addWidget(badgeStrip);
     layout->addStretch(1);
 
@@ -686,31 +669,32 @@ void BridgeSampleRow::editSensitivity(double sensitivity) {
 }
 
 void BridgeSampleRow::scheduleAutoChop() {
+    startAutoChop(chopDebounceNanoseconds);
+}
+
+void BridgeSampleRow::runAutoChopNow() {
+    startAutoChop(std::nullopt);
+}
+
+// Chops the card's sample at its sensitivity, after the delay unless a later start cancels it
+// first; only a delayed chop is stored (a start now leaves the cancelled one stored).
+void BridgeSampleRow::startAutoChop(std::optional<vt::Nanoseconds> delay) {
     if (!state->isChopsExpanded)
         return;
     cancelChopDebounce();
     const vt::CancellationToken token;
-    state->chopDebounceTask = token;
+    if (delay)
+        state->chopDebounceTask = token;
     QPointer<BridgeViewModel> model(&state->model);
     std::shared_ptr<vt::Scheduler> scheduler = state->model.deps.scheduler;
     const SampleItem sample = state->sample;
     const double sensitivity = state->chopSensitivity;
-    vt::spawn([model, scheduler, token, sample, sensitivity]() -> QCoro::Task<> {
-        const bool slept = co_await vt::sleepFor(*scheduler, chopDebounceNanoseconds, token);
-        if (!slept || token.isCancelled() || !model)
-            co_return;
-        co_await model->autoChop(sample, sensitivity);
-    });
-}
-
-void BridgeSampleRow::runAutoChopNow() {
-    if (!state->isChopsExpanded)
-        return;
-    cancelChopDebounce();
-    QPointer<BridgeViewModel> model(&state->model);
-    const SampleItem sample = state->sample;
-    const double sensitivity = state->chopSensitivity;
-    vt::spawn([model, sample, sensitivity]() -> QCoro::Task<> {
+    vt::spawn([model, scheduler, token, delay, sample, sensitivity]() -> QCoro::Task<> {
+        if (delay) {
+            const bool slept = co_await vt::sleepFor(*scheduler, *delay, token);
+            if (!slept || token.isCancelled())
+                co_return;
+        }
         if (model)
             co_await model->autoChop(sample, sensitivity);
     });

@@ -53,6 +53,7 @@ private:
     void editSensitivity(double sensitivity);
     void scheduleAutoChop();
     void runAutoChopNow();
+    void startAutoChop(std::optional<vt::Nanoseconds> delay);
     void cancelChopDebounce();
 
     void confirmDelete();

@@ -8,15 +8,15 @@ BridgeEmptyStatePanel::BridgeEmptyStatePanel(std::string_view symbol, QColor sym
     : CardFrame(vt::ui::withOpacity(vt::ui::palette::surface, 0.58), std::nullopt, parent) {
     using vt::ui::FontWeight;
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    auto* column = bridge::makeColumn(this, 10);
+    auto* column = vt::ui::makeColumn(this, 10);
     column->setContentsMargins(24, 24, 24, 24);
     column->addStretch(1);
-    column->addWidget(new bridge::GlyphBadge(symbol, 34, symbolColor, QSize(44, 44), std::nullopt, this), 0,
+    column->addWidget(new vt::ui::GlyphView(symbol, 34, symbolColor, QSize(44, 44), std::nullopt, this), 0,
                       Qt::AlignHCenter);
-    titleLabel = bridge::makeText(title, vt::ui::systemFont(16, FontWeight::semibold), vt::ui::white(0.74),
+    titleLabel = vt::ui::makeText(title, vt::ui::systemFont(16, FontWeight::semibold), vt::ui::white(0.74),
                                   false, this);
     column->addWidget(titleLabel, 0, Qt::AlignHCenter);
-    messageLabel = bridge::makeText(message, vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.42),
+    messageLabel = vt::ui::makeText(message, vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.42),
                                     true, this);
     messageLabel->setAlignment(Qt::AlignHCenter);
     messageLabel->setMaximumHeight(2 * messageLabel->fontMetrics().lineSpacing() + 2);

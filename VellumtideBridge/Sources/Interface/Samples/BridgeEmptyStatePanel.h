@@ -2,9 +2,9 @@
 // A panel that fills the samples pane when there is nothing to list: a large glyph, a title, a
 // short message and optionally one button, centred on a faint rounded card.
 
-#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
+#include "Platform/UI/Widgets.h"
 
-class BridgeEmptyStatePanel final : public bridge::CardFrame {
+class BridgeEmptyStatePanel final : public vt::ui::CardFrame {
 public:
     BridgeEmptyStatePanel(std::string_view symbol, QColor symbolColor, const QString& title,
                           const QString& message, QWidget* parent = nullptr);

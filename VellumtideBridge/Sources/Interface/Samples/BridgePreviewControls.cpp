@@ -32,11 +32,11 @@ BridgePreviewControls::BridgePreviewControls(BridgeViewModel& model, QWidget* pa
     : QWidget(parent), model(model) {
     setObjectName(QStringLiteral("previewControls"));
     setFixedHeight(controlHeight);
-    auto* row = bridge::makeRow(this, 8);
+    auto* row = vt::ui::makeRow(this, 8);
     row->setContentsMargins(10, 0, 8, 0);
 
-    speaker = new bridge::GlyphBadge(levelSymbol(model.previewLevel()), 13, palette::cyan, QSize(16, 16),
-                                     std::nullopt, this);
+    speaker = new vt::ui::GlyphView(levelSymbol(model.previewLevel()), 13, palette::cyan, QSize(16, 16),
+                                    std::nullopt, this);
     row->addWidget(speaker, 0, Qt::AlignVCenter);
 
     slider = new QSlider(Qt::Horizontal, this);
@@ -47,7 +47,7 @@ BridgePreviewControls::BridgePreviewControls(BridgeViewModel& model, QWidget* pa
     slider->setAccessibleName(QStringLiteral("Preview level"));
     row->addWidget(slider, 0, Qt::AlignVCenter);
 
-    loop = new bridge::PlainButton(
+    loop = new vt::ui::PaintedButton(
         QSize(30, 26),
         [this](QPainter& painter, const QRectF& rect) {
             const bool looping = this->model.isPreviewLooping();

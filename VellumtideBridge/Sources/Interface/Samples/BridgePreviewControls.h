@@ -2,8 +2,8 @@
 // The preview controls in the samples pane's header: a speaker glyph, the preview level slider
 // (0 to 1, written to the controller as it moves) and the loop button, on a faint capsule.
 
+#include "Platform/UI/Widgets.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
-#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 class QSlider;
 
@@ -30,8 +30,8 @@ private:
     void refreshLooping();
 
     BridgeViewModel& model;
-    bridge::GlyphBadge* speaker;
+    vt::ui::GlyphView* speaker;
     QSlider* slider;
-    bridge::PlainButton* loop;
+    vt::ui::PaintedButton* loop;
     bool isShowingLevel = false;
 };

@@ -2,6 +2,7 @@
 
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Palette.h"
+#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 #include <QStackedWidget>
 
@@ -20,7 +21,7 @@ QString BridgeSamplesPane::countLineText(std::size_t count, const std::string& f
 BridgeSamplesPane::BridgeSamplesPane(BridgeViewModel& model, QWidget* parent)
     : QWidget(parent), model(model) {
     setObjectName(QStringLiteral("samplesPane"));
-    auto* column = bridge::makeColumn(this, 14);
+    auto* column = vt::ui::makeColumn(this, 14);
     column->setContentsMargins(20, 20, 20, 20);
     column->addWidget(makeHeader());
 
@@ -53,12 +54,12 @@ BridgeSamplesPane::BridgeSamplesPane(BridgeViewModel& model, QWidget* parent)
 
 QWidget* BridgeSamplesPane::makeHeader() {
     auto* header = new QWidget(this);
-    auto* row = bridge::makeRow(header, 8);
+    auto* row = vt::ui::makeRow(header, 8);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
     titles->addWidget(
-        bridge::makeText(QStringLiteral("Synced Samples"), bridge::titleFont(22), Qt::white, false, header));
-    countLabel = new bridge::ElidedLabel({}, vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.45),
+        vt::ui::makeText(QStringLiteral("Synced Samples"), bridge::titleFont(22), Qt::white, false, header));
+    countLabel = new vt::ui::ElidedLabel({}, vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.45),
                                          Qt::ElideMiddle, header);
     countLabel->setObjectName(QStringLiteral("countLine"));
     titles->addWidget(countLabel);

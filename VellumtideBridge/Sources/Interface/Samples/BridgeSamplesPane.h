@@ -34,7 +34,7 @@ private:
     void refresh();
 
     BridgeViewModel& model;
-    bridge::ElidedLabel* countLabel = nullptr;
+    vt::ui::ElidedLabel* countLabel = nullptr;
     BridgePreviewControls* preview = nullptr;
     FavoritesFilterButton* favorites = nullptr;
     QStackedWidget* bodies = nullptr;

@@ -2,6 +2,7 @@
 
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Palette.h"
+#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,8 +16,8 @@ BridgeAlertPanel::BridgeAlertPanel(const QString& title, const QString& message,
     : BridgeSheetPanel(alertWidth, 20, 10, parent), buttons(std::move(buttonList)) {
     using vt::ui::FontWeight;
     setFocusPolicy(Qt::StrongFocus);
-    titleLabel = bridge::makeText(title, vt::ui::systemFont(14, FontWeight::bold), Qt::white, true, this);
-    messageLabel = bridge::makeText(message, vt::ui::systemFont(12, FontWeight::regular), vt::ui::white(0.72),
+    titleLabel = vt::ui::makeText(title, vt::ui::systemFont(14, FontWeight::bold), Qt::white, true, this);
+    messageLabel = vt::ui::makeText(message, vt::ui::systemFont(12, FontWeight::regular), vt::ui::white(0.72),
                                     true, this);
     messageLabel->setVisible(!message.isEmpty());
     column()->addWidget(titleLabel);

@@ -3,6 +3,7 @@
 #include "Platform/Async/Spawn.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Palette.h"
+#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 #include <QLineEdit>
 #include <QPointer>
@@ -34,27 +35,27 @@ BridgePairingSheet::BridgePairingSheet(BridgeViewModel& model, BridgePairingRequ
                                         QStringLiteral("Trust this Bridge before syncing samples."),
                                         &closeButton_, this));
 
-    auto* box = new bridge::CardFrame(palette::surface,
+    auto* box = new vt::ui::CardFrame(palette::surface,
                                       vt::ui::Border{vt::ui::withOpacity(palette::amber, 0.24), 1}, this);
-    auto* boxColumn = bridge::makeColumn(box, 12);
+    auto* boxColumn = vt::ui::makeColumn(box, 12);
     boxColumn->setContentsMargins(14, 14, 14, 14);
 
     auto* phoneRow = new QHBoxLayout;
     phoneRow->setSpacing(10);
-    phoneRow->addWidget(new bridge::GlyphBadge("iphone.and.arrow.forward", 20, palette::cyan, QSize(34, 34),
-                                               vt::ui::withOpacity(palette::cyan, 0.12), box));
+    phoneRow->addWidget(new vt::ui::GlyphView("iphone.and.arrow.forward", 20, palette::cyan, QSize(34, 34),
+                                              vt::ui::withOpacity(palette::cyan, 0.12), box));
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
-    names->addWidget(new bridge::ElidedLabel(QString::fromStdString(request_.deviceName),
+    names->addWidget(new vt::ui::ElidedLabel(QString::fromStdString(request_.deviceName),
                                              vt::ui::systemFont(14, FontWeight::semibold),
                                              vt::ui::white(0.82)));
-    names->addWidget(new bridge::ElidedLabel(QString::fromStdString(request_.detail),
+    names->addWidget(new vt::ui::ElidedLabel(QString::fromStdString(request_.detail),
                                              vt::ui::monospacedFont(11, FontWeight::medium),
                                              vt::ui::white(0.42)));
     phoneRow->addLayout(names, 1);
     boxColumn->addLayout(phoneRow);
 
-    boxColumn->addWidget(bridge::makeText(
+    boxColumn->addWidget(vt::ui::makeText(
         QStringLiteral(
             "Open Vellumtide on the iPhone. The PAIR code appears only while this pairing window is open."),
         vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.58), true, box));

@@ -49,6 +49,6 @@ private:
     QLineEdit* codeField_ = nullptr;
     QAbstractButton* pairButton_ = nullptr;
     QAbstractButton* cancelButton_ = nullptr;
-    bridge::PlainButton* closeButton_ = nullptr;
+    vt::ui::PaintedButton* closeButton_ = nullptr;
     bool didAppear = false;
 };

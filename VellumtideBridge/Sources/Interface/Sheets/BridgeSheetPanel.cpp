@@ -2,6 +2,7 @@
 
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Palette.h"
+#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 #include <QPainter>
 
@@ -29,19 +30,19 @@ void BridgeSheetPanel::paintEvent(QPaintEvent*) {
                             vt::ui::Border{vt::ui::white(0.1), 1});
 }
 
-QWidget* makeSheetHeader(const QString& title, const QString& subtitle, bridge::PlainButton** closeButton,
+QWidget* makeSheetHeader(const QString& title, const QString& subtitle, vt::ui::PaintedButton** closeButton,
                          QWidget* parent) {
     using vt::ui::FontWeight;
     auto* header = new QWidget(parent);
-    auto* row = bridge::makeRow(header, 8);
+    auto* row = vt::ui::makeRow(header, 8);
     auto* titles = new QWidget(header);
-    auto* titleColumn = bridge::makeColumn(titles, 5);
-    titleColumn->addWidget(bridge::makeText(title, bridge::titleFont(24), Qt::white));
+    auto* titleColumn = vt::ui::makeColumn(titles, 5);
+    titleColumn->addWidget(vt::ui::makeText(title, bridge::titleFont(24), Qt::white));
     titleColumn->addWidget(
-        bridge::makeText(subtitle, vt::ui::monospacedFont(12, FontWeight::bold), vt::ui::palette::cyan));
+        vt::ui::makeText(subtitle, vt::ui::monospacedFont(12, FontWeight::bold), vt::ui::palette::cyan));
     row->addWidget(titles, 0, Qt::AlignTop);
     row->addStretch(1);
-    auto* close = bridge::makeGlyphButton("xmark", 15, vt::ui::white(0.72), QSize(28, 28), std::nullopt,
+    auto* close = vt::ui::makeGlyphButton("xmark", 15, vt::ui::white(0.72), QSize(28, 28), std::nullopt,
                                           QStringLiteral("Close"), header);
     close->setObjectName(QStringLiteral("closeButton"));
     row->addWidget(close, 0, Qt::AlignTop);

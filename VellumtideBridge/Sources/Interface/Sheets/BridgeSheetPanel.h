@@ -3,7 +3,7 @@
 // column has the sheet's padding and spacing, and whose height follows its wrapped texts. Also
 // the sheets' common header: a large title over a monospaced accent subtitle, with a close button.
 
-#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
+#include "Platform/UI/Widgets.h"
 
 #include <QVBoxLayout>
 #include <QWidget>
@@ -24,5 +24,5 @@ private:
 };
 
 // The header row of a sheet; the close button is returned through closeButton.
-QWidget* makeSheetHeader(const QString& title, const QString& subtitle, bridge::PlainButton** closeButton,
+QWidget* makeSheetHeader(const QString& title, const QString& subtitle, vt::ui::PaintedButton** closeButton,
                          QWidget* parent = nullptr);

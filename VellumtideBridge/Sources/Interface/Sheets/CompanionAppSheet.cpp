@@ -4,6 +4,7 @@
 #include "Platform/UI/Palette.h"
 #include "VellumtideBridge/Sources/Interface/Shared/VellumtideExternalLinks.h"
 #include "VellumtideBridge/Sources/Interface/Shared/VellumtideQRCodeView.h"
+#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 #include <QLabel>
 
@@ -21,8 +22,8 @@ const char* const explanation =
     "with Vellumtide Bridge on your computer.";
 
 QWidget* makeQRCodeTile(QWidget* parent) {
-    auto* tile = new bridge::CardFrame(Qt::white, std::nullopt, parent);
-    auto* layout = bridge::makeColumn(tile, 0);
+    auto* tile = new vt::ui::CardFrame(Qt::white, std::nullopt, parent);
+    auto* layout = vt::ui::makeColumn(tile, 0);
     layout->setContentsMargins(qrPadding, qrPadding, qrPadding, qrPadding);
     auto* code =
         new VellumtideQRCodeView(QUrl(QString::fromLatin1(VellumtideExternalLinks::iphoneApp)), tile);
@@ -39,8 +40,8 @@ CompanionAppSheet::CompanionAppSheet(std::shared_ptr<vt::UrlOpener> opener, QWid
     column()->addWidget(makeSheetHeader(QStringLiteral("Free iPhone app"),
                                         QStringLiteral("Scan to open the App Store."), &closeButton_, this));
 
-    auto* content = new bridge::CardFrame(palette::surface, std::nullopt, this);
-    auto* row = bridge::makeRow(content, 18);
+    auto* content = new vt::ui::CardFrame(palette::surface, std::nullopt, this);
+    auto* row = vt::ui::makeRow(content, 18);
     row->setContentsMargins(14, 14, 14, 14);
     row->addWidget(makeQRCodeTile(content), 0, Qt::AlignVCenter);
     row->addWidget(makeTextColumn(content), 1, Qt::AlignVCenter);
@@ -59,9 +60,9 @@ CompanionAppSheet::CompanionAppSheet(std::shared_ptr<vt::UrlOpener> opener, QWid
 
 QWidget* CompanionAppSheet::makeTextColumn(QWidget* parent) {
     auto* column = new QWidget(parent);
-    auto* layout = bridge::makeColumn(column, 12);
+    auto* layout = vt::ui::makeColumn(column, 12);
     auto* text =
-        bridge::makeText(QString::fromLatin1(explanation), vt::ui::systemFont(12, FontWeight::medium),
+        vt::ui::makeText(QString::fromLatin1(explanation), vt::ui::systemFont(12, FontWeight::medium),
                          vt::ui::white(0.58), true, column);
     text->setObjectName(QStringLiteral("explanation"));
     layout->addWidget(text);

@@ -27,5 +27,5 @@ private:
     std::shared_ptr<vt::UrlOpener> urlOpener;
     QAbstractButton* appStoreButton_ = nullptr;
     QAbstractButton* manualButton_ = nullptr;
-    bridge::PlainButton* closeButton_ = nullptr;
+    vt::ui::PaintedButton* closeButton_ = nullptr;
 };

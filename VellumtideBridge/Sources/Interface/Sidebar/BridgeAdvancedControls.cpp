@@ -21,15 +21,15 @@ bridge::LabeledButton* makeSmallButton(const QString& text, std::string_view sym
 
 QWidget* makeButtonPair(QWidget* parent, QWidget* first, QWidget* second) {
     auto* row = new QWidget(parent);
-    auto* layout = bridge::makeRow(row, 7);
+    auto* layout = vt::ui::makeRow(row, 7);
     layout->addWidget(first, 1);
     layout->addWidget(second, 1);
     return row;
 }
 
-bridge::CardFrame* makeBox(QWidget* parent) {
-    auto* box = new bridge::CardFrame(vt::ui::withOpacity(palette::surface, 0.7), std::nullopt, parent);
-    auto* layout = bridge::makeColumn(box, 7);
+vt::ui::CardFrame* makeBox(QWidget* parent) {
+    auto* box = new vt::ui::CardFrame(vt::ui::withOpacity(palette::surface, 0.7), std::nullopt, parent);
+    auto* layout = vt::ui::makeColumn(box, 7);
     layout->setContentsMargins(8, 8, 8, 8);
     return box;
 }
@@ -52,9 +52,9 @@ template <typename Operation> void start(BridgeViewModel& model, Operation opera
 BridgeAdvancedControls::BridgeAdvancedControls(BridgeViewModel& model, QWidget* parent)
     : QWidget(parent), model(model) {
     setObjectName(QStringLiteral("advancedControls"));
-    auto* column = bridge::makeColumn(this, 8);
+    auto* column = vt::ui::makeColumn(this, 8);
     deviceList_ = new QWidget(this);
-    bridge::makeColumn(deviceList_, 8);
+    vt::ui::makeColumn(deviceList_, 8);
     column->addWidget(deviceList_);
     column->addWidget(makeDiscoveryRow());
     column->addWidget(makeAddressBox());
@@ -119,16 +119,16 @@ QWidget* BridgeAdvancedControls::makeAddressBox() {
 QWidget* BridgeAdvancedControls::makeFolderBox() {
     auto* box = makeBox(this);
     auto* title = new QWidget(box);
-    auto* titleRow = bridge::makeRow(title, 6);
+    auto* titleRow = vt::ui::makeRow(title, 6);
     titleRow->addWidget(
-        new bridge::GlyphBadge("folder", 10, palette::cyan, QSize(12, 12), std::nullopt, title));
-    titleRow->addWidget(bridge::makeText(QStringLiteral("Sample Folder"),
+        new vt::ui::GlyphView("folder", 10, palette::cyan, QSize(12, 12), std::nullopt, title));
+    titleRow->addWidget(vt::ui::makeText(QStringLiteral("Sample Folder"),
                                          vt::ui::monospacedFont(10, FontWeight::bold), vt::ui::white(0.62),
                                          false, title));
     titleRow->addStretch(1);
     box->layout()->addWidget(title);
 
-    folderPath = new bridge::ElidedLabel({}, vt::ui::monospacedFont(10, FontWeight::medium),
+    folderPath = new vt::ui::ElidedLabel({}, vt::ui::monospacedFont(10, FontWeight::medium),
                                          vt::ui::white(0.42), Qt::ElideMiddle, box);
     folderPath->setObjectName(QStringLiteral("sampleFolderPath"));
     box->layout()->addWidget(folderPath);

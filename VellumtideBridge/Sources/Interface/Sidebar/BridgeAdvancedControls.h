@@ -3,6 +3,7 @@
 // there are two or more), Rescan and LAN, the typed-address box with Paste and Connect, and the
 // sample-folder box with the folder path, Choose, Reveal and Reset to Default.
 
+#include "Platform/UI/Widgets.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/DeviceRow.h"
 #include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
@@ -22,7 +23,7 @@ public:
     QLineEdit* addressField() const { return address; }
     bridge::LabeledButton* pasteButton() const { return paste; }
     bridge::LabeledButton* connectButton() const { return connectButton_; }
-    bridge::ElidedLabel* folderPathLabel() const { return folderPath; }
+    vt::ui::ElidedLabel* folderPathLabel() const { return folderPath; }
     bridge::LabeledButton* chooseButton() const { return choose; }
     bridge::LabeledButton* revealButton() const { return reveal; }
     bridge::LabeledButton* resetButton() const { return reset; }
@@ -44,7 +45,7 @@ private:
     QLineEdit* address = nullptr;
     bridge::LabeledButton* paste = nullptr;
     bridge::LabeledButton* connectButton_ = nullptr;
-    bridge::ElidedLabel* folderPath = nullptr;
+    vt::ui::ElidedLabel* folderPath = nullptr;
     bridge::LabeledButton* choose = nullptr;
     bridge::LabeledButton* reveal = nullptr;
     bridge::LabeledButton* reset = nullptr;

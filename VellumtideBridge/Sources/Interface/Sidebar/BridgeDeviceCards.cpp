@@ -28,14 +28,14 @@ bool affectsPairing(Field field) {
 }
 
 // The "Don't have the app?" capsule: a QR glyph and a monospaced caption in cyan.
-bridge::PlainButton* makeAppButton(QWidget* parent) {
+vt::ui::PaintedButton* makeAppButton(QWidget* parent) {
     const QString caption = QStringLiteral("Don't have the app?");
     const QFont font = vt::ui::monospacedFont(10, FontWeight::bold);
     const int glyphSide = 12;
     const int textWidth = QFontMetrics(font).horizontalAdvance(caption);
     const QSize size(9 + glyphSide + 6 + textWidth + 9,
                      6 + std::max(glyphSide, QFontMetrics(font).height()) + 6);
-    auto* button = new bridge::PlainButton(
+    auto* button = new vt::ui::PaintedButton(
         size,
         [caption, font, glyphSide](QPainter& painter, const QRectF& rect) {
             const QRectF capsule = rect.adjusted(0.5, 0.5, -0.5, -0.5);
@@ -59,22 +59,22 @@ BridgeConnectedDeviceCard::BridgeConnectedDeviceCard(BridgeViewModel& model, QWi
     : CardFrame(palette::surface, vt::ui::Border{vt::ui::withOpacity(palette::cyan, 0.2), 1}, parent),
       model(model) {
     setObjectName(QStringLiteral("connectedDeviceCard"));
-    auto* column = bridge::makeColumn(this, 8);
+    auto* column = vt::ui::makeColumn(this, 8);
     column->setContentsMargins(12, 12, 12, 12);
 
     auto* top = new QHBoxLayout;
     top->setSpacing(9);
-    top->addWidget(new bridge::GlyphBadge("iphone", 16, Qt::black, QSize(32, 32), palette::cyan, this));
+    top->addWidget(new vt::ui::GlyphView("iphone", 16, Qt::black, QSize(32, 32), palette::cyan, this));
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
     nameLabel =
-        new bridge::ElidedLabel({}, vt::ui::systemFont(14, FontWeight::semibold), vt::ui::white(0.82));
+        new vt::ui::ElidedLabel({}, vt::ui::systemFont(14, FontWeight::semibold), vt::ui::white(0.82));
     detailLabel =
-        new bridge::ElidedLabel({}, vt::ui::systemFont(11, FontWeight::medium), vt::ui::white(0.42));
+        new vt::ui::ElidedLabel({}, vt::ui::systemFont(11, FontWeight::medium), vt::ui::white(0.42));
     names->addWidget(nameLabel);
     names->addWidget(detailLabel);
     top->addLayout(names, 1);
-    unlinkButton_ = bridge::makeGlyphButton("link.badge.minus", 11, palette::amber, QSize(28, 28),
+    unlinkButton_ = vt::ui::makeGlyphButton("link.badge.minus", 11, palette::amber, QSize(28, 28),
                                             vt::ui::white(0.06), QStringLiteral("Unlink this iPhone"), this);
     top->addWidget(unlinkButton_);
     column->addLayout(top);
@@ -82,9 +82,9 @@ BridgeConnectedDeviceCard::BridgeConnectedDeviceCard(BridgeViewModel& model, QWi
     auto* pairingRow = new QHBoxLayout;
     pairingRow->setSpacing(6);
     pairingGlyph =
-        new bridge::GlyphBadge("lock.circle.fill", 12, palette::amber, QSize(14, 14), std::nullopt, this);
+        new vt::ui::GlyphView("lock.circle.fill", 12, palette::amber, QSize(14, 14), std::nullopt, this);
     pairingLabel =
-        bridge::makeText({}, vt::ui::systemFont(11, FontWeight::semibold), vt::ui::white(0.52), false, this);
+        vt::ui::makeText({}, vt::ui::systemFont(11, FontWeight::semibold), vt::ui::white(0.52), false, this);
     pairingRow->addWidget(pairingGlyph);
     pairingRow->addWidget(pairingLabel);
     pairingRow->addStretch(1);
@@ -121,15 +121,15 @@ void BridgeConnectedDeviceCard::refresh() {
 BridgeWaitingForPhoneCard::BridgeWaitingForPhoneCard(QWidget* parent)
     : CardFrame(palette::surface, std::nullopt, parent) {
     setObjectName(QStringLiteral("waitingForPhoneCard"));
-    auto* column = bridge::makeColumn(this, 7);
+    auto* column = vt::ui::makeColumn(this, 7);
     column->setContentsMargins(12, 12, 12, 12);
-    column->addWidget(new bridge::GlyphBadge("iphone.radiowaves.left.and.right", 25, palette::cyan,
-                                             QSize(30, 30), std::nullopt, this));
-    column->addWidget(bridge::makeText(QStringLiteral("Listening for iPhone"),
+    column->addWidget(new vt::ui::GlyphView("iphone.radiowaves.left.and.right", 25, palette::cyan,
+                                            QSize(30, 30), std::nullopt, this));
+    column->addWidget(vt::ui::makeText(QStringLiteral("Listening for iPhone"),
                                        vt::ui::systemFont(14, FontWeight::semibold), vt::ui::white(0.72),
                                        false, this));
     column->addWidget(
-        bridge::makeText(QStringLiteral("Open Vellumtide on the phone. Bridge will sync when it appears."),
+        vt::ui::makeText(QStringLiteral("Open Vellumtide on the phone. Bridge will sync when it appears."),
                          vt::ui::systemFont(11, FontWeight::medium), vt::ui::white(0.42), true, this));
     column->addSpacing(3);
     appButton_ = makeAppButton(this);

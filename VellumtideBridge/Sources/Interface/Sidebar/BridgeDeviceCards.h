@@ -3,10 +3,10 @@
 // whether it is paired, and the unlink button) while a phone is selected, and the waiting card
 // with the button that shows the companion app otherwise.
 
+#include "Platform/UI/Widgets.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
-#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
-class BridgeConnectedDeviceCard final : public bridge::CardFrame {
+class BridgeConnectedDeviceCard final : public vt::ui::CardFrame {
     Q_OBJECT
 
 public:
@@ -30,14 +30,14 @@ private:
     BridgeViewModel& model;
     std::optional<VellumtideDevice> device_;
     bool paired = false;
-    bridge::ElidedLabel* nameLabel;
-    bridge::ElidedLabel* detailLabel;
-    bridge::GlyphBadge* pairingGlyph;
+    vt::ui::ElidedLabel* nameLabel;
+    vt::ui::ElidedLabel* detailLabel;
+    vt::ui::GlyphView* pairingGlyph;
     QLabel* pairingLabel;
-    bridge::PlainButton* unlinkButton_;
+    vt::ui::PaintedButton* unlinkButton_;
 };
 
-class BridgeWaitingForPhoneCard final : public bridge::CardFrame {
+class BridgeWaitingForPhoneCard final : public vt::ui::CardFrame {
     Q_OBJECT
 
 public:
@@ -49,5 +49,5 @@ signals:
     void companionAppRequested();
 
 private:
-    bridge::PlainButton* appButton_;
+    vt::ui::PaintedButton* appButton_;
 };

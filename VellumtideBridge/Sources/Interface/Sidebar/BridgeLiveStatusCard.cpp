@@ -41,16 +41,16 @@ LiveStatusText liveStatusText(const BridgeViewModel& model) {
 BridgeLiveStatusCard::BridgeLiveStatusCard(BridgeViewModel& model, QWidget* parent)
     : CardFrame(vt::ui::palette::surface2, std::nullopt, parent), model(model) {
     setObjectName(QStringLiteral("liveStatusCard"));
-    auto* row = bridge::makeRow(this, 8);
+    auto* row = vt::ui::makeRow(this, 8);
     row->setContentsMargins(10, 10, 10, 10);
-    dot = new bridge::GlyphBadge({}, 0, Qt::transparent, QSize(9, 9), vt::ui::palette::amber, this);
+    dot = new vt::ui::GlyphView({}, 0, Qt::transparent, QSize(9, 9), vt::ui::palette::amber, this);
     row->addWidget(dot, 0, Qt::AlignVCenter);
     auto* lines = new QVBoxLayout;
     lines->setSpacing(2);
     titleLabel =
-        new bridge::ElidedLabel({}, vt::ui::systemFont(12, FontWeight::semibold), vt::ui::white(0.7));
+        new vt::ui::ElidedLabel({}, vt::ui::systemFont(12, FontWeight::semibold), vt::ui::white(0.7));
     detailLabel =
-        new bridge::ElidedLabel({}, vt::ui::systemFont(10, FontWeight::medium), vt::ui::white(0.38));
+        new vt::ui::ElidedLabel({}, vt::ui::systemFont(10, FontWeight::medium), vt::ui::white(0.38));
     lines->addWidget(titleLabel);
     lines->addWidget(detailLabel);
     row->addLayout(lines, 1);

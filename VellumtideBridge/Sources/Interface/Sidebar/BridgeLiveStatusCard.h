@@ -2,8 +2,8 @@
 // The first card of the sidebar: a dot (cyan while the browse runs, amber otherwise) and two
 // lines that summarise discovery, sync and the last operation.
 
+#include "Platform/UI/Widgets.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
-#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 struct LiveStatusText {
     QString title;
@@ -15,7 +15,7 @@ bool isIdleStatusText(const std::string& status);
 // The two lines of the card for the controller's current state.
 LiveStatusText liveStatusText(const BridgeViewModel& model);
 
-class BridgeLiveStatusCard final : public bridge::CardFrame {
+class BridgeLiveStatusCard final : public vt::ui::CardFrame {
 public:
     explicit BridgeLiveStatusCard(BridgeViewModel& model, QWidget* parent = nullptr);
 
@@ -26,7 +26,7 @@ public:
 
 private:
     BridgeViewModel& model;
-    bridge::GlyphBadge* dot;
-    bridge::ElidedLabel* titleLabel;
-    bridge::ElidedLabel* detailLabel;
+    vt::ui::GlyphView* dot;
+    vt::ui::ElidedLabel* titleLabel;
+    vt::ui::ElidedLabel* detailLabel;
 };

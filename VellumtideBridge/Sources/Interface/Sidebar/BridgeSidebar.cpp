@@ -33,7 +33,7 @@ QString scrollerStyle() {
 BridgeSidebar::BridgeSidebar(BridgeViewModel& model, QWidget* parent) : QWidget(parent), model(model) {
     setObjectName(QStringLiteral("sidebar"));
     setFixedWidth(sidebarWidth);
-    auto* column = bridge::makeColumn(this, 12);
+    auto* column = vt::ui::makeColumn(this, 12);
     column->setContentsMargins(16, 16, 16, 16);
     column->addWidget(makeHeader());
 
@@ -56,7 +56,7 @@ BridgeSidebar::BridgeSidebar(BridgeViewModel& model, QWidget* parent) : QWidget(
 
 QWidget* BridgeSidebar::makeHeader() {
     auto* header = new QWidget(this);
-    auto* row = bridge::makeRow(header, 0);
+    auto* row = vt::ui::makeRow(header, 0);
     row->addWidget(new VellumtideLogoMark(38, palette::cyan, header), 0, Qt::AlignVCenter);
     row->addSpacing(11);
 
@@ -64,23 +64,23 @@ QWidget* BridgeSidebar::makeHeader() {
     titles->setSpacing(4);
     auto* wordmark = new QHBoxLayout;
     wordmark->setSpacing(7);
-    wordmark->addWidget(bridge::makeText(QStringLiteral("VELLUMTIDE"),
+    wordmark->addWidget(vt::ui::makeText(QStringLiteral("VELLUMTIDE"),
                                          vt::ui::monospacedFont(11, FontWeight::bold), palette::cyan, false,
                                          header),
                         0, Qt::AlignBottom);
-    wordmark->addWidget(bridge::makeText(QString::fromLatin1(byline),
+    wordmark->addWidget(vt::ui::makeText(QString::fromLatin1(byline),
                                          vt::ui::monospacedFont(8, FontWeight::bold), vt::ui::white(0.62),
                                          false, header),
                         0, Qt::AlignBottom);
     wordmark->addStretch(1);
     titles->addLayout(wordmark);
-    titles->addWidget(bridge::makeText(QStringLiteral("Live Bridge"),
+    titles->addWidget(vt::ui::makeText(QStringLiteral("Live Bridge"),
                                        vt::ui::systemFont(30, FontWeight::bold), Qt::white, false, header));
     row->addLayout(titles);
     row->addStretch(1);
 
     auto* button =
-        bridge::makeGlyphButton("gearshape.fill", 15, vt::ui::white(0.58), QSize(30, 30), vt::ui::white(0.07),
+        vt::ui::makeGlyphButton("gearshape.fill", 15, vt::ui::white(0.58), QSize(30, 30), vt::ui::white(0.07),
                                 QStringLiteral("Help, manual, and iPhone app"), header);
     button->setObjectName(QStringLiteral("settingsButton"));
     connect(button, &QAbstractButton::clicked, this, &BridgeSidebar::companionAppRequested);
@@ -92,13 +92,13 @@ QWidget* BridgeSidebar::makeHeader() {
 QWidget* BridgeSidebar::makeCardColumn() {
     auto* content = new QWidget;
     content->setAutoFillBackground(false);
-    auto* column = bridge::makeColumn(content, 12);
+    auto* column = vt::ui::makeColumn(content, 12);
     column->setContentsMargins(0, 0, 0, 16);
 
     statusCard = new BridgeLiveStatusCard(model, content);
     column->addWidget(statusCard);
     column->addSpacing(2);
-    column->addWidget(bridge::makeText(QStringLiteral("iPhone"), vt::ui::systemFont(13, FontWeight::semibold),
+    column->addWidget(vt::ui::makeText(QStringLiteral("iPhone"), vt::ui::systemFont(13, FontWeight::semibold),
                                        vt::ui::white(0.55), false, content));
 
     connectedCard = new BridgeConnectedDeviceCard(model, content);
@@ -115,7 +115,7 @@ QWidget* BridgeSidebar::makeCardColumn() {
     advancedDisclosure = makeDisclosureToggle(content);
     column->addWidget(advancedDisclosure, 0, Qt::AlignLeft);
     advancedContent = new QWidget(content);
-    auto* advancedColumn = bridge::makeColumn(advancedContent, 0);
+    auto* advancedColumn = vt::ui::makeColumn(advancedContent, 0);
     advancedColumn->setContentsMargins(0, 6, 0, 0);
     advanced = new BridgeAdvancedControls(model, advancedContent);
     advancedColumn->addWidget(advanced);
@@ -129,7 +129,7 @@ QAbstractButton* BridgeSidebar::makeDisclosureToggle(QWidget* parent) {
     const QFont font = vt::ui::systemFont(12, FontWeight::semibold);
     const QString label = QStringLiteral("Advanced");
     const int width = 14 + 4 + 16 + 5 + QFontMetrics(font).horizontalAdvance(label) + 4;
-    auto* toggle = new bridge::PlainButton(
+    auto* toggle = new vt::ui::PaintedButton(
         QSize(width, 22),
         [this, font, label](QPainter& painter, const QRectF& rect) {
             vt::ui::paintGlyph(painter, QRectF(0, 0, 14, rect.height()),

@@ -52,10 +52,8 @@ void DeviceRow::paintEvent(QPaintEvent*) {
         vt::ui::Border{selected ? vt::ui::withOpacity(cyan, 0.5) : vt::ui::white(0.06), 1});
 
     const QRectF badge(padding, (height() - badgeSide) / 2.0, badgeSide, badgeSide);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(selected ? cyan : vt::ui::white(0.08));
-    painter.drawEllipse(badge);
-    vt::ui::paintGlyph(painter, badge, "iphone", 18, selected ? QColor(Qt::black) : cyan);
+    vt::ui::paintGlyphOnCircle(painter, badge, "iphone", 18, selected ? QColor(Qt::black) : cyan,
+                               selected ? cyan : vt::ui::white(0.08));
 
     const double textX = padding + badgeSide + spacing;
     const int textWidth = std::max(0, int(width() - textX - padding));

@@ -1,14 +1,14 @@
 #include "VellumtideBridge/Sources/Interface/Waveform/EditableWaveformView.h"
 
 #include "Platform/UI/Fonts.h"
-#include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
+#include "Platform/UI/Palette.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
 
-using bridgeui::faded;
+using vt::ui::faded;
 using Role = WaveformShape::Role;
 using Form = WaveformShape::Form;
 

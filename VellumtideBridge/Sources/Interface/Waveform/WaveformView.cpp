@@ -1,12 +1,10 @@
 #include "VellumtideBridge/Sources/Interface/Waveform/WaveformView.h"
 
-#include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
-
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
 
-using bridgeui::faded;
+using vt::ui::faded;
 using Role = WaveformShape::Role;
 using Form = WaveformShape::Form;
 
@@ -126,7 +124,7 @@ WaveformShapes WaveformView::editedShapes(QSizeF size, const std::vector<float>&
         const double level = std::min(gain * waveform::clampedPeak(value, 0.0), 1.0) * envelope(t);
         const double processedHeight = level > 0.001 ? std::max(height * level, 2.0) : height * level;
         result.push_back(bar(Role::processedBar, layout, i, processedHeight, height,
-                             boosted ? bridgeui::faded(Qt::white, 0.86) : faded(input.activeColor, 0.86)));
+                             boosted ? faded(Qt::white, 0.86) : faded(input.activeColor, 0.86)));
     }
 
     if (fadeIn > 0.001 || fadeOut > 0.001) {
@@ -152,14 +150,13 @@ WaveformShapes WaveformView::editedShapes(QSizeF size, const std::vector<float>&
         waveform::verticalLine(Role::fadeLine, fadeOutStartX, height, faded(input.fadeColor, 0.86), 1));
 
     if (boosted) {
-        WaveformShape guide =
-            waveform::polyline(Role::guideLine, QPolygonF({QPointF(startX, 2), QPointF(endX, 2)}),
-                               bridgeui::faded(Qt::white, 0.28), 1);
+        WaveformShape guide = waveform::polyline(
+            Role::guideLine, QPolygonF({QPointF(startX, 2), QPointF(endX, 2)}), faded(Qt::white, 0.28), 1);
         guide.dashPattern = {3, 4};
         result.push_back(guide);
     }
     if (input.progress > 0)
         result.push_back(
-            waveform::verticalLine(Role::playhead, progressX, height, bridgeui::faded(Qt::white, 0.88), 1));
+            waveform::verticalLine(Role::playhead, progressX, height, faded(Qt::white, 0.88), 1));
     return result;
 }
