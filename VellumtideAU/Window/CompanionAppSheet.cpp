@@ -19,38 +19,14 @@ using vt::ui::FontWeight;
 namespace {
 
 // A white rounded square holding the QR code with 10 points of margin.
-class QRCodeCard final : public QWidget {
-public:
-    explicit QRCodeCard(QWidget* parent) : QWidget(parent) {
-        setFixedSize(148, 148);
-        auto* code =
-            new VellumtideQRCodeView(QUrl(QString::fromLatin1(VellumtideExternalLinks::iphoneApp)), this);
-        code->setGeometry(10, 10, 128, 128);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        vt::ui::paintRoundedBox(painter, QRectF(rect()), Qt::white, 8);
-    }
-};
-
-// A card of one fill colour with rounded corners behind its children.
-class FilledCard final : public QWidget {
-public:
-    FilledCard(QColor fill, QWidget* parent) : QWidget(parent), fill(fill) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        vt::ui::paintRoundedBox(painter, QRectF(rect()), fill, 8);
-    }
-
-private:
-    QColor fill;
-};
+QWidget* makeQRCodeCard(QWidget* parent) {
+    auto* card = new vt::ui::CardFrame(Qt::white, std::nullopt, parent);
+    card->setFixedSize(148, 148);
+    auto* code =
+        new VellumtideQRCodeView(QUrl(QString::fromLatin1(VellumtideExternalLinks::iphoneApp)), card);
+    code->setGeometry(10, 10, 128, 128);
+    return card;
+}
 
 } // namespace
 
@@ -77,10 +53,8 @@ QWidget* CompanionAppSheet::makeHeader() {
     titles->addWidget(textLabel(QStringLiteral("Syncs with Vellumtide Bridge for computer."),
                                 vt::ui::monospacedFont(12, FontWeight::bold), cyan));
     row->addLayout(titles, 1);
-    close = new PaintedButton(QSize(28, 28), [](QPainter& painter, const PaintedButton& self) {
-        vt::ui::paintGlyph(painter, self.rect(), "xmark", 14, vt::ui::white(0.8));
-    });
-    close->setHelp(QStringLiteral("Close"));
+    close = windowButton(vt::ui::makeGlyphButton("xmark", 14, vt::ui::white(0.8), QSize(28, 28), std::nullopt,
+                                                 QStringLiteral("Close")));
     connect(close, &QAbstractButton::clicked, this, [this] {
         if (dismiss)
             dismiss();
@@ -90,11 +64,11 @@ QWidget* CompanionAppSheet::makeHeader() {
 }
 
 QWidget* CompanionAppSheet::makeCard() {
-    auto* card = new FilledCard(surface, this);
+    auto* card = new vt::ui::CardFrame(surface, std::nullopt, this);
     auto* row = new QHBoxLayout(card);
     row->setContentsMargins(14, 14, 14, 14);
     row->setSpacing(18);
-    row->addWidget(new QRCodeCard(card), 0, Qt::AlignVCenter);
+    row->addWidget(makeQRCodeCard(card), 0, Qt::AlignVCenter);
     auto* column = new QVBoxLayout;
     column->setSpacing(12);
     auto* description =

@@ -10,8 +10,10 @@
 #include <functional>
 #include <memory>
 
-class PaintedButton;
 class QPushButton;
+namespace vt::ui {
+class PaintedButton;
+} // namespace vt::ui
 
 class CompanionAppSheet final : public QWidget {
     Q_OBJECT
@@ -24,7 +26,7 @@ public:
 
     // Always 470 wide; as tall as the wrapped description needs.
     QSize sizeHint() const override;
-    PaintedButton* closeButton() const { return close; }
+    vt::ui::PaintedButton* closeButton() const { return close; }
     QPushButton* phoneLinkButton() const { return phoneLink; }
     QPushButton* manualButton() const { return manual; }
 
@@ -40,7 +42,7 @@ private:
     QColor background;
     QColor surface;
     QColor cyan;
-    PaintedButton* close = nullptr;
+    vt::ui::PaintedButton* close = nullptr;
     QPushButton* phoneLink = nullptr;
     QPushButton* manual = nullptr;
 };

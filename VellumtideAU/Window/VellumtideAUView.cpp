@@ -24,6 +24,7 @@
 
 using namespace VellumtideWindowKit;
 using vt::ui::FontWeight;
+using vt::ui::PaintedButton;
 namespace palette = vt::ui::palette;
 
 // The endless breathing of the active favourites filter: 1.15 s each way, eased in and out.
@@ -58,13 +59,8 @@ private:
 };
 
 QLabel* centredWrappedLabel(const QString& text, const QFont& font, const QColor& color, int maximumLines) {
-    auto* label = new QLabel(text);
-    label->setFont(font);
-    label->setWordWrap(true);
+    auto* label = vt::ui::makeText(text, font, color, true);
     label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
     label->setMaximumHeight(QFontMetrics(font).lineSpacing() * maximumLines + 2);
     return label;
 }
@@ -81,12 +77,8 @@ QScrollArea* scrolling(QWidget* content) {
 }
 
 PaintedButton* headerGlyphButton(std::string_view symbol, const QString& help) {
-    std::string name(symbol);
-    auto* button = new PaintedButton(QSize(30, 30), [name](QPainter& painter, const PaintedButton& self) {
-        vt::ui::paintGlyph(painter, self.rect(), name, 15, vt::ui::white(0.86));
-    });
-    button->setHelp(help);
-    return button;
+    return windowButton(
+        vt::ui::makeGlyphButton(symbol, 15, vt::ui::white(0.86), QSize(30, 30), std::nullopt, help));
 }
 
 // Values of the filter capsule for (filter on, pulse) as the three states name them.
@@ -191,10 +183,10 @@ QWidget* VellumtideAUView::makeHeader() {
 }
 
 PaintedButton* VellumtideAUView::makeFavoritesButton() {
-    auto* button = new PaintedButton(QSize(116, 30), {});
-    button->setPainter([this](QPainter& painter, const PaintedButton& self) {
+    auto* button = windowButton(new PaintedButton(QSize(116, 30), {}));
+    button->setPainter([this](QPainter& painter, const QRectF& rect) {
         const bool on = favoritesOnly;
-        const QRectF capsuleRect = QRectF(self.rect()).adjusted(0.7, 0.7, -0.7, -0.7);
+        const QRectF capsuleRect = rect.adjusted(0.7, 0.7, -0.7, -0.7);
         QPainterPath capsule;
         capsule.addRoundedRect(capsuleRect, capsuleRect.height() / 2, capsuleRect.height() / 2);
         painter.fillPath(capsule, on ? palette::amber : vt::ui::white(0.08));
@@ -205,12 +197,12 @@ PaintedButton* VellumtideAUView::makeFavoritesButton() {
         QFont labelFont = vt::ui::monospacedFont(10, FontWeight::bold);
         const QString label = QStringLiteral("Favorites");
         const double textWidth = QFontMetricsF(labelFont).horizontalAdvance(label);
-        const double start = (self.width() - (11 + 7 + textWidth)) / 2;
-        vt::ui::paintGlyph(painter, QRectF(start, 0, 11, self.height()), on ? "star.fill" : "star", 11,
+        const double start = (rect.width() - (11 + 7 + textWidth)) / 2;
+        vt::ui::paintGlyph(painter, QRectF(start, 0, 11, rect.height()), on ? "star.fill" : "star", 11,
                            foreground);
         painter.setFont(labelFont);
         painter.setPen(foreground);
-        painter.drawText(QRectF(start + 18, 0, textWidth + 2, self.height()),
+        painter.drawText(QRectF(start + 18, 0, textWidth + 2, rect.height()),
                          Qt::AlignLeft | Qt::AlignVCenter, label);
     });
     auto* glow = new QGraphicsDropShadowEffect(button);
@@ -241,17 +233,29 @@ void VellumtideAUView::refreshFavoritesButton() {
     favorites->update();
 }
 
-QWidget* VellumtideAUView::makeNoLibraryState() {
+namespace {
+
+// An empty state's pane: a stretch, its glyph and its title centred; the caller adds the rest and
+// a closing stretch to the column.
+std::pair<QWidget*, QVBoxLayout*> makeEmptyState(std::string_view symbol, const QColor& symbolColor,
+                                                 const QString& title) {
     auto* pane = new FilledPane(vt::ui::withOpacity(palette::surface, 0.58));
     auto* column = new QVBoxLayout(pane);
     column->setContentsMargins(18, 18, 18, 18);
     column->setSpacing(10);
     column->addStretch(1);
-    column->addWidget(glyphLabel("iphone.radiowaves.left.and.right", 34, palette::cyan), 0, Qt::AlignHCenter);
-    auto* title = textLabel(QStringLiteral("No Bridge samples"), vt::ui::systemFont(16, FontWeight::semibold),
-                            vt::ui::white(0.72));
-    title->setAlignment(Qt::AlignCenter);
-    column->addWidget(title);
+    column->addWidget(glyphLabel(symbol, 34, symbolColor), 0, Qt::AlignHCenter);
+    auto* titleLabel = textLabel(title, vt::ui::systemFont(16, FontWeight::semibold), vt::ui::white(0.72));
+    titleLabel->setAlignment(Qt::AlignCenter);
+    column->addWidget(titleLabel);
+    return {pane, column};
+}
+
+} // namespace
+
+QWidget* VellumtideAUView::makeNoLibraryState() {
+    auto [pane, column] = makeEmptyState("iphone.radiowaves.left.and.right", palette::cyan,
+                                         QStringLiteral("No Bridge samples"));
     noLibraryStatus =
         centredWrappedLabel({}, vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.42), 2);
     column->addWidget(noLibraryStatus);
@@ -270,16 +274,7 @@ QWidget* VellumtideAUView::makeNoLibraryState() {
 }
 
 QWidget* VellumtideAUView::makeFavoritesEmptyState() {
-    auto* pane = new FilledPane(vt::ui::withOpacity(palette::surface, 0.58));
-    auto* column = new QVBoxLayout(pane);
-    column->setContentsMargins(18, 18, 18, 18);
-    column->setSpacing(10);
-    column->addStretch(1);
-    column->addWidget(glyphLabel("star", 34, palette::amber), 0, Qt::AlignHCenter);
-    auto* title = textLabel(QStringLiteral("No favorites yet"), vt::ui::systemFont(16, FontWeight::semibold),
-                            vt::ui::white(0.72));
-    title->setAlignment(Qt::AlignCenter);
-    column->addWidget(title);
+    auto [pane, column] = makeEmptyState("star", palette::amber, QStringLiteral("No favorites yet"));
     column->addWidget(centredWrappedLabel(QStringLiteral("Star samples in Bridge and they will appear here."),
                                           vt::ui::systemFont(12, FontWeight::medium), vt::ui::white(0.42),
                                           2));

@@ -18,13 +18,16 @@
 #include <set>
 #include <vector>
 
-class PaintedButton;
 class QLabel;
 class QStackedWidget;
 class QVBoxLayout;
 class VellumtidePadRackView;
 class VellumtideAUSampleRow;
 class VellumtideAUChopRow;
+namespace vt::ui {
+class ElidedLabel;
+class PaintedButton;
+} // namespace vt::ui
 
 class VellumtideAUView final : public QWidget {
     Q_OBJECT
@@ -63,9 +66,9 @@ public:
 
     // The widgets a person sees, for checks.
     VellumtidePadRackView* padRack() const { return rack; }
-    PaintedButton* favoritesButton() const { return favorites; }
-    PaintedButton* helpButton() const { return help; }
-    PaintedButton* openBridgeButton() const { return openBridge; }
+    vt::ui::PaintedButton* favoritesButton() const { return favorites; }
+    vt::ui::PaintedButton* helpButton() const { return help; }
+    vt::ui::PaintedButton* openBridgeButton() const { return openBridge; }
     QWidget* currentContent() const;
     QWidget* noLibraryState() const { return noLibrary; }
     QWidget* favoritesEmptyState() const { return favoritesEmpty; }
@@ -89,7 +92,7 @@ private:
     QWidget* makeNoLibraryState();
     QWidget* makeFavoritesEmptyState();
     QWidget* makeSampleList();
-    PaintedButton* makeFavoritesButton();
+    vt::ui::PaintedButton* makeFavoritesButton();
     QWidget* makeSampleGroup(const VellumtidePluginSample& sample);
     void refreshStatus();
     void refreshContent();
@@ -117,10 +120,10 @@ private:
     bool didScheduleCompanionAppOnboarding = false;
     std::optional<ListKey> shownList;
 
-    QLabel* statusLabel = nullptr;
-    PaintedButton* favorites = nullptr;
-    PaintedButton* help = nullptr;
-    PaintedButton* openBridge = nullptr;
+    vt::ui::ElidedLabel* statusLabel = nullptr;
+    vt::ui::PaintedButton* favorites = nullptr;
+    vt::ui::PaintedButton* help = nullptr;
+    vt::ui::PaintedButton* openBridge = nullptr;
     VellumtidePadRackView* rack = nullptr;
     QStackedWidget* content = nullptr;
     QWidget* noLibrary = nullptr;

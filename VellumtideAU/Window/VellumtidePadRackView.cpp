@@ -232,9 +232,7 @@ void VellumtidePadRackView::refreshSelectedPadControls() {
     const auto assignment = controller->state().assignment(slot);
     padNumber->setText(QStringLiteral("PAD ") + twoDigits(slot + 1));
     padTitle->setText(assignment ? text(assignment->title) : QStringLiteral("Empty"));
-    QPalette titlePalette = padTitle->palette();
-    titlePalette.setColor(QPalette::WindowText, vt::ui::white(assignment ? 0.76 : 0.34));
-    padTitle->setPalette(titlePalette);
+    padTitle->setColor(vt::ui::white(assignment ? 0.76 : 0.34));
     for (QWidget* widget : tuningWidgets)
         widget->setVisible(assignment.has_value());
     if (!assignment)

@@ -13,7 +13,9 @@
 #include <functional>
 #include <optional>
 
-class QLabel;
+namespace vt::ui {
+class ElidedLabel;
+} // namespace vt::ui
 class QSlider;
 class VellumtidePadTinyWaveform;
 
@@ -83,10 +85,10 @@ private:
     std::function<void(std::int64_t)> previewAction;
     std::optional<std::int64_t> playing;
     std::array<VellumtidePadButton*, 16> pads{};
-    QLabel* padNumber = nullptr;
-    QLabel* padTitle = nullptr;
+    vt::ui::ElidedLabel* padNumber = nullptr;
+    vt::ui::ElidedLabel* padTitle = nullptr;
     QList<QWidget*> tuningWidgets;
     QSlider* volume = nullptr;
     QSlider* pitch = nullptr;
-    QLabel* pitchValue = nullptr;
+    vt::ui::ElidedLabel* pitchValue = nullptr;
 };

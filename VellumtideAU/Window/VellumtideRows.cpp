@@ -21,16 +21,11 @@
 
 using namespace VellumtideWindowKit;
 using vt::ui::FontWeight;
+using vt::ui::PaintedButton;
 
 namespace {
 
 int activeDrags = 0;
-
-void paintCircle(QPainter& painter, const QRectF& rect, const QColor& fill) {
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fill);
-    painter.drawEllipse(rect);
-}
 
 void call(const std::function<void()>& action) {
     if (action)
@@ -75,15 +70,9 @@ void VellumtideDraggableRow::mouseMoveEvent(QMouseEvent* event) {
 
 PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan,
                                    const QString& help, std::function<void()> action, QWidget* parent) {
-    auto* button = new PaintedButton(
-        QSize(20, 20),
-        [glyphSize, isAvailable, cyan](QPainter& painter, const PaintedButton& self) {
-            paintCircle(painter, self.rect(), vt::ui::white(0.055));
-            vt::ui::paintGlyph(painter, self.rect(), "square.grid.2x2.fill", glyphSize,
-                               vt::ui::withOpacity(cyan, isAvailable ? 0.78 : 0.25));
-        },
-        parent);
-    button->setHelp(help);
+    auto* button = windowButton(vt::ui::makeGlyphButton("square.grid.2x2.fill", glyphSize,
+                                                        vt::ui::withOpacity(cyan, isAvailable ? 0.78 : 0.25),
+                                                        QSize(20, 20), vt::ui::white(0.055), help, parent));
     button->setEnabled(isAvailable);
     QObject::connect(button, &QAbstractButton::clicked, button,
                      [action = std::move(action)] { call(action); });
@@ -100,14 +89,10 @@ VellumtideAUSampleRow::VellumtideAUSampleRow(VellumtidePluginSample sample, bool
     row->setContentsMargins(10, 10, 10, 10);
     row->setSpacing(11);
 
-    const bool playing = isPlaying;
-    const QColor accent = cyan;
-    play = new PaintedButton(QSize(34, 34), [playing, accent](QPainter& painter, const PaintedButton& self) {
-        paintCircle(painter, self.rect(), playing ? accent : vt::ui::white(0.08));
-        vt::ui::paintGlyph(painter, self.rect(), playing ? "stop.fill" : "play.fill", 13,
-                           playing ? QColor(Qt::black) : accent);
-    });
-    play->setHelp(isPlaying ? QStringLiteral("Stop preview") : QStringLiteral("Preview"));
+    play = windowButton(vt::ui::makeGlyphButton(
+        isPlaying ? "stop.fill" : "play.fill", 13, isPlaying ? QColor(Qt::black) : cyan, QSize(34, 34),
+        isPlaying ? cyan : vt::ui::white(0.08),
+        isPlaying ? QStringLiteral("Stop preview") : QStringLiteral("Preview")));
     play->setEnabled(item.isAvailable);
     connect(play, &QAbstractButton::clicked, this, [this] { call(this->actions.play); });
     row->addWidget(play, 0, Qt::AlignVCenter);
@@ -134,18 +119,18 @@ QWidget* VellumtideAUSampleRow::makeTitleLine() {
             int(std::ceil(6 + 8 + 3 + 9 + 3 + QFontMetricsF(countFont).horizontalAdvance(count) + 6));
         const bool open = isExpanded;
         const QColor tint = amber;
-        chops = new PaintedButton(QSize(width, 20), [open, tint, count, countFont](
-                                                        QPainter& painter, const PaintedButton& self) {
+        chops = windowButton(new PaintedButton(QSize(width, 20), [open, tint, count, countFont](
+                                                                     QPainter& painter, const QRectF& rect) {
             QPainterPath capsule;
-            capsule.addRoundedRect(QRectF(self.rect()), 10, 10);
+            capsule.addRoundedRect(rect, 10, 10);
             painter.fillPath(capsule, vt::ui::withOpacity(tint, open ? 0.16 : 0.1));
             QRectF chevron(6, 0, 8, 20), scissors(17, 0, 9, 20);
             vt::ui::paintGlyph(painter, chevron, open ? "chevron.down" : "chevron.right", 8, tint);
             vt::ui::paintGlyph(painter, scissors, "scissors", 9, tint);
             painter.setFont(countFont);
             painter.setPen(tint);
-            painter.drawText(QRectF(29, 0, self.width() - 29, 20), Qt::AlignLeft | Qt::AlignVCenter, count);
-        });
+            painter.drawText(QRectF(29, 0, rect.width() - 29, 20), Qt::AlignLeft | Qt::AlignVCenter, count);
+        }));
         chops->setHelp(isExpanded ? QStringLiteral("Hide chops") : QStringLiteral("Show chops"));
         connect(chops, &QAbstractButton::clicked, this, [this] { call(actions.toggleChops); });
         row->addWidget(chops);

@@ -16,8 +16,10 @@
 #include <functional>
 
 class ClippingStrip;
-class PaintedButton;
 class QMimeData;
+namespace vt::ui {
+class PaintedButton;
+} // namespace vt::ui
 
 // Dragging a sample's or chop's file out of the window.
 namespace VellumtideDragOut {
@@ -62,9 +64,9 @@ public:
     static QMimeData* dragProvider(const VellumtidePluginSample& sample);
     QMimeData* dragProvider() const override { return dragProvider(item); }
 
-    PaintedButton* playButton() const { return play; }
-    PaintedButton* loadButton() const { return load; }
-    PaintedButton* chopToggle() const { return chops; } // none without chops
+    vt::ui::PaintedButton* playButton() const { return play; }
+    vt::ui::PaintedButton* loadButton() const { return load; }
+    vt::ui::PaintedButton* chopToggle() const { return chops; } // none without chops
     // The texts of the badges in the info line, in order.
     QStringList infoBadges() const { return badgeTexts; }
     QStringList titleBadges() const { return titleBadgeTexts; }
@@ -83,9 +85,9 @@ private:
     Actions actions;
     QColor cyan;
     QColor amber;
-    PaintedButton* play = nullptr;
-    PaintedButton* load = nullptr;
-    PaintedButton* chops = nullptr;
+    vt::ui::PaintedButton* play = nullptr;
+    vt::ui::PaintedButton* load = nullptr;
+    vt::ui::PaintedButton* chops = nullptr;
     QStringList badgeTexts;
     QStringList titleBadgeTexts;
 };
@@ -100,7 +102,7 @@ public:
 
     const VellumtidePluginChop& chop() const { return item; }
     QMimeData* dragProvider() const override;
-    PaintedButton* loadButton() const { return load; }
+    vt::ui::PaintedButton* loadButton() const { return load; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -109,9 +111,10 @@ private:
     VellumtidePluginSample sample;
     VellumtidePluginChop item;
     std::function<void()> loadToPad;
-    PaintedButton* load = nullptr;
+    vt::ui::PaintedButton* load = nullptr;
 };
 
 // The round load-to-pad button of both rows (symbol at 0.78, or 0.25 when the file is missing).
-PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan,
-                                   const QString& help, std::function<void()> action, QWidget* parent);
+vt::ui::PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan,
+                                           const QString& help, std::function<void()> action,
+                                           QWidget* parent);

@@ -3,36 +3,8 @@
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
 
-#include <QFontMetricsF>
 #include <QPainter>
-#include <QPainterPath>
 #include <cmath>
-
-PaintedButton::PaintedButton(QSize size, Painter painter, QWidget* parent)
-    : QAbstractButton(parent), fixedSize(size), paint(std::move(painter)) {
-    setFixedSize(size);
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
-}
-
-void PaintedButton::setPainter(Painter painter) {
-    paint = std::move(painter);
-    update();
-}
-
-void PaintedButton::setHelp(const QString& text) {
-    setToolTip(text);
-    setAccessibleName(text);
-}
-
-void PaintedButton::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (!isEnabled())
-        painter.setOpacity(0.45);
-    if (paint)
-        paint(painter, *this);
-}
 
 ClippingStrip::ClippingStrip(int spacing, QWidget* parent) : QWidget(parent), spacing(spacing) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -78,102 +50,48 @@ void ClippingStrip::place() {
 
 namespace VellumtideWindowKit {
 
-namespace {
+vt::ui::PaintedButton* windowButton(vt::ui::PaintedButton* button) {
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setStateOpacities(1.0, 0.45);
+    return button;
+}
 
-class ElidingLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setFont(font());
-        painter.setPen(palette().color(QPalette::WindowText));
-        QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
-        painter.drawText(contentsRect(), int(alignment()) | Qt::TextSingleLine, shown);
-    }
-};
-
-class BadgeView final : public QWidget {
-public:
-    BadgeView(std::string_view symbol, QString text, QColor color, QWidget* parent)
-        : QWidget(parent), symbol(symbol), label(std::move(text)), color(color) {
-        setFixedSize(badgeWidth(symbol, label), badgeHeight);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        paintBadge(painter, rect(), symbol, label, color);
-    }
-
-private:
-    std::string symbol;
-    QString label;
-    QColor color;
-};
-
-constexpr double badgeGlyphSize = 8;
-constexpr double badgeSpacing = 3;
-constexpr double badgePadding = 6;
-
-} // namespace
-
-QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
-    auto* label = new ElidingLabel(text, parent);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+vt::ui::ElidedLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
+    auto* label = new vt::ui::ElidedLabel(text, font, color, Qt::ElideRight, parent);
+    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     return label;
 }
 
-QLabel* glyphLabel(std::string_view symbol, double pixelSize, const QColor& color, QWidget* parent) {
-    auto* label = new QLabel(vt::ui::glyphText(symbol), parent);
-    label->setFont(vt::ui::glyphFont(pixelSize));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    label->setAlignment(Qt::AlignCenter);
-    label->setFixedSize(int(std::ceil(pixelSize)) + 2, int(std::ceil(pixelSize)) + 2);
-    return label;
+vt::ui::GlyphView* glyphLabel(std::string_view symbol, double pixelSize, const QColor& color,
+                              QWidget* parent) {
+    const int side = int(std::ceil(pixelSize)) + 2;
+    return new vt::ui::GlyphView(symbol, pixelSize, color, QSize(side, side), std::nullopt, parent);
 }
 
-int badgeWidth(std::string_view, const QString& text) {
-    QFontMetricsF metrics(vt::ui::monospacedFont(8, vt::ui::FontWeight::bold));
-    return int(std::ceil(badgePadding * 2 + badgeGlyphSize + badgeSpacing + metrics.horizontalAdvance(text)));
-}
-
-void paintBadge(QPainter& painter, const QRectF& rect, std::string_view symbol, const QString& text,
-                const QColor& color) {
-    QPainterPath capsule;
-    capsule.addRoundedRect(rect, rect.height() / 2, rect.height() / 2);
-    painter.fillPath(capsule, vt::ui::withOpacity(color, 0.11));
-    QRectF glyphRect(rect.left() + badgePadding, rect.top(), badgeGlyphSize, rect.height());
-    vt::ui::paintGlyph(painter, glyphRect, symbol, badgeGlyphSize, color);
-    painter.setFont(vt::ui::monospacedFont(8, vt::ui::FontWeight::bold));
-    painter.setPen(color);
-    QRectF textRect(glyphRect.right() + badgeSpacing, rect.top(), rect.right() - glyphRect.right(),
-                    rect.height());
-    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
+vt::ui::BadgeStyle badgeStyle() {
+    vt::ui::BadgeStyle style;
+    style.font = vt::ui::monospacedFont(8, FontWeight::bold);
+    style.glyphSize = 8;
+    style.spacing = 3;
+    style.horizontalPadding = 6;
+    style.height = 16;
+    style.fillOpacity = 0.11;
+    return style;
 }
 
 QWidget* badge(std::string_view symbol, const QString& text, const QColor& color, QWidget* parent) {
-    return new BadgeView(symbol, text, color, parent);
+    return new vt::ui::CapsuleBadge(badgeStyle(), text, symbol, color, parent);
 }
 
-PaintedButton* badgeButton(std::string_view symbol, const QString& text, const QColor& color,
-                           const QString& help, QWidget* parent) {
-    std::string name(symbol);
-    auto* button = new PaintedButton(
-        QSize(badgeWidth(symbol, text), badgeHeight),
-        [name, text, color](QPainter& painter, const PaintedButton& self) {
-            paintBadge(painter, self.rect(), name, text, color);
+vt::ui::PaintedButton* badgeButton(std::string_view symbol, const QString& text, const QColor& color,
+                                   const QString& help, QWidget* parent) {
+    const vt::ui::BadgeStyle style = badgeStyle();
+    auto* button = windowButton(new vt::ui::PaintedButton(
+        vt::ui::badgeSize(style, text),
+        [style, name = std::string(symbol), text, color](QPainter& painter, const QRectF& rect) {
+            vt::ui::paintBadge(painter, rect, style, name, text, color);
         },
-        parent);
+        parent));
     button->setHelp(help);
     return button;
 }

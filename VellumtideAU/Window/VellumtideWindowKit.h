@@ -1,36 +1,16 @@
 #pragma once
-// Small building blocks of the plug-in window: a button drawn by a function, text and glyph
-// labels in the window's fonts and colours, capsule badges, and dividers.
+// The plug-in window's own building blocks over the shared widgets: its manner for painted
+// buttons, its label, glyph and capsule-badge presets, a strip that clips what does not fit,
+// its text buttons and dividers.
 
+#include "Platform/UI/CapsuleBadge.h"
 #include "Platform/UI/Fonts.h"
+#include "Platform/UI/Widgets.h"
 
-#include <QAbstractButton>
 #include <QColor>
-#include <QLabel>
 #include <QPushButton>
-#include <functional>
 #include <string>
 #include <string_view>
-
-// A button whose look is one paint function; the tooltip doubles as its accessible name.
-class PaintedButton final : public QAbstractButton {
-    Q_OBJECT
-
-public:
-    using Painter = std::function<void(QPainter&, const PaintedButton&)>;
-
-    PaintedButton(QSize size, Painter painter, QWidget* parent = nullptr);
-    void setPainter(Painter painter);
-    void setHelp(const QString& text);
-    QSize sizeHint() const override { return fixedSize; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QSize fixedSize;
-    Painter paint;
-};
 
 // One line of widgets at their natural widths, left to right and vertically centred; what does
 // not fit is cut off at the right edge instead of widening the window.
@@ -56,21 +36,25 @@ namespace VellumtideWindowKit {
 
 using vt::ui::FontWeight;
 
-// A one-line text label; elided at its right edge when space runs out.
-QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent = nullptr);
-// A label showing one glyph of the catalogue.
-QLabel* glyphLabel(std::string_view symbol, double pixelSize, const QColor& color, QWidget* parent = nullptr);
+// Gives a painted button the window's manner: it never takes the keyboard focus from the host,
+// does not dim while pressed and fades to 0.45 while disabled. Returns the button.
+vt::ui::PaintedButton* windowButton(vt::ui::PaintedButton* button);
 
-// The width a capsule badge needs for its symbol and text.
-int badgeWidth(std::string_view symbol, const QString& text);
-inline constexpr int badgeHeight = 16;
-// Glyph (8 bold) and monospaced text (8 bold) in the colour, on a capsule of the colour at 0.11.
-void paintBadge(QPainter& painter, const QRectF& rect, std::string_view symbol, const QString& text,
-                const QColor& color);
+// A one-line text label, elided at its right edge when space runs out; it takes the height its
+// line gives it.
+vt::ui::ElidedLabel* textLabel(const QString& text, const QFont& font, const QColor& color,
+                               QWidget* parent = nullptr);
+// One glyph of the catalogue in a frame two points larger than the glyph.
+vt::ui::GlyphView* glyphLabel(std::string_view symbol, double pixelSize, const QColor& color,
+                              QWidget* parent = nullptr);
+
+// Capsule badges 16 points high: glyph (8) and monospaced text (8 bold) in the colour, on a
+// capsule of the colour at 0.11.
+vt::ui::BadgeStyle badgeStyle();
 // A badge that shows only; and one that is a button with a tooltip.
 QWidget* badge(std::string_view symbol, const QString& text, const QColor& color, QWidget* parent = nullptr);
-PaintedButton* badgeButton(std::string_view symbol, const QString& text, const QColor& color,
-                           const QString& help, QWidget* parent = nullptr);
+vt::ui::PaintedButton* badgeButton(std::string_view symbol, const QString& text, const QColor& color,
+                                   const QString& help, QWidget* parent = nullptr);
 
 // A push button with a symbol and a title (system font 12, bold by default): filled with the
 // tint (prominent) or with translucent white (bordered).
