@@ -22,9 +22,7 @@ TcpConnection::~TcpConnection() {
 void TcpConnection::start(const SocketAddress& address) {
     fd = ::socket(address.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        const int code = errno;
-        if (handlers.failed)
-            handlers.failed(NetworkError(code));
+        fail(errno);
         return;
     }
     readNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
@@ -85,10 +83,7 @@ void TcpConnection::onWritable() {
                 writeNotifier->setEnabled(true);
                 return;
             }
-            const int code = errno;
-            closeSocket();
-            if (handlers.failed)
-                handlers.failed(NetworkError(code));
+            fail(errno);
             return;
         }
         pendingOffset += static_cast<std::size_t>(written);
@@ -126,16 +121,19 @@ void TcpConnection::onReadable() {
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             return;
-        const int code = errno;
-        closeSocket();
-        if (handlers.failed)
-            handlers.failed(NetworkError(code));
+        fail(errno);
         return;
     }
 }
 
 void TcpConnection::cancel() {
     closeSocket();
+}
+
+void TcpConnection::fail(int code) {
+    closeSocket();
+    if (handlers.failed)
+        handlers.failed(NetworkError(code));
 }
 
 void TcpConnection::closeSocket() {

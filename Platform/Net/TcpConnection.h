@@ -44,6 +44,8 @@ private:
     void onWritable();
     void onReadable();
     void finishConnect();
+    // Closes the socket, then reports the error code as a failure.
+    void fail(int code);
     void closeSocket();
 
     Handlers handlers;

@@ -115,9 +115,7 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
     windowPalette.setColor(QPalette::WindowText, Qt::white);
     setPalette(windowPalette);
 
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    auto* column = vt::ui::makeColumn(this, 0);
     column->addWidget(makeHeader());
     column->addWidget(divider(0.08));
     rack =
@@ -364,9 +362,7 @@ void VellumtideAUView::refreshList(bool force) {
 
 QWidget* VellumtideAUView::makeSampleGroup(const VellumtidePluginSample& sample) {
     auto* group = new QWidget;
-    auto* column = new QVBoxLayout(group);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(7);
+    auto* column = vt::ui::makeColumn(group, 7);
     const bool isExpanded = expanded.contains(sample.id);
     VellumtideAUSampleRow::Actions actions{
         [this, sample] { togglePreview(sample); },

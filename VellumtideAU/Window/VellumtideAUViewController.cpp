@@ -1,6 +1,7 @@
 #include "VellumtideAU/Window/VellumtideAUViewController.h"
 
 #include "Platform/Desktop/DesktopServices.h"
+#include "Platform/UI/Widgets.h"
 #include "VellumtideAU/Window/VellumtideAUView.h"
 #include "VellumtideAU/Window/VellumtideBridgeLocation.h"
 
@@ -26,9 +27,7 @@ VellumtideAUViewController::createAudioUnit(const vt::au::ComponentDescription& 
 QWidget* VellumtideAUViewController::view() {
     if (!container) {
         container = std::make_unique<QWidget>();
-        auto* layout = new QVBoxLayout(container.get());
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
+        vt::ui::makeColumn(container.get(), 0);
     }
     return container.get();
 }

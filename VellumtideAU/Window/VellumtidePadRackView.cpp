@@ -151,9 +151,7 @@ VellumtidePadRackView::VellumtidePadRackView(VellumtidePadKitController* control
 
 QWidget* VellumtidePadRackView::makeHeader() {
     auto* header = new QWidget(this);
-    auto* row = new QHBoxLayout(header);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(8);
+    auto* row = vt::ui::makeRow(header, 8);
     row->addWidget(glyphLabel("square.grid.2x2.fill", 11, palette::cyan));
     row->addWidget(textLabel(QStringLiteral("VELLUMTIDE PADS"), vt::ui::monospacedFont(10, FontWeight::bold),
                              palette::cyan));
@@ -166,9 +164,7 @@ QWidget* VellumtidePadRackView::makeHeader() {
 QWidget* VellumtidePadRackView::makeSelectedPadControls() {
     auto* line = new QWidget(this);
     line->setFixedHeight(24);
-    auto* row = new QHBoxLayout(line);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(9);
+    auto* row = vt::ui::makeRow(line, 9);
     padNumber = textLabel({}, vt::ui::monospacedFont(9, FontWeight::bold), palette::cyan, line);
     padNumber->setFixedWidth(48);
     padTitle = textLabel({}, vt::ui::systemFont(10, FontWeight::bold), vt::ui::white(0.76), line);

@@ -109,9 +109,7 @@ VellumtideAUSampleRow::VellumtideAUSampleRow(VellumtidePluginSample sample, bool
 QWidget* VellumtideAUSampleRow::makeTitleLine() {
     auto* line = new QWidget(this);
     line->setFixedHeight(20);
-    auto* row = new QHBoxLayout(line);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(8);
+    auto* row = vt::ui::makeRow(line, 8);
     if (!item.chops.empty()) {
         const QString count = QString::number(item.chops.size());
         const QFont countFont = vt::ui::monospacedFont(8, FontWeight::bold);
@@ -168,9 +166,7 @@ void VellumtideAUSampleRow::addBadge(ClippingStrip* strip, std::string_view symb
 QWidget* VellumtideAUSampleRow::makeInfoLine() {
     auto* line = new QWidget(this);
     line->setFixedHeight(20);
-    auto* row = new QHBoxLayout(line);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(6);
+    auto* row = vt::ui::makeRow(line, 6);
     auto* strip = new ClippingStrip(6, line);
     strip->addWidget(textLabel(text(item.subtitle()), vt::ui::monospacedFont(10, FontWeight::medium),
                                vt::ui::white(0.44)));

@@ -69,7 +69,10 @@ struct Delivery {
     std::atomic<std::uint64_t> generation{0};
 };
 
-void deliverFinish(const std::shared_ptr<Delivery>& delivery, bool successfully) {
+// Queues a call of the handler stored in member to the main thread with the arguments; the call
+// is dropped when the player has gone or a later start changed the generation meanwhile.
+template <typename Handler, typename... Arguments>
+void deliver(const std::shared_ptr<Delivery>& delivery, Handler Delivery::*member, Arguments... arguments) {
     auto* app = QCoreApplication::instance();
     if (!app)
         return;
@@ -77,42 +80,27 @@ void deliverFinish(const std::shared_ptr<Delivery>& delivery, bool successfully)
     std::uint64_t generation = delivery->generation.load();
     QMetaObject::invokeMethod(
         app,
-        [weak, generation, successfully] {
+        [weak, generation, member, ... arguments = std::move(arguments)] {
             auto strong = weak.lock();
             if (!strong || strong->generation.load() != generation)
                 return;
-            AudioPlayer::FinishHandler handler;
+            Handler handler;
             {
                 std::lock_guard lock(strong->mutex);
-                handler = strong->finish;
+                handler = (*strong).*member;
             }
             if (handler)
-                handler(successfully);
+                handler(arguments...);
         },
         Qt::QueuedConnection);
 }
 
+void deliverFinish(const std::shared_ptr<Delivery>& delivery, bool successfully) {
+    deliver(delivery, &Delivery::finish, successfully);
+}
+
 void deliverError(const std::shared_ptr<Delivery>& delivery, std::string description) {
-    auto* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    std::weak_ptr<Delivery> weak = delivery;
-    std::uint64_t generation = delivery->generation.load();
-    QMetaObject::invokeMethod(
-        app,
-        [weak, generation, description = std::move(description)] {
-            auto strong = weak.lock();
-            if (!strong || strong->generation.load() != generation)
-                return;
-            AudioPlayer::ErrorHandler handler;
-            {
-                std::lock_guard lock(strong->mutex);
-                handler = strong->error;
-            }
-            if (handler)
-                handler(description);
-        },
-        Qt::QueuedConnection);
+    deliver(delivery, &Delivery::error, std::move(description));
 }
 
 class PulseAudioPlayer final : public AudioPlayer {

@@ -4,6 +4,7 @@
 
 #include "Platform/Async/Spawn.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+#include "VellumtideBridge/Sources/PhoneLink/PhoneLinkTexts.h"
 
 #include <QPointer>
 
@@ -31,16 +32,6 @@ std::u32string numericCharacters(const QString& code) {
 
 bool holdsLineBreakOrNul(const std::string& text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
-}
-
-std::string describe(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& failure) {
-        return failure.what();
-    } catch (...) {
-        return "Unknown error.";
-    }
 }
 
 } // namespace
@@ -91,7 +82,7 @@ QCoro::Task<> BridgeViewModel::pair(BridgePairingRequest request, QString code) 
         co_return;
     if (failure) {
         setStatusMessage("Pairing failed");
-        setErrorMessage("Could not pair with " + request.deviceName + ": " + describe(failure));
+        setErrorMessage("Could not pair with " + request.deviceName + ": " + PhoneLink::failureText(failure));
         co_return;
     }
 

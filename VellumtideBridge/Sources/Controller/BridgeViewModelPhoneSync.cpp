@@ -19,16 +19,6 @@ constexpr double automaticHealthTimeout = 1.2;
 // Thrown inside a sync whose controller went away while it waited; nobody reports it.
 struct ControllerGone : std::exception {};
 
-std::string describe(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& failure) {
-        return failure.what();
-    } catch (...) {
-        return "Unknown error.";
-    }
-}
-
 bool isPairingRequired(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
@@ -117,6 +107,15 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
         }
         applySyncFailure(error, device, mode);
     };
+    // After a step that waited: true when the sync ends here, because the controller went away
+    // meanwhile or the step failed (reported).
+    auto ends = [&](std::exception_ptr failure, bool fromRequest) {
+        if (!self)
+            return true;
+        if (failure)
+            fail(failure, fromRequest);
+        return failure != nullptr;
+    };
 
     std::exception_ptr failure;
     try {
@@ -124,12 +123,8 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self)
+    if (ends(failure, false))
         co_return;
-    if (failure) {
-        fail(failure, false);
-        co_return;
-    }
 
     if (!automatic)
         setStatusMessage("Fetching library");
@@ -139,12 +134,8 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self)
+    if (ends(failure, true))
         co_return;
-    if (failure) {
-        fail(failure, true);
-        co_return;
-    }
 
     std::vector<SampleItem> list;
     try {
@@ -177,12 +168,8 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
         } catch (...) {
             failure = std::current_exception();
         }
-        if (!self)
+        if (ends(failure, true))
             co_return;
-        if (failure) {
-            fail(failure, true);
-            co_return;
-        }
         try {
             cache->saveSampleData(data, sample);
         } catch (...) {
@@ -247,7 +234,7 @@ void BridgeViewModel::applySyncFailure(std::exception_ptr error, const Vellumtid
         setStatusMessage("Pair " + device.name);
         return;
     }
-    setErrorMessage(describe(error));
+    setErrorMessage(PhoneLink::failureText(error));
     setStatusMessage("Sync failed");
 }
 

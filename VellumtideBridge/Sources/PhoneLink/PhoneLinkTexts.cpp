@@ -67,4 +67,14 @@ std::string counted(std::size_t n, std::string_view noun, std::string_view rest)
     return text;
 }
 
+std::string failureText(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& failure) {
+        return failure.what();
+    } catch (...) {
+        return "Unknown error.";
+    }
+}
+
 } // namespace PhoneLink

@@ -3,6 +3,7 @@
 
 #include "VellumtideBridge/Sources/Library/VellumtideDevice.h"
 
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,5 +18,9 @@ std::optional<VellumtideEndpoint> endpointFromAddress(std::string_view trimmedTe
 
 // n + singular + ("s" unless n is 1) + rest, e.g. counted(2, " iPhone", " found").
 std::string counted(std::size_t n, std::string_view noun, std::string_view rest = {});
+
+// The text a failure shows the user: its what(), or "Unknown error." for anything that is not a
+// std::exception.
+std::string failureText(std::exception_ptr error);
 
 } // namespace PhoneLink

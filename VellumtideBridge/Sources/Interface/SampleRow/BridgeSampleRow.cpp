@@ -575,13 +575,8 @@ void BridgeSampleRow::beginRenaming() {
 }
 
 void BridgeSampleRow::submitTitle() {
-    if (!state->isRenaming)
+    if (!state->isRenaming || !finishRenaming())
         return;
-    QPointer<BridgeSampleRow> self(this);
-    commitTitle();
-    if (!self)
-        return;
-    state->isRenaming = false;
     state->isTitleFocused = false;
     state->titleField->clearFocus();
     if (QWidget* focused = window()->focusWidget())
@@ -593,14 +588,18 @@ void BridgeSampleRow::titleFocusLost() {
     if (!state->isTitleFocused)
         return;
     state->isTitleFocused = false;
-    if (!state->isRenaming)
-        return;
+    if (state->isRenaming && finishRenaming())
+        refreshTitle();
+}
+
+// Commits the draft and leaves rename mode; false when committing took the card away.
+bool BridgeSampleRow::finishRenaming() {
     QPointer<BridgeSampleRow> self(this);
     commitTitle();
     if (!self)
-        return;
+        return false;
     state->isRenaming = false;
-    refreshTitle();
+    return true;
 }
 
 void BridgeSampleRow::commitTitle() {

@@ -47,6 +47,7 @@ private:
     void beginRenaming();
     void submitTitle();
     void titleFocusLost();
+    bool finishRenaming();
     void commitTitle();
 
     void setChopsExpanded(bool expanded);

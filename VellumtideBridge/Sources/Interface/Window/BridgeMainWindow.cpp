@@ -1,6 +1,7 @@
 #include "VellumtideBridge/Sources/Interface/Window/BridgeMainWindow.h"
 
 #include "Platform/UI/Palette.h"
+#include "Platform/UI/Widgets.h"
 #include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditSheet.h"
 #include "VellumtideBridge/Sources/Interface/Samples/BridgeSamplesPane.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
@@ -43,9 +44,7 @@ BridgeMainWindow::BridgeMainWindow(BridgeViewModel& model, QWidget* parent) : QW
     setMinimumSize(minimumWindowSize);
     resize(initialWindowSize);
 
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
+    auto* row = vt::ui::makeRow(this, 0);
     sidebar_ = new BridgeSidebar(model, this);
     samplesPane_ = new BridgeSamplesPane(model, this);
     row->addWidget(sidebar_);
