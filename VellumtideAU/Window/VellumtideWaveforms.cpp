@@ -118,18 +118,24 @@ std::vector<Bar> chopBars(const std::vector<float>& peaks, double sampleDuration
 
 } // namespace VellumtideWaveformGeometry
 
-namespace {
-
-void prepare(QPainter& painter) {
-    painter.setRenderHint(QPainter::Antialiasing);
-}
-
-} // namespace
-
-VellumtidePadTinyWaveform::VellumtidePadTinyWaveform(QWidget* parent) : QWidget(parent) {
-    setFixedHeight(13);
+VellumtideWaveformMiniature::VellumtideWaveformMiniature(int height, int minimumWidth, QWidget* parent)
+    : QWidget(parent) {
+    setFixedHeight(height);
+    setMinimumWidth(minimumWidth);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
+
+void VellumtideWaveformMiniature::paintBars(QPainter& painter,
+                                            const std::vector<VellumtideWaveformGeometry::Bar>& bars,
+                                            const QColor& kept, const QColor& dimmed) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (const auto& bar : bars)
+        vt::ui::paintRoundedBar(painter, bar.rect, bar.isKept ? kept : dimmed);
+}
+
+VellumtidePadTinyWaveform::VellumtidePadTinyWaveform(QWidget* parent)
+    : VellumtideWaveformMiniature(13, 0, parent) {}
 
 void VellumtidePadTinyWaveform::setContent(std::vector<float> newPeaks, QColor newColor) {
     peaks = std::move(newPeaks);
@@ -142,7 +148,7 @@ void VellumtidePadTinyWaveform::paintEvent(QPaintEvent*) {
     if (w <= 1 || h <= 1)
         return;
     QPainter painter(this);
-    prepare(painter);
+    painter.setRenderHint(QPainter::Antialiasing);
     if (peaks.empty()) {
         QPen pen(color, 1, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
         pen.setDashPattern({2, 3});
@@ -150,28 +156,19 @@ void VellumtidePadTinyWaveform::paintEvent(QPaintEvent*) {
         painter.drawLine(QPointF(0, h / 2), QPointF(w, h / 2));
         return;
     }
-    for (const auto& bar : VellumtideWaveformGeometry::padBars(peaks, w, h))
-        vt::ui::paintRoundedBar(painter, bar.rect, color);
+    paintBars(painter, VellumtideWaveformGeometry::padBars(peaks, w, h), color, color);
 }
 
 MiniWaveform::MiniWaveform(std::vector<float> peaks, QColor activeColor, QColor editColor,
                            VellumtidePluginEdit edit, double originalDuration, bool isEdited, QWidget* parent)
-    : QWidget(parent), peaks(std::move(peaks)), activeColor(activeColor), editColor(editColor), edit(edit),
-      originalDuration(originalDuration), isEdited(isEdited) {
-    setFixedHeight(26);
-    setMinimumWidth(40);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-}
+    : VellumtideWaveformMiniature(26, 40, parent), peaks(std::move(peaks)), activeColor(activeColor),
+      editColor(editColor), edit(edit), originalDuration(originalDuration), isEdited(isEdited) {}
 
 void MiniWaveform::paintEvent(QPaintEvent*) {
     const double w = width(), h = height();
     auto shape = VellumtideWaveformGeometry::sampleShape(peaks, edit, originalDuration, isEdited, w, h);
     QPainter painter(this);
-    prepare(painter);
-    for (const auto& bar : shape.bars)
-        vt::ui::paintRoundedBar(painter, bar.rect,
-                                bar.isKept ? vt::ui::withOpacity(activeColor, 0.72) : vt::ui::white(0.13));
+    paintBars(painter, shape.bars, vt::ui::withOpacity(activeColor, 0.72), vt::ui::white(0.13));
     if (!shape.keptRangeX)
         return;
     auto [startX, endX] = *shape.keptRangeX;
@@ -191,13 +188,8 @@ void MiniWaveform::paintEvent(QPaintEvent*) {
 
 ChopMiniWaveform::ChopMiniWaveform(std::vector<float> peaks, double sampleDuration, VellumtidePluginChop chop,
                                    QColor activeColor, QColor idleColor, QWidget* parent)
-    : QWidget(parent), peaks(std::move(peaks)), sampleDuration(sampleDuration), chop(std::move(chop)),
-      activeColor(activeColor), idleColor(idleColor) {
-    setFixedHeight(20);
-    setMinimumWidth(90);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-}
+    : VellumtideWaveformMiniature(20, 90, parent), peaks(std::move(peaks)), sampleDuration(sampleDuration),
+      chop(std::move(chop)), activeColor(activeColor), idleColor(idleColor) {}
 
 void ChopMiniWaveform::setOpacity(double value) {
     opacity = value;
@@ -206,10 +198,8 @@ void ChopMiniWaveform::setOpacity(double value) {
 
 void ChopMiniWaveform::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    prepare(painter);
     painter.setOpacity(opacity);
     QColor fill = chop.isAvailable ? vt::ui::withOpacity(activeColor, 0.78) : idleColor;
-    for (const auto& bar :
-         VellumtideWaveformGeometry::chopBars(peaks, sampleDuration, chop, width(), height()))
-        vt::ui::paintRoundedBar(painter, bar.rect, fill);
+    paintBars(painter, VellumtideWaveformGeometry::chopBars(peaks, sampleDuration, chop, width(), height()),
+              fill, fill);
 }

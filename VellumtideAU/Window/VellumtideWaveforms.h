@@ -40,8 +40,20 @@ std::vector<Bar> chopBars(const std::vector<float>& peaks, double sampleDuration
 
 } // namespace VellumtideWaveformGeometry
 
+// What the three miniatures share: a fixed height, a least width, all the width a row gives, and
+// no mouse handling (clicks and drags go to the pad or row below).
+class VellumtideWaveformMiniature : public QWidget {
+public:
+    VellumtideWaveformMiniature(int height, int minimumWidth, QWidget* parent);
+
+protected:
+    // Paints the bars as rounded bars: kept ones in one colour, the others in another.
+    static void paintBars(QPainter& painter, const std::vector<VellumtideWaveformGeometry::Bar>& bars,
+                          const QColor& kept, const QColor& dimmed);
+};
+
 // Inside each pad: 13 points high.
-class VellumtidePadTinyWaveform final : public QWidget {
+class VellumtidePadTinyWaveform final : public VellumtideWaveformMiniature {
 public:
     explicit VellumtidePadTinyWaveform(QWidget* parent = nullptr);
     void setContent(std::vector<float> peaks, QColor color);
@@ -56,7 +68,7 @@ private:
 };
 
 // In each sample row: 26 points high.
-class MiniWaveform final : public QWidget {
+class MiniWaveform final : public VellumtideWaveformMiniature {
 public:
     MiniWaveform(std::vector<float> peaks, QColor activeColor, QColor editColor, VellumtidePluginEdit edit,
                  double originalDuration, bool isEdited, QWidget* parent = nullptr);
@@ -75,7 +87,7 @@ private:
 };
 
 // In each chop row: at least 90 points wide, 20 high.
-class ChopMiniWaveform final : public QWidget {
+class ChopMiniWaveform final : public VellumtideWaveformMiniature {
 public:
     ChopMiniWaveform(std::vector<float> peaks, double sampleDuration, VellumtidePluginChop chop,
                      QColor activeColor, QColor idleColor, QWidget* parent = nullptr);

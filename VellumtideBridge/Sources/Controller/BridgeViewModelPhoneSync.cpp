@@ -39,13 +39,7 @@ std::optional<VellumtidePhoneHealth> decodedHealth(const std::string& body) {
 
 // The phone's list; throws vt::json::JsonError (its text tells what is wrong).
 std::vector<SampleItem> decodedLibrary(const std::string& body) {
-    const vt::json::Json document = vt::json::parse(body);
-    const auto& items = vt::json::requireArray(document);
-    std::vector<SampleItem> samples;
-    samples.reserve(items.size());
-    for (const auto& item : items)
-        samples.push_back(SampleItem::fromJson(item, DateForm::iso8601));
-    return samples;
+    return SampleItem::listFromJson(vt::json::parse(body), DateForm::iso8601);
 }
 
 } // namespace

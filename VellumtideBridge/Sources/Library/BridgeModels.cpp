@@ -316,6 +316,15 @@ SampleItem SampleItem::fromJson(const Json& value, DateForm form) {
     return sample;
 }
 
+std::vector<SampleItem> SampleItem::listFromJson(const Json& value, DateForm form) {
+    const auto& elements = vt::json::requireArray(value);
+    std::vector<SampleItem> samples;
+    samples.reserve(elements.size());
+    for (const auto& element : elements)
+        samples.push_back(fromJson(element, form));
+    return samples;
+}
+
 Json SampleItem::toJson(DateForm form) const {
     Json object = Json::object();
     object["id"] = id.string();

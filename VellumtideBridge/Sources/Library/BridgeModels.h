@@ -126,6 +126,8 @@ struct SampleItem {
 
     // Requires the nine core keys; never reads an edit; clamps the chop sensitivity into 0...1.
     static SampleItem fromJson(const vt::json::Json& value, DateForm form);
+    // A JSON array of sample records, in order; throws vt::json::JsonError for the first wrong one.
+    static std::vector<SampleItem> listFromJson(const vt::json::Json& value, DateForm form);
     // Exactly the ten manifest keys.
     vt::json::Json toJson(DateForm form) const;
 

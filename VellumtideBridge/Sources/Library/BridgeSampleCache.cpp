@@ -260,13 +260,7 @@ std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
         auto text = vt::readWholeFile(manifestURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        Json document = vt::json::parse(*text);
-        std::vector<SampleItem> samples;
-        const auto& elements = vt::json::requireArray(document);
-        samples.reserve(elements.size());
-        for (const auto& element : elements)
-            samples.push_back(SampleItem::fromJson(element, DateForm::iso8601));
-        return samples;
+        return SampleItem::listFromJson(vt::json::parse(*text), DateForm::iso8601);
     } catch (const std::exception&) {
         manifestUnreadable = true;
         return {};
