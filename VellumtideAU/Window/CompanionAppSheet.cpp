@@ -16,20 +16,6 @@
 using namespace VellumtideWindowKit;
 using vt::ui::FontWeight;
 
-namespace {
-
-// A white rounded square holding the QR code with 10 points of margin.
-QWidget* makeQRCodeCard(QWidget* parent) {
-    auto* card = new vt::ui::CardFrame(Qt::white, std::nullopt, parent);
-    card->setFixedSize(148, 148);
-    auto* code =
-        new VellumtideQRCodeView(QUrl(QString::fromLatin1(VellumtideExternalLinks::iphoneApp)), card);
-    code->setGeometry(10, 10, 128, 128);
-    return card;
-}
-
-} // namespace
-
 CompanionAppSheet::CompanionAppSheet(std::function<void()> dismiss, std::shared_ptr<vt::UrlOpener> urlOpener,
                                      QColor background, QColor surface, QColor cyan, QWidget* parent)
     : QWidget(parent), dismiss(std::move(dismiss)), urlOpener(std::move(urlOpener)), background(background),
@@ -68,7 +54,9 @@ QWidget* CompanionAppSheet::makeCard() {
     auto* row = new QHBoxLayout(card);
     row->setContentsMargins(14, 14, 14, 14);
     row->setSpacing(18);
-    row->addWidget(makeQRCodeCard(card), 0, Qt::AlignVCenter);
+    row->addWidget(
+        VellumtideQRCodeView::makeCard(QUrl(QString::fromLatin1(VellumtideExternalLinks::iphoneApp)), card),
+        0, Qt::AlignVCenter);
     auto* column = new QVBoxLayout;
     column->setSpacing(12);
     auto* description =

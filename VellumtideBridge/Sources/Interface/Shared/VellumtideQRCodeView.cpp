@@ -1,6 +1,7 @@
 #include "VellumtideBridge/Sources/Interface/Shared/VellumtideQRCodeView.h"
 
 #include "Platform/UI/Glyphs.h"
+#include "Platform/UI/Widgets.h"
 
 #include <QPainter>
 #include <memory>
@@ -14,6 +15,16 @@ constexpr int marginModules = 1;
 VellumtideQRCodeView::VellumtideQRCodeView(QUrl url, QWidget* parent)
     : QWidget(parent), url_(std::move(url)) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+QWidget* VellumtideQRCodeView::makeCard(const QUrl& url, QWidget* parent) {
+    constexpr int side = 128;
+    constexpr int margin = 10;
+    auto* card = new vt::ui::CardFrame(Qt::white, std::nullopt, parent);
+    card->setFixedSize(side + 2 * margin, side + 2 * margin);
+    auto* code = new VellumtideQRCodeView(url, card);
+    code->setGeometry(margin, margin, side, side);
+    return card;
 }
 
 std::optional<QImage> VellumtideQRCodeView::makeImage(const QUrl& url) {

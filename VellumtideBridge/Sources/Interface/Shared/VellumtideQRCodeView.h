@@ -19,6 +19,10 @@ public:
     // encoded.
     static std::optional<QImage> makeImage(const QUrl& url);
 
+    // The code of the URL, 128 points square, on a white rounded card with 10 points of margin:
+    // the companion-app sheets of both windows show it so.
+    static QWidget* makeCard(const QUrl& url, QWidget* parent = nullptr);
+
     static constexpr const char* accessibilityLabel = "QR code for the Vellumtide iPhone app";
     static constexpr double fallbackGlyphSize = 62;
 

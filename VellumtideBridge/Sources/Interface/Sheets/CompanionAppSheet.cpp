@@ -14,24 +14,10 @@ using vt::ui::FontWeight;
 namespace palette = vt::ui::palette;
 
 constexpr int sheetWidth = 470;
-constexpr int qrSide = 128;
-constexpr int qrPadding = 10;
 
 const char* const explanation =
     "Scan this on your iPhone to get Vellumtide. It captures sounds and syncs them "
     "with Vellumtide Bridge on your computer.";
-
-QWidget* makeQRCodeTile(QWidget* parent) {
-    auto* tile = new vt::ui::CardFrame(Qt::white, std::nullopt, parent);
-    auto* layout = vt::ui::makeColumn(tile, 0);
-    layout->setContentsMargins(qrPadding, qrPadding, qrPadding, qrPadding);
-    auto* code =
-        new VellumtideQRCodeView(QUrl(QString::fromLatin1(VellumtideExternalLinks::iphoneApp)), tile);
-    code->setFixedSize(qrSide, qrSide);
-    layout->addWidget(code);
-    tile->setFixedSize(qrSide + 2 * qrPadding, qrSide + 2 * qrPadding);
-    return tile;
-}
 
 } // namespace
 
@@ -43,7 +29,9 @@ CompanionAppSheet::CompanionAppSheet(std::shared_ptr<vt::UrlOpener> opener, QWid
     auto* content = new vt::ui::CardFrame(palette::surface, std::nullopt, this);
     auto* row = vt::ui::makeRow(content, 18);
     row->setContentsMargins(14, 14, 14, 14);
-    row->addWidget(makeQRCodeTile(content), 0, Qt::AlignVCenter);
+    row->addWidget(VellumtideQRCodeView::makeCard(
+                       QUrl(QString::fromLatin1(VellumtideExternalLinks::iphoneApp)), content),
+                   0, Qt::AlignVCenter);
     row->addWidget(makeTextColumn(content), 1, Qt::AlignVCenter);
     column()->addWidget(content);
 
