@@ -1,7 +1,6 @@
 #include "VellumtideAU/Window/CompanionAppSheet.h"
 
 #include "Platform/UI/Drawing.h"
-#include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
 #include "VellumtideBridge/Sources/Interface/Shared/VellumtideExternalLinks.h"

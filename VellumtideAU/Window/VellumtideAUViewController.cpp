@@ -5,7 +5,6 @@
 #include "VellumtideAU/Window/VellumtideAUView.h"
 #include "VellumtideAU/Window/VellumtideBridgeLocation.h"
 
-#include <QVBoxLayout>
 #include <QWidget>
 
 VellumtideAUViewController::VellumtideAUViewController(

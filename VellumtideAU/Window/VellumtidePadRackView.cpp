@@ -7,7 +7,6 @@
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalBlocker>

@@ -10,7 +10,6 @@
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeSidebar.h"
 #include "VellumtideBridge/Sources/Interface/Window/DismissTextEditingOnOutsideClick.h"
 
-#include <QHBoxLayout>
 #include <QPainter>
 
 namespace {
