@@ -8,6 +8,7 @@
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
+#include "VellumtideBridge/Sources/Interface/Shared/VellumtideFavoritesFilterLook.h"
 #include "VellumtideBridge/Sources/Interface/Shared/VellumtideLogoMark.h"
 
 #include <QGraphicsDropShadowEffect>
@@ -79,20 +80,6 @@ QScrollArea* scrolling(QWidget* content) {
 PaintedButton* headerGlyphButton(std::string_view symbol, const QString& help) {
     return windowButton(
         vt::ui::makeGlyphButton(symbol, 15, vt::ui::white(0.86), QSize(30, 30), std::nullopt, help));
-}
-
-// Values of the filter capsule for (filter on, pulse) as the three states name them.
-struct FilterLook {
-    double strokeOpacity;
-    double shadowOpacity;
-    double shadowRadius;
-};
-
-FilterLook filterLook(bool on, double pulse) {
-    if (!on)
-        return {0.22, 0, 0};
-    auto mix = [pulse](double calm, double bright) { return calm + (bright - calm) * pulse; };
-    return {mix(0.18, 0.58), mix(0.18, 0.52), mix(7, 15)};
 }
 
 } // namespace
@@ -188,7 +175,7 @@ PaintedButton* VellumtideAUView::makeFavoritesButton() {
         QPainterPath capsule;
         capsule.addRoundedRect(capsuleRect, capsuleRect.height() / 2, capsuleRect.height() / 2);
         painter.fillPath(capsule, on ? palette::amber : vt::ui::white(0.08));
-        FilterLook look = filterLook(on, favoritePulse);
+        const auto look = VellumtideFavoritesFilterLook::at(on, favoritePulse);
         painter.setPen(QPen(vt::ui::withOpacity(palette::amber, look.strokeOpacity), on ? 1.4 : 1));
         painter.drawPath(capsule);
         const QColor foreground = on ? vt::ui::black(0.84) : palette::amber;
@@ -215,11 +202,11 @@ PaintedButton* VellumtideAUView::makeFavoritesButton() {
 }
 
 void VellumtideAUView::refreshFavoritesButton() {
-    FilterLook look = filterLook(favoritesOnly, favoritePulse);
+    const auto look = VellumtideFavoritesFilterLook::at(favoritesOnly, favoritePulse);
     if (auto* glow = static_cast<QGraphicsDropShadowEffect*>(favorites->graphicsEffect())) {
         glow->setEnabled(favoritesOnly);
-        glow->setColor(vt::ui::withOpacity(palette::amber, look.shadowOpacity));
-        glow->setBlurRadius(look.shadowRadius * 2);
+        glow->setColor(vt::ui::withOpacity(palette::amber, look.glowOpacity));
+        glow->setBlurRadius(look.glowRadius * 2);
     }
     favorites->setHelp(favoritesOnly ? QStringLiteral("Show all samples")
                                      : QStringLiteral("Show favorites only"));

@@ -4,6 +4,7 @@
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
+#include "VellumtideBridge/Sources/Interface/Shared/VellumtideFavoritesFilterLook.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QPainter>
@@ -16,10 +17,6 @@ using Field = BridgeViewModel::Field;
 namespace palette = vt::ui::palette;
 
 constexpr int pulseMilliseconds = 1150;
-
-double mix(double rest, double full, double phase) {
-    return rest + (full - rest) * phase;
-}
 
 QVariantAnimation* makeSwing(double from, double to, QObject* parent) {
     auto* swing = new QVariantAnimation(parent);
@@ -67,15 +64,15 @@ bool FavoritesFilterButton::isFilterOn() const {
 }
 
 double FavoritesFilterButton::borderOpacity() const {
-    return isFilterOn() ? mix(0.18, 0.58, phase) : 0.22;
+    return VellumtideFavoritesFilterLook::at(isFilterOn(), phase).strokeOpacity;
 }
 
 double FavoritesFilterButton::glowOpacity() const {
-    return isFilterOn() ? mix(0.18, 0.52, phase) : 0;
+    return VellumtideFavoritesFilterLook::at(isFilterOn(), phase).glowOpacity;
 }
 
 double FavoritesFilterButton::glowRadius() const {
-    return isFilterOn() ? mix(7, 15, phase) : 0;
+    return VellumtideFavoritesFilterLook::at(isFilterOn(), phase).glowRadius;
 }
 
 bool FavoritesFilterButton::isPulseRunning() const {
