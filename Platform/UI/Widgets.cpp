@@ -71,6 +71,11 @@ void ElidedLabel::setAlignment(Qt::Alignment newAlignment) {
     update();
 }
 
+void ElidedLabel::setSqueezable(bool value) {
+    squeezable = value;
+    updateGeometry();
+}
+
 QString ElidedLabel::displayedText() const {
     return QFontMetricsF(font()).elidedText(content, mode, width());
 }
@@ -81,8 +86,9 @@ QSize ElidedLabel::sizeHint() const {
                  static_cast<int>(std::ceil(metrics.height())));
 }
 
-// Narrow enough to show just the ellipsis.
 QSize ElidedLabel::minimumSizeHint() const {
+    if (squeezable)
+        return QSize(0, sizeHint().height());
     const QFontMetricsF metrics(font());
     const int ellipsis = static_cast<int>(std::ceil(metrics.horizontalAdvance(QStringLiteral("…"))));
     return QSize(std::min(sizeHint().width(), ellipsis + 1), sizeHint().height());

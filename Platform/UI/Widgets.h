@@ -29,7 +29,8 @@ QLabel* makeText(const QString& text, const QFont& font, const QColor& color, bo
 void setTextColor(QWidget* widget, const QColor& color);
 
 // One line of text in one font and colour, cut with an ellipsis where it does not fit the width
-// it is given. It is as tall as its font and asks for the width of its whole text.
+// it is given. It is as tall as its font and asks for the width of its whole text; a squeezed row
+// takes it down to its ellipsis, or to nothing when it is squeezable.
 class ElidedLabel : public QWidget {
     Q_OBJECT
 
@@ -43,6 +44,7 @@ public:
     void setColor(const QColor& color);
     // Left and vertically centred unless set.
     void setAlignment(Qt::Alignment alignment);
+    void setSqueezable(bool squeezable);
     // The text as painted at the current width.
     QString displayedText() const;
 
@@ -57,6 +59,7 @@ private:
     QColor textColor;
     Qt::TextElideMode mode;
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
+    bool squeezable = false;
 };
 
 // A glyph of the catalogue centred in a fixed frame, optionally on a filled circle.

@@ -59,6 +59,7 @@ vt::ui::PaintedButton* windowButton(vt::ui::PaintedButton* button) {
 vt::ui::ElidedLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
     auto* label = new vt::ui::ElidedLabel(text, font, color, Qt::ElideRight, parent);
     label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    label->setSqueezable(true);
     return label;
 }
 

@@ -41,7 +41,7 @@ using vt::ui::FontWeight;
 vt::ui::PaintedButton* windowButton(vt::ui::PaintedButton* button);
 
 // A one-line text label, elided at its right edge when space runs out; it takes the height its
-// line gives it.
+// line gives it, and a small window may squeeze it away entirely.
 vt::ui::ElidedLabel* textLabel(const QString& text, const QFont& font, const QColor& color,
                                QWidget* parent = nullptr);
 // One glyph of the catalogue in a frame two points larger than the glyph.

@@ -52,6 +52,8 @@ TEST(ElidedLabel, AsksForItsWholeTextAndElidesBelowIt) {
 
     EXPECT_LT(label.minimumSizeHint().width(), 20) << "a narrow row may squeeze it to its ellipsis";
     EXPECT_GE(label.minimumSizeHint().width(), QFontMetricsF(label.font()).horizontalAdvance(QChar(0x2026)));
+    label.setSqueezable(true);
+    EXPECT_EQ(label.minimumSizeHint(), QSize(0, label.sizeHint().height()));
 
     label.setText(QStringLiteral("Short"));
     EXPECT_EQ(label.text(), "Short");
