@@ -3,8 +3,8 @@
 #include "Platform/UI/Drawing.h"
 #include "Platform/UI/Palette.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideExternalLinks.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideQRCodeView.h"
+#include "Shared/Interface/VellumtideExternalLinks.h"
+#include "Shared/Interface/VellumtideQRCodeView.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

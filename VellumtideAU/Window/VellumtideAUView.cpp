@@ -8,8 +8,8 @@
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideFavoritesFilterLook.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideLogoMark.h"
+#include "Shared/Interface/VellumtideFavoritesFilterLook.h"
+#include "Shared/Interface/VellumtideLogoMark.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>

@@ -9,7 +9,7 @@
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideExternalLinks.h"
+#include "Shared/Interface/VellumtideExternalLinks.h"
 
 #include <QApplication>
 #include <QMimeData>

@@ -4,7 +4,7 @@
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideFavoritesFilterLook.h"
+#include "Shared/Interface/VellumtideFavoritesFilterLook.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QPainter>

@@ -2,8 +2,8 @@
 
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Palette.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideExternalLinks.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideQRCodeView.h"
+#include "Shared/Interface/VellumtideExternalLinks.h"
+#include "Shared/Interface/VellumtideQRCodeView.h"
 #include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 #include <QLabel>

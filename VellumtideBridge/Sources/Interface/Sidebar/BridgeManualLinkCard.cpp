@@ -2,7 +2,7 @@
 
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Palette.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideExternalLinks.h"
+#include "Shared/Interface/VellumtideExternalLinks.h"
 
 #include <QUrl>
 

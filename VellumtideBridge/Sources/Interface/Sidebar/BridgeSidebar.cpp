@@ -3,7 +3,7 @@
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideLogoMark.h"
+#include "Shared/Interface/VellumtideLogoMark.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeManualLinkCard.h"
 
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideLogoMark.h"
+#include "Shared/Interface/VellumtideLogoMark.h"
 
 #include "Platform/UI/Drawing.h"
 #include "Platform/UI/Palette.h"

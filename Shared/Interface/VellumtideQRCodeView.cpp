@@ -1,4 +1,4 @@
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideQRCodeView.h"
+#include "Shared/Interface/VellumtideQRCodeView.h"
 
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Widgets.h"

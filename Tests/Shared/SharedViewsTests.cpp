@@ -1,5 +1,5 @@
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideLogoMark.h"
-#include "VellumtideBridge/Sources/Interface/Shared/VellumtideQRCodeView.h"
+#include "Shared/Interface/VellumtideLogoMark.h"
+#include "Shared/Interface/VellumtideQRCodeView.h"
 
 #include <QPainter>
 #include <gtest/gtest.h>
