@@ -160,6 +160,7 @@ void VellumtideAudioUnit::applyPadKit(const VellumtidePadKitState& kit) {
         retiredPads.swap(retired);
         installedTicket = ticket;
     }
+    installedKitGeneration.fetch_add(1, std::memory_order_acq_rel);
     // The previous kit and pad table, the cut voices and the retired pads are released here,
     // outside the lock.
 }

@@ -70,6 +70,9 @@ public:
     // latest call's kit is the one installed.
     void applyPadKit(const VellumtidePadKitState& kit);
     VellumtidePadKitState padKitState() const;
+    // Grows by one with every kit installed, whether by a kit application or a state restore, so a
+    // window can tell that the kit changed underneath it.
+    std::uint64_t kitGeneration() const { return installedKitGeneration.load(std::memory_order_acquire); }
 
     // Copies for inspection, taken under the render lock.
     std::shared_ptr<const VellumtideLoadedPad> loadedPad(std::int64_t slot) const;
@@ -111,4 +114,5 @@ private:
     std::mutex applyMutex;
     std::atomic<std::uint64_t> applyTickets{0};
     std::uint64_t installedTicket = 0; // under applyMutex
+    std::atomic<std::uint64_t> installedKitGeneration{0};
 };

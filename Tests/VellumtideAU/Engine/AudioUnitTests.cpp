@@ -78,7 +78,9 @@ TEST_F(AudioUnitTest, DocumentStateCarriesTheKitUnderItsKey) {
     auto b = host.padFor(folder, 0, 600);
     // Edited by hand to hold two assignments on slot 0: the first one wins.
     StateDictionary edited{{"VellumtidePadKit", VellumtidePadKitState{{a, b}}.toJsonText()}, {"other", 3.5}};
+    auto generationBeforeRestore = unit.kitGeneration();
     unit.setFullStateForDocument(edited);
+    EXPECT_EQ(unit.kitGeneration(), generationBeforeRestore + 1); // a window can see the restore
     EXPECT_EQ(unit.padKitState(), (VellumtidePadKitState{{a}}));
     auto saved = unit.fullStateForDocument();
     EXPECT_EQ(std::get<double>(saved->at("other")), 3.5); // the base's keys travel along
