@@ -412,4 +412,10 @@ std::string uniqueLoopbackPrefix() {
     return prefix;
 }
 
+std::string neighbourLoopbackPrefix(const std::string& prefix) {
+    const auto dot = prefix.rfind('.');
+    const int last = std::stoi(prefix.substr(dot + 1));
+    return prefix.substr(0, dot + 1) + std::to_string(last % 250 + 1);
+}
+
 } // namespace vt::test

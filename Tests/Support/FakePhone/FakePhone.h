@@ -120,5 +120,7 @@ private:
 
 // A temporary loopback address 127.a.b.c unique to this process, for servers on fixed ports.
 std::string uniqueLoopbackPrefix();
+// The loopback /24 next to prefix ("127.a.b" → "127.a.b+1", wrapping within 1..250).
+std::string neighbourLoopbackPrefix(const std::string& prefix);
 
 } // namespace vt::test

@@ -69,8 +69,8 @@ protected:
 
     // Waits until `answering` probes have ended (each drops its time-out), then runs the clock.
     std::vector<VellumtideDevice> finish(QCoro::Task<std::vector<VellumtideDevice>>& sweeping,
-                                         std::size_t answering) {
-        EXPECT_TRUE(vt::test::turnLoopUntil([&] { return time.pendingTimers() == 254 - answering; }, 20s));
+                                         std::size_t answering, std::size_t probed = 254) {
+        EXPECT_TRUE(vt::test::turnLoopUntil([&] { return time.pendingTimers() == probed - answering; }, 20s));
         bool ended = false;
         std::vector<VellumtideDevice> found;
         vt::spawn([&]() -> QCoro::Task<> {
@@ -109,6 +109,27 @@ TEST_F(LANScannerSweepTest, FindsThePhonesOnALoopbackNetworkWithinTheProbeTimeOu
     EXPECT_EQ(ids, (std::vector<std::string>{"phone|FAKE-PHONE-1", "scan|" + prefix + ".77:" + port}));
     EXPECT_EQ(first.requestCount("/health"), 1u);
     EXPECT_EQ(refusing.requestCount("/health"), 1u);
+}
+
+TEST_F(LANScannerSweepTest, TwoNetworksAreProbedAllAtOnceWithinOneTimeOut) {
+    const std::string neighbour = vt::test::neighbourLoopbackPrefix(prefix);
+    FakePhone phone(neighbour + ".200");
+    const FixedInterfaceSource twoNetworks{
+        {{entry("test0", prefix + ".9", IFF_UP), entry("test1", neighbour + ".9", IFF_UP)}}};
+    VellumtideLANScanner scanner(time, twoNetworks, phone.port());
+    auto sweeping = scanner.scan();
+    // Every silent host of both networks waits on its time-out at the same moment.
+    const auto found = finish(sweeping, 1, 508);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found.front().detail, neighbour + ".200:" + std::to_string(phone.port()));
+}
+
+TEST(LANScannerLimitsTest, ProbesInFlightFollowTheOpenFileLimitLessAMargin) {
+    EXPECT_EQ(VellumtideLANScanner::probesInFlight(20000), 20000 - VellumtideLANScanner::descriptorMargin);
+    EXPECT_GE(VellumtideLANScanner::probesInFlight(1024), 508u)
+        << "two networks at once under a common limit";
+    EXPECT_EQ(VellumtideLANScanner::probesInFlight(300), 300 - VellumtideLANScanner::descriptorMargin);
+    EXPECT_EQ(VellumtideLANScanner::probesInFlight(100), 16u) << "a tiny limit still sweeps, slowly";
 }
 
 TEST_F(LANScannerSweepTest, ASweepOutlivesItsScanner) {

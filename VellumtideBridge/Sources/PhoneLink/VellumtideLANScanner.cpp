@@ -10,8 +10,9 @@
 
 namespace {
 
-// Descriptors a sweep may want besides its probes (the program's own files and sockets).
-constexpr std::size_t openFileHeadroom = 1024;
+// The open-file limit asked for: the hard limit caps it, so in practice this means "as many as allowed".
+constexpr std::size_t wantedOpenFiles = std::size_t(1) << 20;
+constexpr std::size_t fewestProbesInFlight = 16;
 
 std::vector<std::string> splitDropEmpty(const std::string& text, char separator) {
     std::vector<std::string> pieces;
@@ -45,7 +46,14 @@ struct Sweep {
 
 VellumtideLANScanner::VellumtideLANScanner(vt::Scheduler& scheduler,
                                            const vt::net::InterfaceSource& interfaces, std::uint16_t port)
-    : client(std::make_shared<VellumtideHTTPClient>(scheduler)), interfaceSource(interfaces), port(port) {}
+    : client(std::make_shared<VellumtideHTTPClient>(scheduler)), interfaceSource(interfaces), port(port) {
+    vt::net::raiseOpenFileLimit(wantedOpenFiles);
+}
+
+std::size_t VellumtideLANScanner::probesInFlight(std::size_t openFileLimit) {
+    const std::size_t available = openFileLimit > descriptorMargin ? openFileLimit - descriptorMargin : 0;
+    return std::max(available, fewestProbesInFlight);
+}
 
 std::vector<std::string> VellumtideLANScanner::hostsToProbe(const vt::net::InterfaceSource& interfaces) {
     const auto entries = interfaces.interfaces();
@@ -128,8 +136,8 @@ QCoro::Task<std::vector<VellumtideDevice>> VellumtideLANScanner::scan() {
     sweep->hosts = hostsToProbe(interfaceSource);
     if (sweep->hosts.empty())
         co_return std::vector<VellumtideDevice>{};
-    vt::net::raiseOpenFileLimit(maximumProbesInFlight + openFileHeadroom);
-    const std::size_t workers = std::min(maximumProbesInFlight, sweep->hosts.size());
+    const std::size_t openFileLimit = vt::net::raiseOpenFileLimit(wantedOpenFiles);
+    const std::size_t workers = std::min(probesInFlight(openFileLimit), sweep->hosts.size());
     sweep->running = workers;
     auto done = sweep->done;
     for (std::size_t i = 0; i < workers; ++i)

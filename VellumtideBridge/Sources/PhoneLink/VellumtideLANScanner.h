@@ -16,9 +16,13 @@ class VellumtideLANScanner {
 public:
     static constexpr std::uint16_t vellumtidePort = 51234;
     static constexpr double probeTimeout = 0.45;
-    // Probes in flight at once; the next starts as one ends, so descriptors never run out.
-    static constexpr std::size_t maximumProbesInFlight = 256;
+    // Descriptors left free for the rest of the program while a sweep runs.
+    static constexpr std::size_t descriptorMargin = 256;
+    // Probes in flight at once under a given open-file limit: the limit less the margin, and never
+    // fewer than a handful. The next probe starts as one ends, so descriptors never run out.
+    static std::size_t probesInFlight(std::size_t openFileLimit);
 
+    // Raises the soft open-file limit to the hard one, so that whole networks can be probed at once.
     VellumtideLANScanner(vt::Scheduler& scheduler, const vt::net::InterfaceSource& interfaces,
                          std::uint16_t port = vellumtidePort);
 
