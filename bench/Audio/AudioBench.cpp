@@ -119,18 +119,36 @@ std::optional<double> peerSeconds(const std::vector<std::vector<std::string>>& c
     });
 }
 
-// One line per job: seconds per minute of audio for both and how many times faster ours is.
-void report(const char* job, double ours, std::optional<double> peer, const char* peerName) {
+// One line per job: seconds per minute of audio for both and how many times faster ours is (the
+// peer's time over ours; 0 when the peer is not available).
+double report(const char* job, double ours, std::optional<double> peer, const char* peerName) {
     if (!peer) {
         std::printf("%-24s ours %7.3f s/min   %s: not available\n", job, ours, peerName);
-        return;
+        return 0;
     }
     std::printf("%-24s ours %7.3f s/min   %s %7.3f s/min   peer/ours %6.2f\n", job, ours, peerName, *peer,
                 *peer / ours);
+    return *peer / ours;
 }
+
+// What the closing BENCH line reports.
+struct Figures {
+    double trimSpeed = 0;
+    double denoiseSpeed = 0;
+    double denoisePeakRatio = 0;
+};
 
 void renderJob(const fs::path& input, const fs::path& output, const BridgeSampleEdit& edit) {
     BridgeSampleRenderer::renderSynchronously(input, output, edit);
+}
+
+BridgeSampleEdit trimEdit() {
+    BridgeSampleEdit trim;
+    trim.startTime = 1;
+    trim.endTime = 59;
+    trim.fadeIn = 0.5;
+    trim.fadeOut = 0.5;
+    return trim;
 }
 
 BridgeSampleEdit denoiseEdit() {
@@ -139,28 +157,25 @@ BridgeSampleEdit denoiseEdit() {
     return edit;
 }
 
-void timeJobs(const fs::path& folder) {
+void timeJobs(const fs::path& folder, Figures& figures) {
     const fs::path input = folder / "minute.wav";
     const std::string in = input.string(), out = (folder / "peer.wav").string(),
                       profile = (folder / "noise.prof").string();
-    BridgeSampleEdit trim;
-    trim.startTime = 1;
-    trim.endTime = 59;
-    trim.fadeIn = 0.5;
-    trim.fadeOut = 0.5;
+    const BridgeSampleEdit trim = trimEdit();
 
     const double oursTrim = *medianSeconds([&] { return renderJob(input, folder / "trim.wav", trim), true; });
-    report("render trim + fades", oursTrim,
-           peerSeconds({{"sox", in, "-e", "floating-point", "-b", "32", out, "trim", "1", "=59", "fade", "t",
-                         "0.5", "-0", "0.5"}}),
-           "sox trim fade");
+    figures.trimSpeed = report("render trim + fades", oursTrim,
+                               peerSeconds({{"sox", in, "-e", "floating-point", "-b", "32", out, "trim", "1",
+                                             "=59", "fade", "t", "0.5", "-0", "0.5"}}),
+                               "sox trim fade");
 
     const auto profiling = peerSeconds({{"sox", in, "-n", "trim", "0", "1", "noiseprof", profile}});
     const double oursDenoise =
         *medianSeconds([&] { return renderJob(input, folder / "clean.wav", denoiseEdit()), true; });
-    report("render denoise", oursDenoise,
-           profiling ? peerSeconds({{"sox", in, out, "noisered", profile, "0.21"}}) : std::nullopt,
-           "sox noisered");
+    figures.denoiseSpeed =
+        report("render denoise", oursDenoise,
+               profiling ? peerSeconds({{"sox", in, out, "noisered", profile, "0.21"}}) : std::nullopt,
+               "sox noisered");
     if (profiling)
         std::printf("%-24s sox noiseprof of the first second: %.3f s (not in the ratio)\n", "", *profiling);
 
@@ -183,7 +198,7 @@ void timeJobs(const fs::path& folder) {
                 analysis.rootConfidence, analysis.musicalKey.value_or("-").c_str(), analysis.keyConfidence);
 }
 
-void measurePeakMemory(const fs::path& folder, const vt::test::Channels& minute) {
+void measurePeakMemory(const fs::path& folder, const vt::test::Channels& minute, Figures& figures) {
     const fs::path input = folder / "long.wav";
     writeRepeated(input, minute, longMinutes);
     const double selectionMegabytes = static_cast<double>(minute.front().size()) * longMinutes *
@@ -197,6 +212,7 @@ void measurePeakMemory(const fs::path& folder, const vt::test::Channels& minute)
         return;
     }
     const double peakMegabytes = static_cast<double>(run.peakKilobytes) * 1024 / 1e6;
+    figures.denoisePeakRatio = peakMegabytes / selectionMegabytes;
     std::printf(
         "%d-minute stereo denoise render: %.1f s, peak RSS %.0f MB = %.2f x the selection (%.0f MB)\n",
         longMinutes, seconds, peakMegabytes, peakMegabytes / selectionMegabytes, selectionMegabytes);
@@ -211,6 +227,10 @@ int main(int argc, char** argv) {
         renderJob(argv[2], argv[3], denoiseEdit());
         return 0;
     }
+    if (argc == 4 && std::strcmp(argv[1], "--render-trimmed") == 0) {
+        renderJob(argv[2], argv[3], trimEdit());
+        return 0;
+    }
     std::string pattern = (fs::temp_directory_path() / "vt-audio-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         std::perror("mkdtemp");
@@ -220,8 +240,12 @@ int main(int argc, char** argv) {
     const vt::test::Channels minute = makeMinute();
     vt::writeFloatWav(folder / "minute.wav", rate, minute);
     std::printf("one minute of stereo 48 kHz float audio; median of %d runs each\n", repetitions);
-    timeJobs(folder);
-    measurePeakMemory(folder, minute);
+    Figures figures;
+    timeJobs(folder, figures);
+    measurePeakMemory(folder, minute, figures);
     fs::remove_all(folder);
+    std::printf("BENCH render_trim_speed_vs_sox=%.3f render_denoise_speed_vs_sox=%.3f "
+                "render_denoise_peak_ratio=%.3f\n",
+                figures.trimSpeed, figures.denoiseSpeed, figures.denoisePeakRatio);
     return 0;
 }

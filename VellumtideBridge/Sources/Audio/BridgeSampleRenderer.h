@@ -36,6 +36,10 @@ struct BridgeSampleRenderer {
     // vt::AudioFileError, vt::WavWriterError or std::filesystem::filesystem_error.
     static void renderSynchronously(const std::filesystem::path& inputPath,
                                     const std::filesystem::path& outputPath, const BridgeSampleEdit& edit);
+    // The same render with the whole selection held in memory, as the denoise step needs it.
+    static void renderHeldSynchronously(const std::filesystem::path& inputPath,
+                                        const std::filesystem::path& outputPath,
+                                        const BridgeSampleEdit& edit);
     static QCoro::Task<void> render(std::filesystem::path inputPath, std::filesystem::path outputPath,
                                     BridgeSampleEdit edit);
 

@@ -111,24 +111,59 @@ std::vector<float> noiseProfile(const std::vector<float>& x, double rate, Channe
     return profile;
 }
 
-// The summed squared window over every frame covering each position, in frame order.
-void normaliseByWindowWeight(std::vector<float>& out, const std::vector<std::size_t>& starts,
-                             const std::vector<float>& window) {
-    const std::size_t n = out.size();
-    const std::size_t size = window.size();
-    std::size_t first = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        while (first < starts.size() && starts[first] + size <= j)
-            ++first;
-        float weight = 0;
-        for (std::size_t f = first; f < starts.size() && starts[f] <= j; ++f)
-            weight += window[j - starts[f]] * window[j - starts[f]];
-        if (weight > magnitudeFloor)
-            out[j] /= weight;
-    }
+// The summed squared window over every frame covering position j, in frame order; first is the
+// earliest frame that may still cover it.
+float windowWeight(std::size_t j, std::size_t first, const std::vector<std::size_t>& starts,
+                   const std::vector<float>& window) {
+    float weight = 0;
+    for (std::size_t f = first; f < starts.size() && starts[f] <= j; ++f)
+        weight += window[j - starts[f]] * window[j - starts[f]];
+    return weight;
 }
 
-void denoiseChannel(const std::vector<float>& x, double rate, std::vector<float>& out) {
+// The overlap-added output of the frames, written back over the channel as soon as no later frame
+// covers a position (no later frame reads it either): only one frame's span is ever held apart.
+class OverlapAdder {
+public:
+    OverlapAdder(std::vector<float>& channel, const std::vector<std::size_t>& starts,
+                 const std::vector<float>& window)
+        : x(channel), starts(starts), window(window), sum(window.size(), 0.0f) {}
+
+    // Adds frame f's windowed output; frames come in order.
+    void add(std::size_t f, const std::vector<float>& frame) {
+        settleBefore(starts[f]);
+        const std::size_t length = std::min(window.size(), x.size() - starts[f]);
+        for (std::size_t i = 0; i < length; ++i)
+            sum[i] += window[i] * frame[i];
+    }
+    void finish() { settleBefore(x.size()); }
+
+private:
+    // Writes the finished positions [settledUpTo, end) back, divided by their window weight.
+    void settleBefore(std::size_t end) {
+        const std::size_t count = end - settledUpTo;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t j = settledUpTo + i;
+            while (firstCovering < starts.size() && starts[firstCovering] + window.size() <= j)
+                ++firstCovering;
+            const float weight = windowWeight(j, firstCovering, starts, window);
+            x[j] = weight > magnitudeFloor ? sum[i] / weight : sum[i];
+        }
+        std::copy(sum.begin() + static_cast<std::ptrdiff_t>(std::min(count, sum.size())), sum.end(),
+                  sum.begin());
+        std::fill(sum.end() - static_cast<std::ptrdiff_t>(std::min(count, sum.size())), sum.end(), 0.0f);
+        settledUpTo = end;
+    }
+
+    std::vector<float>& x;
+    const std::vector<std::size_t>& starts;
+    const std::vector<float>& window;
+    std::vector<float> sum; // positions settledUpTo … settledUpTo + window size
+    std::size_t settledUpTo = 0;
+    std::size_t firstCovering = 0;
+};
+
+void denoiseChannel(std::vector<float>& x, double rate) {
     const std::size_t n = x.size();
     const std::size_t size = rate >= 44000 ? 2048 : 1024;
     const std::size_t half = size / 2;
@@ -143,7 +178,7 @@ void denoiseChannel(const std::vector<float>& x, double rate, std::vector<float>
     const auto binRate = static_cast<float>(std::max(rate, 1.0));
     std::vector<float> previous(half + 1, 1.0f);
     std::vector<float> gains(half + 1);
-    std::fill(out.begin(), out.end(), 0.0f);
+    OverlapAdder output(x, starts, work.window);
     for (std::size_t f = 0; f < starts.size(); ++f) {
         work.transform(x, starts[f]);
         const bool loud = rms[f] >= levels.loud;
@@ -173,11 +208,17 @@ void denoiseChannel(const std::vector<float>& x, double rate, std::vector<float>
             work.imag[k] *= gains[k];
         }
         work.fft.inverse(work.real.data(), work.imag.data(), work.frame.data());
-        const std::size_t length = std::min(size, n - starts[f]);
-        for (std::size_t i = 0; i < length; ++i)
-            out[starts[f] + i] += work.window[i] * work.frame[i];
+        output.add(f, work.frame);
     }
-    normaliseByWindowWeight(out, starts, work.window);
+    output.finish();
+}
+
+// A transform that cannot be set up leaves the channel as it is; nothing has been written by then.
+void denoiseChannelUnlessUntransformable(std::vector<float>& x, double rate) {
+    try {
+        denoiseChannel(x, rate);
+    } catch (const vt::FftError&) {
+    }
 }
 
 } // namespace
@@ -226,31 +267,27 @@ void BridgeSpectralCleaner::smoothProfile(std::vector<float>& values) {
 }
 
 vt::AudioData BridgeSpectralCleaner::denoise(const vt::AudioData& buffer) {
+    vt::AudioData result;
+    try {
+        result = buffer;
+    } catch (const std::bad_alloc&) {
+        throw RenderError(RenderError::Code::unreadableAudio);
+    }
+    denoiseInPlace(result);
+    return result;
+}
+
+void BridgeSpectralCleaner::denoiseInPlace(vt::AudioData& buffer) {
     if (buffer.channels.empty() || buffer.frameCount() == 0)
         throw RenderError(RenderError::Code::unreadableAudio);
     try {
-        vt::AudioData result;
-        result.sampleRate = buffer.sampleRate;
-        result.channels.resize(buffer.channels.size());
         const double rate = std::max(buffer.sampleRate, 1.0);
-        for (std::size_t c = 0; c < buffer.channels.size(); ++c) {
-            const std::vector<float>& x = buffer.channels[c];
-            std::vector<float>& out = result.channels[c];
-            vt::reserveChannel(out, x.size());
-            out.resize(x.size());
-            if (x.size() < shortestChannel) {
-                std::copy(x.begin(), x.end(), out.begin());
-            } else {
-                try {
-                    denoiseChannel(x, rate, out);
-                } catch (const vt::FftError&) {
-                    std::copy(x.begin(), x.end(), out.begin());
-                }
-            }
-            for (float& sample : out)
+        for (auto& channel : buffer.channels) {
+            if (channel.size() >= shortestChannel)
+                denoiseChannelUnlessUntransformable(channel, rate);
+            for (float& sample : channel)
                 sample = clampUnit(sample);
         }
-        return result;
     } catch (const std::bad_alloc&) {
         throw RenderError(RenderError::Code::unreadableAudio);
     }

@@ -15,6 +15,9 @@ struct BridgeSpectralCleaner {
     // clamped to −1…1. Throws BridgeSampleRenderer::RenderError (unreadableAudio) for a buffer
     // without channels or frames, or when the new buffer cannot be allocated.
     static vt::AudioData denoise(const vt::AudioData& buffer);
+    // The same, over the buffer itself: besides the buffer, only one transform frame's worth of
+    // output is held at a time.
+    static void denoiseInPlace(vt::AudioData& buffer);
 
     // Frame starts 0, hop, 2·hop … while the next start plus fftSize stays below sampleCount,
     // then sampleCount − fftSize when that was not the last; the single start 0 when the
