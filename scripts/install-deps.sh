@@ -7,6 +7,8 @@ packages=(
     # toolchain and tests
     build-essential g++ cmake ninja-build pkg-config git
     libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format
+    # fuzzing: clang with libFuzzer
+    clang libclang-rt-14-dev
     # application framework and coroutines
     qt6-base-dev qt6-base-dev-tools libqt6svg6-dev qcoro-qt6-dev
     # JSON, text, UUIDs

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test through CTest: once in a normal build, once with
-# AddressSanitizer and UndefinedBehaviorSanitizer. Starts the private test services first.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then the engine's stress test under
+# ThreadSanitizer and every fuzz target for VT_FUZZ_SECONDS (default 30) seconds. Starts the
+# private test services first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -28,6 +30,8 @@ ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 if [ -x "$root/scripts/test-tsan.sh" ]; then
     "$root/scripts/test-tsan.sh" || status=1
 fi
+# The fuzz targets, built with clang and libFuzzer, run for a short while each.
+"$root/scripts/fuzz.sh" "${VT_FUZZ_SECONDS:-30}" || status=1
 
 if [ $status -eq 0 ]; then echo "All test suites passed."; else echo "Some tests failed."; fi
 exit $status
