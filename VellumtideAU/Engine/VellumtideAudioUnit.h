@@ -97,6 +97,8 @@ public:
     vt::au::AudioUnitBus& bus() const { return *outputBus; }
 
 private:
+    friend struct VellumtideAudioUnitTestProbe; // tests hold the render lock to meet a missed pass
+
     // The render block's own space: this pass's events, led by those a missed pass carried over.
     struct RenderScratch {
         std::vector<VellumtideMIDIEvent> events;
