@@ -76,6 +76,9 @@ public:
 
     // Saves the instance's state into a folder as state.ttl; restores one into this instance.
     void saveState(const std::filesystem::path& folder);
+    // Takes the instance's state as a host does when it saves a session, keeping it nowhere; may
+    // run on another thread while run() goes on.
+    void captureState();
     bool restoreState(const std::filesystem::path& folder);
     const void* extensionData(const char* uri) const;
     LV2_Handle handle() const;
