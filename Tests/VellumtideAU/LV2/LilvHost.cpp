@@ -211,8 +211,9 @@ void HostedPlugin::serveWorker() {
 
 void HostedPlugin::saveState(const std::filesystem::path& folder) {
     std::string dir = folder.string();
+    // As jalv does: files from outside the folder are linked into it, so the folder stands alone.
     LilvState* state = lilv_state_new_from_instance(
-        plugin, instance, &host.urids.mapFeatureData, nullptr, nullptr, nullptr, dir.c_str(),
+        plugin, instance, &host.urids.mapFeatureData, nullptr, dir.c_str(), dir.c_str(), dir.c_str(),
         [](const char*, void*, uint32_t*, uint32_t*) -> const void* { return nullptr; }, nullptr,
         LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, features.data());
     if (!state)
