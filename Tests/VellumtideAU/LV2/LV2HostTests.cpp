@@ -66,6 +66,28 @@ float interpolated(const std::vector<float>& channel, double position) {
     return channel[k] + (channel[k2] - channel[k]) * f;
 }
 
+// What a host shows about the plug-in: its maintainer, licence and version.
+TEST_F(LV2HostTest, TheDescriptionNamesItsMaintainerLicenceAndVersion) {
+    const LilvPlugin* plugin = host.plugin(vt::lv2::pluginURI);
+    LilvNode* author = lilv_plugin_get_author_name(plugin);
+    ASSERT_NE(author, nullptr);
+    EXPECT_STREQ(lilv_node_as_string(author), "Vellumtide");
+    lilv_node_free(author);
+    auto value = [&](const char* uri) {
+        LilvNode* predicate = lilv_new_uri(host.world, uri);
+        LilvNodes* values = lilv_plugin_get_value(plugin, predicate);
+        lilv_node_free(predicate);
+        std::string text = values && lilv_nodes_size(values) == 1
+                               ? lilv_node_as_string(lilv_nodes_get_first(values))
+                               : "missing or repeated";
+        lilv_nodes_free(values);
+        return text;
+    };
+    EXPECT_EQ(value("http://usefulinc.com/ns/doap#license"), "urn:kestrelworks:vellumtide:license");
+    EXPECT_EQ(value(LV2_CORE__minorVersion), "0");
+    EXPECT_EQ(value(LV2_CORE__microVersion), "1");
+}
+
 TEST_F(LV2HostTest, PlaysNotesSampleAccuratelyAtBothRates) {
     for (double rate : {44100.0, 48000.0}) {
         HostedPlugin plugin(host, vt::lv2::pluginURI, rate, 512);
