@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/resource.h>
@@ -148,6 +149,28 @@ TEST(RenderThread, APassThatFindsTheLockHeldWaitsForNothingAndLosesNoNote) {
     for (std::size_t t = 0; t < 100; ++t)
         ASSERT_FLOAT_EQ(host.channels[0][t], ramp[0][100 + t] + ramp[0][t]) << t;
     EXPECT_EQ(host.unit->voiceSnapshot().size(), 2u);
+}
+
+// A state save copies and encodes the kit without the render lock, so however large the kit, the
+// render thread never finds the lock held by a save: here the saves finish while the lock is held.
+TEST(RenderThread, StateSavesAndKitReadsNeverTakeTheRenderLock) {
+    TemporaryFolder folder;
+    GuardedHarness host;
+    auto pad = host.padFor(folder, 3, 100);
+    pad.peaks.assign(200'000, 0.25f);
+    host.unit->applyPadKit({{pad}});
+    std::unique_lock held(VellumtideAudioUnitTestProbe::renderLock(*host.unit));
+    auto saving = std::async(std::launch::async, [&] {
+        auto saved = host.unit->fullStateForDocument();
+        auto restoredKit =
+            VellumtidePadKitState::fromJsonText(std::get<std::string>(saved->at("VellumtidePadKit")));
+        return restoredKit == host.unit->padKitState() &&
+               host.unit->padKitSnapshot()->assignments.size() == 1 && host.unit->padLoadFailure(3).empty();
+    });
+    bool finished = saving.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    held.unlock();
+    EXPECT_TRUE(finished) << "a state save waited for the render lock";
+    EXPECT_TRUE(saving.get());
 }
 
 // Keeps the compiler from dropping an allocation paired with its release.
