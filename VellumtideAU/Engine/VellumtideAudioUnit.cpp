@@ -29,6 +29,7 @@ VellumtideAudioUnit::VellumtideAudioUnit(Token, const ComponentDescription& desc
     // The render thread appends and retires without allocating.
     voices.reserve(maximumVoiceCount + 1);
     retiredPads.reserve(retiredPadCapacity);
+    installed = std::make_shared<const InstalledKit>();
 }
 
 VellumtideAudioUnit::~VellumtideAudioUnit() = default;
@@ -67,29 +68,56 @@ std::vector<VellumtidePadVoice> VellumtideAudioUnit::takeVoices() {
 
 // MARK: document state
 
+namespace {
+
+// The kit with each file path passed through the mapping; none for no mapping.
+VellumtidePadKitState withMappedPaths(const VellumtidePadKitState& kit,
+                                      const VellumtideAudioUnit::FilePathMapping& mapping) {
+    VellumtidePadKitState mapped = kit;
+    for (auto& assignment : mapped.assignments)
+        assignment.filePath = mapping(assignment.filePath);
+    return mapped;
+}
+
+} // namespace
+
 std::optional<StateDictionary> VellumtideAudioUnit::fullState() const {
-    return encodedStateDictionary(AudioUnitBase::fullState());
+    return encodedStateDictionary(AudioUnitBase::fullState(), nullptr);
 }
 
 void VellumtideAudioUnit::setFullState(const std::optional<StateDictionary>& dictionary) {
     AudioUnitBase::setFullState(dictionary);
-    decodeStateDictionary(dictionary);
+    decodeStateDictionary(dictionary, nullptr);
 }
 
 std::optional<StateDictionary> VellumtideAudioUnit::fullStateForDocument() const {
-    return encodedStateDictionary(AudioUnitBase::fullStateForDocument());
+    return encodedStateDictionary(AudioUnitBase::fullStateForDocument(), nullptr);
 }
 
 void VellumtideAudioUnit::setFullStateForDocument(const std::optional<StateDictionary>& dictionary) {
-    AudioUnitBase::setFullStateForDocument(dictionary);
-    decodeStateDictionary(dictionary);
+    setFullStateForDocument(dictionary, nullptr);
 }
 
 std::optional<StateDictionary>
-VellumtideAudioUnit::encodedStateDictionary(std::optional<StateDictionary> base) const {
+VellumtideAudioUnit::fullStateForDocument(const FilePathMapping& toStored) const {
+    return encodedStateDictionary(AudioUnitBase::fullStateForDocument(), toStored);
+}
+
+void VellumtideAudioUnit::setFullStateForDocument(const std::optional<StateDictionary>& dictionary,
+                                                  const FilePathMapping& toLive) {
+    AudioUnitBase::setFullStateForDocument(dictionary);
+    decodeStateDictionary(dictionary, toLive);
+}
+
+// Encodes the installed kit (normalised when installed) with no lock held: however large the
+// kit, the render thread never waits for this.
+std::optional<StateDictionary>
+VellumtideAudioUnit::encodedStateDictionary(std::optional<StateDictionary> base,
+                                            const FilePathMapping& toStored) const {
     std::string text;
     try {
-        text = padKitState().normalized().toJsonText();
+        auto current = installedKit();
+        text = toStored ? withMappedPaths(current->kit, toStored).toJsonText() : current->kit.toJsonText();
     } catch (const std::exception&) {
         return base;
     }
@@ -98,7 +126,8 @@ VellumtideAudioUnit::encodedStateDictionary(std::optional<StateDictionary> base)
     return result;
 }
 
-void VellumtideAudioUnit::decodeStateDictionary(const std::optional<StateDictionary>& dictionary) {
+void VellumtideAudioUnit::decodeStateDictionary(const std::optional<StateDictionary>& dictionary,
+                                                const FilePathMapping& toLive) {
     if (!dictionary || dictionary->empty())
         return;
     auto found = dictionary->find(stateKey);
@@ -110,6 +139,8 @@ void VellumtideAudioUnit::decodeStateDictionary(const std::optional<StateDiction
     std::optional<VellumtidePadKitState> kit;
     try {
         kit = VellumtidePadKitState::fromJsonText(*text);
+        if (toLive)
+            kit = withMappedPaths(*kit, toLive);
     } catch (const std::exception&) {
         return;
     }
@@ -123,7 +154,8 @@ void VellumtideAudioUnit::applyPadKit(const VellumtidePadKitState& kit) {
     std::lock_guard serial(applyMutex);
     if (ticket < installedTicket)
         return; // a later call has already installed its kit
-    VellumtidePadKitState normalized = kit.normalized();
+    auto installing = std::make_shared<InstalledKit>();
+    installing->kit = kit.normalized();
 
     LoadedPadTable previous;
     {
@@ -131,14 +163,19 @@ void VellumtideAudioUnit::applyPadKit(const VellumtidePadKitState& kit) {
         previous = loadedPads;
     }
     LoadedPadTable next;
-    for (const auto& assignment : normalized.assignments) {
-        const auto& earlier = previous[static_cast<std::size_t>(assignment.slot)];
+    for (const auto& assignment : installing->kit.assignments) {
+        auto slot = static_cast<std::size_t>(assignment.slot);
+        const auto& earlier = previous[slot];
         auto identity = VellumtideFileIdentity::ofRegularFile(assignment.filePath);
         bool unchanged = earlier && earlier->assignment.filePath == assignment.filePath && identity &&
                          *identity == earlier->fileIdentity;
-        next[static_cast<std::size_t>(assignment.slot)] =
-            unchanged ? VellumtideLoadedPad::reusing(assignment, *earlier)
-                      : VellumtideLoadedPad::load(assignment);
+        if (unchanged) {
+            next[slot] = VellumtideLoadedPad::reusing(assignment, *earlier);
+            continue;
+        }
+        auto loaded = VellumtideLoadedPad::load(assignment);
+        next[slot] = std::move(loaded.pad);
+        installing->loadFailures[slot] = std::move(loaded.failure);
     }
 
     std::vector<VellumtidePadVoice> cut;
@@ -147,7 +184,6 @@ void VellumtideAudioUnit::applyPadKit(const VellumtidePadKitState& kit) {
     retired.reserve(retiredPadCapacity);
     {
         std::lock_guard lock(renderLock);
-        state.assignments.swap(normalized.assignments);
         loadedPads.swap(next);
         std::size_t kept = 0;
         for (auto& voice : voices) {
@@ -160,14 +196,34 @@ void VellumtideAudioUnit::applyPadKit(const VellumtidePadKitState& kit) {
         retiredPads.swap(retired);
         installedTicket = ticket;
     }
+    std::shared_ptr<const InstalledKit> replaced = std::move(installing);
+    {
+        std::lock_guard lock(kitLock);
+        installed.swap(replaced);
+    }
     installedKitGeneration.fetch_add(1, std::memory_order_acq_rel);
     // The previous kit and pad table, the cut voices and the retired pads are released here,
-    // outside the lock.
+    // outside every lock.
+}
+
+std::shared_ptr<const VellumtideAudioUnit::InstalledKit> VellumtideAudioUnit::installedKit() const {
+    std::lock_guard lock(kitLock);
+    return installed;
 }
 
 VellumtidePadKitState VellumtideAudioUnit::padKitState() const {
-    std::lock_guard lock(renderLock);
-    return state;
+    return installedKit()->kit;
+}
+
+std::shared_ptr<const VellumtidePadKitState> VellumtideAudioUnit::padKitSnapshot() const {
+    auto current = installedKit();
+    return {current, &current->kit};
+}
+
+std::string VellumtideAudioUnit::padLoadFailure(std::int64_t slot) const {
+    if (slot < 0 || slot >= VellumtidePadKitState::slotCount)
+        return {};
+    return installedKit()->loadFailures[static_cast<std::size_t>(slot)];
 }
 
 std::shared_ptr<const VellumtideLoadedPad> VellumtideAudioUnit::loadedPad(std::int64_t slot) const {
@@ -178,16 +234,19 @@ std::shared_ptr<const VellumtideLoadedPad> VellumtideAudioUnit::loadedPad(std::i
 }
 
 std::vector<VellumtidePadVoice> VellumtideAudioUnit::voiceSnapshot() const {
+    std::vector<VellumtidePadVoice> copy;
+    copy.reserve(maximumVoiceCount + 1); // no allocation while the lock is held
     std::lock_guard lock(renderLock);
-    return voices;
+    copy.assign(voices.begin(), voices.end());
+    return copy;
 }
 
 // MARK: rendering
 
 RenderBlock VellumtideAudioUnit::internalRenderBlock() {
     std::weak_ptr<VellumtideAudioUnit> weakUnit = weak_from_this();
-    auto scratch = std::make_shared<std::vector<VellumtideMIDIEvent>>();
-    scratch->reserve(eventCapacity);
+    auto scratch = std::make_shared<RenderScratch>();
+    scratch->events.reserve(eventCapacity);
     return [weakUnit, scratch](RenderActionFlags*, const AudioTimeStamp* timestamp, std::uint32_t frameCount,
                                std::int64_t, AudioBufferList output, const RenderEvent* events,
                                const RenderPullInputBlock*) -> int {
@@ -207,8 +266,9 @@ void VellumtideAudioUnit::clear(AudioBufferList output) {
 }
 
 void VellumtideAudioUnit::midiEvents(const RenderEvent* head, const AudioTimeStamp* timestamp,
-                                     std::uint32_t frameCount, std::vector<VellumtideMIDIEvent>& into) {
-    into.clear();
+                                     std::uint32_t frameCount, RenderScratch& scratch) {
+    auto& into = scratch.events;
+    into.resize(scratch.carried); // events a missed pass carried over lead, at frame 0
     double bufferStart = timestamp ? timestamp->sampleTime : 0;
     for (const RenderEvent* event = head; event; event = event->next) {
         if (event->eventType != RenderEventType::midi || event->length < 3)
@@ -237,19 +297,47 @@ void VellumtideAudioUnit::midiEvents(const RenderEvent* head, const AudioTimeSta
         }
         into[place] = event;
     }
+    scratch.carried = 0;
+}
+
+// Keeps the note-ons of a pass that could not play them, for the first frame of the next pass.
+void VellumtideAudioUnit::carryOver(RenderScratch& scratch) {
+    std::size_t kept = 0;
+    for (const auto& event : scratch.events) {
+        if ((event.status >> 4) != 0x9 || event.velocity == 0)
+            continue;
+        scratch.events[kept] = event;
+        scratch.events[kept++].offset = 0;
+    }
+    scratch.events.resize(kept);
+    scratch.carried = kept;
 }
 
 int VellumtideAudioUnit::render(const AudioTimeStamp* timestamp, std::uint32_t frameCount,
-                                AudioBufferList output, const RenderEvent* events,
-                                std::vector<VellumtideMIDIEvent>& scratch) {
+                                AudioBufferList output, const RenderEvent* events, RenderScratch& scratch) {
     clear(output);
     AudioFormat format = outputBus->format();
-    bool isFloat = format.commonFormat == CommonFormat::float32;
     midiEvents(events, timestamp, frameCount, scratch);
 
-    std::lock_guard lock(renderLock);
+    // Another thread holds the lock only for a swap or a copy of a few pointers. Rather than wait
+    // for it, this pass stays silent and its voices keep their place: every voice still plays all
+    // of its audio, in order, one pass later, and no note-on is lost. (Rendering the voices from a
+    // copy instead would let the copy and the swapped-in table disagree about which voices exist.)
+    std::unique_lock lock(renderLock, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        carryOver(scratch);
+        return 0;
+    }
+    playEvents(output, frameCount, scratch.events, format);
+    return 0;
+}
+
+void VellumtideAudioUnit::playEvents(AudioBufferList output, std::uint32_t frameCount,
+                                     const std::vector<VellumtideMIDIEvent>& events,
+                                     const AudioFormat& format) {
+    bool isFloat = format.commonFormat == CommonFormat::float32;
     std::uint32_t cursor = 0;
-    for (const auto& event : scratch) {
+    for (const auto& event : events) {
         auto eventFrame = static_cast<std::uint32_t>(std::clamp<std::int64_t>(event.offset, 0, frameCount));
         if (eventFrame > cursor && isFloat)
             renderVoices(output, cursor, eventFrame - cursor, format.channelCount, format.interleaved);
@@ -261,7 +349,6 @@ int VellumtideAudioUnit::render(const AudioTimeStamp* timestamp, std::uint32_t f
     }
     if (frameCount > cursor && isFloat)
         renderVoices(output, cursor, frameCount - cursor, format.channelCount, format.interleaved);
-    return 0;
 }
 
 void VellumtideAudioUnit::startVoice(std::int64_t slot, std::uint8_t velocity) {

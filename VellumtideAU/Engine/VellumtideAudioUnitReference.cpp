@@ -37,6 +37,11 @@ bool VellumtideAudioUnitReference::hasUnit() const {
     return unit() != nullptr;
 }
 
+std::string VellumtideAudioUnitReference::padLoadFailure(std::int64_t slot) const {
+    auto current = unit();
+    return current ? current->padLoadFailure(slot) : std::string();
+}
+
 void VellumtideAudioUnitReference::setUnitChangeHandler(UnitChangeHandler handler) {
     UnitChangeHandler previous;
     {

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 class VellumtideAudioUnit;
 
@@ -39,6 +40,9 @@ public:
     virtual void apply(const VellumtidePadKitState& kit) const;
     // True while a unit is reachable.
     virtual bool hasUnit() const;
+    // Why the current unit's pad on the slot did not load (see VellumtideAudioUnit::padLoadFailure);
+    // empty without a unit.
+    virtual std::string padLoadFailure(std::int64_t slot) const;
 
     // Called, with no argument, after each set(): the unit went away (the host released the
     // plug-in instance) or another unit took its place; currentState() tells which. It runs on

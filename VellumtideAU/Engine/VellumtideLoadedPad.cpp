@@ -2,6 +2,7 @@
 
 #include "Platform/Audio/AudioFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <stdexcept>
@@ -23,33 +24,77 @@ VellumtideLoadedPad::VellumtideLoadedPad(VellumtidePadAssignment assignment, dou
     : assignment(std::move(assignment)), sampleRate(sampleRate), fileIdentity(identity),
       audio(std::move(audio)) {}
 
-std::shared_ptr<const VellumtideLoadedPad>
-VellumtideLoadedPad::load(const VellumtidePadAssignment& assignment) {
+namespace {
+
+constexpr std::size_t decodeBlockFrames = 65536;
+
+std::string quoted(const std::string& path) {
+    return "\"" + std::filesystem::path(path).filename().string() + "\"";
+}
+
+VellumtidePadLoad failed(const std::string& path, const char* reason) {
+    return {nullptr, quoted(path) + reason};
+}
+
+// The most frames a pad may hold at the given rate.
+std::uint64_t frameLimit(double sampleRate) {
+    double frames = std::floor(VellumtideLoadedPad::maximumDuration * sampleRate);
+    return frames >= double(VellumtideLoadedPad::maximumFrameCount) ? VellumtideLoadedPad::maximumFrameCount
+                                                                    : static_cast<std::uint64_t>(frames);
+}
+
+void append(std::vector<float>& channel, const std::vector<float>& block) {
+    channel.insert(channel.end(), block.begin(), block.end());
+}
+
+} // namespace
+
+VellumtidePadLoad VellumtideLoadedPad::load(const VellumtidePadAssignment& assignment) {
+    const std::string& path = assignment.filePath;
     // Only regular files: opening a FIFO or a device would block the host or never end.
-    auto identity = VellumtideFileIdentity::ofRegularFile(assignment.filePath);
-    if (!identity)
-        return nullptr;
+    auto identity = VellumtideFileIdentity::ofRegularFile(path);
+    if (!identity) {
+        std::error_code error;
+        bool exists = !path.empty() && std::filesystem::exists(path, error);
+        return failed(path, exists ? " is not an audio file." : " could not be found.");
+    }
     try {
-        // One frame more than allowed tells a file that is too long from one that fits exactly.
-        vt::AudioData data = vt::readAudioFile(assignment.filePath, maximumFrameCount + 1);
-        std::size_t frames = data.frameCount();
-        if (frames < 1 || frames > maximumFrameCount || data.channels.empty() ||
-            !std::isfinite(data.sampleRate) || data.sampleRate <= 0)
-            return nullptr;
+        vt::AudioFileReader reader(path);
+        double rate = reader.sampleRate();
+        if (!std::isfinite(rate) || rate <= 0 || reader.channelCount() < 1)
+            return failed(path, " could not be read as audio.");
+        std::uint64_t limit = frameLimit(rate);
+        auto estimate = reader.estimatedFrameCount();
+        if (estimate && static_cast<std::uint64_t>(*estimate) > limit)
+            return failed(path, tooLongText);
+
         auto audio = std::make_shared<Audio>();
-        audio->left = std::move(data.channels[0]);
-        if (data.channels.size() >= 2)
-            audio->right = std::move(data.channels[1]);
-        if (audio->left.size() != frames || (!audio->right.empty() && audio->right.size() != frames))
-            return nullptr;
-        return std::shared_ptr<const VellumtideLoadedPad>(
-            new VellumtideLoadedPad(assignment, data.sampleRate, *identity, std::move(audio)));
+        bool stereo = reader.channelCount() >= 2;
+        if (estimate && *estimate > 0) {
+            auto room = std::min<std::uint64_t>(static_cast<std::uint64_t>(*estimate) + 4096, limit);
+            vt::reserveChannel(audio->left, room);
+            if (stereo)
+                vt::reserveChannel(audio->right, room);
+        }
+        std::vector<std::vector<float>> block;
+        while (std::size_t frames = reader.read(block, decodeBlockFrames)) {
+            if (audio->left.size() + frames > limit)
+                return failed(path, tooLongText);
+            append(audio->left, block[0]);
+            if (stereo)
+                append(audio->right, block[1]);
+        }
+        if (audio->left.empty())
+            return failed(path, " holds no audio.");
+        return {std::shared_ptr<const VellumtideLoadedPad>(
+                    new VellumtideLoadedPad(assignment, rate, *identity, std::move(audio))),
+                {}};
     } catch (const std::bad_alloc&) {
-        return nullptr; // too large to hold: the pad stays silent instead of taking the host down
+        return failed(path, " is too large to load."); // the pad stays silent; the host goes on
     } catch (const std::length_error&) {
-        return nullptr;
+        return failed(path, " is too large to load.");
     } catch (const std::exception&) {
-        return nullptr; // unreadable, unsupported or damaged
+        return failed(path, " could not be read as audio."); // unreadable, unsupported or damaged
     }
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 // What tells one version of a file from another: a file re-rendered in place changes at least
@@ -26,14 +27,28 @@ struct VellumtideFileIdentity {
     bool operator==(const VellumtideFileIdentity&) const = default;
 };
 
+class VellumtideLoadedPad;
+
+// What reading one pad's file gave: the pad, or a short text saying why there is none.
+struct VellumtidePadLoad {
+    std::shared_ptr<const VellumtideLoadedPad> pad;
+    std::string failure; // empty when the pad loaded
+};
+
 class VellumtideLoadedPad final {
 public:
     // The longest pad, in frames (the largest 32-bit frame count).
     static constexpr std::uint64_t maximumFrameCount = 4294967295ULL;
+    // The longest pad, in seconds of audio at the file's own rate.
+    static constexpr double maximumDuration = 600;
 
-    // Reads the assignment's file; none for a missing or non-regular file, an unreadable or empty
-    // one, one longer than maximumFrameCount or one too large to hold in memory.
-    static std::shared_ptr<const VellumtideLoadedPad> load(const VellumtidePadAssignment& assignment);
+    // Reads the assignment's file, decoding straight into the pad's own channels (one decoded copy
+    // at most). No pad for a missing or non-regular file, an unreadable or empty one, one longer
+    // than maximumDuration or maximumFrameCount (refused from its header before decoding when the
+    // header tells, else as soon as the decoded audio passes the limit), or one too large to hold.
+    static VellumtidePadLoad load(const VellumtidePadAssignment& assignment);
+    // The end of the failure text of a file over the limit (after its quoted name).
+    static constexpr const char* tooLongText = " is longer than 10 minutes and was not loaded.";
     // A pad for a new assignment sharing the audio of an earlier pad (no file is read).
     static std::shared_ptr<const VellumtideLoadedPad> reusing(const VellumtidePadAssignment& assignment,
                                                               const VellumtideLoadedPad& earlier);

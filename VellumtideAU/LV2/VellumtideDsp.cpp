@@ -1,12 +1,14 @@
 // The LV2 entry of the pad instrument: run() drives the unit's render block with a running
 // sample time, activate/deactivate allocate and release its render resources, and the state
-// extension carries the kit's JSON text.
+// extension carries the kit's JSON text, its pad file paths in the host's portable form when the
+// host maps paths (state:mapPath).
 
 #include "VellumtideAU/Engine/VellumtideAudioUnit.h"
 #include "VellumtideAU/Engine/VellumtideAudioUnitReference.h"
 #include "VellumtideAU/LV2/VellumtideLV2.h"
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
@@ -15,6 +17,8 @@
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -46,11 +50,53 @@ Instance* instanceOf(LV2_Handle handle) {
     return static_cast<Instance*>(handle);
 }
 
-const LV2_URID_Map* findMap(const LV2_Feature* const* features) {
+template <typename Data> const Data* findFeature(const LV2_Feature* const* features, const char* uri) {
     for (auto feature = features; feature && *feature; ++feature)
-        if (std::strcmp((*feature)->URI, LV2_URID__map) == 0)
-            return static_cast<const LV2_URID_Map*>((*feature)->data);
+        if (std::strcmp((*feature)->URI, uri) == 0)
+            return static_cast<const Data*>((*feature)->data);
     return nullptr;
+}
+
+const LV2_URID_Map* findMap(const LV2_Feature* const* features) {
+    return findFeature<LV2_URID_Map>(features, LV2_URID__map);
+}
+
+// A path the host mapped, as text, handed back to the host to free; none when it gave none.
+std::optional<std::string> takeMappedPath(char* mapped, const LV2_Feature* const* features) {
+    if (!mapped)
+        return std::nullopt;
+    std::string path(mapped);
+    if (auto* freePath = findFeature<LV2_State_Free_Path>(features, LV2_STATE__freePath))
+        freePath->free_path(freePath->handle, mapped);
+    else
+        std::free(mapped);
+    return path;
+}
+
+// Pad file paths as the host stores them (often relative to the session), when it maps paths;
+// a path it cannot map stays absolute.
+VellumtideAudioUnit::FilePathMapping storedPaths(const LV2_Feature* const* features) {
+    auto* mapPath = findFeature<LV2_State_Map_Path>(features, LV2_STATE__mapPath);
+    if (!mapPath)
+        return nullptr;
+    return [mapPath, features](const std::string& path) {
+        if (path.empty())
+            return path;
+        return takeMappedPath(mapPath->abstract_path(mapPath->handle, path.c_str()), features).value_or(path);
+    };
+}
+
+// Stored pad file paths back to absolute ones. An absolute path (as every state saved without
+// path mapping holds) is used as it stands.
+VellumtideAudioUnit::FilePathMapping livePaths(const LV2_Feature* const* features) {
+    auto* mapPath = findFeature<LV2_State_Map_Path>(features, LV2_STATE__mapPath);
+    if (!mapPath)
+        return nullptr;
+    return [mapPath, features](const std::string& path) {
+        if (path.empty() || path.front() == '/')
+            return path;
+        return takeMappedPath(mapPath->absolute_path(mapPath->handle, path.c_str()), features).value_or(path);
+    };
 }
 
 LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*,
@@ -161,9 +207,9 @@ void cleanup(LV2_Handle handle) {
 }
 
 LV2_State_Status save(LV2_Handle handle, LV2_State_Store_Function store, LV2_State_Handle stateHandle,
-                      uint32_t, const LV2_Feature* const*) {
+                      uint32_t, const LV2_Feature* const* features) {
     Instance& instance = *instanceOf(handle);
-    auto dictionary = instance.unit->fullStateForDocument();
+    auto dictionary = instance.unit->fullStateForDocument(storedPaths(features));
     if (!dictionary)
         return LV2_STATE_SUCCESS;
     auto found = dictionary->find(VellumtideAudioUnit::stateKey);
@@ -175,7 +221,7 @@ LV2_State_Status save(LV2_Handle handle, LV2_State_Store_Function store, LV2_Sta
 }
 
 LV2_State_Status restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve,
-                         LV2_State_Handle stateHandle, uint32_t, const LV2_Feature* const*) {
+                         LV2_State_Handle stateHandle, uint32_t, const LV2_Feature* const* features) {
     Instance& instance = *instanceOf(handle);
     std::size_t size = 0;
     std::uint32_t type = 0;
@@ -187,7 +233,7 @@ LV2_State_Status restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve
         const char* characters = static_cast<const char*>(value);
         dictionary[VellumtideAudioUnit::stateKey] = std::string(characters, strnlen(characters, size));
     }
-    instance.unit->setFullStateForDocument(dictionary);
+    instance.unit->setFullStateForDocument(dictionary, livePaths(features));
     return LV2_STATE_SUCCESS;
 }
 

@@ -52,6 +52,9 @@ TEST(EngineStress, RenderKitStateAndReferenceCallsRunTogether) {
         for (int round = 0; round < 300; ++round) {
             if (auto current = reference.currentState())
                 reference.apply(round % 2 ? half : current->replacing(round % 16, pads[(round * 5) % 16]));
+            if (host.unit->padKitSnapshot()->assignments.empty() &&
+                !reference.padLoadFailure(round % 16).empty())
+                ADD_FAILURE() << "a kit without assignments has no load failures";
         }
     });
     // The plug-in's owner drops and restores the window's access now and then.

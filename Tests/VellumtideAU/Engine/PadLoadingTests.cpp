@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -120,6 +121,89 @@ TEST_F(PadLoadingTest, TheLaterOfTwoConcurrentKitsIsTheOneInstalled) {
     restore.join();
     EXPECT_EQ(host.unit->padKitState(), kit({quick}));
     EXPECT_EQ(host.unit->loadedPad(0), nullptr);
+}
+
+// 16-bit FLAC of a silent mono file whose header does not tell its length (total samples 0).
+void writeFlacWithoutLength(const std::filesystem::path& path, int rate, std::size_t frames) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<short> silence(frames, 0);
+    sf_write_short(file, silence.data(), static_cast<sf_count_t>(frames));
+    sf_close(file);
+    // STREAMINFO follows "fLaC" and its block header; its 36-bit sample count ends at byte 25.
+    std::fstream stream(path, std::ios::in | std::ios::out | std::ios::binary);
+    char bytes[26];
+    stream.read(bytes, sizeof bytes);
+    bytes[21] = static_cast<char>(bytes[21] & 0xF0);
+    std::fill(bytes + 22, bytes + 26, 0);
+    stream.seekp(0);
+    stream.write(bytes, sizeof bytes);
+}
+
+// Grows a WAV file to 2 GB of (sparse) audio data, its header telling the new length.
+void makeTwoGigabyteWav(const std::filesystem::path& path) {
+    constexpr std::uint32_t size = 2'000'000'000;
+    std::string header(4096, '\0');
+    {
+        std::ifstream stream(path, std::ios::binary);
+        stream.read(header.data(), static_cast<std::streamsize>(header.size()));
+    }
+    auto data = header.find("data");
+    ASSERT_NE(data, std::string::npos);
+    auto littleEndian = [](std::uint32_t value) {
+        return std::string{char(value & 0xFF), char((value >> 8) & 0xFF), char((value >> 16) & 0xFF),
+                           char(value >> 24)};
+    };
+    std::filesystem::resize_file(path, size);
+    std::fstream stream(path, std::ios::in | std::ios::out | std::ios::binary);
+    stream.seekp(4);
+    stream.write(littleEndian(size - 8).data(), 4);
+    stream.seekp(static_cast<std::streamoff>(data + 4));
+    stream.write(littleEndian(size - static_cast<std::uint32_t>(data) - 8).data(), 4);
+}
+
+TEST_F(PadLoadingTest, FilesLongerThanTenMinutesStayEmptyAndSayWhy) {
+    // At 1000 Hz ten minutes are 600,000 frames: that many load, one more does not.
+    auto fits = host.padFor(folder, 0, 600'000, 1000, 1);
+    auto over = host.padFor(folder, 1, 600'001, 1000, 1);
+    // A 2 GB WAV (sparse: it takes no disk) that would take seconds and gigabytes to decode.
+    auto huge = host.padFor(folder, 2, 100, 44100, 2);
+    makeTwoGigabyteWav(huge.filePath);
+    // A header that does not tell the length: the decoding stops at the limit.
+    auto untold = host.padFor(folder, 3, 10);
+    untold.filePath = (folder / "untold.flac").string();
+    writeFlacWithoutLength(untold.filePath, 1000, 600'500);
+    auto missing = host.padFor(folder, 4, 10);
+    missing.filePath = (folder / "gone.wav").string();
+
+    VellumtideAudioUnitReference reference;
+    reference.set(host.unit);
+    auto started = std::chrono::steady_clock::now();
+    reference.apply(kit({fits, over, huge, untold, missing}));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3))
+        << "the 2 GB file was decoded";
+    EXPECT_EQ(host.unit->padKitState().assignments.size(), 5u); // the kit keeps every assignment
+    ASSERT_NE(host.unit->loadedPad(0), nullptr);
+    EXPECT_EQ(host.unit->loadedPad(0)->frameCount(), 600'000u);
+    EXPECT_EQ(host.unit->padLoadFailure(0), "");
+    for (int slot : {1, 2, 3}) {
+        EXPECT_EQ(host.unit->loadedPad(slot), nullptr) << slot;
+        EXPECT_NE(reference.padLoadFailure(slot).find("is longer than 10 minutes and was not loaded."),
+                  std::string::npos)
+            << slot << ": " << reference.padLoadFailure(slot);
+    }
+    EXPECT_EQ(reference.padLoadFailure(1),
+              "\"pad1-600001.wav\" is longer than 10 minutes and was not loaded.");
+    EXPECT_EQ(reference.padLoadFailure(4), "\"gone.wav\" could not be found.");
+    EXPECT_EQ(reference.padLoadFailure(5), ""); // no assignment
+
+    // Once the slot gets a file that loads, its reason goes.
+    reference.apply(kit({fits, host.padFor(folder, 1, 10)}));
+    EXPECT_EQ(reference.padLoadFailure(1), "");
 }
 
 TEST_F(PadLoadingTest, ReferenceReachesOnlyALiveUnit) {

@@ -1,107 +1,28 @@
-// What the render thread must never do: allocate or free memory (pad audio included) and read
-// files. Every allocation and release made while a render block runs is counted through the
-// global operator new and delete of this test binary.
+// What the render thread must never do: allocate or free memory (pad audio included), open or
+// read files, sleep, or wait for a lock. The render passes run inside the render-thread guard,
+// which counts each of these; its own test shows it catches each kind of fault.
 
+#include "Tests/VellumtideAU/Engine/RenderThreadGuard.h"
 #include "Tests/VellumtideAU/Engine/UnitHarness.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <functional>
+#include <future>
 #include <gtest/gtest.h>
-#include <new>
+#include <mutex>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
-namespace {
-
-thread_local bool insideRenderPass = false;
-std::size_t renderAllocations = 0;
-std::size_t renderReleases = 0;
-
-void* tryAllocate(std::size_t size, std::size_t alignment = 0) noexcept {
-    if (insideRenderPass)
-        ++renderAllocations;
-    size = size == 0 ? 1 : size;
-    if (alignment <= alignof(std::max_align_t))
-        return std::malloc(size);
-    return std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
-}
-
-void* allocate(std::size_t size, std::size_t alignment = 0) {
-    if (void* memory = tryAllocate(size, alignment))
-        return memory;
-    throw std::bad_alloc();
-}
-
-void release(void* memory) noexcept {
-    if (memory && insideRenderPass)
-        ++renderReleases;
-    std::free(memory);
-}
-
-} // namespace
-
-// Every form of the global allocation functions, so that each pairs with its own release.
-void* operator new(std::size_t size) {
-    return allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return allocate(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return tryAllocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return tryAllocate(size);
-}
-void* operator new(std::size_t size, std::align_val_t alignment) {
-    return allocate(size, static_cast<std::size_t>(alignment));
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-    return allocate(size, static_cast<std::size_t>(alignment));
-}
-void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-    return tryAllocate(size, static_cast<std::size_t>(alignment));
-}
-void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-    return tryAllocate(size, static_cast<std::size_t>(alignment));
-}
-void operator delete(void* memory) noexcept {
-    release(memory);
-}
-void operator delete[](void* memory) noexcept {
-    release(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-    release(memory);
-}
-void operator delete[](void* memory, std::size_t) noexcept {
-    release(memory);
-}
-void operator delete(void* memory, const std::nothrow_t&) noexcept {
-    release(memory);
-}
-void operator delete[](void* memory, const std::nothrow_t&) noexcept {
-    release(memory);
-}
-void operator delete(void* memory, std::align_val_t) noexcept {
-    release(memory);
-}
-void operator delete[](void* memory, std::align_val_t) noexcept {
-    release(memory);
-}
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
-    release(memory);
-}
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
-    release(memory);
-}
-void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
-    release(memory);
-}
-void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept {
-    release(memory);
-}
+// Reaches the unit's render lock, to hold it while a pass runs.
+struct VellumtideAudioUnitTestProbe {
+    static std::mutex& renderLock(VellumtideAudioUnit& unit) { return unit.renderLock; }
+};
 
 namespace {
 
@@ -109,17 +30,25 @@ using namespace vt::au;
 using vt::test::TemporaryFolder;
 using vt::test::UnitHarness;
 
-// A harness whose passes count what the render block allocates and frees.
-struct CountingHarness : UnitHarness {
+using vt::test::RenderThreadGuard;
+using vt::test::RenderThreadViolations;
+
+// A harness whose passes run inside the render-thread guard; `alsoInside` runs there too, just
+// before the block (a deliberately faulty render pass).
+struct GuardedHarness : UnitHarness {
     std::vector<std::vector<float>> channels = std::vector<std::vector<float>>(2, std::vector<float>(256));
     std::vector<AudioBuffer> buffers{{1, 1024, channels[0].data()}, {1, 1024, channels[1].data()}};
+    RenderThreadViolations violations;
 
-    void pass(std::uint32_t frames = 256) {
+    void pass(std::uint32_t frames = 256, const std::function<void()>& alsoInside = {}) {
         const RenderEvent* head = linkedEvents();
         AudioTimeStamp stamp{sampleTime};
-        insideRenderPass = true;
-        block(nullptr, &stamp, frames, 0, AudioBufferList(buffers.data(), buffers.size()), head, nullptr);
-        insideRenderPass = false;
+        auto found = RenderThreadGuard::during([&] {
+            if (alsoInside)
+                alsoInside();
+            block(nullptr, &stamp, frames, 0, AudioBufferList(buffers.data(), buffers.size()), head, nullptr);
+        });
+        violations += found;
         events.clear();
         sampleTime += frames;
     }
@@ -128,15 +57,14 @@ struct CountingHarness : UnitHarness {
     }
 };
 
-TEST(RenderThread, AllocatesAndFreesNothingWhileVoicesStartEndAndOutliveTheirPads) {
+TEST(RenderThread, DoesNothingForbiddenWhileVoicesStartEndAndOutliveTheirPads) {
     TemporaryFolder folder;
-    CountingHarness host;
+    GuardedHarness host;
     std::vector<VellumtidePadAssignment> pads;
     for (int slot = 0; slot < 16; ++slot)
         pads.push_back(host.padFor(folder, slot, 300 + 50 * slot, slot % 2 ? 22050 : 44100, 1 + slot % 2));
     host.unit->applyPadKit({pads});
     host.unit->allocateRenderResources();
-    renderAllocations = renderReleases = 0;
 
     // Many events out of order, other kinds among them, and more voices than the cap.
     for (int index = 0; index < 60; ++index)
@@ -167,8 +95,7 @@ TEST(RenderThread, AllocatesAndFreesNothingWhileVoicesStartEndAndOutliveTheirPad
     for (int block = 0; block < 8; ++block)
         host.pass();
     EXPECT_TRUE(host.unit->voiceSnapshot().empty());
-    EXPECT_EQ(renderAllocations, 0u);
-    EXPECT_EQ(renderReleases, 0u);
+    EXPECT_FALSE(host.violations.any()) << host.violations;
 
     // The pad that outlived its slot is freed by the next kit application, off the render thread.
     EXPECT_FALSE(oldPad.expired());
@@ -177,14 +104,147 @@ TEST(RenderThread, AllocatesAndFreesNothingWhileVoicesStartEndAndOutliveTheirPad
 }
 
 TEST(RenderThread, ABlockWhoseUnitIsGoneOnlyWritesSilence) {
-    CountingHarness host;
+    GuardedHarness host;
     host.unit.reset();
-    renderAllocations = renderReleases = 0;
     host.channels[0].assign(256, 1.0f);
     host.pass();
     EXPECT_EQ(host.channels[0], std::vector<float>(256, 0.0f));
-    EXPECT_EQ(renderAllocations, 0u);
-    EXPECT_EQ(renderReleases, 0u);
+    EXPECT_FALSE(host.violations.any()) << host.violations;
+}
+
+// Another thread holds the render lock (as a kit swap does for a moment): the pass does not wait.
+// It writes silence, its voice holds its place and its note-on sounds at the next pass's start.
+TEST(RenderThread, APassThatFindsTheLockHeldWaitsForNothingAndLosesNoNote) {
+    TemporaryFolder folder;
+    GuardedHarness host;
+    auto pad = host.padFor(folder, 0, 1000);
+    host.unit->applyPadKit({{pad, host.padFor(folder, 1, 1000)}});
+    host.noteOnNow(36);
+    host.pass(100);
+    ASSERT_EQ(host.unit->voiceSnapshot().size(), 1u);
+    auto ramp = vt::test::rampChannels(1000, 2);
+
+    std::atomic<bool> holding{false};
+    std::atomic<bool> release{false};
+    std::thread swapper([&] {
+        std::lock_guard lock(VellumtideAudioUnitTestProbe::renderLock(*host.unit));
+        holding = true;
+        while (!release)
+            std::this_thread::yield();
+    });
+    while (!holding)
+        std::this_thread::yield();
+    host.noteOnNow(37, 50);
+    auto started = std::chrono::steady_clock::now();
+    host.pass(100);
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(host.channels[0], std::vector<float>(256, 0.0f));
+    EXPECT_LT(took, std::chrono::milliseconds(50));
+    release = true;
+    swapper.join();
+    EXPECT_FALSE(host.violations.any()) << host.violations;
+
+    host.pass(100);
+    // Slot 0's voice goes on from frame 100 of its pad; slot 1's note-on sounds from frame 0.
+    for (std::size_t t = 0; t < 100; ++t)
+        ASSERT_FLOAT_EQ(host.channels[0][t], ramp[0][100 + t] + ramp[0][t]) << t;
+    EXPECT_EQ(host.unit->voiceSnapshot().size(), 2u);
+}
+
+// A state save copies and encodes the kit without the render lock, so however large the kit, the
+// render thread never finds the lock held by a save: here the saves finish while the lock is held.
+TEST(RenderThread, StateSavesAndKitReadsNeverTakeTheRenderLock) {
+    TemporaryFolder folder;
+    GuardedHarness host;
+    auto pad = host.padFor(folder, 3, 100);
+    pad.peaks.assign(200'000, 0.25f);
+    host.unit->applyPadKit({{pad}});
+    std::unique_lock held(VellumtideAudioUnitTestProbe::renderLock(*host.unit));
+    auto saving = std::async(std::launch::async, [&] {
+        auto saved = host.unit->fullStateForDocument();
+        auto restoredKit =
+            VellumtidePadKitState::fromJsonText(std::get<std::string>(saved->at("VellumtidePadKit")));
+        return restoredKit == host.unit->padKitState() &&
+               host.unit->padKitSnapshot()->assignments.size() == 1 && host.unit->padLoadFailure(3).empty();
+    });
+    bool finished = saving.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    held.unlock();
+    EXPECT_TRUE(finished) << "a state save waited for the render lock";
+    EXPECT_TRUE(saving.get());
+}
+
+// Keeps the compiler from dropping an allocation paired with its release.
+template <typename Pointer> Pointer escaped(Pointer pointer) {
+    asm volatile("" : : "r"(pointer) : "memory");
+    return pointer;
+}
+
+// Each fault an earlier render pass could hide (it counted only operator new and delete), run
+// inside a guarded pass of the real render block: the guard must report it.
+TEST(RenderThreadGuard, CatchesEachKindOfFaultInsideARenderPass) {
+    TemporaryFolder folder;
+    auto file = folder / "data.bin";
+    vt::test::writeFile(file, std::string(64, 'x'));
+    std::mutex heldElsewhere;
+    char buffer[16];
+
+    struct Mutant {
+        const char* name;
+        bool needsLibc;
+        std::function<void()> fault;
+        std::size_t RenderThreadViolations::*caught;
+    };
+    std::vector<Mutant> mutants{
+        {"operator new", false, [] { delete escaped(new int(1)); }, &RenderThreadViolations::allocations},
+        {"malloc", true, [] { std::free(escaped(std::malloc(64))); }, &RenderThreadViolations::allocations},
+        {"free", true, [] { std::free(escaped(std::malloc(64))); }, &RenderThreadViolations::releases},
+        {"calloc", true, [] { std::free(escaped(std::calloc(8, 8))); }, &RenderThreadViolations::allocations},
+        {"realloc", true, [] { std::free(escaped(std::realloc(nullptr, 8))); },
+         &RenderThreadViolations::allocations},
+        {"fopen", true,
+         [&] {
+             if (FILE* f = std::fopen(file.c_str(), "rb"))
+                 std::fclose(f);
+         },
+         &RenderThreadViolations::fileOpens},
+        {"open and read", true,
+         [&] {
+             int fd = ::open(file.c_str(), O_RDONLY);
+             if (fd >= 0) {
+                 [[maybe_unused]] auto got = ::read(fd, buffer, sizeof buffer);
+                 ::close(fd);
+             }
+         },
+         &RenderThreadViolations::fileReads},
+        {"1 ms sleep", true, [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); },
+         &RenderThreadViolations::sleeps},
+        {"usleep", true, [] { ::usleep(1000); }, &RenderThreadViolations::sleeps},
+        {"lock", true, [&] { std::lock_guard lock(heldElsewhere); }, &RenderThreadViolations::lockCalls},
+    };
+    for (const auto& mutant : mutants) {
+        if (mutant.needsLibc && !RenderThreadGuard::interposesLibc())
+            continue;
+        GuardedHarness host;
+        host.pass(64, mutant.fault);
+        EXPECT_GE(host.violations.*mutant.caught, 1u)
+            << mutant.name << " went unnoticed: " << host.violations;
+    }
+
+    // A lock that another thread holds: the pass waits, and the wait is counted as contended.
+    if (!RenderThreadGuard::interposesLibc())
+        GTEST_SKIP() << RenderThreadGuard::partialReason();
+    std::atomic<bool> holding{false};
+    std::thread owner([&] {
+        std::lock_guard lock(heldElsewhere);
+        holding = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    while (!holding)
+        std::this_thread::yield();
+    GuardedHarness host;
+    host.pass(64, [&] { std::lock_guard lock(heldElsewhere); });
+    owner.join();
+    EXPECT_EQ(host.violations.contendedLocks, 1u) << host.violations;
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -200,8 +260,9 @@ TEST(PadLoading, APadTooLargeToHoldFailsToLoadWithoutTakingTheHostDown) {
         GTEST_SKIP() << "a sanitizer reserves more address space than the cap allows";
     TemporaryFolder folder;
     UnitHarness host;
-    // Eight million frames of stereo float audio: 64 MB once decoded, more than the cap leaves.
-    auto large = host.padFor(folder, 1, 8'000'000, 44100, 2);
+    // 17 million frames of mono float audio (under 10 minutes): 68 MB once decoded, more than the
+    // cap leaves and more than fits in the address space a spare malloc arena has reserved.
+    auto large = host.padFor(folder, 1, 17'000'000, 44100, 1);
     auto small = host.padFor(folder, 2, 100);
     EXPECT_EXIT(
         {

@@ -51,12 +51,41 @@ struct LV2HostTest : ::testing::Test {
     }
 };
 
+// The kit as restored from a state folder: its files reached through the links the host made there.
+VellumtidePadKitState linkedInto(VellumtidePadKitState kit, const std::filesystem::path& stateFolder) {
+    for (auto& assignment : kit.assignments)
+        assignment.filePath = (stateFolder / std::filesystem::path(assignment.filePath).filename()).string();
+    return kit;
+}
+
 // The value the mixer produces reading a channel at a fractional position.
 float interpolated(const std::vector<float>& channel, double position) {
     auto k = static_cast<std::size_t>(position);
     std::size_t k2 = std::min(k + 1, channel.size() - 1);
     auto f = static_cast<float>(position - static_cast<double>(k));
     return channel[k] + (channel[k2] - channel[k]) * f;
+}
+
+// What a host shows about the plug-in: its maintainer, licence and version.
+TEST_F(LV2HostTest, TheDescriptionNamesItsMaintainerLicenceAndVersion) {
+    const LilvPlugin* plugin = host.plugin(vt::lv2::pluginURI);
+    LilvNode* author = lilv_plugin_get_author_name(plugin);
+    ASSERT_NE(author, nullptr);
+    EXPECT_STREQ(lilv_node_as_string(author), "Vellumtide");
+    lilv_node_free(author);
+    auto value = [&](const char* uri) {
+        LilvNode* predicate = lilv_new_uri(host.world, uri);
+        LilvNodes* values = lilv_plugin_get_value(plugin, predicate);
+        lilv_node_free(predicate);
+        std::string text = values && lilv_nodes_size(values) == 1
+                               ? lilv_node_as_string(lilv_nodes_get_first(values))
+                               : "missing or repeated";
+        lilv_nodes_free(values);
+        return text;
+    };
+    EXPECT_EQ(value("http://usefulinc.com/ns/doap#license"), "urn:kestrelworks:vellumtide:license");
+    EXPECT_EQ(value(LV2_CORE__minorVersion), "0");
+    EXPECT_EQ(value(LV2_CORE__microVersion), "1");
 }
 
 TEST_F(LV2HostTest, PlaysNotesSampleAccuratelyAtBothRates) {
@@ -116,7 +145,7 @@ TEST_F(LV2HostTest, StateSavedToAFolderRestoresIntoAFreshInstance) {
 
     HostedPlugin fresh(host, vt::lv2::pluginURI, 44100, 256);
     ASSERT_TRUE(fresh.restoreState(folder / "saved"));
-    EXPECT_EQ(reference(fresh).currentState(), kit.normalized());
+    EXPECT_EQ(reference(fresh).currentState(), linkedInto(kit.normalized(), folder / "saved"));
     fresh.noteOn(0, 43);
     fresh.run(64);
     EXPECT_FLOAT_EQ(fresh.output(0)[5], vt::test::rampChannels(80, 2)[0][5]);
@@ -132,7 +161,67 @@ TEST_F(LV2HostTest, StateSavedToAFolderRestoresIntoAFreshInstance) {
         ASSERT_TRUE(busy.restoreState(folder / "saved"));
     stop = true;
     render.join();
-    EXPECT_EQ(reference(busy).currentState(), kit.normalized());
+    EXPECT_EQ(reference(busy).currentState(), linkedInto(kit.normalized(), folder / "saved"));
+}
+
+// lilv offers state:mapPath: a pad file inside the session folder is stored relative to it, one
+// from elsewhere by the name of the link the host makes in the session, so the session can be
+// moved or archived. A state that names a file by its absolute path, as every state saved before
+// paths were mapped does, still restores.
+TEST_F(LV2HostTest, PadPathsTravelWithTheSessionThroughTheHostsPathMapping) {
+    auto session = folder / "session";
+    std::filesystem::create_directories(session / "Audio");
+    auto inside = pad(0, 44100, vt::test::rampChannels(60, 2));
+    auto insidePath = session / "Audio" / "kick.wav";
+    std::filesystem::rename(inside.filePath, insidePath);
+    inside.filePath = insidePath.string();
+    auto outside = pad(5, 44100, vt::test::rampChannels(40, 1));
+    {
+        HostedPlugin original(host, vt::lv2::pluginURI, 44100, 256);
+        reference(original).apply(VellumtidePadKitState{{inside, outside}});
+        original.saveState(session);
+    }
+    std::stringstream saved;
+    saved << std::ifstream(session / "state.ttl").rdbuf();
+    EXPECT_NE(saved.str().find("\"filePath\":\"Audio/kick.wav\""), std::string::npos) << saved.str();
+    EXPECT_NE(saved.str().find("\"filePath\":\"slot5-44100.wav\""), std::string::npos) << saved.str();
+    EXPECT_EQ(saved.str().find(folder.path().string()), std::string::npos) << "an absolute path is stored";
+    EXPECT_TRUE(std::filesystem::exists(outside.filePath));
+
+    // The host's links are relative, so the session moves beside its old place.
+    auto moved = folder / "renamed-session";
+    std::filesystem::rename(session, moved);
+    auto expectPlays = [&](const std::filesystem::path& stateFolder, const std::filesystem::path& firstPath,
+                           const std::filesystem::path& secondPath) {
+        HostedPlugin fresh(host, vt::lv2::pluginURI, 44100, 256);
+        ASSERT_TRUE(fresh.restoreState(stateFolder));
+        auto restored = reference(fresh).currentState();
+        ASSERT_TRUE(restored);
+        ASSERT_EQ(restored->assignments.size(), 2u);
+        EXPECT_EQ(std::filesystem::path(restored->assignments[0].filePath), firstPath);
+        EXPECT_EQ(std::filesystem::path(restored->assignments[1].filePath), secondPath);
+        EXPECT_EQ(reference(fresh).padLoadFailure(0), "");
+        EXPECT_EQ(reference(fresh).padLoadFailure(5), "");
+        fresh.noteOn(0, 36);
+        fresh.noteOn(0, 41);
+        fresh.run(64);
+        EXPECT_FLOAT_EQ(fresh.output(0)[10],
+                        vt::test::rampChannels(60, 2)[0][10] + vt::test::rampChannels(40, 1)[0][10]);
+    };
+    expectPlays(moved, moved / "Audio" / "kick.wav", moved / "slot5-44100.wav");
+
+    // The same state as an earlier version wrote it: absolute paths.
+    std::string older = saved.str();
+    auto replace = [&older](const std::string& from, const std::string& to) {
+        auto at = older.find(from);
+        ASSERT_NE(at, std::string::npos);
+        older.replace(at, from.size(), to);
+    };
+    replace("\"Audio/kick.wav\"", "\"" + (moved / "Audio" / "kick.wav").string() + "\"");
+    replace("\"slot5-44100.wav\"", "\"" + outside.filePath + "\"");
+    std::filesystem::create_directories(folder / "older");
+    std::ofstream(folder / "older" / "state.ttl") << older;
+    expectPlays(folder / "older", moved / "Audio" / "kick.wav", outside.filePath);
 }
 
 TEST_F(LV2HostTest, StateWithoutAStringKitRestoresNothing) {
@@ -161,7 +250,7 @@ TEST_F(LV2HostTest, StateWithoutAStringKitRestoresNothing) {
         EXPECT_EQ(reference(other).currentState(), otherKit);
     }
     ASSERT_TRUE(other.restoreState(folder / "kit"));
-    EXPECT_EQ(reference(other).currentState(), kit);
+    EXPECT_EQ(reference(other).currentState(), linkedInto(kit, folder / "kit"));
 }
 
 TEST_F(LV2HostTest, TheWindowsReferenceOutlivesTheInstanceAndIsToldWhenItsUnitGoes) {

@@ -211,8 +211,9 @@ void HostedPlugin::serveWorker() {
 
 void HostedPlugin::saveState(const std::filesystem::path& folder) {
     std::string dir = folder.string();
+    // As jalv does: files from outside the folder are linked into it, so the folder stands alone.
     LilvState* state = lilv_state_new_from_instance(
-        plugin, instance, &host.urids.mapFeatureData, nullptr, nullptr, nullptr, dir.c_str(),
+        plugin, instance, &host.urids.mapFeatureData, nullptr, dir.c_str(), dir.c_str(), dir.c_str(),
         [](const char*, void*, uint32_t*, uint32_t*) -> const void* { return nullptr; }, nullptr,
         LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, features.data());
     if (!state)
@@ -222,6 +223,16 @@ void HostedPlugin::saveState(const std::filesystem::path& folder) {
     lilv_state_free(state);
     if (failed)
         throw std::runtime_error("The plug-in state could not be saved");
+}
+
+void HostedPlugin::captureState() {
+    LilvState* state = lilv_state_new_from_instance(
+        plugin, instance, &host.urids.mapFeatureData, nullptr, nullptr, nullptr, nullptr,
+        [](const char*, void*, uint32_t*, uint32_t*) -> const void* { return nullptr; }, nullptr,
+        LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, features.data());
+    if (!state)
+        throw std::runtime_error("The plug-in state could not be read");
+    lilv_state_free(state);
 }
 
 bool HostedPlugin::restoreState(const std::filesystem::path& folder) {

@@ -74,8 +74,12 @@ public:
     const std::vector<float>& output(std::size_t index) const { return audioOutputs.at(index); }
     std::size_t outputCount() const { return audioOutputs.size(); }
 
-    // Saves the instance's state into a folder as state.ttl; restores one into this instance.
+    // Saves the instance's state into a folder as state.ttl, with links in it to the files the state
+    // names from elsewhere; restores one into this instance.
     void saveState(const std::filesystem::path& folder);
+    // Takes the instance's state as a host does when it saves a session, keeping it nowhere; may
+    // run on another thread while run() goes on.
+    void captureState();
     bool restoreState(const std::filesystem::path& folder);
     const void* extensionData(const char* uri) const;
     LV2_Handle handle() const;
