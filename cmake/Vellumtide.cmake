@@ -9,14 +9,17 @@ function(vt_add_subdirectories)
     endforeach()
 endfunction()
 
-# vt_add_gtest(NAME name SOURCES ... LIBS ... [ENV var=value ...] [LABELS ...] [WIDGETS])
+# vt_add_gtest(NAME name SOURCES ... LIBS ... [ENV var=value ...] [LABELS ...] [WIDGETS] [MAIN target])
 # A GoogleTest binary whose tests are registered one by one with CTest; those labelled "sound"
-# run one at a time. WIDGETS gives it a main() that runs the tests inside an offscreen
-# QApplication with the bundled fonts.
+# run one at a time, and so do those labelled "dragdrop". WIDGETS gives it a main() that runs the
+# tests inside an offscreen QApplication with the bundled fonts; MAIN names another library
+# that holds its main().
 function(vt_add_gtest)
-    cmake_parse_arguments(T "WIDGETS" "NAME" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+    cmake_parse_arguments(T "WIDGETS" "NAME;MAIN" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
-    if(T_WIDGETS)
+    if(T_MAIN)
+        set(testMain ${T_MAIN})
+    elseif(T_WIDGETS)
         set(testMain VtWidgetTestMain)
     else()
         set(testMain GTest::gtest_main)
@@ -31,6 +34,10 @@ function(vt_add_gtest)
     # Tests that play into the one test sink and record its monitor must not overlap.
     if("sound" IN_LIST T_LABELS)
         list(APPEND properties RESOURCE_LOCK vellumtide-test-sink)
+    endif()
+    # Real drags share the X server's one pointer.
+    if("dragdrop" IN_LIST T_LABELS)
+        list(APPEND properties RESOURCE_LOCK vellumtide-test-pointer)
     endif()
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${properties})
 endfunction()
