@@ -27,6 +27,9 @@ function(vt_add_gtest)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock ${testMain})
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
     set(env QT_QPA_PLATFORM=offscreen ${T_ENV})
+    # One property value however many variables: its separators escaped deeply enough to survive
+    # the test discovery's passes over it, or the discovered tests' properties shift out of step.
+    string(REPLACE ";" "\\\\\\\\\\\\\\\\;" env "${env}")
     set(properties ENVIRONMENT "${env}" TIMEOUT 300)
     if(T_LABELS)
         list(APPEND properties LABELS "${T_LABELS}")
