@@ -9,14 +9,17 @@ function(vt_add_subdirectories)
     endforeach()
 endfunction()
 
-# vt_add_gtest(NAME name SOURCES ... LIBS ... [ENV var=value ...] [LABELS ...] [WIDGETS])
+# vt_add_gtest(NAME name SOURCES ... LIBS ... [ENV var=value ...] [LABELS ...] [WIDGETS] [MAIN target])
 # A GoogleTest binary whose tests are registered one by one with CTest; those labelled "sound"
-# run one at a time. WIDGETS gives it a main() that runs the tests inside an offscreen
-# QApplication with the bundled fonts.
+# run one at a time, and so do those labelled "dragdrop". WIDGETS gives it a main() that runs the
+# tests inside an offscreen QApplication with the bundled fonts; MAIN names another library
+# that holds its main().
 function(vt_add_gtest)
-    cmake_parse_arguments(T "WIDGETS" "NAME" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+    cmake_parse_arguments(T "WIDGETS" "NAME;MAIN" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
-    if(T_WIDGETS)
+    if(T_MAIN)
+        set(testMain ${T_MAIN})
+    elseif(T_WIDGETS)
         set(testMain VtWidgetTestMain)
     else()
         set(testMain GTest::gtest_main)
@@ -24,6 +27,9 @@ function(vt_add_gtest)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock ${testMain})
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
     set(env QT_QPA_PLATFORM=offscreen ${T_ENV})
+    # One property value however many variables: its separators escaped deeply enough to survive
+    # the test discovery's passes over it, or the discovered tests' properties shift out of step.
+    string(REPLACE ";" "\\\\\\\\\\\\\\\\;" env "${env}")
     set(properties ENVIRONMENT "${env}" TIMEOUT 300)
     if(T_LABELS)
         list(APPEND properties LABELS "${T_LABELS}")
@@ -31,6 +37,10 @@ function(vt_add_gtest)
     # Tests that play into the one test sink and record its monitor must not overlap.
     if("sound" IN_LIST T_LABELS)
         list(APPEND properties RESOURCE_LOCK vellumtide-test-sink)
+    endif()
+    # Real drags share the X server's one pointer.
+    if("dragdrop" IN_LIST T_LABELS)
+        list(APPEND properties RESOURCE_LOCK vellumtide-test-pointer)
     endif()
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${properties})
 endfunction()

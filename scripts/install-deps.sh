@@ -23,6 +23,8 @@ packages=(
     lv2-dev liblilv-dev lilv-utils sordi libsuil-dev libx11-dev
     # services and tools the tests and benchmarks use
     pulseaudio pulseaudio-utils xvfb xauth sox aubio-tools curl iproute2 time drumkv1-lv2
+    # the pointer and keyboard of the real drag-and-drop tests
+    libxtst-dev xdotool
     # registering the vellumtide: URL handler for the user
     xdg-utils desktop-file-utils
     # fonts bundled into the windows

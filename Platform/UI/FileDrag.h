@@ -1,24 +1,44 @@
 #pragma once
-// Drag-out of a file into other applications: the file's URL as text/uri-list and, beside it,
-// the name the receiver should give its copy.
+// Drag-out of a file into other programs: the file is staged under the name the receiver should
+// give it (see DragStaging.h) and offered as text/uri-list and text/plain, with a small chip of
+// glyph and title under the pointer.
 
+#include "Platform/UI/DragStaging.h"
+
+#include <QColor>
 #include <QMimeData>
+#include <QPixmap>
 #include <QPoint>
+#include <QSize>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 class QWidget;
 
 namespace vt::ui {
 
-// The format that carries the suggested file name (UTF-8 text).
-inline constexpr const char* suggestedFileNameMimeType = "application/x-suggested-file-name";
+// What a drag of the staged file offers.
+std::unique_ptr<QMimeData> fileDragData(const StagedDragFile& staged);
 
-// The drag's data, or nothing when the file does not exist: a missing file is never offered.
+// Stages file under suggestedName and returns what a drag of it offers; nothing when the file is
+// missing or cannot be staged: a missing file is never offered.
 std::unique_ptr<QMimeData> fileDragData(const std::filesystem::path& file, const QString& suggestedName);
 
-// Runs a copying drag of data from source, showing the source's picture under the pointer at
-// hotSpot. The platform's drag blocks until the drop, in its own loop.
-void startFileDrag(QWidget* source, std::unique_ptr<QMimeData> data, QPoint hotSpot);
+// The largest chip a drag shows, in logical pixels.
+inline constexpr QSize fileDragChipMaximumSize{320, 48};
+
+// The picture under the pointer: a compact translucent chip with the symbol in accent and the
+// title in white, cut with an ellipsis when long.
+QPixmap fileDragChip(std::string_view symbolName, const QString& title, const QColor& accent,
+                     double devicePixelRatio = 1.0);
+
+// The point of the chip that sits under the pointer: just before its glyph.
+QPoint fileDragChipHotSpot(const QPixmap& chip);
+
+// Runs a copying drag of data from source with the chip under the pointer; returns whether a drag
+// ran (never without data). The platform's drag owns the QDrag from then on and keeps it, with its
+// data, until the receiver has finished reading the drop.
+bool startFileDrag(QWidget* source, std::unique_ptr<QMimeData> data, const QPixmap& chip);
 
 } // namespace vt::ui

@@ -278,15 +278,12 @@ TEST_F(SampleRowTest, DragOffersTheCurrentFileUnderThePhonesName) {
 
     auto data = sampleDragData(*model, listed(take.id));
     ASSERT_TRUE(data);
-    EXPECT_EQ(data->urls().value(0).toLocalFile().toStdString(),
-              (libraryRoot() / "Samples" / "take.wav").string());
-    EXPECT_EQ(data->data(vt::ui::suggestedFileNameMimeType), "take.wav");
+    expectStagedCopy(*data, "take.wav", libraryRoot() / "Samples" / "take.wav");
 
     EXPECT_TRUE(await(model->applyEdit(makeEdit(0, std::nullopt, 0, 0, true), listed(take.id))));
     data = sampleDragData(*model, listed(take.id));
-    EXPECT_EQ(data->urls().value(0).toLocalFile().toStdString(),
-              (libraryRoot() / "Edited" / (take.id.string() + ".wav")).string());
-    EXPECT_EQ(data->data(vt::ui::suggestedFileNameMimeType), "take.wav");
+    ASSERT_TRUE(data);
+    expectStagedCopy(*data, "take.wav", libraryRoot() / "Edited" / (take.id.string() + ".wav"));
 }
 
 TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
@@ -305,9 +302,7 @@ TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
     EXPECT_EQ(third->suggestedFileName(), "Kick loop-Chop 03.wav");
     auto data = third->dragData();
     ASSERT_TRUE(data);
-    EXPECT_EQ(data->urls().value(0).toLocalFile().toStdString(),
-              model->chopURL(sample, sample.chops[1]).string());
-    EXPECT_EQ(data->data(vt::ui::suggestedFileNameMimeType), "Kick loop-Chop 03.wav");
+    expectStagedCopy(*data, "Kick loop-Chop 03.wav", model->chopURL(sample, sample.chops[1]));
 
     // A click away from any text still previews: the whole tile is the hit area.
     EXPECT_EQ(first->clockText(), "0.0s / 0.0s");

@@ -2,6 +2,7 @@
 // A controller on a temporary home (the controller tests' fixture) with a window that holds one
 // view, and small helpers to reach the view's parts by name and to click them.
 
+#include "Platform/Core/AtomicFile.h"
 #include "Platform/UI/FileDrag.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
@@ -42,6 +43,8 @@ inline BridgeSampleAnalysis makeAnalysis(double bpm, double bpmConfidence, std::
 class SampleViewsTest : public ControllerTest {
 protected:
     SampleViewsTest() {
+        // Drags stage their files in the cache folder: never the real one.
+        setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
         host.resize(900, 700);
         host.setLayout(new QVBoxLayout);
     }
@@ -74,6 +77,18 @@ protected:
         for (int index = 0; index < 16; ++index)
             sample.peaks.push_back(0.1f + 0.05f * index);
         return sample;
+    }
+
+    // The drag offers one file:// URL, of a file staged under the cache folder with the given name
+    // and the source's bytes, and its path as plain text.
+    void expectStagedCopy(const QMimeData& data, const QString& name, const std::filesystem::path& source) {
+        ASSERT_EQ(data.urls().size(), 1);
+        const std::filesystem::path staged = data.urls().front().toLocalFile().toStdString();
+        EXPECT_EQ(QString::fromStdString(staged.filename().string()), name);
+        EXPECT_EQ(staged.parent_path().parent_path(), folder / "cache" / "vellumtide" / "drag");
+        EXPECT_EQ(data.text().toStdString(), staged.string());
+        EXPECT_EQ(readWholeFile(staged), readWholeFile(source));
+        EXPECT_TRUE(readWholeFile(source));
     }
 
     // The display list's copy of a sample.

@@ -29,8 +29,9 @@ public:
     // desktop's own appearance.
     static void applyLook(QApplication& application);
 
-    // Runs the whole program on the application; returns its exit code. Closing the window
-    // quits; a hidden start runs until the window is shown and closed.
+    // Runs the whole program on the application, first sweeping day-old files of earlier drags;
+    // returns its exit code. Closing the window quits; a hidden start runs until the window is
+    // shown and closed.
     static int run(QApplication& application, const BridgeDependencyMaker& makeDependencies);
 
 private:

@@ -194,9 +194,9 @@ void BridgeChopRow::mouseMoveEvent(QMouseEvent* event) {
         return;
     if ((event->position().toPoint() - *pressPosition).manhattanLength() < QApplication::startDragDistance())
         return;
-    const QPoint hotSpot = *pressPosition;
     pressPosition.reset();
-    startFileDrag(this, dragData(), hotSpot);
+    startFileDrag(this, dragData(),
+                  fileDragChip("scissors", suggestedFileName(), amber, devicePixelRatioF()));
 }
 
 void BridgeChopRow::mouseReleaseEvent(QMouseEvent* event) {

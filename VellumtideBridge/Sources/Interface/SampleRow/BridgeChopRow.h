@@ -29,7 +29,8 @@ public:
     WaveformView::Input waveformInput() const;
     // The sample's title, "-", the chop's title and ".wav".
     QString suggestedFileName() const;
-    // What a drag of the tile offers; nothing when the chop's file is missing.
+    // What a drag of the tile offers, its file staged under suggestedFileName(); nothing when the
+    // chop's file is missing.
     std::unique_ptr<QMimeData> dragData() const;
 
     QSize sizeHint() const override;

@@ -755,9 +755,9 @@ void BridgeSampleRow::mouseMoveEvent(QMouseEvent* event) {
     if ((event->position().toPoint() - *state->pressPosition).manhattanLength() <
         QApplication::startDragDistance())
         return;
-    const QPoint hotSpot = *state->pressPosition;
     state->pressPosition.reset();
-    startFileDrag(this, sampleDragData(state->model, state->sample), hotSpot);
+    startFileDrag(this, sampleDragData(state->model, state->sample),
+                  sampleDragChip(state->sample, devicePixelRatioF()));
 }
 
 void BridgeSampleRow::mouseReleaseEvent(QMouseEvent* event) {

@@ -1,0 +1,165 @@
+// Real drags out of the desktop window's sample card and chop tile, shown as X windows of this
+// process, into vt-drop-target running as a separate program, with the X server's own pointer
+// moved through XTest as a person would. Needs the private X server of scripts/test-services.sh.
+
+#include "Tests/Support/DropTarget/DragDropDriver.h"
+#include "Tests/VellumtideBridge/Interface/SampleViewsFixture.h"
+#include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopRow.h"
+#include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleRow.h"
+
+#include <QUrl>
+
+namespace vt::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const QRect targetArea(760, 120, 360, 260);
+
+class DragDropTest : public SampleViewsTest {
+protected:
+    void SetUp() override {
+        if (const QString reason = missingX11Reason(); !reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+        setenv("HOME", (folder / "home").c_str(), 1);
+        input = XTestInput::open();
+        ASSERT_TRUE(input) << "no XTest on the X server";
+        target = std::make_unique<DropTargetProcess>(folder / "drops.txt", targetArea);
+        ASSERT_TRUE(target->waitUntilReady());
+    }
+
+    // The library's samples, the first with a file big enough to need several transfers under the
+    // phone's name, the others without files.
+    SampleItem seedSamples(const std::vector<SampleItem>& missing = {}) {
+        SampleItem sample = sampleWithPeaks("03 Bass Zoë A", 100);
+        sample.fileName = "03 Bass Zoë A.wav";
+        std::vector<SampleItem> all = missing;
+        all.insert(all.begin(), sample);
+        seedLibrary(all, false);
+        std::string bytes(96 * 1024, '\0');
+        for (std::size_t index = 0; index < bytes.size(); ++index)
+            bytes[index] = static_cast<char>((index * 131) % 251);
+        writeFile(libraryRoot() / "Samples" / sample.fileName, "RIFF" + bytes);
+        return sample;
+    }
+
+    // Shows the view as a window of its own at the left of the screen, active, as a click on it
+    // would leave it.
+    template <typename View> View* showAlone(View* view, int width) {
+        windows.emplace_back(view);
+        view->move(40, 120);
+        view->resize(width, view->sizeHint().height());
+        view->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(view));
+        view->activateWindow();
+        EXPECT_TRUE(turnEventsUntil([view] { return QApplication::activeWindow() == view; }, 5s));
+        return view;
+    }
+
+    // Presses at start, glides in small steps onto the drop target's middle and lingers there.
+    PointerScript& dragOntoTarget(PointerScript& script, QPoint start) {
+        const QPoint over = targetArea.center();
+        return script.moveTo(start)
+            .wait(150ms)
+            .press()
+            .glideTo(start, start + QPoint(24, 0), 6)
+            .glideTo(start + QPoint(24, 0), over, 30)
+            .wait(300ms);
+    }
+
+    void play(PointerScript& script) {
+        script.start();
+        ASSERT_TRUE(turnEventsUntil([&] { return script.finished(); }, 30s));
+    }
+
+    // The one drop delivered a file:// URL named name whose bytes are the source's.
+    void expectDelivered(const QString& line, const QString& name, const std::filesystem::path& source) {
+        const DropRecord record = DropRecord::parse(line);
+        const QUrl url = QUrl::fromEncoded(record.url.toUtf8());
+        EXPECT_EQ(url.scheme().toStdString(), "file") << line.toStdString();
+        EXPECT_EQ(url.fileName().toStdString(), name.toStdString());
+        EXPECT_EQ(record.size, static_cast<qint64>(std::filesystem::file_size(source)));
+        EXPECT_EQ(record.sha256.toStdString(), sha256Hex(source).toStdString());
+    }
+
+    std::unique_ptr<XTestInput> input;
+    std::unique_ptr<DropTargetProcess> target;
+    std::vector<std::unique_ptr<QWidget>> windows;
+};
+
+TEST_F(DragDropTest, SampleCardAndChopTileDropTheirFilesUnderTheirNamesIntoAnotherProgram) {
+    audio.chopsToFind = {makeChop(2, 0.5, 1.25)};
+    const SampleItem seeded = seedSamples();
+    start();
+    settle();
+    awaitVoid(model->autoChop(listed(seeded.id), 0.5));
+    const SampleItem sample = listed(seeded.id);
+    ASSERT_EQ(sample.chops.size(), 1u);
+
+    auto* card = showAlone(new BridgeSampleRow(*model, sample), 640);
+    PointerScript sampleDrag(*input);
+    dragOntoTarget(sampleDrag, card->mapToGlobal(QPoint(card->width() - 5, card->height() / 2))).release();
+    play(sampleDrag);
+    ASSERT_TRUE(target->waitForRecords(1));
+    expectDelivered(target->records().at(0), "03 Bass Zoë A.wav",
+                    libraryRoot() / "Samples" / sample.fileName);
+
+    auto* tile = showAlone(
+        new BridgeChopRow(*model, sample, sample.chops[0], vt::ui::palette::cyan, vt::ui::palette::amber, 64),
+        420);
+    PointerScript chopDrag(*input);
+    dragOntoTarget(chopDrag, tile->mapToGlobal(QPoint(tile->width() - 12, tile->height() - 6))).release();
+    play(chopDrag);
+    ASSERT_TRUE(target->waitForRecords(2));
+    expectDelivered(target->records().at(1), "03 Bass Zoë A-Chop 03.wav",
+                    model->chopURL(sample, sample.chops[0]));
+    EXPECT_EQ(target->records().size(), 2);
+}
+
+TEST_F(DragDropTest, MissingFileStartsNoDragAndEscapeCancelsOneWithNothingDropped) {
+    const SampleItem gone = makeSample("Gone", 200);
+    const SampleItem seeded = seedSamples({gone});
+    start();
+    settle();
+
+    // The missing file: the gesture moves the pointer only.
+    input->clearDragSelection();
+    auto* missingCard = showAlone(new BridgeSampleRow(*model, listed(gone.id)), 640);
+    PointerScript missingDrag(*input);
+    bool dragDuringMissing = true;
+    dragOntoTarget(missingDrag, missingCard->mapToGlobal(QPoint(missingCard->width() - 5, 20)))
+        .run([&] { dragDuringMissing = input->dragSelectionOwned(); })
+        .release()
+        .wait(400ms);
+    play(missingDrag);
+    EXPECT_FALSE(dragDuringMissing);
+    missingCard->hide();
+
+    // Escape over the target ends the drag; the release that follows drops nothing.
+    auto* card = showAlone(new BridgeSampleRow(*model, listed(seeded.id)), 640);
+    const QPoint start = card->mapToGlobal(QPoint(card->width() - 5, 20));
+    PointerScript cancelled(*input);
+    bool dragBeforeEscape = false;
+    dragOntoTarget(cancelled, start)
+        .run([&] { dragBeforeEscape = input->dragSelectionOwned(); })
+        .escape()
+        .wait(200ms)
+        .release()
+        .wait(400ms);
+    play(cancelled);
+    EXPECT_TRUE(dragBeforeEscape);
+    EXPECT_TRUE(target->records().isEmpty()) << target->records().join('\n').toStdString();
+
+    // The target does take the next drop: the silence above was the cancel's.
+    card->activateWindow();
+    PointerScript dropped(*input);
+    dragOntoTarget(dropped, start).release();
+    play(dropped);
+    ASSERT_TRUE(target->waitForRecords(1));
+    expectDelivered(target->records().at(0), "03 Bass Zoë A.wav",
+                    libraryRoot() / "Samples" / seeded.fileName);
+    EXPECT_EQ(target->records().size(), 1);
+}
+
+} // namespace
+} // namespace vt::test
