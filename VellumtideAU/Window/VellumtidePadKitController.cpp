@@ -1,5 +1,6 @@
 #include "VellumtideAU/Window/VellumtidePadKitController.h"
 
+#include <QPointer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -17,21 +18,26 @@ double clampOrLower(double value, double lower, double upper) {
 
 VellumtidePadKitController::VellumtidePadKitController(
     std::shared_ptr<VellumtideAudioUnitReference> audioUnitReference,
-    std::shared_ptr<vt::SettingsStore> settings, QObject* parent)
+    std::shared_ptr<vt::SettingsStore> settings, std::unique_ptr<RefreshTimer> unitCheckTimer,
+    QObject* parent)
     : QObject(parent), reference(std::move(audioUnitReference)), settings(std::move(settings)),
+      unitCheckTimer(unitCheckTimer ? std::move(unitCheckTimer) : makeQtRefreshTimer()),
       kit(storedKit(*this->settings)) {
     // A unit that already holds pads (the host restored its document before the window was
     // built) keeps them: the window takes its kit instead of overwriting it with the stored one.
+    auto stamp = reference->kitStamp();
     auto live = reference->currentState();
     VellumtidePadKitState unitKit = live ? live->normalized() : VellumtidePadKitState::empty;
     if (unitKit.assignments.empty()) {
-        reference->apply(kit);
+        applyToUnit();
         return;
     }
-    if (unitKit != kit) {
-        kit = std::move(unitKit);
-        persist();
-    }
+    seenUnitKit = stamp;
+    adopt(std::move(unitKit));
+}
+
+VellumtidePadKitController::~VellumtidePadKitController() {
+    unitCheckTimer->stop();
 }
 
 VellumtidePadKitState VellumtidePadKitController::storedKit(const vt::SettingsStore& settings) {
@@ -67,7 +73,74 @@ void VellumtidePadKitController::persist() {
     settings->setValue(QString::fromLatin1(settingsKey), QByteArray::fromStdString(text));
 }
 
+void VellumtidePadKitController::applyToUnit() {
+    auto before = reference->kitStamp();
+    reference->apply(kit);
+    auto after = reference->kitStamp();
+    // Exactly one installation in between is ours. After more (a restore crossed this one), the
+    // next reconciliation takes whatever the unit ended up with.
+    if (before && after && after->unit == before->unit && after->generation == before->generation + 1)
+        seenUnitKit = after;
+}
+
+void VellumtidePadKitController::adopt(VellumtidePadKitState unitKit) {
+    if (unitKit == kit)
+        return;
+    setState(std::move(unitKit));
+    persist();
+}
+
+bool VellumtidePadKitController::reconcileWithUnit() {
+    auto stamp = reference->kitStamp();
+    if (!stamp || stamp == seenUnitKit)
+        return false;
+    if (stamp->generation == 0) { // a unit that has never had a kit
+        applyToUnit();
+        return false;
+    }
+    auto live = reference->currentState();
+    if (!live)
+        return false;
+    seenUnitKit = stamp;
+    adopt(live->normalized());
+    return true;
+}
+
+void VellumtidePadKitController::reconcileOnShow() {
+    if (reconcileWithUnit())
+        return;
+    auto live = reference->currentState();
+    if (!live) {
+        applyToUnit(); // nothing reaches a unit, but the kit goes to one that appears meanwhile
+        return;
+    }
+    VellumtidePadKitState unitKit = live->normalized();
+    if (unitKit == kit || unitKit.assignments.empty()) {
+        applyToUnit();
+        return;
+    }
+    seenUnitKit = reference->kitStamp();
+    adopt(std::move(unitKit));
+}
+
+void VellumtidePadKitController::startWatchingUnit() {
+    QPointer<VellumtidePadKitController> self(this);
+    unitCheckTimer->start(unitCheckInterval, [self] {
+        if (self)
+            self->reconcileWithUnit();
+    });
+}
+
+void VellumtidePadKitController::stopWatchingUnit() {
+    unitCheckTimer->stop();
+}
+
+bool VellumtidePadKitController::isWatchingUnit() const {
+    return unitCheckTimer->isActive();
+}
+
 void VellumtidePadKitController::load(const VellumtidePluginSample& sample) {
+    reconcileWithUnit();
     if (!sample.isAvailable)
         return;
     VellumtidePadAssignment assignment(vt::Uuid::random(), selected, sample.title,
@@ -79,6 +152,7 @@ void VellumtidePadKitController::load(const VellumtidePluginSample& sample) {
 
 void VellumtidePadKitController::load(const VellumtidePluginChop& chop,
                                       const VellumtidePluginSample& sample) {
+    reconcileWithUnit();
     if (!chop.isAvailable)
         return;
     VellumtidePadAssignment assignment(vt::Uuid::random(), selected, chopPadTitle(chop, sample),
@@ -97,14 +171,16 @@ void VellumtidePadKitController::carryPadTuning(VellumtidePadAssignment& assignm
 
 void VellumtidePadKitController::setAssignment(std::optional<VellumtidePadAssignment> assignment,
                                                bool advance) {
+    reconcileWithUnit();
     setState(kit.replacing(selected, std::move(assignment)));
     persist();
-    reference->apply(kit);
+    applyToUnit();
     if (advance)
         setSelectedSlot((selected + 1) % VellumtidePadKitState::slotCount);
 }
 
 void VellumtidePadKitController::setVolume(double volume, std::int64_t slot) {
+    reconcileWithUnit();
     auto assignment = kit.assignment(slot);
     if (!assignment)
         return;
@@ -113,6 +189,7 @@ void VellumtidePadKitController::setVolume(double volume, std::int64_t slot) {
 }
 
 void VellumtidePadKitController::setPitch(double pitchSemitones, std::int64_t slot) {
+    reconcileWithUnit();
     auto assignment = kit.assignment(slot);
     if (!assignment)
         return;
@@ -126,7 +203,7 @@ void VellumtidePadKitController::storeTunedAssignment(VellumtidePadAssignment as
     std::int64_t slot = assignment.slot;
     setState(kit.replacing(slot, std::move(assignment)));
     persist();
-    reference->apply(kit);
+    applyToUnit();
 }
 
 std::string VellumtidePadKitController::chopPadTitle(const VellumtidePluginChop& chop,
