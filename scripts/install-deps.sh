@@ -21,8 +21,9 @@ packages=(
     lv2-dev liblilv-dev lilv-utils sordi libsuil-dev libx11-dev
     # services and tools the tests and benchmarks use
     pulseaudio pulseaudio-utils xvfb xauth sox aubio-tools curl iproute2 time drumkv1-lv2
-    # registering the vellumtide: URL handler for the user
-    xdg-utils desktop-file-utils
+    # registering the vellumtide: URL handler for the user; validating the desktop entry and the
+    # AppStream description
+    xdg-utils desktop-file-utils appstream
     # fonts bundled into the windows
     fonts-inter fonts-jetbrains-mono fonts-material-design-icons-iconfont
 )
