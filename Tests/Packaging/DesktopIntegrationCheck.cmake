@@ -9,16 +9,9 @@ foreach(variable BUILD WORK ID)
     endif()
 endforeach()
 
+include(${CMAKE_CURRENT_LIST_DIR}/../Support/InstallUserComponent.cmake)
 set(prefix "${WORK}/prefix")
-file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}/home" "${prefix}")
-execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env --unset=DESTDIR "HOME=${WORK}/home"
-            ${CMAKE_COMMAND} --install "${BUILD}" --component user --prefix "${prefix}"
-    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "The user install failed:\n${output}\n${errors}")
-endif()
+vt_install_user_component("${BUILD}" "${WORK}" "${prefix}" "${WORK}/home")
 
 set(desktopEntry "${prefix}/share/applications/${ID}.desktop")
 set(metainfo "${prefix}/share/metainfo/${ID}.metainfo.xml")

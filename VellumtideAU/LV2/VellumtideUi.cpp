@@ -36,9 +36,9 @@ protected:
 };
 
 struct WindowInstance {
+    CloseWatcher closeWatcher; // first, so it outlives the view it watches
     std::unique_ptr<VellumtideAUViewController> controller;
     std::unique_ptr<QWindow> hostWindow; // the host's X11 window, wrapped
-    CloseWatcher closeWatcher;
 };
 
 // True when this module made the application (the host runs no Qt loop: idle calls drive it).
