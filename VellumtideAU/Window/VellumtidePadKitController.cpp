@@ -23,17 +23,7 @@ VellumtidePadKitController::VellumtidePadKitController(
     : QObject(parent), reference(std::move(audioUnitReference)), settings(std::move(settings)),
       unitCheckTimer(unitCheckTimer ? std::move(unitCheckTimer) : makeQtRefreshTimer()),
       kit(storedKit(*this->settings)) {
-    // A unit that already holds pads (the host restored its document before the window was
-    // built) keeps them: the window takes its kit instead of overwriting it with the stored one.
-    auto stamp = reference->kitStamp();
-    auto live = reference->currentState();
-    VellumtidePadKitState unitKit = live ? live->normalized() : VellumtidePadKitState::empty;
-    if (unitKit.assignments.empty()) {
-        applyToUnit();
-        return;
-    }
-    seenUnitKit = stamp;
-    adopt(std::move(unitKit));
+    keepUnitPadsOrApply();
 }
 
 VellumtidePadKitController::~VellumtidePadKitController() {
@@ -107,19 +97,21 @@ bool VellumtidePadKitController::reconcileWithUnit() {
 }
 
 void VellumtidePadKitController::reconcileOnShow() {
-    if (reconcileWithUnit())
-        return;
+    if (!reconcileWithUnit())
+        keepUnitPadsOrApply();
+}
+
+// A unit that holds other pads (the host restored its document before the window was built or
+// shown) keeps them, and they become the window's; an empty or equal one gets the window's kit.
+void VellumtidePadKitController::keepUnitPadsOrApply() {
+    auto stamp = reference->kitStamp();
     auto live = reference->currentState();
-    if (!live) {
-        applyToUnit(); // nothing reaches a unit, but the kit goes to one that appears meanwhile
-        return;
-    }
-    VellumtidePadKitState unitKit = live->normalized();
+    VellumtidePadKitState unitKit = live ? live->normalized() : VellumtidePadKitState::empty;
     if (unitKit == kit || unitKit.assignments.empty()) {
         applyToUnit();
         return;
     }
-    seenUnitKit = reference->kitStamp();
+    seenUnitKit = stamp;
     adopt(std::move(unitKit));
 }
 

@@ -86,6 +86,7 @@ private:
     void applyToUnit();
     // Publishes and stores the unit's kit when it differs from the window's.
     void adopt(VellumtidePadKitState unitKit);
+    void keepUnitPadsOrApply();
 
     std::shared_ptr<VellumtideAudioUnitReference> reference;
     std::shared_ptr<vt::SettingsStore> settings;
