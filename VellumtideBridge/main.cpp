@@ -22,5 +22,7 @@ int main(int argc, char** argv) {
     chooseHeadlessPlatformWhenNoDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vellumtide-bridge"));
+    // Desktops find the program's entry, and so its icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.kestrelworks.vellumtide.bridge"));
     return VellumtideBridgeApp::run(app, standardBridgeDependencies);
 }

@@ -25,8 +25,9 @@ packages=(
     pulseaudio pulseaudio-utils xvfb xauth sox aubio-tools curl iproute2 time drumkv1-lv2
     # the pointer and keyboard of the real drag-and-drop tests
     libxtst-dev xdotool
-    # registering the vellumtide: URL handler for the user
-    xdg-utils desktop-file-utils
+    # registering the vellumtide: URL handler for the user; validating the desktop entry and the
+    # AppStream description
+    xdg-utils desktop-file-utils appstream
     # fonts bundled into the windows
     fonts-inter fonts-jetbrains-mono fonts-material-design-icons-iconfont
 )

@@ -1,10 +1,15 @@
 #include "Platform/Core/Paths.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <pwd.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vt {
@@ -76,9 +81,61 @@ Paths Paths::fromEnvironment() {
     if (paths.temp.empty())
         paths.temp = "/tmp";
     paths.runtime = environmentPath("XDG_RUNTIME_DIR");
-    if (paths.runtime.empty())
-        paths.runtime = paths.temp;
+    if (!paths.runtime.is_absolute()) { // unset, or not usable as the XDG rules say
+        paths.runtime = fallbackRuntimeFolder(paths.temp, ::getuid());
+        paths.runtimeIsFallback = true;
+    }
     return paths;
+}
+
+fs::path fallbackRuntimeFolder(const fs::path& temp, unsigned int uid) {
+    return temp / ("vellumtide-" + std::to_string(uid));
+}
+
+namespace {
+
+std::string octal(unsigned int mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", mode);
+    return text;
+}
+
+// A folder this call has just made is ours alone: give it 0700 whatever the umask took away,
+// through a handle that cannot follow a link put in its place.
+void settleNewFolderMode(const fs::path& folder) {
+    int handle = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (handle < 0)
+        return;
+    ::fchmod(handle, 0700);
+    ::close(handle);
+}
+
+} // namespace
+
+std::string preparePrivateFolder(const fs::path& folder, FolderAccess access) {
+    const std::string name = folder.string();
+    std::error_code error;
+    if (folder.has_parent_path())
+        fs::create_directories(folder.parent_path(), error);
+    if (::mkdir(folder.c_str(), 0700) == 0)
+        settleNewFolderMode(folder);
+    else if (errno != EEXIST)
+        return name + " cannot be created: " + std::strerror(errno);
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0)
+        return name + " cannot be read: " + std::strerror(errno);
+    if (S_ISLNK(info.st_mode))
+        return name + " is a symbolic link, not a folder of this user's own";
+    if (!S_ISDIR(info.st_mode))
+        return name + " is not a folder";
+    if (info.st_uid != ::geteuid())
+        return name + " belongs to another user";
+    const unsigned int mode = info.st_mode & 07777;
+    if (access == FolderAccess::ownerOnly && mode != 0700)
+        return name + " has mode " + octal(mode) + ", not 0700";
+    if (access == FolderAccess::noOtherWriters && (mode & (S_IWGRP | S_IWOTH)) != 0)
+        return name + " can be written by other users (mode " + octal(mode) + ")";
+    return {};
 }
 
 Paths Paths::underRoot(const fs::path& root) {

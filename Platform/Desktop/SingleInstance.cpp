@@ -6,8 +6,6 @@
 #include <QLockFile>
 #include <QTimer>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vt {
 namespace {
@@ -66,8 +64,9 @@ Parse parse(const QByteArray& bytes, QStringList& messages) {
 
 } // namespace
 
-SingleInstance::SingleInstance(std::filesystem::path folder, QString name, QObject* parent)
-    : QObject(parent), folder(std::move(folder)), name(std::move(name)) {}
+SingleInstance::SingleInstance(std::filesystem::path folder, QString name, FolderAccess access,
+                               QObject* parent)
+    : QObject(parent), folder(std::move(folder)), name(std::move(name)), access(access) {}
 
 SingleInstance::~SingleInstance() {
     if (server)
@@ -80,40 +79,39 @@ std::filesystem::path SingleInstance::socketPath() const {
     return folder / (name.toStdString() + ".socket");
 }
 
-bool SingleInstance::folderIsPrivate() {
-    std::error_code error;
-    if (!std::filesystem::exists(folder, error)) {
-        if (!std::filesystem::create_directories(folder, error) || error)
-            return false;
-        ::chmod(folder.c_str(), 0700);
-    }
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return false;
-    return info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+SingleInstance::Claim SingleInstance::unavailable(QString why) {
+    reason = std::move(why);
+    return Claim::unavailable;
 }
 
 SingleInstance::Claim SingleInstance::claim() {
     if (primary)
         return Claim::primary;
-    if (!folderIsPrivate())
-        return Claim::unavailable;
+    reason.clear();
+    if (std::string problem = preparePrivateFolder(folder, access); !problem.empty())
+        return unavailable(QString::fromStdString(problem));
     lock = std::make_unique<QLockFile>(
         QString::fromStdString((folder / (name.toStdString() + ".lock")).string()));
     // Only a lock whose owner has died is stale; age alone never is.
     lock->setStaleLockTime(0);
-    if (!lock->tryLock(0))
-        return lock->error() == QLockFile::LockFailedError ? Claim::secondary : Claim::unavailable;
+    if (!lock->tryLock(0)) {
+        if (lock->error() == QLockFile::LockFailedError)
+            return Claim::secondary;
+        return unavailable(QStringLiteral("the lock file in %1 cannot be taken")
+                               .arg(QString::fromStdString(folder.string())));
+    }
     QString path = QString::fromStdString(socketPath().string());
     // A socket left by an owner that died: the lock is ours, so nobody listens on it.
     QLocalServer::removeServer(path);
     server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(path)) {
+        QString why =
+            QStringLiteral("the hand-off socket %1 cannot be opened: %2").arg(path, server->errorString());
         delete server;
         server = nullptr;
         lock->unlock();
-        return Claim::unavailable;
+        return unavailable(std::move(why));
     }
     connect(server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
     primary = true;

@@ -4,6 +4,8 @@
 // forwards its messages (URLs) to the running one, which emits them. Messages are bounded in
 // count and size; anything else that arrives on the socket is dropped.
 
+#include "Platform/Core/Paths.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -25,8 +27,10 @@ public:
     static constexpr int maximumMessageBytes = 8 * 1024;
     static constexpr int maximumPayloadBytes = 64 * 1024;
 
-    // folder: where the lock file and the socket live (the user's runtime folder).
-    SingleInstance(std::filesystem::path folder, QString name, QObject* parent = nullptr);
+    // folder: where the lock file and the socket live (the user's runtime folder); access: what
+    // it must satisfy before use (see preparePrivateFolder).
+    SingleInstance(std::filesystem::path folder, QString name,
+                   FolderAccess access = FolderAccess::noOtherWriters, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     enum class Claim {
@@ -36,9 +40,11 @@ public:
     };
 
     // Takes the lock and starts listening when no other instance runs. The folder is created
-    // with user-only access when missing; an existing one must belong to the user and be
-    // writable by nobody else, and its permissions are never changed.
+    // with user-only access when missing; an existing one must pass the access check, and its
+    // permissions are never changed.
     Claim claim();
+    // Why the last claim() was unavailable, for a person to read; empty otherwise.
+    const QString& unavailableReason() const { return reason; }
     bool isPrimary() const { return primary; }
     std::filesystem::path socketPath() const;
 
@@ -57,10 +63,12 @@ private:
     void acceptConnections();
     void readFrom(QLocalSocket* socket);
     void attemptForward();
-    bool folderIsPrivate();
+    Claim unavailable(QString why);
 
     std::filesystem::path folder;
     QString name;
+    FolderAccess access;
+    QString reason;
     std::unique_ptr<QLockFile> lock;
     QLocalServer* server = nullptr;
     bool primary = false;

@@ -10,6 +10,7 @@ void VellumtideAudioUnitReference::set(const std::shared_ptr<VellumtideAudioUnit
     {
         std::lock_guard guard(lock);
         currentUnit = unit;
+        ++currentUnitNumber;
     }
     std::lock_guard guard(handlerLock);
     if (unitChangeHandler)
@@ -31,6 +32,19 @@ std::optional<VellumtidePadKitState> VellumtideAudioUnitReference::currentState(
 void VellumtideAudioUnitReference::apply(const VellumtidePadKitState& kit) const {
     if (auto current = unit())
         current->applyPadKit(kit);
+}
+
+std::optional<VellumtideAudioUnitReference::KitStamp> VellumtideAudioUnitReference::kitStamp() const {
+    std::shared_ptr<VellumtideAudioUnit> current;
+    std::uint64_t number = 0;
+    {
+        std::lock_guard guard(lock);
+        current = currentUnit.lock();
+        number = currentUnitNumber;
+    }
+    if (!current)
+        return std::nullopt;
+    return KitStamp{number, current->kitGeneration()};
 }
 
 bool VellumtideAudioUnitReference::hasUnit() const {

@@ -14,6 +14,7 @@
 
 #include "VellumtideAU/Engine/VellumtidePadKitState.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,14 @@ class VellumtideAudioUnit;
 class VellumtideAudioUnitReference {
 public:
     using UnitChangeHandler = std::function<void()>;
+
+    // Which kit a unit holds, without copying it: the unit (numbered by the reference, from 1)
+    // and how many kits that unit has installed so far (0: none yet, restored or applied).
+    struct KitStamp {
+        std::uint64_t unit = 0;
+        std::uint64_t generation = 0;
+        bool operator==(const KitStamp&) const = default;
+    };
 
     VellumtideAudioUnitReference() = default;
     virtual ~VellumtideAudioUnitReference();
@@ -38,6 +47,9 @@ public:
     virtual std::optional<VellumtidePadKitState> currentState() const;
     // Hands the kit to the current unit on the calling thread; nothing without a unit.
     virtual void apply(const VellumtidePadKitState& kit) const;
+    // The current unit's kit stamp, or none without a unit. Read it before currentState(): a kit
+    // installed between the two reads then shows as a new stamp at the next read.
+    virtual std::optional<KitStamp> kitStamp() const;
     // True while a unit is reachable.
     virtual bool hasUnit() const;
     // Why the current unit's pad on the slot did not load (see VellumtideAudioUnit::padLoadFailure);
@@ -58,6 +70,7 @@ private:
 
     mutable std::mutex lock;
     std::weak_ptr<VellumtideAudioUnit> currentUnit;
+    std::uint64_t currentUnitNumber = 0; // under lock; grows with every set()
     // Guards the handler and is held while it runs; never taken by the unit or the render thread.
     std::mutex handlerLock;
     UnitChangeHandler unitChangeHandler;

@@ -21,7 +21,22 @@ namespace {
 
 constexpr const char* uiURI = "urn:kestrelworks:vellumtide:pad-sampler#ui";
 
+// Notes the user closing a window of its own (shown through the show interface): the desktop's
+// close button reaches the top-level widget as a close event.
+class CloseWatcher final : public QObject {
+public:
+    bool closedByUser = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Close)
+            closedByUser = true;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 struct WindowInstance {
+    CloseWatcher closeWatcher; // first, so it outlives the view it watches
     std::unique_ptr<VellumtideAUViewController> controller;
     std::unique_ptr<QWindow> hostWindow; // the host's X11 window, wrapped
 };
@@ -75,6 +90,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
             VellumtideWindowServices::standard(bundlePath ? bundlePath : ""), instanceReference(features));
         QWidget* view = window->controller->view();
         window->controller->viewDidLoad();
+        view->installEventFilter(&window->closeWatcher);
         if (parent) {
             view->setAttribute(Qt::WA_NativeWindow);
             view->winId();
@@ -95,25 +111,31 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
 
 void cleanup(LV2UI_Handle handle) {
     std::unique_ptr<WindowInstance> window(static_cast<WindowInstance*>(handle));
-    if (QWidget* view = window->controller->view())
+    if (QWidget* view = window->controller->view()) {
+        view->removeEventFilter(&window->closeWatcher);
         view->hide();
+    }
     window->controller.reset();
     window->hostWindow.reset();
     if (ownsApplication)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-int idle(LV2UI_Handle) {
-    if (!ownsApplication)
-        return 0; // the host's own Qt loop runs the window
-    QApplication::processEvents();
-    // Without a running loop, objects let go with deleteLater() are freed here.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return 0;
+// Non-zero once the user has closed the window, which tells a host using the show interface.
+int idle(LV2UI_Handle handle) {
+    auto* window = static_cast<WindowInstance*>(handle);
+    if (ownsApplication) { // otherwise the host's own Qt loop runs the window
+        QApplication::processEvents();
+        // Without a running loop, objects let go with deleteLater() are freed here.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return window->closeWatcher.closedByUser ? 1 : 0;
 }
 
 int show(LV2UI_Handle handle) {
-    static_cast<WindowInstance*>(handle)->controller->view()->show();
+    auto* window = static_cast<WindowInstance*>(handle);
+    window->closeWatcher.closedByUser = false;
+    window->controller->view()->show();
     return 0;
 }
 

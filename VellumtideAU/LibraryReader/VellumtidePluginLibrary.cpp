@@ -108,27 +108,37 @@ bool VellumtidePluginLibrary::isLiveRefreshing() const {
     return timer->isActive();
 }
 
-std::vector<VellumtidePluginLibrary::LibraryCandidate>
-VellumtidePluginLibrary::libraryCandidates(const LibraryEnvironment& environment) {
-    const fs::path homeA = standardized(environment.home);
-    std::vector<fs::path> realHomes;
+// The homes the mirror and the default library may be under, in the order they are tried: $HOME,
+// the account's home, the user's folder in the homes folder, then the home a confined $HOME sits in.
+std::vector<fs::path> VellumtidePluginLibrary::candidateHomes(const LibraryEnvironment& environment) {
+    std::vector<fs::path> homes;
+    auto add = [&homes](const fs::path& home) {
+        if (home.empty() || !home.is_absolute())
+            return;
+        fs::path folder = standardized(home);
+        if (std::find(homes.begin(), homes.end(), folder) == homes.end())
+            homes.push_back(std::move(folder));
+    };
+    add(environment.home);
+    add(environment.accountHome);
+    if (environment.userName && vt::isSafeFileName(*environment.userName))
+        add(environment.homesFolder / *environment.userName);
     for (const auto& home : {environment.home, environment.accountHome})
         if (!home.empty())
             if (auto real = realUserHomeURL(home, environment.homesFolder))
-                realHomes.push_back(*real);
-    std::optional<fs::path> userHome;
-    if (environment.userName && vt::isSafeFileName(*environment.userName))
-        userHome = environment.homesFolder / *environment.userName;
+                add(*real);
+    return homes;
+}
 
+std::vector<VellumtidePluginLibrary::LibraryCandidate>
+VellumtidePluginLibrary::libraryCandidates(const LibraryEnvironment& environment) {
+    const fs::path homeA = standardized(environment.home);
+    const auto homes = candidateHomes(environment);
     std::vector<LibraryCandidate> list;
-    for (const auto& real : realHomes)
-        appendUnique({mirrorLabel, real / mirrorRelativePath}, list);
-    if (userHome)
-        appendUnique({mirrorLabel, *userHome / mirrorRelativePath}, list);
-    for (const auto& real : realHomes)
-        appendUnique({bridgeCacheLabel, real / "Music" / "Vellumtide"}, list);
-    if (userHome)
-        appendUnique({bridgeCacheLabel, *userHome / "Music" / "Vellumtide"}, list);
+    for (const auto& home : homes)
+        appendUnique({mirrorLabel, home / mirrorRelativePath}, list);
+    for (const auto& home : homes)
+        appendUnique({bridgeCacheLabel, home / "Music" / "Vellumtide"}, list);
     const fs::path music = environment.musicFolder ? standardized(*environment.musicFolder) : homeA / "Music";
     appendUnique({musicLabel, music / "Vellumtide"}, list);
     appendUnique({sandboxLabel, homeA / "Music" / "Vellumtide"}, list);

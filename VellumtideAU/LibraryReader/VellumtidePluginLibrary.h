@@ -55,8 +55,12 @@ public:
     void stopLiveRefresh();
     bool isLiveRefreshing() const;
 
-    // The candidate folders in the order they are tried, without duplicates; never empty.
+    // The candidate folders in the order they are tried, without duplicates; never empty: the
+    // mirror under each candidate home, the default library under each, then the Music folder's.
     static std::vector<LibraryCandidate> libraryCandidates(const LibraryEnvironment& environment);
+    // $HOME, the account's home, homesFolder/<user name>, then the real home of a confined $HOME;
+    // each once.
+    static std::vector<Path> candidateHomes(const LibraryEnvironment& environment);
     // homesFolder/<name> for a path inside homesFolder/<name>; nothing for other paths.
     static std::optional<Path> realUserHomeURL(const Path& path, const Path& homesFolder);
     // Appends the candidate (standardized) unless the list already holds the same folder.

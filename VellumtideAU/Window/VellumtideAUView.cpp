@@ -4,12 +4,12 @@
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
 #include "Platform/UI/SheetOverlay.h"
+#include "Shared/Interface/VellumtideFavoritesFilterLook.h"
+#include "Shared/Interface/VellumtideLogoMark.h"
 #include "VellumtideAU/Window/CompanionAppSheet.h"
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
-#include "Shared/Interface/VellumtideFavoritesFilterLook.h"
-#include "Shared/Interface/VellumtideLogoMark.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
@@ -93,8 +93,9 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
       services(services),
       libraryReader(std::make_unique<VellumtidePluginLibrary>(
           services.libraryEnvironment, services.makeRefreshTimer ? services.makeRefreshTimer() : nullptr)),
-      kitController(
-          std::make_unique<VellumtidePadKitController>(this->audioUnitReference, services.settings)) {
+      kitController(std::make_unique<VellumtidePadKitController>(
+          this->audioUnitReference, services.settings,
+          services.makeRefreshTimer ? services.makeRefreshTimer() : nullptr)) {
     setMinimumSize(minimumWidth, minimumHeight);
     setAutoFillBackground(true);
     QPalette windowPalette = palette();
@@ -521,12 +522,14 @@ void VellumtideAUView::hideEvent(QHideEvent* event) {
     stopPreview();
     stopPadPreview();
     libraryReader->stopLiveRefresh();
+    kitController->stopWatchingUnit();
     refreshList();
 }
 
 void VellumtideAUView::appear() {
     showCompanionAppOnFirstOpenIfNeeded();
-    reconcileKitWithUnit();
+    kitController->reconcileOnShow();
+    kitController->startWatchingUnit();
     libraryReader->startLiveRefresh();
 }
 
@@ -541,21 +544,4 @@ void VellumtideAUView::showCompanionAppOnFirstOpenIfNeeded() {
         if (self)
             self->presentCompanionApp();
     });
-}
-
-// The unit's kit wins when it has pads and differs (a host restored its document after the
-// window was built); otherwise the window's kit goes to the unit.
-void VellumtideAUView::reconcileKitWithUnit() {
-    auto live = audioUnitReference->currentState();
-    if (!live) {
-        audioUnitReference->apply(kitController->state());
-        return;
-    }
-    VellumtidePadKitState unitKit = live->normalized();
-    if (unitKit == kitController->state() || unitKit.assignments.empty()) {
-        audioUnitReference->apply(kitController->state());
-        return;
-    }
-    kitController->setState(std::move(unitKit));
-    kitController->persist();
 }

@@ -3,7 +3,7 @@
 // open-desktop-program and live marks), the pad rack, and either an empty state or the library
 // list with its chops. It owns the library reader, the pad kit controller and the two preview
 // players; each time it is shown it reconciles its kit with the live unit's, and while shown it
-// keeps the library refreshed.
+// keeps the library refreshed and the kit in step with the unit's.
 
 #include "VellumtideAU/Engine/VellumtideAudioUnitReference.h"
 #include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
@@ -100,7 +100,6 @@ private:
     void refreshFavoritesButton();
     void appear();
     void showCompanionAppOnFirstOpenIfNeeded();
-    void reconcileKitWithUnit();
     void loadToPad(const VellumtidePluginSample& sample);
     void loadToPad(const VellumtidePluginChop& chop, const VellumtidePluginSample& sample);
 

@@ -1,5 +1,6 @@
 #include "VellumtideAU/Window/VellumtidePadKitController.h"
 
+#include <QPointer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -17,21 +18,16 @@ double clampOrLower(double value, double lower, double upper) {
 
 VellumtidePadKitController::VellumtidePadKitController(
     std::shared_ptr<VellumtideAudioUnitReference> audioUnitReference,
-    std::shared_ptr<vt::SettingsStore> settings, QObject* parent)
+    std::shared_ptr<vt::SettingsStore> settings, std::unique_ptr<RefreshTimer> unitCheckTimer,
+    QObject* parent)
     : QObject(parent), reference(std::move(audioUnitReference)), settings(std::move(settings)),
+      unitCheckTimer(unitCheckTimer ? std::move(unitCheckTimer) : makeQtRefreshTimer()),
       kit(storedKit(*this->settings)) {
-    // A unit that already holds pads (the host restored its document before the window was
-    // built) keeps them: the window takes its kit instead of overwriting it with the stored one.
-    auto live = reference->currentState();
-    VellumtidePadKitState unitKit = live ? live->normalized() : VellumtidePadKitState::empty;
-    if (unitKit.assignments.empty()) {
-        reference->apply(kit);
-        return;
-    }
-    if (unitKit != kit) {
-        kit = std::move(unitKit);
-        persist();
-    }
+    keepUnitPadsOrApply();
+}
+
+VellumtidePadKitController::~VellumtidePadKitController() {
+    unitCheckTimer->stop();
 }
 
 VellumtidePadKitState VellumtidePadKitController::storedKit(const vt::SettingsStore& settings) {
@@ -67,7 +63,76 @@ void VellumtidePadKitController::persist() {
     settings->setValue(QString::fromLatin1(settingsKey), QByteArray::fromStdString(text));
 }
 
+void VellumtidePadKitController::applyToUnit() {
+    auto before = reference->kitStamp();
+    reference->apply(kit);
+    auto after = reference->kitStamp();
+    // Exactly one installation in between is ours. After more (a restore crossed this one), the
+    // next reconciliation takes whatever the unit ended up with.
+    if (before && after && after->unit == before->unit && after->generation == before->generation + 1)
+        seenUnitKit = after;
+}
+
+void VellumtidePadKitController::adopt(VellumtidePadKitState unitKit) {
+    if (unitKit == kit)
+        return;
+    setState(std::move(unitKit));
+    persist();
+}
+
+bool VellumtidePadKitController::reconcileWithUnit() {
+    auto stamp = reference->kitStamp();
+    if (!stamp || stamp == seenUnitKit)
+        return false;
+    if (stamp->generation == 0) { // a unit that has never had a kit
+        applyToUnit();
+        return false;
+    }
+    auto live = reference->currentState();
+    if (!live)
+        return false;
+    seenUnitKit = stamp;
+    adopt(live->normalized());
+    return true;
+}
+
+void VellumtidePadKitController::reconcileOnShow() {
+    if (!reconcileWithUnit())
+        keepUnitPadsOrApply();
+}
+
+// A unit that holds other pads (the host restored its document before the window was built or
+// shown) keeps them, and they become the window's; an empty or equal one gets the window's kit.
+void VellumtidePadKitController::keepUnitPadsOrApply() {
+    auto stamp = reference->kitStamp();
+    auto live = reference->currentState();
+    VellumtidePadKitState unitKit = live ? live->normalized() : VellumtidePadKitState::empty;
+    if (unitKit == kit || unitKit.assignments.empty()) {
+        applyToUnit();
+        return;
+    }
+    seenUnitKit = stamp;
+    adopt(std::move(unitKit));
+}
+
+void VellumtidePadKitController::startWatchingUnit() {
+    QPointer<VellumtidePadKitController> self(this);
+    unitCheckTimer->start(unitCheckInterval, [self] {
+        if (self)
+            self->reconcileWithUnit();
+    });
+}
+
+void VellumtidePadKitController::stopWatchingUnit() {
+    unitCheckTimer->stop();
+}
+
+bool VellumtidePadKitController::isWatchingUnit() const {
+    return unitCheckTimer->isActive();
+}
+
 void VellumtidePadKitController::load(const VellumtidePluginSample& sample) {
+    reconcileWithUnit();
     if (!sample.isAvailable)
         return;
     VellumtidePadAssignment assignment(vt::Uuid::random(), selected, sample.title,
@@ -79,6 +144,7 @@ void VellumtidePadKitController::load(const VellumtidePluginSample& sample) {
 
 void VellumtidePadKitController::load(const VellumtidePluginChop& chop,
                                       const VellumtidePluginSample& sample) {
+    reconcileWithUnit();
     if (!chop.isAvailable)
         return;
     VellumtidePadAssignment assignment(vt::Uuid::random(), selected, chopPadTitle(chop, sample),
@@ -97,14 +163,16 @@ void VellumtidePadKitController::carryPadTuning(VellumtidePadAssignment& assignm
 
 void VellumtidePadKitController::setAssignment(std::optional<VellumtidePadAssignment> assignment,
                                                bool advance) {
+    reconcileWithUnit();
     setState(kit.replacing(selected, std::move(assignment)));
     persist();
-    reference->apply(kit);
+    applyToUnit();
     if (advance)
         setSelectedSlot((selected + 1) % VellumtidePadKitState::slotCount);
 }
 
 void VellumtidePadKitController::setVolume(double volume, std::int64_t slot) {
+    reconcileWithUnit();
     auto assignment = kit.assignment(slot);
     if (!assignment)
         return;
@@ -113,6 +181,7 @@ void VellumtidePadKitController::setVolume(double volume, std::int64_t slot) {
 }
 
 void VellumtidePadKitController::setPitch(double pitchSemitones, std::int64_t slot) {
+    reconcileWithUnit();
     auto assignment = kit.assignment(slot);
     if (!assignment)
         return;
@@ -126,7 +195,7 @@ void VellumtidePadKitController::storeTunedAssignment(VellumtidePadAssignment as
     std::int64_t slot = assignment.slot;
     setState(kit.replacing(slot, std::move(assignment)));
     persist();
-    reference->apply(kit);
+    applyToUnit();
 }
 
 std::string VellumtidePadKitController::chopPadTitle(const VellumtidePluginChop& chop,

@@ -7,18 +7,10 @@ foreach(variable BUILD WORK URI)
     endif()
 endforeach()
 
+include(${CMAKE_CURRENT_LIST_DIR}/../../Support/InstallUserComponent.cmake)
 set(home "${WORK}/home")
 set(prefix "${WORK}/prefix")
-file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${home}" "${prefix}")
-
-execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env --unset=DESTDIR "HOME=${home}"
-            ${CMAKE_COMMAND} --install "${BUILD}" --component user --prefix "${prefix}"
-    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
-if(NOT result EQUAL 0)
-    message(FATAL_ERROR "The user install failed:\n${output}\n${errors}")
-endif()
+vt_install_user_component("${BUILD}" "${WORK}" "${prefix}" "${home}")
 
 set(bundle "${home}/.lv2/vellumtide.lv2")
 foreach(name manifest.ttl vellumtide.ttl vellumtide_dsp.so)

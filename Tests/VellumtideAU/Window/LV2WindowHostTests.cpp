@@ -1,7 +1,9 @@
 // The window module as a host loads it: lilv finds the bundle's UI, suil instantiates it with
-// instance and data access inside an X11 window of a private X server, and the host's idle calls
-// run it. The bundle is installed into a temporary prefix whose bin folder holds a stand-in for
-// the desktop program, so the quiet start is observed without starting the real one.
+// instance and data access, embedded in an X11 window of a private X server or shown on its own,
+// and the host's idle calls run it. The bundle is installed into a temporary prefix whose bin
+// folder holds a stand-in for the desktop program, so the quiet start is observed without
+// starting the real one. The window's widgets are reached through the application the module
+// made in this process.
 
 #include "Tests/Support/TemporaryFolder.h"
 #include "Tests/VellumtideAU/Engine/WavFixtures.h"
@@ -10,9 +12,15 @@
 #include "VellumtideAU/Engine/VellumtideAudioUnitReference.h"
 #include "VellumtideAU/LV2/VellumtideLV2.h"
 
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <lv2/data-access/data-access.h>
 #include <lv2/instance-access/instance-access.h>
@@ -44,101 +52,241 @@ struct RequestedSize {
     }
 };
 
-TEST(LV2WindowHost, SuilEmbedsTheWindowWhichAdoptsTheRestoredKitAndStartsTheProgramQuietly) {
-    if (!std::getenv("VT_TEST_X11") || !std::getenv("DISPLAY"))
-        GTEST_SKIP() << "no private X server (scripts/test-services.sh starts Xvfb)";
-    TemporaryFolder folder;
-    const auto prefix = folder / "prefix";
-    const auto bundle = prefix / "lib" / "lv2" / "vellumtide.lv2";
-    std::filesystem::create_directories(bundle);
-    for (const auto& entry : std::filesystem::directory_iterator(VELLUMTIDE_LV2_DIR "/vellumtide.lv2"))
-        std::filesystem::copy(entry.path(), bundle / entry.path().filename());
-    const auto launches = prefix / "launches.txt";
-    vt::test::writeFile(prefix / "bin" / "vellumtide-bridge",
-                        "#!/bin/sh\necho \"$*\" >> \"" + launches.string() + "\"\n");
-    std::filesystem::permissions(prefix / "bin" / "vellumtide-bridge", std::filesystem::perms::owner_all);
-    ::setenv("HOME", (folder / "home").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
-    ::setenv("LV2_PATH", (prefix / "lib" / "lv2").c_str(), 1);
-    ::unsetenv("QT_QPA_PLATFORM");
+// A host with one plug-in instance and the bundle's UI, ready to open the window.
+class SuilWindowHost : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("VT_TEST_X11") || !std::getenv("DISPLAY"))
+            GTEST_SKIP() << "no private X server (scripts/test-services.sh starts Xvfb)";
+        const auto bundle = prefix / "lib" / "lv2" / "vellumtide.lv2";
+        std::filesystem::create_directories(bundle);
+        for (const auto& entry : std::filesystem::directory_iterator(VELLUMTIDE_LV2_DIR "/vellumtide.lv2"))
+            std::filesystem::copy(entry.path(), bundle / entry.path().filename());
+        vt::test::writeFile(prefix / "bin" / "vellumtide-bridge",
+                            "#!/bin/sh\necho \"$*\" >> \"" + launches.string() + "\"\n");
+        std::filesystem::permissions(prefix / "bin" / "vellumtide-bridge", std::filesystem::perms::owner_all);
+        ::setenv("HOME", (folder / "home").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+        ::setenv("LV2_PATH", (prefix / "lib" / "lv2").c_str(), 1);
+        ::unsetenv("QT_QPA_PLATFORM");
 
-    // The host: the instance with a kit restored into it, as a document would.
-    vt::test::LilvHost host;
-    const LilvPlugin* plugin = host.plugin(vt::lv2::pluginURI);
-    ASSERT_NE(plugin, nullptr);
-    vt::test::HostedPlugin instance(host, vt::lv2::pluginURI, 48000, 256);
-    ASSERT_TRUE(instance.valid());
-    auto* access =
-        static_cast<const vt::lv2::UnitAccessInterface*>(instance.extensionData(vt::lv2::unitAccessURI));
-    ASSERT_NE(access, nullptr);
-    auto reference = access->unitReference(instance.handle());
-    const auto sound = folder / "document-pad.wav";
-    vt::test::writeFloatWav(sound, 48000, vt::test::rampChannels(480, 2));
-    const VellumtidePadKitState document{{VellumtidePadAssignment(
-        vt::Uuid::random(), 4, "Document Pad", VellumtidePadAssignment::SourceKind::file, std::nullopt,
-        std::nullopt, sound.string(), 0.01, {0.4f, 0.9f})}};
-    reference->apply(document);
+        host = std::make_unique<vt::test::LilvHost>();
+        plugin = host->plugin(vt::lv2::pluginURI);
+        ASSERT_NE(plugin, nullptr);
+        instance = std::make_unique<vt::test::HostedPlugin>(*host, vt::lv2::pluginURI, 48000, 256);
+        ASSERT_TRUE(instance->valid());
+        reference = referenceOf(*instance);
+        ASSERT_NE(reference, nullptr);
+        dataAccess.data_access = lilv_instance_get_descriptor(instance->instance)->extension_data;
 
-    // The UI the bundle declares, as lilv sees it.
-    LilvUIs* uis = lilv_plugin_get_uis(plugin);
-    ASSERT_EQ(lilv_uis_size(uis), 1u);
-    const LilvUI* ui = lilv_uis_get(uis, lilv_uis_begin(uis));
-    const LilvNode* uiType = nullptr;
-    LilvNode* x11 = lilv_new_uri(host.world, LV2_UI__X11UI);
-    ASSERT_TRUE(lilv_ui_is_supported(ui, suil_ui_supported, x11, &uiType));
-    char* uiBundle = lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_bundle_uri(ui)), nullptr);
-    char* uiBinary = lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_binary_uri(ui)), nullptr);
-
-    vt::test::X11TestWindow parent(640, 540);
-    ASSERT_TRUE(parent.valid());
-
-    RequestedSize requested;
-    LV2UI_Resize resize{&requested, RequestedSize::record};
-    LV2_Extension_Data_Feature dataAccess{lilv_instance_get_descriptor(instance.instance)->extension_data};
-    LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(parent.id())};
-    LV2_Feature instanceFeature{LV2_INSTANCE_ACCESS_URI, instance.handle()};
-    LV2_Feature dataFeature{LV2_DATA_ACCESS_URI, &dataAccess};
-    LV2_Feature mapFeature{LV2_URID__map, &host.urids.mapFeatureData};
-    LV2_Feature resizeFeature{LV2_UI__resize, &resize};
-    const LV2_Feature* features[] = {&parentFeature, &instanceFeature, &dataFeature,
-                                     &mapFeature,    &resizeFeature,   nullptr};
-
-    SuilHost* suil = suil_host_new(nullptr, nullptr, nullptr, nullptr);
-    SuilInstance* window = suil_instance_new(suil, nullptr, LV2_UI__X11UI, vt::lv2::pluginURI,
-                                             lilv_node_as_uri(lilv_ui_get_uri(ui)), lilv_node_as_uri(uiType),
-                                             uiBundle, uiBinary, features);
-    ASSERT_NE(window, nullptr);
-    auto* idle =
-        static_cast<const LV2UI_Idle_Interface*>(suil_instance_extension_data(window, LV2_UI__idleInterface));
-    ASSERT_NE(idle, nullptr);
-    EXPECT_NE(suil_instance_extension_data(window, LV2_UI__showInterface), nullptr);
-    const auto settings = folder / "config" / "vellumtide" / "VellumtideAU.ini";
-    for (int turn = 0; turn < 150 && !std::filesystem::exists(launches); ++turn) {
-        idle->idle(suil_instance_get_handle(window));
-        std::this_thread::sleep_for(10ms);
+        // The UI the bundle declares, as lilv sees it.
+        uis = lilv_plugin_get_uis(plugin);
+        ASSERT_EQ(lilv_uis_size(uis), 1u);
+        ui = lilv_uis_get(uis, lilv_uis_begin(uis));
+        x11 = lilv_new_uri(host->world, LV2_UI__X11UI);
+        ASSERT_TRUE(lilv_ui_is_supported(ui, suil_ui_supported, x11, &uiType));
+        uiBundle = lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_bundle_uri(ui)), nullptr);
+        uiBinary = lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_binary_uri(ui)), nullptr);
+        suil = suil_host_new(nullptr, nullptr, nullptr, nullptr);
     }
 
+    void TearDown() override {
+        closeWindow();
+        if (suil)
+            suil_host_free(suil);
+        lilv_free(uiBundle);
+        lilv_free(uiBinary);
+        if (uis)
+            lilv_uis_free(uis);
+        if (x11)
+            lilv_node_free(x11);
+    }
+
+    static std::shared_ptr<VellumtideAudioUnitReference> referenceOf(vt::test::HostedPlugin& plugin) {
+        auto* access =
+            static_cast<const vt::lv2::UnitAccessInterface*>(plugin.extensionData(vt::lv2::unitAccessURI));
+        return access ? access->unitReference(plugin.handle()) : nullptr;
+    }
+
+    // Instantiates the UI, inside parentWindow when given (else for the show interface).
+    void openWindow(unsigned long parentWindow) {
+        LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(parentWindow)};
+        LV2_Feature instanceFeature{LV2_INSTANCE_ACCESS_URI, instance->handle()};
+        LV2_Feature dataFeature{LV2_DATA_ACCESS_URI, &dataAccess};
+        LV2_Feature mapFeature{LV2_URID__map, &host->urids.mapFeatureData};
+        LV2_Feature resizeFeature{LV2_UI__resize, &resize};
+        std::vector<const LV2_Feature*> features{&instanceFeature, &dataFeature, &mapFeature, &resizeFeature};
+        if (parentWindow)
+            features.push_back(&parentFeature);
+        features.push_back(nullptr);
+        window = suil_instance_new(suil, nullptr, LV2_UI__X11UI, vt::lv2::pluginURI,
+                                   lilv_node_as_uri(lilv_ui_get_uri(ui)), lilv_node_as_uri(uiType), uiBundle,
+                                   uiBinary, features.data());
+        ASSERT_NE(window, nullptr);
+        idleInterface = static_cast<const LV2UI_Idle_Interface*>(
+            suil_instance_extension_data(window, LV2_UI__idleInterface));
+        showInterface = static_cast<const LV2UI_Show_Interface*>(
+            suil_instance_extension_data(window, LV2_UI__showInterface));
+        ASSERT_NE(idleInterface, nullptr);
+        ASSERT_NE(showInterface, nullptr);
+    }
+
+    void closeWindow() {
+        if (window)
+            suil_instance_free(window);
+        window = nullptr;
+    }
+
+    int idle() { return idleInterface->idle(suil_instance_get_handle(window)); }
+
+    // Idles every 10 ms, as a host's timer would, until the condition holds or the time is up.
+    bool idleUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            idle();
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    unsigned long windowId() const {
+        return reinterpret_cast<unsigned long>(suil_instance_get_widget(window));
+    }
+
+    // The window's widgets of a kind with an accessible name, found from its X11 window.
+    template <typename Widget> Widget* named(const QString& accessibleName) const {
+        QWidget* root = QWidget::find(WId(windowId()));
+        if (!root)
+            return nullptr;
+        for (auto* widget : root->findChildren<Widget*>())
+            if (widget->accessibleName() == accessibleName)
+                return widget;
+        return nullptr;
+    }
+
+    // A kit of one pad per title, on slots 0, 1, …, each with a short sound of its own.
+    VellumtidePadKitState kitOf(int count) {
+        VellumtidePadKitState kit;
+        for (int slot = 0; slot < count; ++slot) {
+            const auto sound = folder / ("pad-" + std::to_string(slot + 1) + ".wav");
+            if (!std::filesystem::exists(sound))
+                vt::test::writeFloatWav(sound, 48000, vt::test::rampChannels(480, 2));
+            kit.assignments.push_back(
+                VellumtidePadAssignment(vt::Uuid::random(), slot, "Pad " + std::to_string(slot + 1),
+                                        VellumtidePadAssignment::SourceKind::file, std::nullopt, std::nullopt,
+                                        sound.string(), 0.01, {0.4f, 0.9f}));
+        }
+        return kit;
+    }
+
+    TemporaryFolder folder;
+    std::filesystem::path prefix = folder / "prefix";
+    std::filesystem::path launches = prefix / "launches.txt";
+    std::filesystem::path settings = folder / "config" / "vellumtide" / "VellumtideAU.ini";
+    std::unique_ptr<vt::test::LilvHost> host;
+    const LilvPlugin* plugin = nullptr;
+    std::unique_ptr<vt::test::HostedPlugin> instance;
+    std::shared_ptr<VellumtideAudioUnitReference> reference;
+    LilvUIs* uis = nullptr;
+    const LilvUI* ui = nullptr;
+    LilvNode* x11 = nullptr;
+    const LilvNode* uiType = nullptr;
+    char* uiBundle = nullptr;
+    char* uiBinary = nullptr;
+    SuilHost* suil = nullptr;
+    SuilInstance* window = nullptr;
+    const LV2UI_Idle_Interface* idleInterface = nullptr;
+    const LV2UI_Show_Interface* showInterface = nullptr;
+    RequestedSize requested;
+    LV2UI_Resize resize{&requested, RequestedSize::record};
+    LV2_Extension_Data_Feature dataAccess{nullptr};
+};
+
+TEST_F(SuilWindowHost, EmbedsTheWindowWhichAdoptsTheRestoredKitAndStartsTheProgramQuietly) {
+    // The host restored a kit into the instance before opening the window, as a document would.
+    const VellumtidePadKitState document = kitOf(1);
+    reference->apply(document);
+    vt::test::X11TestWindow parent(640, 540);
+    ASSERT_TRUE(parent.valid());
+    openWindow(parent.id());
+    EXPECT_TRUE(idleUntil([this] { return std::filesystem::exists(launches); }, 1500ms));
+
     // Embedded in the host's window at the preferred size.
-    auto widget = reinterpret_cast<unsigned long>(suil_instance_get_widget(window));
-    EXPECT_NE(widget, 0u);
+    EXPECT_NE(windowId(), 0u);
     auto children = parent.children();
-    EXPECT_NE(std::find(children.begin(), children.end(), widget), children.end());
+    EXPECT_NE(std::find(children.begin(), children.end(), windowId()), children.end());
     EXPECT_EQ(requested.width, 620);
     EXPECT_EQ(requested.height, 520);
     // The restored kit stays in the unit and becomes the window's stored kit.
     EXPECT_EQ(reference->currentState(), document);
-    EXPECT_NE(fileText(settings).find("Document Pad"), std::string::npos);
+    EXPECT_NE(fileText(settings).find("Pad 1"), std::string::npos);
     EXPECT_NE(fileText(settings).find("lastAutomaticBridgeLaunchAt"), std::string::npos);
     // Started quietly from the install prefix, once.
     EXPECT_EQ(fileText(launches), "--hidden\n");
 
-    suil_instance_free(window);
-    suil_host_free(suil);
-    lilv_free(uiBundle);
-    lilv_free(uiBinary);
-    lilv_uis_free(uis);
-    lilv_node_free(x11);
+    closeWindow();
     EXPECT_EQ(reference->currentState(), document) << "closing the window leaves the unit's kit";
+}
+
+// The host restores a six-pad document while the window shows five pads: the rack follows, and a
+// volume touch afterwards keeps all six in the unit and in the next saved document.
+TEST_F(SuilWindowHost, ARestoreWhileTheWindowIsOpenReachesTheRackAndSurvivesTheNextEdit) {
+    const auto sixPads = folder / "six-pads";
+    reference->apply(kitOf(6));
+    instance->saveState(sixPads);
+    reference->apply(kitOf(5));
+    vt::test::X11TestWindow parent(640, 540);
+    ASSERT_TRUE(parent.valid());
+    openWindow(parent.id());
+    ASSERT_TRUE(idleUntil([this] { return named<QAbstractButton>("Preview Pad 5") != nullptr; }));
+    EXPECT_NE(named<QAbstractButton>("Empty pad"), nullptr);
+
+    ASSERT_TRUE(instance->restoreState(sixPads));
+    EXPECT_TRUE(idleUntil([this] { return named<QAbstractButton>("Preview Pad 6") != nullptr; }, 3s))
+        << "the rack shows the restored pad 6 within its one-second check";
+
+    auto* volume = named<QAbstractSlider>("Volume");
+    ASSERT_NE(volume, nullptr);
+    const float before = reference->currentState()->assignment(0)->volume;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_PageUp, Qt::NoModifier);
+    QApplication::sendEvent(volume, &press);
+    idle();
+    const auto kit = reference->currentState();
+    ASSERT_TRUE(kit);
+    EXPECT_EQ(kit->assignments.size(), 6u);
+    EXPECT_GT(kit->assignment(0)->volume, before) << "the touch changed pad 1";
+
+    const auto saved = folder / "saved";
+    instance->saveState(saved);
+    vt::test::HostedPlugin reopened(*host, vt::lv2::pluginURI, 48000, 256);
+    ASSERT_TRUE(reopened.restoreState(saved));
+    const auto reopenedKit = referenceOf(reopened)->currentState();
+    ASSERT_TRUE(reopenedKit);
+    EXPECT_EQ(reopenedKit->assignments.size(), 6u);
+    EXPECT_EQ(*reopenedKit, *kit);
+}
+
+// Shown through the show interface, the window tells the host through idle() that the user closed
+// it; showing it again starts afresh.
+TEST_F(SuilWindowHost, IdleReportsTheUserClosingAShownWindow) {
+    openWindow(0);
+    EXPECT_EQ(showInterface->show(suil_instance_get_handle(window)), 0);
+    QWidget* top = QWidget::find(WId(windowId()));
+    ASSERT_NE(top, nullptr);
+    EXPECT_TRUE(idleUntil([top] { return top->isVisible(); }));
+    EXPECT_EQ(idle(), 0);
+    EXPECT_EQ(showInterface->hide(suil_instance_get_handle(window)), 0);
+    EXPECT_EQ(idle(), 0) << "the host hiding it is no close by the user";
+
+    showInterface->show(suil_instance_get_handle(window));
+    ASSERT_TRUE(vt::test::sendDeleteWindow(windowId())); // the desktop's close button
+    EXPECT_TRUE(idleUntil([this] { return idle() != 0; }));
+    EXPECT_FALSE(top->isVisible());
+
+    showInterface->show(suil_instance_get_handle(window));
+    EXPECT_EQ(idle(), 0);
 }
 
 } // namespace

@@ -244,4 +244,65 @@ TEST_F(PadKitControllerTest, WithoutAUnitTheKitIsStillPublishedAndStored) {
     EXPECT_EQ(unit->padKitState(), VellumtidePadKitState::empty);
 }
 
+// The host restores its document while the window is open: the window takes the restored kit
+// over on its next check, and an edit made before that check edits the restored kit.
+TEST_F(PadKitControllerTest, AKitRestoredUnderneathIsTakenOverOnTheCheckAndBeforeAnEdit) {
+    auto timer = std::make_unique<vt::test::ManualRefreshTimer>();
+    auto* check = timer.get();
+    VellumtidePadKitController controller(reference, fixture.settings, std::move(timer));
+    for (int pad = 0; pad < 5; ++pad)
+        controller.load(sample("Pad " + std::to_string(pad + 1)));
+    controller.startWatchingUnit();
+    ASSERT_TRUE(check->active);
+    EXPECT_FALSE(controller.reconcileWithUnit()) << "the window's own kit is not news";
+    controller.setVolume(0.5, 1);
+    EXPECT_FALSE(controller.reconcileWithUnit()) << "nor is its own edit";
+
+    auto restoreDocument = [this](const VellumtidePadKitState& kit) {
+        unit->setFullStateForDocument(
+            vt::au::StateDictionary{{VellumtideAudioUnit::stateKey, kit.toJsonText()}});
+    };
+    VellumtidePadKitState six = controller.state();
+    six.assignments.push_back(VellumtidePadAssignment(vt::Uuid::random(), 5, "Pad 6", Kind::sample,
+                                                      std::nullopt, std::nullopt,
+                                                      sample("Pad 6").audioURL.string(), 2.0, {0.5f}));
+    restoreDocument(six);
+    QSignalSpy stateSpy(&controller, &VellumtidePadKitController::stateChanged);
+    check->tick();
+    EXPECT_EQ(controller.state(), six);
+    EXPECT_EQ(stateSpy.count(), 1);
+    expectInStep(controller);
+
+    // Restored again, then a volume edit before any check: the edit lands on the restored kit.
+    VellumtidePadKitState seven = six;
+    seven.assignments.push_back(VellumtidePadAssignment(vt::Uuid::random(), 6, "Pad 7", Kind::sample,
+                                                        std::nullopt, std::nullopt,
+                                                        sample("Pad 7").audioURL.string(), 2.0, {0.5f}));
+    restoreDocument(seven);
+    controller.setVolume(1.25, 0);
+    EXPECT_EQ(unit->padKitState().assignments.size(), 7u);
+    EXPECT_FLOAT_EQ(unit->padKitState().assignment(0)->volume, 1.25f);
+    expectInStep(controller);
+
+    // A loaded sample goes onto the restored kit too, and a restored empty kit empties the window.
+    restoreDocument(six);
+    controller.setSelectedSlot(9);
+    controller.load(sample("Late"));
+    EXPECT_EQ(unit->padKitState().assignments.size(), 7u);
+    EXPECT_FALSE(unit->padKitState().assignment(6)) << "pad 7 was restored away before the load";
+    restoreDocument(VellumtidePadKitState::empty);
+    check->tick();
+    EXPECT_EQ(controller.state(), VellumtidePadKitState::empty);
+    expectInStep(controller);
+
+    // A new unit without a kit of its own gets the window's on the next check.
+    controller.load(sample("Kept"));
+    auto fresh = VellumtideAudioUnit::create({});
+    reference->set(fresh);
+    check->tick();
+    EXPECT_EQ(fresh->padKitState(), controller.state());
+    controller.stopWatchingUnit();
+    EXPECT_FALSE(check->active);
+}
+
 } // namespace

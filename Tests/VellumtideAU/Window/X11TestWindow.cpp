@@ -36,4 +36,21 @@ std::vector<unsigned long> X11TestWindow::children() const {
     return result;
 }
 
+bool sendDeleteWindow(unsigned long window) {
+    Display* opened = XOpenDisplay(nullptr);
+    if (!opened)
+        return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(opened, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(opened, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(opened, window, False, NoEventMask, &event);
+    XSync(opened, False);
+    XCloseDisplay(opened);
+    return true;
+}
+
 } // namespace vt::test

@@ -23,4 +23,8 @@ private:
     unsigned long window = 0;
 };
 
+// Asks the window to close as a desktop's close button does (WM_DELETE_WINDOW); false without a
+// display.
+bool sendDeleteWindow(unsigned long window);
+
 } // namespace vt::test

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <csignal>
+#include <unistd.h>
 
 namespace vt::test {
 namespace {
@@ -42,12 +43,20 @@ protected:
     }
     int launchAgain(const QStringList& arguments) {
         QProcess second;
-        second.setProcessEnvironment(environmentFor(paths));
+        second.setProcessEnvironment(environment);
         second.start(probe, arguments);
         if (!second.waitForFinished(patience))
             return -1;
         return second.exitCode();
     }
+    // Starts the running program, quietly as the plug-in does.
+    bool startFirst() {
+        first.setProcessEnvironment(environment);
+        first.start(probe, {"--hidden"});
+        return waitForOutput(first, seen, "ready\n", patience);
+    }
+
+    QProcessEnvironment environment = environmentFor(paths);
     QProcess first;
     QByteArray seen;
 };
@@ -57,9 +66,7 @@ TEST_F(BridgeProgramTest, ASecondLaunchHandsItsURLsToTheRunningProgram) {
     seedLibrary({take});
     const QString id = QString::fromStdString(take.id.string());
 
-    first.setProcessEnvironment(environmentFor(paths));
-    first.start(probe, {"--hidden"});
-    ASSERT_TRUE(waitForOutput(first, seen, "ready\n", patience));
+    ASSERT_TRUE(startFirst());
 
     EXPECT_EQ(launchAgain({"vellumtide://edit/" + id.toLower()}), 0);
     EXPECT_TRUE(waitForOutput(first, seen, "status:Editing take\n", patience));
@@ -73,12 +80,59 @@ TEST_F(BridgeProgramTest, ASecondLaunchHandsItsURLsToTheRunningProgram) {
     EXPECT_EQ(first.state(), QProcess::Running);
 }
 
+TEST_F(BridgeProgramTest, AQuietSecondLaunchLeavesTheRunningProgramUnseen) {
+    ASSERT_TRUE(startFirst());
+    EXPECT_EQ(launchAgain({"--hidden"}), 0); // the plug-in's quiet start, each time its window opens
+    EXPECT_EQ(launchAgain({"--hidden"}), 0);
+    // Hand-offs are handled in order: by the time a URL's activation shows, the quiet ones are done.
+    EXPECT_EQ(launchAgain({"vellumtide://open"}), 0);
+    EXPECT_TRUE(waitForOutput(first, seen, "activated\n", patience));
+    EXPECT_EQ(seen.count("activated\n"), 1) << seen.toStdString();
+}
+
+TEST_F(BridgeProgramTest, WithoutARuntimeFolderTheHandOffUsesAPrivateFolderOfOurOwn) {
+    environment.remove("XDG_RUNTIME_DIR");
+    const auto own = paths.temp / ("vellumtide-" + std::to_string(::getuid()));
+    ASSERT_TRUE(startFirst());
+    EXPECT_EQ(std::filesystem::symlink_status(own).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+    EXPECT_EQ(launchAgain({"vellumtide://open"}), 0) << "handed over, not a second program";
+    EXPECT_TRUE(waitForOutput(first, seen, "activated\n", patience));
+}
+
+TEST_F(BridgeProgramTest, AnUnsafeFallbackFolderIsRefusedWithAReason) {
+    environment.remove("XDG_RUNTIME_DIR");
+    const auto own = paths.temp / ("vellumtide-" + std::to_string(::getuid()));
+    std::filesystem::create_directories(own);
+    std::filesystem::permissions(own, std::filesystem::perms::owner_all | std::filesystem::perms::others_all);
+    ASSERT_TRUE(startFirst()) << "the program runs on its own";
+    QByteArray errors = first.readAllStandardError();
+    for (int turn = 0; turn < 50 && !errors.contains("0707"); ++turn) {
+        first.waitForReadyRead(100);
+        errors += first.readAllStandardError();
+    }
+    EXPECT_TRUE(errors.contains("no single-instance hand-off (" + QByteArray::fromStdString(own.string()) +
+                                " has mode 0707, not 0700)"))
+        << errors.toStdString();
+    EXPECT_EQ(std::filesystem::status(own).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all | std::filesystem::perms::others_all)
+        << "an existing folder is never changed";
+}
+
 TEST(BridgeProgramArguments, URLsAndTheQuietStart) {
     auto parsed = BridgeProgramArguments::parse(
         {"vellumtide-bridge", "--hidden", "vellumtide://open", "", "--verbose", "vellumtide://edit/x"});
     EXPECT_TRUE(parsed.hidden);
     EXPECT_EQ(parsed.urls, (QStringList{"vellumtide://open", "vellumtide://edit/x"}));
     EXPECT_FALSE(BridgeProgramArguments::parse({"vellumtide-bridge"}).hidden);
+
+    // The hand-off carries the quiet start along with the URLs.
+    EXPECT_EQ(parsed.handOffMessages(),
+              (QStringList{"--hidden", "vellumtide://open", "vellumtide://edit/x"}));
+    auto handedOff = BridgeProgramArguments::fromHandOff(parsed.handOffMessages());
+    EXPECT_TRUE(handedOff.hidden);
+    EXPECT_EQ(handedOff.urls, parsed.urls);
+    EXPECT_FALSE(BridgeProgramArguments::fromHandOff({}).hidden);
 }
 
 } // namespace

@@ -3,24 +3,20 @@
 #include "Platform/Desktop/SingleInstance.h"
 
 #include <QCoreApplication>
-#include <filesystem>
-#include <string>
-#include <unistd.h>
+#include <cstdio>
 
 namespace {
 
-// Where the lock file and the hand-off socket live: the user's runtime folder, else a folder of
-// the user's own in the temporary folder.
-std::filesystem::path handOffFolder(const vt::Paths& paths) {
-    if (!paths.runtime.empty())
-        return paths.runtime;
-    return paths.temp / ("vellumtide-bridge-" + std::to_string(::getuid()));
+// Tells why this launch runs without the hand-off; the program itself runs on regardless.
+void reportNoHandOff(const QString& reason) {
+    std::fprintf(stderr, "vellumtide-bridge: no single-instance hand-off (%s); this launch runs on its own\n",
+                 reason.toLocal8Bit().constData());
 }
 
-int forwardToRunningInstance(vt::SingleInstance& instance, const QStringList& urls) {
+int forwardToRunningInstance(vt::SingleInstance& instance, const QStringList& messages) {
     QObject::connect(&instance, &vt::SingleInstance::forwarded, QCoreApplication::instance(),
                      [](bool delivered) { QCoreApplication::exit(delivered ? 0 : 1); });
-    instance.forward(urls);
+    instance.forward(messages);
     return QCoreApplication::exec();
 }
 
@@ -38,25 +34,47 @@ BridgeProgramArguments BridgeProgramArguments::parse(const QStringList& argument
     return parsed;
 }
 
+QStringList BridgeProgramArguments::handOffMessages() const {
+    QStringList messages;
+    if (hidden)
+        messages.append(QStringLiteral("--hidden"));
+    return messages + urls;
+}
+
+BridgeProgramArguments BridgeProgramArguments::fromHandOff(const QStringList& messages) {
+    return parse(QStringList{QString()} + messages);
+}
+
 int runBridgeProgram(const BridgeDependencyMaker& makeDependencies,
                      const std::function<void(BridgeViewModel&)>& started) {
     const auto arguments = BridgeProgramArguments::parse(QCoreApplication::arguments());
     const vt::Paths paths = vt::Paths::fromEnvironment();
 
-    vt::SingleInstance instance(handOffFolder(paths), QStringLiteral("vellumtide-bridge"));
+    vt::SingleInstance instance(paths.runtime, QStringLiteral("vellumtide-bridge"),
+                                paths.runtimeIsFallback ? vt::FolderAccess::ownerOnly
+                                                        : vt::FolderAccess::noOtherWriters);
     // When the hand-off cannot be used the program still runs, only without forwarding.
-    if (instance.claim() == vt::SingleInstance::Claim::secondary)
-        return forwardToRunningInstance(instance, arguments.urls);
+    switch (instance.claim()) {
+    case vt::SingleInstance::Claim::secondary:
+        return forwardToRunningInstance(instance, arguments.handOffMessages());
+    case vt::SingleInstance::Claim::unavailable:
+        reportNoHandOff(instance.unavailableReason());
+        break;
+    case vt::SingleInstance::Claim::primary:
+        break;
+    }
 
     BridgeViewModel model(makeDependencies(paths));
     if (started)
         started(model);
     QObject::connect(&instance, &vt::SingleInstance::messagesReceived, &model,
-                     [&model](const QStringList& urls) {
-                         // A second launch without URLs only asks for the window.
-                         if (urls.isEmpty() && model.deps.windowActivator)
+                     [&model](const QStringList& messages) {
+                         const auto launch = BridgeProgramArguments::fromHandOff(messages);
+                         // A plain second launch asks for the window; the plug-in's quiet start
+                         // asks for nothing visible. URLs bring the window forward themselves.
+                         if (launch.urls.isEmpty() && !launch.hidden && model.deps.windowActivator)
                              model.deps.windowActivator->activate();
-                         for (const QString& url : urls)
+                         for (const QString& url : launch.urls)
                              model.handleOpenURL(url);
                      });
     for (const QString& url : arguments.urls)

@@ -14,6 +14,10 @@ struct BridgeProgramArguments {
 
     // From the program's arguments (the first is the program itself); other options are ignored.
     static BridgeProgramArguments parse(const QStringList& arguments);
+    // What a second launch hands to the running program ("--hidden" first for a quiet start, then
+    // the URLs), and that read back.
+    QStringList handOffMessages() const;
+    static BridgeProgramArguments fromHandOff(const QStringList& messages);
 };
 
 using BridgeDependencyMaker = std::function<BridgeViewModel::Dependencies(const vt::Paths&)>;
