@@ -1,15 +1,16 @@
 #include "VellumtideAU/Window/VellumtideAUView.h"
 
 #include "Platform/Desktop/DesktopServices.h"
+#include "Platform/UI/DarkLook.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
 #include "Platform/UI/SheetOverlay.h"
+#include "Shared/Interface/VellumtideFavoritesFilterLook.h"
+#include "Shared/Interface/VellumtideLogoMark.h"
 #include "VellumtideAU/Window/CompanionAppSheet.h"
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
-#include "Shared/Interface/VellumtideFavoritesFilterLook.h"
-#include "Shared/Interface/VellumtideLogoMark.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
@@ -97,10 +98,7 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
           std::make_unique<VellumtidePadKitController>(this->audioUnitReference, services.settings)) {
     setMinimumSize(minimumWidth, minimumHeight);
     setAutoFillBackground(true);
-    QPalette windowPalette = palette();
-    windowPalette.setColor(QPalette::Window, palette::background);
-    windowPalette.setColor(QPalette::WindowText, Qt::white);
-    setPalette(windowPalette);
+    vt::ui::applyDarkPalette(*this);
 
     auto* column = vt::ui::makeColumn(this, 0);
     column->addWidget(makeHeader());
@@ -424,6 +422,10 @@ void VellumtideAUView::togglePreview(const VellumtidePluginSample& sample) {
     }
     player->prepareToPlay();
     if (player->play()) {
+        whenPreviewEnds(*player, [this] {
+            stopPreview();
+            refreshList();
+        });
         previewPlayer = std::move(player);
         playingSample = sample.id;
     }
@@ -449,10 +451,18 @@ void VellumtideAUView::togglePadPreview(std::int64_t slot) {
     player->setVolume(std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f));
     player->prepareToPlay();
     if (player->play()) {
+        whenPreviewEnds(*player, [this] { stopPadPreview(); });
         padPreviewPlayer = std::move(player);
         playingPad = slot;
         rack->setPlayingSlot(playingPad);
     }
+}
+
+// A preview that reaches its end, or whose sound output fails, no longer shows as playing. The
+// player delivers on the main thread and never after it was stopped or destroyed.
+void VellumtideAUView::whenPreviewEnds(vt::AudioPlayer& player, std::function<void()> stop) {
+    player.setFinishHandler([stop](bool) { stop(); });
+    player.setErrorHandler([stop](const std::string&) { stop(); });
 }
 
 void VellumtideAUView::stopPreview() {

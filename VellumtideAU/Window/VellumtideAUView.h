@@ -101,6 +101,7 @@ private:
     void appear();
     void showCompanionAppOnFirstOpenIfNeeded();
     void reconcileKitWithUnit();
+    static void whenPreviewEnds(vt::AudioPlayer& player, std::function<void()> stop);
     void loadToPad(const VellumtidePluginSample& sample);
     void loadToPad(const VellumtidePluginChop& chop, const VellumtidePluginSample& sample);
 

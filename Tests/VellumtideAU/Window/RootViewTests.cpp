@@ -2,6 +2,7 @@
 // the favourites filter, previews, loading onto pads, the rack, the companion sheet, and the
 // kit reconciliation with the live unit each time the window is shown. Also saves a gallery.
 
+#include "Shared/Interface/VellumtideExternalLinks.h"
 #include "Tests/VellumtideAU/Window/WindowTestSupport.h"
 #include "VellumtideAU/Engine/VellumtideAudioUnit.h"
 #include "VellumtideAU/Window/CompanionAppSheet.h"
@@ -9,7 +10,6 @@
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
-#include "Shared/Interface/VellumtideExternalLinks.h"
 
 #include <QApplication>
 #include <QMimeData>
@@ -319,6 +319,35 @@ TEST_F(RootViewTest, PreviewsToggleAndPadsPreviewAtTheirTuning) {
     view->hide();
     EXPECT_FALSE(view->playingPadSlot());
     EXPECT_FALSE(view->playingSampleID());
+}
+
+TEST_F(RootViewTest, APreviewThatEndsByItselfNoLongerShowsAsPlaying) {
+    writeLibrary();
+    auto view = makeView();
+    auto& kit = view->padKit();
+    kit.setAssignment(assignment(0, "Loud"), false);
+    view->padRack()->padButton(0)->click();
+    auto padPlayer = fixture.players->logs.back();
+    view->togglePreview(*sample(*view, "Kick"));
+    auto samplePlayer = fixture.players->logs.back();
+
+    padPlayer->playToEnd();
+    EXPECT_FALSE(view->playingPadSlot());
+    EXPECT_FALSE(view->padRack()->padButton(0)->isPlaying());
+    view->padRack()->padButton(0)->click();
+    EXPECT_EQ(view->playingPadSlot(), 0) << "the next press plays the pad again";
+    EXPECT_EQ(view->playingSampleID(), sample(*view, "Kick")->id) << "the sample preview plays on";
+
+    samplePlayer->playToEnd();
+    EXPECT_FALSE(view->playingSampleID());
+    EXPECT_EQ(row(*view, "Kick")->playButton()->toolTip(), "Preview");
+
+    // A stopped preview's late end changes nothing that plays now.
+    auto first = fixture.players->logs.back();
+    view->togglePadPreview(0);
+    view->togglePadPreview(0);
+    first->playToEnd();
+    EXPECT_EQ(view->playingPadSlot(), 0);
 }
 
 TEST_F(RootViewTest, TheRackTunesTheSelectedPadWithinItsSliderRanges) {

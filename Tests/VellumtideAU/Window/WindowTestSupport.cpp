@@ -25,8 +25,10 @@ public:
         log->playing = false;
         ++log->stops;
     }
-    void setFinishHandler(FinishHandler) override {}
-    void setErrorHandler(ErrorHandler) override {}
+    // As the real player: nothing is delivered after stop() or once the player is gone.
+    void setFinishHandler(FinishHandler handler) override { log->finish = std::move(handler); }
+    void setErrorHandler(ErrorHandler handler) override { log->error = std::move(handler); }
+    ~FakePlayer() override { log->finish = nullptr, log->error = nullptr; }
 
 private:
     std::shared_ptr<PlayerLog> log;

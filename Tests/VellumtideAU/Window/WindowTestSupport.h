@@ -3,6 +3,7 @@
 // players that only keep a log, a refresh timer fired by hand, and services built on a
 // temporary home with a library folder the tests write.
 
+#include "Platform/Audio/Player/AudioPlayer.h"
 #include "Platform/Desktop/DesktopServices.h"
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideAU/Window/VellumtideWindowServices.h"
@@ -48,6 +49,17 @@ struct PlayerLog {
     float volume = 1;
     bool playing = false;
     int stops = 0;
+    vt::AudioPlayer::FinishHandler finish;
+    vt::AudioPlayer::ErrorHandler error;
+    // The file reaches its end by itself: as the real player, no longer playing, then the
+    // handler; nothing happens to a stopped or destroyed player.
+    void playToEnd() {
+        if (!playing)
+            return;
+        playing = false;
+        if (auto handler = finish)
+            handler(true);
+    }
 };
 
 class FakePlayerFactory final : public VellumtidePreviewPlayerFactory {
