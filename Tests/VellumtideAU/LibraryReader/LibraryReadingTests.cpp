@@ -325,4 +325,51 @@ TEST_F(LibraryReading, LiveRefreshPollsUntilStopped) {
     EXPECT_EQ(samplesSignals, 3);
 }
 
+TEST_F(LibraryReading, ThePollReadsTheFilesOnlyWhenTheyChange) {
+    touchSamples({"a.wav"});
+    const std::string kick = Json::array({sampleJson(idA, "Kick", "a.wav")}).dump();
+    writeFile(mirror / "library.json", kick);
+    library->startLiveRefresh();
+    const auto reads = library->readCount();
+    int samplesSignals = 0;
+    QObject::connect(library.get(), &VellumtidePluginLibrary::samplesChanged, [&] { ++samplesSignals; });
+    for (int tick = 0; tick < 5; ++tick)
+        timer->fire();
+    EXPECT_EQ(library->readCount(), reads) << "an unchanged library is not read again";
+    EXPECT_EQ(samplesSignals, 0);
+
+    // Another size, a new metadata file, the same size written later, a replacement by rename
+    // with the old size and time: each is read once.
+    writeFile(mirror / "library.json", Json::array({sampleJson(idA, "Kick two", "a.wav")}).dump());
+    timer->fire();
+    EXPECT_EQ(library->readCount(), reads + 1);
+    EXPECT_EQ(library->samples().at(0).title, "Kick two");
+    writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"titleOverride", "Kick 3"}}}}.dump());
+    timer->fire();
+    EXPECT_EQ(library->samples().at(0).title, "Kick 3");
+    const auto modified = std::filesystem::last_write_time(mirror / "bridge-metadata.json");
+    writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"titleOverride", "Kick 4"}}}}.dump());
+    std::filesystem::last_write_time(mirror / "bridge-metadata.json", modified + std::chrono::seconds(1));
+    timer->fire();
+    EXPECT_EQ(library->samples().at(0).title, "Kick 4");
+    const auto lastTime = std::filesystem::last_write_time(mirror / "bridge-metadata.json");
+    writeFile(mirror / "replacement.json", Json{{idA, {{"titleOverride", "Kick 5"}}}}.dump());
+    std::filesystem::last_write_time(mirror / "replacement.json", lastTime);
+    std::filesystem::rename(mirror / "replacement.json", mirror / "bridge-metadata.json");
+    timer->fire();
+    EXPECT_EQ(library->samples().at(0).title, "Kick 5");
+    EXPECT_EQ(library->readCount(), reads + 4);
+    timer->fire();
+    EXPECT_EQ(library->readCount(), reads + 4);
+
+    // A removed file, and a library that goes away, are noticed too.
+    std::filesystem::remove(mirror / "bridge-metadata.json");
+    timer->fire();
+    EXPECT_EQ(library->samples().at(0).title, "Kick two");
+    std::filesystem::remove(mirror / "library.json");
+    timer->fire();
+    EXPECT_TRUE(library->samples().empty());
+    EXPECT_EQ(library->readCount(), reads + 6);
+}
+
 } // namespace
