@@ -2,9 +2,9 @@
 
 #include "Platform/UI/Drawing.h"
 #include "Platform/UI/Palette.h"
-#include "VellumtideAU/Window/VellumtideWindowKit.h"
 #include "Shared/Interface/VellumtideExternalLinks.h"
 #include "Shared/Interface/VellumtideQRCodeView.h"
+#include "VellumtideAU/Window/VellumtideWindowKit.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -10,6 +10,7 @@
 #include "VellumtideAU/Window/CompanionAppSheet.h"
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
+#include "VellumtideAU/Window/VellumtideSampleList.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
 
 #include <QGraphicsDropShadowEffect>
@@ -269,20 +270,20 @@ QWidget* VellumtideAUView::makeFavoritesEmptyState() {
     return pane;
 }
 
-QWidget* VellumtideAUView::makeSampleList() {
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* inner = new QWidget;
-    inner->setAutoFillBackground(false);
-    listLayout = new QVBoxLayout(inner);
-    listLayout->setContentsMargins(14, 14, 14, 14);
-    listLayout->setSpacing(9);
-    listLayout->addStretch(1);
-    scroll->setWidget(inner);
-    scroll->viewport()->setAutoFillBackground(false);
-    return scroll;
+VellumtideSampleList* VellumtideAUView::makeSampleList() {
+    VellumtideSampleList::Actions actions{
+        [this](const VellumtidePluginSample& sample) { togglePreview(sample); },
+        [this](const VellumtidePluginSample& sample) {
+            if (editSampleAction)
+                editSampleAction(sample.id);
+        },
+        [this](const VellumtidePluginSample& sample) { toggleChops(sample); },
+        [this](const VellumtidePluginSample& sample) { loadToPad(sample); },
+        [this](const VellumtidePluginChop& chop, const VellumtidePluginSample& sample) {
+            loadToPad(chop, sample);
+        },
+    };
+    return new VellumtideSampleList(std::move(actions), palette::cyan, palette::amber);
 }
 
 void VellumtideAUView::refreshStatus() {
@@ -320,75 +321,20 @@ void VellumtideAUView::refreshContent() {
     else
         content->setCurrentWidget(list);
     refreshFavoritesButton();
-    refreshList();
+    list->setSamples(visibleSamples());
+    refreshRows();
 }
 
-// Rebuilds the rows only when what they show changed (the library republishes every second),
-// and never while a row's drag runs.
-void VellumtideAUView::refreshList(bool force) {
-    if (VellumtideDragOut::isDragging())
-        return;
-    ListKey key{visibleSamples(), playingSample, expanded};
-    if (!force && shownList == key)
-        return;
-    shownList = key;
-    while (listLayout->count() > 1) {
-        QLayoutItem* item = listLayout->takeAt(0);
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
-    int index = 0;
-    for (const auto& sample : key.samples)
-        listLayout->insertWidget(index++, makeSampleGroup(sample));
-}
-
-QWidget* VellumtideAUView::makeSampleGroup(const VellumtidePluginSample& sample) {
-    auto* group = new QWidget;
-    auto* column = vt::ui::makeColumn(group, 7);
-    const bool isExpanded = expanded.contains(sample.id);
-    VellumtideAUSampleRow::Actions actions{
-        [this, sample] { togglePreview(sample); },
-        [this, id = sample.id] {
-            if (editSampleAction)
-                editSampleAction(id);
-        },
-        [this, sample] { toggleChops(sample); },
-        [this, sample] { loadToPad(sample); },
-    };
-    column->addWidget(new VellumtideAUSampleRow(sample, playingSample == sample.id, isExpanded,
-                                                std::move(actions), palette::cyan, palette::amber));
-    if (isExpanded && !sample.chops.empty()) {
-        auto* chops = new QVBoxLayout;
-        chops->setContentsMargins(46, 0, 0, 0);
-        chops->setSpacing(6);
-        for (const auto& chop : sample.chops)
-            chops->addWidget(new VellumtideAUChopRow(
-                sample, chop, [this, chop, sample] { loadToPad(chop, sample); }, palette::cyan,
-                palette::amber));
-        column->addLayout(chops);
-    }
-    return group;
+void VellumtideAUView::refreshRows() {
+    list->setState(playingSample, expanded);
 }
 
 std::vector<VellumtideAUSampleRow*> VellumtideAUView::sampleRows() const {
-    std::vector<VellumtideAUSampleRow*> rows;
-    for (int i = 0; i < listLayout->count(); ++i)
-        if (QWidget* group = listLayout->itemAt(i)->widget())
-            if (auto* row = group->findChild<VellumtideAUSampleRow*>())
-                rows.push_back(row);
-    return rows;
+    return list->sampleRows();
 }
 
 std::vector<VellumtideAUChopRow*> VellumtideAUView::chopRows() const {
-    std::vector<VellumtideAUChopRow*> rows;
-    for (int i = 0; i < listLayout->count(); ++i)
-        if (QWidget* group = listLayout->itemAt(i)->widget())
-            for (auto* row : group->findChildren<VellumtideAUChopRow*>())
-                rows.push_back(row);
-    return rows;
+    return list->chopRows();
 }
 
 void VellumtideAUView::loadToPad(const VellumtidePluginSample& sample) {
@@ -409,7 +355,7 @@ void VellumtideAUView::togglePreview(const VellumtidePluginSample& sample) {
     const bool wasPlaying = playingSample == sample.id;
     stopPreview();
     if (!sample.isAvailable || wasPlaying) {
-        refreshList();
+        refreshRows();
         return;
     }
     std::unique_ptr<vt::AudioPlayer> player;
@@ -417,19 +363,19 @@ void VellumtideAUView::togglePreview(const VellumtidePluginSample& sample) {
         player = services.players->open(sample.audioURL, 1.0);
     } catch (const std::exception&) {
         stopPreview();
-        refreshList();
+        refreshRows();
         return;
     }
     player->prepareToPlay();
     if (player->play()) {
         whenPreviewEnds(*player, [this] {
             stopPreview();
-            refreshList();
+            refreshRows();
         });
         previewPlayer = std::move(player);
         playingSample = sample.id;
     }
-    refreshList();
+    refreshRows();
 }
 
 void VellumtideAUView::togglePadPreview(std::int64_t slot) {
@@ -501,7 +447,7 @@ void VellumtideAUView::toggleChops(const VellumtidePluginSample& sample) {
         return;
     if (!expanded.erase(sample.id))
         expanded.insert(sample.id);
-    refreshList();
+    refreshRows();
 }
 
 void VellumtideAUView::presentCompanionApp() {
@@ -531,7 +477,7 @@ void VellumtideAUView::hideEvent(QHideEvent* event) {
     stopPreview();
     stopPadPreview();
     libraryReader->stopLiveRefresh();
-    refreshList();
+    refreshRows();
 }
 
 void VellumtideAUView::appear() {
@@ -568,4 +514,8 @@ void VellumtideAUView::reconcileKitWithUnit() {
     }
     kitController->setState(std::move(unitKit));
     kitController->persist();
+}
+
+QWidget* VellumtideAUView::sampleList() const {
+    return list;
 }

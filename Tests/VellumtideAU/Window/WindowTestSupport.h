@@ -106,6 +106,9 @@ struct WindowFixture {
     static void writeSound(const std::filesystem::path& path);
     // Writes "library.json" and, when given, "bridge-metadata.json".
     void writeLibrary(const nlohmann::json& manifest, const nlohmann::json& metadata = nullptr) const;
+    // A library of count samples in file order, titled "Sample 1"... with audio files of a few
+    // bytes; every tenth sample has three chops with their files. Returns the samples' ids.
+    std::vector<std::string> writeLargeLibrary(std::size_t count) const;
     // The path of a sample's raw file or a chop's rendered file in the library folder.
     std::filesystem::path samplePath(const std::string& fileName) const {
         return libraryFolder / "Samples" / fileName;
