@@ -127,7 +127,7 @@ void VellumtidePluginLibrary::read() {
 }
 
 void VellumtidePluginLibrary::startLiveRefresh() {
-    refresh();
+    refreshIfChanged();
     timer->start(refreshInterval, [this] { refreshIfChanged(); });
 }
 

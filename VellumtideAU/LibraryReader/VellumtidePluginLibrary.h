@@ -54,7 +54,8 @@ public:
     void refreshIfChanged();
     // How many times the library files were read, for checks.
     std::size_t readCount() const { return reads; }
-    // Refreshes now and then, once a second, whenever the files changed, until stopLiveRefresh().
+    // Refreshes now and then once a second, each time only when the files changed, until
+    // stopLiveRefresh().
     void startLiveRefresh();
     // Stops the polling; the loop's last pass refreshes once more.
     void stopLiveRefresh();
