@@ -136,16 +136,16 @@ VellumtideAUView::~VellumtideAUView() {
 }
 
 QWidget* VellumtideAUView::makeHeader() {
-    auto* header = new QWidget;
+    // At the least width the gaps narrow so that the title stays whole.
+    auto* header = new TighteningRow(12, 4);
     header->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    auto* row = new QHBoxLayout(header);
+    auto* row = header->row();
     row->setContentsMargins(18, 14, 18, 14);
-    row->setSpacing(12);
     row->addWidget(new VellumtideLogoMark(38, palette::cyan));
     auto* titles = new QVBoxLayout;
     titles->setSpacing(3);
     titles->addWidget(
-        textLabel(QStringLiteral("Vellumtide"), vt::ui::systemFont(19, FontWeight::bold), Qt::white));
+        wholeTextLabel(QStringLiteral("Vellumtide"), vt::ui::systemFont(19, FontWeight::bold), Qt::white));
     statusLabel = textLabel({}, vt::ui::systemFont(11, FontWeight::medium), vt::ui::white(0.48));
     titles->addWidget(statusLabel);
     row->addLayout(titles, 1);
