@@ -55,6 +55,7 @@ HorizontalScroller::HorizontalScroller(QWidget* content, QWidget* parent) : QScr
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::NoFocus); // like the pads, a surface for the mouse
     setWidget(content);
     viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
@@ -207,9 +208,9 @@ QWidget* VellumtidePadRackView::makePadGrid() {
 
 QWidget* VellumtidePadRackView::makeSelectedPadControls() {
     auto* line = new QWidget(this);
-    auto* rows = new QVBoxLayout(line);
-    rows->setContentsMargins(0, 0, 0, 0);
-    rows->setSpacing(6);
+    selectedPadLines = new QVBoxLayout(line);
+    selectedPadLines->setContentsMargins(0, 0, 0, 0);
+    selectedPadLines->setSpacing(6);
     auto* top = new QWidget(line);
     top->setFixedHeight(24);
     selectedPadRow = vt::ui::makeRow(top, 9);
@@ -220,7 +221,7 @@ QWidget* VellumtidePadRackView::makeSelectedPadControls() {
     padTitle->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     selectedPadRow->addWidget(padNumber);
     selectedPadRow->addWidget(padTitle, 1);
-    rows->addWidget(top);
+    selectedPadLines->addWidget(top);
 
     // The captions and sliders; below the title line when the line is too narrow for all.
     tuning = new QWidget(line);
@@ -243,6 +244,9 @@ QWidget* VellumtidePadRackView::makeSelectedPadControls() {
         row->addWidget(widget);
     row->addStretch(1);
     selectedPadRow->addWidget(tuning);
+    // The line asks only for the number and the title's least width: a narrow rack stacks the
+    // sliders (see arrangeTuning) instead of growing past the window.
+    line->setMinimumWidth(padNumber->width() + 9 + padTitle->minimumWidth());
 
     connect(volume, &QSlider::valueChanged, this, [this](int position) {
         if (controller)
@@ -327,12 +331,11 @@ void VellumtidePadRackView::arrangeTuning() {
     if (stack == tuningStacked)
         return;
     tuningStacked = stack;
-    auto* rows = static_cast<QVBoxLayout*>(tuning->parentWidget()->layout());
     if (stack) {
         selectedPadRow->removeWidget(tuning);
-        rows->addWidget(tuning);
+        selectedPadLines->addWidget(tuning);
     } else {
-        rows->removeWidget(tuning);
+        selectedPadLines->removeWidget(tuning);
         selectedPadRow->addWidget(tuning);
     }
 }

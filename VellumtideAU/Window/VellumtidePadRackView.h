@@ -18,6 +18,7 @@ namespace vt::ui {
 class ElidedLabel;
 } // namespace vt::ui
 class QHBoxLayout;
+class QVBoxLayout;
 class QSlider;
 class VellumtidePadTinyWaveform;
 
@@ -114,6 +115,7 @@ private:
     vt::ui::ElidedLabel* padNumber = nullptr;
     vt::ui::ElidedLabel* padTitle = nullptr;
     HorizontalScroller* padScroller = nullptr;
+    QVBoxLayout* selectedPadLines = nullptr; // the title line, and the sliders' line when stacked
     QHBoxLayout* selectedPadRow = nullptr;
     QWidget* tuning = nullptr;
     bool tuningStacked = false;
