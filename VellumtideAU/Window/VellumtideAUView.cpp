@@ -455,7 +455,10 @@ void VellumtideAUView::presentCompanionApp() {
         return;
     auto* sheet = new CompanionAppSheet([this] { dismissCompanionApp(); }, services.urlOpener,
                                         palette::background, palette::surface, palette::cyan);
-    companionSheet = vt::ui::SheetOverlay::present(this, sheet);
+    auto* overlay = vt::ui::SheetOverlay::present(this, sheet);
+    // Closed by Escape as well as by its button: it no longer shows from that moment.
+    connect(overlay, &vt::ui::SheetOverlay::dismissed, this, [this] { companionSheet = nullptr; });
+    companionSheet = overlay;
 }
 
 void VellumtideAUView::dismissCompanionApp() {
