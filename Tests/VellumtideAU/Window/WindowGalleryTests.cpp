@@ -3,6 +3,7 @@
 // are not cut. The keyboard stays inside the sheet while it is up and returns where it was.
 // Saves each state to the gallery.
 
+#include "Platform/UI/DarkLook.h"
 #include "Platform/UI/Widgets.h"
 #include "Tests/VellumtideAU/Window/WindowTestSupport.h"
 #include "VellumtideAU/Window/CompanionAppSheet.h"
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QStyle>
 #include <QTest>
 #include <QToolTip>
 #include <gtest/gtest.h>
@@ -248,6 +250,13 @@ TEST_F(WindowGalleryTest, ScrollBarsAndTooltipsTakeTheDarkPalette) {
         for (int x = 0; x < drawn.width(); ++x)
             lightness += drawn.pixelColor(x, y).lightnessF();
     EXPECT_LT(lightness / (drawn.width() * drawn.height()), 0.35);
+
+    // An application the plug-in makes for itself takes the whole look, tooltips included.
+    vt::ui::applyDarkLook(*qApp);
+    EXPECT_EQ(QApplication::style()->name(), "fusion");
+    EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase),
+              vt::ui::darkPalette().color(QPalette::ToolTipBase));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), vt::ui::darkPalette().color(QPalette::Window));
 }
 
 } // namespace
