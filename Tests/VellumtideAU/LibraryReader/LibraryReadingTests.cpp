@@ -374,4 +374,45 @@ TEST_F(LibraryReading, ThePollReadsTheFilesOnlyWhenTheyChange) {
     EXPECT_EQ(library->readCount(), reads + 6);
 }
 
+TEST_F(LibraryReading, TheManifestIsReadAsStrictlyAsEver) {
+    touchSamples({"a.wav"});
+    auto sample = [](Json changes) {
+        Json element = sampleJson(idA, "Kick", "a.wav");
+        for (auto& [key, value] : changes.items())
+            element[key] = value;
+        return element;
+    };
+    auto readable = [&](const std::string& text) {
+        writeFile(mirror / "library.json", text);
+        library->refresh();
+        return library->status() != "Bridge library could not be read";
+    };
+    const std::string kick = sample({}).dump();
+    const std::string withoutKey = kick.substr(0, kick.size() - 1);
+    EXPECT_TRUE(readable("[]"));
+    EXPECT_TRUE(readable("[" + kick + "]"));
+    // Of two equal keys the last counts; null is absent; unknown keys may hold anything.
+    EXPECT_TRUE(readable("[" + withoutKey + R"(,"title":5,"title":"Again"})" + "]"));
+    EXPECT_EQ(library->samples().at(0).title, "Again");
+    EXPECT_TRUE(readable("[" + withoutKey + R"(,"isFavorite":null,"extra":{"peaks":[{"x":[1]}]}})" + "]"));
+    EXPECT_FALSE(library->samples().at(0).isFavorite);
+    EXPECT_TRUE(readable("[" + sample({{"byteCount", 2.0}}).dump() + "]"));
+    EXPECT_TRUE(readable("[" + withoutKey + R"(,"peaks":7,"peaks":[0.5]})" + "]"));
+    EXPECT_EQ(library->samples().at(0).peaks, std::vector<float>{0.5f});
+
+    for (const std::string& text :
+         {std::string("{}"), std::string("[5]"), std::string("[[]]"), std::string("[" + kick + "] x"),
+          "[" + sample({{"byteCount", 1.5}}).dump() + "]", "[" + sample({{"peaks", nullptr}}).dump() + "]",
+          "[" + sample({{"peaks", {1, {2}}}}).dump() + "]",
+          "[" + sample({{"peaks", {1, {{"a", 1}}}}}).dump() + "]",
+          "[" + sample({{"peaks", {1e39}}}).dump() + "]", "[" + sample({{"peaks", "none"}}).dump() + "]",
+          "[" + sample({{"title", {{"text", "Kick"}}}}).dump() + "]",
+          "[" + sample({{"id", "not-a-uuid"}}).dump() + "]",
+          "[" + sample({{"createdAt", "yesterday"}}).dump() + "]",
+          "[" + withoutKey + R"(,"peaks":[0.5],"peaks":null})" + "]",
+          "[" + kick + "," + sample({{"duration", "ten"}}).dump() + "]"})
+        EXPECT_FALSE(readable(text)) << text;
+    EXPECT_TRUE(library->samples().empty());
+}
+
 } // namespace
