@@ -3,6 +3,7 @@
 // reference the plug-in instance shares (instance access plus data access), and runs Qt's
 // events from the host's idle calls when the host has no Qt event loop of its own.
 
+#include "Platform/UI/DarkLook.h"
 #include "Platform/UI/Fonts.h"
 #include "VellumtideAU/LV2/VellumtideLV2.h"
 #include "VellumtideAU/Window/VellumtideAUViewController.h"
@@ -61,7 +62,7 @@ void ensureApplication(bool embedded) {
     static char platformOption[] = "-platform";
     static char platform[] = "xcb";
     static char* argv[] = {name, platformOption, platform, nullptr};
-    new QApplication(argc, argv);
+    vt::ui::applyDarkLook(*new QApplication(argc, argv));
     ownsApplication = true;
 }
 

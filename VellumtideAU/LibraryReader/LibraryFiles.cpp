@@ -17,8 +17,9 @@ constexpr double tempoConfidenceFloor = 0.42;
 constexpr double rootConfidenceFloor = 0.43;
 constexpr double keyConfidenceFloor = 0.5;
 
-ManifestSample decodeManifestSample(const Json& value) {
-    ObjectReader reader(value);
+// One element of "library.json": fields holds its keys other than "peaks", peaks the floats.
+ManifestSample decodeManifestSample(const Json& fields, std::vector<float> peaks) {
+    ObjectReader reader(fields);
     ManifestSample sample;
     sample.id = reader.requireUuid("id");
     sample.title = reader.requireString("title");
@@ -30,7 +31,7 @@ ManifestSample decodeManifestSample(const Json& value) {
     sample.duration = reader.requireDouble("duration");
     sample.sampleRate = reader.requireDouble("sampleRate");
     sample.byteCount = reader.requireInt("byteCount");
-    sample.peaks = reader.requireFloats("peaks");
+    sample.peaks = std::move(peaks);
     sample.isFavorite = reader.optionalBool("isFavorite").value_or(false);
     return sample;
 }
@@ -165,16 +166,152 @@ VellumtidePluginChop makeChop(const PluginChop& chop, const vt::Uuid& sample, co
 
 } // namespace
 
+namespace {
+
+// Decodes "library.json" as the parser streams it, without building the whole document (its
+// peak lists are nearly all of it). The rules are the strict reader's: each sample's keys are
+// gathered into a small object (the last of duplicate keys wins, null stands for absent) and
+// read with the same helpers; every peak goes through the same float check.
+class ManifestStream final : public nlohmann::json_sax<Json> {
+public:
+    std::vector<ManifestSample> samples;
+
+    bool null() override { return scalar(Json()); }
+    bool boolean(bool value) override { return scalar(Json(value)); }
+    bool number_integer(number_integer_t value) override { return scalar(Json(value)); }
+    bool number_unsigned(number_unsigned_t value) override { return scalar(Json(value)); }
+    bool number_float(number_float_t value, const string_t&) override { return scalar(Json(value)); }
+    bool string(string_t& value) override { return scalar(Json(std::move(value))); }
+    bool binary(binary_t&) override { return false; }
+
+    bool key(string_t& name) override {
+        if (skipping == 0 && depth == sampleDepth)
+            currentKey = std::move(name);
+        return true;
+    }
+
+    bool start_object(std::size_t) override { return startContainer(Json::object()); }
+    bool start_array(std::size_t) override {
+        if (skipping == 0 && depth == sampleDepth && currentKey == "peaks") {
+            peaksState = Peaks::list;
+            peaks.clear();
+            peaksValid = true;
+            ++depth;
+            return true;
+        }
+        return startContainer(Json::array());
+    }
+    bool end_object() override { return endContainer(); }
+    bool end_array() override { return endContainer(); }
+
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+private:
+    static constexpr int listDepth = 1;   // inside the top-level list
+    static constexpr int sampleDepth = 2; // inside one sample's object
+    static constexpr int peaksDepth = 3;  // inside a sample's peak list
+    enum class Peaks { absent, null, list, other };
+
+    bool scalar(Json value) {
+        if (skipping > 0)
+            return true;
+        if (depth < sampleDepth)
+            return false; // the document is no list of objects
+        if (depth == peaksDepth) {
+            try {
+                peaks.push_back(vt::json::toFloat(value));
+            } catch (const vt::json::JsonError&) {
+                peaksValid = false;
+            }
+            return true;
+        }
+        assign(std::move(value));
+        return true;
+    }
+
+    void assign(Json value) {
+        if (currentKey == "peaks")
+            peaksState = value.is_null() ? Peaks::null : Peaks::other;
+        else
+            fields[currentKey] = std::move(value);
+    }
+
+    // A container where a value goes: the list itself, a sample, or a value that is read only to
+    // fail a key that wants a scalar (its content is skipped).
+    bool startContainer(Json placeholder) {
+        if (skipping > 0) {
+            ++skipping;
+            return true;
+        }
+        const bool isObject = placeholder.is_object();
+        if (depth == 0) {
+            if (isObject)
+                return false;
+            depth = listDepth;
+            return true;
+        }
+        if (depth == listDepth) {
+            if (!isObject)
+                return false;
+            fields = Json::object();
+            peaksState = Peaks::absent;
+            peaks.clear();
+            depth = sampleDepth;
+            return true;
+        }
+        if (depth == peaksDepth)
+            peaksValid = false;
+        else
+            assign(std::move(placeholder));
+        skipping = 1;
+        return true;
+    }
+
+    bool endContainer() {
+        if (skipping > 0) {
+            --skipping;
+            return true;
+        }
+        if (depth == sampleDepth && !finishSample())
+            return false;
+        --depth;
+        return true;
+    }
+
+    bool finishSample() {
+        try {
+            if (peaksState != Peaks::list || !peaksValid)
+                return false;
+            samples.push_back(decodeManifestSample(fields, std::move(peaks)));
+            peaks = {};
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
+    int depth = 0;
+    int skipping = 0; // nesting inside a skipped container
+    std::string currentKey;
+    Json fields;
+    Peaks peaksState = Peaks::absent;
+    std::vector<float> peaks;
+    bool peaksValid = true;
+};
+
+} // namespace
+
 std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes) {
+    ManifestStream stream;
     try {
-        const Json document = vt::json::parse(bytes);
-        std::vector<ManifestSample> samples;
-        for (const auto& element : vt::json::requireArray(document))
-            samples.push_back(decodeManifestSample(element));
-        return samples;
+        if (!Json::sax_parse(bytes.begin(), bytes.end(), &stream))
+            return std::nullopt;
     } catch (const std::exception&) {
         return std::nullopt;
     }
+    return std::move(stream.samples);
 }
 
 MetadataMap decodeMetadata(std::string_view bytes) {

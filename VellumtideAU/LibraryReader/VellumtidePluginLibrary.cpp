@@ -4,6 +4,7 @@
 #include "VellumtideAU/LibraryReader/LibraryFiles.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -44,6 +45,33 @@ VellumtidePluginLibrary::~VellumtidePluginLibrary() {
 }
 
 void VellumtidePluginLibrary::refresh() {
+    chooseRoot();
+    read();
+}
+
+void VellumtidePluginLibrary::refreshIfChanged() {
+    chooseRoot();
+    if (readIdentity != currentIdentity())
+        read();
+}
+
+VellumtidePluginLibrary::FileIdentity VellumtidePluginLibrary::fileIdentity(const Path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0)
+        return {};
+    return {true,
+            std::uint64_t(status.st_dev),
+            std::uint64_t(status.st_ino),
+            std::int64_t(status.st_size),
+            std::int64_t(status.st_mtim.tv_sec),
+            std::int64_t(status.st_mtim.tv_nsec)};
+}
+
+VellumtidePluginLibrary::LibraryIdentity VellumtidePluginLibrary::currentIdentity() const {
+    return {root, fileIdentity(root / manifestFileName), fileIdentity(root / metadataFileName)};
+}
+
+void VellumtidePluginLibrary::chooseRoot() {
     const auto candidates = libraryCandidates(environment);
     auto holdsLibrary = [](const LibraryCandidate& candidate) {
         return somethingExists(candidate.url / manifestFileName);
@@ -53,6 +81,12 @@ void VellumtidePluginLibrary::refresh() {
         root = found->url;
     else if (!candidates.empty())
         root = candidates.front().url;
+}
+
+// The identity is taken before the files are read: a change during the read shows at the next tick.
+void VellumtidePluginLibrary::read() {
+    readIdentity = currentIdentity();
+    ++reads;
     setDetail(abbreviatedPath(root, environment.home));
 
     const fs::path manifest = root / manifestFileName;
@@ -93,15 +127,15 @@ void VellumtidePluginLibrary::refresh() {
 }
 
 void VellumtidePluginLibrary::startLiveRefresh() {
-    refresh();
-    timer->start(refreshInterval, [this] { refresh(); });
+    refreshIfChanged();
+    timer->start(refreshInterval, [this] { refreshIfChanged(); });
 }
 
 void VellumtidePluginLibrary::stopLiveRefresh() {
     if (!timer->isActive())
         return;
     timer->stop();
-    refresh();
+    refreshIfChanged();
 }
 
 bool VellumtidePluginLibrary::isLiveRefreshing() const {

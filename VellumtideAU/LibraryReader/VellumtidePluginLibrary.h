@@ -49,7 +49,13 @@ public:
 
     // Re-chooses the folder, re-reads both files and publishes the result. Never fails.
     void refresh();
-    // Refreshes now and then once a second until stopLiveRefresh().
+    // Re-chooses the folder and refreshes only when it or either file changed (size, modification
+    // time, inode); otherwise reads and publishes nothing.
+    void refreshIfChanged();
+    // How many times the library files were read, for checks.
+    std::size_t readCount() const { return reads; }
+    // Refreshes now and then once a second, each time only when the files changed, until
+    // stopLiveRefresh().
     void startLiveRefresh();
     // Stops the polling; the loop's last pass refreshes once more.
     void stopLiveRefresh();
@@ -75,6 +81,22 @@ signals:
     void detailChanged();
 
 private:
+    // What a folder and its two files looked like when they were last read.
+    struct FileIdentity {
+        bool exists = false;
+        std::uint64_t device = 0, inode = 0;
+        std::int64_t size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    struct LibraryIdentity {
+        Path root;
+        FileIdentity manifest, metadata;
+        bool operator==(const LibraryIdentity&) const = default;
+    };
+    static FileIdentity fileIdentity(const Path& file);
+    void chooseRoot();
+    LibraryIdentity currentIdentity() const;
+    void read();
     void setSamples(std::vector<VellumtidePluginSample> samples);
     void setStatus(std::string status);
     void setDetail(std::string detail);
@@ -82,6 +104,8 @@ private:
     LibraryEnvironment environment;
     std::unique_ptr<RefreshTimer> timer;
     Path root;
+    std::optional<LibraryIdentity> readIdentity; // of the last read
+    std::size_t reads = 0;
     std::vector<VellumtidePluginSample> publishedSamples;
     std::string publishedStatus = "Looking for Bridge library";
     std::string publishedDetail;

@@ -2,15 +2,17 @@
 
 #include "Platform/UI/Drawing.h"
 #include "Platform/UI/Palette.h"
-#include "VellumtideAU/Window/VellumtideWindowKit.h"
 #include "Shared/Interface/VellumtideExternalLinks.h"
 #include "Shared/Interface/VellumtideQRCodeView.h"
+#include "VellumtideAU/Window/VellumtideWindowKit.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
+#include <algorithm>
 
 using namespace VellumtideWindowKit;
 using vt::ui::FontWeight;
@@ -19,12 +21,23 @@ CompanionAppSheet::CompanionAppSheet(std::function<void()> dismiss, std::shared_
                                      QColor background, QColor surface, QColor cyan, QWidget* parent)
     : QWidget(parent), dismiss(std::move(dismiss)), urlOpener(std::move(urlOpener)), background(background),
       surface(surface), cyan(cyan) {
-    setFixedWidth(sheetWidth);
-    auto* column = new QVBoxLayout(this);
+    setMaximumWidth(sheetWidth);
+    content = new QWidget;
+    content->setAutoFillBackground(false);
+    auto* column = new QVBoxLayout(content);
     column->setContentsMargins(22, 22, 22, 22);
     column->setSpacing(18);
     column->addWidget(makeHeader());
     column->addWidget(makeCard());
+    scroller = new QScrollArea(this);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidget(content);
+    scroller->viewport()->setAutoFillBackground(false);
+    auto* frame = new QVBoxLayout(this);
+    frame->setContentsMargins(0, 0, 0, 0);
+    frame->addWidget(scroller);
 }
 
 QWidget* CompanionAppSheet::makeHeader() {
@@ -33,13 +46,14 @@ QWidget* CompanionAppSheet::makeHeader() {
     row->setContentsMargins(0, 0, 0, 0);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(5);
-    titles->addWidget(
-        textLabel(QStringLiteral("Free iPhone app"), vt::ui::systemFont(24, FontWeight::bold), Qt::white));
-    titles->addWidget(textLabel(QStringLiteral("Syncs with Vellumtide Bridge for computer."),
-                                vt::ui::monospacedFont(12, FontWeight::bold), cyan));
+    titles->addWidget(wholeTextLabel(QStringLiteral("Free iPhone app"),
+                                     vt::ui::systemFont(24, FontWeight::bold), Qt::white));
+    titles->addWidget(wholeTextLabel(QStringLiteral("Syncs with Vellumtide Bridge for computer."),
+                                     vt::ui::monospacedFont(12, FontWeight::bold), cyan));
     row->addLayout(titles, 1);
     close = windowButton(vt::ui::makeGlyphButton("xmark", 14, vt::ui::white(0.8), QSize(28, 28), std::nullopt,
                                                  QStringLiteral("Close")));
+    close->setFocusPolicy(Qt::StrongFocus); // inside the sheet the keyboard reaches it too
     connect(close, &QAbstractButton::clicked, this, [this] {
         if (dismiss)
             dismiss();
@@ -83,10 +97,21 @@ QWidget* CompanionAppSheet::makeCard() {
     return card;
 }
 
+int CompanionAppSheet::widthInWindow() const {
+    const QWidget* window = parentWidget();
+    return window ? std::clamp(window->width() - 2 * windowMargin, 0, sheetWidth) : sheetWidth;
+}
+
 QSize CompanionAppSheet::sizeHint() const {
+    const int width = widthInWindow();
+    const QLayout* column = content->layout();
     const int height =
-        layout()->hasHeightForWidth() ? layout()->heightForWidth(sheetWidth) : layout()->sizeHint().height();
-    return {sheetWidth, height};
+        column->hasHeightForWidth() ? column->heightForWidth(width) : column->sizeHint().height();
+    return {width, height};
+}
+
+QSize CompanionAppSheet::minimumSizeHint() const {
+    return {0, 0};
 }
 
 void CompanionAppSheet::paintEvent(QPaintEvent*) {

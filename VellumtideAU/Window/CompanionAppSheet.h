@@ -11,6 +11,7 @@
 #include <memory>
 
 class QPushButton;
+class QScrollArea;
 namespace vt::ui {
 class PaintedButton;
 } // namespace vt::ui
@@ -20,12 +21,17 @@ class CompanionAppSheet final : public QWidget {
 
 public:
     static constexpr int sheetWidth = 470;
+    // The least space kept on either side of the sheet in a window narrower than the sheet.
+    static constexpr int windowMargin = 8;
 
     CompanionAppSheet(std::function<void()> dismiss, std::shared_ptr<vt::UrlOpener> urlOpener,
                       QColor background, QColor surface, QColor cyan, QWidget* parent = nullptr);
 
-    // Always 470 wide; as tall as the wrapped description needs.
+    // 470 wide, or the width of a narrower window less its margins; as tall as the wrapped
+    // description needs at that width. A shorter window scrolls the sheet's content.
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    QScrollArea* scrollArea() const { return scroller; }
     vt::ui::PaintedButton* closeButton() const { return close; }
     QPushButton* phoneLinkButton() const { return phoneLink; }
     QPushButton* manualButton() const { return manual; }
@@ -36,12 +42,15 @@ protected:
 private:
     QWidget* makeHeader();
     QWidget* makeCard();
+    int widthInWindow() const;
 
     std::function<void()> dismiss;
     std::shared_ptr<vt::UrlOpener> urlOpener;
     QColor background;
     QColor surface;
     QColor cyan;
+    QScrollArea* scroller = nullptr;
+    QWidget* content = nullptr;
     vt::ui::PaintedButton* close = nullptr;
     QPushButton* phoneLink = nullptr;
     QPushButton* manual = nullptr;

@@ -1,6 +1,7 @@
 #include "VellumtideAU/Window/VellumtideAUView.h"
 
 #include "Platform/Desktop/DesktopServices.h"
+#include "Platform/UI/DarkLook.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
 #include "Platform/UI/SheetOverlay.h"
@@ -9,6 +10,7 @@
 #include "VellumtideAU/Window/CompanionAppSheet.h"
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
+#include "VellumtideAU/Window/VellumtideSampleList.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
 
 #include <QGraphicsDropShadowEffect>
@@ -98,10 +100,7 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
           services.makeRefreshTimer ? services.makeRefreshTimer() : nullptr)) {
     setMinimumSize(minimumWidth, minimumHeight);
     setAutoFillBackground(true);
-    QPalette windowPalette = palette();
-    windowPalette.setColor(QPalette::Window, palette::background);
-    windowPalette.setColor(QPalette::WindowText, Qt::white);
-    setPalette(windowPalette);
+    vt::ui::applyDarkPalette(*this);
 
     auto* column = vt::ui::makeColumn(this, 0);
     column->addWidget(makeHeader());
@@ -138,16 +137,16 @@ VellumtideAUView::~VellumtideAUView() {
 }
 
 QWidget* VellumtideAUView::makeHeader() {
-    auto* header = new QWidget;
+    // At the least width the gaps narrow so that the title stays whole.
+    auto* header = new TighteningRow(12, 4);
     header->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    auto* row = new QHBoxLayout(header);
+    auto* row = header->row();
     row->setContentsMargins(18, 14, 18, 14);
-    row->setSpacing(12);
     row->addWidget(new VellumtideLogoMark(38, palette::cyan));
     auto* titles = new QVBoxLayout;
     titles->setSpacing(3);
     titles->addWidget(
-        textLabel(QStringLiteral("Vellumtide"), vt::ui::systemFont(19, FontWeight::bold), Qt::white));
+        wholeTextLabel(QStringLiteral("Vellumtide"), vt::ui::systemFont(19, FontWeight::bold), Qt::white));
     statusLabel = textLabel({}, vt::ui::systemFont(11, FontWeight::medium), vt::ui::white(0.48));
     titles->addWidget(statusLabel);
     row->addLayout(titles, 1);
@@ -272,20 +271,20 @@ QWidget* VellumtideAUView::makeFavoritesEmptyState() {
     return pane;
 }
 
-QWidget* VellumtideAUView::makeSampleList() {
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* inner = new QWidget;
-    inner->setAutoFillBackground(false);
-    listLayout = new QVBoxLayout(inner);
-    listLayout->setContentsMargins(14, 14, 14, 14);
-    listLayout->setSpacing(9);
-    listLayout->addStretch(1);
-    scroll->setWidget(inner);
-    scroll->viewport()->setAutoFillBackground(false);
-    return scroll;
+VellumtideSampleList* VellumtideAUView::makeSampleList() {
+    VellumtideSampleList::Actions actions{
+        [this](const VellumtidePluginSample& sample) { togglePreview(sample); },
+        [this](const VellumtidePluginSample& sample) {
+            if (editSampleAction)
+                editSampleAction(sample.id);
+        },
+        [this](const VellumtidePluginSample& sample) { toggleChops(sample); },
+        [this](const VellumtidePluginSample& sample) { loadToPad(sample); },
+        [this](const VellumtidePluginChop& chop, const VellumtidePluginSample& sample) {
+            loadToPad(chop, sample);
+        },
+    };
+    return new VellumtideSampleList(std::move(actions), palette::cyan, palette::amber);
 }
 
 void VellumtideAUView::refreshStatus() {
@@ -323,75 +322,20 @@ void VellumtideAUView::refreshContent() {
     else
         content->setCurrentWidget(list);
     refreshFavoritesButton();
-    refreshList();
+    list->setSamples(visibleSamples());
+    refreshRows();
 }
 
-// Rebuilds the rows only when what they show changed (the library republishes every second),
-// and never while a row's drag runs.
-void VellumtideAUView::refreshList(bool force) {
-    if (VellumtideDragOut::isDragging())
-        return;
-    ListKey key{visibleSamples(), playingSample, expanded};
-    if (!force && shownList == key)
-        return;
-    shownList = key;
-    while (listLayout->count() > 1) {
-        QLayoutItem* item = listLayout->takeAt(0);
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
-    int index = 0;
-    for (const auto& sample : key.samples)
-        listLayout->insertWidget(index++, makeSampleGroup(sample));
-}
-
-QWidget* VellumtideAUView::makeSampleGroup(const VellumtidePluginSample& sample) {
-    auto* group = new QWidget;
-    auto* column = vt::ui::makeColumn(group, 7);
-    const bool isExpanded = expanded.contains(sample.id);
-    VellumtideAUSampleRow::Actions actions{
-        [this, sample] { togglePreview(sample); },
-        [this, id = sample.id] {
-            if (editSampleAction)
-                editSampleAction(id);
-        },
-        [this, sample] { toggleChops(sample); },
-        [this, sample] { loadToPad(sample); },
-    };
-    column->addWidget(new VellumtideAUSampleRow(sample, playingSample == sample.id, isExpanded,
-                                                std::move(actions), palette::cyan, palette::amber));
-    if (isExpanded && !sample.chops.empty()) {
-        auto* chops = new QVBoxLayout;
-        chops->setContentsMargins(46, 0, 0, 0);
-        chops->setSpacing(6);
-        for (const auto& chop : sample.chops)
-            chops->addWidget(new VellumtideAUChopRow(
-                sample, chop, [this, chop, sample] { loadToPad(chop, sample); }, palette::cyan,
-                palette::amber));
-        column->addLayout(chops);
-    }
-    return group;
+void VellumtideAUView::refreshRows() {
+    list->setState(playingSample, expanded);
 }
 
 std::vector<VellumtideAUSampleRow*> VellumtideAUView::sampleRows() const {
-    std::vector<VellumtideAUSampleRow*> rows;
-    for (int i = 0; i < listLayout->count(); ++i)
-        if (QWidget* group = listLayout->itemAt(i)->widget())
-            if (auto* row = group->findChild<VellumtideAUSampleRow*>())
-                rows.push_back(row);
-    return rows;
+    return list->sampleRows();
 }
 
 std::vector<VellumtideAUChopRow*> VellumtideAUView::chopRows() const {
-    std::vector<VellumtideAUChopRow*> rows;
-    for (int i = 0; i < listLayout->count(); ++i)
-        if (QWidget* group = listLayout->itemAt(i)->widget())
-            for (auto* row : group->findChildren<VellumtideAUChopRow*>())
-                rows.push_back(row);
-    return rows;
+    return list->chopRows();
 }
 
 void VellumtideAUView::loadToPad(const VellumtidePluginSample& sample) {
@@ -412,7 +356,7 @@ void VellumtideAUView::togglePreview(const VellumtidePluginSample& sample) {
     const bool wasPlaying = playingSample == sample.id;
     stopPreview();
     if (!sample.isAvailable || wasPlaying) {
-        refreshList();
+        refreshRows();
         return;
     }
     std::unique_ptr<vt::AudioPlayer> player;
@@ -420,15 +364,19 @@ void VellumtideAUView::togglePreview(const VellumtidePluginSample& sample) {
         player = services.players->open(sample.audioURL, 1.0);
     } catch (const std::exception&) {
         stopPreview();
-        refreshList();
+        refreshRows();
         return;
     }
     player->prepareToPlay();
     if (player->play()) {
+        whenPreviewEnds(*player, [this] {
+            stopPreview();
+            refreshRows();
+        });
         previewPlayer = std::move(player);
         playingSample = sample.id;
     }
-    refreshList();
+    refreshRows();
 }
 
 void VellumtideAUView::togglePadPreview(std::int64_t slot) {
@@ -450,10 +398,18 @@ void VellumtideAUView::togglePadPreview(std::int64_t slot) {
     player->setVolume(std::isnan(volume) ? 0.0f : std::clamp(volume, 0.0f, 1.0f));
     player->prepareToPlay();
     if (player->play()) {
+        whenPreviewEnds(*player, [this] { stopPadPreview(); });
         padPreviewPlayer = std::move(player);
         playingPad = slot;
         rack->setPlayingSlot(playingPad);
     }
+}
+
+// A preview that reaches its end, or whose sound output fails, no longer shows as playing. The
+// player delivers on the main thread and never after it was stopped or destroyed.
+void VellumtideAUView::whenPreviewEnds(vt::AudioPlayer& player, std::function<void()> stop) {
+    player.setFinishHandler([stop](bool) { stop(); });
+    player.setErrorHandler([stop](const std::string&) { stop(); });
 }
 
 void VellumtideAUView::stopPreview() {
@@ -492,7 +448,7 @@ void VellumtideAUView::toggleChops(const VellumtidePluginSample& sample) {
         return;
     if (!expanded.erase(sample.id))
         expanded.insert(sample.id);
-    refreshList();
+    refreshRows();
 }
 
 void VellumtideAUView::presentCompanionApp() {
@@ -500,7 +456,10 @@ void VellumtideAUView::presentCompanionApp() {
         return;
     auto* sheet = new CompanionAppSheet([this] { dismissCompanionApp(); }, services.urlOpener,
                                         palette::background, palette::surface, palette::cyan);
-    companionSheet = vt::ui::SheetOverlay::present(this, sheet);
+    auto* overlay = vt::ui::SheetOverlay::present(this, sheet);
+    // Closed by Escape as well as by its button: it no longer shows from that moment.
+    connect(overlay, &vt::ui::SheetOverlay::dismissed, this, [this] { companionSheet = nullptr; });
+    companionSheet = overlay;
 }
 
 void VellumtideAUView::dismissCompanionApp() {
@@ -523,7 +482,7 @@ void VellumtideAUView::hideEvent(QHideEvent* event) {
     stopPadPreview();
     libraryReader->stopLiveRefresh();
     kitController->stopWatchingUnit();
-    refreshList();
+    refreshRows();
 }
 
 void VellumtideAUView::appear() {
@@ -544,4 +503,8 @@ void VellumtideAUView::showCompanionAppOnFirstOpenIfNeeded() {
         if (self)
             self->presentCompanionApp();
     });
+}
+
+QWidget* VellumtideAUView::sampleList() const {
+    return list;
 }

@@ -24,6 +24,7 @@ class QVBoxLayout;
 class VellumtidePadRackView;
 class VellumtideAUSampleRow;
 class VellumtideAUChopRow;
+class VellumtideSampleList;
 namespace vt::ui {
 class ElidedLabel;
 class PaintedButton;
@@ -72,7 +73,8 @@ public:
     QWidget* currentContent() const;
     QWidget* noLibraryState() const { return noLibrary; }
     QWidget* favoritesEmptyState() const { return favoritesEmpty; }
-    QWidget* sampleList() const { return list; }
+    QWidget* sampleList() const;
+    VellumtideSampleList* sampleListView() const { return list; }
     std::vector<VellumtideAUSampleRow*> sampleRows() const;
     std::vector<VellumtideAUChopRow*> chopRows() const;
 
@@ -81,25 +83,19 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    struct ListKey {
-        std::vector<VellumtidePluginSample> samples;
-        std::optional<vt::Uuid> playing;
-        std::set<vt::Uuid> expanded;
-        bool operator==(const ListKey&) const = default;
-    };
-
     QWidget* makeHeader();
     QWidget* makeNoLibraryState();
     QWidget* makeFavoritesEmptyState();
-    QWidget* makeSampleList();
+    VellumtideSampleList* makeSampleList();
     vt::ui::PaintedButton* makeFavoritesButton();
-    QWidget* makeSampleGroup(const VellumtidePluginSample& sample);
     void refreshStatus();
     void refreshContent();
-    void refreshList(bool force = false);
+    // The rows' playing and open marks, updated in place.
+    void refreshRows();
     void refreshFavoritesButton();
     void appear();
     void showCompanionAppOnFirstOpenIfNeeded();
+    static void whenPreviewEnds(vt::AudioPlayer& player, std::function<void()> stop);
     void loadToPad(const VellumtidePluginSample& sample);
     void loadToPad(const VellumtidePluginChop& chop, const VellumtidePluginSample& sample);
 
@@ -117,7 +113,6 @@ private:
     double favoritePulse = 0; // 0...1, the breathing glow of the active filter
     std::set<vt::Uuid> expanded;
     bool didScheduleCompanionAppOnboarding = false;
-    std::optional<ListKey> shownList;
 
     vt::ui::ElidedLabel* statusLabel = nullptr;
     vt::ui::PaintedButton* favorites = nullptr;
@@ -129,8 +124,7 @@ private:
     QLabel* noLibraryStatus = nullptr;
     QLabel* noLibraryDetail = nullptr;
     QWidget* favoritesEmpty = nullptr;
-    QWidget* list = nullptr;
-    QVBoxLayout* listLayout = nullptr;
+    VellumtideSampleList* list = nullptr;
     QPointer<QWidget> companionSheet; // the sheet's overlay
     class FavoritePulse;
     std::unique_ptr<FavoritePulse> pulse;

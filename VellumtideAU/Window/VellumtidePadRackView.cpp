@@ -9,8 +9,10 @@
 #include <QGridLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -46,6 +48,39 @@ int sliderPosition(double value) {
 }
 
 } // namespace
+
+HorizontalScroller::HorizontalScroller(QWidget* content, QWidget* parent) : QScrollArea(parent) {
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(true);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::NoFocus); // like the pads, a surface for the mouse
+    setWidget(content);
+    viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+}
+
+bool HorizontalScroller::isScrolling() const {
+    return widget()->minimumWidth() > width();
+}
+
+QSize HorizontalScroller::sizeHint() const {
+    const int bar = isScrolling() ? style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) : 0;
+    return {widget()->minimumWidth(), widget()->minimumHeight() + bar};
+}
+
+QSize HorizontalScroller::minimumSizeHint() const {
+    return {0, sizeHint().height()};
+}
+
+void HorizontalScroller::resizeEvent(QResizeEvent* event) {
+    QScrollArea::resizeEvent(event);
+    if (isScrolling() != wasScrolling) {
+        wasScrolling = isScrolling();
+        updateGeometry();
+    }
+}
 
 const std::array<const char*, 16> VellumtidePadRackView::noteLabels{
     "C1", "C#1", "D1", "D#1", "E1", "F1", "F#1", "G1", "G#1", "A1", "A#1", "B1", "C2", "C#2", "D2", "D#2"};
@@ -131,16 +166,7 @@ VellumtidePadRackView::VellumtidePadRackView(VellumtidePadKitController* control
     column->setContentsMargins(10, 10, 10, 10);
     column->setSpacing(9);
     column->addWidget(makeHeader());
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(6);
-    for (std::int64_t slot = 0; slot < VellumtidePadKitState::slotCount; ++slot) {
-        auto* pad = new VellumtidePadButton(slot, QString::fromLatin1(noteLabels[std::size_t(slot)]), this);
-        connect(pad, &QAbstractButton::clicked, this, [this, slot] { tap(slot); });
-        pads[std::size_t(slot)] = pad;
-        grid->addWidget(pad, int(slot / 8), int(slot % 8));
-    }
-    column->addLayout(grid);
+    column->addWidget(makePadGrid());
     column->addWidget(makeSelectedPadControls());
     connect(controller, &VellumtidePadKitController::stateChanged, this, &VellumtidePadRackView::refresh);
     connect(controller, &VellumtidePadKitController::selectedSlotChanged, this,
@@ -152,40 +178,75 @@ QWidget* VellumtidePadRackView::makeHeader() {
     auto* header = new QWidget(this);
     auto* row = vt::ui::makeRow(header, 8);
     row->addWidget(glyphLabel("square.grid.2x2.fill", 11, palette::cyan));
-    row->addWidget(textLabel(QStringLiteral("VELLUMTIDE PADS"), vt::ui::monospacedFont(10, FontWeight::bold),
-                             palette::cyan));
-    row->addWidget(textLabel(QStringLiteral("C1-D#2"), vt::ui::monospacedFont(9, FontWeight::bold),
-                             vt::ui::white(0.35)));
+    row->addWidget(wholeTextLabel(QStringLiteral("VELLUMTIDE PADS"),
+                                  vt::ui::monospacedFont(10, FontWeight::bold), palette::cyan));
+    row->addWidget(wholeTextLabel(QStringLiteral("C1-D#2"), vt::ui::monospacedFont(9, FontWeight::bold),
+                                  vt::ui::white(0.35)));
     row->addStretch(1);
     return header;
 }
 
+// Two rows of eight pads at least 46 points wide; in a window too narrow for them the grid
+// scrolls sideways instead of squeezing or cutting pads.
+QWidget* VellumtidePadRackView::makePadGrid() {
+    auto* content = new QWidget;
+    auto* grid = new QGridLayout(content);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(6);
+    for (std::int64_t slot = 0; slot < VellumtidePadKitState::slotCount; ++slot) {
+        auto* pad =
+            new VellumtidePadButton(slot, QString::fromLatin1(noteLabels[std::size_t(slot)]), content);
+        connect(pad, &QAbstractButton::clicked, this, [this, slot] { tap(slot); });
+        pads[std::size_t(slot)] = pad;
+        grid->addWidget(pad, int(slot / 8), int(slot % 8));
+    }
+    content->setMinimumSize(grid->minimumSize());
+    padScroller = new HorizontalScroller(content, this);
+    return padScroller;
+}
+
 QWidget* VellumtidePadRackView::makeSelectedPadControls() {
     auto* line = new QWidget(this);
-    line->setFixedHeight(24);
-    auto* row = vt::ui::makeRow(line, 9);
-    padNumber = textLabel({}, vt::ui::monospacedFont(9, FontWeight::bold), palette::cyan, line);
+    selectedPadLines = new QVBoxLayout(line);
+    selectedPadLines->setContentsMargins(0, 0, 0, 0);
+    selectedPadLines->setSpacing(6);
+    auto* top = new QWidget(line);
+    top->setFixedHeight(24);
+    selectedPadRow = vt::ui::makeRow(top, 9);
+    padNumber = textLabel({}, vt::ui::monospacedFont(9, FontWeight::bold), palette::cyan, top);
     padNumber->setFixedWidth(48);
-    padTitle = textLabel({}, vt::ui::systemFont(10, FontWeight::bold), vt::ui::white(0.76), line);
+    padTitle = textLabel({}, vt::ui::systemFont(10, FontWeight::bold), vt::ui::white(0.76), top);
     padTitle->setMinimumWidth(80);
     padTitle->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    row->addWidget(padNumber);
-    row->addWidget(padTitle, 1);
+    selectedPadRow->addWidget(padNumber);
+    selectedPadRow->addWidget(padTitle, 1);
+    selectedPadLines->addWidget(top);
 
-    auto* volumeCaption = textLabel(QStringLiteral("VOL"), vt::ui::monospacedFont(8, FontWeight::bold),
-                                    vt::ui::white(0.34), line);
-    volume = makeSlider(0, volumeSliderMaximum, palette::cyan, line);
+    // The captions and sliders; below the title line when the line is too narrow for all.
+    tuning = new QWidget(line);
+    tuning->setFixedHeight(24);
+    auto* row = vt::ui::makeRow(tuning, 9);
+    auto* volumeCaption = wholeTextLabel(QStringLiteral("VOL"), vt::ui::monospacedFont(8, FontWeight::bold),
+                                         vt::ui::white(0.34), tuning);
+    volume = makeSlider(0, volumeSliderMaximum, palette::cyan, tuning);
     volume->setAccessibleName(QStringLiteral("Volume"));
-    auto* pitchCaption = textLabel(QStringLiteral("PITCH"), vt::ui::monospacedFont(8, FontWeight::bold),
-                                   vt::ui::white(0.34), line);
-    pitch = makeSlider(-pitchSliderRange, pitchSliderRange, palette::amber, line);
+    auto* pitchCaption = wholeTextLabel(QStringLiteral("PITCH"), vt::ui::monospacedFont(8, FontWeight::bold),
+                                        vt::ui::white(0.34), tuning);
+    pitch = makeSlider(-pitchSliderRange, pitchSliderRange, palette::amber, tuning);
     pitch->setAccessibleName(QStringLiteral("Pitch"));
-    pitchValue = textLabel({}, vt::ui::monospacedFont(8, FontWeight::bold), palette::amber, line);
+    pitchValue = textLabel({}, vt::ui::monospacedFont(8, FontWeight::bold), palette::amber, tuning);
     pitchValue->setFixedWidth(38);
     pitchValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    tuningWidgets = {volumeCaption, volume, pitchCaption, pitch, pitchValue};
-    for (QWidget* widget : tuningWidgets)
+    for (QWidget* widget : {static_cast<QWidget*>(volumeCaption), static_cast<QWidget*>(volume),
+                            static_cast<QWidget*>(pitchCaption), static_cast<QWidget*>(pitch),
+                            static_cast<QWidget*>(pitchValue)})
         row->addWidget(widget);
+    row->addStretch(1);
+    selectedPadRow->addWidget(tuning);
+    // The line asks only for the number and the title's least width: a narrow rack stacks the
+    // sliders (see arrangeTuning) instead of growing past the window.
+    line->setMinimumWidth(padNumber->width() + 9 + padTitle->minimumWidth());
 
     connect(volume, &QSlider::valueChanged, this, [this](int position) {
         if (controller)
@@ -228,8 +289,7 @@ void VellumtidePadRackView::refreshSelectedPadControls() {
     padNumber->setText(QStringLiteral("PAD ") + twoDigits(slot + 1));
     padTitle->setText(assignment ? text(assignment->title) : QStringLiteral("Empty"));
     padTitle->setColor(vt::ui::white(assignment ? 0.76 : 0.34));
-    for (QWidget* widget : tuningWidgets)
-        widget->setVisible(assignment.has_value());
+    tuning->setVisible(assignment.has_value());
     if (!assignment)
         return;
     QSignalBlocker volumeBlocker(volume), pitchBlocker(pitch);
@@ -254,6 +314,30 @@ QString VellumtidePadRackView::pitchText() const {
 
 QString VellumtidePadRackView::formattedPitch(double semitones) {
     return QString::asprintf("%+.1f", semitones);
+}
+
+void VellumtidePadRackView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    arrangeTuning();
+}
+
+// Side by side with the title when the line holds the number, the title's least width and the
+// sliders; stacked under it otherwise.
+void VellumtidePadRackView::arrangeTuning() {
+    const int inline_ =
+        padNumber->width() + 9 + padTitle->minimumWidth() + 9 + tuning->minimumSizeHint().width();
+    const int available = contentsRect().width() - 20;
+    const bool stack = inline_ > available;
+    if (stack == tuningStacked)
+        return;
+    tuningStacked = stack;
+    if (stack) {
+        selectedPadRow->removeWidget(tuning);
+        selectedPadLines->addWidget(tuning);
+    } else {
+        selectedPadLines->removeWidget(tuning);
+        selectedPadRow->addWidget(tuning);
+    }
 }
 
 void VellumtidePadRackView::paintEvent(QPaintEvent*) {

@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QPointer>
+#include <QScrollArea>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -16,6 +17,8 @@
 namespace vt::ui {
 class ElidedLabel;
 } // namespace vt::ui
+class QHBoxLayout;
+class QVBoxLayout;
 class QSlider;
 class VellumtidePadTinyWaveform;
 
@@ -47,6 +50,24 @@ private:
     VellumtidePadTinyWaveform* waveform;
 };
 
+// A frameless area that scrolls its content sideways when it is narrower than the content's
+// least width, and is as tall as the content plus the scroll bar while that shows.
+class HorizontalScroller final : public QScrollArea {
+    Q_OBJECT
+
+public:
+    HorizontalScroller(QWidget* content, QWidget* parent = nullptr);
+    bool isScrolling() const;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    bool wasScrolling = false;
+};
+
 class VellumtidePadRackView final : public QWidget {
     Q_OBJECT
 
@@ -67,15 +88,21 @@ public:
     QString selectedPadTitle() const;
     QString selectedPadNumber() const;
     QString pitchText() const;
+    HorizontalScroller* padGrid() const { return padScroller; }
+    // True while the sliders sit on a line of their own under the pad's title.
+    bool isTuningStacked() const { return tuningStacked; }
 
     // "%+.1f": +0.0, -3.5, +12.0.
     static QString formattedPitch(double semitones);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QWidget* makeHeader();
+    QWidget* makePadGrid();
+    void arrangeTuning();
     QWidget* makeSelectedPadControls();
     void tap(std::int64_t slot);
     void refresh();
@@ -87,7 +114,11 @@ private:
     std::array<VellumtidePadButton*, 16> pads{};
     vt::ui::ElidedLabel* padNumber = nullptr;
     vt::ui::ElidedLabel* padTitle = nullptr;
-    QList<QWidget*> tuningWidgets;
+    HorizontalScroller* padScroller = nullptr;
+    QVBoxLayout* selectedPadLines = nullptr; // the title line, and the sliders' line when stacked
+    QHBoxLayout* selectedPadRow = nullptr;
+    QWidget* tuning = nullptr;
+    bool tuningStacked = false;
     QSlider* volume = nullptr;
     QSlider* pitch = nullptr;
     vt::ui::ElidedLabel* pitchValue = nullptr;

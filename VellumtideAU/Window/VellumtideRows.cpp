@@ -60,12 +60,24 @@ void VellumtideDraggableRow::mouseMoveEvent(QMouseEvent* event) {
     if ((event->position().toPoint() - pressPosition).manhattanLength() < QApplication::startDragDistance())
         return;
     pressed = false;
+    startDrag();
+}
+
+void VellumtideDraggableRow::startDrag() {
     auto* drag = new QDrag(this);
     drag->setMimeData(dragProvider());
     drag->setPixmap(grab().scaledToWidth(std::min(width(), 240), Qt::SmoothTransformation));
     ++activeDrags;
     drag->exec(Qt::CopyAction);
     --activeDrags;
+}
+
+void VellumtideDraggableRow::clearContent() {
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        child->hide();
+        child->deleteLater(); // a button of the old content may be delivering its click
+    }
+    delete layout();
 }
 
 PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan,
@@ -84,15 +96,53 @@ VellumtideAUSampleRow::VellumtideAUSampleRow(VellumtidePluginSample sample, bool
     : VellumtideDraggableRow(parent), item(std::move(sample)), isPlaying(isPlaying), isExpanded(isExpanded),
       actions(std::move(actions)), cyan(cyan), amber(amber) {
     setToolTip(QStringLiteral("Drag the WAV into your DAW timeline or sampler"));
+    setFixedHeight(rowHeight);
+    build();
+}
+
+void VellumtideAUSampleRow::setSample(VellumtidePluginSample sample, bool playing, bool expanded) {
+    clearContent();
+    item = std::move(sample);
+    isPlaying = playing;
+    isExpanded = expanded;
+    chops = nullptr;
+    badgeTexts.clear();
+    titleBadgeTexts.clear();
+    build();
+    update();
+}
+
+void VellumtideAUSampleRow::setState(bool playing, bool expanded) {
+    if (playing == isPlaying && expanded == isExpanded)
+        return;
+    isPlaying = playing;
+    isExpanded = expanded;
+    paintPlayButton();
+    if (chops) {
+        chops->setHelp(isExpanded ? QStringLiteral("Hide chops") : QStringLiteral("Show chops"));
+        chops->update();
+    }
+}
+
+void VellumtideAUSampleRow::paintPlayButton() {
+    const bool playing = isPlaying;
+    const QColor tint = cyan;
+    play->setPainter([playing, tint](QPainter& painter, const QRectF& rect) {
+        vt::ui::paintGlyphOnCircle(painter, rect, playing ? "stop.fill" : "play.fill", 13,
+                                   playing ? QColor(Qt::black) : tint, playing ? tint : vt::ui::white(0.08));
+    });
+    play->setHelp(isPlaying ? QStringLiteral("Stop preview") : QStringLiteral("Preview"));
+    play->update();
+}
+
+void VellumtideAUSampleRow::build() {
     setAccessibleName(text(item.title));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(10, 10, 10, 10);
     row->setSpacing(11);
 
-    play = windowButton(vt::ui::makeGlyphButton(
-        isPlaying ? "stop.fill" : "play.fill", 13, isPlaying ? QColor(Qt::black) : cyan, QSize(34, 34),
-        isPlaying ? cyan : vt::ui::white(0.08),
-        isPlaying ? QStringLiteral("Stop preview") : QStringLiteral("Preview")));
+    play = windowButton(new PaintedButton(QSize(34, 34), {}, this));
+    paintPlayButton();
     play->setEnabled(item.isAvailable);
     connect(play, &QAbstractButton::clicked, this, [this] { call(this->actions.play); });
     row->addWidget(play, 0, Qt::AlignVCenter);
@@ -115,10 +165,10 @@ QWidget* VellumtideAUSampleRow::makeTitleLine() {
         const QFont countFont = vt::ui::monospacedFont(8, FontWeight::bold);
         const int width =
             int(std::ceil(6 + 8 + 3 + 9 + 3 + QFontMetricsF(countFont).horizontalAdvance(count) + 6));
-        const bool open = isExpanded;
         const QColor tint = amber;
-        chops = windowButton(new PaintedButton(QSize(width, 20), [open, tint, count, countFont](
+        chops = windowButton(new PaintedButton(QSize(width, 20), [this, tint, count, countFont](
                                                                      QPainter& painter, const QRectF& rect) {
+            const bool open = isExpanded;
             QPainterPath capsule;
             capsule.addRoundedRect(rect, 10, 10);
             painter.fillPath(capsule, vt::ui::withOpacity(tint, open ? 0.16 : 0.1));
@@ -210,9 +260,21 @@ VellumtideAUChopRow::VellumtideAUChopRow(VellumtidePluginSample sample, Vellumti
                                          std::function<void()> loadToPad, QColor cyan, QColor amber,
                                          QWidget* parent)
     : VellumtideDraggableRow(parent), sample(std::move(sample)), item(std::move(chop)),
-      loadToPad(std::move(loadToPad)) {
+      loadToPad(std::move(loadToPad)), cyan(cyan), amber(amber) {
+    setFixedHeight(rowHeight);
+    build();
+}
+
+void VellumtideAUChopRow::setChop(VellumtidePluginSample parent, VellumtidePluginChop chop) {
+    clearContent();
+    sample = std::move(parent);
+    item = std::move(chop);
+    build();
+    update();
+}
+
+void VellumtideAUChopRow::build() {
     const bool available = item.isAvailable;
-    setFixedHeight(38);
     setToolTip(available ? QStringLiteral("Drag this chop into your DAW")
                          : QStringLiteral("Chop file missing"));
     setAccessibleName(text(item.title));

@@ -40,8 +40,12 @@ public:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    // Removes the row's content widgets and layout so that it can be built again for a new item.
+    void clearContent();
 
 private:
+    void startDrag();
+
     QPoint pressPosition;
     bool pressed = false;
 };
@@ -57,10 +61,21 @@ public:
         std::function<void()> loadToPad;
     };
 
+    // Content 96 points high: title line, waveform and info line in 10 points of padding.
+    static constexpr int rowHeight = 96;
+
     VellumtideAUSampleRow(VellumtidePluginSample sample, bool isPlaying, bool isExpanded, Actions actions,
                           QColor cyan, QColor amber, QWidget* parent = nullptr);
 
+    // Shows another sample (or the same one changed) in the same widget.
+    void setSample(VellumtidePluginSample sample, bool isPlaying, bool isExpanded);
+    // Updates the preview button and the chop switch in place.
+    void setState(bool isPlaying, bool isExpanded);
+    void setActions(Actions actions) { this->actions = std::move(actions); }
+
     const VellumtidePluginSample& sample() const { return item; }
+    bool playing() const { return isPlaying; }
+    bool expanded() const { return isExpanded; }
     static QMimeData* dragProvider(const VellumtidePluginSample& sample);
     QMimeData* dragProvider() const override { return dragProvider(item); }
 
@@ -75,6 +90,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void build();
+    void paintPlayButton();
     QWidget* makeTitleLine();
     QWidget* makeInfoLine();
     void addBadge(ClippingStrip* strip, std::string_view symbol, const QString& text, const QColor& color);
@@ -96,11 +113,18 @@ class VellumtideAUChopRow final : public VellumtideDraggableRow {
     Q_OBJECT
 
 public:
+    static constexpr int rowHeight = 38;
+
     VellumtideAUChopRow(VellumtidePluginSample sample, VellumtidePluginChop chop,
                         std::function<void()> loadToPad, QColor cyan, QColor amber,
                         QWidget* parent = nullptr);
 
+    // Shows another chop (or the same one changed) in the same widget.
+    void setChop(VellumtidePluginSample sample, VellumtidePluginChop chop);
+    void setLoadToPadAction(std::function<void()> action) { loadToPad = std::move(action); }
+
     const VellumtidePluginChop& chop() const { return item; }
+    const VellumtidePluginSample& parentSample() const { return sample; }
     QMimeData* dragProvider() const override;
     vt::ui::PaintedButton* loadButton() const { return load; }
 
@@ -108,9 +132,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void build();
+
     VellumtidePluginSample sample;
     VellumtidePluginChop item;
     std::function<void()> loadToPad;
+    QColor cyan;
+    QColor amber;
     vt::ui::PaintedButton* load = nullptr;
 };
 

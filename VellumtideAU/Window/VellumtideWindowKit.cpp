@@ -39,13 +39,35 @@ void ClippingStrip::resizeEvent(QResizeEvent*) {
     place();
 }
 
+// Whole items from the left; the first item alone may be narrowed (a label then shows an
+// ellipsis), and an item that does not fit whole is left out with all after it.
 void ClippingStrip::place() {
     int x = 0;
+    bool fits = true;
     for (QWidget* item : items) {
         QSize size = naturalSize(item);
+        if (item == items.front())
+            size.setWidth(std::min(size.width(), width()));
+        fits = fits && x + size.width() <= width();
+        item->setVisible(fits);
+        if (!fits)
+            continue;
         item->setGeometry(x, (height() - size.height()) / 2, size.width(), size.height());
         x += size.width() + spacing;
     }
+}
+
+TighteningRow::TighteningRow(int spacing, int leastSpacing, QWidget* parent)
+    : QWidget(parent), layout(new QHBoxLayout(this)), spacing(spacing), leastSpacing(leastSpacing) {
+    layout->setSpacing(spacing);
+}
+
+void TighteningRow::resizeEvent(QResizeEvent* event) {
+    int chosen = spacing;
+    layout->setSpacing(chosen);
+    while (chosen > leastSpacing && layout->minimumSize().width() > width())
+        layout->setSpacing(--chosen);
+    QWidget::resizeEvent(event);
 }
 
 namespace VellumtideWindowKit {
@@ -60,6 +82,13 @@ vt::ui::ElidedLabel* textLabel(const QString& text, const QFont& font, const QCo
     auto* label = new vt::ui::ElidedLabel(text, font, color, Qt::ElideRight, parent);
     label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     label->setSqueezable(true);
+    return label;
+}
+
+vt::ui::ElidedLabel* wholeTextLabel(const QString& text, const QFont& font, const QColor& color,
+                                    QWidget* parent) {
+    auto* label = new vt::ui::ElidedLabel(text, font, color, Qt::ElideRight, parent);
+    label->setMinimumWidth(label->sizeHint().width());
     return label;
 }
 

@@ -8,12 +8,14 @@
 #include "Platform/UI/Widgets.h"
 
 #include <QColor>
+#include <QHBoxLayout>
 #include <QPushButton>
 #include <string>
 #include <string_view>
 
-// One line of widgets at their natural widths, left to right and vertically centred; what does
-// not fit is cut off at the right edge instead of widening the window.
+// One line of widgets at their natural widths, left to right and vertically centred; widgets that
+// do not fit whole are left out (the first one alone may be narrowed), so nothing is cut in two
+// and the window does not widen.
 class ClippingStrip final : public QWidget {
     Q_OBJECT
 
@@ -32,6 +34,22 @@ private:
     QList<QWidget*> items;
 };
 
+// A row whose spacing tightens from its natural value towards a least one when its width runs
+// short, so that texts kept whole still fit a narrow window.
+class TighteningRow final : public QWidget {
+public:
+    TighteningRow(int spacing, int leastSpacing, QWidget* parent = nullptr);
+    QHBoxLayout* row() const { return layout; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QHBoxLayout* layout;
+    int spacing;
+    int leastSpacing;
+};
+
 namespace VellumtideWindowKit {
 
 using vt::ui::FontWeight;
@@ -44,6 +62,9 @@ vt::ui::PaintedButton* windowButton(vt::ui::PaintedButton* button);
 // line gives it, and a small window may squeeze it away entirely.
 vt::ui::ElidedLabel* textLabel(const QString& text, const QFont& font, const QColor& color,
                                QWidget* parent = nullptr);
+// A one-line text label that is never cut: it keeps the width of its whole text.
+vt::ui::ElidedLabel* wholeTextLabel(const QString& text, const QFont& font, const QColor& color,
+                                    QWidget* parent = nullptr);
 // One glyph of the catalogue in a frame two points larger than the glyph.
 vt::ui::GlyphView* glyphLabel(std::string_view symbol, double pixelSize, const QColor& color,
                               QWidget* parent = nullptr);

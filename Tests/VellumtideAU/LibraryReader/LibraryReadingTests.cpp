@@ -306,15 +306,17 @@ TEST_F(LibraryReading, LiveRefreshPollsUntilStopped) {
     library->startLiveRefresh();
     EXPECT_TRUE(library->isLiveRefreshing());
     EXPECT_EQ(timer->interval, std::chrono::milliseconds(1000));
-    // Every pass assigns the values, the detail twice, even when nothing changed.
-    EXPECT_EQ(samplesSignals, 1);
-    EXPECT_EQ(detailSignals, 2);
+    // Nothing changed since the reader was made: nothing is published again.
+    EXPECT_EQ(samplesSignals, 0);
+    EXPECT_EQ(detailSignals, 0);
 
+    // A pass that reads assigns the values, the detail twice, even when they are unchanged.
     touchSamples({"a.wav"});
     writeFile(mirror / "library.json", Json::array({sampleJson(idA, "Kick", "a.wav")}).dump());
     timer->fire();
     EXPECT_EQ(library->status(), "1 synced sample");
-    EXPECT_EQ(detailSignals, 4);
+    EXPECT_EQ(samplesSignals, 1);
+    EXPECT_EQ(detailSignals, 2);
 
     // Stopping makes one last pass.
     writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"isDeleted", true}}}}.dump());
@@ -322,7 +324,95 @@ TEST_F(LibraryReading, LiveRefreshPollsUntilStopped) {
     EXPECT_FALSE(library->isLiveRefreshing());
     EXPECT_EQ(library->status(), "Bridge library is empty");
     library->stopLiveRefresh();
-    EXPECT_EQ(samplesSignals, 3);
+    EXPECT_EQ(samplesSignals, 2);
+}
+
+TEST_F(LibraryReading, ThePollReadsTheFilesOnlyWhenTheyChange) {
+    touchSamples({"a.wav"});
+    const std::string kick = Json::array({sampleJson(idA, "Kick", "a.wav")}).dump();
+    writeFile(mirror / "library.json", kick);
+    library->startLiveRefresh();
+    const auto reads = library->readCount();
+    int samplesSignals = 0;
+    QObject::connect(library.get(), &VellumtidePluginLibrary::samplesChanged, [&] { ++samplesSignals; });
+    for (int tick = 0; tick < 5; ++tick)
+        timer->fire();
+    EXPECT_EQ(library->readCount(), reads) << "an unchanged library is not read again";
+    EXPECT_EQ(samplesSignals, 0);
+
+    // Another size, a new metadata file, the same size written later, a replacement by rename
+    // with the old size and time: each is read once.
+    writeFile(mirror / "library.json", Json::array({sampleJson(idA, "Kick two", "a.wav")}).dump());
+    timer->fire();
+    EXPECT_EQ(library->readCount(), reads + 1);
+    EXPECT_EQ(library->samples().at(0).title, "Kick two");
+    writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"titleOverride", "Kick 3"}}}}.dump());
+    timer->fire();
+    EXPECT_EQ(library->samples().at(0).title, "Kick 3");
+    const auto modified = std::filesystem::last_write_time(mirror / "bridge-metadata.json");
+    writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"titleOverride", "Kick 4"}}}}.dump());
+    std::filesystem::last_write_time(mirror / "bridge-metadata.json", modified + std::chrono::seconds(1));
+    timer->fire();
+    EXPECT_EQ(library->samples().at(0).title, "Kick 4");
+    const auto lastTime = std::filesystem::last_write_time(mirror / "bridge-metadata.json");
+    writeFile(mirror / "replacement.json", Json{{idA, {{"titleOverride", "Kick 5"}}}}.dump());
+    std::filesystem::last_write_time(mirror / "replacement.json", lastTime);
+    std::filesystem::rename(mirror / "replacement.json", mirror / "bridge-metadata.json");
+    timer->fire();
+    EXPECT_EQ(library->samples().at(0).title, "Kick 5");
+    EXPECT_EQ(library->readCount(), reads + 4);
+    timer->fire();
+    EXPECT_EQ(library->readCount(), reads + 4);
+
+    // A removed file, and a library that goes away, are noticed too.
+    std::filesystem::remove(mirror / "bridge-metadata.json");
+    timer->fire();
+    EXPECT_EQ(library->samples().at(0).title, "Kick two");
+    std::filesystem::remove(mirror / "library.json");
+    timer->fire();
+    EXPECT_TRUE(library->samples().empty());
+    EXPECT_EQ(library->readCount(), reads + 6);
+}
+
+TEST_F(LibraryReading, TheManifestIsReadAsStrictlyAsEver) {
+    touchSamples({"a.wav"});
+    auto sample = [](Json changes) {
+        Json element = sampleJson(idA, "Kick", "a.wav");
+        for (auto& [key, value] : changes.items())
+            element[key] = value;
+        return element;
+    };
+    auto readable = [&](const std::string& text) {
+        writeFile(mirror / "library.json", text);
+        library->refresh();
+        return library->status() != "Bridge library could not be read";
+    };
+    const std::string kick = sample({}).dump();
+    const std::string withoutKey = kick.substr(0, kick.size() - 1);
+    EXPECT_TRUE(readable("[]"));
+    EXPECT_TRUE(readable("[" + kick + "]"));
+    // Of two equal keys the last counts; null is absent; unknown keys may hold anything.
+    EXPECT_TRUE(readable("[" + withoutKey + R"(,"title":5,"title":"Again"})" + "]"));
+    EXPECT_EQ(library->samples().at(0).title, "Again");
+    EXPECT_TRUE(readable("[" + withoutKey + R"(,"isFavorite":null,"extra":{"peaks":[{"x":[1]}]}})" + "]"));
+    EXPECT_FALSE(library->samples().at(0).isFavorite);
+    EXPECT_TRUE(readable("[" + sample({{"byteCount", 2.0}}).dump() + "]"));
+    EXPECT_TRUE(readable("[" + withoutKey + R"(,"peaks":7,"peaks":[0.5]})" + "]"));
+    EXPECT_EQ(library->samples().at(0).peaks, std::vector<float>{0.5f});
+
+    for (const std::string& text :
+         {std::string("{}"), std::string("[5]"), std::string("[[]]"), std::string("[" + kick + "] x"),
+          "[" + sample({{"byteCount", 1.5}}).dump() + "]", "[" + sample({{"peaks", nullptr}}).dump() + "]",
+          "[" + sample({{"peaks", {1, {2}}}}).dump() + "]",
+          "[" + sample({{"peaks", {1, {{"a", 1}}}}}).dump() + "]",
+          "[" + sample({{"peaks", {1e39}}}).dump() + "]", "[" + sample({{"peaks", "none"}}).dump() + "]",
+          "[" + sample({{"title", {{"text", "Kick"}}}}).dump() + "]",
+          "[" + sample({{"id", "not-a-uuid"}}).dump() + "]",
+          "[" + sample({{"createdAt", "yesterday"}}).dump() + "]",
+          "[" + withoutKey + R"(,"peaks":[0.5],"peaks":null})" + "]",
+          "[" + kick + "," + sample({{"duration", "ten"}}).dump() + "]"})
+        EXPECT_FALSE(readable(text)) << text;
+    EXPECT_TRUE(library->samples().empty());
 }
 
 } // namespace

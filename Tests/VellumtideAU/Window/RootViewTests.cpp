@@ -2,6 +2,7 @@
 // the favourites filter, previews, loading onto pads, the rack, the companion sheet, and the
 // kit reconciliation with the live unit each time the window is shown. Also saves a gallery.
 
+#include "Shared/Interface/VellumtideExternalLinks.h"
 #include "Tests/VellumtideAU/Window/WindowTestSupport.h"
 #include "VellumtideAU/Engine/VellumtideAudioUnit.h"
 #include "VellumtideAU/Window/CompanionAppSheet.h"
@@ -9,7 +10,6 @@
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
-#include "Shared/Interface/VellumtideExternalLinks.h"
 
 #include <QApplication>
 #include <QMimeData>
@@ -154,8 +154,19 @@ TEST_F(RootViewTest, RowsShowTheirBadgesAndMarkMissingFiles) {
     ASSERT_NE(strip, nullptr);
     auto badges = strip->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     ASSERT_EQ(badges.size(), 6); // the subtitle and five badges, side by side
-    for (qsizetype i = 1; i < badges.size(); ++i)
+    // Badges that do not fit whole are left out, from the end; those shown are whole.
+    qsizetype shown = 0;
+    while (shown < badges.size() && badges[shown]->isVisibleTo(strip))
+        ++shown;
+    EXPECT_GE(shown, 4);
+    for (qsizetype i = shown; i < badges.size(); ++i)
+        EXPECT_FALSE(badges[i]->isVisibleTo(strip)) << i;
+    for (qsizetype i = 1; i < shown; ++i) {
         EXPECT_GE(badges[i]->x(), badges[i - 1]->geometry().right() + 1) << i;
+        EXPECT_LE(badges[i]->geometry().right(), strip->width() - 1) << i;
+        EXPECT_EQ(badges[i]->width(), badges[i]->sizeHint().expandedTo(badges[i]->minimumSize()).width())
+            << i;
+    }
     ASSERT_NE(kick->chopToggle(), nullptr);
     EXPECT_EQ(kick->chopToggle()->toolTip(), "Show chops");
     EXPECT_EQ(kick->playButton()->toolTip(), "Preview");
@@ -319,6 +330,35 @@ TEST_F(RootViewTest, PreviewsToggleAndPadsPreviewAtTheirTuning) {
     view->hide();
     EXPECT_FALSE(view->playingPadSlot());
     EXPECT_FALSE(view->playingSampleID());
+}
+
+TEST_F(RootViewTest, APreviewThatEndsByItselfNoLongerShowsAsPlaying) {
+    writeLibrary();
+    auto view = makeView();
+    auto& kit = view->padKit();
+    kit.setAssignment(assignment(0, "Loud"), false);
+    view->padRack()->padButton(0)->click();
+    auto padPlayer = fixture.players->logs.back();
+    view->togglePreview(*sample(*view, "Kick"));
+    auto samplePlayer = fixture.players->logs.back();
+
+    padPlayer->playToEnd();
+    EXPECT_FALSE(view->playingPadSlot());
+    EXPECT_FALSE(view->padRack()->padButton(0)->isPlaying());
+    view->padRack()->padButton(0)->click();
+    EXPECT_EQ(view->playingPadSlot(), 0) << "the next press plays the pad again";
+    EXPECT_EQ(view->playingSampleID(), sample(*view, "Kick")->id) << "the sample preview plays on";
+
+    samplePlayer->playToEnd();
+    EXPECT_FALSE(view->playingSampleID());
+    EXPECT_EQ(row(*view, "Kick")->playButton()->toolTip(), "Preview");
+
+    // A stopped preview's late end changes nothing that plays now.
+    auto first = fixture.players->logs.back();
+    view->togglePadPreview(0);
+    view->togglePadPreview(0);
+    first->playToEnd();
+    EXPECT_EQ(view->playingPadSlot(), 0);
 }
 
 TEST_F(RootViewTest, TheRackTunesTheSelectedPadWithinItsSliderRanges) {

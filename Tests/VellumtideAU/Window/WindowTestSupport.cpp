@@ -25,8 +25,10 @@ public:
         log->playing = false;
         ++log->stops;
     }
-    void setFinishHandler(FinishHandler) override {}
-    void setErrorHandler(ErrorHandler) override {}
+    // As the real player: nothing is delivered after stop() or once the player is gone.
+    void setFinishHandler(FinishHandler handler) override { log->finish = std::move(handler); }
+    void setErrorHandler(ErrorHandler handler) override { log->error = std::move(handler); }
+    ~FakePlayer() override { log->finish = nullptr, log->error = nullptr; }
 
 private:
     std::shared_ptr<PlayerLog> log;
@@ -78,6 +80,44 @@ void WindowFixture::writeLibrary(const nlohmann::json& manifest, const nlohmann:
     std::filesystem::remove(libraryFolder / "bridge-metadata.json");
     if (!metadata.is_null())
         writeFile(libraryFolder / "bridge-metadata.json", metadata.dump(2));
+}
+
+namespace {
+
+std::string numberedID(std::size_t group, std::size_t number) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%08zX-0000-4000-8000-%012zX", group, number);
+    return text;
+}
+
+} // namespace
+
+std::vector<std::string> WindowFixture::writeLargeLibrary(std::size_t count) const {
+    std::vector<std::string> ids;
+    auto manifest = nlohmann::json::array();
+    auto metadata = nlohmann::json::object();
+    const auto peaks = decayingPeaks(120);
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::string id = numberedID(1, index);
+        const std::string fileName = "sample-" + std::to_string(index) + ".wav";
+        // One date for all: the list keeps the file's order.
+        auto record = manifestSample(id, "Sample " + std::to_string(index + 1), fileName,
+                                     "2024-01-01T00:00:00Z", peaks);
+        manifest.push_back(std::move(record));
+        writeFile(samplePath(fileName), "RIFF");
+        if (index % 10 == 0) {
+            auto chops = nlohmann::json::array();
+            for (int chop = 0; chop < 3; ++chop) {
+                const std::string chopID = numberedID(2 + std::size_t(chop), index);
+                chops.push_back(chopJson(chopID, chop, chop * 2.0, chop * 2.0 + 2));
+                writeFile(chopPath(id, chopID), "RIFF");
+            }
+            metadata[id] = {{"chops", chops}};
+        }
+        ids.push_back(id);
+    }
+    writeLibrary(manifest, metadata);
+    return ids;
 }
 
 std::vector<float> decayingPeaks(std::size_t count) {

@@ -3,6 +3,7 @@
 // players that only keep a log, a refresh timer fired by hand, and services built on a
 // temporary home with a library folder the tests write.
 
+#include "Platform/Audio/Player/AudioPlayer.h"
 #include "Platform/Desktop/DesktopServices.h"
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideAU/Window/VellumtideWindowServices.h"
@@ -48,6 +49,17 @@ struct PlayerLog {
     float volume = 1;
     bool playing = false;
     int stops = 0;
+    vt::AudioPlayer::FinishHandler finish;
+    vt::AudioPlayer::ErrorHandler error;
+    // The file reaches its end by itself: as the real player, no longer playing, then the
+    // handler; nothing happens to a stopped or destroyed player.
+    void playToEnd() {
+        if (!playing)
+            return;
+        playing = false;
+        if (auto handler = finish)
+            handler(true);
+    }
 };
 
 class FakePlayerFactory final : public VellumtidePreviewPlayerFactory {
@@ -94,6 +106,9 @@ struct WindowFixture {
     static void writeSound(const std::filesystem::path& path);
     // Writes "library.json" and, when given, "bridge-metadata.json".
     void writeLibrary(const nlohmann::json& manifest, const nlohmann::json& metadata = nullptr) const;
+    // A library of count samples in file order, titled "Sample 1"... with audio files of a few
+    // bytes; every tenth sample has three chops with their files. Returns the samples' ids.
+    std::vector<std::string> writeLargeLibrary(std::size_t count) const;
     // The path of a sample's raw file or a chop's rendered file in the library folder.
     std::filesystem::path samplePath(const std::string& fileName) const {
         return libraryFolder / "Samples" / fileName;

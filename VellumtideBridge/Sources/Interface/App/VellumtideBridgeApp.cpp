@@ -1,43 +1,12 @@
 #include "VellumtideBridge/Sources/Interface/App/VellumtideBridgeApp.h"
 
 #include "Platform/Desktop/QtWidgetsWindowActivator.h"
+#include "Platform/UI/DarkLook.h"
 #include "Platform/UI/DragStaging.h"
 #include "Platform/UI/Fonts.h"
-#include "Platform/UI/Palette.h"
 #include "VellumtideBridge/Sources/Interface/Window/BridgeMainWindow.h"
 
 #include <QApplication>
-#include <QStyleFactory>
-#include <QToolTip>
-
-namespace {
-
-QPalette darkPalette() {
-    namespace palette = vt::ui::palette;
-    QPalette dark;
-    const auto set = [&dark](QPalette::ColorRole role, const QColor& color, const QColor& disabled) {
-        dark.setColor(QPalette::Active, role, color);
-        dark.setColor(QPalette::Inactive, role, color);
-        dark.setColor(QPalette::Disabled, role, disabled);
-    };
-    set(QPalette::Window, palette::background, palette::background);
-    set(QPalette::WindowText, Qt::white, vt::ui::white(0.35));
-    set(QPalette::Base, palette::surface, palette::surface);
-    set(QPalette::AlternateBase, palette::surface2, palette::surface2);
-    set(QPalette::Text, Qt::white, vt::ui::white(0.35));
-    set(QPalette::PlaceholderText, vt::ui::white(0.3), vt::ui::white(0.2));
-    set(QPalette::Button, palette::surface2, palette::surface);
-    set(QPalette::ButtonText, Qt::white, vt::ui::white(0.35));
-    set(QPalette::Highlight, palette::cyan, vt::ui::white(0.2));
-    set(QPalette::HighlightedText, Qt::black, vt::ui::white(0.35));
-    set(QPalette::ToolTipBase, palette::surface2, palette::surface2);
-    set(QPalette::ToolTipText, Qt::white, Qt::white);
-    set(QPalette::Link, palette::cyan, palette::cyan);
-    set(QPalette::BrightText, palette::danger, palette::danger);
-    return dark;
-}
-
-} // namespace
 
 VellumtideBridgeApp::VellumtideBridgeApp(BridgeViewModel& model)
     : window_(std::make_unique<BridgeMainWindow>(model)) {
@@ -54,10 +23,7 @@ void VellumtideBridgeApp::start(bool hidden) {
 
 void VellumtideBridgeApp::applyLook(QApplication& application) {
     vt::ui::installBundledFonts();
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        application.setStyle(fusion);
-    application.setPalette(darkPalette());
-    QToolTip::setPalette(darkPalette());
+    vt::ui::applyDarkLook(application);
     application.setFont(vt::ui::systemFont(13));
 }
 
