@@ -145,7 +145,10 @@ void BridgeChopRow::paintTextLine(QPainter& painter, const QRectF& line) const {
     const QRectF glyphBox(line.right() - dragGlyphWidth, line.top(), dragGlyphWidth, line.height());
     paintGlyph(painter, glyphBox, "arrow.up.doc", 10, faded(amber, 0.68));
 
-    const QRectF clockBox(glyphBox.left() - lineSpacing - clockWidth, line.top(), clockWidth, line.height());
+    // The clock takes its place only while it shows; otherwise the range may use it.
+    const double shownClockWidth = isPlaying() ? clockWidth + lineSpacing : 0;
+    const QRectF clockBox(glyphBox.left() - shownClockWidth, line.top(), shownClockWidth - lineSpacing,
+                          line.height());
     if (isPlaying()) {
         painter.setFont(captionFont());
         painter.setPen(faded(amber, 0.84));

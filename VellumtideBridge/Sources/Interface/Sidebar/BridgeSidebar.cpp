@@ -5,6 +5,7 @@
 #include "Platform/UI/Palette.h"
 #include "Shared/Interface/VellumtideLogoMark.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeManualLinkCard.h"
+#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 #include <QPainter>
 #include <QScrollArea>
@@ -17,6 +18,7 @@ using Field = BridgeViewModel::Field;
 namespace palette = vt::ui::palette;
 
 constexpr const char* byline = "by Kestrel";
+constexpr int headerSpacing = 11;
 
 QString scrollerStyle() {
     return QStringLiteral(
@@ -42,6 +44,7 @@ BridgeSidebar::BridgeSidebar(BridgeViewModel& model, QWidget* parent) : QWidget(
     scroller->setWidgetResizable(true);
     scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus); // the cards' controls take the focus
     scroller->viewport()->setAutoFillBackground(false);
     scroller->setWidget(makeCardColumn());
     scroller->widget()->setAutoFillBackground(false); // setWidget() turns it on
@@ -58,7 +61,7 @@ QWidget* BridgeSidebar::makeHeader() {
     auto* header = new QWidget(this);
     auto* row = vt::ui::makeRow(header, 0);
     row->addWidget(new VellumtideLogoMark(38, palette::cyan, header), 0, Qt::AlignVCenter);
-    row->addSpacing(11);
+    row->addSpacing(headerSpacing);
 
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
@@ -74,13 +77,16 @@ QWidget* BridgeSidebar::makeHeader() {
                         0, Qt::AlignBottom);
     wordmark->addStretch(1);
     titles->addLayout(wordmark);
-    titles->addWidget(vt::ui::makeText(QStringLiteral("Live Bridge"),
-                                       vt::ui::systemFont(30, FontWeight::bold), Qt::white, false, header));
+    auto* title =
+        vt::ui::makeText(QStringLiteral("Live Bridge"), bridge::titleFont(30), Qt::white, false, header);
+    title->setObjectName(QStringLiteral("sidebarTitle"));
+    titles->addWidget(title);
     row->addLayout(titles);
+    row->addSpacing(headerSpacing); // the title never runs into the settings button
     row->addStretch(1);
 
     auto* button =
-        vt::ui::makeGlyphButton("gearshape.fill", 15, vt::ui::white(0.58), QSize(30, 30), vt::ui::white(0.07),
+        vt::ui::makeGlyphButton("gearshape.fill", 13, vt::ui::white(0.58), QSize(30, 30), vt::ui::white(0.07),
                                 QStringLiteral("Help, manual, and iPhone app"), header);
     button->setObjectName(QStringLiteral("settingsButton"));
     connect(button, &QAbstractButton::clicked, this, &BridgeSidebar::companionAppRequested);

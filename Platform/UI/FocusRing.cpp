@@ -1,0 +1,122 @@
+#include "Platform/UI/FocusRing.h"
+
+#include "Platform/UI/Palette.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QVariant>
+#include <algorithm>
+
+namespace vt::ui {
+
+namespace {
+
+constexpr double ringWidth = 2;
+constexpr const char* radiusProperty = "vtFocusRingRadius";
+constexpr const char* insetProperty = "vtFocusRingInset";
+constexpr const char* visibleProperty = "vtFocusRingVisible";
+
+// One filter serves every control: it paints the ring after the control has painted itself.
+class FocusRingPainter final : public QObject {
+public:
+    static FocusRingPainter& shared() {
+        static auto* instance = new FocusRingPainter;
+        return *instance;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = static_cast<QWidget*>(watched);
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            widget->setProperty(visibleProperty,
+                                static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason);
+            widget->update();
+            break;
+        case QEvent::FocusOut:
+            widget->setProperty(visibleProperty, false);
+            widget->update();
+            break;
+        case QEvent::Paint:
+            if (widget == paintingControl || !isShowingFocusRing(widget))
+                break;
+            paintingControl = widget; // the control paints itself first, undisturbed
+            QCoreApplication::sendEvent(watched, event);
+            paintingControl = nullptr;
+            paintRing(widget);
+            return true;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    QWidget* paintingControl = nullptr;
+
+    static void paintRing(QWidget* widget) {
+        const QVariantList margins = widget->property(insetProperty).toList();
+        const QMargins inset = margins.size() == 4 ? QMargins(margins[0].toInt(), margins[1].toInt(),
+                                                              margins[2].toInt(), margins[3].toInt())
+                                                   : QMargins();
+        const QRectF area = QRectF(widget->rect().marginsRemoved(inset))
+                                .adjusted(ringWidth / 2, ringWidth / 2, -ringWidth / 2, -ringWidth / 2);
+        double radius = widget->property(radiusProperty).toDouble();
+        if (radius < 0)
+            radius = std::min(area.width(), area.height()) / 2;
+        QPainter painter(widget);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette::cyan, ringWidth));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(area, radius, radius);
+    }
+};
+
+// Clicks the focused button on Return or Enter, as Space does.
+class ReturnActivator final : public QObject {
+public:
+    static ReturnActivator& shared() {
+        static auto* instance = new ReturnActivator;
+        return *instance;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+            (key->modifiers() & ~Qt::KeypadModifier))
+            return false;
+        auto* button = static_cast<QAbstractButton*>(watched);
+        if (!button->isEnabled())
+            return false;
+        if (!key->isAutoRepeat())
+            button->click();
+        return true;
+    }
+};
+
+} // namespace
+
+void showFocusRing(QWidget* widget, double cornerRadius, QMargins inset) {
+    widget->setProperty(radiusProperty, cornerRadius);
+    widget->setProperty(insetProperty,
+                        QVariantList{inset.left(), inset.top(), inset.right(), inset.bottom()});
+    widget->removeEventFilter(&FocusRingPainter::shared());
+    widget->installEventFilter(&FocusRingPainter::shared());
+}
+
+bool isShowingFocusRing(const QWidget* widget) {
+    return widget->hasFocus() && widget->property(visibleProperty).toBool();
+}
+
+void activateOnReturn(QAbstractButton* button) {
+    button->removeEventFilter(&ReturnActivator::shared());
+    button->installEventFilter(&ReturnActivator::shared());
+}
+
+} // namespace vt::ui
