@@ -2,10 +2,13 @@
 
 #include "Platform/UI/Palette.h"
 
-#include <QCoreApplication>
+#include <QAbstractScrollArea>
+#include <QApplication>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QHash>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QVariant>
 #include <algorithm>
@@ -100,7 +103,44 @@ protected:
     }
 };
 
+// Gives a ring to each control of the watched windows that takes the focus without one.
+class DefaultFocusRings final : public QObject {
+public:
+    static DefaultFocusRings& shared() {
+        static auto* instance = [] {
+            auto* rings = new DefaultFocusRings;
+            qApp->installEventFilter(rings); // runs before the control's own filters
+            return rings;
+        }();
+        return *instance;
+    }
+    void watch(QWidget* window, double radius) {
+        windows.insert(window, radius);
+        connect(window, &QObject::destroyed, this, [this, window] { windows.remove(window); });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::FocusIn || !watched->isWidgetType())
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        const auto window = windows.constFind(widget->window());
+        if (window == windows.cend() || widget->property(radiusProperty).isValid() ||
+            qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractScrollArea*>(widget))
+            return false;
+        showFocusRing(widget, window.value());
+        return false;
+    }
+
+private:
+    QHash<QWidget*, double> windows;
+};
+
 } // namespace
+
+void showFocusRingsThroughout(QWidget* window, double cornerRadius) {
+    DefaultFocusRings::shared().watch(window, cornerRadius);
+}
 
 void showFocusRing(QWidget* widget, double cornerRadius, QMargins inset) {
     widget->setProperty(radiusProperty, cornerRadius);

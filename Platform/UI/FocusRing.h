@@ -13,6 +13,9 @@ inline constexpr double capsuleRadius = -1;
 
 // Draws the focus ring over widget, inset from its edge by inset, with the given corner radius.
 void showFocusRing(QWidget* widget, double cornerRadius, QMargins inset = {});
+// Every control of window that takes the focus without a ring of its own gets one with the given
+// corner radius when it first takes the focus (text fields, which show their caret, excepted).
+void showFocusRingsThroughout(QWidget* window, double cornerRadius);
 // Whether widget shows its focus ring now.
 bool isShowingFocusRing(const QWidget* widget);
 
