@@ -77,8 +77,11 @@ QWidget* BridgeSidebar::makeHeader() {
                         0, Qt::AlignBottom);
     wordmark->addStretch(1);
     titles->addLayout(wordmark);
-    auto* title =
-        vt::ui::makeText(QStringLiteral("Live Bridge"), bridge::titleFont(30), Qt::white, false, header);
+    // Set a little tighter than other large titles, so that it fits the column beside the
+    // settings button with the header's spacing between them.
+    QFont titleFont = bridge::titleFont(30);
+    titleFont.setLetterSpacing(QFont::AbsoluteSpacing, -1.4);
+    auto* title = vt::ui::makeText(QStringLiteral("Live Bridge"), titleFont, Qt::white, false, header);
     title->setObjectName(QStringLiteral("sidebarTitle"));
     titles->addWidget(title);
     row->addLayout(titles);
