@@ -93,22 +93,24 @@ void expectEveryControlFits(const QWidget* root, const QString& where) {
             continue;
         const std::string name = where.toStdString() + ": " + widget->metaObject()->className() + " " +
                                  widget->objectName().toStdString();
-        if (!qobject_cast<const QAbstractScrollArea*>(parent->parentWidget()))
+        if (!qobject_cast<const QAbstractScrollArea*>(parent->parentWidget())) {
             EXPECT_TRUE(parent->rect().contains(widget->geometry()))
                 << name << " at " << widget->geometry().x() << "," << widget->geometry().y() << " "
                 << widget->width() << "x" << widget->height() << " in " << parent->width() << "x"
                 << parent->height();
-        if (auto* elided = dynamic_cast<const ui::ElidedLabel*>(widget))
+        }
+        if (auto* elided = dynamic_cast<const ui::ElidedLabel*>(widget)) {
             EXPECT_EQ(elided->displayedText(), elided->text()) << name;
-        else if (auto* label = qobject_cast<const QLabel*>(widget); label && label->wordWrap())
+        } else if (auto* label = qobject_cast<const QLabel*>(widget); label && label->wordWrap()) {
             EXPECT_GE(label->height(), label->heightForWidth(label->width())) << name;
-        else if (label)
+        } else if (label) {
             EXPECT_GE(label->width(), label->sizeHint().width())
                 << name << " \"" << label->text().toStdString() << "\"";
-        else if (auto* button = qobject_cast<const QAbstractButton*>(widget);
-                 button && !button->text().isEmpty())
+        } else if (auto* button = qobject_cast<const QAbstractButton*>(widget);
+                   button && !button->text().isEmpty()) {
             EXPECT_GE(button->width(), button->sizeHint().width())
                 << name << " \"" << button->text().toStdString() << "\"";
+        }
     }
 }
 
