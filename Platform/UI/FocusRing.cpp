@@ -18,6 +18,7 @@ namespace vt::ui {
 namespace {
 
 constexpr double ringWidth = 2;
+constexpr double haloWidth = 1.5;
 constexpr const char* radiusProperty = "vtFocusRingRadius";
 constexpr const char* insetProperty = "vtFocusRingInset";
 constexpr const char* visibleProperty = "vtFocusRingVisible";
@@ -72,9 +73,15 @@ private:
             radius = std::min(area.width(), area.height()) / 2;
         QPainter painter(widget);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(palette::cyan, ringWidth));
         painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(palette::cyan, ringWidth));
         painter.drawRoundedRect(area, radius, radius);
+        // A dark line inside the ring keeps it apart from a control filled with the same colour.
+        const double gap = ringWidth / 2 + haloWidth / 2;
+        const QRectF inner = area.adjusted(gap, gap, -gap, -gap);
+        const double innerRadius = std::max(radius - gap, 0.0);
+        painter.setPen(QPen(withOpacity(palette::background, 0.9), haloWidth));
+        painter.drawRoundedRect(inner, innerRadius, innerRadius);
     }
 };
 

@@ -75,6 +75,16 @@ protected:
             }
             EXPECT_EQ(int(visited.size()), controls) << "every control of the overlay is reached";
         }
+        // Each of them shows that it has the focus, also where its fill is the ring's colour.
+        for (QWidget* control : overlay->tabChain()) {
+            control->setFocus(Qt::TabFocusReason);
+            const QImage focusedLook = control->grab().toImage();
+            control->clearFocus();
+            EXPECT_NE(control->grab().toImage(), focusedLook)
+                << "no visible focus on " << control->metaObject()->className() << " "
+                << control->objectName().toStdString();
+        }
+        overlay->tabChain().front()->setFocus(Qt::TabFocusReason);
         // A control behind that asks for the focus does not get it.
         window->sidebar()->settingsButton()->setFocus(Qt::OtherFocusReason);
         settleUI();
