@@ -3,13 +3,12 @@
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
+#include "Platform/UI/ScrollColumn.h"
 #include "Shared/Interface/VellumtideLogoMark.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeManualLinkCard.h"
 #include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 #include <QPainter>
-#include <QScrollArea>
-#include <QScrollBar>
 
 namespace {
 
@@ -20,16 +19,6 @@ namespace palette = vt::ui::palette;
 constexpr const char* byline = "by Kestrel";
 constexpr int headerSpacing = 11;
 
-QString scrollerStyle() {
-    return QStringLiteral(
-        "QScrollArea { background: transparent; border: none; }"
-        " QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }"
-        " QScrollBar::handle:vertical { background: rgba(255,255,255,50); border-radius: 3px;"
-        " min-height: 24px; }"
-        " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }");
-}
-
 } // namespace
 
 BridgeSidebar::BridgeSidebar(BridgeViewModel& model, QWidget* parent) : QWidget(parent), model(model) {
@@ -39,15 +28,7 @@ BridgeSidebar::BridgeSidebar(BridgeViewModel& model, QWidget* parent) : QWidget(
     column->setContentsMargins(16, 16, 16, 16);
     column->addWidget(makeHeader());
 
-    scroller = new QScrollArea(this);
-    scroller->setStyleSheet(scrollerStyle());
-    scroller->setWidgetResizable(true);
-    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setFocusPolicy(Qt::NoFocus); // the cards' controls take the focus
-    scroller->viewport()->setAutoFillBackground(false);
-    scroller->setWidget(makeCardColumn());
-    scroller->widget()->setAutoFillBackground(false); // setWidget() turns it on
+    scroller = new vt::ui::ScrollColumn(makeCardColumn(), this); // the header never scrolls
     column->addWidget(scroller, 1);
 
     refreshPhoneCard();
