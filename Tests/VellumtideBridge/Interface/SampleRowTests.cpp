@@ -343,6 +343,15 @@ TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
     settle();
     EXPECT_FALSE(model->playingChopID());
 
+    // From the keyboard: Tab reaches the tile, Space and Return preview and stop as a click does.
+    EXPECT_TRUE(third->focusPolicy() & Qt::TabFocus);
+    QTest::keyClick(third, Qt::Key_Space);
+    settle();
+    EXPECT_TRUE(third->isPlaying());
+    QTest::keyClick(third, Qt::Key_Return);
+    settle();
+    EXPECT_FALSE(model->playingChopID());
+
     std::filesystem::remove(model->chopURL(sample, sample.chops[1]));
     EXPECT_FALSE(third->dragData());
 }
