@@ -126,6 +126,27 @@ TEST_F(Keyboard, TabStaysInsideEveryOverlayAndItsTopmostOne) {
     expectTabStaysInside(window->unlinkConfirmation(), "unlink confirmation");
 }
 
+TEST_F(Keyboard, EditSheetBodyScrollsToWhatTabFocusesInTheSmallestWindow) {
+    openFullWindow();
+    window->resize(BridgeMainWindow::minimumWindowSize);
+    model->setEditingSample(sample);
+    settleUI();
+    SampleEditSheet* sheet = window->editSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_LE(sheet->geometry().bottom(), window->height()) << "the sheet fits the window";
+    auto* body = sheet->findChild<QAbstractScrollArea*>("editSheetBody");
+    ASSERT_TRUE(body);
+    for (const char* name : {"denoiseSwitch", "startSlider"}) {
+        QWidget* target = sheet->findChild<QWidget*>(name);
+        ASSERT_TRUE(target);
+        for (int step = 0; step < 30 && !isInside(focused(), target); ++step)
+            press(Qt::Key_Tab);
+        ASSERT_TRUE(isInside(focused(), target)) << name;
+        const QRect shown(focused()->mapTo(body->viewport(), QPoint(0, 0)), focused()->size());
+        EXPECT_TRUE(body->viewport()->rect().contains(shown)) << name << " is scrolled into view";
+    }
+}
+
 TEST_F(Keyboard, KeysUnderAnOverlayReachNothingBehindIt) {
     openFullWindow();
     auto* address = window->sidebar()->findChild<QLineEdit*>();
