@@ -52,8 +52,14 @@ SheetOverlay::SheetOverlay(QWidget* host, QWidget* panel) : QWidget(host), host(
     host->installEventFilter(this);
     setGeometry(host->rect());
     layoutPanel();
-    connect(qApp, &QApplication::focusChanged, this,
-            [this](QWidget*, QWidget* now) { keepFocusInside(now); });
+    focusWatch = connect(qApp, &QApplication::focusChanged, this,
+                         [this](QWidget*, QWidget* now) { keepFocusInside(now); });
+}
+
+// Focus moves while the widgets below are torn down: this overlay no longer follows it.
+SheetOverlay::~SheetOverlay() {
+    disconnect(focusWatch);
+    isDismissed = true;
 }
 
 QList<SheetOverlay*> SheetOverlay::stackOf(const QWidget* host) {

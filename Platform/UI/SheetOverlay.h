@@ -23,6 +23,8 @@ public:
     // The overlay on host that the user now works in; nothing when none is up.
     static SheetOverlay* topmost(const QWidget* host);
 
+    ~SheetOverlay() override;
+
     QWidget* panel() const { return panel_; }
     void setDismissOnEscape(bool enabled) { dismissOnEscape = enabled; }
     bool isTopmost() const;
@@ -61,6 +63,7 @@ private:
     QPointer<QWidget> lastFocusInside;
     bool dismissOnEscape = true;
     bool isDismissed = false;
+    QMetaObject::Connection focusWatch;
 };
 
 } // namespace vt::ui
