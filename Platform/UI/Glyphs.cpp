@@ -23,7 +23,7 @@ constexpr std::array<std::pair<std::string_view, char16_t>, 66> catalogue{{
     {"arrow.up.doc", 0xe9fc},                      // upload_file
     {"arrow.up.forward.app", 0xe895},              // launch
     {"arrow.up.right", 0xe89e},                    // open_in_new
-    {"bolt.horizontal.circle.fill", 0xe663},       // auto_fix_high
+    {"bolt.horizontal.circle.fill", 0xe932},       // offline_bolt
     {"book.closed.fill", 0xea19},                  // menu_book
     {"checkmark", 0xe5ca},                         // check
     {"chevron.down", 0xe5cf},                      // expand_more

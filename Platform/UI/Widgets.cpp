@@ -1,8 +1,10 @@
 #include "Platform/UI/Widgets.h"
 
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Glyphs.h"
 
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -153,6 +155,12 @@ PaintedButton::PaintedButton(QSize size, PaintFunction paint, QWidget* parent)
     setFixedSize(size);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
+    showFocusRing(this, capsuleRadius);
+    activateOnReturn(this);
+}
+
+void PaintedButton::setFocusRingRadius(double radius) {
+    showFocusRing(this, radius);
 }
 
 void PaintedButton::setPainter(PaintFunction newPaint) {
@@ -215,6 +223,17 @@ void CardFrame::setBorder(std::optional<Border> newBorder) {
 void CardFrame::setClickable(bool value) {
     clickable = value;
     setCursor(value ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    setFocusPolicy(value ? Qt::TabFocus : Qt::NoFocus);
+    if (value)
+        showFocusRing(this, cardCornerRadius);
+}
+
+void CardFrame::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (!clickable || (key != Qt::Key_Space && key != Qt::Key_Return && key != Qt::Key_Enter))
+        return QWidget::keyPressEvent(event);
+    if (!event->isAutoRepeat())
+        emit clicked();
 }
 
 void CardFrame::paintEvent(QPaintEvent*) {

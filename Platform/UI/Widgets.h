@@ -104,7 +104,8 @@ private:
 };
 
 // A button of a fixed size without a bezel, drawn whole by a function. It shows a pointing hand,
-// takes focus from the keyboard only, dims while pressed and fades while disabled.
+// takes focus from the keyboard only (with a capsule focus ring unless told otherwise), dims
+// while pressed and fades while disabled; Space and Return press it.
 class PaintedButton : public QAbstractButton {
     Q_OBJECT
 
@@ -116,6 +117,8 @@ public:
     void setHelp(const QString& help);
     // The opacity of the drawing while pressed and while disabled (1 leaves it as it is).
     void setStateOpacities(double pressed, double disabled);
+    // The corner radius of the focus ring (capsuleRadius for a capsule or circle).
+    void setFocusRingRadius(double radius);
 
     QSize sizeHint() const override { return fixedSize; }
 
@@ -135,7 +138,8 @@ PaintedButton* makeGlyphButton(std::string_view symbol, double glyphSize, QColor
                                QWidget* parent = nullptr);
 
 // A rounded card (corner radius 8) with one fill and an optional hairline border behind its
-// children. When clickable it emits clicked() for a left click released inside it.
+// children. When clickable it emits clicked() for a left click released inside it, and for Space
+// or Return while it has the keyboard focus (which it takes by Tab, showing a focus ring).
 class CardFrame : public QWidget {
     Q_OBJECT
 
@@ -151,6 +155,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 

@@ -1,13 +1,18 @@
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/SheetOverlay.h"
+#include "Platform/UI/Widgets.h"
 
+#include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 TEST(Fonts, BundledFamiliesAreTheOnesInUse) {
@@ -98,4 +103,128 @@ TEST(SheetOverlay, CoversTheHostAndDismissesOnceOnEscape) {
     overlay->dismiss();
     EXPECT_EQ(dismissed.count(), 1);
     EXPECT_FALSE(overlay->isVisible());
+}
+
+TEST(Glyphs, TheLiveSyncBoltIsNotTheDenoiseWand) {
+    EXPECT_NE(vt::ui::glyphText("bolt.horizontal.circle.fill"), vt::ui::glyphText("wand.and.stars"));
+}
+
+namespace {
+
+// A window with a field behind the overlays, and panels of two buttons.
+struct OverlayHost {
+    OverlayHost() {
+        window.resize(600, 400);
+        behind = new QLineEdit(&window);
+        behind->setGeometry(10, 10, 200, 30);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        behind->setFocus(Qt::TabFocusReason);
+    }
+    static QWidget* makePanel(const QString& name) {
+        auto* panel = new QWidget;
+        panel->setObjectName(name);
+        auto* column = new QVBoxLayout(panel);
+        for (const char* title : {"First", "Second"}) {
+            auto* button = new QPushButton(QString::fromLatin1(title), panel);
+            button->setFocusPolicy(Qt::TabFocus);
+            column->addWidget(button);
+        }
+        return panel;
+    }
+    static void press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
+    static bool isIn(const QWidget* container) {
+        const QWidget* focused = QApplication::focusWidget();
+        return focused && container->isAncestorOf(focused);
+    }
+
+    QWidget window;
+    QLineEdit* behind = nullptr;
+};
+
+} // namespace
+
+TEST(SheetOverlay, KeepsTheFocusInsideTheTopmostOverlayAndGivesItBack) {
+    OverlayHost host;
+    QWidget* sheet = OverlayHost::makePanel("sheet");
+    auto* sheetOverlay = vt::ui::SheetOverlay::present(&host.window, sheet);
+    EXPECT_TRUE(OverlayHost::isIn(sheet));
+    for (int step = 0; step < 5; ++step) {
+        OverlayHost::press(step % 2 ? Qt::Key_Tab : Qt::Key_Backtab);
+        EXPECT_TRUE(OverlayHost::isIn(sheet)) << step;
+    }
+    host.behind->setFocus(Qt::MouseFocusReason);
+    EXPECT_TRUE(OverlayHost::isIn(sheet)) << "the field behind cannot take the focus";
+    QTest::keyClicks(QApplication::focusWidget(), "typed");
+    EXPECT_EQ(host.behind->text(), "");
+
+    QWidget* second = sheet->findChildren<QPushButton*>().at(1);
+    second->setFocus(Qt::TabFocusReason);
+    QWidget* alert = OverlayHost::makePanel("alert");
+    auto* alertOverlay = vt::ui::SheetOverlay::present(&host.window, alert);
+    EXPECT_TRUE(alertOverlay->isTopmost());
+    EXPECT_FALSE(sheetOverlay->isTopmost());
+    for (int step = 0; step < 3; ++step) {
+        OverlayHost::press(Qt::Key_Tab);
+        EXPECT_TRUE(OverlayHost::isIn(alert)) << step;
+    }
+    alertOverlay->dismiss();
+    EXPECT_EQ(QApplication::focusWidget(), second) << "back where it was when the alert opened";
+    EXPECT_TRUE(sheetOverlay->isTopmost());
+    sheetOverlay->dismiss();
+    EXPECT_EQ(QApplication::focusWidget(), host.behind);
+    EXPECT_FALSE(vt::ui::SheetOverlay::topmost(&host.window));
+}
+
+TEST(SheetOverlay, OneDimLayerAndPanelsFollowTheirContent) {
+    OverlayHost host;
+    const QPoint corner(595, 395);
+    auto* first = vt::ui::SheetOverlay::present(&host.window, OverlayHost::makePanel("first"));
+    const QRgb once = host.window.grab().toImage().pixel(corner);
+    vt::ui::SheetOverlay::present(&host.window, OverlayHost::makePanel("second"));
+    EXPECT_EQ(host.window.grab().toImage().pixel(corner), once) << "a second overlay dims no further";
+    first->raise();
+    EXPECT_TRUE(first->isTopmost());
+    EXPECT_EQ(host.window.grab().toImage().pixel(corner), once);
+
+    // A panel whose content grows is laid out again; one taller than the window gets its height.
+    QWidget* panel = first->panel();
+    const int before = panel->height();
+    auto* extra = new QPushButton("Third", panel);
+    panel->layout()->addWidget(extra);
+    for (int turn = 0; turn < 3; ++turn) // the new button shows, then its layout asks again
+        QCoreApplication::processEvents();
+    EXPECT_GT(panel->height(), before);
+    EXPECT_TRUE(panel->rect().contains(extra->geometry()));
+    static_cast<QVBoxLayout*>(panel->layout())->addSpacing(1000);
+    for (int turn = 0; turn < 3; ++turn)
+        QCoreApplication::processEvents();
+    EXPECT_LE(panel->geometry().bottom(), first->height());
+}
+
+TEST(FocusRing, ShowsForKeyboardFocusOnlyAndCardsOpenWithSpaceAndReturn) {
+    OverlayHost host;
+    auto* card = new vt::ui::CardFrame(Qt::darkGray, std::nullopt, &host.window);
+    card->setGeometry(10, 60, 200, 60);
+    card->setClickable(true);
+    card->show();
+    QSignalSpy clicked(card, &vt::ui::CardFrame::clicked);
+    const QImage plain = card->grab().toImage();
+    card->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(vt::ui::isShowingFocusRing(card));
+    EXPECT_NE(card->grab().toImage(), plain);
+    QTest::keyClick(card, Qt::Key_Space);
+    QTest::keyClick(card, Qt::Key_Return);
+    EXPECT_EQ(clicked.count(), 2);
+
+    auto* button = new vt::ui::PaintedButton(QSize(30, 30), {}, &host.window);
+    button->show();
+    QSignalSpy pressed(button, &QAbstractButton::clicked);
+    button->setFocus(Qt::MouseFocusReason);
+    EXPECT_FALSE(vt::ui::isShowingFocusRing(button)) << "a click shows no ring";
+    button->clearFocus();
+    button->setFocus(Qt::BacktabFocusReason);
+    EXPECT_TRUE(vt::ui::isShowingFocusRing(button));
+    QTest::keyClick(button, Qt::Key_Return);
+    EXPECT_EQ(pressed.count(), 1);
 }

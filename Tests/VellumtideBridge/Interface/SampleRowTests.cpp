@@ -230,7 +230,19 @@ TEST_F(SampleRowTest, SliderChopsOnceAfterItSettlesOrAtOnceOnRelease) {
     EXPECT_EQ(button->text(), "Chopping");
     EXPECT_EQ(button->symbol(), "hourglass");
     EXPECT_FALSE(button->isEnabled());
-    EXPECT_FALSE(slider->isEnabled());
+
+    // A chop that starts in the middle of a drag leaves the slider usable, and the value at the
+    // release is chopped once that chop has ended.
+    slider->slider()->setSliderDown(true);
+    slide(slider, 0.3);
+    EXPECT_TRUE(slider->isEnabled());
+    slider->slider()->setSliderDown(false);
+    settle();
+    EXPECT_EQ(audio.detections, 2) << "no second chop while one runs";
+    model->modifyChoppingSampleIDs([&](auto& ids) { ids.erase(take.id); });
+    settle();
+    EXPECT_EQ(audio.detections, 3);
+    EXPECT_DOUBLE_EQ(listed(take.id).chopSensitivity, 0.3);
 }
 
 TEST_F(SampleRowTest, PendingChopSurvivesClosingThePanelButNotTheCardOrAnotherSample) {
@@ -323,6 +335,15 @@ TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
     EXPECT_TRUE(third->isPlaying());
     EXPECT_FALSE(first->isPlaying());
     QTest::mouseClick(third, Qt::LeftButton);
+    settle();
+    EXPECT_FALSE(model->playingChopID());
+
+    // From the keyboard: Tab reaches the tile, Space and Return preview and stop as a click does.
+    EXPECT_TRUE(third->focusPolicy() & Qt::TabFocus);
+    QTest::keyClick(third, Qt::Key_Space);
+    settle();
+    EXPECT_TRUE(third->isPlaying());
+    QTest::keyClick(third, Qt::Key_Return);
     settle();
     EXPECT_FALSE(model->playingChopID());
 

@@ -2,11 +2,14 @@
 // checks that each rendering is whole.
 
 #include "Platform/UI/Glyphs.h"
+#include "Platform/UI/Widgets.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeSidebar.h"
 
+#include <QAbstractScrollArea>
 #include <QDir>
+#include <QLabel>
 
 namespace vt::test {
 namespace {
@@ -79,6 +82,70 @@ TEST_F(Gallery, MainViews) {
 
     window->resize(BridgeMainWindow::minimumWindowSize);
     save("09-minimum-size");
+}
+
+// Every visible control lies inside its parent, and texts shown in full are not cut. Content that
+// scrolls is exempt from its viewport's bounds, not from its own parent's.
+void expectEveryControlFits(const QWidget* root, const QString& where) {
+    for (const QWidget* widget : root->findChildren<QWidget*>()) {
+        const QWidget* parent = widget->parentWidget();
+        if (!widget->isVisibleTo(root) || !parent || widget->isWindow())
+            continue;
+        const std::string name = where.toStdString() + ": " + widget->metaObject()->className() + " " +
+                                 widget->objectName().toStdString();
+        if (!qobject_cast<const QAbstractScrollArea*>(parent->parentWidget())) {
+            EXPECT_TRUE(parent->rect().contains(widget->geometry()))
+                << name << " at " << widget->geometry().x() << "," << widget->geometry().y() << " "
+                << widget->width() << "x" << widget->height() << " in " << parent->width() << "x"
+                << parent->height();
+        }
+        if (auto* elided = dynamic_cast<const ui::ElidedLabel*>(widget)) {
+            EXPECT_EQ(elided->displayedText(), elided->text()) << name;
+        } else if (auto* label = qobject_cast<const QLabel*>(widget); label && label->wordWrap()) {
+            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << name;
+        } else if (label) {
+            EXPECT_GE(label->width(), label->sizeHint().width())
+                << name << " \"" << label->text().toStdString() << "\"";
+        } else if (auto* button = qobject_cast<const QAbstractButton*>(widget);
+                   button && !button->text().isEmpty()) {
+            EXPECT_GE(button->width(), button->sizeHint().width())
+                << name << " \"" << button->text().toStdString() << "\"";
+        }
+    }
+}
+
+TEST_F(Gallery, EveryControlFitsAtTheMinimumAndDefaultSizesWithTheSheetsOpen) {
+    settings->setValue(BridgeMainWindow::companionAppOnboardingKey, true);
+    std::vector<SampleItem> samples = library();
+    samples[0].chops = {BridgeSampleChop{vt::Uuid::random(), 0, 0.0, 0.412, 0.8},
+                        BridgeSampleChop{vt::Uuid::random(), 1, 0.412, 1.0, 0.6}};
+    seedLibrary(samples);
+    start();
+    showDevices({makeDevice("Studio iPhone", "S1")});
+    openWindow();
+    const QSize defaultSize = window->size();
+    for (const auto& [size, label] :
+         {std::pair{BridgeMainWindow::minimumWindowSize, QStringLiteral("minimum")},
+          std::pair{defaultSize, QStringLiteral("default")}}) {
+        window->resize(size);
+        settleUI();
+        ASSERT_EQ(window->size(), size);
+        expectEveryControlFits(window.get(), label + " window");
+
+        model->setEditingSample(model->samples().front());
+        settleUI();
+        ASSERT_TRUE(window->editSheet());
+        expectEveryControlFits(window.get(), label + " with the edit sheet");
+        save(QStringLiteral("10-edit-sheet-%1").arg(label));
+        model->setEditingSample(std::nullopt);
+
+        window->setShowingCompanionApp(true);
+        settleUI();
+        expectEveryControlFits(window.get(), label + " with the companion-app sheet");
+        save(QStringLiteral("11-companion-app-sheet-%1").arg(label));
+        window->setShowingCompanionApp(false);
+        settleUI();
+    }
 }
 
 // A symbol missing from the catalogue would show as a question mark.

@@ -6,6 +6,7 @@
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgePairingSheet.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 
@@ -65,6 +66,22 @@ TEST_F(PairingSheet, CodeFieldKeepsSixNumericCharactersGroupedAfterTheThird) {
     field->clear();
     QTest::keyClicks(field, "x!.");
     EXPECT_EQ(sheet.code(), "");
+
+    // Regrouping keeps the cursor after the digit it followed.
+    QTest::keyClicks(field, "123");
+    QTest::keyClick(field, Qt::Key_Left);
+    QTest::keyClicks(field, "456");
+    EXPECT_EQ(sheet.code(), "124 563");
+    EXPECT_EQ(field->cursorPosition(), 6);
+    field->setCursorPosition(4);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    EXPECT_EQ(sheet.code(), "124 563") << "removing the grouping space changes no digit";
+    EXPECT_EQ(field->cursorPosition(), 3);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    EXPECT_EQ(sheet.code(), "125 63");
+    EXPECT_EQ(field->cursorPosition(), 2);
+    EXPECT_EQ(BridgePairingSheet::positionAfterDigits("123 456", 4), 5);
+    EXPECT_EQ(BridgePairingSheet::positionAfterDigits("123 456", 0), 0);
 }
 
 TEST_F(PairingSheet, PairNeedsExactlySixDigits) {
@@ -106,6 +123,15 @@ TEST_F(PairingSheet, RefusedCodeKeepsTheSheetAndShowsTheError) {
     EXPECT_EQ(window->pairingSheet(), &sheet);
     EXPECT_EQ(sheet.code(), "999 999");
     EXPECT_TRUE(model->pairingRequest());
+
+    // OK (by Return, where the focus is) gives the focus back to the code field.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settleUI();
+    EXPECT_FALSE(window->isShowingError());
+    EXPECT_TRUE(sheet.codeField()->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    QTest::keyClicks(QApplication::focusWidget(), "8");
+    EXPECT_EQ(sheet.code(), "999 998");
 }
 
 TEST_F(PairingSheet, CancelAndCloseClearTheRequestButEscapeDoesNot) {

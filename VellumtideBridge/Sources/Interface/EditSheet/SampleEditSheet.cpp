@@ -4,6 +4,7 @@
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
+#include "Platform/UI/ScrollColumn.h"
 #include "VellumtideBridge/Sources/Controller/ScopeExit.h"
 #include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditPreview.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
@@ -104,6 +105,9 @@ SampleEditSheet::SampleEditSheet(BridgeViewModel& model, SampleItem sample, QWid
     layout->setSpacing(18);
     layout->addLayout(buildHeader());
 
+    // The body scrolls between the header and the buttons when the window is too short for it.
+    auto* body = new QWidget;
+    auto* bodyLayout = makeColumn(body, 18);
     auto* waveformFrame = new QWidget;
     auto* waveformLayout = new QVBoxLayout(waveformFrame);
     waveformLayout->setContentsMargins(0, 8, 0, 8);
@@ -112,10 +116,12 @@ SampleEditSheet::SampleEditSheet(BridgeViewModel& model, SampleItem sample, QWid
     state->waveform->setObjectName("editWaveform");
     connect(state->waveform, &EditableWaveformView::editChanged, this, &SampleEditSheet::setEdit);
     waveformLayout->addWidget(state->waveform);
-    layout->addWidget(waveformFrame);
-
-    layout->addWidget(buildPreviewRow());
-    layout->addWidget(buildSliderPanel());
+    bodyLayout->addWidget(waveformFrame);
+    bodyLayout->addWidget(buildPreviewRow());
+    bodyLayout->addWidget(buildSliderPanel());
+    auto* scroller = new ScrollColumn(body);
+    scroller->setObjectName("editSheetBody");
+    layout->addWidget(scroller, 1);
     layout->addLayout(buildButtonRow());
 
     connect(&model, &BridgeViewModel::changed, this, [this](BridgeViewModel::Field field) {

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPainter>
+#include <QSlider>
 #include <algorithm>
 #include <cmath>
 
@@ -126,9 +127,20 @@ void BridgeChopPanel::buildHeader() {
     slider->setFixedWidth(150);
     slider->setObjectName("chopSensitivitySlider");
     header->addWidget(slider);
-    connect(slider, &bridgeui::DoubleSlider::valueEdited, this, &BridgeChopPanel::sensitivityEdited);
+    // The slider stays usable while a chop runs; what the user set meanwhile is chopped after it.
+    connect(slider, &bridgeui::DoubleSlider::valueEdited, this, [this](double sensitivity) {
+        isChopAfterRunWanted = isChopping || isChopAfterRunWanted;
+        emit sensitivityEdited(sensitivity);
+    });
     connect(slider, &bridgeui::DoubleSlider::editingStarted, this, &BridgeChopPanel::sliderEditingStarted);
-    connect(slider, &bridgeui::DoubleSlider::editingEnded, this, &BridgeChopPanel::sliderEditingEnded);
+    connect(slider, &bridgeui::DoubleSlider::editingEnded, this, [this] {
+        if (isChopping) {
+            isChopAfterRunWanted = true;
+            return;
+        }
+        isChopAfterRunWanted = false;
+        emit sliderEditingEnded();
+    });
 
     sensitivityLabel->setFixedWidth(28);
     sensitivityLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -151,16 +163,21 @@ QString BridgeChopPanel::sensitivityText(double sensitivity) {
 }
 
 void BridgeChopPanel::refresh(const SampleItem& sample, double sensitivity) {
-    const bool isChopping = model.choppingSampleIDs().count(sample.id) > 0;
+    isChopping = model.choppingSampleIDs().count(sample.id) > 0;
     const bool hasChops = !sample.chops.empty();
-    slider->setValue(sensitivity);
-    slider->setEnabled(!isChopping);
+    const bool isDragging = slider->slider()->isSliderDown();
+    if (!isDragging)
+        slider->setValue(sensitivity);
     sensitivityLabel->setText(sensitivityText(sensitivity));
     button->setContent(chopButtonTitle(isChopping, hasChops), isChopping ? "hourglass" : "scissors");
     button->setEnabled(!isChopping);
     hint->setText(hasChops ? QStringLiteral("Drag chops below or full take above")
                            : QStringLiteral("Drag full take above"));
     refreshChopArea(sample);
+    if (!isChopping && !isDragging && isChopAfterRunWanted) {
+        isChopAfterRunWanted = false;
+        emit sliderEditingEnded();
+    }
 }
 
 void BridgeChopPanel::refreshChopArea(const SampleItem& sample) {

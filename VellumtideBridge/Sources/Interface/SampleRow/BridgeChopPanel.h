@@ -1,7 +1,8 @@
 #pragma once
 // The Auto Chop panel under a sample card's top line: the chop sensitivity slider with its
 // number, the Find / Update Chops button, a hint, and a grid of chop tiles. It shows what the
-// card hands it and reports the user's actions; the card decides when to chop.
+// card hands it and reports the user's actions; the card decides when to chop. The slider stays
+// usable while a chop runs, and a value set meanwhile is reported as a release once it ends.
 
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
@@ -54,4 +55,7 @@ private:
     QWidget* grid;
     QLabel* emptyText;
     std::vector<BridgeChopRow*> rows;
+    bool isChopping = false;
+    // The sensitivity changed while a chop ran: chop again once it ends and the slider is let go.
+    bool isChopAfterRunWanted = false;
 };

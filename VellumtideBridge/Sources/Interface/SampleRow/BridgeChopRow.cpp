@@ -1,12 +1,14 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopRow.h"
 
 #include "Platform/UI/FileDrag.h"
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
 #include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -39,6 +41,8 @@ BridgeChopRow::BridgeChopRow(BridgeViewModel& model, SampleItem sample, BridgeSa
     setToolTip(QStringLiteral("Click to preview. Drag this chop into your DAW."));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleName(QString::fromStdString(slice.displayTitle()));
+    setFocusPolicy(Qt::TabFocus); // Space and Return preview, as a click does
+    showFocusRing(this, cornerRadius);
     connect(&model, &BridgeViewModel::changed, this, &BridgeChopRow::modelChanged);
 }
 
@@ -145,7 +149,10 @@ void BridgeChopRow::paintTextLine(QPainter& painter, const QRectF& line) const {
     const QRectF glyphBox(line.right() - dragGlyphWidth, line.top(), dragGlyphWidth, line.height());
     paintGlyph(painter, glyphBox, "arrow.up.doc", 10, faded(amber, 0.68));
 
-    const QRectF clockBox(glyphBox.left() - lineSpacing - clockWidth, line.top(), clockWidth, line.height());
+    // The clock takes its place only while it shows; otherwise the range may use it.
+    const double shownClockWidth = isPlaying() ? clockWidth + lineSpacing : 0;
+    const QRectF clockBox(glyphBox.left() - shownClockWidth, line.top(), shownClockWidth - lineSpacing,
+                          line.height());
     if (isPlaying()) {
         painter.setFont(captionFont());
         painter.setPen(faded(amber, 0.84));
@@ -206,6 +213,17 @@ void BridgeChopRow::mouseReleaseEvent(QMouseEvent* event) {
     if (!hitsTile(event->position()))
         return;
     // Copies: the call may rebuild the list this tile belongs to.
+    const SampleItem sample = owner;
+    const BridgeSampleChop chop = slice;
+    model.toggleChopPreview(sample, chop);
+}
+
+void BridgeChopRow::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key != Qt::Key_Space && key != Qt::Key_Return && key != Qt::Key_Enter)
+        return QWidget::keyPressEvent(event);
+    if (event->isAutoRepeat())
+        return;
     const SampleItem sample = owner;
     const BridgeSampleChop chop = slice;
     model.toggleChopPreview(sample, chop);

@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
 
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
@@ -32,6 +33,8 @@ constexpr double buttonGlyphGap = 5;
 StyledButton::StyledButton(Style style, const QColor& tint, QWidget* parent)
     : QAbstractButton(parent), style(style), tint(tint), labelFont(systemFont(12, FontWeight::semibold)) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    showFocusRing(this, 6);
+    activateOnReturn(this);
 }
 
 void StyledButton::setContent(const QString& title, std::string symbol) {
@@ -86,6 +89,7 @@ DoubleSlider::DoubleSlider(const QColor& tint, QWidget* parent)
     inner->setRange(0, steps);
     inner->setSingleStep(steps / 100);
     inner->setPageStep(steps / 10);
+    showFocusRing(inner, capsuleRadius);
     const QString tintText = tint.name(QColor::HexRgb);
     inner->setStyleSheet(
         QStringLiteral("QSlider { min-height: 20px; }"
@@ -149,6 +153,8 @@ SwitchToggle::SwitchToggle(const QString& title, std::string symbol, const QColo
     setCheckable(true);
     setFont(systemFont(13, FontWeight::semibold));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    showFocusRing(this, 6);
+    activateOnReturn(this);
 }
 
 QSize SwitchToggle::sizeHint() const {

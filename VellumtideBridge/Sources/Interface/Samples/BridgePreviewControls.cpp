@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/Interface/Samples/BridgePreviewControls.h"
 
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
 
@@ -35,7 +36,7 @@ BridgePreviewControls::BridgePreviewControls(BridgeViewModel& model, QWidget* pa
     auto* row = vt::ui::makeRow(this, 8);
     row->setContentsMargins(10, 0, 8, 0);
 
-    speaker = new vt::ui::GlyphView(levelSymbol(model.previewLevel()), 13, palette::cyan, QSize(16, 16),
+    speaker = new vt::ui::GlyphView(levelSymbol(model.previewLevel()), 11, palette::cyan, QSize(16, 16),
                                     std::nullopt, this);
     row->addWidget(speaker, 0, Qt::AlignVCenter);
 
@@ -45,6 +46,7 @@ BridgePreviewControls::BridgePreviewControls(BridgeViewModel& model, QWidget* pa
     slider->setStyleSheet(sliderStyle());
     slider->setToolTip(QStringLiteral("Preview level"));
     slider->setAccessibleName(QStringLiteral("Preview level"));
+    vt::ui::showFocusRing(slider, vt::ui::capsuleRadius);
     row->addWidget(slider, 0, Qt::AlignVCenter);
 
     loop = new vt::ui::PaintedButton(
@@ -55,7 +57,7 @@ BridgePreviewControls::BridgePreviewControls(BridgeViewModel& model, QWidget* pa
             vt::ui::paintRoundedBox(
                 painter, capsule, looping ? palette::cyan : vt::ui::white(0.07), capsule.height() / 2,
                 vt::ui::Border{vt::ui::withOpacity(palette::cyan, looping ? 0.34 : 0.18), 1});
-            vt::ui::paintGlyph(painter, rect, looping ? "repeat.circle.fill" : "arrow.right.circle.fill", 16,
+            vt::ui::paintGlyph(painter, rect, looping ? "repeat.circle.fill" : "arrow.right.circle.fill", 15,
                                looping ? vt::ui::black(0.84) : palette::cyan);
         },
         this);

@@ -29,6 +29,7 @@ BridgeSampleList::BridgeSampleList(BridgeViewModel& model, QWidget* parent)
     setObjectName(QStringLiteral("sampleList"));
     setStyleSheet(listStyle());
     setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::NoFocus); // the cards' controls take the focus and scroll into view
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setAutoFillBackground(false);

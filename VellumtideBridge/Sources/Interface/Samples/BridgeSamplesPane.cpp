@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/Interface/Samples/BridgeSamplesPane.h"
 
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Palette.h"
 #include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
@@ -66,6 +67,8 @@ QWidget* BridgeSamplesPane::makeHeader() {
     row->addLayout(titles, 1);
     preview = new BridgePreviewControls(model, header);
     favorites = new FavoritesFilterButton(model, header);
+    vt::ui::showFocusRing(favorites, vt::ui::capsuleRadius);
+    vt::ui::activateOnReturn(favorites);
     row->addWidget(preview, 0, Qt::AlignVCenter);
     row->addWidget(favorites, 0, Qt::AlignVCenter);
     return header;

@@ -15,7 +15,6 @@ BridgeAlertPanel::BridgeAlertPanel(const QString& title, const QString& message,
                                    std::vector<Button> buttonList, QWidget* parent)
     : BridgeSheetPanel(alertWidth, 20, 10, parent), buttons(std::move(buttonList)) {
     using vt::ui::FontWeight;
-    setFocusPolicy(Qt::StrongFocus);
     titleLabel = vt::ui::makeText(title, vt::ui::systemFont(14, FontWeight::bold), Qt::white, true, this);
     messageLabel = vt::ui::makeText(message, vt::ui::systemFont(12, FontWeight::regular), vt::ui::white(0.72),
                                     true, this);
@@ -40,6 +39,15 @@ BridgeAlertPanel::BridgeAlertPanel(const QString& title, const QString& message,
         buttonWidgets.push_back(button);
     }
     column()->addLayout(row);
+
+    // Focus starts on the default button, else on the one that cancels.
+    int entry = indexOf(Role::defaultAction);
+    if (entry < 0)
+        entry = indexOf(Role::cancel);
+    if (entry < 0 && !buttonWidgets.empty())
+        entry = 0;
+    if (entry >= 0)
+        setFocusProxy(buttonWidgets[std::size_t(entry)]);
 }
 
 QString BridgeAlertPanel::title() const {

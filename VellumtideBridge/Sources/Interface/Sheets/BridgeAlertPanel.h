@@ -1,6 +1,7 @@
 #pragma once
-// A small in-window alert: a bold title, a message and a row of buttons. Return presses the
-// default button; Escape presses the cancel button, or the only button when there is one.
+// A small in-window alert: a bold title, a message and a row of buttons. Focus starts on the
+// default button (else the cancel button); Return presses the focused button, or the default
+// one; Escape presses the cancel button, or the only button when there is one.
 
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeSheetPanel.h"
 

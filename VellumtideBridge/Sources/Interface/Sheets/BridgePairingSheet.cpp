@@ -24,7 +24,7 @@ QString codeFieldStyle() {
     return QStringLiteral(
         "QLineEdit { background: rgba(255,255,255,14); border: 1px solid rgba(255,255,255,40);"
         " border-radius: 6px; padding: 4px 8px; color: white; }"
-        " QLineEdit:focus { border: 1px solid rgba(82,219,204,150); }");
+        " QLineEdit:focus { border: 2px solid rgb(82,219,204); padding: 3px 7px; }");
 }
 
 } // namespace
@@ -121,10 +121,25 @@ QString BridgePairingSheet::formattedCode(const QString& typed) {
     return result;
 }
 
+qsizetype BridgePairingSheet::positionAfterDigits(const QString& formatted, qsizetype digits) {
+    qsizetype seen = 0;
+    qsizetype position = 0;
+    while (seen < digits && position < formatted.size()) {
+        const char32_t character = QStringView(formatted).mid(position).toUcs4().front();
+        position += QChar::requiresSurrogates(character) ? 2 : 1;
+        seen += QChar::isNumber(character) ? 1 : 0;
+    }
+    return position;
+}
+
 void BridgePairingSheet::codeDidChange(const QString& text) {
     const QString formatted = formattedCode(text);
     if (formatted != text) {
+        // The cursor stays after the same digit it followed in what was typed.
+        const qsizetype digitsBefore =
+            numericCharacters(text.left(codeField_->cursorPosition())).toUcs4().size();
         codeField_->setText(formatted); // runs this handler once more, without a further change
+        codeField_->setCursorPosition(int(positionAfterDigits(formatted, digitsBefore)));
         return;
     }
     pairButton_->setEnabled(characterCount(cleanCode()) == codeLength);

@@ -29,6 +29,8 @@ public:
     // What the field shows for a typed text: its first six numeric characters, with one space
     // after the third when four or more remain.
     static QString formattedCode(const QString& typed);
+    // The cursor position in a formatted code just after its first digits numeric characters.
+    static qsizetype positionAfterDigits(const QString& formatted, qsizetype digits);
 
     // Pairs with the typed code when it has exactly six numeric characters; otherwise nothing.
     void pair();

@@ -38,7 +38,7 @@ QString addressFieldStyle() {
     return QStringLiteral(
         "QLineEdit { background: rgba(255,255,255,12); border: 1px solid rgba(255,255,255,36);"
         " border-radius: 5px; padding: 3px 6px; color: white; }"
-        " QLineEdit:focus { border: 1px solid rgba(82,219,204,150); }");
+        " QLineEdit:focus { border: 2px solid rgb(82,219,204); padding: 2px 5px; }");
 }
 
 // Starts a controller operation on the next loop turn without waiting for it.

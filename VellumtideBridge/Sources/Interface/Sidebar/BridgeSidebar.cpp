@@ -3,12 +3,12 @@
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
+#include "Platform/UI/ScrollColumn.h"
 #include "Shared/Interface/VellumtideLogoMark.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeManualLinkCard.h"
+#include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 #include <QPainter>
-#include <QScrollArea>
-#include <QScrollBar>
 
 namespace {
 
@@ -17,16 +17,7 @@ using Field = BridgeViewModel::Field;
 namespace palette = vt::ui::palette;
 
 constexpr const char* byline = "by Kestrel";
-
-QString scrollerStyle() {
-    return QStringLiteral(
-        "QScrollArea { background: transparent; border: none; }"
-        " QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }"
-        " QScrollBar::handle:vertical { background: rgba(255,255,255,50); border-radius: 3px;"
-        " min-height: 24px; }"
-        " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }");
-}
+constexpr int headerSpacing = 11;
 
 } // namespace
 
@@ -37,14 +28,7 @@ BridgeSidebar::BridgeSidebar(BridgeViewModel& model, QWidget* parent) : QWidget(
     column->setContentsMargins(16, 16, 16, 16);
     column->addWidget(makeHeader());
 
-    scroller = new QScrollArea(this);
-    scroller->setStyleSheet(scrollerStyle());
-    scroller->setWidgetResizable(true);
-    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->viewport()->setAutoFillBackground(false);
-    scroller->setWidget(makeCardColumn());
-    scroller->widget()->setAutoFillBackground(false); // setWidget() turns it on
+    scroller = new vt::ui::ScrollColumn(makeCardColumn(), this); // the header never scrolls
     column->addWidget(scroller, 1);
 
     refreshPhoneCard();
@@ -58,7 +42,7 @@ QWidget* BridgeSidebar::makeHeader() {
     auto* header = new QWidget(this);
     auto* row = vt::ui::makeRow(header, 0);
     row->addWidget(new VellumtideLogoMark(38, palette::cyan, header), 0, Qt::AlignVCenter);
-    row->addSpacing(11);
+    row->addSpacing(headerSpacing);
 
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
@@ -74,13 +58,19 @@ QWidget* BridgeSidebar::makeHeader() {
                         0, Qt::AlignBottom);
     wordmark->addStretch(1);
     titles->addLayout(wordmark);
-    titles->addWidget(vt::ui::makeText(QStringLiteral("Live Bridge"),
-                                       vt::ui::systemFont(30, FontWeight::bold), Qt::white, false, header));
+    // Set a little tighter than other large titles, so that it fits the column beside the
+    // settings button with the header's spacing between them.
+    QFont titleFont = bridge::titleFont(30);
+    titleFont.setLetterSpacing(QFont::AbsoluteSpacing, -1.4);
+    auto* title = vt::ui::makeText(QStringLiteral("Live Bridge"), titleFont, Qt::white, false, header);
+    title->setObjectName(QStringLiteral("sidebarTitle"));
+    titles->addWidget(title);
     row->addLayout(titles);
+    row->addSpacing(headerSpacing); // the title never runs into the settings button
     row->addStretch(1);
 
     auto* button =
-        vt::ui::makeGlyphButton("gearshape.fill", 15, vt::ui::white(0.58), QSize(30, 30), vt::ui::white(0.07),
+        vt::ui::makeGlyphButton("gearshape.fill", 13, vt::ui::white(0.58), QSize(30, 30), vt::ui::white(0.07),
                                 QStringLiteral("Help, manual, and iPhone app"), header);
     button->setObjectName(QStringLiteral("settingsButton"));
     connect(button, &QAbstractButton::clicked, this, &BridgeSidebar::companionAppRequested);

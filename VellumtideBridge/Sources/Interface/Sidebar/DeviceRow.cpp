@@ -1,6 +1,7 @@
 #include "VellumtideBridge/Sources/Interface/Sidebar/DeviceRow.h"
 
 #include "Platform/UI/Drawing.h"
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
@@ -21,6 +22,8 @@ DeviceRow::DeviceRow(VellumtideDevice device, bool isSelected, std::function<voi
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    vt::ui::showFocusRing(this, vt::ui::cardCornerRadius);
+    vt::ui::activateOnReturn(this);
     setAccessibleName(QString::fromStdString(device_.name));
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (this->action)

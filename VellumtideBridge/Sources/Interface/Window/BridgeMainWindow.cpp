@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/Interface/Window/BridgeMainWindow.h"
 
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Palette.h"
 #include "Platform/UI/Widgets.h"
 #include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditSheet.h"
@@ -51,6 +52,7 @@ BridgeMainWindow::BridgeMainWindow(BridgeViewModel& model, QWidget* parent) : QW
     row->addWidget(samplesPane_, 1);
 
     new DismissTextEditingOnOutsideClick(this);
+    vt::ui::showFocusRingsThroughout(this, 6);
 
     connect(sidebar_, &BridgeSidebar::companionAppRequested, this, [this] { setShowingCompanionApp(true); });
     connect(sidebar_, &BridgeSidebar::unlinkRequested, this, &BridgeMainWindow::confirmDeviceUnlink);

@@ -1,6 +1,7 @@
 #include "VellumtideBridge/Sources/Interface/Window/BridgeWidgetKit.h"
 
 #include "Platform/UI/Drawing.h"
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
@@ -34,6 +35,8 @@ LabeledButton::LabeledButton(const QString& text, std::string_view symbol, Butto
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    vt::ui::showFocusRing(this, bezelRadius);
+    vt::ui::activateOnReturn(this);
 }
 
 void LabeledButton::setSymbol(std::string_view symbol) {

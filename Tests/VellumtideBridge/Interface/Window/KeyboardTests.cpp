@@ -1,0 +1,269 @@
+// The window from the keyboard: overlays keep the focus inside the topmost one and give it back
+// when they close, a stack of overlays dims once, alerts follow their text, and every control
+// that Tab reaches shows that it has the focus.
+
+#include "Platform/UI/FocusRing.h"
+#include "Platform/UI/SheetOverlay.h"
+#include "Shared/Interface/VellumtideExternalLinks.h"
+#include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
+#include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditSheet.h"
+#include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
+#include "VellumtideBridge/Sources/Interface/Sheets/BridgePairingSheet.h"
+#include "VellumtideBridge/Sources/Interface/Sheets/CompanionAppSheet.h"
+#include "VellumtideBridge/Sources/Interface/Sidebar/BridgeSidebar.h"
+
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <set>
+
+namespace vt::test {
+namespace {
+
+class Keyboard : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        settings->setValue(BridgeMainWindow::companionAppOnboardingKey, true);
+    }
+
+    // Opens the window on a small library with a paired phone and the Advanced controls open.
+    void openFullWindow() {
+        sample = makeSample("Kick Room", 1'700'000'000.0);
+        sample.peaks = {0.1f, 0.6f, 0.9f, 0.4f};
+        seedLibrary({sample});
+        start();
+        phone = makeDevice("Studio iPhone", "S1");
+        model->pairingStore.setToken("S1", "token");
+        showDevices({phone});
+        openWindow();
+        window->sidebar()->setShowingAdvanced(true);
+        settleUI();
+    }
+
+    static QWidget* focused() { return QApplication::focusWidget(); }
+
+    // A key as the user presses it: delivered to the focused widget (or the window).
+    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(focused() ? focused() : window.get(), key, modifiers);
+        settleUI();
+    }
+
+    static bool isInside(const QWidget* widget, const QWidget* container) {
+        return widget && container && (widget == container || container->isAncestorOf(widget));
+    }
+
+    // Tab and Backtab visit every control of the panel, and nothing outside it.
+    void expectTabStaysInside(QWidget* panel, const char* name) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(panel);
+        auto* overlay = qobject_cast<ui::SheetOverlay*>(panel->parentWidget());
+        ASSERT_TRUE(overlay);
+        EXPECT_TRUE(overlay->isTopmost());
+        EXPECT_TRUE(isInside(focused(), panel)) << "the overlay takes the focus when it opens";
+        const int controls = int(overlay->tabChain().size());
+        ASSERT_GT(controls, 0);
+        for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+            std::set<QWidget*> visited;
+            for (int step = 0; step < 2 * controls + 1; ++step) {
+                press(key);
+                ASSERT_TRUE(isInside(focused(), panel))
+                    << "step " << step << " left the overlay for "
+                    << (focused() ? focused()->metaObject()->className() : "nothing");
+                visited.insert(focused());
+            }
+            EXPECT_EQ(int(visited.size()), controls) << "every control of the overlay is reached";
+        }
+        // Each of them shows that it has the focus, also where its fill is the ring's colour.
+        for (QWidget* control : overlay->tabChain()) {
+            control->setFocus(Qt::TabFocusReason);
+            const QImage focusedLook = control->grab().toImage();
+            control->clearFocus();
+            EXPECT_NE(control->grab().toImage(), focusedLook)
+                << "no visible focus on " << control->metaObject()->className() << " "
+                << control->objectName().toStdString();
+        }
+        overlay->tabChain().front()->setFocus(Qt::TabFocusReason);
+        // A control behind that asks for the focus does not get it.
+        window->sidebar()->settingsButton()->setFocus(Qt::OtherFocusReason);
+        settleUI();
+        EXPECT_TRUE(isInside(focused(), panel));
+    }
+
+    SampleItem sample;
+    VellumtideDevice phone;
+};
+
+TEST_F(Keyboard, TabStaysInsideEveryOverlayAndItsTopmostOne) {
+    openFullWindow();
+
+    model->setPairingRequest(BridgePairingRequest(phone, "S1", "Studio iPhone", phone.detail));
+    settleUI();
+    expectTabStaysInside(window->pairingSheet(), "pairing sheet");
+    model->setPairingRequest(std::nullopt);
+    settleUI();
+
+    window->setShowingCompanionApp(true);
+    settleUI();
+    expectTabStaysInside(window->companionAppSheet(), "companion-app sheet");
+
+    model->setErrorMessage("The folder could not be read.");
+    settleUI();
+    expectTabStaysInside(window->errorAlert(), "error alert over the companion-app sheet");
+    model->setErrorMessage(std::nullopt);
+    window->setShowingCompanionApp(false);
+    settleUI();
+
+    model->setEditingSample(sample);
+    settleUI();
+    expectTabStaysInside(window->editSheet(), "edit sheet");
+    model->setEditingSample(std::nullopt);
+    settleUI();
+
+    window->confirmDeviceUnlink(phone);
+    settleUI();
+    expectTabStaysInside(window->unlinkConfirmation(), "unlink confirmation");
+}
+
+TEST_F(Keyboard, EditSheetBodyScrollsToWhatTabFocusesInTheSmallestWindow) {
+    openFullWindow();
+    window->resize(BridgeMainWindow::minimumWindowSize);
+    model->setEditingSample(sample);
+    settleUI();
+    SampleEditSheet* sheet = window->editSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_LE(sheet->geometry().bottom(), window->height()) << "the sheet fits the window";
+    auto* body = sheet->findChild<QAbstractScrollArea*>("editSheetBody");
+    ASSERT_TRUE(body);
+    for (const char* name : {"denoiseSwitch", "startSlider"}) {
+        QWidget* target = sheet->findChild<QWidget*>(name);
+        ASSERT_TRUE(target);
+        for (int step = 0; step < 30 && !isInside(focused(), target); ++step)
+            press(Qt::Key_Tab);
+        ASSERT_TRUE(isInside(focused(), target)) << name;
+        const QRect shown(focused()->mapTo(body->viewport(), QPoint(0, 0)), focused()->size());
+        EXPECT_TRUE(body->viewport()->rect().contains(shown)) << name << " is scrolled into view";
+    }
+}
+
+TEST_F(Keyboard, KeysUnderAnOverlayReachNothingBehindIt) {
+    openFullWindow();
+    auto* address = window->sidebar()->findChild<QLineEdit*>();
+    ASSERT_TRUE(address);
+
+    model->setPairingRequest(BridgePairingRequest(phone, "S1", "Studio iPhone", phone.detail));
+    settleUI();
+    for (int step = 0; step < 12; ++step)
+        press(Qt::Key_Tab);
+    QTest::keyClicks(focused(), "12");
+    EXPECT_EQ(address->text(), "") << "typing under the pairing sheet never lands in the address field";
+    model->setPairingRequest(std::nullopt);
+    settleUI();
+
+    const bool looping = model->isPreviewLooping();
+    window->setShowingCompanionApp(true);
+    settleUI();
+    for (int step = 0; step < 6; ++step)
+        press(Qt::Key_Tab);
+    press(Qt::Key_Space);
+    EXPECT_EQ(model->isPreviewLooping(), looping) << "Space under the companion sheet presses nothing behind";
+}
+
+TEST_F(Keyboard, FocusReturnsWhereItWasWhenAnOverlayCloses) {
+    openFullWindow();
+    QAbstractButton* settingsButton = window->sidebar()->settingsButton();
+    settingsButton->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    ASSERT_TRUE(window->companionAppSheet()) << "Space presses the settings button";
+    CompanionAppSheet* sheet = window->companionAppSheet();
+
+    // An alert over the sheet gives the focus back to the sheet's control it came from.
+    sheet->manualButton()->setFocus(Qt::TabFocusReason);
+    model->setErrorMessage("The folder could not be read.");
+    settleUI();
+    ASSERT_TRUE(window->errorAlert());
+    EXPECT_EQ(focused(), window->errorAlert()->button(0)) << "the alert's default button has the focus";
+    EXPECT_TRUE(ui::isShowingFocusRing(focused()));
+    press(Qt::Key_Return);
+    EXPECT_FALSE(window->isShowingError());
+    EXPECT_EQ(focused(), sheet->manualButton());
+
+    sheet->closeButton()->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Return);
+    EXPECT_FALSE(window->isShowingCompanionApp()) << "Return presses the focused close button";
+    EXPECT_EQ(focused(), settingsButton);
+    EXPECT_TRUE(ui::isShowingFocusRing(settingsButton));
+}
+
+TEST_F(Keyboard, AlertIsLaidOutAgainWhenItsTextIsReplaced) {
+    openWindow();
+    model->setErrorMessage("Searching for Vellumtide");
+    settleUI();
+    BridgeAlertPanel* alert = window->errorAlert();
+    ASSERT_TRUE(alert);
+    const int shortHeight = alert->height();
+    model->setErrorMessage("No iPhone answered within 10 seconds. Check that Vellumtide is open on the "
+                           "iPhone and that both devices are on the same network.");
+    settleUI();
+    ASSERT_EQ(window->errorAlert(), alert);
+    EXPECT_GT(alert->height(), shortHeight);
+    auto* message = alert->findChildren<QLabel*>().at(1);
+    EXPECT_EQ(message->text(), alert->message());
+    EXPECT_GE(message->height(), message->heightForWidth(message->width())) << "the new text is not cut";
+    EXPECT_TRUE(alert->rect().contains(message->geometry()));
+    EXPECT_TRUE(alert->rect().contains(alert->button(0)->geometry()));
+}
+
+TEST_F(Keyboard, StackedOverlaysDimOnce) {
+    openWindow();
+    const QPoint corner(window->width() - 4, window->height() - 4); // outside every panel
+    const QRgb bare = window->grab().toImage().pixel(corner);
+    window->setShowingCompanionApp(true);
+    settleUI();
+    const QRgb oneSheet = window->grab().toImage().pixel(corner);
+    model->setErrorMessage("The folder could not be read.");
+    settleUI();
+    const QRgb sheetAndAlert = window->grab().toImage().pixel(corner);
+    EXPECT_LT(qGray(oneSheet), qGray(bare)) << "an overlay dims the window";
+    EXPECT_EQ(oneSheet, sheetAndAlert) << "a second overlay adds no second dim layer";
+    int dimming = 0;
+    for (auto* overlay : window->findChildren<ui::SheetOverlay*>())
+        dimming += overlay->isVisible() && overlay->isTopmost();
+    EXPECT_EQ(dimming, 1);
+}
+
+// Every Tab press moves a visible focus ring; the manual link card is reached and opened by Space.
+TEST_F(Keyboard, EveryControlTabReachesShowsItsFocusAndTheManualCardOpens) {
+    openFullWindow();
+    window->activateWindow();
+    QImage before = window->grab().toImage();
+    std::set<QWidget*> visited;
+    bool reachedManual = false;
+    for (int step = 0; step < 40; ++step) {
+        press(Qt::Key_Tab);
+        QWidget* now = focused();
+        ASSERT_TRUE(now);
+        if (visited.count(now))
+            break; // once round
+        visited.insert(now);
+        EXPECT_FALSE(qobject_cast<QAbstractScrollArea*>(now)) << "a scroll area takes no invisible focus";
+        const bool ring = ui::isShowingFocusRing(now) || qobject_cast<QLineEdit*>(now);
+        EXPECT_TRUE(ring) << "no focus ring on " << now->metaObject()->className() << " "
+                          << now->objectName().toStdString();
+        const QImage after = window->grab().toImage();
+        EXPECT_NE(after, before) << "Tab changed no pixel at " << now->metaObject()->className();
+        before = after;
+        if (now->objectName() == "manualLinkCard") {
+            reachedManual = true;
+            press(Qt::Key_Space);
+        }
+    }
+    EXPECT_GT(visited.size(), 10u);
+    EXPECT_TRUE(reachedManual);
+    ASSERT_FALSE(desktop->opened.empty());
+    EXPECT_EQ(desktop->opened.back(), QUrl(QString::fromLatin1(VellumtideExternalLinks::manual)));
+}
+
+} // namespace
+} // namespace vt::test
