@@ -230,6 +230,12 @@ TEST_F(SuilWindowHost, EmbedsTheWindowWhichAdoptsTheRestoredKitAndStartsTheProgr
     EXPECT_EQ(reference->currentState(), document) << "closing the window leaves the unit's kit";
 }
 
+VellumtidePadKitState withResolvedFiles(VellumtidePadKitState kit) {
+    for (auto& assignment : kit.assignments)
+        assignment.filePath = std::filesystem::canonical(assignment.filePath).string();
+    return kit;
+}
+
 // The host restores a six-pad document while the window shows five pads: the rack follows, and a
 // volume touch afterwards keeps all six in the unit and in the next saved document.
 TEST_F(SuilWindowHost, ARestoreWhileTheWindowIsOpenReachesTheRackAndSurvivesTheNextEdit) {
@@ -265,7 +271,8 @@ TEST_F(SuilWindowHost, ARestoreWhileTheWindowIsOpenReachesTheRackAndSurvivesTheN
     const auto reopenedKit = referenceOf(reopened)->currentState();
     ASSERT_TRUE(reopenedKit);
     EXPECT_EQ(reopenedKit->assignments.size(), 6u);
-    EXPECT_EQ(*reopenedKit, *kit);
+    // The host maps pad files into its saved folder (links to them); they lead to the same files.
+    EXPECT_EQ(withResolvedFiles(*reopenedKit), withResolvedFiles(*kit));
 }
 
 // Shown through the show interface, the window tells the host through idle() that the user closed
