@@ -2,6 +2,7 @@
 // the favourites filter, previews, loading onto pads, the rack, the companion sheet, and the
 // kit reconciliation with the live unit each time the window is shown. Also saves a gallery.
 
+#include "Shared/Interface/VellumtideExternalLinks.h"
 #include "Tests/VellumtideAU/Window/WindowTestSupport.h"
 #include "VellumtideAU/Engine/VellumtideAudioUnit.h"
 #include "VellumtideAU/Window/CompanionAppSheet.h"
@@ -9,7 +10,6 @@
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
-#include "Shared/Interface/VellumtideExternalLinks.h"
 
 #include <QApplication>
 #include <QMimeData>
@@ -267,17 +267,17 @@ TEST_F(RootViewTest, PreviewsToggleAndPadsPreviewAtTheirTuning) {
     view->togglePreview(kick);
     view->togglePreview(pad);
     EXPECT_EQ(view->playingSampleID(), pad.id);
-    EXPECT_EQ(fixture.players->logs.size(), 3u);
-    const auto opened = fixture.players->logs.size();
+    EXPECT_EQ(fixture.players->sound.openedCount(), 3u);
+    const auto opened = fixture.players->sound.openedCount();
     view->togglePreview(*sample(*view, "Snare"));
-    EXPECT_EQ(fixture.players->logs.size(), opened) << "a missing file opens no player";
+    EXPECT_EQ(fixture.players->sound.openedCount(), opened) << "a missing file opens no player";
     EXPECT_FALSE(view->playingSampleID());
 
     // A player that refuses to start leaves nothing playing.
-    fixture.players->playSucceeds = false;
+    fixture.players->sound.setServerReachable(false);
     view->togglePreview(pad);
     EXPECT_FALSE(view->playingSampleID());
-    fixture.players->playSucceeds = true;
+    fixture.players->sound.setServerReachable(true);
     view->togglePreview(pad);
 
     // Pad previews: volume held at 1, rate from the pitch held to 0.5...2.
@@ -299,10 +299,10 @@ TEST_F(RootViewTest, PreviewsToggleAndPadsPreviewAtTheirTuning) {
     EXPECT_NEAR(fixture.players->last().rate, std::pow(2.0, -7.0 / 12.0), 1e-6);
 
     // An empty pad is only selected; loading a sample stops the pad preview, not the sample's.
-    const auto players = fixture.players->logs.size();
+    const auto players = fixture.players->sound.openedCount();
     rack->padButton(9)->click();
     EXPECT_EQ(kit.selectedSlot(), 9);
-    EXPECT_EQ(fixture.players->logs.size(), players);
+    EXPECT_EQ(fixture.players->sound.openedCount(), players);
     EXPECT_EQ(view->playingPadSlot(), 0);
     EXPECT_TRUE(rack->padButton(9)->isSelected());
     view->togglePadPreview(9);

@@ -6,45 +6,6 @@
 
 namespace vt::test {
 
-namespace {
-
-class FakePlayer final : public vt::AudioPlayer {
-public:
-    FakePlayer(std::shared_ptr<PlayerLog> log, bool playSucceeds)
-        : log(std::move(log)), playSucceeds(playSucceeds) {}
-    double duration() const override { return 0.1; }
-    double currentTime() const override { return 0; }
-    bool isPlaying() const override { return log->playing; }
-    void setVolume(float volume) override { log->volume = volume; }
-    float volume() const override { return log->volume; }
-    void setNumberOfLoops(int) override {}
-    int numberOfLoops() const override { return 0; }
-    bool prepareToPlay() override { return true; }
-    bool play() override { return log->playing = playSucceeds; }
-    void stop() override {
-        log->playing = false;
-        ++log->stops;
-    }
-    void setFinishHandler(FinishHandler) override {}
-    void setErrorHandler(ErrorHandler) override {}
-
-private:
-    std::shared_ptr<PlayerLog> log;
-    bool playSucceeds;
-};
-
-} // namespace
-
-std::unique_ptr<vt::AudioPlayer> FakePlayerFactory::open(const std::filesystem::path& file, double rate) {
-    if (unreadable.contains(file) || !std::filesystem::exists(file))
-        throw vt::AudioPlayerError("The audio file could not be read.");
-    auto log = std::make_shared<PlayerLog>();
-    log->file = file;
-    log->rate = rate;
-    logs.push_back(log);
-    return std::make_unique<FakePlayer>(log, playSucceeds);
-}
-
 WindowFixture::WindowFixture() {
     services.settings = settings;
     services.scheduler = scheduler;
