@@ -24,6 +24,8 @@ class QVBoxLayout;
 class VellumtidePadRackView;
 class VellumtideAUSampleRow;
 class VellumtideAUChopRow;
+class VellumtideFavoritesGlow;
+class VellumtideFavoritesPulse;
 namespace vt::ui {
 class ElidedLabel;
 class PaintedButton;
@@ -122,6 +124,7 @@ private:
 
     vt::ui::ElidedLabel* statusLabel = nullptr;
     vt::ui::PaintedButton* favorites = nullptr;
+    VellumtideFavoritesGlow* favoritesGlow = nullptr; // the glow layer behind the favourites button
     vt::ui::PaintedButton* help = nullptr;
     vt::ui::PaintedButton* openBridge = nullptr;
     VellumtidePadRackView* rack = nullptr;
@@ -133,6 +136,5 @@ private:
     QWidget* list = nullptr;
     QVBoxLayout* listLayout = nullptr;
     QPointer<QWidget> companionSheet; // the sheet's overlay
-    class FavoritePulse;
-    std::unique_ptr<FavoritePulse> pulse;
+    std::unique_ptr<VellumtideFavoritesPulse> pulse;
 };
