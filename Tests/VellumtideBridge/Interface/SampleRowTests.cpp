@@ -8,6 +8,7 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopRow.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleDrag.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleRow.h"
+#include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Waveform/WaveformView.h"
 #include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
 
@@ -177,10 +178,11 @@ TEST_F(SampleRowTest, DeleteAsksFirstAndOnlyYesDeletes) {
     auto* card = row(take);
 
     click(part(card, "deleteButton"));
-    auto* alert = host.findChild<QWidget*>("deleteAlert");
+    auto* alert = host.findChild<BridgeAlertPanel*>("deleteAlert");
     ASSERT_TRUE(alert);
-    EXPECT_EQ(part<QLabel>(alert, "deleteMessage")->text(),
-              "Remove \"take\" from Bridge and the AU library on this computer?");
+    EXPECT_EQ(alert->title(), "Delete sample?");
+    EXPECT_EQ(alert->message(), "Remove \"take\" from Bridge and the AU library on this computer?");
+    EXPECT_EQ(part<QAbstractButton>(alert, "deleteConfirmButton")->text(), "Yes, Delete");
     click(part(alert, "deleteCancelButton"));
     EXPECT_FALSE(host.findChild<QWidget*>("deleteAlert"));
     EXPECT_EQ(model->samples().size(), 1u);
