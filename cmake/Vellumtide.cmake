@@ -11,7 +11,7 @@ endfunction()
 
 # vt_add_gtest(NAME name SOURCES ... LIBS ... [ENV var=value ...] [LABELS ...] [WIDGETS] [MAIN target])
 # A GoogleTest binary whose tests are registered one by one with CTest; those labelled "sound"
-# run one at a time, and so do those labelled "dragdrop". WIDGETS gives it a main() that runs the
+# run one at a time, and so do those labelled "dragdrop" or "x11input" (real pointer and keys). WIDGETS gives it a main() that runs the
 # tests inside an offscreen QApplication with the bundled fonts; MAIN names another library
 # that holds its main().
 function(vt_add_gtest)
@@ -38,8 +38,8 @@ function(vt_add_gtest)
     if("sound" IN_LIST T_LABELS)
         list(APPEND properties RESOURCE_LOCK vellumtide-test-sink)
     endif()
-    # Real drags share the X server's one pointer.
-    if("dragdrop" IN_LIST T_LABELS)
+    # Real drags and real key presses share the X server's one pointer and keyboard focus.
+    if("dragdrop" IN_LIST T_LABELS OR "x11input" IN_LIST T_LABELS)
         list(APPEND properties RESOURCE_LOCK vellumtide-test-pointer)
     endif()
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${properties})

@@ -6,6 +6,7 @@
 #include "Platform/UI/Palette.h"
 #include "Platform/UI/SheetOverlay.h"
 #include "Shared/Interface/VellumtideFavoritesFilterLook.h"
+#include "Shared/Interface/VellumtideFavoritesGlow.h"
 #include "Shared/Interface/VellumtideLogoMark.h"
 #include "VellumtideAU/Window/CompanionAppSheet.h"
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
@@ -13,7 +14,6 @@
 #include "VellumtideAU/Window/VellumtideSampleList.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
 
-#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -29,23 +29,6 @@ using namespace VellumtideWindowKit;
 using vt::ui::FontWeight;
 using vt::ui::PaintedButton;
 namespace palette = vt::ui::palette;
-
-// The endless breathing of the active favourites filter: 1.15 s each way, eased in and out.
-class VellumtideAUView::FavoritePulse final : public QVariantAnimation {
-public:
-    explicit FavoritePulse(std::function<void(double)> onValue) {
-        setStartValue(0.0);
-        setEndValue(1.0);
-        setDuration(1150);
-        setEasingCurve(QEasingCurve::InOutQuad);
-        connect(this, &QVariantAnimation::valueChanged, this,
-                [onValue = std::move(onValue)](const QVariant& value) { onValue(value.toDouble()); });
-        connect(this, &QAbstractAnimation::finished, this, [this] {
-            setDirection(direction() == Forward ? Backward : Forward);
-            start();
-        });
-    }
-};
 
 namespace {
 
@@ -122,6 +105,8 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
     content->addWidget(favoritesEmpty);
     content->addWidget(list);
     column->addWidget(content, 1);
+    favoritesGlow = new VellumtideFavoritesGlow(
+        favorites, [this] { return VellumtideFavoritesFilterLook::at(favoritesOnly, favoritePulse); });
 
     connect(libraryReader.get(), &VellumtidePluginLibrary::samplesChanged, this,
             [this] { refreshContent(); });
@@ -171,13 +156,8 @@ PaintedButton* VellumtideAUView::makeFavoritesButton() {
     auto* button = windowButton(new PaintedButton(QSize(116, 30), {}));
     button->setPainter([this](QPainter& painter, const QRectF& rect) {
         const bool on = favoritesOnly;
-        const QRectF capsuleRect = rect.adjusted(0.7, 0.7, -0.7, -0.7);
-        QPainterPath capsule;
-        capsule.addRoundedRect(capsuleRect, capsuleRect.height() / 2, capsuleRect.height() / 2);
-        painter.fillPath(capsule, on ? palette::amber : vt::ui::white(0.08));
-        const auto look = VellumtideFavoritesFilterLook::at(on, favoritePulse);
-        painter.setPen(QPen(vt::ui::withOpacity(palette::amber, look.strokeOpacity), on ? 1.4 : 1));
-        painter.drawPath(capsule);
+        paintFavoritesCapsule(painter, rect.adjusted(0.7, 0.7, -0.7, -0.7), on,
+                              VellumtideFavoritesFilterLook::at(on, favoritePulse));
         const QColor foreground = on ? vt::ui::black(0.84) : palette::amber;
         QFont labelFont = vt::ui::monospacedFont(10, FontWeight::bold);
         const QString label = QStringLiteral("Favorites");
@@ -190,30 +170,23 @@ PaintedButton* VellumtideAUView::makeFavoritesButton() {
         painter.drawText(QRectF(start + 18, 0, textWidth + 2, rect.height()),
                          Qt::AlignLeft | Qt::AlignVCenter, label);
     });
-    auto* glow = new QGraphicsDropShadowEffect(button);
-    glow->setOffset(0, 0);
-    button->setGraphicsEffect(glow);
-    pulse = std::make_unique<FavoritePulse>([this](double value) {
+    pulse = std::make_unique<VellumtideFavoritesPulse>([this](double value) {
         favoritePulse = value;
-        refreshFavoritesButton();
+        favoritesGlow ? favoritesGlow->refresh() : favorites->update();
     });
     connect(button, &QAbstractButton::clicked, this, [this] { toggleFavoriteFilter(); });
     return button;
 }
 
 void VellumtideAUView::refreshFavoritesButton() {
-    const auto look = VellumtideFavoritesFilterLook::at(favoritesOnly, favoritePulse);
-    if (auto* glow = static_cast<QGraphicsDropShadowEffect*>(favorites->graphicsEffect())) {
-        glow->setEnabled(favoritesOnly);
-        glow->setColor(vt::ui::withOpacity(palette::amber, look.glowOpacity));
-        glow->setBlurRadius(look.glowRadius * 2);
-    }
+    if (favoritesGlow)
+        favoritesGlow->refresh();
     favorites->setHelp(favoritesOnly ? QStringLiteral("Show all samples")
                                      : QStringLiteral("Show favorites only"));
     favorites->setEnabled(favoritesOnly || favoriteCount() > 0);
-    if (favoritesOnly && pulse->state() != QAbstractAnimation::Running)
+    if (favoritesOnly)
         pulse->start();
-    else if (!favoritesOnly && pulse->state() == QAbstractAnimation::Running)
+    else
         pulse->stop();
     favorites->update();
 }

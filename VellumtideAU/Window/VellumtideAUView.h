@@ -25,6 +25,8 @@ class VellumtidePadRackView;
 class VellumtideAUSampleRow;
 class VellumtideAUChopRow;
 class VellumtideSampleList;
+class VellumtideFavoritesGlow;
+class VellumtideFavoritesPulse;
 namespace vt::ui {
 class ElidedLabel;
 class PaintedButton;
@@ -116,6 +118,7 @@ private:
 
     vt::ui::ElidedLabel* statusLabel = nullptr;
     vt::ui::PaintedButton* favorites = nullptr;
+    VellumtideFavoritesGlow* favoritesGlow = nullptr; // the glow layer behind the favourites button
     vt::ui::PaintedButton* help = nullptr;
     vt::ui::PaintedButton* openBridge = nullptr;
     VellumtidePadRackView* rack = nullptr;
@@ -126,6 +129,5 @@ private:
     QWidget* favoritesEmpty = nullptr;
     VellumtideSampleList* list = nullptr;
     QPointer<QWidget> companionSheet; // the sheet's overlay
-    class FavoritePulse;
-    std::unique_ptr<FavoritePulse> pulse;
+    std::unique_ptr<VellumtideFavoritesPulse> pulse;
 };

@@ -1,6 +1,6 @@
 #include "VellumtideAU/Window/VellumtidePreviewPlayers.h"
 
-#include "Platform/Audio/AudioFile.h"
+#include "Platform/Audio/Player/PlayerSupport.h"
 
 namespace {
 
@@ -11,12 +11,7 @@ public:
     std::unique_ptr<vt::AudioPlayer> open(const std::filesystem::path& file, double rate) override {
         if (rate == 1.0)
             return plain.open(file);
-        vt::AudioData data;
-        try {
-            data = vt::readAudioFile(file);
-        } catch (const vt::AudioFileError& error) {
-            throw vt::AudioPlayerError(error.what());
-        }
+        const vt::AudioData data = vt::player::decodeForPlayback(file);
         return vt::makePulseAudioPlayer(data.sampleRate * rate, data.channels, applicationName);
     }
 

@@ -1,26 +1,20 @@
 // The PulseAudio side of the preview player: one threaded main loop, context and playback
 // stream per player. The file is decoded whole at open; the stream's write callback copies
 // float frames out of it (with the gain applied and the loop count honoured) and drains the
-// stream after the last pass. Callbacks reach the main thread through queued calls that carry
-// the player's generation, so nothing of a stopped player is ever delivered.
+// stream after the last pass. Callbacks reach the main thread through the shared handler
+// delivery, so nothing of a stopped player is ever delivered.
 
-#include "Platform/Audio/AudioFile.h"
-#include "Platform/Audio/Player/AudioPlayer.h"
+#include "Platform/Audio/Player/PlayerSupport.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <mutex>
 #include <pulse/pulseaudio.h>
 #include <vector>
 
 namespace vt {
 namespace {
 
-// Longest preview decoded into memory: 30 minutes at 192 kHz.
-constexpr size_t maximumFrames = size_t(192000) * 60 * 30;
 // How long a connection or stream start may take before play() gives up.
 constexpr pa_usec_t startTimeout = 3 * PA_USEC_PER_SEC;
 // Buffer the server keeps ahead of the listener: short, so position and stop feel immediate.
@@ -34,16 +28,11 @@ struct Decoded {
 };
 
 Decoded interleave(double sampleRate, const std::vector<std::vector<float>>& channels) {
+    player::checkPlayable(sampleRate, channels);
     Decoded decoded;
     decoded.sampleRate = sampleRate;
     decoded.channelCount = static_cast<int>(channels.size());
-    decoded.frames = channels.empty() ? 0 : channels.front().size();
-    if (decoded.channelCount < 1 || decoded.channelCount > int(PA_CHANNELS_MAX) || !(sampleRate >= 1) ||
-        sampleRate > PA_RATE_MAX)
-        throw AudioPlayerError("The audio file has a format that cannot be played.");
-    for (const auto& channel : channels)
-        if (channel.size() != decoded.frames)
-            throw AudioPlayerError("The audio file has a format that cannot be played.");
+    decoded.frames = channels.front().size();
     decoded.interleaved.resize(decoded.frames * decoded.channelCount);
     for (size_t frame = 0; frame < decoded.frames; ++frame)
         for (int channel = 0; channel < decoded.channelCount; ++channel)
@@ -51,63 +40,11 @@ Decoded interleave(double sampleRate, const std::vector<std::vector<float>>& cha
     return decoded;
 }
 
-Decoded decodeWholeFile(const std::filesystem::path& file) {
-    AudioData data;
-    try {
-        data = readAudioFile(file, maximumFrames);
-    } catch (const std::exception& error) {
-        throw AudioPlayerError(error.what());
-    }
-    return interleave(data.sampleRate, data.channels);
-}
-
-// The handlers and the generation that queued deliveries are checked against.
-struct Delivery {
-    std::mutex mutex;
-    AudioPlayer::FinishHandler finish;
-    AudioPlayer::ErrorHandler error;
-    std::atomic<std::uint64_t> generation{0};
-};
-
-// Queues a call of the handler stored in member to the main thread with the arguments; the call
-// is dropped when the player has gone or a later start changed the generation meanwhile.
-template <typename Handler, typename... Arguments>
-void deliver(const std::shared_ptr<Delivery>& delivery, Handler Delivery::*member, Arguments... arguments) {
-    auto* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    std::weak_ptr<Delivery> weak = delivery;
-    std::uint64_t generation = delivery->generation.load();
-    QMetaObject::invokeMethod(
-        app,
-        [weak, generation, member, ... arguments = std::move(arguments)] {
-            auto strong = weak.lock();
-            if (!strong || strong->generation.load() != generation)
-                return;
-            Handler handler;
-            {
-                std::lock_guard lock(strong->mutex);
-                handler = (*strong).*member;
-            }
-            if (handler)
-                handler(arguments...);
-        },
-        Qt::QueuedConnection);
-}
-
-void deliverFinish(const std::shared_ptr<Delivery>& delivery, bool successfully) {
-    deliver(delivery, &Delivery::finish, successfully);
-}
-
-void deliverError(const std::shared_ptr<Delivery>& delivery, std::string description) {
-    deliver(delivery, &Delivery::error, std::move(description));
-}
-
 class PulseAudioPlayer final : public AudioPlayer {
 public:
     PulseAudioPlayer(Decoded decoded, std::string applicationName)
         : audio(std::move(decoded)), appName(std::move(applicationName)),
-          delivery(std::make_shared<Delivery>()) {}
+          handlers(std::make_shared<player::Handlers>()) {}
 
     ~PulseAudioPlayer() override {
         stop();
@@ -202,7 +139,7 @@ public:
     }
 
     void stop() override {
-        delivery->generation.fetch_add(1);
+        handlers->invalidate();
         playing.store(false);
         if (!loop)
             return;
@@ -211,14 +148,8 @@ public:
         pa_threaded_mainloop_unlock(loop);
     }
 
-    void setFinishHandler(FinishHandler handler) override {
-        std::lock_guard lock(delivery->mutex);
-        delivery->finish = std::move(handler);
-    }
-    void setErrorHandler(ErrorHandler handler) override {
-        std::lock_guard lock(delivery->mutex);
-        delivery->error = std::move(handler);
-    }
+    void setFinishHandler(FinishHandler handler) override { handlers->setFinish(std::move(handler)); }
+    void setErrorHandler(ErrorHandler handler) override { handlers->setError(std::move(handler)); }
 
 private:
     // Waits on the loop's condition (lock held) until done() or the start time-out.
@@ -330,16 +261,16 @@ private:
         auto* player = static_cast<PulseAudioPlayer*>(self);
         auto state = pa_context_get_state(context);
         if (!PA_CONTEXT_IS_GOOD(state) && player->playing.exchange(false))
-            deliverError(player->delivery, std::string("The sound server closed the connection: ") +
-                                               pa_strerror(pa_context_errno(context)));
+            player->handlers->deliverError(std::string("The sound server closed the connection: ") +
+                                           pa_strerror(pa_context_errno(context)));
         pa_threaded_mainloop_signal(player->loop, 0);
     }
 
     static void streamChanged(pa_stream* stream, void* self) {
         auto* player = static_cast<PulseAudioPlayer*>(self);
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) && player->playing.exchange(false))
-            deliverError(player->delivery, std::string("The sound output failed: ") +
-                                               pa_strerror(pa_context_errno(player->context)));
+            player->handlers->deliverError(std::string("The sound output failed: ") +
+                                           pa_strerror(pa_context_errno(player->context)));
         pa_threaded_mainloop_signal(player->loop, 0);
     }
 
@@ -352,7 +283,7 @@ private:
         if (stream != player->stream || !player->writingDone)
             return;
         if (player->playing.exchange(false))
-            deliverFinish(player->delivery, success != 0);
+            player->handlers->deliverFinish(success != 0);
     }
 
     static void timeUp(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
@@ -363,7 +294,7 @@ private:
 
     const Decoded audio;
     const std::string appName;
-    std::shared_ptr<Delivery> delivery;
+    std::shared_ptr<player::Handlers> handlers;
     std::atomic<float> gain{1.0f};
     std::atomic<int> loops{0};
     std::atomic<bool> playing{false};
@@ -386,7 +317,8 @@ PulseAudioPlayerFactory::PulseAudioPlayerFactory(std::string applicationName)
     : applicationName(std::move(applicationName)) {}
 
 std::unique_ptr<AudioPlayer> PulseAudioPlayerFactory::open(const std::filesystem::path& file) {
-    return std::make_unique<PulseAudioPlayer>(decodeWholeFile(file), applicationName);
+    const AudioData data = player::decodeForPlayback(file);
+    return std::make_unique<PulseAudioPlayer>(interleave(data.sampleRate, data.channels), applicationName);
 }
 
 std::unique_ptr<AudioPlayer> makePulseAudioPlayer(double sampleRate,

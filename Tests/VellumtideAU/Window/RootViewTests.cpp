@@ -278,17 +278,17 @@ TEST_F(RootViewTest, PreviewsToggleAndPadsPreviewAtTheirTuning) {
     view->togglePreview(kick);
     view->togglePreview(pad);
     EXPECT_EQ(view->playingSampleID(), pad.id);
-    EXPECT_EQ(fixture.players->logs.size(), 3u);
-    const auto opened = fixture.players->logs.size();
+    EXPECT_EQ(fixture.players->sound.openedCount(), 3u);
+    const auto opened = fixture.players->sound.openedCount();
     view->togglePreview(*sample(*view, "Snare"));
-    EXPECT_EQ(fixture.players->logs.size(), opened) << "a missing file opens no player";
+    EXPECT_EQ(fixture.players->sound.openedCount(), opened) << "a missing file opens no player";
     EXPECT_FALSE(view->playingSampleID());
 
     // A player that refuses to start leaves nothing playing.
-    fixture.players->playSucceeds = false;
+    fixture.players->sound.setServerReachable(false);
     view->togglePreview(pad);
     EXPECT_FALSE(view->playingSampleID());
-    fixture.players->playSucceeds = true;
+    fixture.players->sound.setServerReachable(true);
     view->togglePreview(pad);
 
     // Pad previews: volume held at 1, rate from the pitch held to 0.5...2.
@@ -310,10 +310,10 @@ TEST_F(RootViewTest, PreviewsToggleAndPadsPreviewAtTheirTuning) {
     EXPECT_NEAR(fixture.players->last().rate, std::pow(2.0, -7.0 / 12.0), 1e-6);
 
     // An empty pad is only selected; loading a sample stops the pad preview, not the sample's.
-    const auto players = fixture.players->logs.size();
+    const auto players = fixture.players->sound.openedCount();
     rack->padButton(9)->click();
     EXPECT_EQ(kit.selectedSlot(), 9);
-    EXPECT_EQ(fixture.players->logs.size(), players);
+    EXPECT_EQ(fixture.players->sound.openedCount(), players);
     EXPECT_EQ(view->playingPadSlot(), 0);
     EXPECT_TRUE(rack->padButton(9)->isSelected());
     view->togglePadPreview(9);
@@ -337,28 +337,25 @@ TEST_F(RootViewTest, APreviewThatEndsByItselfNoLongerShowsAsPlaying) {
     auto view = makeView();
     auto& kit = view->padKit();
     kit.setAssignment(assignment(0, "Loud"), false);
-    view->padRack()->padButton(0)->click();
-    auto padPlayer = fixture.players->logs.back();
-    view->togglePreview(*sample(*view, "Kick"));
-    auto samplePlayer = fixture.players->logs.back();
+    // The fixtures' sounds last 0.1 s; the fake player ends them on the virtual clock.
+    const auto playPastTheEnd = [this] {
+        fixture.scheduler->advanceBy(150ms);
+        QCoreApplication::processEvents();
+    };
 
-    padPlayer->playToEnd();
+    view->padRack()->padButton(0)->click();
+    ASSERT_EQ(view->playingPadSlot(), 0);
+    playPastTheEnd();
     EXPECT_FALSE(view->playingPadSlot());
     EXPECT_FALSE(view->padRack()->padButton(0)->isPlaying());
     view->padRack()->padButton(0)->click();
     EXPECT_EQ(view->playingPadSlot(), 0) << "the next press plays the pad again";
-    EXPECT_EQ(view->playingSampleID(), sample(*view, "Kick")->id) << "the sample preview plays on";
 
-    samplePlayer->playToEnd();
+    view->togglePreview(*sample(*view, "Kick"));
+    ASSERT_EQ(view->playingSampleID(), sample(*view, "Kick")->id);
+    playPastTheEnd();
     EXPECT_FALSE(view->playingSampleID());
     EXPECT_EQ(row(*view, "Kick")->playButton()->toolTip(), "Preview");
-
-    // A stopped preview's late end changes nothing that plays now.
-    auto first = fixture.players->logs.back();
-    view->togglePadPreview(0);
-    view->togglePadPreview(0);
-    first->playToEnd();
-    EXPECT_EQ(view->playingPadSlot(), 0);
 }
 
 TEST_F(RootViewTest, TheRackTunesTheSelectedPadWithinItsSliderRanges) {

@@ -6,47 +6,6 @@
 
 namespace vt::test {
 
-namespace {
-
-class FakePlayer final : public vt::AudioPlayer {
-public:
-    FakePlayer(std::shared_ptr<PlayerLog> log, bool playSucceeds)
-        : log(std::move(log)), playSucceeds(playSucceeds) {}
-    double duration() const override { return 0.1; }
-    double currentTime() const override { return 0; }
-    bool isPlaying() const override { return log->playing; }
-    void setVolume(float volume) override { log->volume = volume; }
-    float volume() const override { return log->volume; }
-    void setNumberOfLoops(int) override {}
-    int numberOfLoops() const override { return 0; }
-    bool prepareToPlay() override { return true; }
-    bool play() override { return log->playing = playSucceeds; }
-    void stop() override {
-        log->playing = false;
-        ++log->stops;
-    }
-    // As the real player: nothing is delivered after stop() or once the player is gone.
-    void setFinishHandler(FinishHandler handler) override { log->finish = std::move(handler); }
-    void setErrorHandler(ErrorHandler handler) override { log->error = std::move(handler); }
-    ~FakePlayer() override { log->finish = nullptr, log->error = nullptr; }
-
-private:
-    std::shared_ptr<PlayerLog> log;
-    bool playSucceeds;
-};
-
-} // namespace
-
-std::unique_ptr<vt::AudioPlayer> FakePlayerFactory::open(const std::filesystem::path& file, double rate) {
-    if (unreadable.contains(file) || !std::filesystem::exists(file))
-        throw vt::AudioPlayerError("The audio file could not be read.");
-    auto log = std::make_shared<PlayerLog>();
-    log->file = file;
-    log->rate = rate;
-    logs.push_back(log);
-    return std::make_unique<FakePlayer>(log, playSucceeds);
-}
-
 WindowFixture::WindowFixture() {
     services.settings = settings;
     services.scheduler = scheduler;
@@ -97,6 +56,14 @@ std::vector<std::string> WindowFixture::writeLargeLibrary(std::size_t count) con
     auto manifest = nlohmann::json::array();
     auto metadata = nlohmann::json::object();
     const auto peaks = decayingPeaks(120);
+    // One playable sound, linked under every name: the fake player decodes what it opens.
+    const auto sound = libraryFolder / "sound.wav";
+    writeSound(sound);
+    const auto linkSound = [&sound](const std::filesystem::path& path) {
+        std::filesystem::create_directories(path.parent_path());
+        std::filesystem::remove(path);
+        std::filesystem::create_hard_link(sound, path);
+    };
     for (std::size_t index = 0; index < count; ++index) {
         const std::string id = numberedID(1, index);
         const std::string fileName = "sample-" + std::to_string(index) + ".wav";
@@ -104,13 +71,13 @@ std::vector<std::string> WindowFixture::writeLargeLibrary(std::size_t count) con
         auto record = manifestSample(id, "Sample " + std::to_string(index + 1), fileName,
                                      "2024-01-01T00:00:00Z", peaks);
         manifest.push_back(std::move(record));
-        writeFile(samplePath(fileName), "RIFF");
+        linkSound(samplePath(fileName));
         if (index % 10 == 0) {
             auto chops = nlohmann::json::array();
             for (int chop = 0; chop < 3; ++chop) {
                 const std::string chopID = numberedID(2 + std::size_t(chop), index);
                 chops.push_back(chopJson(chopID, chop, chop * 2.0, chop * 2.0 + 2));
-                writeFile(chopPath(id, chopID), "RIFF");
+                linkSound(chopPath(id, chopID));
             }
             metadata[id] = {{"chops", chops}};
         }

@@ -1,17 +1,17 @@
 #pragma once
-// Fakes and fixtures for the plug-in window tests: a recording launcher and URL opener, preview
-// players that only keep a log, a refresh timer fired by hand, and services built on a
+// Fakes and fixtures for the plug-in window tests: a recording launcher and URL opener, the fake
+// preview players, a refresh timer fired by hand, and services built on a
 // temporary home with a library folder the tests write.
 
 #include "Platform/Audio/Player/AudioPlayer.h"
 #include "Platform/Desktop/DesktopServices.h"
+#include "Tests/Support/Audio/FakeAudioPlayer.h"
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideAU/Window/VellumtideWindowServices.h"
 
 #include <QUrl>
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -42,34 +42,16 @@ public:
     std::vector<QUrl> urls;
 };
 
-// What happened to one preview player.
-struct PlayerLog {
-    std::filesystem::path file;
-    double rate = 1;
-    float volume = 1;
-    bool playing = false;
-    int stops = 0;
-    vt::AudioPlayer::FinishHandler finish;
-    vt::AudioPlayer::ErrorHandler error;
-    // The file reaches its end by itself: as the real player, no longer playing, then the
-    // handler; nothing happens to a stopped or destroyed player.
-    void playToEnd() {
-        if (!playing)
-            return;
-        playing = false;
-        if (auto handler = finish)
-            handler(true);
-    }
-};
-
+// The window's preview players: the tests' fake player on the fixture's virtual clock.
 class FakePlayerFactory final : public VellumtidePreviewPlayerFactory {
 public:
-    std::unique_ptr<vt::AudioPlayer> open(const std::filesystem::path& file, double rate) override;
-    // The log of the most recently opened player.
-    const PlayerLog& last() const { return *logs.back(); }
-    std::vector<std::shared_ptr<PlayerLog>> logs;
-    std::set<std::filesystem::path> unreadable;
-    bool playSucceeds = true;
+    explicit FakePlayerFactory(std::shared_ptr<vt::Scheduler> scheduler) : sound(std::move(scheduler)) {}
+    std::unique_ptr<vt::AudioPlayer> open(const std::filesystem::path& file, double rate) override {
+        return sound.open(file, rate);
+    }
+    // The most recently opened player's playback.
+    const FakePlayback& last() const { return sound.last(); }
+    FakeAudioPlayerFactory sound;
 };
 
 class ManualRefreshTimer final : public RefreshTimer {
@@ -99,7 +81,7 @@ struct WindowFixture {
     std::shared_ptr<vt::VirtualScheduler> scheduler = std::make_shared<vt::VirtualScheduler>();
     std::shared_ptr<FakeLauncher> launcher = std::make_shared<FakeLauncher>();
     std::shared_ptr<FakeUrlOpener> urlOpener = std::make_shared<FakeUrlOpener>();
-    std::shared_ptr<FakePlayerFactory> players = std::make_shared<FakePlayerFactory>();
+    std::shared_ptr<FakePlayerFactory> players = std::make_shared<FakePlayerFactory>(scheduler);
     VellumtideWindowServices services;
 
     // A float WAV of a decaying tone (0.1 s at 44.1 kHz) at the path.

@@ -140,41 +140,44 @@ TEST_F(ControllerTest, RenameOrDeleteDuringARunningAnalysis) {
 TEST_F(ControllerTest, PreviewPlaysKeepsPlayingOnTheFirstTickAndStopsAtTheEnd) {
     auto take = makeSample("take", 100);
     seedLibrary({take});
+    makePlayable(take, 1.0);
     auto& m = start();
     m.setPreviewLevel(-0.3);
     m.togglePreview(m.samples()[0]);
-    auto log = players->log;
     EXPECT_EQ(m.playingSampleID(), take.id);
     EXPECT_EQ(m.statusMessage(), "Previewing take");
-    EXPECT_FLOAT_EQ(log->volume, 0.0f);
-    EXPECT_EQ(log->loops, 0);
+    EXPECT_FLOAT_EQ(players->last().volume, 0.0f);
+    EXPECT_EQ(players->last().loops, 0);
     EXPECT_DOUBLE_EQ(m.previewDuration(), 1.0);
 
     scheduler->advanceBy(40ms);
     settle();
     EXPECT_EQ(m.playingSampleID(), take.id) << "the first tick right after play() keeps playing";
-    log->currentTime = 0.5;
-    scheduler->advanceBy(40ms);
+    scheduler->advanceBy(480ms);
     settle();
-    EXPECT_DOUBLE_EQ(m.previewProgress(), 0.5);
+    EXPECT_NEAR(m.previewProgress(), 0.52, 1e-9);
     m.setIsPreviewLooping(true);
-    EXPECT_EQ(log->loops, -1);
+    EXPECT_EQ(players->last().loops, -1);
+    m.setIsPreviewLooping(false);
+    EXPECT_EQ(players->last().loops, 0);
 
     // The natural end: the player stops playing and reports its finish.
-    log->playing = false;
-    log->currentTime = 0;
-    auto finish = log->finish;
-    finish(true);
+    scheduler->advanceBy(500ms);
+    settle();
     EXPECT_FALSE(m.playingSampleID());
     EXPECT_EQ(m.statusMessage(), "Watch waiting for iPhone");
     EXPECT_FALSE(m.previewTimer);
 
-    // A late callback of a stopped player does nothing.
+    // Looping, the preview plays on past the end until it is stopped.
+    m.setIsPreviewLooping(true);
     m.togglePreview(m.samples()[0]);
-    m.setStatusMessage("keep");
-    finish(true);
+    scheduler->advanceBy(2500ms);
+    settle();
     EXPECT_EQ(m.playingSampleID(), take.id);
-    EXPECT_EQ(m.statusMessage(), "keep");
+    EXPECT_NEAR(m.previewCurrentTime(), 0.5, 0.041);
+    m.togglePreview(m.samples()[0]);
+    EXPECT_FALSE(m.playingSampleID());
+    EXPECT_FALSE(players->last().playing);
 }
 
 TEST_F(ControllerTest, PreviewFailuresLeaveThePlayerIdle) {
@@ -190,19 +193,28 @@ TEST_F(ControllerTest, PreviewFailuresLeaveThePlayerIdle) {
     m.toggleChopPreview(m.samples()[0], chop);
     EXPECT_EQ(m.statusMessage(), "Chop preview unavailable");
 
-    players->log->openError = "The audio file could not be read.";
+    // The seeded file is four bytes of no audio: it fails to open.
     m.togglePreview(m.samples()[0]);
     EXPECT_EQ(m.statusMessage(), "Preview failed");
-    EXPECT_EQ(m.errorMessage(), "The audio file could not be read.");
-    players->log->openError.reset();
-    players->log->refusePlay = true;
+    EXPECT_FALSE(m.errorMessage().value_or("").empty());
+    makePlayable(take);
+    players->setServerReachable(false);
     m.togglePreview(m.samples()[0]);
     EXPECT_EQ(m.errorMessage(), "The sample could not be played.");
     EXPECT_FALSE(m.previewPlayer);
     EXPECT_FALSE(m.playingSampleID());
 
+    // The sound server dropping the stream ends the preview with its error.
+    players->setServerReachable(true);
+    m.setErrorMessage(std::nullopt);
+    m.togglePreview(m.samples()[0]);
+    players->failPlayingStreams();
+    settle();
+    EXPECT_FALSE(m.playingSampleID());
+    EXPECT_FALSE(m.previewPlayer);
+    EXPECT_EQ(m.errorMessage(), "The sound output failed: Entity killed");
+
     // A stop during a user sync leaves the sync's text alone.
-    players->log->refusePlay = false;
     m.togglePreview(m.samples()[0]);
     m.setIsSyncing(true);
     m.setStatusMessage("Syncing");
@@ -214,9 +226,11 @@ TEST_F(ControllerTest, FavouriteFilterStopsAHiddenSamplePreviewButNotAChop) {
     auto take = makeSample("take", 100);
     auto chop = makeChop(0, 0, 0.5);
     seedLibrary({take});
-    writeFile(libraryRoot() / "Chops" / (take.id.string() + "-chop-" + chop.id.string() + ".wav"), "x");
+    makePlayable(take);
+    writeSound(libraryRoot() / "Chops" / (take.id.string() + "-chop-" + chop.id.string() + ".wav"), 0.5);
     auto& m = start();
     m.togglePreview(m.samples()[0]);
+    ASSERT_EQ(m.playingSampleID(), take.id);
     m.setStatusMessage("kept");
     m.toggleFavoriteFilter();
     EXPECT_FALSE(m.playingSampleID());

@@ -1,6 +1,9 @@
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
 #include "Platform/Core/AtomicFile.h"
+#include "Tests/Support/Audio/AudioFixtures.h"
+
+#include <QElapsedTimer>
 
 namespace vt::test {
 
@@ -15,6 +18,10 @@ SampleItem makeSample(const std::string& title, double createdAt, const std::str
     sample.channelCount = 1;
     sample.byteCount = 4;
     return sample;
+}
+
+void writeSound(const std::filesystem::path& path, double seconds) {
+    writeWav(path, 8000, {std::vector<float>(framesFor(seconds, 8000), 0.0f)});
 }
 
 BridgeSampleChop makeChop(std::int64_t index, double start, double end) {
@@ -48,6 +55,10 @@ void ControllerTest::seedLibrary(const std::vector<SampleItem>& samples, bool wi
             writeFile(libraryRoot() / "Samples" / sample.fileName, "RIFF");
 }
 
+void ControllerTest::makePlayable(const SampleItem& sample, double seconds) {
+    writeSound(libraryRoot() / "Samples" / sample.fileName, seconds);
+}
+
 BridgeViewModel& ControllerTest::start() {
     BridgeViewModel::Dependencies deps;
     deps.paths = paths;
@@ -66,6 +77,17 @@ BridgeViewModel& ControllerTest::start() {
     deps.audio = realAudio ? *realAudio : audio.services();
     model = std::make_unique<BridgeViewModel>(std::move(deps));
     return *model;
+}
+
+bool ControllerTest::playInStep(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    QElapsedTimer watch;
+    watch.start();
+    while (!done() && watch.elapsed() < limit.count()) {
+        turnLoopUntil([] { return false; }, std::chrono::milliseconds(40));
+        scheduler->advanceBy(std::chrono::milliseconds(40));
+        settle();
+    }
+    return done();
 }
 
 void ControllerTest::settle() {

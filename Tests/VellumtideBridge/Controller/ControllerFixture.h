@@ -1,9 +1,11 @@
 #pragma once
 // A controller on a temporary home with every outside service faked: in-memory settings, a
-// virtual clock, no network, scripted audio work, a scripted player, chooser and alert.
+// virtual clock, no network, scripted audio work, the fake player on the virtual clock, a scripted
+// chooser and alert.
 
 #include "Platform/Async/Completion.h"
 #include "Platform/Async/Scheduler.h"
+#include "Tests/Support/Audio/FakeAudioPlayer.h"
 #include "Tests/Support/FakePhone/QtTestLoop.h"
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
@@ -42,62 +44,6 @@ public:
     FakeBrowser* last = nullptr; // owned by the controller: gone once it drops the browser
     int made = 0;
     std::shared_ptr<int> cancels = std::make_shared<int>(0); // browsers cancelled so far
-};
-
-// What the scripted players did, shared by all players of one factory.
-struct PlayerLog {
-    int opened = 0;
-    int stopped = 0;
-    float volume = -1;
-    int loops = 99;
-    bool refusePlay = false;
-    std::optional<std::string> openError;
-    double duration = 1.0;
-    double currentTime = 0;
-    bool playing = false;
-    AudioPlayer::FinishHandler finish;
-    AudioPlayer::ErrorHandler error;
-    std::filesystem::path lastFile;
-};
-
-class ScriptedPlayer final : public AudioPlayer {
-public:
-    explicit ScriptedPlayer(std::shared_ptr<PlayerLog> log) : log(std::move(log)) {}
-    double duration() const override { return log->duration; }
-    double currentTime() const override { return log->currentTime; }
-    bool isPlaying() const override { return log->playing; }
-    void setVolume(float value) override { log->volume = value; }
-    float volume() const override { return log->volume; }
-    void setNumberOfLoops(int value) override { log->loops = value; }
-    int numberOfLoops() const override { return log->loops; }
-    bool prepareToPlay() override { return !log->refusePlay; }
-    bool play() override {
-        if (log->refusePlay)
-            return false;
-        log->playing = true;
-        return true;
-    }
-    void stop() override {
-        log->playing = false;
-        ++log->stopped;
-    }
-    void setFinishHandler(FinishHandler handler) override { log->finish = std::move(handler); }
-    void setErrorHandler(ErrorHandler handler) override { log->error = std::move(handler); }
-
-private:
-    std::shared_ptr<PlayerLog> log;
-};
-
-class ScriptedPlayerFactory final : public AudioPlayerFactory {
-public:
-    std::unique_ptr<AudioPlayer> open(const std::filesystem::path& file) override {
-        ++log->opened;
-        log->lastFile = file;
-        if (log->openError)
-            throw AudioPlayerError(*log->openError);
-        return std::make_unique<ScriptedPlayer>(log);
-    }
-    std::shared_ptr<PlayerLog> log = std::make_shared<PlayerLog>();
 };
 
 class ScriptedChooser final : public FolderChooser {
@@ -154,6 +100,9 @@ public:
     Date now() const override { return Date{1'700'000'000}; }
 };
 
+// A silent mono float WAV of the given length that the players can open.
+void writeSound(const std::filesystem::path& path, double seconds);
+
 // Audio work that writes small files and can be held at a gate or made to fail.
 struct ScriptedAudio {
     int renders = 0;
@@ -166,6 +115,7 @@ struct ScriptedAudio {
     std::optional<Completion<bool>> renderGate;
     std::optional<Completion<bool>> analysisGate;
     BridgeSampleAnalysis result;
+    double renderedSeconds = 1.0; // the length of every rendered file
 
     BridgeAudioServices services() {
         BridgeAudioServices audio;
@@ -178,7 +128,7 @@ struct ScriptedAudio {
             }
             if (failRenderAt && n == *failRenderAt)
                 throw std::runtime_error("The sample audio could not be read.");
-            writeFile(output, "RIFF-rendered");
+            writeSound(output, renderedSeconds);
         };
         audio.detectChops = [this](std::filesystem::path,
                                    double) -> QCoro::Task<std::vector<BridgeSampleChop>> {
@@ -214,11 +164,15 @@ protected:
 
     // Writes "library.json" (and the raw files) into the default library folder.
     void seedLibrary(const std::vector<SampleItem>& samples, bool withFiles = true);
+    // Replaces a seeded sample's raw file by a sound the players can open.
+    void makePlayable(const SampleItem& sample, double seconds = 1.0);
     BridgeViewModel& start();
     void settle(); // runs posted work and timers due now
     // Turns the real loop (sockets) and the virtual timers due now until done() holds.
     bool turnUntil(const std::function<bool()>& done,
                    std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Lets real time pass (the sound server's) with the virtual clock in step, 40 ms at a time.
+    bool playInStep(const std::function<bool()>& done, std::chrono::milliseconds limit);
     template <typename T> T await(QCoro::Task<T> task) {
         auto outcome = runTask<T>([&]() -> QCoro::Task<T> { co_return co_await std::move(task); },
                                   std::chrono::seconds(10));
@@ -235,7 +189,7 @@ protected:
     std::shared_ptr<MemorySettingsStore> settings = std::make_shared<MemorySettingsStore>();
     std::shared_ptr<VirtualScheduler> scheduler = std::make_shared<VirtualScheduler>();
     std::shared_ptr<FakeBrowserFactory> browsers = std::make_shared<FakeBrowserFactory>();
-    std::shared_ptr<ScriptedPlayerFactory> players = std::make_shared<ScriptedPlayerFactory>();
+    std::shared_ptr<FakeAudioPlayerFactory> players = std::make_shared<FakeAudioPlayerFactory>(scheduler);
     std::shared_ptr<AudioPlayerFactory> realPlayers; // when set, start() plays through it instead
     std::shared_ptr<ScriptedChooser> chooser = std::make_shared<ScriptedChooser>();
     std::shared_ptr<ScriptedAlerts> alerts = std::make_shared<ScriptedAlerts>();

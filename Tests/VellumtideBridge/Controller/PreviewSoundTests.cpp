@@ -6,7 +6,6 @@
 #include "Tests/Support/Audio/AudioFixtures.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
-#include <QElapsedTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -34,21 +33,6 @@ protected:
         });
     }
 
-    // Lets real time pass with the virtual clock in step, so the 40 ms progress timer ticks.
-    template <typename Predicate> bool playUntil(Predicate done, std::chrono::milliseconds limit) {
-        QElapsedTimer watch;
-        watch.start();
-        while (!done() && watch.elapsed() < limit.count()) {
-            turnLoopUntil([] { return false; }, 40ms);
-            scheduler->advanceBy(40ms);
-            settle();
-        }
-        return done();
-    }
-    void playFor(std::chrono::milliseconds span) {
-        playUntil([] { return false; }, span);
-    }
-
     static double peak(const std::vector<double>& samples) {
         double highest = 0;
         for (double sample : samples)
@@ -73,7 +57,7 @@ TEST_F(ControllerSoundTest, SamplePreviewIsAudibleKeepsPlayingOnItsFirstTickAndE
     settle();
     EXPECT_EQ(m.playingSampleID(), take.id) << "the first progress tick must not end the preview";
 
-    ASSERT_TRUE(playUntil([&] { return !m.playingSampleID(); }, 5s));
+    ASSERT_TRUE(playInStep([&] { return !m.playingSampleID(); }, 5s));
     EXPECT_GT(highestProgress, 0.5);
     EXPECT_EQ(m.previewProgress(), 0.0);
     EXPECT_EQ(m.statusMessage(), "Watch waiting for iPhone");
@@ -97,10 +81,10 @@ TEST_F(ControllerSoundTest, ChopPreviewLoopsEndsWhenLoopingGoesOffAndStopsOnTogg
         m.toggleChopPreview(m.samples()[0], chop);
         ASSERT_EQ(m.playingChopID(), chop.id) << m.errorMessage().value_or("");
         EXPECT_EQ(m.statusMessage(), "Previewing Chop 01");
-        playFor(700ms);
+        playInStep([] { return false; }, 700ms);
         EXPECT_EQ(m.playingChopID(), chop.id) << "a looping preview never ends by itself";
         m.togglePreviewLooping();
-        ASSERT_TRUE(playUntil([&] { return !m.playingChopID(); }, 3s));
+        ASSERT_TRUE(playInStep([&] { return !m.playingChopID(); }, 3s));
         EXPECT_EQ(m.statusMessage(), "Watch waiting for iPhone");
         auto loudness = measureLoudness(recording.finish());
         EXPECT_GT(loudness.seconds, 0.65);
@@ -111,10 +95,10 @@ TEST_F(ControllerSoundTest, ChopPreviewLoopsEndsWhenLoopingGoesOffAndStopsOnTogg
     m.setIsPreviewLooping(true);
     MonitorRecording recording(folder / "stop.wav");
     m.toggleChopPreview(m.samples()[0], chop);
-    playFor(300ms);
+    playInStep([] { return false; }, 300ms);
     m.toggleChopPreview(m.samples()[0], chop);
     EXPECT_FALSE(m.playingChopID());
-    playFor(500ms);
+    playInStep([] { return false; }, 500ms);
     auto loudness = measureLoudness(recording.finish());
     EXPECT_GT(loudness.seconds, 0.15);
     EXPECT_LT(loudness.seconds, 0.5) << "nothing is heard after the stop";

@@ -22,6 +22,7 @@ protected:
         take = sampleWithPeaks("take", 100);
         take.duration = duration;
         seedLibrary({take});
+        makePlayable(take, 1.0);
         start();
         settle();
         SampleItem shown = listed(take.id);
@@ -148,7 +149,7 @@ TEST_F(EditSheetTest, PreviewPlaysTheRawFileOrARenderedTemporaryFileAndDeletesIt
     // A neutral edit plays the library's raw file and writes nothing.
     click(preview);
     EXPECT_FALSE(model->playingSampleID());
-    EXPECT_EQ(players->log->lastFile, libraryRoot() / "Samples" / "take.wav");
+    EXPECT_EQ(players->last().file, libraryRoot() / "Samples" / "take.wav");
     EXPECT_TRUE(previewFiles().empty());
     EXPECT_EQ(preview->text(), "Stop Preview");
     EXPECT_EQ(text(sheet, "previewStatus"), "0.000s / 1.000s");
@@ -162,26 +163,25 @@ TEST_F(EditSheetTest, PreviewPlaysTheRawFileOrARenderedTemporaryFileAndDeletesIt
     ASSERT_EQ(previewFiles().size(), 1u);
     const auto first = previewFiles()[0];
     EXPECT_EQ(first.filename().string().substr(0, 37), take.id.string() + "-");
-    EXPECT_EQ(players->log->lastFile, first);
+    EXPECT_EQ(players->last().file, first);
     click(preview);
     EXPECT_TRUE(previewFiles().empty());
     click(preview);
     ASSERT_EQ(previewFiles().size(), 1u);
     EXPECT_NE(previewFiles()[0], first);
 
-    // Progress, then the end of playback stops the preview and deletes the file.
-    players->log->currentTime = 0.48;
-    scheduler->advanceBy(40ms);
+    // Progress, then the player's end stops the preview and deletes the file.
+    scheduler->advanceBy(480ms);
     EXPECT_EQ(text(sheet, "previewStatus"), "0.480s / 1.000s");
-    players->log->playing = false;
-    players->log->currentTime = 0.98;
+    scheduler->advanceBy(480ms);
+    EXPECT_EQ(text(sheet, "previewStatus"), "0.960s / 1.000s");
     scheduler->advanceBy(40ms);
     EXPECT_EQ(text(sheet, "previewStatus"), "Preview current edit");
     EXPECT_EQ(preview->text(), "Preview");
     EXPECT_TRUE(previewFiles().empty());
+    EXPECT_FALSE(players->last().playing);
 
     // A change of the edit stops a playing preview at once.
-    players->log->currentTime = 0;
     click(preview);
     click(part(sheet, "denoiseSwitch"));
     EXPECT_EQ(preview->text(), "Preview");
@@ -206,7 +206,7 @@ TEST_F(EditSheetTest, PreviewFailuresReachTheErrorTextAndLeaveNoFileBehind) {
     EXPECT_TRUE(previewFiles().empty());
 
     model->setErrorMessage(std::nullopt);
-    players->log->refusePlay = true;
+    players->setServerReachable(false);
     click(preview);
     EXPECT_EQ(model->errorMessage(), "The edit preview could not be played.");
     EXPECT_EQ(preview->text(), "Preview");
@@ -214,14 +214,29 @@ TEST_F(EditSheetTest, PreviewFailuresReachTheErrorTextAndLeaveNoFileBehind) {
     EXPECT_EQ(previewFiles().size(), 1u); // kept until the next stop that deletes it
     click(part(sheet, "normalizeSwitch"));
     EXPECT_TRUE(previewFiles().empty());
+    players->setServerReachable(true);
 
-    players->log->refusePlay = false;
-    players->log->openError = "The audio file could not be read.";
+    // The sound output failing while the preview plays ends it with the failure's text.
+    model->setErrorMessage(std::nullopt);
     click(preview);
-    EXPECT_EQ(model->errorMessage(), "The audio file could not be read.");
+    EXPECT_EQ(preview->text(), "Stop Preview");
+    players->failPlayingStreams();
+    settle();
+    EXPECT_EQ(model->errorMessage(), "The sound output failed: Entity killed");
+    EXPECT_EQ(preview->text(), "Preview");
+    EXPECT_TRUE(previewFiles().empty());
+
+    // A raw file that cannot be read fails at once.
+    writeFile(libraryRoot() / "Samples" / "take.wav", "RIFF");
+    click(button(sheet, "resetButton"));
+    model->setErrorMessage(std::nullopt);
+    click(preview);
+    EXPECT_FALSE(model->errorMessage().value_or("").empty());
+    EXPECT_EQ(preview->text(), "Preview");
+    EXPECT_TRUE(previewFiles().empty());
 
     // The sheet closing while a preview renders leaves no file behind.
-    players->log->openError.reset();
+    slideTo(slider(sheet, "startSlider"), DoubleSlider::steps / 2);
     audio.renderGate = Completion<bool>();
     click(preview);
     delete sheet;
@@ -230,18 +245,18 @@ TEST_F(EditSheetTest, PreviewFailuresReachTheErrorTextAndLeaveNoFileBehind) {
     EXPECT_TRUE(previewFiles().empty());
 }
 
-TEST_F(EditSheetTest, PreviewPlayerReportingNoDurationEndsAtOnce) {
+TEST_F(EditSheetTest, PreviewOfASoundOfNoLengthEndsAtOnce) {
     take = sampleWithPeaks("take", 100);
     seedLibrary({take});
+    makePlayable(take, 0);
     start();
     settle();
-    players->log->duration = 0;
     SampleEditPreview preview(*model, listed(take.id));
     awaitVoid(preview.playEditPreview({}));
+    ASSERT_FALSE(model->errorMessage()) << *model->errorMessage();
     EXPECT_TRUE(preview.isPreviewPlaying());
     EXPECT_DOUBLE_EQ(preview.editPreviewDuration(), 0.001);
-    players->log->playing = false;
-    scheduler->advanceBy(40ms);
+    settle();
     EXPECT_FALSE(preview.isPreviewPlaying());
     EXPECT_EQ(preview.editPreviewProgress(), 0);
 }

@@ -8,6 +8,7 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopRow.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleDrag.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleRow.h"
+#include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Waveform/WaveformView.h"
 #include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
 
@@ -103,6 +104,7 @@ TEST_F(SampleRowTest, InfoLineAndBadgesFollowEditChopsAndAnalysis) {
 TEST_F(SampleRowTest, PlayingCardShowsTheClockAndProgressWhileTheOtherStaysIdle) {
     auto first = sampleWithPeaks("first", 100), second = sampleWithPeaks("second", 200);
     seedLibrary({first, second});
+    makePlayable(first);
     start();
     settle();
     auto* playing = row(first);
@@ -112,9 +114,8 @@ TEST_F(SampleRowTest, PlayingCardShowsTheClockAndProgressWhileTheOtherStaysIdle)
     EXPECT_EQ(part(playing, "playButton")->toolTip(), "Stop preview");
     EXPECT_EQ(info(playing), "0.0s / 1.0s");
 
-    players->log->currentTime = 0.5;
-    scheduler->advanceBy(40ms);
-    EXPECT_DOUBLE_EQ(part<WaveformView>(playing, "waveform")->input().progress, 0.5);
+    scheduler->advanceBy(520ms);
+    EXPECT_DOUBLE_EQ(part<WaveformView>(playing, "waveform")->input().progress, 0.52);
     EXPECT_EQ(info(playing), "0.5s / 1.0s");
     EXPECT_DOUBLE_EQ(part<WaveformView>(idle, "waveform")->input().progress, 0);
     EXPECT_EQ(info(idle), QString::fromStdString(listed(second.id).subtitle()));
@@ -177,10 +178,11 @@ TEST_F(SampleRowTest, DeleteAsksFirstAndOnlyYesDeletes) {
     auto* card = row(take);
 
     click(part(card, "deleteButton"));
-    auto* alert = host.findChild<QWidget*>("deleteAlert");
+    auto* alert = host.findChild<BridgeAlertPanel*>("deleteAlert");
     ASSERT_TRUE(alert);
-    EXPECT_EQ(part<QLabel>(alert, "deleteMessage")->text(),
-              "Remove \"take\" from Bridge and the AU library on this computer?");
+    EXPECT_EQ(alert->title(), "Delete sample?");
+    EXPECT_EQ(alert->message(), "Remove \"take\" from Bridge and the AU library on this computer?");
+    EXPECT_EQ(part<QAbstractButton>(alert, "deleteConfirmButton")->text(), "Yes, Delete");
     click(part(alert, "deleteCancelButton"));
     EXPECT_FALSE(host.findChild<QWidget*>("deleteAlert"));
     EXPECT_EQ(model->samples().size(), 1u);
@@ -322,9 +324,8 @@ TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
     settle();
     EXPECT_TRUE(first->isPlaying());
     EXPECT_EQ(first->clockText(), "0.0s / 1.0s");
-    players->log->currentTime = 0.25;
-    scheduler->advanceBy(40ms);
-    EXPECT_DOUBLE_EQ(first->waveformInput().progress, 0.25);
+    scheduler->advanceBy(240ms);
+    EXPECT_DOUBLE_EQ(first->waveformInput().progress, 0.24);
     EXPECT_FALSE(third->isPlaying());
     EXPECT_EQ(third->waveformInput().progress, 0);
 

@@ -55,8 +55,7 @@ TEST_F(SampleViewsGallery, SampleRowChopPanelAndEditSheet) {
     auto* kickRow = place(new BridgeSampleRow(*model, listed(kick.id)));
     auto* vocalRow = place(new BridgeSampleRow(*model, listed(vocal.id)));
     model->togglePreview(listed(vocal.id));
-    players->log->currentTime = 0.4;
-    scheduler->advanceBy(40ms);
+    scheduler->advanceBy(400ms);
     host.layout()->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding));
     settle();
     save(kickRow, "sample-row");

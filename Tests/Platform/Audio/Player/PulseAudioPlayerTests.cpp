@@ -3,6 +3,7 @@
 
 #include "Platform/Audio/Player/AudioPlayer.h"
 #include "Tests/Platform/Audio/Player/MonitorRecording.h"
+#include "Tests/Platform/Audio/Player/ScopedEnvironment.h"
 #include "Tests/Support/Audio/AudioFixtures.h"
 #include "Tests/Support/FakePhone/QtTestLoop.h"
 #include "Tests/Support/TemporaryFolder.h"
@@ -24,26 +25,6 @@ constexpr double rate = monitorRate;
 Channels tone(double seconds, double frequency = 1000) {
     return replicate(sineWave(frequency, rate, framesFor(seconds, rate)), 2);
 }
-
-// Sets an environment variable for the scope, then restores it.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value) : name(name) {
-        if (const char* old = std::getenv(name))
-            saved = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (saved)
-            setenv(name, saved->c_str(), 1);
-        else
-            unsetenv(name);
-    }
-
-private:
-    const char* name;
-    std::optional<std::string> saved;
-};
 
 class PulseAudioPlayerTest : public ::testing::Test {
 protected:

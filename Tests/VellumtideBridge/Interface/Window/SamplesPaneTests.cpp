@@ -100,6 +100,16 @@ TEST_F(SamplesPane, FilterPillPulsesOnlyWhileTheFilterIsOn) {
     EXPECT_LE(pill->borderOpacity(), 0.58);
     EXPECT_NEAR(pill->glowRadius(), 7 + 8 * pill->pulsePhase(), 1e-9);
 
+    // Near its bright end the glow reaches past the header's top edge, fading with no cut there.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pill->pulsePhase() > 0.8; }, 3000));
+    const QImage shot = pane.grab().toImage();
+    const int x = pill->mapTo(&pane, pill->rect().center()).x();
+    const int headerTop = pill->parentWidget()->mapTo(&pane, QPoint()).y();
+    auto amber = [&](int y) { return qRed(shot.pixel(x, y)) - qBlue(shot.pixel(x, y)); };
+    EXPECT_GT(amber(headerTop - 1), 4) << "the glow shows above the header";
+    EXPECT_EQ(amber(headerTop - 16), 0);
+    EXPECT_LE(std::abs(amber(headerTop) - amber(headerTop - 1)), 6) << "no hard edge at the header's top";
+
     model->toggleFavoriteFilter();
     EXPECT_FALSE(pill->isPulseRunning());
     EXPECT_DOUBLE_EQ(pill->borderOpacity(), 0.22);

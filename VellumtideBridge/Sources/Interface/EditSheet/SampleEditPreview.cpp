@@ -92,6 +92,18 @@ QCoro::Task<> SampleEditPreview::playEditPreview(BridgeSampleEdit workingEdit) {
         fail(error.what());
         co_return;
     }
+    // The player's own notices end the preview: its time reads 0 again once it has ended, so the
+    // played time cannot tell the end.
+    opened->setFinishHandler([self](bool) {
+        if (self)
+            self->stopEditPreview(true);
+    });
+    opened->setErrorHandler([self](const std::string& description) {
+        if (!self)
+            return;
+        self->stopEditPreview(true);
+        self->fail(description);
+    });
     opened->prepareToPlay();
     if (!opened->play()) {
         fail(unplayableText);
@@ -112,6 +124,8 @@ void SampleEditPreview::stopEditPreview(bool removeFile) {
         loopTask.reset();
     }
     if (player) {
+        player->setFinishHandler(nullptr);
+        player->setErrorHandler(nullptr);
         player->stop();
         player.reset();
     }
@@ -147,15 +161,14 @@ QCoro::Task<> SampleEditPreview::runEditPreviewLoop(vt::CancellationToken token)
             co_return;
         }
         updateProgress();
-        if (!player->isPlaying() && time >= duration - 0.04) {
-            stopEditPreview(true);
-            co_return;
-        }
         co_await vt::sleepFor(*scheduler, progressInterval, token);
     }
 }
 
+// Between the player's end and its notice the time reads 0: the last shown time stays.
 void SampleEditPreview::updateProgress() {
+    if (!player->isPlaying())
+        return;
     const double reported = player->duration();
     const double length = reported > 0.001 ? reported : 0.001;
     const double current = player->currentTime();

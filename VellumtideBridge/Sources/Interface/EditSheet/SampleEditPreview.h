@@ -2,7 +2,8 @@
 // The edit sheet's preview: renders the working edit with the program's renderer into a
 // temporary WAV file outside the library (or takes the raw file for an edit that changes
 // nothing), plays it once through the sheet's own player, reports the played time every 40 ms,
-// and deletes the temporary file when the preview ends or is stopped.
+// and deletes the temporary file when the player reports its end or a failure, or the preview
+// is stopped.
 
 #include "Platform/Async/CancellationToken.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"

@@ -1,7 +1,8 @@
 #pragma once
 // One sample of the window's list, drawn as a card: play button, waveform, title with rename,
 // info line and badges, favourite, edit, delete, the chop switch with its chop panel, and
-// drag-out of the sample's file. It reads and calls the controller directly.
+// drag-out of the sample's file. It reads and calls the controller directly; its parts live in
+// files of their own (title, info line, chop switch, delete confirmation).
 
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
@@ -19,7 +20,6 @@ public:
     void setSample(SampleItem sample);
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -32,30 +32,12 @@ private:
 
     void buildTopLine();
     QWidget* buildTitleLine();
-    QWidget* buildInfoLine();
-    void buildChopPanel();
     void modelChanged(BridgeViewModel::Field field);
 
     bool isPlaying() const;
     bool isEditActive() const;
     void refresh();
     void refreshPlayback();
-    void refreshTitle();
-    void refreshBadges();
-    void refreshChopPanel();
-
-    void beginRenaming();
-    void submitTitle();
-    void titleFocusLost();
-    bool finishRenaming();
-    void commitTitle();
-
-    void setChopsExpanded(bool expanded);
-    void editSensitivity(double sensitivity);
-    void scheduleAutoChop();
-    void runAutoChopNow();
-    void startAutoChop(std::optional<vt::Nanoseconds> delay);
-    void cancelChopDebounce();
 
     void confirmDelete();
 };

@@ -1,31 +1,16 @@
 #include "VellumtideBridge/Sources/Interface/Samples/FavoritesFilterButton.h"
 
-#include "Platform/UI/Drawing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
-#include "Shared/Interface/VellumtideFavoritesFilterLook.h"
+#include "Shared/Interface/VellumtideFavoritesGlow.h"
 
-#include <QGraphicsDropShadowEffect>
 #include <QPainter>
-#include <QSequentialAnimationGroup>
-#include <QVariantAnimation>
 
 namespace {
 
 using Field = BridgeViewModel::Field;
 namespace palette = vt::ui::palette;
-
-constexpr int pulseMilliseconds = 1150;
-
-QVariantAnimation* makeSwing(double from, double to, QObject* parent) {
-    auto* swing = new QVariantAnimation(parent);
-    swing->setStartValue(from);
-    swing->setEndValue(to);
-    swing->setDuration(pulseMilliseconds);
-    swing->setEasingCurve(QEasingCurve::InOutSine);
-    return swing;
-}
 
 } // namespace
 
@@ -38,18 +23,7 @@ FavoritesFilterButton::FavoritesFilterButton(BridgeViewModel& model, QWidget* pa
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
 
-    glow = new QGraphicsDropShadowEffect(this);
-    glow->setOffset(0, 0);
-    setGraphicsEffect(glow);
-
-    pulse = new QSequentialAnimationGroup(this);
-    for (auto [from, to] : {std::pair{0.0, 1.0}, std::pair{1.0, 0.0}}) {
-        auto* swing = makeSwing(from, to, pulse);
-        connect(swing, &QVariantAnimation::valueChanged, this,
-                [this](const QVariant& value) { setPhase(value.toDouble()); });
-        pulse->addAnimation(swing);
-    }
-    pulse->setLoopCount(-1);
+    pulse = std::make_unique<VellumtideFavoritesPulse>([this](double value) { setPhase(value); });
 
     connect(this, &QAbstractButton::clicked, this, [this] { this->model.toggleFavoriteFilter(); });
     connect(&model, &BridgeViewModel::changed, this, [this](Field field) {
@@ -63,20 +37,24 @@ bool FavoritesFilterButton::isFilterOn() const {
     return model.showFavoritesOnly();
 }
 
+VellumtideFavoritesFilterLook FavoritesFilterButton::look() const {
+    return VellumtideFavoritesFilterLook::at(isFilterOn(), phase);
+}
+
 double FavoritesFilterButton::borderOpacity() const {
-    return VellumtideFavoritesFilterLook::at(isFilterOn(), phase).strokeOpacity;
+    return look().strokeOpacity;
 }
 
 double FavoritesFilterButton::glowOpacity() const {
-    return VellumtideFavoritesFilterLook::at(isFilterOn(), phase).glowOpacity;
+    return look().glowOpacity;
 }
 
 double FavoritesFilterButton::glowRadius() const {
-    return VellumtideFavoritesFilterLook::at(isFilterOn(), phase).glowRadius;
+    return look().glowRadius;
 }
 
 bool FavoritesFilterButton::isPulseRunning() const {
-    return pulse->state() == QAbstractAnimation::Running;
+    return pulse->isRunning();
 }
 
 void FavoritesFilterButton::refresh() {
@@ -88,23 +66,22 @@ void FavoritesFilterButton::refresh() {
 
 void FavoritesFilterButton::setPhase(double value) {
     phase = value;
-    glow->setEnabled(isFilterOn());
-    glow->setColor(vt::ui::withOpacity(palette::amber, glowOpacity()));
-    glow->setBlurRadius(2 * glowRadius());
-    update();
+    glow ? glow->refresh() : update();
 }
 
 // The pulse only moves something while the filter is on, so it runs only then (and while shown).
 void FavoritesFilterButton::updatePulseRunning() {
     const bool wanted = pulseStarted && isFilterOn() && isVisible();
-    if (wanted && pulse->state() != QAbstractAnimation::Running)
-        pulse->state() == QAbstractAnimation::Paused ? pulse->resume() : pulse->start();
-    else if (!wanted && pulse->state() == QAbstractAnimation::Running)
+    if (wanted)
+        pulse->start();
+    else
         pulse->pause();
 }
 
 void FavoritesFilterButton::showEvent(QShowEvent* event) {
     QAbstractButton::showEvent(event);
+    if (!glow)
+        glow = new VellumtideFavoritesGlow(this, [this] { return look(); });
     pulseStarted = true;
     updatePulseRunning();
 }
@@ -122,10 +99,7 @@ void FavoritesFilterButton::paintEvent(QPaintEvent*) {
     else if (isDown())
         painter.setOpacity(0.75);
     const bool on = isFilterOn();
-    const double lineWidth = on ? 1.4 : 1.0;
-    const QRectF capsule = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    vt::ui::paintRoundedBox(painter, capsule, on ? palette::amber : vt::ui::white(0.08), capsule.height() / 2,
-                            vt::ui::Border{vt::ui::withOpacity(palette::amber, borderOpacity()), lineWidth});
+    paintFavoritesCapsule(painter, QRectF(rect()).adjusted(0.7, 0.7, -0.7, -0.7), on, look());
 
     const QColor foreground = on ? vt::ui::black(0.84) : palette::amber;
     const QFont font = vt::ui::systemFont(11, vt::ui::FontWeight::bold);

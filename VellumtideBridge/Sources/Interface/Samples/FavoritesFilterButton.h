@@ -3,12 +3,11 @@
 // empty star. On: filled amber with a filled star, its border and glow pulsing slowly without end
 // once the pill has been shown. Disabled while there is no favourite and the filter is off.
 
+#include "Shared/Interface/VellumtideFavoritesGlow.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
 #include <QAbstractButton>
-
-class QGraphicsDropShadowEffect;
-class QSequentialAnimationGroup;
+#include <QPointer>
 
 class FavoritesFilterButton final : public QAbstractButton {
 public:
@@ -19,6 +18,8 @@ public:
     bool favoriteFilterPulse() const { return pulseStarted; }
     // 0 (rest) to 1 (full swing) of the running pulse.
     double pulsePhase() const { return phase; }
+    // The capsule's look at this moment of the pulse.
+    VellumtideFavoritesFilterLook look() const;
     double borderOpacity() const;
     double glowOpacity() const;
     double glowRadius() const;
@@ -37,8 +38,8 @@ private:
     void setPhase(double value);
 
     BridgeViewModel& model;
-    QGraphicsDropShadowEffect* glow;
-    QSequentialAnimationGroup* pulse;
+    QPointer<VellumtideFavoritesGlow> glow; // the glow layer behind the pill, made when first shown
+    std::unique_ptr<VellumtideFavoritesPulse> pulse;
     bool pulseStarted = false;
     double phase = 0;
 };
