@@ -83,6 +83,22 @@ void VirtualScheduler::runReady() {
     drainPostedEvents();
 }
 
+VirtualScheduler::~VirtualScheduler() {
+    if (QCoreApplication::instance())
+        shutDown();
+}
+
+void VirtualScheduler::shutDown() {
+    shutdown.cancel();
+    // A timer that keeps scheduling itself must not hold the test forever.
+    constexpr int firingLimit = 100'000;
+    runReady();
+    for (int fired = 0; fired < firingLimit && fireNextDue(Nanoseconds::max()); ++fired)
+        runReady();
+    timers.clear();
+    dueById.clear();
+}
+
 void VirtualScheduler::advanceBy(Nanoseconds delta) {
     const Nanoseconds target = virtualClock.current + std::max(delta, Nanoseconds{0});
     runReady();

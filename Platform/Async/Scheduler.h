@@ -2,6 +2,7 @@
 // Timers behind an interface: QtScheduler runs them on the Qt event loop, VirtualScheduler on a
 // virtual clock that tests advance by hand.
 
+#include "Platform/Async/CancellationToken.h"
 #include "Platform/Async/MonotonicClock.h"
 
 #include <QObject>
@@ -24,6 +25,12 @@ public:
     virtual TimerId schedule(Nanoseconds delay, std::function<void()> action) = 0;
     // Drops a timer that has not fired yet; unknown or fired ids are ignored.
     virtual void cancel(TimerId id) = 0;
+    // Cancelled when the scheduler shuts down: every sleep on it then ends as cancelled, so no
+    // coroutine stays suspended on a timer that will never fire.
+    const CancellationToken& shutdownToken() const { return shutdown; }
+
+protected:
+    CancellationToken shutdown;
 };
 
 // Real time: one precise single-shot QTimer per scheduled action.
@@ -45,6 +52,9 @@ private:
 // lets the Qt loop run posted work (spawned tasks) so coroutines make progress.
 class VirtualScheduler final : public Scheduler {
 public:
+    // Shuts down (see shutDown) while a Qt application still exists to run the ending work.
+    ~VirtualScheduler() override;
+
     class Clock final : public MonotonicClock {
     public:
         Nanoseconds now() const override { return current; }
@@ -61,6 +71,11 @@ public:
     // Runs posted Qt work and timers due now until nothing more is ready.
     void runReady();
     std::size_t pendingTimers() const { return timers.size(); }
+    // For the end of a test: ends every sleep as cancelled, lets time run out for the other
+    // timers (each fires in due order) and runs posted work, until nothing is left, so the
+    // coroutines waiting on this scheduler finish and free their frames. Sleeps started later
+    // end as cancelled at once.
+    void shutDown();
     Nanoseconds now() const { return virtualClock.current; }
 
 private:

@@ -1,5 +1,7 @@
 #include "Platform/Async/Sleep.h"
 
+#include <algorithm>
+#include <array>
 #include <coroutine>
 #include <memory>
 
@@ -7,13 +9,23 @@ namespace vt {
 
 namespace {
 
-// Shared by the timer and the cancel callback: whichever runs first resumes the coroutine.
+// Shared by the timer and the cancel callbacks: whichever runs first resumes the coroutine.
 struct SleepState {
     std::coroutine_handle<> handle;
     bool resumed = false;
+    bool ending = false; // a cancel has scheduled the resumption
     bool elapsed = false;
     Scheduler::TimerId timer = 0;
-    CancellationToken::Registration registration = 0;
+    // The caller's token and the scheduler's shutdown token, with their registrations.
+    std::array<std::pair<CancellationToken, CancellationToken::Registration>, 2> watched;
+
+    void resume(bool fullDelay) {
+        resumed = true;
+        elapsed = fullDelay;
+        for (auto& [token, registration] : watched)
+            token.removeCallback(registration);
+        handle.resume();
+    }
 };
 
 class SleepAwaiter {
@@ -28,28 +40,26 @@ public:
         state->handle = handle;
         auto shared = state;
         Scheduler* owner = &scheduler;
-        CancellationToken cancellation = token;
-        state->timer = scheduler.schedule(delay, [shared, cancellation] {
+        state->watched = {{{token, 0}, {scheduler.shutdownToken(), 0}}};
+        state->timer = scheduler.schedule(delay, [shared] {
             if (shared->resumed)
                 return;
-            shared->resumed = true;
-            shared->elapsed = !cancellation.isCancelled();
-            cancellation.removeCallback(shared->registration);
-            shared->handle.resume();
+            const bool cancelled = std::ranges::any_of(
+                shared->watched, [](const auto& watch) { return watch.first.isCancelled(); });
+            shared->resume(!cancelled);
         });
         // A cancel resumes on a later turn through a zero-delay timer, never inside cancel().
-        state->registration = token.onCancel([shared, owner] {
-            if (shared->resumed)
-                return;
-            owner->cancel(shared->timer);
-            shared->timer = owner->schedule(Nanoseconds{0}, [shared] {
-                if (shared->resumed)
+        for (auto& [watchedToken, registration] : state->watched)
+            registration = watchedToken.onCancel([shared, owner] {
+                if (shared->resumed || shared->ending)
                     return;
-                shared->resumed = true;
-                shared->elapsed = false;
-                shared->handle.resume();
+                shared->ending = true;
+                owner->cancel(shared->timer);
+                shared->timer = owner->schedule(Nanoseconds{0}, [shared] {
+                    if (!shared->resumed)
+                        shared->resume(false);
+                });
             });
-        });
     }
 
     bool await_resume() const noexcept { return state->elapsed; }

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -73,6 +74,37 @@ TEST(SleepTest, VirtualTimeFiresInDueOrderAndCancelResumesOnLaterTurn) {
     spawn([&] { return sleeper("pre", 5s, token); });
     scheduler.runReady();
     EXPECT_EQ(log.back(), "pre:cancelled@1300");
+}
+
+TEST(SleepTest, ShutDownEndsEverySleepAsCancelledSoItsCoroutinesFinish) {
+    app();
+    VirtualScheduler scheduler;
+    std::vector<std::string> log;
+    // Lives in the coroutine's frame: its destructor says that the frame was freed.
+    struct FrameWitness {
+        std::vector<std::string>* log;
+        ~FrameWitness() { log->push_back("frame freed"); }
+    };
+    spawn([&]() -> QCoro::Task<> {
+        FrameWitness witness{&log};
+        int ticks = 0;
+        while (co_await sleepFor(scheduler, 1s)) // a loop that nothing but shutdown stops
+            ++ticks;
+        log.push_back("loop ended after " + std::to_string(ticks) + " ticks");
+    });
+    scheduler.schedule(10s, [&] { log.push_back("timeout fired"); });
+    scheduler.advanceBy(2500ms);
+    EXPECT_TRUE(log.empty());
+
+    scheduler.shutDown();
+    EXPECT_EQ(log, (std::vector<std::string>{"loop ended after 2 ticks", "frame freed", "timeout fired"}));
+    EXPECT_EQ(scheduler.pendingTimers(), 0u);
+
+    // A sleep started after shutdown ends at once, as cancelled.
+    std::optional<bool> late;
+    spawn([&]() -> QCoro::Task<> { late = co_await sleepFor(scheduler, 1h); });
+    scheduler.runReady();
+    EXPECT_EQ(late, false);
 }
 
 TEST(SleepTest, RealSchedulerSleepsAtLeastTheDelay) {

@@ -40,7 +40,9 @@ ControllerTest::ControllerTest() : paths(Paths::underRoot(folder.path())) {
 
 ControllerTest::~ControllerTest() {
     model.reset();
-    drainPostedEvents();
+    // The controller's loops, debounces and requests end here rather than stay suspended.
+    scheduler->shutDown();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 std::filesystem::path ControllerTest::libraryRoot() const {
