@@ -1,21 +1,19 @@
 #include "VellumtideAU/Window/VellumtideRows.h"
 
+#include "Platform/UI/DragStaging.h"
 #include "Platform/UI/Drawing.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
+#include "Platform/UI/XdndDragSource.h"
 #include "VellumtideAU/Window/VellumtideWaveforms.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
 
 #include <QApplication>
-#include <QDrag>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPointer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -36,11 +34,10 @@ void call(const std::function<void()>& action) {
 
 namespace VellumtideDragOut {
 
-QMimeData* mimeData(bool isAvailable, const std::filesystem::path& audioURL) {
-    auto* data = new QMimeData;
-    if (isAvailable)
-        data->setUrls({QUrl::fromLocalFile(QString::fromStdString(audioURL.string()))});
-    return data;
+std::optional<Item> item(bool isAvailable, const std::filesystem::path& audioURL) {
+    if (!isAvailable)
+        return std::nullopt;
+    return Item{audioURL, QString::fromStdString(audioURL.stem().string())};
 }
 
 bool isDragging() {
@@ -60,12 +57,14 @@ void VellumtideDraggableRow::mouseMoveEvent(QMouseEvent* event) {
     if ((event->position().toPoint() - pressPosition).manhattanLength() < QApplication::startDragDistance())
         return;
     pressed = false;
-    auto* drag = new QDrag(this);
-    drag->setMimeData(dragProvider());
-    drag->setPixmap(grab().scaledToWidth(std::min(width(), 240), Qt::SmoothTransformation));
+    // The drag runs on the window's own events (no loop of its own), so the host's loop goes on.
+    const auto offered = dragProvider();
+    auto staged = offered ? vt::ui::stageFileForDrag(offered->file, offered->suggestedName) : std::nullopt;
+    if (!staged)
+        return; // a missing file is never offered
     ++activeDrags;
-    drag->exec(Qt::CopyAction);
-    --activeDrags;
+    if (!vt::ui::startXdndFileDrag(this, std::move(*staged), [] { --activeDrags; }))
+        --activeDrags;
 }
 
 PaintedButton* makeLoadToPadButton(double glyphSize, bool isAvailable, const QColor& cyan,
@@ -195,8 +194,9 @@ QWidget* VellumtideAUSampleRow::makeInfoLine() {
     return line;
 }
 
-QMimeData* VellumtideAUSampleRow::dragProvider(const VellumtidePluginSample& sample) {
-    return VellumtideDragOut::mimeData(sample.isAvailable, sample.audioURL);
+std::optional<VellumtideDragOut::Item>
+VellumtideAUSampleRow::dragProvider(const VellumtidePluginSample& sample) {
+    return VellumtideDragOut::item(sample.isAvailable, sample.audioURL);
 }
 
 void VellumtideAUSampleRow::paintEvent(QPaintEvent*) {
@@ -243,8 +243,8 @@ VellumtideAUChopRow::VellumtideAUChopRow(VellumtidePluginSample sample, Vellumti
     row->addWidget(glyphLabel("arrow.up.doc", 9, vt::ui::withOpacity(amber, available ? 0.72 : 0.28), this));
 }
 
-QMimeData* VellumtideAUChopRow::dragProvider() const {
-    return VellumtideDragOut::mimeData(item.isAvailable, item.audioURL);
+std::optional<VellumtideDragOut::Item> VellumtideAUChopRow::dragProvider() const {
+    return VellumtideDragOut::item(item.isAvailable, item.audioURL);
 }
 
 void VellumtideAUChopRow::paintEvent(QPaintEvent*) {
