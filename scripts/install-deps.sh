@@ -19,6 +19,8 @@ packages=(
     libqrencode-dev
     # plug-in format and the test host
     lv2-dev liblilv-dev lilv-utils sordi libsuil-dev libx11-dev
+    # the plug-in window's drag source (XDND over xcb) and the pointer the drag tests move
+    libxcb1-dev libxtst-dev
     # services and tools the tests and benchmarks use
     pulseaudio pulseaudio-utils xvfb xauth sox aubio-tools curl iproute2 time drumkv1-lv2
     # registering the vellumtide: URL handler for the user

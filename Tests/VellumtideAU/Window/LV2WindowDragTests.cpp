@@ -1,0 +1,416 @@
+// Drags out of the plug-in's window as a person makes them in a host that runs the window only
+// through its idle calls (as GTK and Qt 5 hosts do): the host's loop polls its own X connection,
+// fires its own 16 ms timer and calls idle(); the pointer moves through XTEST in small steps. A
+// sample and a chop go into a Qt program of their own and into a window of the host itself,
+// while the host's timer keeps firing.
+
+#include "Tests/Support/TemporaryFolder.h"
+#include "Tests/Support/X11/XTestPointer.h"
+#include "Tests/Support/X11/XdndTestTarget.h"
+#include "Tests/VellumtideAU/Engine/WavFixtures.h"
+#include "Tests/VellumtideAU/Window/SuilWindowHost.h"
+#include "VellumtideAU/LV2/VellumtideLV2.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QUrl>
+#include <QWidget>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using nlohmann::json;
+using vt::test::TemporaryFolder;
+
+constexpr const char* kickID = "8C0F4B5E-2D6A-4F1B-9E3C-7A5D1B2C3E4F";
+constexpr const char* goneID = "1B2C3D4E-5F60-4718-8293-A4B5C6D7E8F9";
+constexpr const char* chopID = "0F1E2D3C-4B5A-4697-8877-665544332211";
+constexpr const char* kickFile = "Kick Zoë 01.wav";
+
+// Where the two drop targets sit on the 1280 × 800 screen; the window is at the top left.
+constexpr int otherProgramX = 760, otherProgramY = 40;
+constexpr int hostTargetX = 760, hostTargetY = 420;
+constexpr int targetWidth = 400, targetHeight = 300;
+
+std::string fileText(const std::filesystem::path& path) {
+    QFile file(QString::fromStdString(path.string()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+QByteArray sha256(const std::filesystem::path& path) {
+    QFile file(QString::fromStdString(path.string()));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (file.open(QIODevice::ReadOnly))
+        hash.addData(&file);
+    return hash.result().toHex();
+}
+
+// vt-drop-target, started with its output file and geometry, ended with SIGTERM.
+class DropTargetProgram {
+public:
+    DropTargetProgram(const std::filesystem::path& output, int x, int y, int width, int height) {
+        int pipeEnds[2];
+        if (::pipe(pipeEnds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+        const std::string geometry = std::to_string(x) + "," + std::to_string(y) + "," +
+                                     std::to_string(width) + "," + std::to_string(height);
+        std::string program = VT_DROP_TARGET, out = output.string();
+        char* arguments[] = {program.data(),
+                             const_cast<char*>("--out"),
+                             out.data(),
+                             const_cast<char*>("--geometry"),
+                             const_cast<char*>(geometry.c_str()),
+                             nullptr};
+        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, arguments, environ) != 0)
+            pid = 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipeEnds[1]);
+        output_ = pipeEnds[0];
+        ::fcntl(output_, F_SETFL, O_NONBLOCK);
+    }
+    ~DropTargetProgram() {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+        if (output_ >= 0)
+            ::close(output_);
+    }
+    // Reads what the program printed so far; true once it said READY.
+    bool ready() {
+        char buffer[256];
+        ssize_t count;
+        while ((count = ::read(output_, buffer, sizeof buffer)) > 0)
+            printed.append(buffer, std::size_t(count));
+        return printed.find("READY") != std::string::npos;
+    }
+
+private:
+    pid_t pid = 0;
+    int output_ = -1;
+    std::string printed;
+};
+
+// The host's loop: every turn fires the host's 16 ms timer (its times are kept), handles the
+// host's own X events and calls the window's idle().
+class HostLoop {
+public:
+    HostLoop(vt::test::SuilWindowHost& window, vt::test::XdndTestTarget& target)
+        : window(window), target(target) {}
+
+    void turn() {
+        std::this_thread::sleep_until(nextFiring);
+        const auto now = Clock::now();
+        nextFiring = std::max(nextFiring + 16ms, now);
+        firings.push_back(now);
+        target.pump();
+        window.idle();
+    }
+    void turns(int count) {
+        for (int i = 0; i < count; ++i)
+            turn();
+    }
+    bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 8s) {
+        const auto end = Clock::now() + limit;
+        while (Clock::now() < end) {
+            turn();
+            if (condition())
+                return true;
+        }
+        return false;
+    }
+    // The longest time between two firings of the host's timer from the firing numbered from on.
+    std::chrono::milliseconds longestGapSince(std::size_t from) const {
+        auto longest = Clock::duration::zero();
+        for (std::size_t i = from + 1; i < firings.size(); ++i)
+            longest = std::max(longest, firings[i] - firings[i - 1]);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
+    }
+    std::size_t firingCount() const { return firings.size(); }
+
+private:
+    vt::test::SuilWindowHost& window;
+    vt::test::XdndTestTarget& target;
+    Clock::time_point nextFiring = Clock::now();
+    std::vector<Clock::time_point> firings;
+};
+
+class LV2WindowDragTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("VT_TEST_X11") || !std::getenv("DISPLAY"))
+            GTEST_SKIP() << "no private X server (scripts/test-services.sh starts Xvfb)";
+        // One installed bundle per process: a host loads one copy of the window's module.
+        static TemporaryFolder installation;
+        static const auto prefix =
+            (vt::test::installBundleBesideStandIn(installation / "prefix"), installation / "prefix");
+        ::setenv("HOME", (folder / "home").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
+        ::setenv("LV2_PATH", (prefix / "lib" / "lv2").c_str(), 1);
+        ::unsetenv("QT_QPA_PLATFORM");
+        // The companion-app sheet of a first opening would cover the list.
+        vt::test::writeFile(folder / "config" / "vellumtide" / "VellumtideAU.ini",
+                            "[General]\nVellumtideAU.didShowCompanionAppOnFirstOpen=true\n");
+        writeLibrary();
+        ASSERT_TRUE(pointer.valid()) << "the X server has no XTEST";
+        ASSERT_TRUE(hostTarget.valid());
+        host = std::make_unique<vt::test::LilvHost>(); // reads LV2_PATH
+        instance = std::make_unique<vt::test::HostedPlugin>(*host, vt::lv2::pluginURI, 48000, 256);
+        ASSERT_TRUE(instance->valid());
+        window = std::make_unique<vt::test::SuilWindowHost>(*host, *instance, 640, 540);
+        ASSERT_TRUE(window->valid());
+        loop = std::make_unique<HostLoop>(*window, hostTarget);
+        ASSERT_TRUE(loop->runUntil([this] { return sampleRow("Kick") && sampleRow("Gone"); }))
+            << "the window lists the library";
+    }
+
+    void TearDown() override {
+        pointer.releaseButton();
+        window.reset();
+        instance.reset();
+    }
+
+    // "Kick" (its file named with a space and a non-ASCII letter) with one chop, and "Gone", whose
+    // file is missing, in the default library folder.
+    void writeLibrary() {
+        const auto library = folder / "home" / "Music" / "Vellumtide";
+        auto sample = [](const char* id, const char* title, const char* fileName, const char* createdAt) {
+            return json{{"id", id},
+                        {"title", title},
+                        {"createdAt", createdAt},
+                        {"fileName", fileName},
+                        {"duration", 0.1},
+                        {"sampleRate", 44100},
+                        {"channelCount", 2},
+                        {"byteCount", 35320},
+                        {"peaks", std::vector<float>(64, 0.5f)}};
+        };
+        vt::test::writeFile(library / "library.json",
+                            json::array({sample(kickID, "Kick", kickFile, "2024-03-05T07:08:09Z"),
+                                         sample(goneID, "Gone", "gone.wav", "2024-03-04T07:08:09Z")})
+                                .dump());
+        vt::test::writeFile(library / "bridge-metadata.json",
+                            json{{kickID,
+                                  {{"chops", json::array({json{{"id", chopID},
+                                                               {"index", 0},
+                                                               {"startTime", 0.02},
+                                                               {"endTime", 0.06},
+                                                               {"strength", 0.8}}})}}}}
+                                .dump());
+        kickPath = library / "Samples" / kickFile;
+        chopPath = library / "Chops" / (std::string(kickID) + "-chop-" + chopID + ".wav");
+        std::filesystem::create_directories(chopPath.parent_path());
+        std::filesystem::create_directories(kickPath.parent_path());
+        vt::test::writeFloatWav(kickPath, 44100, vt::test::rampChannels(4410, 2));
+        vt::test::writeFloatWav(chopPath, 44100, vt::test::rampChannels(1764, 2));
+    }
+
+    static QWidget* findWidget(const char* className, const QString& accessibleName) {
+        for (QWidget* widget : QApplication::allWidgets())
+            if (widget->inherits(className) && widget->isVisible() &&
+                widget->accessibleName() == accessibleName)
+                return widget;
+        return nullptr;
+    }
+    static QWidget* sampleRow(const QString& title) { return findWidget("VellumtideAUSampleRow", title); }
+    static QWidget* chopRow(const QString& title) { return findWidget("VellumtideAUChopRow", title); }
+
+    // A point on the row away from its buttons, in root window pixels.
+    static QPoint grabPoint(QWidget* row) { return row->mapToGlobal(QPoint(70, row->height() / 2)); }
+    static QPoint centre(int x, int y) { return {x + targetWidth / 2, y + targetHeight / 2}; }
+
+    // Runs a person's gesture in a thread of their own while the host's loop goes on, as it
+    // would beside a real hand on the mouse; returns when the gesture is done.
+    void asPerson(const std::function<void()>& gesture) {
+        std::atomic<bool> done = false;
+        std::thread person([&] {
+            gesture();
+            done = true;
+        });
+        while (!done)
+            loop->turn();
+        person.join();
+    }
+    static void pause(int frames = 1) { std::this_thread::sleep_for(frames * 16ms); }
+
+    // Glides the pointer in steps of at most 12 pixels, 16 ms apart (part of a gesture).
+    void glide(QPoint from, QPoint to) {
+        const QPoint distance = to - from;
+        const int steps = std::max(1, int(std::ceil(std::hypot(distance.x(), distance.y()) / 12.0)));
+        for (int step = 1; step <= steps; ++step) {
+            const QPoint at = from + distance * step / steps;
+            pointer.moveTo(at.x(), at.y());
+            pause();
+        }
+    }
+    // Puts the pointer on the row, presses and glides to the point with the button held.
+    void pressAndGlide(QPoint from, QPoint to) {
+        pointer.moveTo(from.x(), from.y());
+        pause(3);
+        pointer.pressButton();
+        pause(3);
+        glide(from, to);
+        pause(4);
+    }
+
+    // Presses on the row, glides to the point and lets go there.
+    void dragRow(QWidget* row, QPoint to) {
+        const QPoint from = grabPoint(row);
+        asPerson([&] {
+            pressAndGlide(from, to);
+            pointer.releaseButton();
+        });
+    }
+
+    void click(QWidget* widget) {
+        const QPoint at = widget->mapToGlobal(widget->rect().center());
+        asPerson([&] {
+            pointer.moveTo(at.x(), at.y());
+            pause(2);
+            pointer.pressButton();
+            pause(2);
+            pointer.releaseButton();
+            pause(2);
+        });
+    }
+
+    // The file a text/uri-list names (its one file:// URL).
+    static std::filesystem::path droppedFile(const std::string& uriList) {
+        const auto end = uriList.find("\r\n");
+        const QUrl url = QUrl::fromEncoded(QByteArray::fromStdString(uriList.substr(0, end)));
+        EXPECT_TRUE(url.isLocalFile()) << uriList;
+        return url.toLocalFile().toStdString();
+    }
+
+    // One line the other program wrote for a dropped URL: url, size and digest.
+    static std::vector<std::string> fields(const std::string& line) {
+        std::vector<std::string> parts;
+        std::size_t start = 0, tab;
+        while ((tab = line.find('\t', start)) != std::string::npos) {
+            parts.push_back(line.substr(start, tab - start));
+            start = tab + 1;
+        }
+        parts.push_back(line.substr(start, line.find('\n', start) - start));
+        return parts;
+    }
+
+    TemporaryFolder folder;
+    vt::test::XTestPointer pointer;
+    vt::test::XdndTestTarget hostTarget{hostTargetX, hostTargetY, targetWidth, targetHeight};
+    std::unique_ptr<vt::test::LilvHost> host;
+    std::unique_ptr<vt::test::HostedPlugin> instance;
+    std::unique_ptr<vt::test::SuilWindowHost> window;
+    std::unique_ptr<HostLoop> loop;
+    std::filesystem::path kickPath;
+    std::filesystem::path chopPath;
+};
+
+TEST_F(LV2WindowDragTest, SampleAndChopRowsDropIntoAnotherProgramAndIntoTheHostWhileItsLoopRuns) {
+    const auto drops = folder / "drops.txt";
+    DropTargetProgram otherProgram(drops, otherProgramX, otherProgramY, targetWidth, targetHeight);
+    ASSERT_TRUE(loop->runUntil([&] { return otherProgram.ready(); })) << "vt-drop-target shows its window";
+    loop->turns(10);
+
+    std::size_t dropsSeen = 0;
+    auto dropIntoOtherProgram = [&](QWidget* row, const std::filesystem::path& library) {
+        const std::size_t firstFiring = loop->firingCount();
+        dragRow(row, centre(otherProgramX, otherProgramY));
+        ASSERT_TRUE(loop->runUntil([&] {
+            const std::string text = fileText(drops);
+            return std::size_t(std::count(text.begin(), text.end(), '\n')) > dropsSeen;
+        })) << "the other program received the drop";
+        EXPECT_LE(loop->longestGapSince(firstFiring).count(), 50) << "the host's timer kept firing";
+        const std::string text = fileText(drops);
+        std::size_t lineStart = 0;
+        for (std::size_t line = 0; line < dropsSeen; ++line)
+            lineStart = text.find('\n', lineStart) + 1;
+        ++dropsSeen;
+        const auto line = fields(text.substr(lineStart));
+        ASSERT_EQ(line.size(), 3u) << text;
+        const std::filesystem::path received = droppedFile(line[0]);
+        EXPECT_EQ(received.filename(), library.filename()) << "named by the file's own name";
+        EXPECT_NE(received, library) << "a staged copy, not the library's file";
+        EXPECT_EQ(line[1], std::to_string(std::filesystem::file_size(library)));
+        EXPECT_EQ(line[2], sha256(library).toStdString()) << "the library file's bytes";
+    };
+    auto dropIntoHost = [&](QWidget* row, const std::filesystem::path& library) {
+        const std::size_t firstFiring = loop->firingCount();
+        const std::size_t before = hostTarget.droppedUriLists.size();
+        dragRow(row, centre(hostTargetX, hostTargetY));
+        ASSERT_TRUE(loop->runUntil([&] { return hostTarget.droppedUriLists.size() > before; }))
+            << "the host's own window received the drop";
+        loop->turns(5);
+        EXPECT_LE(loop->longestGapSince(firstFiring).count(), 50) << "the host's timer kept firing";
+        const std::filesystem::path received = droppedFile(hostTarget.droppedUriLists.back());
+        EXPECT_EQ(received.filename(), library.filename());
+        EXPECT_EQ(sha256(received), sha256(library));
+        EXPECT_GE(hostTarget.positions, 2) << "positions came while the pointer moved";
+    };
+
+    dropIntoOtherProgram(sampleRow("Kick"), kickPath);
+    dropIntoHost(sampleRow("Kick"), kickPath);
+    EXPECT_EQ(std::count(kickFile, kickFile + std::strlen(kickFile), ' '), 2) << "a name that needs encoding";
+
+    QWidget* toggle = nullptr;
+    for (auto* button : sampleRow("Kick")->findChildren<QAbstractButton*>())
+        if (button->toolTip() == "Show chops")
+            toggle = button;
+    ASSERT_NE(toggle, nullptr);
+    click(toggle);
+    ASSERT_TRUE(loop->runUntil([&] { return chopRow("Chop 01") != nullptr; }, 3s)) << "the chop list opens";
+    dropIntoOtherProgram(chopRow("Chop 01"), chopPath);
+    dropIntoHost(chopRow("Chop 01"), chopPath);
+    EXPECT_EQ(hostTarget.drops, 2);
+}
+
+TEST_F(LV2WindowDragTest, AMissingFileStartsNoDragAndEscapeCancelsOne) {
+    // The missing sample: nothing enters the target, nothing is staged, nothing is dropped.
+    dragRow(sampleRow("Gone"), centre(hostTargetX, hostTargetY));
+    loop->turns(20);
+    EXPECT_EQ(hostTarget.enters, 0);
+    EXPECT_EQ(hostTarget.drops, 0);
+    EXPECT_FALSE(std::filesystem::exists(folder / "cache" / "vellumtide" / "drag"));
+
+    // Escape over the target leaves it; letting go there afterwards drops nothing.
+    const QPoint over = centre(hostTargetX, hostTargetY);
+    const QPoint from = grabPoint(sampleRow("Kick"));
+    asPerson([&] { pressAndGlide(from, over); });
+    ASSERT_TRUE(loop->runUntil([&] { return hostTarget.positions > 0; }, 2s))
+        << "the drag reached the target";
+    EXPECT_EQ(hostTarget.enters, 1);
+    asPerson([&] { pointer.tapKey("Escape"); });
+    ASSERT_TRUE(loop->runUntil([&] { return hostTarget.leaves == 1; }, 2s)) << "Escape leaves the target";
+    asPerson([&] {
+        glide(over, over + QPoint(30, 20));
+        pointer.releaseButton();
+    });
+    loop->turns(30);
+    EXPECT_EQ(hostTarget.drops, 0);
+    EXPECT_TRUE(hostTarget.droppedUriLists.empty());
+    EXPECT_EQ(hostTarget.enters, 1) << "no new drag after Escape while the button stays down";
+}
+
+} // namespace
