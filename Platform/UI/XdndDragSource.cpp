@@ -260,10 +260,10 @@ void XdndDragSource::handleStatus(const std::uint32_t* data) {
     statusTimer.stop();
     awaitingStatus = false;
     accepted = (data[1] & 1) != 0;
-    if (dropRequested)
+    if (positionChanged)
+        sendPosition(); // the target judges the drop at the pointer's last position
+    else if (dropRequested)
         sendDrop();
-    else if (positionChanged)
-        sendPosition();
 }
 
 void XdndDragSource::handleFinished(const std::uint32_t* data) {

@@ -74,9 +74,24 @@ void XdndTestTarget::pump() {
     xcb_flush(connection);
 }
 
+void XdndTestTarget::proxyFor(int x, int y, int width, int height) {
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const std::uint32_t proxied = xcb_generate_id(connection);
+    const std::uint32_t values[] = {screen->black_pixel, 1};
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, proxied, screen->root, std::int16_t(x),
+                      std::int16_t(y), std::uint16_t(width), std::uint16_t(height), 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    for (std::uint32_t window : {proxied, targetWindow})
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom("XdndProxy"), XCB_ATOM_WINDOW, 32,
+                            1, &targetWindow);
+    xcb_map_window(connection, proxied);
+    owned(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
 void XdndTestTarget::requestSelection(const std::string& format) {
-    xcb_convert_selection(connection, targetWindow, atom("XdndSelection"), atom(format), atom("VT_SELECTION"),
-                          XCB_CURRENT_TIME);
+    xcb_convert_selection(connection, targetWindow, atom("XdndSelection"), atom(format),
+                          atom("VT_SELECTION_" + format), XCB_CURRENT_TIME);
     xcb_flush(connection);
 }
 
@@ -87,6 +102,7 @@ void XdndTestTarget::handleClientMessage(const void* message) {
     if (type == "XdndEnter") {
         ++enters;
         sourceWindow = data[0];
+        addressedWindow = event->window;
         offeredTypes.clear();
         for (int i = 2; i < 5; ++i)
             if (data[i])
@@ -148,7 +164,7 @@ void XdndTestTarget::sendToSource(std::uint32_t type, std::uint32_t data1, std::
     message.format = 32;
     message.window = sourceWindow;
     message.type = type;
-    message.data.data32[0] = targetWindow;
+    message.data.data32[0] = addressedWindow;
     message.data.data32[1] = data1;
     message.data.data32[2] = data2;
     message.data.data32[4] = data4;

@@ -30,6 +30,9 @@ public:
 
     bool valid() const { return connection != nullptr; }
     std::uint32_t window() const { return targetWindow; }
+    // Maps a plain window at the root position that names this target as its XDND proxy; the
+    // target gets that window's messages.
+    void proxyFor(int x, int y, int width, int height);
     // Handles whatever has arrived; never waits.
     void pump();
 
@@ -46,6 +49,7 @@ public:
     std::vector<std::string> offeredTypes;    // as the last XdndEnter named them
     std::vector<std::string> droppedUriLists; // per finished fetch of a drop, as received
     std::uint32_t sourceWindow = 0;
+    std::uint32_t addressedWindow = 0; // the window the last XdndEnter named (a proxied one's)
 
 private:
     std::uint32_t atom(const std::string& name);
