@@ -32,9 +32,10 @@ function(vt_add_gtest)
     if("sound" IN_LIST T_LABELS)
         list(APPEND properties RESOURCE_LOCK vellumtide-test-sink)
     endif()
-    # Tests that move the one pointer of the test X server must not overlap either.
+    # Tests that move the one pointer of the test X server must not overlap either; they also time
+    # the host's loop, so they run with nothing else beside them.
     if("dragdrop" IN_LIST T_LABELS)
-        list(APPEND properties RESOURCE_LOCK vellumtide-test-pointer)
+        list(APPEND properties RESOURCE_LOCK vellumtide-test-pointer RUN_SERIAL TRUE)
     endif()
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${properties})
 endfunction()

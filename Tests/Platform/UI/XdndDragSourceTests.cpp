@@ -1,6 +1,7 @@
 // The XDND drag source against targets on an X connection of their own: what it offers through
 // the drag selection, a whole drop, and the targets that stop answering, leave it no way out, or
-// are left by Escape. Needs the private X server of scripts/test-services.sh.
+// are left by Escape. Needs the private X server of scripts/test-services.sh; the windows stay
+// clear of the top left, where the window host test shows its own.
 
 #include "Platform/UI/XdndDragSource.h"
 #include "Tests/Support/X11/XdndTestTarget.h"
@@ -83,8 +84,8 @@ TEST_F(XdndDragSourceTest, OffersTheFileAsUriListAndTextAndRefusesOtherFormats) 
 }
 
 TEST_F(XdndDragSourceTest, DropsIntoATargetThatAnswersAndHearsItFinish) {
-    vt::test::XdndTestTarget target(100, 100, 200, 150);
-    dragInto(target, 150, 150);
+    vt::test::XdndTestTarget target(100, 600, 200, 150);
+    dragInto(target, 150, 650);
     ASSERT_TRUE(runUntil(target, [&] { return !outcomes.empty(); }));
     runFor(target, 50ms);
     EXPECT_EQ(outcomes, std::vector{Outcome::dropped});
@@ -100,9 +101,9 @@ TEST_F(XdndDragSourceTest, DropsIntoATargetThatAnswersAndHearsItFinish) {
 }
 
 TEST_F(XdndDragSourceTest, AWindowWithAProxyIsServedThroughTheProxy) {
-    vt::test::XdndTestTarget proxy(1200, 700, 20, 20);
-    proxy.proxyFor(400, 100, 200, 150);
-    dragInto(proxy, 450, 150);
+    vt::test::XdndTestTarget proxy(1200, 770, 20, 20);
+    proxy.proxyFor(400, 600, 200, 150);
+    dragInto(proxy, 450, 650);
     ASSERT_TRUE(runUntil(proxy, [&] { return !outcomes.empty(); }));
     EXPECT_EQ(outcomes, std::vector{Outcome::dropped});
     EXPECT_NE(proxy.addressedWindow, proxy.window()) << "messages name the proxied window";
@@ -110,8 +111,8 @@ TEST_F(XdndDragSourceTest, AWindowWithAProxyIsServedThroughTheProxy) {
 }
 
 TEST_F(XdndDragSourceTest, ATargetThatNeverAnswersIsLeftAfterItsTime) {
-    vt::test::XdndTestTarget silent(100, 100, 200, 150, {.answersPositions = false});
-    dragInto(silent, 150, 150);
+    vt::test::XdndTestTarget silent(100, 600, 200, 150, {.answersPositions = false});
+    dragInto(silent, 150, 650);
     ASSERT_TRUE(runUntil(silent, [&] { return !outcomes.empty(); }));
     runFor(silent, 50ms);
     EXPECT_EQ(outcomes, std::vector{Outcome::timedOut});
@@ -122,8 +123,8 @@ TEST_F(XdndDragSourceTest, ATargetThatNeverAnswersIsLeftAfterItsTime) {
 }
 
 TEST_F(XdndDragSourceTest, ADropNeverReportedFinishedEndsAfterItsTime) {
-    vt::test::XdndTestTarget target(100, 100, 200, 150, {.finishesDrops = false});
-    dragInto(target, 150, 150);
+    vt::test::XdndTestTarget target(100, 600, 200, 150, {.finishesDrops = false});
+    dragInto(target, 150, 650);
     ASSERT_TRUE(runUntil(target, [&] { return !outcomes.empty(); }));
     EXPECT_EQ(outcomes, std::vector{Outcome::timedOut});
     EXPECT_EQ(target.drops, 1);
@@ -133,9 +134,9 @@ TEST_F(XdndDragSourceTest, ADropNeverReportedFinishedEndsAfterItsTime) {
 }
 
 TEST_F(XdndDragSourceTest, EscapeLeavesTheTargetAndLettingGoOverNothingDropsNothing) {
-    vt::test::XdndTestTarget target(100, 100, 200, 150);
+    vt::test::XdndTestTarget target(100, 600, 200, 150);
     ASSERT_TRUE(source->begin(file));
-    source->moveTo({150, 150}, 0);
+    source->moveTo({150, 650}, 0);
     ASSERT_TRUE(runUntil(target, [&] { return target.positions > 0; }));
     source->cancel();
     source->release(0); // the button comes up after Escape
@@ -146,7 +147,7 @@ TEST_F(XdndDragSourceTest, EscapeLeavesTheTargetAndLettingGoOverNothingDropsNoth
 
     // Into the target and out again onto the bare root window.
     ASSERT_TRUE(source->begin(file));
-    source->moveTo({150, 150}, 0);
+    source->moveTo({150, 650}, 0);
     ASSERT_TRUE(runUntil(target, [&] { return target.positions > 1; }));
     source->moveTo({900, 700}, 0);
     source->release(0);

@@ -45,10 +45,12 @@ constexpr const char* goneID = "1B2C3D4E-5F60-4718-8293-A4B5C6D7E8F9";
 constexpr const char* chopID = "0F1E2D3C-4B5A-4697-8877-665544332211";
 constexpr const char* kickFile = "Kick Zoë 01.wav";
 
-// Where the two drop targets sit on the 1280 × 800 screen; the window is at the top left.
-constexpr int otherProgramX = 760, otherProgramY = 40;
-constexpr int hostTargetX = 760, hostTargetY = 420;
-constexpr int targetWidth = 400, targetHeight = 300;
+// Where the windows sit on the 1280 × 800 screen: the host's window on the right, the two drop
+// targets below the place where the window host test (which may run meanwhile) shows its own.
+constexpr int hostWindowX = 640, hostWindowY = 0;
+constexpr int otherProgramX = 20, otherProgramY = 570;
+constexpr int hostTargetX = 330, hostTargetY = 570;
+constexpr int targetWidth = 290, targetHeight = 200;
 
 std::string fileText(const std::filesystem::path& path) {
     QFile file(QString::fromStdString(path.string()));
@@ -127,6 +129,7 @@ public:
         firings.push_back(now);
         target.pump();
         window.idle();
+        longestIdle = std::max(longestIdle, Clock::now() - now);
     }
     void turns(int count) {
         for (int i = 0; i < count; ++i)
@@ -149,12 +152,17 @@ public:
         return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
     }
     std::size_t firingCount() const { return firings.size(); }
+    // The longest idle() call so far, for the messages.
+    long longestIdleMilliseconds() const {
+        return long(std::chrono::duration_cast<std::chrono::milliseconds>(longestIdle).count());
+    }
 
 private:
     vt::test::SuilWindowHost& window;
     vt::test::XdndTestTarget& target;
     Clock::time_point nextFiring = Clock::now();
     std::vector<Clock::time_point> firings;
+    Clock::duration longestIdle{};
 };
 
 class LV2WindowDragTest : public ::testing::Test {
@@ -180,7 +188,8 @@ protected:
         host = std::make_unique<vt::test::LilvHost>(); // reads LV2_PATH
         instance = std::make_unique<vt::test::HostedPlugin>(*host, vt::lv2::pluginURI, 48000, 256);
         ASSERT_TRUE(instance->valid());
-        window = std::make_unique<vt::test::SuilWindowHost>(*host, *instance, 640, 540);
+        window =
+            std::make_unique<vt::test::SuilWindowHost>(*host, *instance, 640, 540, hostWindowX, hostWindowY);
         ASSERT_TRUE(window->valid());
         loop = std::make_unique<HostLoop>(*window, hostTarget);
         ASSERT_TRUE(loop->runUntil([this] { return sampleRow("Kick") && sampleRow("Gone"); }))
@@ -237,6 +246,24 @@ protected:
     }
     static QWidget* sampleRow(const QString& title) { return findWidget("VellumtideAUSampleRow", title); }
     static QWidget* chopRow(const QString& title) { return findWidget("VellumtideAUChopRow", title); }
+
+    // The row once it is shown and its place on the screen has held for a few turns of the loop
+    // (a list that was just rebuilt is still being laid out); nothing after 3 s.
+    QWidget* settled(const std::function<QWidget*()>& find) {
+        QRect last;
+        int steady = 0;
+        QWidget* row = nullptr;
+        loop->runUntil(
+            [&] {
+                row = find();
+                const QRect place = row ? QRect(row->mapToGlobal(QPoint()), row->size()) : QRect();
+                steady = row && place == last ? steady + 1 : 0;
+                last = place;
+                return steady >= 5;
+            },
+            3s);
+        return steady >= 5 ? row : nullptr;
+    }
 
     // A point on the row away from its buttons, in root window pixels.
     static QPoint grabPoint(QWidget* row) { return row->mapToGlobal(QPoint(70, row->height() / 2)); }
@@ -342,7 +369,9 @@ TEST_F(LV2WindowDragTest, SampleAndChopRowsDropIntoAnotherProgramAndIntoTheHostW
             const std::string text = fileText(drops);
             return std::size_t(std::count(text.begin(), text.end(), '\n')) > dropsSeen;
         })) << "the other program received the drop";
-        EXPECT_LE(loop->longestGapSince(firstFiring).count(), 50) << "the host's timer kept firing";
+        EXPECT_LE(loop->longestGapSince(firstFiring).count(), 50)
+            << "the host's timer kept firing (longest idle call " << loop->longestIdleMilliseconds()
+            << " ms)";
         const std::string text = fileText(drops);
         std::size_t lineStart = 0;
         for (std::size_t line = 0; line < dropsSeen; ++line)
@@ -363,32 +392,39 @@ TEST_F(LV2WindowDragTest, SampleAndChopRowsDropIntoAnotherProgramAndIntoTheHostW
         ASSERT_TRUE(loop->runUntil([&] { return hostTarget.droppedUriLists.size() > before; }))
             << "the host's own window received the drop";
         loop->turns(5);
-        EXPECT_LE(loop->longestGapSince(firstFiring).count(), 50) << "the host's timer kept firing";
+        EXPECT_LE(loop->longestGapSince(firstFiring).count(), 50)
+            << "the host's timer kept firing (longest idle call " << loop->longestIdleMilliseconds()
+            << " ms)";
         const std::filesystem::path received = droppedFile(hostTarget.droppedUriLists.back());
         EXPECT_EQ(received.filename(), library.filename());
         EXPECT_EQ(sha256(received), sha256(library));
         EXPECT_GE(hostTarget.positions, 2) << "positions came while the pointer moved";
     };
 
-    dropIntoOtherProgram(sampleRow("Kick"), kickPath);
-    dropIntoHost(sampleRow("Kick"), kickPath);
+    QWidget* kick = settled([] { return sampleRow("Kick"); });
+    ASSERT_NE(kick, nullptr);
+    dropIntoOtherProgram(kick, kickPath);
+    dropIntoHost(kick, kickPath);
     EXPECT_EQ(std::count(kickFile, kickFile + std::strlen(kickFile), ' '), 2) << "a name that needs encoding";
 
     QWidget* toggle = nullptr;
-    for (auto* button : sampleRow("Kick")->findChildren<QAbstractButton*>())
+    for (auto* button : kick->findChildren<QAbstractButton*>())
         if (button->toolTip() == "Show chops")
             toggle = button;
     ASSERT_NE(toggle, nullptr);
     click(toggle);
-    ASSERT_TRUE(loop->runUntil([&] { return chopRow("Chop 01") != nullptr; }, 3s)) << "the chop list opens";
-    dropIntoOtherProgram(chopRow("Chop 01"), chopPath);
-    dropIntoHost(chopRow("Chop 01"), chopPath);
+    QWidget* chop = settled([] { return chopRow("Chop 01"); });
+    ASSERT_NE(chop, nullptr) << "the chop list opens";
+    dropIntoOtherProgram(chop, chopPath);
+    dropIntoHost(chop, chopPath);
     EXPECT_EQ(hostTarget.drops, 2);
 }
 
 TEST_F(LV2WindowDragTest, AMissingFileStartsNoDragAndEscapeCancelsOne) {
     // The missing sample: nothing enters the target, nothing is staged, nothing is dropped.
-    dragRow(sampleRow("Gone"), centre(hostTargetX, hostTargetY));
+    QWidget* gone = settled([] { return sampleRow("Gone"); });
+    ASSERT_NE(gone, nullptr);
+    dragRow(gone, centre(hostTargetX, hostTargetY));
     loop->turns(20);
     EXPECT_EQ(hostTarget.enters, 0);
     EXPECT_EQ(hostTarget.drops, 0);
@@ -396,7 +432,9 @@ TEST_F(LV2WindowDragTest, AMissingFileStartsNoDragAndEscapeCancelsOne) {
 
     // Escape over the target leaves it; letting go there afterwards drops nothing.
     const QPoint over = centre(hostTargetX, hostTargetY);
-    const QPoint from = grabPoint(sampleRow("Kick"));
+    QWidget* kick = settled([] { return sampleRow("Kick"); });
+    ASSERT_NE(kick, nullptr);
+    const QPoint from = grabPoint(kick);
     asPerson([&] { pressAndGlide(from, over); });
     ASSERT_TRUE(loop->runUntil([&] { return hostTarget.positions > 0; }, 2s))
         << "the drag reached the target";

@@ -20,8 +20,8 @@ std::filesystem::path installBundleBesideStandIn(const std::filesystem::path& pr
     return launches;
 }
 
-SuilWindowHost::SuilWindowHost(LilvHost& host, HostedPlugin& instance, int width, int height)
-    : parentWindow(width, height) {
+SuilWindowHost::SuilWindowHost(LilvHost& host, HostedPlugin& instance, int width, int height, int x, int y)
+    : parentWindow(width, height, x, y) {
     const LilvPlugin* plugin = host.plugin(vt::lv2::pluginURI);
     if (!plugin || !instance.valid() || !parentWindow.valid())
         return;

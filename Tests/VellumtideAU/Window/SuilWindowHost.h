@@ -20,7 +20,8 @@ std::filesystem::path installBundleBesideStandIn(const std::filesystem::path& pr
 
 class SuilWindowHost {
 public:
-    SuilWindowHost(LilvHost& host, HostedPlugin& instance, int width, int height);
+    // The host's window is width × height at (x, y) on the screen.
+    SuilWindowHost(LilvHost& host, HostedPlugin& instance, int width, int height, int x = 0, int y = 0);
     ~SuilWindowHost();
     SuilWindowHost(const SuilWindowHost&) = delete;
     SuilWindowHost& operator=(const SuilWindowHost&) = delete;
