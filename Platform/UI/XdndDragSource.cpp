@@ -26,6 +26,17 @@ template <typename Reply> ReplyPointer<Reply> owned(Reply* reply) {
     return ReplyPointer<Reply>(reply, &std::free);
 }
 
+// The first 32-bit value of a window's property of the type; 0 when it has none.
+std::uint32_t firstValue(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
+                         xcb_atom_t type) {
+    auto reply = owned(xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, property, type, 0, 1), nullptr));
+    if (!reply || reply->type != type || reply->format != 32 ||
+        xcb_get_property_value_length(reply.get()) < 4)
+        return 0;
+    return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+}
+
 } // namespace
 
 struct XdndDragSource::Atoms {
@@ -174,26 +185,13 @@ XdndDragSource::Target XdndDragSource::targetAt(QPoint rootPosition) const {
 }
 
 std::uint32_t XdndDragSource::awareVersion(std::uint32_t window) const {
-    auto reply = owned(xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, atoms->aware, XCB_ATOM_ATOM, 0, 1), nullptr));
-    if (!reply || reply->type != XCB_ATOM_ATOM || reply->format != 32 ||
-        xcb_get_property_value_length(reply.get()) < 4)
-        return 0;
-    return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    return firstValue(connection, window, atoms->aware, XCB_ATOM_ATOM);
 }
 
 // The window's proxy when it names one that names itself (a stale proxy is ignored).
 std::uint32_t XdndDragSource::proxyOf(std::uint32_t window) const {
-    auto readProxy = [this](std::uint32_t of) -> std::uint32_t {
-        auto reply = owned(xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, of, atoms->proxy, XCB_ATOM_WINDOW, 0, 1), nullptr));
-        if (!reply || reply->type != XCB_ATOM_WINDOW || reply->format != 32 ||
-            xcb_get_property_value_length(reply.get()) < 4)
-            return 0;
-        return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-    };
-    const std::uint32_t proxy = readProxy(window);
-    return proxy && readProxy(proxy) == proxy ? proxy : 0;
+    const std::uint32_t proxy = firstValue(connection, window, atoms->proxy, XCB_ATOM_WINDOW);
+    return proxy && firstValue(connection, proxy, atoms->proxy, XCB_ATOM_WINDOW) == proxy ? proxy : 0;
 }
 
 void XdndDragSource::enter(const Target& next) {
