@@ -1,9 +1,14 @@
 #include "Platform/UI/XdndDragSource.h"
 
+#include "Platform/UI/FileDrag.h"
+
 #include <QApplication>
+#include <QCursor>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QThread>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
@@ -450,6 +455,20 @@ bool startXdndFileDrag(QWidget* source, StagedDragFile file, std::function<void(
     if (!drag || !drag->begin(std::move(file)))
         return false;
     new WidgetDragDriver(source, drag, std::move(done));
+    return true;
+}
+
+bool startFileDragOut(QWidget* source, StagedDragFile file, std::function<void()> done) {
+    if (!source)
+        return false;
+    if (QThread::currentThread()->loopLevel() == 0)
+        return startXdndFileDrag(source, std::move(file), std::move(done));
+    auto data = std::make_unique<QMimeData>();
+    data->setData(QStringLiteral("text/uri-list"), file.uriList);
+    data->setText(file.plainText);
+    startFileDrag(source, std::move(data), source->mapFromGlobal(QCursor::pos()));
+    if (done)
+        done();
     return true;
 }
 

@@ -112,4 +112,11 @@ private:
 // on X11.
 bool startXdndFileDrag(QWidget* source, StagedDragFile file, std::function<void()> done = {});
 
+// Drags the staged file out of a widget whose left button is held, never in a loop of its own
+// where no event loop runs (a host that drives the window from its idle calls): through XDND.
+// Where the application's own event loop runs (a Qt host), Qt's drag serves: it runs that loop,
+// and it reaches the host's own windows, which read a drop's data while they wait. done is
+// called once the pointer is let go; false when no drag could start.
+bool startFileDragOut(QWidget* source, StagedDragFile file, std::function<void()> done);
+
 } // namespace vt::ui

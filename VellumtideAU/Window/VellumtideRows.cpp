@@ -57,13 +57,13 @@ void VellumtideDraggableRow::mouseMoveEvent(QMouseEvent* event) {
     if ((event->position().toPoint() - pressPosition).manhattanLength() < QApplication::startDragDistance())
         return;
     pressed = false;
-    // The drag runs on the window's own events (no loop of its own), so the host's loop goes on.
+    // No loop of its own inside a host's idle call: the host's loop goes on during the drag.
     const auto offered = dragProvider();
     auto staged = offered ? vt::ui::stageFileForDrag(offered->file, offered->suggestedName) : std::nullopt;
     if (!staged)
         return; // a missing file is never offered
     ++activeDrags;
-    if (!vt::ui::startXdndFileDrag(this, std::move(*staged), [] { --activeDrags; }))
+    if (!vt::ui::startFileDragOut(this, std::move(*staged), [] { --activeDrags; }))
         --activeDrags;
 }
 
