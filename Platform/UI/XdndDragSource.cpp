@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
+#include <utility>
 #include <xcb/xcb.h>
 
 namespace vt::ui {
@@ -96,27 +96,28 @@ XdndDragSource::~XdndDragSource() {
 }
 
 void XdndDragSource::internAtoms() {
-    const char* names[] = {"XdndAware",     "XdndProxy",
-                           "XdndEnter",     "XdndPosition",
-                           "XdndStatus",    "XdndLeave",
-                           "XdndDrop",      "XdndFinished",
-                           "XdndSelection", "XdndActionCopy",
-                           "TARGETS",       "text/uri-list",
-                           "text/plain",    "text/plain;charset=utf-8",
-                           "UTF8_STRING"};
-    constexpr std::size_t count = std::size(names);
-    static_assert(sizeof(Atoms) == count * sizeof(xcb_atom_t));
-    xcb_intern_atom_cookie_t cookies[count];
-    for (std::size_t i = 0; i < count; ++i)
-        cookies[i] = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(names[i])), names[i]);
-    auto* atomSlots = reinterpret_cast<xcb_atom_t*>(atoms.get());
-    for (std::size_t i = 0; i < count; ++i) {
+    const std::pair<const char*, xcb_atom_t*> names[] = {
+        {"XdndAware", &atoms->aware},         {"XdndProxy", &atoms->proxy},
+        {"XdndEnter", &atoms->enter},         {"XdndPosition", &atoms->position},
+        {"XdndStatus", &atoms->status},       {"XdndLeave", &atoms->leave},
+        {"XdndDrop", &atoms->drop},           {"XdndFinished", &atoms->finished},
+        {"XdndSelection", &atoms->selection}, {"XdndActionCopy", &atoms->actionCopy},
+        {"TARGETS", &atoms->targets},         {"text/uri-list", &atoms->uriList},
+        {"text/plain", &atoms->plainText},    {"text/plain;charset=utf-8", &atoms->plainTextUtf8},
+        {"UTF8_STRING", &atoms->utf8String},
+    };
+    std::vector<xcb_intern_atom_cookie_t> cookies; // all asked at once, one round trip
+    for (const auto& [name, slot] : names)
+        cookies.push_back(xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name));
+    for (std::size_t i = 0; i < cookies.size(); ++i) {
         auto reply = owned(xcb_intern_atom_reply(connection, cookies[i], nullptr));
-        atomSlots[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        *names[i].second = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
 }
 
 bool XdndDragSource::begin(StagedDragFile file) {
+    if (phase == Phase::dragging)
+        leave();
     if (phase != Phase::idle)
         finish(Outcome::cancelled);
     offered = std::move(file);
