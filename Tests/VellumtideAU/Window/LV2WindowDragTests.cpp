@@ -293,23 +293,33 @@ protected:
             pause();
         }
     }
-    // Puts the pointer on the row, presses and glides to the point with the button held.
+    // Rests the pointer on the point of a row (the window answers its arrival) and returns the
+    // number of the host timer's next firing: the drag's own time starts there.
+    std::size_t restOn(QPoint from) {
+        asPerson([&] {
+            pointer.moveTo(from.x(), from.y());
+            pause(8);
+        });
+        return loop->firingCount();
+    }
+    // Presses and glides to the point with the button held.
     void pressAndGlide(QPoint from, QPoint to) {
-        pointer.moveTo(from.x(), from.y());
-        pause(3);
         pointer.pressButton();
         pause(3);
         glide(from, to);
         pause(4);
     }
 
-    // Presses on the row, glides to the point and lets go there.
-    void dragRow(QWidget* row, QPoint to) {
+    // Presses on the row, glides to the point and lets go there; returns the number of the host
+    // timer's firing when the gesture began.
+    std::size_t dragRow(QWidget* row, QPoint to) {
         const QPoint from = grabPoint(row);
+        const std::size_t start = restOn(from);
         asPerson([&] {
             pressAndGlide(from, to);
             pointer.releaseButton();
         });
+        return start;
     }
 
     void click(QWidget* widget) {
@@ -363,8 +373,7 @@ TEST_F(LV2WindowDragTest, SampleAndChopRowsDropIntoAnotherProgramAndIntoTheHostW
 
     std::size_t dropsSeen = 0;
     auto dropIntoOtherProgram = [&](QWidget* row, const std::filesystem::path& library) {
-        const std::size_t firstFiring = loop->firingCount();
-        dragRow(row, centre(otherProgramX, otherProgramY));
+        const std::size_t firstFiring = dragRow(row, centre(otherProgramX, otherProgramY));
         ASSERT_TRUE(loop->runUntil([&] {
             const std::string text = fileText(drops);
             return std::size_t(std::count(text.begin(), text.end(), '\n')) > dropsSeen;
@@ -386,9 +395,8 @@ TEST_F(LV2WindowDragTest, SampleAndChopRowsDropIntoAnotherProgramAndIntoTheHostW
         EXPECT_EQ(line[2], sha256(library).toStdString()) << "the library file's bytes";
     };
     auto dropIntoHost = [&](QWidget* row, const std::filesystem::path& library) {
-        const std::size_t firstFiring = loop->firingCount();
         const std::size_t before = hostTarget.droppedUriLists.size();
-        dragRow(row, centre(hostTargetX, hostTargetY));
+        const std::size_t firstFiring = dragRow(row, centre(hostTargetX, hostTargetY));
         ASSERT_TRUE(loop->runUntil([&] { return hostTarget.droppedUriLists.size() > before; }))
             << "the host's own window received the drop";
         loop->turns(5);
@@ -435,6 +443,7 @@ TEST_F(LV2WindowDragTest, AMissingFileStartsNoDragAndEscapeCancelsOne) {
     QWidget* kick = settled([] { return sampleRow("Kick"); });
     ASSERT_NE(kick, nullptr);
     const QPoint from = grabPoint(kick);
+    restOn(from);
     asPerson([&] { pressAndGlide(from, over); });
     ASSERT_TRUE(loop->runUntil([&] { return hostTarget.positions > 0; }, 2s))
         << "the drag reached the target";
