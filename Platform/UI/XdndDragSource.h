@@ -52,7 +52,6 @@ public:
     void cancel();
     // From begin() until the drag's outcome is known.
     bool isActive() const { return phase != Phase::idle; }
-    std::uint32_t window() const { return sourceWindow; }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
