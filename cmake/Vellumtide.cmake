@@ -38,9 +38,13 @@ function(vt_add_gtest)
     if("sound" IN_LIST T_LABELS)
         list(APPEND properties RESOURCE_LOCK vellumtide-test-sink)
     endif()
-    # Real drags and real key presses share the X server's one pointer and keyboard focus.
+    # Tests that move the one pointer or press real keys on the test X server must not overlap;
+    # the drags also time the host's loop, so they run with nothing else beside them.
     if("dragdrop" IN_LIST T_LABELS OR "x11input" IN_LIST T_LABELS)
         list(APPEND properties RESOURCE_LOCK vellumtide-test-pointer)
+    endif()
+    if("dragdrop" IN_LIST T_LABELS)
+        list(APPEND properties RUN_SERIAL TRUE)
     endif()
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${properties})
 endfunction()

@@ -20,7 +20,9 @@ packages=(
     # QR codes
     libqrencode-dev
     # plug-in format and the test host
-    lv2-dev liblilv-dev lilv-utils sordi libsuil-dev libx11-dev libxtst-dev
+    lv2-dev liblilv-dev lilv-utils sordi libsuil-dev libx11-dev
+    # the plug-in window's drag source (XDND over xcb)
+    libxcb1-dev
     # services and tools the tests and benchmarks use
     pulseaudio pulseaudio-utils xvfb xauth sox aubio-tools curl iproute2 time drumkv1-lv2
     # the pointer and keyboard of the real drag-and-drop tests

@@ -1,21 +1,19 @@
 #include "VellumtideAU/Window/VellumtideRows.h"
 
+#include "Platform/UI/DragStaging.h"
 #include "Platform/UI/Drawing.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
+#include "Platform/UI/XdndDragSource.h"
 #include "VellumtideAU/Window/VellumtideWaveforms.h"
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
 
 #include <QApplication>
-#include <QDrag>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPointer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -36,11 +34,11 @@ void call(const std::function<void()>& action) {
 
 namespace VellumtideDragOut {
 
-QMimeData* mimeData(bool isAvailable, const std::filesystem::path& audioURL) {
-    auto* data = new QMimeData;
-    if (isAvailable)
-        data->setUrls({QUrl::fromLocalFile(QString::fromStdString(audioURL.string()))});
-    return data;
+std::optional<Item> item(bool isAvailable, const std::filesystem::path& audioURL) {
+    if (!isAvailable)
+        return std::nullopt;
+    // The file's own name: its stem, with the extension of the audio type it is offered as.
+    return Item{audioURL, QString::fromStdString(audioURL.filename().string())};
 }
 
 bool isDragging() {
@@ -64,12 +62,14 @@ void VellumtideDraggableRow::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void VellumtideDraggableRow::startDrag() {
-    auto* drag = new QDrag(this);
-    drag->setMimeData(dragProvider());
-    drag->setPixmap(grab().scaledToWidth(std::min(width(), 240), Qt::SmoothTransformation));
+    // No loop of its own inside a host's idle call: the host's loop goes on during the drag.
+    const auto offered = dragProvider();
+    auto staged = offered ? vt::ui::stageFileForDrag(offered->file, offered->suggestedName) : std::nullopt;
+    if (!staged)
+        return; // a missing file is never offered
     ++activeDrags;
-    drag->exec(Qt::CopyAction);
-    --activeDrags;
+    if (!vt::ui::startFileDragOut(this, std::move(*staged), [] { --activeDrags; }))
+        --activeDrags;
 }
 
 void VellumtideDraggableRow::clearContent() {
@@ -245,8 +245,9 @@ QWidget* VellumtideAUSampleRow::makeInfoLine() {
     return line;
 }
 
-QMimeData* VellumtideAUSampleRow::dragProvider(const VellumtidePluginSample& sample) {
-    return VellumtideDragOut::mimeData(sample.isAvailable, sample.audioURL);
+std::optional<VellumtideDragOut::Item>
+VellumtideAUSampleRow::dragProvider(const VellumtidePluginSample& sample) {
+    return VellumtideDragOut::item(sample.isAvailable, sample.audioURL);
 }
 
 void VellumtideAUSampleRow::paintEvent(QPaintEvent*) {
@@ -305,8 +306,8 @@ void VellumtideAUChopRow::build() {
     row->addWidget(glyphLabel("arrow.up.doc", 9, vt::ui::withOpacity(amber, available ? 0.72 : 0.28), this));
 }
 
-QMimeData* VellumtideAUChopRow::dragProvider() const {
-    return VellumtideDragOut::mimeData(item.isAvailable, item.audioURL);
+std::optional<VellumtideDragOut::Item> VellumtideAUChopRow::dragProvider() const {
+    return VellumtideDragOut::item(item.isAvailable, item.audioURL);
 }
 
 void VellumtideAUChopRow::paintEvent(QPaintEvent*) {

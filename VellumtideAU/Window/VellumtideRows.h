@@ -13,19 +13,25 @@
 #include <QPoint>
 #include <QStringList>
 #include <QWidget>
+#include <filesystem>
 #include <functional>
+#include <optional>
 
 class ClippingStrip;
-class QMimeData;
 namespace vt::ui {
 class PaintedButton;
 } // namespace vt::ui
 
 // Dragging a sample's or chop's file out of the window.
 namespace VellumtideDragOut {
-// The file as a text/uri-list item; an empty item (nothing to drop) when the file is missing.
-QMimeData* mimeData(bool isAvailable, const std::filesystem::path& audioURL);
-// True while a drag started by a row runs (the window does not rebuild its rows meanwhile).
+// What a drag offers: the file, named by its own name without extension.
+struct Item {
+    std::filesystem::path file;
+    QString suggestedName;
+};
+// The file's item; nothing (no drag) when the file is missing.
+std::optional<Item> item(bool isAvailable, const std::filesystem::path& audioURL);
+// True while a row's drag holds the pointer (the window does not rebuild its rows meanwhile).
 bool isDragging();
 } // namespace VellumtideDragOut
 
@@ -35,7 +41,7 @@ class VellumtideDraggableRow : public QWidget {
 
 public:
     using QWidget::QWidget;
-    virtual QMimeData* dragProvider() const = 0;
+    virtual std::optional<VellumtideDragOut::Item> dragProvider() const = 0;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -76,8 +82,8 @@ public:
     const VellumtidePluginSample& sample() const { return item; }
     bool playing() const { return isPlaying; }
     bool expanded() const { return isExpanded; }
-    static QMimeData* dragProvider(const VellumtidePluginSample& sample);
-    QMimeData* dragProvider() const override { return dragProvider(item); }
+    static std::optional<VellumtideDragOut::Item> dragProvider(const VellumtidePluginSample& sample);
+    std::optional<VellumtideDragOut::Item> dragProvider() const override { return dragProvider(item); }
 
     vt::ui::PaintedButton* playButton() const { return play; }
     vt::ui::PaintedButton* loadButton() const { return load; }
@@ -125,7 +131,7 @@ public:
 
     const VellumtidePluginChop& chop() const { return item; }
     const VellumtidePluginSample& parentSample() const { return sample; }
-    QMimeData* dragProvider() const override;
+    std::optional<VellumtideDragOut::Item> dragProvider() const override;
     vt::ui::PaintedButton* loadButton() const { return load; }
 
 protected:

@@ -4,12 +4,12 @@
 
 namespace vt::test {
 
-X11TestWindow::X11TestWindow(int width, int height) {
+X11TestWindow::X11TestWindow(int width, int height, int x, int y) {
     Display* opened = XOpenDisplay(nullptr);
     if (!opened)
         return;
     display = opened;
-    window = XCreateSimpleWindow(opened, DefaultRootWindow(opened), 0, 0, unsigned(width), unsigned(height),
+    window = XCreateSimpleWindow(opened, DefaultRootWindow(opened), x, y, unsigned(width), unsigned(height),
                                  0, 0, 0);
     XMapWindow(opened, window);
     XSync(opened, False);

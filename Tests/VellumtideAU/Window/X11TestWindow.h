@@ -8,8 +8,8 @@ namespace vt::test {
 
 class X11TestWindow {
 public:
-    // Opens the display named by $DISPLAY and maps a width × height window on it.
-    X11TestWindow(int width, int height);
+    // Opens the display named by $DISPLAY and maps a width × height window on it at (x, y).
+    X11TestWindow(int width, int height, int x = 0, int y = 0);
     ~X11TestWindow();
     X11TestWindow(const X11TestWindow&) = delete;
     X11TestWindow& operator=(const X11TestWindow&) = delete;

@@ -1,0 +1,161 @@
+// The XDND drag source against targets on an X connection of their own: what it offers through
+// the drag selection, a whole drop, and the targets that stop answering, leave it no way out, or
+// are left by Escape. Needs the private X server of scripts/test-services.sh; the windows stay
+// clear of the top left, where the window host test shows its own.
+
+#include "Platform/UI/XdndDragSource.h"
+#include "Tests/Support/X11/XdndTestTarget.h"
+
+#include <QApplication>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using vt::ui::XdndDragSource;
+using Outcome = XdndDragSource::Outcome;
+
+class XdndDragSourceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!std::getenv("VT_TEST_X11") || !std::getenv("DISPLAY") || QApplication::instance())
+            return;
+        static int argc = 3;
+        static char name[] = "xdnd-tests", option[] = "-platform", platform[] = "xcb";
+        static char* argv[] = {name, option, platform, nullptr};
+        new QApplication(argc, argv); // lives as long as the process
+    }
+
+    void SetUp() override {
+        if (!QApplication::instance())
+            GTEST_SKIP() << "no private X server (scripts/test-services.sh starts Xvfb)";
+        source = XdndDragSource::create({150ms, 400ms});
+        ASSERT_NE(source, nullptr);
+        QObject::connect(source.get(), &XdndDragSource::finished,
+                         [this](Outcome outcome) { outcomes.push_back(outcome); });
+    }
+
+    // Runs the application's events and the target's until the condition holds (false after 3 s).
+    static bool runUntil(vt::test::XdndTestTarget& target, const std::function<bool()>& condition) {
+        const auto end = std::chrono::steady_clock::now() + 3s;
+        while (std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents();
+            target.pump();
+            if (condition())
+                return true;
+            std::this_thread::sleep_for(2ms);
+        }
+        return false;
+    }
+    static void runFor(vt::test::XdndTestTarget& target, std::chrono::milliseconds duration) {
+        const auto end = std::chrono::steady_clock::now() + duration;
+        runUntil(target, [&] { return std::chrono::steady_clock::now() >= end; });
+    }
+
+    // Enters the target at (x, y), moves on 10 px and lets go there.
+    void dragInto(vt::test::XdndTestTarget& target, int x, int y) {
+        ASSERT_TRUE(source->begin(file));
+        source->moveTo({x, y}, 0);
+        runUntil(target, [&] { return target.positions > 0; });
+        source->moveTo({x + 10, y}, 0);
+        source->release(0);
+    }
+
+    vt::ui::StagedDragFile file{"/tmp/drag/Kick Zoë.wav", "file:///tmp/drag/Kick%20Zo%C3%AB.wav\r\n",
+                                "/tmp/drag/Kick Zoë.wav"};
+    std::unique_ptr<XdndDragSource> source;
+    std::vector<Outcome> outcomes;
+};
+
+TEST_F(XdndDragSourceTest, OffersTheFileAsUriListAndTextAndRefusesOtherFormats) {
+    vt::test::XdndTestTarget reader(0, 0, 10, 10);
+    ASSERT_TRUE(source->begin(file));
+    for (const char* format : {"text/uri-list", "text/plain", "TARGETS", "image/png"})
+        reader.requestSelection(format);
+    ASSERT_TRUE(runUntil(reader, [&] { return reader.conversions.size() == 4; }));
+    EXPECT_EQ(reader.conversions["text/uri-list"], file.uriList.toStdString());
+    EXPECT_EQ(reader.conversions["text/plain"], file.plainText.toStdString());
+    const std::string targets = reader.conversions["TARGETS"].value_or("");
+    EXPECT_NE(targets.find("text/uri-list\n"), std::string::npos) << targets;
+    EXPECT_NE(targets.find("text/plain\n"), std::string::npos) << targets;
+    EXPECT_FALSE(reader.conversions["image/png"]) << "a format it does not have is refused";
+}
+
+TEST_F(XdndDragSourceTest, DropsIntoATargetThatAnswersAndHearsItFinish) {
+    vt::test::XdndTestTarget target(100, 600, 200, 150);
+    dragInto(target, 150, 650);
+    ASSERT_TRUE(runUntil(target, [&] { return !outcomes.empty(); }));
+    runFor(target, 50ms);
+    EXPECT_EQ(outcomes, std::vector{Outcome::dropped});
+    EXPECT_EQ(target.enters, 1);
+    EXPECT_EQ(target.positions, 2) << "the last position comes before the drop";
+    EXPECT_EQ(target.drops, 1);
+    EXPECT_EQ(target.leaves, 0);
+    EXPECT_EQ(target.offeredTypes,
+              (std::vector<std::string>{"text/uri-list", "text/plain;charset=utf-8", "text/plain"}));
+    ASSERT_EQ(target.droppedUriLists.size(), 1u);
+    EXPECT_EQ(target.droppedUriLists[0], file.uriList.toStdString());
+    EXPECT_FALSE(source->isActive());
+}
+
+TEST_F(XdndDragSourceTest, AWindowWithAProxyIsServedThroughTheProxy) {
+    vt::test::XdndTestTarget proxy(1200, 770, 20, 20);
+    proxy.proxyFor(400, 600, 200, 150);
+    dragInto(proxy, 450, 650);
+    ASSERT_TRUE(runUntil(proxy, [&] { return !outcomes.empty(); }));
+    EXPECT_EQ(outcomes, std::vector{Outcome::dropped});
+    EXPECT_NE(proxy.addressedWindow, proxy.window()) << "messages name the proxied window";
+    EXPECT_EQ(proxy.droppedUriLists, std::vector{file.uriList.toStdString()});
+}
+
+TEST_F(XdndDragSourceTest, ATargetThatNeverAnswersIsLeftAfterItsTime) {
+    vt::test::XdndTestTarget silent(100, 600, 200, 150, {.answersPositions = false});
+    dragInto(silent, 150, 650);
+    ASSERT_TRUE(runUntil(silent, [&] { return !outcomes.empty(); }));
+    runFor(silent, 50ms);
+    EXPECT_EQ(outcomes, std::vector{Outcome::timedOut});
+    EXPECT_EQ(silent.drops, 0) << "no drop on a target that never accepted";
+    EXPECT_EQ(silent.leaves, 1);
+    EXPECT_FALSE(source->isActive());
+    EXPECT_TRUE(source->begin(file)) << "the next drag starts";
+}
+
+TEST_F(XdndDragSourceTest, ADropNeverReportedFinishedEndsAfterItsTime) {
+    vt::test::XdndTestTarget target(100, 600, 200, 150, {.finishesDrops = false});
+    dragInto(target, 150, 650);
+    ASSERT_TRUE(runUntil(target, [&] { return !outcomes.empty(); }));
+    EXPECT_EQ(outcomes, std::vector{Outcome::timedOut});
+    EXPECT_EQ(target.drops, 1);
+    ASSERT_EQ(target.droppedUriLists.size(), 1u) << "the file stays offered while the target reads";
+    EXPECT_EQ(target.droppedUriLists[0], file.uriList.toStdString());
+    EXPECT_FALSE(source->isActive());
+}
+
+TEST_F(XdndDragSourceTest, EscapeLeavesTheTargetAndLettingGoOverNothingDropsNothing) {
+    vt::test::XdndTestTarget target(100, 600, 200, 150);
+    ASSERT_TRUE(source->begin(file));
+    source->moveTo({150, 650}, 0);
+    ASSERT_TRUE(runUntil(target, [&] { return target.positions > 0; }));
+    source->cancel();
+    source->release(0); // the button comes up after Escape
+    runFor(target, 100ms);
+    EXPECT_EQ(outcomes, std::vector{Outcome::cancelled});
+    EXPECT_EQ(target.leaves, 1);
+    EXPECT_EQ(target.drops, 0);
+
+    // Into the target and out again onto the bare root window.
+    ASSERT_TRUE(source->begin(file));
+    source->moveTo({150, 650}, 0);
+    ASSERT_TRUE(runUntil(target, [&] { return target.positions > 1; }));
+    source->moveTo({900, 700}, 0);
+    source->release(0);
+    runFor(target, 100ms);
+    EXPECT_EQ(outcomes, (std::vector{Outcome::cancelled, Outcome::refused}));
+    EXPECT_EQ(target.enters, 2);
+    EXPECT_EQ(target.leaves, 2);
+    EXPECT_EQ(target.drops, 0);
+}
+
+} // namespace
