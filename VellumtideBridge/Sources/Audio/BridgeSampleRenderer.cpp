@@ -3,7 +3,6 @@
 #include "Platform/Async/Background.h"
 #include "Platform/Audio/WavWriter.h"
 #include "Platform/Core/AtomicFile.h"
-#include "Platform/Core/Uuid.h"
 #include "VellumtideBridge/Sources/Audio/BridgeSpectralCleaner.h"
 
 #include <algorithm>
@@ -149,30 +148,39 @@ std::int64_t fadeFrames(double seconds, double rate, std::int64_t n) {
     return frames >= static_cast<double>(n) ? n : static_cast<std::int64_t>(frames);
 }
 
-// The temporary beside the output: "." + the output's stem + "-" + a new UUID + ".wav".
-std::filesystem::path temporaryPathFor(const std::filesystem::path& outputPath) {
-    const std::string name = "." + outputPath.stem().string() + "-" + vt::Uuid::random().string() + ".wav";
-    return outputPath.parent_path() / name;
-}
-
 // Removes the temporary on every exit; after the rename there is nothing left to remove.
 struct TemporaryRemover {
     std::filesystem::path path;
     ~TemporaryRemover() { vt::removeRegularFile(path); }
 };
 
+// Writes the buffer under a temporary name beside the output, then renames it onto the output.
+// Every failure names the output (never the temporary) with the system's reason, and leaves
+// nothing behind.
 void writeWhole(const vt::AudioData& buffer, const std::filesystem::path& outputPath) {
-    const std::filesystem::path folder = outputPath.parent_path();
-    if (!folder.empty())
-        std::filesystem::create_directories(folder);
-    TemporaryRemover temporary{temporaryPathFor(outputPath)};
+    const std::filesystem::path folder = outputPath.has_parent_path() ? outputPath.parent_path() : ".";
+    auto failure = [&](const std::error_code& reason) {
+        return vt::WavWriterError::about(outputPath, reason.value());
+    };
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        throw failure(error);
+    TemporaryRemover temporary;
+    try {
+        temporary.path = vt::createTemporaryFile(folder);
+    } catch (const std::filesystem::filesystem_error& creation) {
+        throw failure(creation.code());
+    }
     {
         vt::WavWriter writer(temporary.path, std::max(buffer.sampleRate, 1.0),
-                             static_cast<int>(buffer.channels.size()));
+                             static_cast<int>(buffer.channels.size()), outputPath);
         writer.write(buffer.channels);
         writer.close();
     }
-    std::filesystem::rename(temporary.path, outputPath);
+    std::filesystem::rename(temporary.path, outputPath, error);
+    if (error)
+        throw failure(error);
 }
 
 } // namespace

@@ -308,6 +308,8 @@ public:
     // Samples whose edit is being applied, in the order the applications started;
     // renderingEditSampleID publishes the latest of them.
     std::vector<vt::Uuid> renderingEditSampleIDs;
+    // Bumped by every switch of the library folder; work started on another folder is dropped.
+    std::uint64_t libraryGeneration = 0;
     // Bumped by every stopPreview(); a player callback of an older preview is ignored.
     std::uint64_t previewGeneration = 0;
 
@@ -330,7 +332,14 @@ private:
 
     QCoro::Task<> applySampleFolder(std::filesystem::path url);
     std::optional<std::string> sampleFolderBusyText() const;
-    void switchToLibrary(std::unique_ptr<BridgeSampleCache> newCache, bool copied);
+    void switchToLibrary(std::unique_ptr<BridgeSampleCache> newCache, bool copied,
+                         std::optional<std::string> copyProblem);
+    // Tells, in the status line and one alert, which damaged library files were set aside (and
+    // under which names), which files a copy into a new folder left out, and which the mirror
+    // lacks. False when there was nothing to tell.
+    bool reportLibraryProblems(std::optional<std::string> copyProblem,
+                               std::optional<std::string> mirrorProblem);
+    std::string setAsideText() const;
 
     const SampleItem* librarySample(const vt::Uuid& id) const;
     BridgeSampleMetadata entryFor(const vt::Uuid& id) const;

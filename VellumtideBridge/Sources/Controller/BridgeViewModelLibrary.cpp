@@ -86,8 +86,11 @@ void BridgeViewModel::deleteSample(const SampleItem& passed) {
     tombstone.isDeleted = true;
     sampleMetadata[sample.id] = tombstone;
     cache->removeSampleFiles(owner);
+    std::optional<std::string> mirrorProblem;
     try {
         cache->mirrorLibrary(librarySamples, sampleMetadata);
+    } catch (const BridgeIncompleteCopyError& error) {
+        mirrorProblem = error.what(); // the deletion itself is saved
     } catch (const std::exception& error) {
         reportError("Delete failed", error.what());
         return;
@@ -95,6 +98,8 @@ void BridgeViewModel::deleteSample(const SampleItem& passed) {
     setSamples(displaySamples(librarySamples));
     stopPreviewIfHidden();
     setStatusMessage("Deleted " + sample.title);
+    if (mirrorProblem)
+        setErrorMessage(*mirrorProblem);
 }
 
 void BridgeViewModel::editSample(const SampleItem& sample) {
