@@ -260,6 +260,9 @@ public:
     QCoro::Task<AuthorizedDevice> authorize(VellumtideDevice device, SyncMode mode);
     void applySyncSuccess(std::size_t downloaded, const VellumtideDevice& device, SyncMode mode);
     void applySyncFailure(std::exception_ptr error, const VellumtideDevice& device, SyncMode mode);
+    // Names the samples a sync could not store (texts: one per sample, starting with its quoted
+    // title): the status line and an alert for a manual sync, the watch text in the background.
+    void reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode);
     QCoro::Task<> syncManualAddress();
     QCoro::Task<> syncSelectedDevice();
 
