@@ -237,18 +237,13 @@ bool BridgeViewModel::reportLibraryProblems(std::optional<std::string> copyProbl
         add("Plug-in library incomplete", *mirrorProblem);
     if (alert.empty())
         return false;
-    reportStatusAndError(status, alert);
+    reportFailure(status, alert);
     return true;
 }
 
-void BridgeViewModel::reportError(const std::string& status, const std::string& error) {
-    setErrorMessage(error);
+void BridgeViewModel::reportFailure(const std::string& status, const std::string& alert) {
     setStatusMessage(status);
-}
-
-void BridgeViewModel::reportStatusAndError(const std::string& status, const std::string& error) {
-    setStatusMessage(status);
-    setErrorMessage(error);
+    setErrorMessage(alert);
 }
 
 bool BridgeViewModel::isRenderingEdit(const vt::Uuid& id) const {
@@ -257,5 +252,5 @@ bool BridgeViewModel::isRenderingEdit(const vt::Uuid& id) const {
 }
 
 bool BridgeViewModel::isSampleBusy(const vt::Uuid& id) const {
-    return choppingSampleIDs_.count(id) > 0 || isRenderingEdit(id) || renderingEditSampleID_ == id;
+    return choppingSampleIDs_.count(id) > 0 || isRenderingEdit(id);
 }

@@ -153,7 +153,19 @@ signals:
     VT_PUBLISHED(double, previewDuration, PreviewDuration){0};
     VT_PUBLISHED(double, previewProgress, PreviewProgress){0};
     VT_PUBLISHED(std::string, watchMessage, WatchMessage){"Live sync starting"};
-    VT_PUBLISHED(std::optional<vt::Uuid>, renderingEditSampleID, RenderingEditSampleID){};
+
+public:
+    // The sample whose edit is being rendered: the latest application still running. Read from
+    // the one record of running applications; published whenever that record changes.
+    std::optional<vt::Uuid> renderingEditSampleID() const {
+        return renderingEditSampleIDs.empty() ? std::nullopt
+                                              : std::optional<vt::Uuid>(renderingEditSampleIDs.back());
+    }
+
+private:
+    // Samples whose edit is being applied, in the order the applications started.
+    std::vector<vt::Uuid> renderingEditSampleIDs;
+
     VT_PUBLISHED(std::set<vt::Uuid>, analyzingSampleIDs, AnalyzingSampleIDs){};
     VT_PUBLISHED(std::set<vt::Uuid>, choppingSampleIDs, ChoppingSampleIDs){};
     VT_PUBLISHED(std::optional<BridgePairingRequest>, pairingRequest, PairingRequest){};
@@ -308,9 +320,6 @@ public:
     BridgeMetadataMap sampleMetadata;
     std::string bridgeChopSource{BridgeSampleMetadata::chopSourceBridge};
     std::string phoneChopSource{BridgeSampleMetadata::chopSourcePhone};
-    // Samples whose edit is being applied, in the order the applications started;
-    // renderingEditSampleID publishes the latest of them.
-    std::vector<vt::Uuid> renderingEditSampleIDs;
     // Bumped by every switch of the library folder; work started on another folder is dropped.
     std::uint64_t libraryGeneration = 0;
     // Bumped by every stopPreview(); a player callback of an older preview is ignored.
@@ -347,13 +356,12 @@ private:
     const SampleItem* librarySample(const vt::Uuid& id) const;
     BridgeSampleMetadata entryFor(const vt::Uuid& id) const;
     bool isTombstoned(const vt::Uuid& id) const;
-    // The alert text, then the status line (the order the views are told in).
-    void reportError(const std::string& status, const std::string& error);
-    // The status line, then the alert text.
-    void reportStatusAndError(const std::string& status, const std::string& error);
+    // A failed operation: the status line, then the alert text.
+    void reportFailure(const std::string& status, const std::string& alert);
     void openEditor(const vt::Uuid& id);
     bool isSampleBusy(const vt::Uuid& id) const;
     bool isRenderingEdit(const vt::Uuid& id) const;
+    void startEditRendering(const vt::Uuid& id);
     void finishEditRendering(const vt::Uuid& id);
 };
 

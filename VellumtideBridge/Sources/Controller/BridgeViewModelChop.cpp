@@ -72,7 +72,7 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
         // Only this run's files go; the earlier chops stay as they were.
         for (const auto& file : rendered)
             vt::removeRegularFile(file);
-        reportError("Auto chop failed", error.what());
+        reportFailure("Auto chop failed", error.what());
         co_return;
     }
 

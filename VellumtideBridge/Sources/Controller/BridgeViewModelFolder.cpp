@@ -56,7 +56,7 @@ QCoro::Task<> BridgeViewModel::resetSampleFolderToDefault() {
 std::optional<std::string> BridgeViewModel::sampleFolderBusyText() const {
     if (isSyncing_ || isWatchSyncing)
         return std::string("Wait for the current sync to finish, then change the sample folder.");
-    if (!choppingSampleIDs_.empty() || !renderingEditSampleIDs.empty() || renderingEditSampleID_)
+    if (!choppingSampleIDs_.empty() || !renderingEditSampleIDs.empty())
         return std::string(
             "Wait until the current edit or chop render finishes, then change the sample folder.");
     return std::nullopt;
@@ -124,7 +124,7 @@ QCoro::Task<> BridgeViewModel::applySampleFolder(std::filesystem::path url) {
     } catch (const BridgeIncompleteCopyError& error) {
         copyProblem = error.what();
     } catch (const std::exception& error) {
-        reportStatusAndError("Folder change failed", error.what());
+        reportFailure("Folder change failed", error.what());
         co_return;
     }
     switchToLibrary(std::move(next), copy, copyProblem);
@@ -147,7 +147,7 @@ void BridgeViewModel::switchToLibrary(std::unique_ptr<BridgeSampleCache> next, b
     } catch (const BridgeIncompleteCopyError& error) {
         mirrorProblem = error.what();
     } catch (const std::exception& error) {
-        reportStatusAndError("Folder change failed", error.what());
+        reportFailure("Folder change failed", error.what());
         return;
     }
     if (!reportLibraryProblems(copyProblem, mirrorProblem))

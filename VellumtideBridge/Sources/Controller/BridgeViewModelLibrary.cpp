@@ -17,7 +17,7 @@ bool BridgeViewModel::saveMetadata(const BridgeSampleMetadata& entry, const vt::
     try {
         cache->saveLocalMetadata(sampleMetadata);
     } catch (const std::exception& error) {
-        reportError("Metadata save failed", error.what());
+        reportFailure("Metadata save failed", error.what());
         return false;
     }
     setSamples(displaySamples(librarySamples));
@@ -92,7 +92,7 @@ void BridgeViewModel::deleteSample(const SampleItem& passed) {
     } catch (const BridgeIncompleteCopyError& error) {
         mirrorProblem = error.what(); // the deletion itself is saved
     } catch (const std::exception& error) {
-        reportError("Delete failed", error.what());
+        reportFailure("Delete failed", error.what());
         return;
     }
     setSamples(displaySamples(librarySamples));

@@ -221,7 +221,7 @@ void BridgeViewModel::reportUnsavedSamples(const std::vector<std::string>& texts
     for (const auto& text : texts)
         alert += text + "\n";
     alert += "The other samples were synced; the next sync tries again.";
-    reportStatusAndError(summary, alert);
+    reportFailure(summary, alert);
 }
 
 void BridgeViewModel::applySyncSuccess(std::size_t downloaded, const VellumtideDevice&, SyncMode mode) {
