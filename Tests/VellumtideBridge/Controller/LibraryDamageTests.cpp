@@ -3,6 +3,7 @@
 // copied, saves that fail, and results of work started on another folder.
 
 #include "Platform/Core/AtomicFile.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
 namespace vt::test {
@@ -72,7 +73,7 @@ TEST_F(ControllerTest, AFileTheMirrorCannotTakeIsNamedAndTheOthersAreMirrored) {
     m.setErrorMessage(std::nullopt);
     m.deleteSample(m.displaySamples({other})[0]);
     EXPECT_EQ(m.statusMessage(), "Deleted other");
-    EXPECT_TRUE(m.sampleMetadata.at(other.id).isDeleted);
+    EXPECT_TRUE(probe(m).sampleMetadata.at(other.id).isDeleted);
     EXPECT_TRUE(contains(m.errorMessage(), blocked.fileName));
 }
 
@@ -104,7 +105,7 @@ TEST_F(ControllerTest, AnAnalysisThatCannotBeSavedIsNotReportedAsUpdated) {
     audio.result.bpmConfidence = 0.9;
     auto& m = start();
     settle();
-    blockFile(m.cache->metadataURL());
+    blockFile(probe(m).cache->metadataURL());
 
     awaitVoid(m.analyzeSamplesIfNeeded({take}, {take.id}, false));
     EXPECT_EQ(m.statusMessage(), "Analysis could not be saved");
@@ -118,18 +119,18 @@ TEST_F(ControllerTest, AChopRunWhoseOverlayCannotBeSavedLeavesNoChopFilesBehind)
     settle();
     audio.chopsToFind = {makeChop(0, 0, 1)};
     awaitVoid(m.autoChop(m.samples()[0], 0.5));
-    const auto earlier = m.sampleMetadata.at(take.id).chops;
+    const auto earlier = probe(m).sampleMetadata.at(take.id).chops;
     ASSERT_EQ(earlier.size(), 1u);
-    const fs::path earlierFile = m.cache->chopSampleURL(take, earlier[0]);
+    const fs::path earlierFile = probe(m).cache->chopSampleURL(take, earlier[0]);
 
-    blockFile(m.cache->metadataURL());
+    blockFile(probe(m).cache->metadataURL());
     audio.chopsToFind = {makeChop(0, 0, 0.5), makeChop(1, 0.5, 1.5)};
     awaitVoid(m.autoChop(m.samples()[0], 0.5));
     EXPECT_EQ(m.statusMessage(), "Metadata save failed");
     EXPECT_TRUE(m.errorMessage());
     // The overlay on disk names the earlier chop: it stays, in memory and as a file; the new
     // files are gone.
-    EXPECT_EQ(m.sampleMetadata.at(take.id).chops, earlier);
+    EXPECT_EQ(probe(m).sampleMetadata.at(take.id).chops, earlier);
     EXPECT_EQ(m.samples()[0].chops, earlier);
     std::vector<std::string> chopFiles;
     for (const auto& entry : fs::directory_iterator(libraryRoot() / "Chops"))
@@ -158,7 +159,7 @@ TEST_F(ControllerTest, AnAnalysisOfTheOldFolderIsDroppedAfterAFolderChange) {
     audio.analysisGate->resolve(true);
     ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().empty(); }, 5s));
     settle();
-    EXPECT_FALSE(m.sampleMetadata.count(take.id));
+    EXPECT_FALSE(probe(m).sampleMetadata.count(take.id));
     EXPECT_FALSE(BridgeSampleCache(paths, folder / "copied").loadLocalMetadata().count(take.id));
 }
 

@@ -54,8 +54,8 @@ int runBridgeProgram(const BridgeDependencyMaker& makeDependencies,
     QObject::connect(&instance, &vt::SingleInstance::messagesReceived, &model,
                      [&model](const QStringList& urls) {
                          // A second launch without URLs only asks for the window.
-                         if (urls.isEmpty() && model.deps.windowActivator)
-                             model.deps.windowActivator->activate();
+                         if (urls.isEmpty() && model.dependencies().windowActivator)
+                             model.dependencies().windowActivator->activate();
                          for (const QString& url : urls)
                              model.handleOpenURL(url);
                      });

@@ -242,15 +242,11 @@ public:
     // Discovery: the DNS-SD browse, the device list and the LAN fallback loop.
     void startBrowsing();
     void restartBrowsing();
-    void applyBrowserState(const vt::net::DnsSdBrowserStateUpdate& update);
     void applyBrowseResults(const std::vector<VellumtideBrowseResult>& results);
     // Adds the devices whose id is not listed yet, sorts, selects the first when none is.
     void merge(const std::vector<VellumtideDevice>& found);
-    void startLANFallbackLoop();
     QCoro::Task<> scanLANIfNeeded();
     QCoro::Task<> scanLAN();
-    // Ascending by name, locale-aware and case-insensitive; stable.
-    static void sortInDeviceOrder(std::vector<VellumtideDevice>& devices);
 
     // Pairing and the typed-address field.
     void promptPairing(const VellumtideDevice& device, const std::string& deviceID,
@@ -263,18 +259,7 @@ public:
     void pasteManualAddress();
 
     // Library sync.
-    struct AuthorizedDevice {
-        std::string deviceID;
-        std::string deviceName;
-        VellumtideHTTPClient::Headers headers;
-    };
     QCoro::Task<> sync(VellumtideDevice device, SyncMode mode);
-    QCoro::Task<AuthorizedDevice> authorize(VellumtideDevice device, SyncMode mode);
-    void applySyncSuccess(std::size_t downloaded, const VellumtideDevice& device, SyncMode mode);
-    void applySyncFailure(std::exception_ptr error, const VellumtideDevice& device, SyncMode mode);
-    // Names the samples a sync could not store (texts: one per sample, starting with its quoted
-    // title): the status line and an alert for a manual sync, the watch text in the background.
-    void reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode);
     QCoro::Task<> syncManualAddress();
     QCoro::Task<> syncSelectedDevice();
 
@@ -288,14 +273,37 @@ public:
     // Takes over the chops the phone made, unless the desktop program owns the sample's chops.
     QCoro::Task<> syncPhoneChops(std::vector<SampleItem> phoneSamples);
 
-    // Background texts are written only when they change.
-    void setWatchMessageIfChanged(const std::string& text);
+    // What the controller was made with (the views reach the program's services through it).
+    const Dependencies& dependencies() const { return deps; }
+
+private:
+    // The tests' window into the plain state below (Tests/VellumtideBridge/Controller).
+    friend class BridgeViewModelProbe;
 
     // Bumped by every new browser; reports of an older (cancelled or replaced) one are dropped.
     std::uint64_t browserGeneration = 0;
 
+    // ---- Steps of the phone link operations ----
+    void applyBrowserState(const vt::net::DnsSdBrowserStateUpdate& update);
+    void startLANFallbackLoop();
+    // Ascending by name, locale-aware and case-insensitive; stable.
+    static void sortInDeviceOrder(std::vector<VellumtideDevice>& devices);
+    // The phone's pairing id, its name and the token header of the requests that follow.
+    struct AuthorizedDevice {
+        std::string deviceID;
+        std::string deviceName;
+        VellumtideHTTPClient::Headers headers;
+    };
+    QCoro::Task<AuthorizedDevice> authorize(VellumtideDevice device, SyncMode mode);
+    void applySyncSuccess(std::size_t downloaded, const VellumtideDevice& device, SyncMode mode);
+    void applySyncFailure(std::exception_ptr error, const VellumtideDevice& device, SyncMode mode);
+    // Background texts are written only when they change.
+    void setWatchMessageIfChanged(const std::string& text);
+    // Names the samples a sync could not store (texts: one per sample, starting with its quoted
+    // title): the status line and an alert for a manual sync, the watch text in the background.
+    void reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode);
+
     // ---- Plain state, shared by the operations of every concern ----
-    // (Public so that each concern's file and the tests read one set of fields.)
     Dependencies deps;
     std::unique_ptr<BridgeSampleCache> cache;
     VellumtideHTTPClient client;
@@ -325,7 +333,6 @@ public:
     // Bumped by every stopPreview(); a player callback of an older preview is ignored.
     std::uint64_t previewGeneration = 0;
 
-private:
     void publish(Field field);
     void previewLevelDidSet();
     void isPreviewLoopingDidSet();

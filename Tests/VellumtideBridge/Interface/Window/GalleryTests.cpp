@@ -2,6 +2,7 @@
 // checks that each rendering is whole.
 
 #include "Platform/UI/Glyphs.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeSidebar.h"
@@ -50,7 +51,7 @@ TEST_F(Gallery, MainViews) {
     seedLibrary(library());
     start();
     const VellumtideDevice studio = makeDevice("Studio iPhone", "S1");
-    model->pairingStore.setToken("S1", "token");
+    probe(*model).pairingStore.setToken("S1", "token");
     showDevices({studio, makeDevice("Kitchen iPhone", "K1")});
     model->setIsBrowsing(true);
     model->setStatusMessage("Synced 5 samples");

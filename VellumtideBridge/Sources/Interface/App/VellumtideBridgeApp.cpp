@@ -40,7 +40,8 @@ QPalette darkPalette() {
 
 VellumtideBridgeApp::VellumtideBridgeApp(BridgeViewModel& model)
     : window_(std::make_unique<BridgeMainWindow>(model)) {
-    if (auto activator = std::dynamic_pointer_cast<vt::QtWidgetsWindowActivator>(model.deps.windowActivator))
+    if (auto activator =
+            std::dynamic_pointer_cast<vt::QtWidgetsWindowActivator>(model.dependencies().windowActivator))
         activator->setWindow(window_.get());
 }
 

@@ -685,7 +685,7 @@ void BridgeSampleRow::startAutoChop(std::optional<vt::Nanoseconds> delay) {
     if (delay)
         state->chopDebounceTask = token;
     QPointer<BridgeViewModel> model(&state->model);
-    std::shared_ptr<vt::Scheduler> scheduler = state->model.deps.scheduler;
+    std::shared_ptr<vt::Scheduler> scheduler = state->model.dependencies().scheduler;
     const SampleItem sample = state->sample;
     const double sensitivity = state->chopSensitivity;
     vt::spawn([model, scheduler, token, delay, sample, sensitivity]() -> QCoro::Task<> {
