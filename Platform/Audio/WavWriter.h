@@ -13,6 +13,9 @@ namespace vt {
 class WavWriterError : public std::runtime_error {
 public:
     using runtime_error::runtime_error;
+    // 'The audio file "X.wav" could not be written: <the system's reason>.' (no reason when
+    // systemError is 0).
+    static WavWriterError about(const std::filesystem::path& file, int systemError = 0);
 };
 
 // True when a 32-bit float WAV of that many frames and channels stays within the format's
@@ -23,8 +26,10 @@ bool fitsInFloatWav(uint64_t frames, uint64_t channels);
 // disk on close(); a writer destroyed without close() leaves an incomplete file behind.
 class WavWriter {
 public:
-    // Creates (or truncates) the file. Throws WavWriterError.
-    WavWriter(const std::filesystem::path& path, double sampleRate, int channels);
+    // Creates (or truncates) file. Error texts name shownAs when given (the file the user knows,
+    // while a temporary is written), else file, with the system's reason. Throws WavWriterError.
+    WavWriter(const std::filesystem::path& file, double sampleRate, int channels,
+              const std::filesystem::path& shownAs = {});
     ~WavWriter();
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
@@ -38,7 +43,7 @@ public:
     void close();
 
 private:
-    void* file = nullptr;
+    void* handle = nullptr;
     int descriptor = -1;
     int channelCount = 0;
     uint64_t framesWritten = 0;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace vt {
 namespace fs = std::filesystem;
@@ -18,16 +19,41 @@ namespace {
     throw fs::filesystem_error(what, path, std::error_code(errno, std::generic_category()));
 }
 
-// Creates an empty, uniquely named hidden file beside target and returns its path.
-fs::path makeTemporarySibling(const fs::path& target) {
-    fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string pattern = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
-    int fd = mkstemp(pattern.data());
-    if (fd < 0)
-        throwErrno("cannot create temporary file", target);
-    fchmod(fd, 0644);
-    close(fd);
-    return fs::path(pattern);
+fs::path folderOf(const fs::path& target) {
+    return target.has_parent_path() ? target.parent_path() : fs::path(".");
+}
+
+bool isAlphanumeric(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool isUpperHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+// Ends with six letters or digits after marker (mkstemp's suffix).
+bool endsWithRandomSuffix(std::string_view name, std::string_view marker) {
+    if (name.size() < marker.size() + 6)
+        return false;
+    const std::string_view suffix = name.substr(name.size() - 6);
+    for (char c : suffix)
+        if (!isAlphanumeric(c))
+            return false;
+    return name.substr(name.size() - 6 - marker.size(), marker.size()) == marker;
+}
+
+// Ends with "-" and an upper-case UUID.
+bool endsWithUuid(std::string_view name) {
+    constexpr std::size_t length = 36;
+    if (name.size() < length + 2)
+        return false;
+    const std::string_view uuid = name.substr(name.size() - length);
+    for (std::size_t i = 0; i < length; ++i) {
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        if (hyphen ? uuid[i] != '-' : !isUpperHex(uuid[i]))
+            return false;
+    }
+    return name[name.size() - length - 1] == '-';
 }
 
 void writeAll(int fd, std::string_view bytes, const fs::path& path) {
@@ -55,8 +81,47 @@ void syncFile(const fs::path& path) {
 
 } // namespace
 
+fs::path createTemporaryFile(const fs::path& folder) {
+    std::string pattern = (folder / (std::string(temporaryFilePrefix) + "XXXXXX")).string();
+    int fd = mkstemp(pattern.data());
+    if (fd < 0)
+        throwErrno("cannot create temporary file", folder);
+    fchmod(fd, 0644);
+    close(fd);
+    return fs::path(pattern);
+}
+
+bool isTemporaryFileName(std::string_view name) noexcept {
+    if (name.size() < 2 || name[0] != '.')
+        return false;
+    if (name.size() == temporaryFilePrefix.size() + 6 && name.starts_with(temporaryFilePrefix))
+        return endsWithRandomSuffix(name, temporaryFilePrefix);
+    if (endsWithRandomSuffix(name, ".tmp-"))
+        return name.size() > 1 + 5 + 6;
+    if (name.ends_with(".wav"))
+        name.remove_suffix(4);
+    return endsWithUuid(name);
+}
+
+std::size_t removeLeftoverTemporaries(const fs::path& folder) noexcept {
+    std::vector<fs::path> leftovers;
+    try {
+        std::error_code error;
+        fs::directory_iterator it(folder, error);
+        for (; !error && it != fs::directory_iterator(); it.increment(error))
+            if (isTemporaryFileName(it->path().filename().string()))
+                leftovers.push_back(it->path());
+    } catch (...) {
+        return 0;
+    }
+    std::size_t removed = 0;
+    for (const auto& path : leftovers)
+        removed += removeRegularFile(path) ? 1 : 0;
+    return removed;
+}
+
 PendingFile::PendingFile(fs::path targetPath)
-    : target(std::move(targetPath)), temporary(makeTemporarySibling(target)) {}
+    : target(std::move(targetPath)), temporary(createTemporaryFile(folderOf(target))) {}
 
 PendingFile::~PendingFile() {
     if (!committed)

@@ -2,12 +2,29 @@
 // Whole-file writes and careful file removal: a reader never sees half a file, and nothing
 // but a regular file is ever removed.
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace vt {
+
+// Every temporary this program writes beside a file is named ".vt-tmp-" and six random letters
+// or digits: short whatever the target's name, and recognisable after a crash.
+inline constexpr std::string_view temporaryFilePrefix = ".vt-tmp-";
+
+// Creates an empty temporary (mode 0644) in folder and returns its path. Throws
+// std::filesystem::filesystem_error on failure.
+std::filesystem::path createTemporaryFile(const std::filesystem::path& folder);
+
+// True for the name of a temporary this program writes, or wrote under its earlier names
+// (".<name>.tmp-XXXXXX" and ".<name>-<UUID>", optionally followed by ".wav").
+bool isTemporaryFileName(std::string_view name) noexcept;
+
+// Removes the temporaries left in folder by a write that never finished (a crash or a kill):
+// regular files whose names isTemporaryFileName() accepts, nothing else. Returns how many.
+std::size_t removeLeftoverTemporaries(const std::filesystem::path& folder) noexcept;
 
 // A file being written under a hidden temporary name in the target's folder. commit() moves it
 // onto the target (after fsync); the destructor removes the temporary when it was not committed.

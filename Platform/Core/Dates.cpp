@@ -1,5 +1,6 @@
 #include "Platform/Core/Dates.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -70,10 +71,23 @@ std::optional<int> parseOffset(std::string_view zone) {
     return zone[0] == '-' ? -seconds : seconds;
 }
 
+// The instants the four-digit year form can hold: 0001-01-01T00:00:00Z to 9999-12-31T23:59:59Z.
+const long long earliestSeconds = daysFromCivil(1, 1, 1) * 86400;
+const long long latestSeconds = daysFromCivil(9999, 12, 31) * 86400 + 86399;
+
 } // namespace
+
+Date earliestISO8601Date() {
+    return Date{static_cast<double>(earliestSeconds)};
+}
+
+Date latestISO8601Date() {
+    return Date{static_cast<double>(latestSeconds)};
+}
 
 std::string formatISO8601(Date date) {
     double whole = std::isfinite(date.secondsSince1970) ? std::floor(date.secondsSince1970) : 0;
+    whole = std::clamp(whole, static_cast<double>(earliestSeconds), static_cast<double>(latestSeconds));
     long long seconds = static_cast<long long>(whole);
     long long days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
     long long secondOfDay = seconds - days * 86400;
@@ -102,6 +116,10 @@ std::optional<Date> parseISO8601(std::string_view text) {
         return std::nullopt;
     long long days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
     long long seconds = days * 86400 + hour * 3600 + minute * 60 + second - *offset;
+    // An offset can carry the instant out of the years the text form can hold; such a date could
+    // never be written back.
+    if (seconds < earliestSeconds || seconds > latestSeconds)
+        return std::nullopt;
     return Date{static_cast<double>(seconds)};
 }
 

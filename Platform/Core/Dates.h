@@ -23,9 +23,16 @@ inline double referenceSeconds(Date date) {
     return date.secondsSince1970 - referenceDateOffset;
 }
 
-// "2024-03-05T07:08:09Z": whole seconds (fractions dropped towards the past), always UTC.
+// The first and last whole seconds the text form can hold (years 0001 to 9999, in UTC).
+Date earliestISO8601Date();
+Date latestISO8601Date();
+
+// "2024-03-05T07:08:09Z": whole seconds (fractions dropped towards the past), always UTC. A date
+// outside the years 0001 to 9999 is written as the nearest of the two ends, so that every text
+// written here reads back.
 std::string formatISO8601(Date date);
 // "YYYY-MM-DDTHH:MM:SS" followed by "Z" or an offset "+HH:MM" / "-HH:MM" / "+HHMM"; no fraction.
+// Refuses an instant that, in UTC, falls outside the years 0001 to 9999.
 std::optional<Date> parseISO8601(std::string_view text);
 
 // The wall clock, injected so that tests control "now".

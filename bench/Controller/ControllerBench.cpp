@@ -84,8 +84,10 @@ int main() {
         BridgeViewModel model(dependencies(paths));
         modelStart = std::min(modelStart, msSince(t0));
 
+        BridgeSampleCache peer(paths, model.cacheURL());
+        const auto metadata = peer.loadLocalMetadata();
         t0 = Clock::now();
-        model.cache->saveLocalMetadata(model.sampleMetadata);
+        peer.saveLocalMetadata(metadata);
         peerRename = std::min(peerRename, msSince(t0));
 
         SampleItem target = model.samples()[round];

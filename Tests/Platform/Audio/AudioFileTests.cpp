@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <sndfile.h>
+#include <unistd.h>
 
 namespace vt {
 namespace {
@@ -124,9 +125,31 @@ TEST(WavWriter, ChecksCountsSizesAndTheFolder) {
 
     EXPECT_THROW(WavWriter(folder / "no" / "such.wav", 48000, 1), WavWriterError);
     EXPECT_THROW(WavWriter(folder / "b.wav", 0, 1), WavWriterError);
+    try {
+        WavWriter missing(folder / "no" / "such.wav", 48000, 1);
+    } catch (const WavWriterError& error) {
+        EXPECT_STREQ(error.what(),
+                     "The audio file \"such.wav\" could not be written: No such file or directory.");
+    }
     EXPECT_TRUE(fitsInFloatWav(500'000'000, 2));
     EXPECT_FALSE(fitsInFloatWav(600'000'000, 2));
     EXPECT_FALSE(fitsInFloatWav(1'073'741'824, 1));
+}
+
+// A full disk: /dev/full refuses every write with ENOSPC. The text names the file the user knows
+// (not the one written to) and the system's reason.
+TEST(WavWriter, AFullDiskIsNamedWithTheSystemsReason) {
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "/dev/full is not writable here";
+    std::string text;
+    try {
+        WavWriter writer("/dev/full", 48000, 1, "/library/Edited/Take.wav");
+        writer.write({std::vector<float>(200000, 0.25f)});
+        writer.close();
+    } catch (const WavWriterError& error) {
+        text = error.what();
+    }
+    EXPECT_EQ(text, "The audio file \"Take.wav\" could not be written: No space left on device.");
 }
 
 } // namespace

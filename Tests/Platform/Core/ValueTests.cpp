@@ -6,6 +6,8 @@
 #include <clocale>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 using namespace vt;
 
@@ -33,6 +35,41 @@ TEST(Dates, Iso8601RoundTripsWholeSecondsInUtc) {
     EXPECT_FALSE(parseISO8601("2024-03-05T07:08:09.5Z"));
     EXPECT_FALSE(parseISO8601("2024-03-05 07:08:09Z"));
     EXPECT_FALSE(parseISO8601("2024-03-05T07:08:09"));
+}
+
+TEST(Dates, OffsetsThatLeaveTheFourDigitYearsAreRefused) {
+    EXPECT_FALSE(parseISO8601("0000-01-01T00:00:00+01:00"));
+    EXPECT_FALSE(parseISO8601("0000-12-31T23:59:59Z"));
+    EXPECT_FALSE(parseISO8601("0001-01-01T00:00:00+00:01"));
+    EXPECT_EQ(parseISO8601("0001-01-01T00:00:00Z"), earliestISO8601Date());
+    EXPECT_EQ(parseISO8601("0001-01-01T01:00:00+01:00"), earliestISO8601Date());
+    EXPECT_FALSE(parseISO8601("9999-12-31T23:59:59-00:01"));
+    EXPECT_FALSE(parseISO8601("9999-12-31T23:00:00-01:00"));
+    EXPECT_EQ(parseISO8601("9999-12-31T23:59:59Z"), latestISO8601Date());
+    EXPECT_EQ(parseISO8601("9999-12-31T22:59:59-01:00"), latestISO8601Date());
+}
+
+// Whatever is written reads back: every text the writer makes parses to the instant written
+// (whole seconds), over the whole range and past both ends.
+TEST(Dates, EveryWrittenDateReadsBack) {
+    const double first = earliestISO8601Date().secondsSince1970;
+    const double last = latestISO8601Date().secondsSince1970;
+    EXPECT_EQ(formatISO8601(Date{first}), "0001-01-01T00:00:00Z");
+    EXPECT_EQ(formatISO8601(Date{last + 0.999}), "9999-12-31T23:59:59Z");
+    std::vector<double> instants = {first, first + 1, last, last + 0.999, 0, -1, 951782400, 4107542400};
+    for (double step = first; step <= last; step += 86400.0 * 365.2425 * 37 + 3607.5)
+        instants.push_back(step);
+    for (double instant : instants) {
+        std::string text = formatISO8601(Date{instant});
+        auto read = parseISO8601(text);
+        ASSERT_TRUE(read) << text;
+        EXPECT_EQ(read->secondsSince1970, std::floor(instant)) << text;
+    }
+    // Instants no text can hold are written as the nearest end, never as a text nothing reads.
+    for (double outside : {first - 1, first - 3.2e10, last + 1, last + 3.2e10, -1e300, 1e300, std::nan("")}) {
+        std::string text = formatISO8601(Date{outside});
+        EXPECT_TRUE(parseISO8601(text)) << text;
+    }
 }
 
 TEST(Dates, ReferenceSecondsCountFrom2001) {

@@ -134,4 +134,34 @@ TEST_F(CrossRead, TheReaderSeesWhatTheDesktopProgramMirrored) {
     EXPECT_FALSE(library.samples()[2].isAvailable);
 }
 
+// Creation dates at and beyond the ends of the four-digit years: what the desktop program writes,
+// both programs read back, and a phone's date that cannot be written back is refused on reading.
+TEST_F(CrossRead, DatesAtTheEdgesOfTheYearRangeReadBackInBothPrograms) {
+    BridgeSampleCache cache(paths, paths.music / "Vellumtide");
+    const double first = vt::earliestISO8601Date().secondsSince1970;
+    const double last = vt::latestISO8601Date().secondsSince1970;
+    const std::vector<double> instants{first, last + 0.999, first - 86400 * 400.0, last + 1e12};
+    std::vector<SampleItem> samples;
+    for (std::size_t i = 0; i < instants.size(); ++i) {
+        std::string id = "55555555-5555-5555-5555-55555555555" + std::to_string(i);
+        samples.push_back(makeSample(id.c_str(), "Edge " + std::to_string(i), "edge.wav", instants[i]));
+    }
+    cache.mirrorLibrary(samples, {});
+
+    const auto readBack = cache.loadManifest();
+    ASSERT_EQ(readBack.size(), samples.size());
+    EXPECT_EQ(readBack[0].createdAt, vt::earliestISO8601Date());
+    EXPECT_EQ(readBack[1].createdAt, vt::latestISO8601Date());
+    EXPECT_EQ(openLibrary().samples().size(), samples.size());
+
+    const std::string beforeYearOne = R"([{"id":"66666666-6666-6666-6666-666666666666","title":"Old",
+        "createdAt":"0000-01-01T00:00:00+01:00","fileName":"old.wav","duration":1,"sampleRate":44100,
+        "channelCount":1,"byteCount":4,"peaks":[]}])";
+    EXPECT_THROW(SampleItem::listFromJson(vt::json::parse(beforeYearOne), DateForm::iso8601),
+                 vt::json::JsonError);
+    vt::writeFileAtomically(paths.home / VellumtidePluginLibrary::mirrorRelativePath / "library.json",
+                            beforeYearOne);
+    EXPECT_EQ(openLibrary().status(), "Bridge library could not be read");
+}
+
 } // namespace

@@ -4,8 +4,10 @@
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -174,11 +176,15 @@ TEST(SampleRenderer, OutputIsWholeOrAbsentAndFailuresAreTyped) {
     EXPECT_EQ(vt::readAudioFile(output).frameCount(), 4000u);
     EXPECT_EQ(folderEntries(output.parent_path()), std::vector<std::string>{"ABC.wav"});
 
-    // The output cannot be put in place (a folder is there): the error comes through and the
-    // temporary is gone.
+    // The output cannot be put in place (a folder is there): the error names the output with the
+    // system's reason, and the temporary is gone.
     std::filesystem::create_directories(folder / "Busy" / "out.wav" / "inner");
-    EXPECT_THROW(BridgeSampleRenderer::renderSynchronously(input, folder / "Busy" / "out.wav", trimmed),
-                 std::filesystem::filesystem_error);
+    try {
+        BridgeSampleRenderer::renderSynchronously(input, folder / "Busy" / "out.wav", trimmed);
+        ADD_FAILURE() << "the blocked output was not reported";
+    } catch (const vt::WavWriterError& error) {
+        EXPECT_STREQ(error.what(), "The audio file \"out.wav\" could not be written: Is a directory.");
+    }
     EXPECT_EQ(folderEntries(folder / "Busy"), std::vector<std::string>{"out.wav"});
 
     // An unreadable source writes nothing.
@@ -221,3 +227,41 @@ TEST(SampleRenderer, DenoisedAndCompressedSourcesKeepTheirLength) {
 }
 
 } // namespace
+
+// A disk that fills up while a render is written: the text names the output and the system's
+// reason, and neither the output nor a temporary is left behind. The file-size limit stands in
+// for the full disk, so that the test needs no privileges.
+TEST(SampleRenderer, AWriteThatRunsOutOfRoomLeavesNothingAndSaysWhy) {
+    TemporaryFolder folder;
+    const auto input = folder / "in.wav";
+    vt::test::writeWav(input, 48000, {vt::test::sineWave(200, 48000, 96000)});
+    const auto output = folder / "Edited" / "ABC.wav";
+    std::filesystem::create_directories(output.parent_path());
+
+    struct FileSizeLimit {
+        rlimit saved{};
+        void (*savedHandler)(int) = nullptr;
+        FileSizeLimit() {
+            getrlimit(RLIMIT_FSIZE, &saved);
+            savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small = saved;
+            small.rlim_cur = 64 * 1024;
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+        ~FileSizeLimit() {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, savedHandler);
+        }
+    };
+    std::string text;
+    {
+        FileSizeLimit limit;
+        try {
+            BridgeSampleRenderer::renderSynchronously(input, output, BridgeSampleEdit{});
+        } catch (const std::exception& error) {
+            text = error.what();
+        }
+    }
+    EXPECT_EQ(text, "The audio file \"ABC.wav\" could not be written: File too large.");
+    EXPECT_EQ(folderEntries(output.parent_path()), std::vector<std::string>{});
+}

@@ -1,6 +1,7 @@
 // Analysis scheduling and the preview player.
 
 #include "Platform/Core/AtomicFile.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
 #include <QLocale>
@@ -74,14 +75,14 @@ TEST_F(ControllerTest, FingerprintsUnderACommaDecimalLocale) {
     // The stored print matches the next run's, also after a restart: no endless re-analysis.
     auto& m = start();
     ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 1 && m.analyzingSampleIDs().empty(); }, 5s));
-    EXPECT_EQ(m.sampleMetadata[take.id].analysis.sourceFingerprint, neutralPrint);
+    EXPECT_EQ(probe(m).sampleMetadata[take.id].analysis.sourceFingerprint, neutralPrint);
     model.reset();
     start();
     settle();
     drainPostedEvents();
-    awaitVoid(model->analyzeSamplesIfNeeded(model->librarySamples, {}, false));
+    awaitVoid(model->analyzeSamplesIfNeeded(probe(*model).librarySamples, {}, false));
     EXPECT_EQ(audio.analyses, 1);
-    EXPECT_EQ(model->sampleMetadata[take.id].analysis.sourceFingerprint, neutralPrint);
+    EXPECT_EQ(probe(*model).sampleMetadata[take.id].analysis.sourceFingerprint, neutralPrint);
 }
 
 TEST_F(ControllerTest, StartupAnalysisIsQuietAndSkipsUnchangedFingerprints) {
@@ -94,23 +95,24 @@ TEST_F(ControllerTest, StartupAnalysisIsQuietAndSkipsUnchangedFingerprints) {
     ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 1 && m.analyzingSampleIDs().empty(); }, 5s));
     settle();
     EXPECT_EQ(m.statusMessage(), "Searching for Vellumtide");
-    EXPECT_EQ(m.sampleMetadata[a.id].analysis.bpm, 120);
-    EXPECT_EQ(m.sampleMetadata[a.id].analysis.sourceFingerprint, BridgeViewModel::analysisFingerprint(a, {}));
-    EXPECT_FALSE(m.sampleMetadata.count(missing.id));
+    EXPECT_EQ(probe(m).sampleMetadata[a.id].analysis.bpm, 120);
+    EXPECT_EQ(probe(m).sampleMetadata[a.id].analysis.sourceFingerprint,
+              BridgeViewModel::analysisFingerprint(a, {}));
+    EXPECT_FALSE(probe(m).sampleMetadata.count(missing.id));
     EXPECT_EQ(std::count(changes.begin(), changes.end(), BridgeViewModel::Field::analyzingSampleIDs), 2);
 
-    awaitVoid(m.analyzeSamplesIfNeeded(m.librarySamples, {}, false));
+    awaitVoid(m.analyzeSamplesIfNeeded(probe(m).librarySamples, {}, false));
     EXPECT_EQ(audio.analyses, 1);
-    awaitVoid(m.analyzeSamplesIfNeeded(m.librarySamples, {a.id}, false));
+    awaitVoid(m.analyzeSamplesIfNeeded(probe(m).librarySamples, {a.id}, false));
     EXPECT_EQ(audio.analyses, 2);
     EXPECT_EQ(m.statusMessage(), "Analysis updated");
 
     audio.failAnalysis = true;
-    awaitVoid(m.analyzeSamplesIfNeeded(m.librarySamples, {a.id}, false));
+    awaitVoid(m.analyzeSamplesIfNeeded(probe(m).librarySamples, {a.id}, false));
     EXPECT_EQ(m.statusMessage(), "Analyzing a");
-    EXPECT_FALSE(m.sampleMetadata[a.id].analysis.bpm);
-    EXPECT_TRUE(m.sampleMetadata[a.id].analysis.sourceFingerprint);
-    EXPECT_TRUE(m.sampleMetadata[a.id].analysis.analyzedAt);
+    EXPECT_FALSE(probe(m).sampleMetadata[a.id].analysis.bpm);
+    EXPECT_TRUE(probe(m).sampleMetadata[a.id].analysis.sourceFingerprint);
+    EXPECT_TRUE(probe(m).sampleMetadata[a.id].analysis.analyzedAt);
 }
 
 TEST_F(ControllerTest, RenameOrDeleteDuringARunningAnalysis) {
@@ -123,8 +125,8 @@ TEST_F(ControllerTest, RenameOrDeleteDuringARunningAnalysis) {
     m.renameSample(m.samples()[0], "Renamed");
     audio.analysisGate->resolve(true);
     ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 2 && m.analyzingSampleIDs().empty(); }, 5s));
-    EXPECT_EQ(m.sampleMetadata[a.id].titleOverride, "Renamed");
-    EXPECT_EQ(m.sampleMetadata[a.id].analysis.bpm, 99);
+    EXPECT_EQ(probe(m).sampleMetadata[a.id].titleOverride, "Renamed");
+    EXPECT_EQ(probe(m).sampleMetadata[a.id].analysis.bpm, 99);
 
     audio.analysisGate = Completion<bool>();
     auto run = m.analyzeSamplesIfNeeded({b}, {b.id}, false);
@@ -132,8 +134,8 @@ TEST_F(ControllerTest, RenameOrDeleteDuringARunningAnalysis) {
     m.deleteSample(m.displaySamples({b})[0]);
     audio.analysisGate->resolve(true);
     awaitVoid(std::move(run));
-    EXPECT_TRUE(m.sampleMetadata[b.id].isDeleted);
-    EXPECT_TRUE(m.sampleMetadata[b.id].analysis.isEmpty());
+    EXPECT_TRUE(probe(m).sampleMetadata[b.id].isDeleted);
+    EXPECT_TRUE(probe(m).sampleMetadata[b.id].analysis.isEmpty());
     EXPECT_TRUE(m.analyzingSampleIDs().empty());
 }
 
@@ -166,7 +168,7 @@ TEST_F(ControllerTest, PreviewPlaysKeepsPlayingOnTheFirstTickAndStopsAtTheEnd) {
     settle();
     EXPECT_FALSE(m.playingSampleID());
     EXPECT_EQ(m.statusMessage(), "Watch waiting for iPhone");
-    EXPECT_FALSE(m.previewTimer);
+    EXPECT_FALSE(probe(m).previewTimer);
 
     // Looping, the preview plays on past the end until it is stopped.
     m.setIsPreviewLooping(true);
@@ -201,7 +203,7 @@ TEST_F(ControllerTest, PreviewFailuresLeaveThePlayerIdle) {
     players->setServerReachable(false);
     m.togglePreview(m.samples()[0]);
     EXPECT_EQ(m.errorMessage(), "The sample could not be played.");
-    EXPECT_FALSE(m.previewPlayer);
+    EXPECT_FALSE(probe(m).previewPlayer);
     EXPECT_FALSE(m.playingSampleID());
 
     // The sound server dropping the stream ends the preview with its error.
@@ -211,7 +213,7 @@ TEST_F(ControllerTest, PreviewFailuresLeaveThePlayerIdle) {
     players->failPlayingStreams();
     settle();
     EXPECT_FALSE(m.playingSampleID());
-    EXPECT_FALSE(m.previewPlayer);
+    EXPECT_FALSE(probe(m).previewPlayer);
     EXPECT_EQ(m.errorMessage(), "The sound output failed: Entity killed");
 
     // A stop during a user sync leaves the sync's text alone.

@@ -1,6 +1,7 @@
 // Library folder choice, automatic chopping and edit application.
 
 #include "Platform/Core/AtomicFile.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
 namespace vt::test {
@@ -112,7 +113,7 @@ TEST_F(ControllerTest, AutoChopStoresBridgeChopsAndKeepsChangesMadeMeanwhile) {
 
     EXPECT_EQ(audio.detections, 1);
     EXPECT_EQ(m.statusMessage(), "Made 2 chops");
-    const auto& entry = m.sampleMetadata[take.id];
+    const auto& entry = probe(m).sampleMetadata[take.id];
     EXPECT_EQ(entry.chopSource, "bridge");
     EXPECT_EQ(entry.chopSensitivity, 1.0);
     EXPECT_EQ(entry.titleOverride, "Loop");
@@ -120,14 +121,14 @@ TEST_F(ControllerTest, AutoChopStoresBridgeChopsAndKeepsChangesMadeMeanwhile) {
     EXPECT_FALSE(std::filesystem::exists(chopFile(libraryRoot(), take, old)));
     for (const auto& chop : entry.chops) {
         EXPECT_TRUE(std::filesystem::exists(chopFile(libraryRoot(), take, chop)));
-        EXPECT_TRUE(std::filesystem::exists(chopFile(m.cache->auMirrorRootURL(), take, chop)));
+        EXPECT_TRUE(std::filesystem::exists(chopFile(probe(m).cache->auMirrorRootURL(), take, chop)));
     }
     EXPECT_TRUE(m.choppingSampleIDs().empty());
 
     audio.chopsToFind = {makeChop(0, 0, 2)};
     awaitVoid(m.autoChop(m.samples()[0], -1));
     EXPECT_EQ(m.statusMessage(), "Made 1 chop");
-    EXPECT_EQ(m.sampleMetadata[take.id].chopSensitivity, 0.0);
+    EXPECT_EQ(probe(m).sampleMetadata[take.id].chopSensitivity, 0.0);
     audio.chopsToFind = {};
     awaitVoid(m.autoChop(m.samples()[0], 0.5));
     EXPECT_EQ(m.statusMessage(), "No clear transients found");
@@ -141,14 +142,14 @@ TEST_F(ControllerTest, FailedAutoChopKeepsTheEarlierChopsPlayable) {
     settle();
     audio.chopsToFind = {makeChop(0, 0, 1)};
     awaitVoid(m.autoChop(m.samples()[0], 0.5));
-    auto earlier = m.sampleMetadata[take.id].chops;
+    auto earlier = probe(m).sampleMetadata[take.id].chops;
 
     audio.chopsToFind = {makeChop(0, 0, 0.5), makeChop(1, 0.5, 1), makeChop(2, 1, 2)};
     audio.failRenderAt = audio.renders + 2;
     awaitVoid(m.autoChop(m.samples()[0], 0.9));
     EXPECT_EQ(m.statusMessage(), "Auto chop failed");
     EXPECT_EQ(m.errorMessage(), "The sample audio could not be read.");
-    EXPECT_EQ(m.sampleMetadata[take.id].chops, earlier);
+    EXPECT_EQ(probe(m).sampleMetadata[take.id].chops, earlier);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(libraryRoot() / "Chops"), {}), 1);
     m.toggleChopPreview(m.samples()[0], earlier[0]);
     EXPECT_EQ(m.playingChopID(), earlier[0].id);
@@ -170,10 +171,11 @@ TEST_F(ControllerTest, ApplyEditRendersStoresResetsAndRefuses) {
     edit.endTime = 5.0; // past the end: stored without an end
     EXPECT_TRUE(await(m.applyEdit(edit, m.samples()[0])));
     EXPECT_EQ(m.statusMessage(), "Edited take");
-    EXPECT_FALSE(m.sampleMetadata[take.id].edit.endTime);
-    EXPECT_DOUBLE_EQ(m.sampleMetadata[take.id].edit.startTime, 0.25);
+    EXPECT_FALSE(probe(m).sampleMetadata[take.id].edit.endTime);
+    EXPECT_DOUBLE_EQ(probe(m).sampleMetadata[take.id].edit.startTime, 0.25);
     EXPECT_TRUE(std::filesystem::exists(libraryRoot() / "Edited" / (take.id.string() + ".wav")));
-    EXPECT_TRUE(std::filesystem::exists(m.cache->auMirrorEditedDirectory() / (take.id.string() + ".wav")));
+    EXPECT_TRUE(
+        std::filesystem::exists(probe(m).cache->auMirrorEditedDirectory() / (take.id.string() + ".wav")));
     EXPECT_FALSE(m.renderingEditSampleID());
     int analysed = audio.analyses;
     EXPECT_GE(analysed, 1);
@@ -196,7 +198,7 @@ TEST_F(ControllerTest, ApplyEditRendersStoresResetsAndRefuses) {
     other.fadeIn = 0.1;
     EXPECT_FALSE(await(m.applyEdit(other, m.samples()[0])));
     EXPECT_EQ(m.statusMessage(), "Edit render failed");
-    EXPECT_EQ(m.sampleMetadata[take.id].edit.fadeIn, 0.0);
+    EXPECT_EQ(probe(m).sampleMetadata[take.id].edit.fadeIn, 0.0);
 
     EXPECT_TRUE(await(m.applyEdit(BridgeSampleEdit{}, m.samples()[0])));
     EXPECT_EQ(m.statusMessage(), "Reset edit");

@@ -5,6 +5,7 @@
 
 #include "Platform/Core/AtomicFile.h"
 #include "Tests/Support/Audio/AudioFixtures.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/PhoneFixture.h"
 
 namespace vt::test {
@@ -65,7 +66,7 @@ TEST_F(HeadlessRoadTest, FromDiscoveryThroughSyncEditAndChopsToTheEditor) {
 
     // The automatic sync 0.35 s later finds no token: the sheet opens, the phone shows its code.
     scheduler->advanceBy(350ms);
-    ASSERT_TRUE(turnUntil([&] { return m.pairingRequest().has_value() && !m.isWatchSyncing; }));
+    ASSERT_TRUE(turnUntil([&] { return m.pairingRequest().has_value() && !probe(m).isWatchSyncing; }));
     EXPECT_EQ(m.watchMessage(), "Pair iPhone to sync");
     ASSERT_TRUE(turnUntil([&] { return phone.requestCount("/pairing/request") == 1; }));
 
@@ -75,11 +76,11 @@ TEST_F(HeadlessRoadTest, FromDiscoveryThroughSyncEditAndChopsToTheEditor) {
     EXPECT_TRUE(logged(statusLog, "Synced 1 new sample"));
     EXPECT_EQ(readWholeFile(samplesFolder() / "take.wav"),
               readWholeFile(folder.path() / "scratch" / "take.wav"));
-    EXPECT_TRUE(std::filesystem::exists(m.cache->auMirrorSamplesDirectory() / "take.wav"));
-    ASSERT_TRUE(m.sampleMetadata.count(take.id));
-    EXPECT_EQ(m.sampleMetadata.at(take.id).chopSource, "phone");
-    EXPECT_TRUE(std::filesystem::exists(m.cache->chopSampleURL(take, take.chops[1])));
-    EXPECT_TRUE(m.sampleMetadata.at(take.id).analysis.sourceFingerprint.has_value());
+    EXPECT_TRUE(std::filesystem::exists(probe(m).cache->auMirrorSamplesDirectory() / "take.wav"));
+    ASSERT_TRUE(probe(m).sampleMetadata.count(take.id));
+    EXPECT_EQ(probe(m).sampleMetadata.at(take.id).chopSource, "phone");
+    EXPECT_TRUE(std::filesystem::exists(probe(m).cache->chopSampleURL(take, take.chops[1])));
+    EXPECT_TRUE(probe(m).sampleMetadata.at(take.id).analysis.sourceFingerprint.has_value());
     EXPECT_EQ(m.statusMessage(), "Analysis updated");
 
     // A new recording arrives through the watch loop: the background sync and its analysis are quiet.
@@ -87,11 +88,11 @@ TEST_F(HeadlessRoadTest, FromDiscoveryThroughSyncEditAndChopsToTheEditor) {
     statusLog.clear();
     scheduler->advanceBy(1500ms);
     ASSERT_TRUE(
-        turnUntil([&] { return phone.requestCount("/samples/later.wav") == 1 && !m.isWatchSyncing; }));
+        turnUntil([&] { return phone.requestCount("/samples/later.wav") == 1 && !probe(m).isWatchSyncing; }));
     EXPECT_TRUE(statusLog.empty()) << statusLog.front();
     EXPECT_EQ(m.watchMessage().rfind("Added 1 at ", 0), 0u) << m.watchMessage();
-    ASSERT_TRUE(m.sampleMetadata.count(later.id));
-    EXPECT_TRUE(m.sampleMetadata.at(later.id).analysis.sourceFingerprint.has_value());
+    ASSERT_TRUE(probe(m).sampleMetadata.count(later.id));
+    EXPECT_TRUE(probe(m).sampleMetadata.at(later.id).analysis.sourceFingerprint.has_value());
 
     // An edit is rendered into "Edited" and copied into the mirror.
     BridgeSampleEdit edit;
@@ -100,20 +101,21 @@ TEST_F(HeadlessRoadTest, FromDiscoveryThroughSyncEditAndChopsToTheEditor) {
     const SampleItem shown = m.samples().back();
     ASSERT_EQ(shown.id, take.id);
     EXPECT_TRUE(await(m.applyEdit(edit, shown)));
-    EXPECT_TRUE(std::filesystem::exists(m.cache->editedSampleURL(take)));
-    EXPECT_TRUE(std::filesystem::exists(m.cache->mirroredEditedSampleURL(take)));
+    EXPECT_TRUE(std::filesystem::exists(probe(m).cache->editedSampleURL(take)));
+    EXPECT_TRUE(std::filesystem::exists(probe(m).cache->mirroredEditedSampleURL(take)));
 
     // Automatic chops replace the phone's and belong to the desktop program from now on.
     awaitVoid(m.autoChop(m.samples().back(), 0.65));
-    const BridgeSampleMetadata chopped = m.sampleMetadata.at(take.id);
+    const BridgeSampleMetadata chopped = probe(m).sampleMetadata.at(take.id);
     EXPECT_EQ(chopped.chopSource, "bridge");
     ASSERT_FALSE(chopped.chops.empty());
     for (const auto& chop : chopped.chops)
-        EXPECT_TRUE(std::filesystem::exists(m.cache->chopSampleURL(take, chop)));
-    EXPECT_FALSE(std::filesystem::exists(m.cache->chopSampleURL(take, take.chops[1])));
+        EXPECT_TRUE(std::filesystem::exists(probe(m).cache->chopSampleURL(take, chop)));
+    EXPECT_FALSE(std::filesystem::exists(probe(m).cache->chopSampleURL(take, take.chops[1])));
     scheduler->advanceBy(1500ms);
-    ASSERT_TRUE(turnUntil([&] { return phone.requestCount("/library.json") == 3 && !m.isWatchSyncing; }));
-    EXPECT_EQ(m.sampleMetadata.at(take.id).chops, chopped.chops);
+    ASSERT_TRUE(
+        turnUntil([&] { return phone.requestCount("/library.json") == 3 && !probe(m).isWatchSyncing; }));
+    EXPECT_EQ(probe(m).sampleMetadata.at(take.id).chops, chopped.chops);
 
     // The plug-in asks for the editor.
     m.handleOpenURL(QString::fromStdString("vellumtide://edit/" + take.id.string()));

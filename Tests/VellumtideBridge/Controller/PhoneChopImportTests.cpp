@@ -2,6 +2,7 @@
 // what a failure leaves behind.
 
 #include "Platform/Core/AtomicFile.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
 namespace vt::test {
@@ -36,7 +37,7 @@ TEST_F(ControllerTest, PhoneChopsAreImportedOnlyWhereThePhoneOwnsThem) {
     std::filesystem::remove(libraryRoot() / "Samples" / missing.fileName);
     auto& m = start();
     settle();
-    m.sampleMetadata.clear(); // no start-up analyses: the phone's analysis may be taken over
+    probe(m).sampleMetadata.clear(); // no start-up analyses: the phone's analysis may be taken over
     BridgeSampleMetadata bridgeEntry;
     bridgeEntry.chopSource = "bridge";
     bridgeEntry.chops = {makeChop(0, 0, 1)};
@@ -47,7 +48,7 @@ TEST_F(ControllerTest, PhoneChopsAreImportedOnlyWhereThePhoneOwnsThem) {
     BridgeSampleMetadata sourceless;
     sourceless.chops = {makeChop(0, 0, 1)};
     m.updateSampleMetadata(sourceless, unsourced.id);
-    const BridgeMetadataMap before = m.sampleMetadata;
+    const BridgeMetadataMap before = probe(m).sampleMetadata;
 
     std::vector<SampleItem> phone = {offering(fresh), offering(bridged), offering(missing), offering(deleted),
                                      offering(unsourced)};
@@ -55,27 +56,27 @@ TEST_F(ControllerTest, PhoneChopsAreImportedOnlyWhereThePhoneOwnsThem) {
     awaitVoid(m.syncPhoneChops(phone));
 
     EXPECT_EQ(audio.renders, 3);
-    const auto chops = m.cache->chopsDirectory();
+    const auto chops = probe(m).cache->chopsDirectory();
     for (const auto& chop : phone[0].chops) {
         EXPECT_TRUE(std::filesystem::exists(chopPath(chops, fresh, chop)));
-        EXPECT_TRUE(std::filesystem::exists(chopPath(m.cache->auMirrorChopsDirectory(), fresh, chop)));
+        EXPECT_TRUE(std::filesystem::exists(chopPath(probe(m).cache->auMirrorChopsDirectory(), fresh, chop)));
     }
-    const BridgeSampleMetadata imported = m.sampleMetadata.at(fresh.id);
+    const BridgeSampleMetadata imported = probe(m).sampleMetadata.at(fresh.id);
     EXPECT_EQ(imported.chopSource, "phone");
     EXPECT_EQ(imported.chops, phone[0].chops);
     EXPECT_DOUBLE_EQ(imported.chopSensitivity, 0.4);
     EXPECT_EQ(imported.analysis, analysis(120));
     for (const auto& id : {bridged.id, deleted.id, unsourced.id})
-        EXPECT_EQ(m.sampleMetadata.at(id), before.at(id));
-    EXPECT_FALSE(m.sampleMetadata.count(missing.id));
-    EXPECT_EQ(m.cache->loadLocalMetadata().at(fresh.id), imported);
+        EXPECT_EQ(probe(m).sampleMetadata.at(id), before.at(id));
+    EXPECT_FALSE(probe(m).sampleMetadata.count(missing.id));
+    EXPECT_EQ(probe(m).cache->loadLocalMetadata().at(fresh.id), imported);
     EXPECT_EQ(m.samples().back().chops.size(), 3u);
 
     // Nothing changed on the phone and every file present: nothing rendered or written.
-    const auto written = std::filesystem::last_write_time(m.cache->metadataURL());
+    const auto written = std::filesystem::last_write_time(probe(m).cache->metadataURL());
     awaitVoid(m.syncPhoneChops(phone));
     EXPECT_EQ(audio.renders, 3);
-    EXPECT_EQ(std::filesystem::last_write_time(m.cache->metadataURL()), written);
+    EXPECT_EQ(std::filesystem::last_write_time(probe(m).cache->metadataURL()), written);
 
     // One file gone: every chop of that sample is rendered again.
     std::filesystem::remove(chopPath(chops, fresh, phone[0].chops[1]));
@@ -90,8 +91,8 @@ TEST_F(ControllerTest, PhoneChopsAreImportedOnlyWhereThePhoneOwnsThem) {
     phone[0].chopSensitivity = 0.401;
     awaitVoid(m.syncPhoneChops(phone));
     EXPECT_EQ(audio.renders, 9);
-    EXPECT_DOUBLE_EQ(m.sampleMetadata.at(fresh.id).chopSensitivity, 0.401);
-    EXPECT_EQ(m.sampleMetadata.at(fresh.id).analysis, analysis(120));
+    EXPECT_DOUBLE_EQ(probe(m).sampleMetadata.at(fresh.id).chopSensitivity, 0.401);
+    EXPECT_EQ(probe(m).sampleMetadata.at(fresh.id).analysis, analysis(120));
 
     // The phone withdraws its chops: files and source go, its sensitivity is kept.
     phone[0].isChopEnabled = false;
@@ -99,9 +100,9 @@ TEST_F(ControllerTest, PhoneChopsAreImportedOnlyWhereThePhoneOwnsThem) {
     awaitVoid(m.syncPhoneChops(phone));
     for (const auto& chop : phone[0].chops)
         EXPECT_FALSE(std::filesystem::exists(chopPath(chops, fresh, chop)));
-    EXPECT_FALSE(m.sampleMetadata.at(fresh.id).chopSource);
-    EXPECT_TRUE(m.sampleMetadata.at(fresh.id).chops.empty());
-    EXPECT_DOUBLE_EQ(m.sampleMetadata.at(fresh.id).chopSensitivity, 0.3);
+    EXPECT_FALSE(probe(m).sampleMetadata.at(fresh.id).chopSource);
+    EXPECT_TRUE(probe(m).sampleMetadata.at(fresh.id).chops.empty());
+    EXPECT_DOUBLE_EQ(probe(m).sampleMetadata.at(fresh.id).chopSensitivity, 0.3);
     EXPECT_EQ(audio.renders, 9);
 }
 
@@ -117,26 +118,26 @@ TEST_F(ControllerTest, FailedChopRendersAndMetadataSavesAreReported) {
     awaitVoid(m.syncPhoneChops(phone));
     EXPECT_EQ(m.errorMessage(), "The sample audio could not be read.");
     EXPECT_EQ(m.statusMessage(), "Phone chops failed");
-    EXPECT_FALSE(m.sampleMetadata.at(first.id).chopSource);
-    EXPECT_TRUE(m.sampleMetadata.at(first.id).chops.empty());
-    EXPECT_EQ(m.sampleMetadata.at(second.id).chopSource, "phone");
+    EXPECT_FALSE(probe(m).sampleMetadata.at(first.id).chopSource);
+    EXPECT_TRUE(probe(m).sampleMetadata.at(first.id).chops.empty());
+    EXPECT_EQ(probe(m).sampleMetadata.at(second.id).chopSource, "phone");
     EXPECT_EQ(audio.renders, 5);
 
     // The next run finds the missing files and imports again.
     audio.failRenderAt.reset();
     awaitVoid(m.syncPhoneChops(phone));
-    EXPECT_EQ(m.sampleMetadata.at(first.id).chopSource, "phone");
+    EXPECT_EQ(probe(m).sampleMetadata.at(first.id).chopSource, "phone");
     EXPECT_EQ(audio.renders, 8);
 
     // The overlay cannot be saved: the in-memory result stays, the texts say why.
-    std::filesystem::remove(m.cache->metadataURL());
-    std::filesystem::create_directories(m.cache->metadataURL() / "in-the-way");
+    std::filesystem::remove(probe(m).cache->metadataURL());
+    std::filesystem::create_directories(probe(m).cache->metadataURL() / "in-the-way");
     phone[1].chopSensitivity = 0.9;
     m.setErrorMessage(std::nullopt);
     awaitVoid(m.syncPhoneChops(phone));
     EXPECT_EQ(m.statusMessage(), "Metadata save failed");
     EXPECT_TRUE(m.errorMessage());
-    EXPECT_DOUBLE_EQ(m.sampleMetadata.at(second.id).chopSensitivity, 0.9);
+    EXPECT_DOUBLE_EQ(probe(m).sampleMetadata.at(second.id).chopSensitivity, 0.9);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Discovery: the browser's states and results, the device list's merge, order and selection, the
 // LAN sweep on loopback with a made-up interface, and the fallback loop on virtual time.
 
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/PhoneFixture.h"
 
 #include <net/if.h>
@@ -115,7 +116,7 @@ TEST_F(ControllerTest, BrowseResultsMergeSortSelectAndCount) {
     EXPECT_EQ(m.selectedDeviceID(), "phone|A");
     EXPECT_EQ(m.statusMessage(), "2 iPhones found");
     EXPECT_EQ(m.discoveryMessage(), "Found 2 Bonjour services");
-    EXPECT_TRUE(m.autoSyncTask);
+    EXPECT_TRUE(probe(m).autoSyncTask);
 
     // Equal names keep their order of arrival; existing entries are not refreshed.
     m.setSelectedDeviceID("phone|B");
@@ -224,10 +225,10 @@ TEST_F(LANSweepTest, FindsThePhonesOnTheLoopbackNetworkAndWritesTexts) {
     EXPECT_EQ(m.devices()[1].name, "Vellumtide " + prefix + ".77");
     EXPECT_EQ(m.devices()[0].endpoint, VellumtideEndpoint::hostPort(prefix + ".5", 51234));
     EXPECT_EQ(m.selectedDeviceID(), "phone|FAKE-PHONE-1");
-    EXPECT_TRUE(m.autoSyncTask);
+    EXPECT_TRUE(probe(m).autoSyncTask);
 
     // Found again: listed once, and the texts still count this sweep's answers.
-    m.autoSyncTask->cancel();
+    probe(m).autoSyncTask->cancel();
     first.setIdentity(std::string("SECOND-ID"), std::string("Another"));
     second.clearReplies();
     second.setIdentity(std::string("FAKE-PHONE-1"), std::string("Same Phone"));

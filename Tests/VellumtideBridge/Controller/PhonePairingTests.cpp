@@ -1,6 +1,7 @@
 // Pairing flows against the fake phone: the prompt and its dismissals, the code exchange, the
 // token store, unlinking and the paste of a typed address.
 
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/PhoneFixture.h"
 
 namespace vt::test {
@@ -24,7 +25,7 @@ TEST_F(PhoneTest, PromptKeepsOneSheetPerPhoneAndHonoursDismissals) {
 
     m.cancelPairing();
     EXPECT_FALSE(m.pairingRequest());
-    EXPECT_TRUE(m.dismissedPairingIDs.count(phoneID));
+    EXPECT_TRUE(probe(m).dismissedPairingIDs.count(phoneID));
     EXPECT_EQ(m.statusMessage(), "Pairing cancelled");
     EXPECT_EQ(m.watchMessage(), "Pair iPhone to sync");
     EXPECT_TRUE(turnUntil([&] { return phone.requestCount("/pairing/cancel") == 1; }));
@@ -53,7 +54,7 @@ TEST_F(PhoneTest, PairingSendsTheDigitsStoresTheTokenAndSyncs) {
     settle();
     m.promptPairing(device(), phoneID, "Studio Phone", Mode::manual);
     const BridgePairingRequest request = *m.pairingRequest();
-    m.dismissedPairingIDs.insert(phoneID);
+    probe(m).dismissedPairingIDs.insert(phoneID);
 
     awaitVoid(m.pair(request, "12 34 567"));
     EXPECT_EQ(m.statusMessage(), "Enter the 6-digit iPhone code");
@@ -92,7 +93,7 @@ TEST_F(PhoneTest, PairingSendsTheDigitsStoresTheTokenAndSyncs) {
     EXPECT_TRUE(logged(statusLog, "Paired Studio Phone"));
     EXPECT_TRUE(logged(watchLog, "Trusted sync on"));
     EXPECT_EQ(storedToken(), "token-1");
-    EXPECT_FALSE(m.dismissedPairingIDs.count(phoneID));
+    EXPECT_FALSE(probe(m).dismissedPairingIDs.count(phoneID));
     EXPECT_FALSE(m.pairingRequest());
     EXPECT_TRUE(logged(statusLog, "Synced 1 new sample"));
     EXPECT_EQ(m.watchMessage(), "Background sync on");
@@ -123,11 +124,11 @@ TEST_F(PhoneTest, UnlinkingAndIsPairedUseThePairingId) {
 
     trust();
     m.promptPairing(device(), phoneID, "Studio Phone", Mode::manual);
-    m.dismissedPairingIDs.insert(phoneID);
+    probe(m).dismissedPairingIDs.insert(phoneID);
     m.forgetPairing(device());
     EXPECT_FALSE(storedToken());
     EXPECT_FALSE(m.pairingRequest());
-    EXPECT_FALSE(m.dismissedPairingIDs.count(phoneID));
+    EXPECT_FALSE(probe(m).dismissedPairingIDs.count(phoneID));
     EXPECT_EQ(m.statusMessage(), "Unlinked Studio Phone");
     EXPECT_EQ(m.watchMessage(), "Pair iPhone to sync");
     ASSERT_TRUE(turnUntil([&] { return phone.requestCount("/pairing/forget") == 1; }));

@@ -2,6 +2,7 @@
 // outcomes in both modes; the typed-address entry.
 
 #include "Platform/Core/AtomicFile.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/PhoneFixture.h"
 #include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
 
@@ -33,8 +34,8 @@ TEST_F(PhoneTest, ManualSyncDownloadsWhatIsMissingAndSavesTheList) {
     EXPECT_EQ(m.watchMessage(), "Background sync on");
     EXPECT_FALSE(m.isSyncing());
     EXPECT_EQ(fileText(samplesFolder() / "My Take 1.m4a"), "BBBBBB");
-    EXPECT_EQ(fileText(m.cache->auMirrorSamplesDirectory() / "first.wav"), "AAAA");
-    EXPECT_EQ(m.cache->loadManifest(), offered);
+    EXPECT_EQ(fileText(probe(m).cache->auMirrorSamplesDirectory() / "first.wav"), "AAAA");
+    EXPECT_EQ(probe(m).cache->loadManifest(), offered);
     ASSERT_EQ(m.samples().size(), 3u);
     EXPECT_EQ(m.samples()[0].id, third.id);
     EXPECT_EQ(phone.requestedPaths(),
@@ -44,12 +45,12 @@ TEST_F(PhoneTest, ManualSyncDownloadsWhatIsMissingAndSavesTheList) {
     EXPECT_EQ(phone.requests()[4].header("X-Vellumtide-Token"), "token-1");
 
     // Nothing new: no download and "library.json" is not rewritten.
-    const auto written = std::filesystem::last_write_time(m.cache->manifestURL());
+    const auto written = std::filesystem::last_write_time(probe(m).cache->manifestURL());
     phone.clearRequests();
     syncNow(Mode::manual);
     EXPECT_EQ(m.statusMessage(), "Library is up to date");
     EXPECT_EQ(phone.requestedPaths(), (std::vector<std::string>{"/health", "/library.json"}));
-    EXPECT_EQ(std::filesystem::last_write_time(m.cache->manifestURL()), written);
+    EXPECT_EQ(std::filesystem::last_write_time(probe(m).cache->manifestURL()), written);
 
     // A local file of another size is fetched again; a deleted sample never is.
     writeFile(samplesFolder() / "first.wav", "A");
@@ -61,8 +62,40 @@ TEST_F(PhoneTest, ManualSyncDownloadsWhatIsMissingAndSavesTheList) {
     EXPECT_EQ(fileText(samplesFolder() / "first.wav"), "AAAA");
     EXPECT_EQ(phone.requestCount("/samples/My%20Take%201.m4a"), 0u);
     EXPECT_EQ(m.samples().size(), 2u);
-    EXPECT_EQ(m.cache->loadManifest().size(), 3u);
+    EXPECT_EQ(probe(m).cache->loadManifest().size(), 3u);
     (void)spaced;
+}
+
+// A sample the library folder cannot store (a name too long for the file system) is named and
+// tried again later; the samples around it are stored and the list is saved.
+TEST_F(PhoneTest, ASampleThatCannotBeStoredDoesNotStopTheSync) {
+    auto first = offer("first", 100, "AAAA");
+    auto tooLong = offer("Long", 200, "BB", std::string(296, 'x') + ".wav");
+    auto longest = offer("Longest", 250, "LL", std::string(251, 'y') + ".wav");
+    auto last = offer("last", 300, "CC");
+    trust();
+    auto& m = start();
+    settle();
+    syncNow(Mode::manual);
+
+    EXPECT_EQ(m.statusMessage(), "Could not save \"Long\"");
+    ASSERT_TRUE(m.errorMessage());
+    EXPECT_NE(m.errorMessage()->find("\"Long\" was not saved."), std::string::npos) << *m.errorMessage();
+    EXPECT_NE(m.errorMessage()->find("File name too long"), std::string::npos) << *m.errorMessage();
+    EXPECT_EQ(fileText(samplesFolder() / first.fileName), "AAAA");
+    EXPECT_EQ(fileText(samplesFolder() / longest.fileName), "LL");
+    EXPECT_EQ(fileText(samplesFolder() / last.fileName), "CC");
+    EXPECT_EQ(probe(m).cache->loadManifest(), offered);
+    EXPECT_EQ(m.samples().size(), 4u);
+    for (const auto& name : std::filesystem::directory_iterator(samplesFolder()))
+        EXPECT_FALSE(name.path().filename().string().starts_with(".")) << name.path();
+
+    // The next sync asks for it again, and only for it; in the background the watch text names it.
+    phone.clearRequests();
+    syncNow(Mode::automatic);
+    EXPECT_EQ(phone.requestCount("/samples/" + tooLong.fileName), 1u);
+    EXPECT_EQ(phone.requestedPaths().size(), 3u);
+    EXPECT_EQ(m.watchMessage(), "Could not save \"Long\"");
 }
 
 TEST_F(PhoneTest, BackgroundSyncWritesOnlyTheWatchText) {
@@ -81,7 +114,7 @@ TEST_F(PhoneTest, BackgroundSyncWritesOnlyTheWatchText) {
     EXPECT_TRUE(logged(watchLog, "Receiving new sample"));
     EXPECT_EQ(std::count(watchLog.begin(), watchLog.end(), "Receiving new sample"), 1);
     EXPECT_TRUE(statusLog.empty());
-    EXPECT_FALSE(m.isWatchSyncing);
+    EXPECT_FALSE(probe(m).isWatchSyncing);
     EXPECT_EQ(phone.requestCount("/samples/..%2Fescape.wav") + phone.requestCount("/samples/../escape.wav"),
               0u);
     EXPECT_FALSE(std::filesystem::exists(libraryRoot() / "escape.wav"));
@@ -99,7 +132,7 @@ TEST_F(PhoneTest, FailuresFollowTheTableOfOutcomes) {
     trust();
     auto& m = start();
     settle();
-    const auto manifestBefore = fileText(m.cache->manifestURL());
+    const auto manifestBefore = fileText(probe(m).cache->manifestURL());
 
     struct Case {
         std::string name;
@@ -143,18 +176,18 @@ TEST_F(PhoneTest, FailuresFollowTheTableOfOutcomes) {
                 EXPECT_FALSE(m.errorMessage());
             }
             EXPECT_FALSE(std::filesystem::exists(samplesFolder() / "second.wav"));
-            EXPECT_EQ(fileText(m.cache->manifestURL()), manifestBefore);
+            EXPECT_EQ(fileText(probe(m).cache->manifestURL()), manifestBefore);
             EXPECT_EQ(storedToken(), "token-1");
             phone.clearReplies();
         }
     }
 
-    // A file that cannot be written: the files saved before it stay, the list is not saved.
+    // A file that cannot be written is named; the others stay and the list is saved.
     std::filesystem::create_directories(samplesFolder() / "second.wav" / "in-the-way");
     syncNow(Mode::manual);
-    EXPECT_EQ(m.statusMessage(), "Sync failed");
+    EXPECT_EQ(m.statusMessage(), "Could not save \"second\"");
     EXPECT_EQ(fileText(samplesFolder() / "kept.wav"), "KEPT");
-    EXPECT_EQ(fileText(m.cache->manifestURL()), manifestBefore);
+    EXPECT_EQ(probe(m).cache->loadManifest(), offered);
     (void)kept;
 }
 
@@ -171,7 +204,7 @@ TEST_F(PhoneTest, UnreachablePhoneWaitsForTheTimeOutOfItsMode) {
 
     auto background = m.sync(silent, Mode::automatic);
     scheduler->advanceBy(1100ms);
-    EXPECT_TRUE(m.isWatchSyncing);
+    EXPECT_TRUE(probe(m).isWatchSyncing);
     scheduler->advanceBy(100ms);
     awaitVoid(std::move(background));
     EXPECT_EQ(m.watchMessage(), "Waiting for iPhone");
@@ -213,13 +246,13 @@ TEST_F(PhoneTest, MissingOrRejectedTokensAskForPairing) {
     // not saved, and the sheet opens again for a user-started sync.
     trust();
     phone.queueReply("/samples/second.wav", FakeReply::status("HTTP/1.1 401 Unauthorized"));
-    const auto manifestBefore = fileText(m.cache->manifestURL());
+    const auto manifestBefore = fileText(probe(m).cache->manifestURL());
     syncNow(Mode::manual);
     EXPECT_EQ(m.statusMessage(), "Pair Studio Phone");
     EXPECT_FALSE(storedToken());
     EXPECT_EQ(fileText(samplesFolder() / "kept.wav"), "KEPT");
     EXPECT_FALSE(std::filesystem::exists(samplesFolder() / "second.wav"));
-    EXPECT_EQ(fileText(m.cache->manifestURL()), manifestBefore);
+    EXPECT_EQ(fileText(probe(m).cache->manifestURL()), manifestBefore);
     EXPECT_TRUE(m.pairingRequest());
 
     // A rejected list request in the background: token removed, watch text only.
@@ -267,19 +300,19 @@ TEST_F(PhoneTest, TypedAddressIsParsedTrimmedAndSyncedAsAUserSync) {
     EXPECT_TRUE(m.devices().empty());
 
     // While a background sync runs, the typed address starts nothing.
-    m.isWatchSyncing = true;
+    probe(m).isWatchSyncing = true;
     record();
     awaitVoid(m.syncManualAddress());
     EXPECT_TRUE(changes.empty());
-    m.isWatchSyncing = false;
+    probe(m).isWatchSyncing = false;
 
     // The selected phone: none listed, then listed with its cancelled prompt allowed again.
     awaitVoid(m.syncSelectedDevice());
     EXPECT_EQ(m.statusMessage(), "No iPhone found");
     m.merge({device()});
-    m.dismissedPairingIDs.insert(phoneID);
+    probe(m).dismissedPairingIDs.insert(phoneID);
     awaitVoid(m.syncSelectedDevice());
-    EXPECT_FALSE(m.dismissedPairingIDs.count(phoneID));
+    EXPECT_FALSE(probe(m).dismissedPairingIDs.count(phoneID));
     EXPECT_EQ(m.statusMessage(), "Library is up to date");
 }
 

@@ -1,5 +1,6 @@
 // The watch loop and the debounced automatic sync, on virtual time against the fake phone.
 
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/PhoneFixture.h"
 
 namespace vt::test {
@@ -11,7 +12,7 @@ class PhoneWatchTest : public PhoneTest {
 protected:
     // Lets a sync that was started finish (its requests are real, its clock is virtual).
     void finishBackgroundSync() {
-        ASSERT_TRUE(turnUntil([&] { return !model->isWatchSyncing && !model->isSyncing(); }));
+        ASSERT_TRUE(turnUntil([&] { return !probe(*model).isWatchSyncing && !model->isSyncing(); }));
     }
 };
 
@@ -40,11 +41,11 @@ TEST_F(PhoneWatchTest, WatchLoopSyncsTheSelectedPhoneOneTickAfterTheOther) {
     EXPECT_EQ(m.watchMessage(), "Background sync on");
 
     // Switching on twice keeps one loop; switching off stops it at once.
-    const auto loop = *m.watchTask;
+    const auto loop = *probe(m).watchTask;
     m.setIsWatchModeEnabled(true);
-    EXPECT_EQ(*m.watchTask, loop);
+    EXPECT_EQ(*probe(m).watchTask, loop);
     m.setIsWatchModeEnabled(false);
-    EXPECT_FALSE(m.watchTask);
+    EXPECT_FALSE(probe(m).watchTask);
     EXPECT_EQ(m.watchMessage(), "Watch mode off");
     EXPECT_EQ(m.statusMessage(), "Ready");
     scheduler->advanceBy(10s);
@@ -63,7 +64,7 @@ TEST_F(PhoneWatchTest, SwitchingOffDuringABackgroundSyncLetsItFinish) {
     m.merge({device()});
     scheduler->advanceBy(1500ms);
     ASSERT_TRUE(turnUntil([&] { return phone.requestCount("/library.json") == 1; }));
-    EXPECT_TRUE(m.isWatchSyncing);
+    EXPECT_TRUE(probe(m).isWatchSyncing);
     m.setIsWatchModeEnabled(false);
     EXPECT_EQ(m.watchMessage(), "Watch mode off");
     EXPECT_EQ(m.statusMessage(), "Ready");
@@ -85,7 +86,7 @@ TEST_F(PhoneWatchTest, AutomaticSyncIsDebouncedAndSpacedPerPhone) {
     settle();
     m.setIsWatchModeEnabled(false);
     m.requestAutoSync(); // nothing selected: nothing pending
-    EXPECT_FALSE(m.autoSyncTask);
+    EXPECT_FALSE(probe(m).autoSyncTask);
     m.merge({device()});
 
     // Two requests 0.1 s apart: one sync, 0.35 s after the second.
@@ -119,7 +120,7 @@ TEST_F(PhoneWatchTest, AutomaticSyncIsDebouncedAndSpacedPerPhone) {
     scheduler->advanceBy(350ms);
     turnLoopUntil([] { return false; }, 50ms);
     EXPECT_EQ(phone.requestCount("/health"), 2u);
-    EXPECT_EQ(m.lastAutoSyncAtByDeviceID.at(device().id), scheduler->now());
+    EXPECT_EQ(probe(m).lastAutoSyncAtByDeviceID.at(device().id), scheduler->now());
     m.setIsSyncing(false);
 }
 

@@ -4,6 +4,7 @@
 #include "Platform/Core/AtomicFile.h"
 #include "Tests/Platform/Audio/Player/MonitorRecording.h"
 #include "Tests/Support/Audio/AudioFixtures.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
 #include <algorithm>
@@ -61,7 +62,7 @@ TEST_F(ControllerSoundTest, SamplePreviewIsAudibleKeepsPlayingOnItsFirstTickAndE
     EXPECT_GT(highestProgress, 0.5);
     EXPECT_EQ(m.previewProgress(), 0.0);
     EXPECT_EQ(m.statusMessage(), "Watch waiting for iPhone");
-    EXPECT_FALSE(m.previewPlayer);
+    EXPECT_FALSE(probe(m).previewPlayer);
 
     auto heard = recording.finish();
     auto loudness = measureLoudness(heard);

@@ -1,6 +1,7 @@
 // Start-up, settings, change notification, the display list and the overlay operations.
 
 #include "Platform/Core/AtomicFile.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
 #include <cmath>
@@ -83,7 +84,7 @@ TEST_F(ControllerTest, DisplayListLaysTheOverlayOverThePhonesRecords) {
     tombstone.isDeleted = true;
     m.updateSampleMetadata(tombstone, gone.id);
 
-    auto shown = m.displaySamples(m.librarySamples);
+    auto shown = m.displaySamples(probe(m).librarySamples);
     ASSERT_EQ(shown.size(), 4u);
     EXPECT_EQ(shown[0].title, "later");
     EXPECT_EQ(shown[1].title, "a");
@@ -109,13 +110,13 @@ TEST_F(ControllerTest, RenameAndFavouriteStoreOnlyOverrides) {
     EXPECT_EQ(m.statusMessage(), "other");
     m.renameSample(m.samples()[0], " \n ");
     EXPECT_EQ(m.errorMessage(), "Sample names cannot be empty.");
-    EXPECT_EQ(m.sampleMetadata[phoneFavourite.id].titleOverride, "Kick");
+    EXPECT_EQ(probe(m).sampleMetadata[phoneFavourite.id].titleOverride, "Kick");
 
-    m.sampleMetadata.clear();
-    m.toggleFavorite(m.displaySamples(m.librarySamples)[0]);
-    EXPECT_EQ(m.sampleMetadata[phoneFavourite.id].favoriteOverride, false);
+    probe(m).sampleMetadata.clear();
+    m.toggleFavorite(m.displaySamples(probe(m).librarySamples)[0]);
+    EXPECT_EQ(probe(m).sampleMetadata[phoneFavourite.id].favoriteOverride, false);
     m.toggleFavorite(m.samples()[0]);
-    EXPECT_FALSE(m.sampleMetadata.count(phoneFavourite.id));
+    EXPECT_FALSE(probe(m).sampleMetadata.count(phoneFavourite.id));
     EXPECT_EQ(readWholeFile(libraryRoot() / "bridge-metadata.json"), "{}");
 }
 
@@ -129,7 +130,7 @@ TEST_F(ControllerTest, FailedMetadataWriteIsNotReportedAsSuccess) {
     EXPECT_EQ(m.statusMessage(), "Metadata save failed");
     EXPECT_TRUE(m.errorMessage());
     EXPECT_EQ(m.samples()[0].title, "take");
-    EXPECT_EQ(m.sampleMetadata[take.id].titleOverride, "Snare");
+    EXPECT_EQ(probe(m).sampleMetadata[take.id].titleOverride, "Snare");
 }
 
 TEST_F(ControllerTest, DeleteLeavesATombstoneRemovesFilesAndRefusesBusySamples) {
@@ -156,11 +157,11 @@ TEST_F(ControllerTest, DeleteLeavesATombstoneRemovesFilesAndRefusesBusySamples) 
     EXPECT_EQ(m.statusMessage(), "Deleted Shown");
     EXPECT_TRUE(m.samples().empty());
     EXPECT_FALSE(m.editingSample());
-    EXPECT_TRUE(m.sampleMetadata[take.id].isDeleted);
-    EXPECT_FALSE(m.sampleMetadata[take.id].titleOverride);
+    EXPECT_TRUE(probe(m).sampleMetadata[take.id].isDeleted);
+    EXPECT_FALSE(probe(m).sampleMetadata[take.id].titleOverride);
     EXPECT_FALSE(std::filesystem::exists(libraryRoot() / "Samples" / take.fileName));
     EXPECT_TRUE(std::filesystem::is_empty(libraryRoot() / "Chops"));
-    EXPECT_EQ(m.librarySamples.size(), 1u);
+    EXPECT_EQ(probe(m).librarySamples.size(), 1u);
     EXPECT_EQ(m.favoriteCount(), 0);
 }
 

@@ -109,12 +109,18 @@ TEST_F(EditSheetTest, ApplyStaysOpenOnFailureAndClosesOnSuccess) {
 
 TEST_F(EditSheetTest, BusyStatesDisableTheRightButtonsAndCloseAlwaysWorks) {
     auto* sheet = open();
-    model->setRenderingEditSampleID(take.id);
+    // An edit of this sample applied from elsewhere (the window's other controls) is rendering.
+    audio.renderGate = Completion<bool>();
+    BridgeSampleEdit trimmed;
+    trimmed.startTime = 0.5;
+    auto applying = model->applyEdit(trimmed, take);
     for (const char* name : {"resetButton", "cancelButton", "applyButton"})
         EXPECT_FALSE(button(sheet, name)->isEnabled()) << name;
     EXPECT_EQ(button(sheet, "applyButton")->text(), "Applying");
     EXPECT_TRUE(button(sheet, "previewButton")->isEnabled());
-    model->setRenderingEditSampleID(std::nullopt);
+    audio.renderGate->resolve(true);
+    audio.renderGate.reset();
+    EXPECT_TRUE(await(std::move(applying)));
     EXPECT_TRUE(button(sheet, "applyButton")->isEnabled());
 
     // A rendering preview disables Apply as well; the close button closes during an Apply.

@@ -1,3 +1,4 @@
+#include "Tests/Support/Memory/AllocationProbe.h"
 #include "VellumtideBridge/Sources/Library/BridgeModels.h"
 #include "VellumtideBridge/Sources/Library/VellumtideDevice.h"
 
@@ -112,6 +113,19 @@ TEST(SampleItemJson, StrictReadingFailsTheRecord) {
     SampleItem sample = SampleItem::fromJson(coreSample(), DateForm::iso8601);
     sample.duration = std::numeric_limits<double>::quiet_NaN();
     EXPECT_THROW(sample.toJson(DateForm::iso8601), JsonError);
+}
+
+// A list of a million bad elements is refused at the first one, without first making room for
+// a million samples.
+TEST(SampleItemJson, AListIsNotSizedByItsClaimedLength) {
+    std::string text = "[0";
+    for (int i = 1; i < 1'000'000; ++i)
+        text += ",0";
+    text += "]";
+    const auto document = vt::json::parse(text);
+    vt::test::AllocationProbe probe;
+    EXPECT_THROW(SampleItem::listFromJson(document, DateForm::iso8601), vt::json::JsonError);
+    EXPECT_LT(probe.largest(), 64u << 10);
 }
 
 TEST(EditJson, WritesSparselyAndReadsEveryKeyAsOptional) {

@@ -3,7 +3,10 @@
 #include "VellumtideBridge/Sources/Library/BridgeSampleCache.h"
 
 #include <algorithm>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using vt::test::writeFile;
@@ -296,4 +299,118 @@ TEST_F(SampleCacheTest, RemovalsTouchOnlyTheSamplesOwnRegularFiles) {
     EXPECT_FALSE(fs::exists(cache.mirroredEditedSampleURL(item)));
     EXPECT_TRUE(cache.hasEditedSample(neighbour));
     EXPECT_NO_THROW(cache.removeSampleFiles(item));
+}
+
+TEST_F(SampleCacheTest, LeftoverTemporariesAreSweptByTheirNamesOnly) {
+    const std::string uuid = "0F8FAD5B-D9CB-469F-A165-70867728950E";
+    const std::vector<fs::path> leftovers = {
+        cache.rootURL() / ".vt-tmp-a1B2c3",
+        cache.rootURL() / ".library.json.tmp-Xy12Zq", // the names earlier versions used
+        cache.samplesDirectory() / (".take.m4a-" + uuid),
+        cache.editedDirectory() / ("." + uuid + "-" + uuid + ".wav"),
+        cache.chopsDirectory() / ".vt-tmp-000000",
+        mirror() / ".bridge-metadata.json.tmp-abcdef",
+        mirror() / "Chops" / ".vt-tmp-ZZZZZZ",
+    };
+    const std::vector<fs::path> kept = {
+        cache.rootURL() / ".vt-tmp-abc",              // too short
+        cache.rootURL() / ".vt-tmp-abcdefg",          // too long
+        cache.rootURL() / "vt-tmp-abcdef",            // not hidden
+        cache.samplesDirectory() / "take.tmp-abcdef", // not hidden
+        cache.samplesDirectory() / ".tmp-abcdef",     // no name before the marker
+        cache.samplesDirectory() / (".take-" + uuid.substr(1)),
+        cache.samplesDirectory() / (".take-" + std::string("0f8fad5b-d9cb-469f-a165-70867728950e")),
+        cache.editedDirectory() / ".DS_Store",
+    };
+    for (const auto& path : leftovers)
+        writeFile(path, "partial");
+    for (const auto& path : kept)
+        writeFile(path, "keep");
+    fs::create_directories(cache.chopsDirectory() / ".vt-tmp-folder");
+    fs::create_directories(cache.chopsDirectory() / ".vt-tmp-FOLDER");
+
+    EXPECT_EQ(cache.removeLeftoverTemporaries(), leftovers.size());
+    for (const auto& path : leftovers)
+        EXPECT_FALSE(fs::exists(path)) << path;
+    for (const auto& path : kept)
+        EXPECT_EQ(read(path), "keep") << path;
+    EXPECT_TRUE(fs::is_directory(cache.chopsDirectory() / ".vt-tmp-FOLDER"));
+}
+
+// kill -9 in the middle of saves: the document is never torn, and what is left behind is swept.
+TEST_F(SampleCacheTest, AKilledSaveLeavesAWholeDocumentAndASweepableTemporary) {
+    std::vector<SampleItem> samples;
+    for (int i = 0; i < 3000; ++i)
+        samples.push_back(sample("take-" + std::to_string(i) + ".m4a"));
+    cache.saveManifest(samples);
+    for (int round = 0; round < 3; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                for (;;)
+                    cache.saveManifest(samples);
+            } catch (...) {
+            }
+            _exit(1);
+        }
+        usleep(30000 + round * 7000);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(cache.loadManifest().size(), samples.size());
+    }
+    cache.removeLeftoverTemporaries();
+    for (const fs::path& folder : {cache.rootURL(), mirror()})
+        for (const auto& name : names(folder))
+            EXPECT_FALSE(name.starts_with(".")) << name;
+}
+
+// The longest names a folder can hold still download, mirror and copy.
+TEST_F(SampleCacheTest, LongestLegalNamesDownloadMirrorAndCopy) {
+    for (std::size_t length : {218u, 244u, 255u}) {
+        SampleItem item = sample(std::string(length - 4, 'n') + ".wav");
+        EXPECT_NO_THROW(cache.saveSampleData("data", item)) << length;
+        EXPECT_EQ(read(*cache.sampleURL(item)), "data");
+        fs::remove(cache.auMirrorSamplesDirectory() / item.fileName);
+        EXPECT_NO_THROW(cache.mirrorLibrary({item}, {})) << length;
+        EXPECT_EQ(read(cache.auMirrorSamplesDirectory() / item.fileName), "data");
+    }
+    BridgeSampleCache destination(paths, folder.path() / "Copy");
+    EXPECT_NO_THROW(cache.copyLibrary(destination));
+    EXPECT_EQ(names(destination.samplesDirectory()).size(), 3u);
+}
+
+// A file that cannot be copied is named, and every other file is still copied.
+TEST_F(SampleCacheTest, MirrorAndCopyPassesGoOnPastAFailedFile) {
+    SampleItem first = sample("first.wav");
+    SampleItem blocked = sample("blocked.wav");
+    SampleItem last = sample("last.wav");
+    for (const auto* item : {&first, &blocked, &last})
+        writeFile(*cache.sampleURL(*item), "data");
+    fs::create_directories(cache.auMirrorSamplesDirectory() / "blocked.wav" / "inside");
+
+    try {
+        cache.mirrorLibrary({first, blocked, last}, {});
+        ADD_FAILURE() << "the blocked file was not reported";
+    } catch (const BridgeIncompleteCopyError& error) {
+        EXPECT_EQ(error.failedFiles(), std::vector<std::string>{"blocked.wav"});
+        EXPECT_NE(std::string(error.what()).find("blocked.wav"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(read(cache.auMirrorSamplesDirectory() / "first.wav"), "data");
+    EXPECT_EQ(read(cache.auMirrorSamplesDirectory() / "last.wav"), "data");
+    EXPECT_EQ(cache.loadManifest().size(), 3u);
+
+    BridgeSampleCache destination(paths, folder.path() / "Copy");
+    fs::create_directories(destination.samplesDirectory() / "first.wav" / "inside");
+    writeFile(cache.editedSampleURL(first), "edited");
+    try {
+        cache.copyLibrary(destination);
+        ADD_FAILURE() << "the blocked file was not reported";
+    } catch (const BridgeIncompleteCopyError& error) {
+        EXPECT_EQ(error.failedFiles(), std::vector<std::string>{"first.wav"});
+    }
+    EXPECT_EQ(read(destination.samplesDirectory() / "last.wav"), "data");
+    EXPECT_EQ(read(destination.editedSampleURL(first)), "edited");
+    EXPECT_EQ(read(destination.manifestURL()), read(cache.manifestURL()));
 }

@@ -2,6 +2,9 @@
 #include "Platform/Net/SocketAddress.h"
 #include "Tests/Support/FakePhone/FakePhone.h"
 #include "Tests/Support/FakePhone/QtTestLoop.h"
+#include "Tests/Support/Memory/AllocationProbe.h"
+#include "VellumtideBridge/Sources/PhoneLink/BridgePairing.h"
+#include "VellumtideBridge/Sources/PhoneLink/PhoneLinkTexts.h"
 #include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
 
 #include <QElapsedTimer>
@@ -72,7 +75,12 @@ TEST_F(HTTPClientTest, JudgesStatusLinesAndHeaderEnds) {
     const std::vector<Case> cases = {
         {"HTTP/1.1 200 OK\r\n\r\n", "", {}, ""},
         {"HTTP/1.0 200 OK\r\nA: b\r\n\r\nxyz", "xyz", {}, ""},
-        {"HTTP/1.1 200\r\n\r\nbody", {}, C::httpStatus, "HTTP/1.1 200"},
+        // The status line is read by its fields: the code is the second one.
+        {"HTTP/1.1 200\r\n\r\nbody", "body", {}, ""},
+        {"HTTP/1.1 404 x 200 y\r\n\r\nbody", {}, C::httpStatus, "HTTP/1.1 404 x 200 y"},
+        {"HTTP/1.1 2000 OK\r\n\r\nbody", {}, C::httpStatus, "HTTP/1.1 2000 OK"},
+        {"XHTTP/1.1 200 OK\r\n\r\nbody", {}, C::httpStatus, "XHTTP/1.1 200 OK"},
+        {"HTTP/1.1 401\r\n\r\n", {}, C::httpStatus, "HTTP/1.1 401"},
         {"HTTP/1.1 401 Unauthorized\r\n\r\nno", {}, C::httpStatus, "HTTP/1.1 401 Unauthorized"},
         {"\r\n\r\nbody", {}, C::httpStatus, ""},
         {"HTTP/1.1 200 OK\n\nbody", {}, C::invalidResponse, ""},
@@ -235,6 +243,92 @@ TEST_F(HTTPClientTest, ConnectionResetAndUnsafeHeadersFail) {
     outcome = get("/library.json\r\nX: y");
     EXPECT_THROW(std::rethrow_exception(outcome.error), VellumtideHeaderValueError);
     EXPECT_EQ(phone.connectionCount(), 1u);
+}
+
+TEST_F(HTTPClientTest, StatusCodesAreReadByTheirFields) {
+    using C = VellumtideHTTPClient;
+    EXPECT_EQ(C::statusCode("HTTP/1.1 200 OK"), 200);
+    EXPECT_EQ(C::statusCode("HTTP/1.0 200"), 200);
+    EXPECT_EQ(C::statusCode("HTTP/1.1 401"), 401);
+    EXPECT_EQ(C::statusCode("HTTP/1.1 404 x 200 y"), 404);
+    for (const char* line : {"", "HTTP/1.1", "HTTP/1.1 20", "HTTP/1.1 2000", "HTTP/1.1 20x OK",
+                             "HTTP/1.1  200 OK", "HTTP 200 OK", "ICY 200 OK"})
+        EXPECT_EQ(C::statusCode(line), std::nullopt) << line;
+
+    // A rejected token is told by its code, also without a reason phrase.
+    auto rejected = [](std::string_view line) {
+        return isUnauthorized(std::make_exception_ptr(VellumtideHTTPClientError::httpStatus(line)));
+    };
+    EXPECT_TRUE(rejected("HTTP/1.1 401"));
+    EXPECT_TRUE(rejected("HTTP/1.1 401 Unauthorized"));
+    EXPECT_FALSE(rejected("HTTP/1.1 403 401 "));
+    EXPECT_FALSE(rejected("HTTP/1.1 4010"));
+}
+
+// A hostile phone: whatever it claims or sends, the client holds no more than what arrived
+// (plus a modest first reserve), keeps its texts short, and fails the call rather than the
+// program when memory runs out.
+TEST_F(HTTPClientTest, APhonesClaimsNeverSizeTheClientsMemory) {
+    using C = VellumtideHTTPClientError::Case;
+    // An announced length of 4 GiB with a short body.
+    phone.setReply("/samples/huge.wav",
+                   FakeReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 4294967295\r\n\r\n0123456789"));
+    {
+        vt::test::AllocationProbe probe;
+        const auto outcome = get("/samples/huge.wav");
+        ASSERT_TRUE(clientError(outcome));
+        EXPECT_EQ(clientError(outcome)->errorCase(), C::invalidResponse);
+        EXPECT_LE(probe.largest(), 2u << 20);
+    }
+
+    // A header line without end: cut off at 64 KiB.
+    FakeReply endless = FakeReply::raw("HTTP/1.1 200 OK\r\nX-Padding: ");
+    endless.generatedBodyBytes = 4u << 20;
+    endless.chunkSize = 16u << 10;
+    phone.setReply("/library.json", endless);
+    {
+        vt::test::AllocationProbe probe;
+        const auto outcome = get("/library.json");
+        ASSERT_TRUE(clientError(outcome));
+        EXPECT_EQ(clientError(outcome)->errorCase(), C::invalidResponse);
+        EXPECT_LE(probe.largest(), 512u << 10);
+    }
+
+    // A long status line is cut to 200 characters in every text.
+    const std::string longLine = "HTTP/1.1 404 " + std::string(60000, 'x');
+    phone.setReply("/health", FakeReply::raw(longLine + "\r\n\r\n"));
+    auto outcome = get("/health");
+    ASSERT_TRUE(clientError(outcome));
+    EXPECT_EQ(clientError(outcome)->statusCode(), 404);
+    EXPECT_EQ(clientError(outcome)->statusLine(), longLine.substr(0, 200) + "…");
+    EXPECT_LT(std::string(clientError(outcome)->what()).size(), 260u);
+    // Cut by characters, never inside one.
+    const std::string accented = "HTTP/1.1 500 " + [] {
+        std::string text;
+        for (int i = 0; i < 300; ++i)
+            text += "é";
+        return text;
+    }();
+    EXPECT_EQ(QString::fromStdString(VellumtideHTTPClientError::httpStatus(accented).statusLine()).size(),
+              201);
+
+    // Memory runs out while a download arrives: the call fails with a clear text.
+    FakeReply large = FakeReply::raw("HTTP/1.1 200 OK\r\n\r\n");
+    large.generatedBodyBytes = 24u << 20;
+    phone.setReply("/samples/large.wav", large);
+    {
+        vt::test::AllocationProbe probe(8u << 20);
+        outcome = get("/samples/large.wav", 10.0);
+        EXPECT_GE(probe.refused(), 1u);
+    }
+    ASSERT_TRUE(outcome.finished);
+    ASSERT_TRUE(clientError(outcome)) << vt::test::errorText(outcome.error);
+    EXPECT_EQ(clientError(outcome)->errorCase(), C::outOfMemory);
+    EXPECT_STREQ(clientError(outcome)->what(),
+                 "The iPhone's reply could not be received: there is not enough memory for it.");
+    // Decoding a reply that does not fit in memory tells the same, not "std::bad_alloc".
+    EXPECT_EQ(PhoneLink::failureText(std::make_exception_ptr(std::bad_alloc())),
+              clientError(outcome)->what());
 }
 
 } // namespace

@@ -61,7 +61,7 @@ TEST(PairingRulesTest, PairingIdsUnauthorizedErrorsAndRequests) {
 
     auto error = [](auto value) { return std::make_exception_ptr(value); };
     EXPECT_TRUE(isUnauthorized(error(VellumtideHTTPClientError::httpStatus("HTTP/1.1 401 Unauthorized"))));
-    EXPECT_FALSE(isUnauthorized(error(VellumtideHTTPClientError::httpStatus("HTTP/1.1 401"))));
+    EXPECT_TRUE(isUnauthorized(error(VellumtideHTTPClientError::httpStatus("HTTP/1.1 401"))));
     EXPECT_FALSE(isUnauthorized(error(VellumtideHTTPClientError::httpStatus("HTTP/1.1 4010 X"))));
     EXPECT_FALSE(isUnauthorized(error(VellumtideHTTPClientError::timedOut())));
     EXPECT_FALSE(isUnauthorized(error(std::runtime_error(" 401 "))));

@@ -3,7 +3,6 @@
 #include "Platform/Async/Background.h"
 #include "Platform/Audio/WavWriter.h"
 #include "Platform/Core/AtomicFile.h"
-#include "Platform/Core/Uuid.h"
 #include "VellumtideBridge/Sources/Audio/BridgeSpectralCleaner.h"
 
 #include <algorithm>
@@ -284,30 +283,47 @@ float peakOfSelection(const std::filesystem::path& inputPath, const BridgeSample
     return peak;
 }
 
-// The temporary beside the output: "." + the output's stem + "-" + a new UUID + ".wav".
-std::filesystem::path temporaryPathFor(const std::filesystem::path& outputPath) {
-    const std::string name = "." + outputPath.stem().string() + "-" + vt::Uuid::random().string() + ".wav";
-    return outputPath.parent_path() / name;
-}
-
 // Removes the temporary on every exit; after the rename there is nothing left to remove.
 struct TemporaryRemover {
     std::filesystem::path path;
     ~TemporaryRemover() { vt::removeRegularFile(path); }
 };
 
+// Writes the buffer under a temporary name beside the output, then renames it onto the output.
+// Every failure names the output (never the temporary) with the system's reason, and leaves
+// nothing behind.
+// Writes the output through a temporary beside it (named as every temporary is, so a start-up
+// sweep finds one left by a crash) and renames it into place. A failure names the output and the
+// system's reason and leaves no temporary.
+void writeThroughTemporary(const std::filesystem::path& outputPath,
+                           const std::function<void(const std::filesystem::path& temporary)>& write) {
+    const std::filesystem::path folder = outputPath.has_parent_path() ? outputPath.parent_path() : ".";
+    auto failure = [&](const std::error_code& reason) {
+        return vt::WavWriterError::about(outputPath, reason.value());
+    };
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        throw failure(error);
+    TemporaryRemover temporary;
+    try {
+        temporary.path = vt::createTemporaryFile(folder);
+    } catch (const std::filesystem::filesystem_error& creation) {
+        throw failure(creation.code());
+    }
+    write(temporary.path);
+    std::filesystem::rename(temporary.path, outputPath, error);
+    if (error)
+        throw failure(error);
+}
+
 void writeWhole(const vt::AudioData& buffer, const std::filesystem::path& outputPath) {
-    const std::filesystem::path folder = outputPath.parent_path();
-    if (!folder.empty())
-        std::filesystem::create_directories(folder);
-    TemporaryRemover temporary{temporaryPathFor(outputPath)};
-    {
-        vt::WavWriter writer(temporary.path, std::max(buffer.sampleRate, 1.0),
-                             static_cast<int>(buffer.channels.size()));
+    writeThroughTemporary(outputPath, [&](const std::filesystem::path& temporary) {
+        vt::WavWriter writer(temporary, std::max(buffer.sampleRate, 1.0),
+                             static_cast<int>(buffer.channels.size()), outputPath);
         writer.write(buffer.channels);
         writer.close();
-    }
-    std::filesystem::rename(temporary.path, outputPath);
+    });
 }
 
 // The fade-in of frames handed on before the length is known: the hold-back guarantees the
@@ -322,24 +338,21 @@ GainShape earlyShape(const BridgeSampleEdit& edit, double rate, float gain) {
 // final length.
 void writeStreamed(const std::filesystem::path& inputPath, const std::filesystem::path& outputPath,
                    const BridgeSampleEdit& edit, float gain) {
-    const std::filesystem::path folder = outputPath.parent_path();
-    if (!folder.empty())
-        std::filesystem::create_directories(folder);
-    TemporaryRemover temporary{temporaryPathFor(outputPath)};
-    std::optional<vt::WavWriter> writer;
-    streamSelection(inputPath, edit, [&](const SelectionBlock& block) {
-        if (!writer)
-            writer.emplace(temporary.path, block.rate, static_cast<int>(block.channels.size()));
-        const std::int64_t n = block.finalEdit ? block.length : std::numeric_limits<std::int64_t>::max();
-        const GainShape shape = block.finalEdit
-                                    ? GainShape{fadeFrames(block.finalEdit->fadeIn, block.rate, n),
-                                                fadeFrames(block.finalEdit->fadeOut, block.rate, n), gain}
-                                    : earlyShape(edit, block.rate, gain);
-        shape.apply(block.channels, 0, block.count, block.index, n);
-        writer->write(block.channels, 0, block.count);
+    writeThroughTemporary(outputPath, [&](const std::filesystem::path& temporary) {
+        std::optional<vt::WavWriter> writer;
+        streamSelection(inputPath, edit, [&](const SelectionBlock& block) {
+            if (!writer)
+                writer.emplace(temporary, block.rate, static_cast<int>(block.channels.size()), outputPath);
+            const std::int64_t n = block.finalEdit ? block.length : std::numeric_limits<std::int64_t>::max();
+            const GainShape shape = block.finalEdit
+                                        ? GainShape{fadeFrames(block.finalEdit->fadeIn, block.rate, n),
+                                                    fadeFrames(block.finalEdit->fadeOut, block.rate, n), gain}
+                                        : earlyShape(edit, block.rate, gain);
+            shape.apply(block.channels, 0, block.count, block.index, n);
+            writer->write(block.channels, 0, block.count);
+        });
+        writer->close();
     });
-    writer->close();
-    std::filesystem::rename(temporary.path, outputPath);
 }
 
 } // namespace

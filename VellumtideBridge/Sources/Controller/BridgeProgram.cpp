@@ -72,8 +72,8 @@ int runBridgeProgram(const BridgeDependencyMaker& makeDependencies,
                          const auto launch = BridgeProgramArguments::fromHandOff(messages);
                          // A plain second launch asks for the window; the plug-in's quiet start
                          // asks for nothing visible. URLs bring the window forward themselves.
-                         if (launch.urls.isEmpty() && !launch.hidden && model.deps.windowActivator)
-                             model.deps.windowActivator->activate();
+                         if (launch.urls.isEmpty() && !launch.hidden && model.dependencies().windowActivator)
+                             model.dependencies().windowActivator->activate();
                          for (const QString& url : launch.urls)
                              model.handleOpenURL(url);
                      });

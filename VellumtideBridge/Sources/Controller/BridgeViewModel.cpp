@@ -57,14 +57,18 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     isPreviewLooping_ = storedBool(deps.settings->value(QString::fromLatin1(previewLoopingKey)));
     sampleFolderPath_ = BridgeSampleCache::abbreviatedPath(cache->rootURL(), deps.paths);
 
+    // Start-up never fails: what went wrong with the library files is told, not thrown.
+    cache->removeLeftoverTemporaries();
     librarySamples = cache->loadManifest();
     sampleMetadata = cache->loadLocalMetadata();
     setSamples(displaySamples(librarySamples));
+    std::optional<std::string> mirrorProblem;
     try {
         cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (...) {
-        // Start-up never fails; the next write tries the mirror again.
+    } catch (const std::exception& error) {
+        mirrorProblem = error.what();
     }
+    reportLibraryProblems({}, mirrorProblem);
     startWatchMode();
 
     QPointer<BridgeViewModel> self(this);
@@ -200,14 +204,46 @@ bool BridgeViewModel::isTombstoned(const vt::Uuid& id) const {
     return found != sampleMetadata.end() && found->second.isDeleted;
 }
 
-void BridgeViewModel::reportError(const std::string& status, const std::string& error) {
-    setErrorMessage(error);
-    setStatusMessage(status);
+// "library.json" could not be read and was kept as "library.unreadable-….json". …
+std::string BridgeViewModel::setAsideText() const {
+    std::string text;
+    for (const auto& file : cache->takeSetAsideFiles()) {
+        if (!text.empty())
+            text += "\n";
+        text += "\"" + file.fileName + "\" could not be read and was kept as \"" +
+                file.keptAs.filename().string() + "\" beside it. ";
+        text += file.fileName == BridgeSampleCache::manifestFileName
+                    ? "The sample list starts over from the next sync."
+                    : "Renames, favourites, deletions, edits, chops and analyses start over.";
+    }
+    return text;
 }
 
-void BridgeViewModel::reportStatusAndError(const std::string& status, const std::string& error) {
+bool BridgeViewModel::reportLibraryProblems(std::optional<std::string> copyProblem,
+                                            std::optional<std::string> mirrorProblem) {
+    const std::string setAside = setAsideText();
+    std::string status;
+    std::string alert;
+    auto add = [&](const std::string& statusText, const std::string& text) {
+        if (status.empty())
+            status = statusText;
+        alert += (alert.empty() ? "" : "\n\n") + text;
+    };
+    if (!setAside.empty())
+        add("Damaged library file set aside", setAside);
+    if (copyProblem)
+        add("Sample folder changed, some files not copied", *copyProblem);
+    if (mirrorProblem)
+        add("Plug-in library incomplete", *mirrorProblem);
+    if (alert.empty())
+        return false;
+    reportFailure(status, alert);
+    return true;
+}
+
+void BridgeViewModel::reportFailure(const std::string& status, const std::string& alert) {
     setStatusMessage(status);
-    setErrorMessage(error);
+    setErrorMessage(alert);
 }
 
 bool BridgeViewModel::isRenderingEdit(const vt::Uuid& id) const {
@@ -216,5 +252,5 @@ bool BridgeViewModel::isRenderingEdit(const vt::Uuid& id) const {
 }
 
 bool BridgeViewModel::isSampleBusy(const vt::Uuid& id) const {
-    return choppingSampleIDs_.count(id) > 0 || isRenderingEdit(id) || renderingEditSampleID_ == id;
+    return choppingSampleIDs_.count(id) > 0 || isRenderingEdit(id);
 }

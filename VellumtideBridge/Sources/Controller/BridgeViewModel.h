@@ -153,7 +153,19 @@ signals:
     VT_PUBLISHED(double, previewDuration, PreviewDuration){0};
     VT_PUBLISHED(double, previewProgress, PreviewProgress){0};
     VT_PUBLISHED(std::string, watchMessage, WatchMessage){"Live sync starting"};
-    VT_PUBLISHED(std::optional<vt::Uuid>, renderingEditSampleID, RenderingEditSampleID){};
+
+public:
+    // The sample whose edit is being rendered: the latest application still running. Read from
+    // the one record of running applications; published whenever that record changes.
+    std::optional<vt::Uuid> renderingEditSampleID() const {
+        return renderingEditSampleIDs.empty() ? std::nullopt
+                                              : std::optional<vt::Uuid>(renderingEditSampleIDs.back());
+    }
+
+private:
+    // Samples whose edit is being applied, in the order the applications started.
+    std::vector<vt::Uuid> renderingEditSampleIDs;
+
     VT_PUBLISHED(std::set<vt::Uuid>, analyzingSampleIDs, AnalyzingSampleIDs){};
     VT_PUBLISHED(std::set<vt::Uuid>, choppingSampleIDs, ChoppingSampleIDs){};
     VT_PUBLISHED(std::optional<BridgePairingRequest>, pairingRequest, PairingRequest){};
@@ -230,15 +242,11 @@ public:
     // Discovery: the DNS-SD browse, the device list and the LAN fallback loop.
     void startBrowsing();
     void restartBrowsing();
-    void applyBrowserState(const vt::net::DnsSdBrowserStateUpdate& update);
     void applyBrowseResults(const std::vector<VellumtideBrowseResult>& results);
     // Adds the devices whose id is not listed yet, sorts, selects the first when none is.
     void merge(const std::vector<VellumtideDevice>& found);
-    void startLANFallbackLoop();
     QCoro::Task<> scanLANIfNeeded();
     QCoro::Task<> scanLAN();
-    // Ascending by name, locale-aware and case-insensitive; stable.
-    static void sortInDeviceOrder(std::vector<VellumtideDevice>& devices);
 
     // Pairing and the typed-address field.
     void promptPairing(const VellumtideDevice& device, const std::string& deviceID,
@@ -251,15 +259,7 @@ public:
     void pasteManualAddress();
 
     // Library sync.
-    struct AuthorizedDevice {
-        std::string deviceID;
-        std::string deviceName;
-        VellumtideHTTPClient::Headers headers;
-    };
     QCoro::Task<> sync(VellumtideDevice device, SyncMode mode);
-    QCoro::Task<AuthorizedDevice> authorize(VellumtideDevice device, SyncMode mode);
-    void applySyncSuccess(std::size_t downloaded, const VellumtideDevice& device, SyncMode mode);
-    void applySyncFailure(std::exception_ptr error, const VellumtideDevice& device, SyncMode mode);
     QCoro::Task<> syncManualAddress();
     QCoro::Task<> syncSelectedDevice();
 
@@ -273,14 +273,37 @@ public:
     // Takes over the chops the phone made, unless the desktop program owns the sample's chops.
     QCoro::Task<> syncPhoneChops(std::vector<SampleItem> phoneSamples);
 
-    // Background texts are written only when they change.
-    void setWatchMessageIfChanged(const std::string& text);
+    // What the controller was made with (the views reach the program's services through it).
+    const Dependencies& dependencies() const { return deps; }
+
+private:
+    // The tests' window into the plain state below (Tests/VellumtideBridge/Controller).
+    friend class BridgeViewModelProbe;
 
     // Bumped by every new browser; reports of an older (cancelled or replaced) one are dropped.
     std::uint64_t browserGeneration = 0;
 
+    // ---- Steps of the phone link operations ----
+    void applyBrowserState(const vt::net::DnsSdBrowserStateUpdate& update);
+    void startLANFallbackLoop();
+    // Ascending by name, locale-aware and case-insensitive; stable.
+    static void sortInDeviceOrder(std::vector<VellumtideDevice>& devices);
+    // The phone's pairing id, its name and the token header of the requests that follow.
+    struct AuthorizedDevice {
+        std::string deviceID;
+        std::string deviceName;
+        VellumtideHTTPClient::Headers headers;
+    };
+    QCoro::Task<AuthorizedDevice> authorize(VellumtideDevice device, SyncMode mode);
+    void applySyncSuccess(std::size_t downloaded, const VellumtideDevice& device, SyncMode mode);
+    void applySyncFailure(std::exception_ptr error, const VellumtideDevice& device, SyncMode mode);
+    // Background texts are written only when they change.
+    void setWatchMessageIfChanged(const std::string& text);
+    // Names the samples a sync could not store (texts: one per sample, starting with its quoted
+    // title): the status line and an alert for a manual sync, the watch text in the background.
+    void reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode);
+
     // ---- Plain state, shared by the operations of every concern ----
-    // (Public so that each concern's file and the tests read one set of fields.)
     Dependencies deps;
     std::unique_ptr<BridgeSampleCache> cache;
     VellumtideHTTPClient client;
@@ -305,13 +328,11 @@ public:
     BridgeMetadataMap sampleMetadata;
     std::string bridgeChopSource{BridgeSampleMetadata::chopSourceBridge};
     std::string phoneChopSource{BridgeSampleMetadata::chopSourcePhone};
-    // Samples whose edit is being applied, in the order the applications started;
-    // renderingEditSampleID publishes the latest of them.
-    std::vector<vt::Uuid> renderingEditSampleIDs;
+    // Bumped by every switch of the library folder; work started on another folder is dropped.
+    std::uint64_t libraryGeneration = 0;
     // Bumped by every stopPreview(); a player callback of an older preview is ignored.
     std::uint64_t previewGeneration = 0;
 
-private:
     void publish(Field field);
     void previewLevelDidSet();
     void isPreviewLoopingDidSet();
@@ -330,18 +351,24 @@ private:
 
     QCoro::Task<> applySampleFolder(std::filesystem::path url);
     std::optional<std::string> sampleFolderBusyText() const;
-    void switchToLibrary(std::unique_ptr<BridgeSampleCache> newCache, bool copied);
+    void switchToLibrary(std::unique_ptr<BridgeSampleCache> newCache, bool copied,
+                         std::optional<std::string> copyProblem);
+    // Tells, in the status line and one alert, which damaged library files were set aside (and
+    // under which names), which files a copy into a new folder left out, and which the mirror
+    // lacks. False when there was nothing to tell.
+    bool reportLibraryProblems(std::optional<std::string> copyProblem,
+                               std::optional<std::string> mirrorProblem);
+    std::string setAsideText() const;
 
     const SampleItem* librarySample(const vt::Uuid& id) const;
     BridgeSampleMetadata entryFor(const vt::Uuid& id) const;
     bool isTombstoned(const vt::Uuid& id) const;
-    // The alert text, then the status line (the order the views are told in).
-    void reportError(const std::string& status, const std::string& error);
-    // The status line, then the alert text.
-    void reportStatusAndError(const std::string& status, const std::string& error);
+    // A failed operation: the status line, then the alert text.
+    void reportFailure(const std::string& status, const std::string& alert);
     void openEditor(const vt::Uuid& id);
     bool isSampleBusy(const vt::Uuid& id) const;
     bool isRenderingEdit(const vt::Uuid& id) const;
+    void startEditRendering(const vt::Uuid& id);
     void finishEditRendering(const vt::Uuid& id);
 };
 

@@ -31,6 +31,7 @@ QCoro::Task<> BridgeViewModel::analyzeSamplesIfNeeded(std::vector<SampleItem> sa
                                                       std::set<vt::Uuid> forceIDs, bool quiet) {
     QPointer<BridgeViewModel> self(this);
     int stored = 0;
+    bool saveFailed = false;
     for (const SampleItem& sample : samples) {
         if (!self)
             co_return;
@@ -59,6 +60,7 @@ QCoro::Task<> BridgeViewModel::analyzeSamplesIfNeeded(std::vector<SampleItem> sa
         if (!quiet)
             setStatusMessage("Analyzing " + displayTitle(sample));
 
+        const std::uint64_t generation = libraryGeneration;
         std::optional<BridgeSampleAnalysis> result;
         try {
             result = co_await deps.audio.analyze(file);
@@ -67,6 +69,12 @@ QCoro::Task<> BridgeViewModel::analyzeSamplesIfNeeded(std::vector<SampleItem> sa
         }
         if (!self)
             co_return;
+        // The library folder changed meanwhile: the result (and the rest of the list) belongs to
+        // the old folder, whose metadata is no longer the one in memory.
+        if (generation != libraryGeneration) {
+            modifyAnalyzingSampleIDs([&](auto& ids) { ids.erase(sample.id); });
+            co_return;
+        }
 
         const bool succeeded = result.has_value();
         BridgeSampleAnalysis analysis;
@@ -84,12 +92,18 @@ QCoro::Task<> BridgeViewModel::analyzeSamplesIfNeeded(std::vector<SampleItem> sa
         if (!isTombstoned(sample.id)) {
             BridgeSampleMetadata current = entryFor(sample.id);
             current.analysis = analysis;
-            saveMetadata(current, sample.id);
-            if (succeeded)
+            if (!saveMetadata(current, sample.id))
+                saveFailed = true;
+            else if (succeeded)
                 ++stored;
         }
         modifyAnalyzingSampleIDs([&](auto& ids) { ids.erase(sample.id); });
     }
-    if (self && !quiet && stored >= 1)
+    if (!self || quiet)
+        co_return;
+    // A result that did not reach the disk is not an update; the alert says why.
+    if (saveFailed)
+        setStatusMessage("Analysis could not be saved");
+    else if (stored >= 1)
         setStatusMessage("Analysis updated");
 }

@@ -72,7 +72,7 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
         // Only this run's files go; the earlier chops stay as they were.
         for (const auto& file : rendered)
             vt::removeRegularFile(file);
-        reportError("Auto chop failed", error.what());
+        reportFailure("Auto chop failed", error.what());
         co_return;
     }
 
@@ -81,20 +81,27 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
         cache->removeChops(owner);
         co_return;
     }
+    // The overlay is saved before the earlier chop files go: when it cannot be saved (a full disk),
+    // the overlay on disk still names the earlier chops, so they stay and this run's files go.
+    const BridgeSampleMetadata previous = entryFor(sample.id);
+    BridgeSampleMetadata entry = previous;
+    entry.chopSensitivity = s;
+    entry.chopSource = bridgeChopSource;
+    entry.chops = chops;
+    if (!saveMetadata(entry, sample.id)) {
+        updateSampleMetadata(previous, sample.id);
+        setSamples(displaySamples(librarySamples));
+        for (const auto& file : rendered)
+            vt::removeRegularFile(file);
+        co_return; // "Metadata save failed" and its alert say why
+    }
     std::set<std::string> keep;
     for (const auto& chop : chops)
         keep.insert(cache->chopSampleURL(owner, chop).filename().string());
     removeChopFilesExcept(cache->chopsDirectory(), owner, keep);
     removeChopFilesExcept(cache->auMirrorChopsDirectory(), owner, keep);
-
-    BridgeSampleMetadata entry = entryFor(sample.id);
-    entry.chopSensitivity = s;
-    entry.chopSource = bridgeChopSource;
-    entry.chops = chops;
-    bool saved = saveMetadata(entry, sample.id);
     if (chops.empty()) {
-        if (saved)
-            setStatusMessage("No clear transients found");
+        setStatusMessage("No clear transients found");
         co_return;
     }
     try {
@@ -102,6 +109,5 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
     } catch (...) {
         // The local results stand; the next mirror pass copies them.
     }
-    if (saved)
-        setStatusMessage("Made " + std::to_string(chops.size()) + " chop" + (chops.size() == 1 ? "" : "s"));
+    setStatusMessage("Made " + std::to_string(chops.size()) + " chop" + (chops.size() == 1 ? "" : "s"));
 }

@@ -27,8 +27,7 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
     const bool active = sanitized.isActive(element.duration);
     QPointer<BridgeViewModel> self(this);
 
-    renderingEditSampleIDs.push_back(sample.id);
-    setRenderingEditSampleID(sample.id);
+    startEditRendering(sample.id);
     ScopeExit clearBusy([self, id = sample.id] {
         if (self)
             self->finishEditRendering(id);
@@ -42,7 +41,7 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
             co_await deps.audio.render(source, cache->editedSampleURL(element), sanitized);
         } catch (const std::exception& error) {
             if (self)
-                reportError("Edit render failed", error.what());
+                reportFailure("Edit render failed", error.what());
             co_return false;
         }
         if (!self)
@@ -73,15 +72,18 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
     co_return true;
 }
 
+void BridgeViewModel::startEditRendering(const vt::Uuid& id) {
+    renderingEditSampleIDs.push_back(id);
+    publish(Field::renderingEditSampleID);
+}
+
 // The published id stays on the latest application still running, and is cleared with the last.
 void BridgeViewModel::finishEditRendering(const vt::Uuid& id) {
     auto found = std::find(renderingEditSampleIDs.begin(), renderingEditSampleIDs.end(), id);
-    if (found != renderingEditSampleIDs.end())
-        renderingEditSampleIDs.erase(found);
-    if (renderingEditSampleID_ != id)
+    if (found == renderingEditSampleIDs.end())
         return;
-    if (renderingEditSampleIDs.empty())
-        setRenderingEditSampleID(std::nullopt);
-    else
-        setRenderingEditSampleID(renderingEditSampleIDs.back());
+    const auto before = renderingEditSampleID();
+    renderingEditSampleIDs.erase(found);
+    if (renderingEditSampleID() != before)
+        publish(Field::renderingEditSampleID);
 }

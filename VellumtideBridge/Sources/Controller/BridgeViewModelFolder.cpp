@@ -56,7 +56,7 @@ QCoro::Task<> BridgeViewModel::resetSampleFolderToDefault() {
 std::optional<std::string> BridgeViewModel::sampleFolderBusyText() const {
     if (isSyncing_ || isWatchSyncing)
         return std::string("Wait for the current sync to finish, then change the sample folder.");
-    if (!choppingSampleIDs_.empty() || !renderingEditSampleIDs.empty() || renderingEditSampleID_)
+    if (!choppingSampleIDs_.empty() || !renderingEditSampleIDs.empty())
         return std::string(
             "Wait until the current edit or chop render finishes, then change the sample folder.");
     return std::nullopt;
@@ -113,33 +113,45 @@ QCoro::Task<> BridgeViewModel::applySampleFolder(std::filesystem::path url) {
     }
 
     std::unique_ptr<BridgeSampleCache> next;
+    // Files the copy could not take stay in the old folder, which is never emptied: the switch
+    // goes on and names them.
+    std::optional<std::string> copyProblem;
     try {
         next = std::make_unique<BridgeSampleCache>(deps.paths, target, deps.wallClock);
         next->prepareDirectories();
         if (copy)
             cache->copyLibrary(*next);
+    } catch (const BridgeIncompleteCopyError& error) {
+        copyProblem = error.what();
     } catch (const std::exception& error) {
-        reportStatusAndError("Folder change failed", error.what());
+        reportFailure("Folder change failed", error.what());
         co_return;
     }
-    switchToLibrary(std::move(next), copy);
+    switchToLibrary(std::move(next), copy, copyProblem);
 }
 
-void BridgeViewModel::switchToLibrary(std::unique_ptr<BridgeSampleCache> next, bool copied) {
+void BridgeViewModel::switchToLibrary(std::unique_ptr<BridgeSampleCache> next, bool copied,
+                                      std::optional<std::string> copyProblem) {
     stopPreview(false);
     BridgeSampleCache::saveRootURL(next->rootURL(), deps.paths, *deps.settings);
     cache = std::move(next);
+    ++libraryGeneration;
+    cache->removeLeftoverTemporaries();
     librarySamples = cache->loadManifest();
     sampleMetadata = cache->loadLocalMetadata();
     setSamples(displaySamples(librarySamples));
     setSampleFolderPath(BridgeSampleCache::abbreviatedPath(cache->rootURL(), deps.paths));
+    std::optional<std::string> mirrorProblem;
     try {
         cache->mirrorLibrary(librarySamples, sampleMetadata);
+    } catch (const BridgeIncompleteCopyError& error) {
+        mirrorProblem = error.what();
     } catch (const std::exception& error) {
-        reportStatusAndError("Folder change failed", error.what());
+        reportFailure("Folder change failed", error.what());
         return;
     }
-    setStatusMessage(copied ? "Sample folder changed and copied" : "Sample folder changed");
+    if (!reportLibraryProblems(copyProblem, mirrorProblem))
+        setStatusMessage(copied ? "Sample folder changed and copied" : "Sample folder changed");
     std::string watchText = isWatchModeEnabled_ ? "Background sync on" : "Watch mode off";
     if (watchMessage_ != watchText)
         setWatchMessage(watchText);

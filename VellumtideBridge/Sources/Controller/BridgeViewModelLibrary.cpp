@@ -17,7 +17,7 @@ bool BridgeViewModel::saveMetadata(const BridgeSampleMetadata& entry, const vt::
     try {
         cache->saveLocalMetadata(sampleMetadata);
     } catch (const std::exception& error) {
-        reportError("Metadata save failed", error.what());
+        reportFailure("Metadata save failed", error.what());
         return false;
     }
     setSamples(displaySamples(librarySamples));
@@ -86,15 +86,20 @@ void BridgeViewModel::deleteSample(const SampleItem& passed) {
     tombstone.isDeleted = true;
     sampleMetadata[sample.id] = tombstone;
     cache->removeSampleFiles(owner);
+    std::optional<std::string> mirrorProblem;
     try {
         cache->mirrorLibrary(librarySamples, sampleMetadata);
+    } catch (const BridgeIncompleteCopyError& error) {
+        mirrorProblem = error.what(); // the deletion itself is saved
     } catch (const std::exception& error) {
-        reportError("Delete failed", error.what());
+        reportFailure("Delete failed", error.what());
         return;
     }
     setSamples(displaySamples(librarySamples));
     stopPreviewIfHidden();
     setStatusMessage("Deleted " + sample.title);
+    if (mirrorProblem)
+        setErrorMessage(*mirrorProblem);
 }
 
 void BridgeViewModel::editSample(const SampleItem& sample) {

@@ -91,6 +91,9 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
         if (!self)
             co_return;
         if (failure) {
+            // This run's files go with it; the next run renders the whole set again.
+            for (const auto& file : rendered)
+                vt::removeRegularFile(file);
             try {
                 std::rethrow_exception(failure);
             } catch (const std::exception& error) {
@@ -124,7 +127,7 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
     try {
         cache->saveLocalMetadata(sampleMetadata);
     } catch (const std::exception& error) {
-        reportError("Metadata save failed", error.what());
+        reportFailure("Metadata save failed", error.what());
         co_return;
     }
     setSamples(displaySamples(librarySamples));

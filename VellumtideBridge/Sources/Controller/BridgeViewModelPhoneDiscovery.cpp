@@ -35,14 +35,14 @@ QCoro::Task<> runLANFallbackLoop(QPointer<BridgeViewModel> self, vt::Cancellatio
             co_await self->scanLAN();
         if (!self)
             co_return;
-        auto scheduler = self->deps.scheduler;
+        auto scheduler = self->dependencies().scheduler;
         co_await vt::sleepFor(*scheduler, lanFallbackInterval, token);
     }
 }
 
 // A second chance 2.5 s after browsing starts; nothing cancels it.
 QCoro::Task<> runDelayedLANCheck(QPointer<BridgeViewModel> self) {
-    auto scheduler = self->deps.scheduler;
+    auto scheduler = self->dependencies().scheduler;
     co_await vt::sleepFor(*scheduler, lanCheckDelay);
     if (self)
         co_await self->scanLANIfNeeded();

@@ -13,11 +13,12 @@ namespace {
 constexpr double informingTimeout = 1.5;
 
 // Sends one GET whose reply and errors nobody waits for.
-void informPhone(QPointer<BridgeViewModel> self, VellumtideEndpoint endpoint, std::string path,
-                 VellumtideHTTPClient::Headers headers = {}) {
-    vt::spawn([self, endpoint, path, headers]() -> QCoro::Task<> {
+// The client belongs to the controller: it is used only while the controller lives.
+void informPhone(QPointer<BridgeViewModel> self, VellumtideHTTPClient& client, VellumtideEndpoint endpoint,
+                 std::string path, VellumtideHTTPClient::Headers headers = {}) {
+    vt::spawn([self, &client, endpoint, path, headers]() -> QCoro::Task<> {
         if (self)
-            co_await self->client.get(path, endpoint, informingTimeout, headers);
+            co_await client.get(path, endpoint, informingTimeout, headers);
     });
 }
 
@@ -46,11 +47,11 @@ void BridgeViewModel::promptPairing(const VellumtideDevice& device, const std::s
             return;
         setPairingRequest(BridgePairingRequest(device, deviceID, deviceName, device.detail));
     }
-    informPhone(this, device.endpoint, "/pairing/request");
+    informPhone(this, client, device.endpoint, "/pairing/request");
 }
 
 void BridgeViewModel::requestPairingCode(const BridgePairingRequest& request) {
-    informPhone(this, request.device.endpoint, "/pairing/request");
+    informPhone(this, client, request.device.endpoint, "/pairing/request");
 }
 
 QCoro::Task<> BridgeViewModel::pair(BridgePairingRequest request, QString code) {
@@ -102,7 +103,7 @@ void BridgeViewModel::cancelPairing() {
     }
     setPairingRequest(std::nullopt);
     if (device)
-        informPhone(this, device->endpoint, "/pairing/cancel");
+        informPhone(this, client, device->endpoint, "/pairing/cancel");
     setStatusMessage("Pairing cancelled");
     setWatchMessageIfChanged("Pair iPhone to sync");
 }
@@ -128,7 +129,7 @@ void BridgeViewModel::forgetPairing(const VellumtideDevice& passed) {
     setStatusMessage("Unlinked " + device.name);
     setWatchMessageIfChanged("Pair iPhone to sync");
     if (token)
-        informPhone(this, device.endpoint, "/pairing/forget", {{"X-Vellumtide-Token", *token}});
+        informPhone(this, client, device.endpoint, "/pairing/forget", {{"X-Vellumtide-Token", *token}});
 }
 
 void BridgeViewModel::pasteManualAddress() {

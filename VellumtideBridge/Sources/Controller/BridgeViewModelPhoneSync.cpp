@@ -148,6 +148,7 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
 
     std::set<vt::Uuid> newIDs;
     std::size_t downloaded = 0;
+    std::vector<std::string> unsaved; // one text per sample that could not be stored
     for (const SampleItem& sample : list) {
         if (tombstones.count(sample.id) || !cache->needsDownload(sample))
             continue;
@@ -164,11 +165,13 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
         }
         if (ends(failure, true))
             co_return;
+        // A sample that cannot be stored (a name the file system refuses, a full disk) does not
+        // stop the others: it is named at the end and tried again by the next sync.
         try {
             cache->saveSampleData(data, sample);
-        } catch (...) {
-            fail(std::current_exception(), false);
-            co_return;
+        } catch (const std::exception& error) {
+            unsaved.push_back("\"" + displayTitle(sample) + "\" was not saved. " + error.what());
+            continue;
         }
         ++downloaded;
         newIDs.insert(sample.id);
@@ -200,6 +203,25 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
     }
     applySyncSuccess(downloaded, device, mode);
     co_await analyzeSamplesIfNeeded(list, newIDs, automatic);
+    // Last, so that the status line ends on what is still missing.
+    if (self && !unsaved.empty())
+        reportUnsavedSamples(unsaved, mode);
+}
+
+void BridgeViewModel::reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode) {
+    const std::string names = texts.size() == 1
+                                  ? texts.front().substr(0, texts.front().find(" was not saved."))
+                                  : PhoneLink::counted(texts.size(), " sample");
+    const std::string summary = "Could not save " + names;
+    if (mode == SyncMode::automatic) {
+        setWatchMessageIfChanged(summary);
+        return;
+    }
+    std::string alert;
+    for (const auto& text : texts)
+        alert += text + "\n";
+    alert += "The other samples were synced; the next sync tries again.";
+    reportFailure(summary, alert);
 }
 
 void BridgeViewModel::applySyncSuccess(std::size_t downloaded, const VellumtideDevice&, SyncMode mode) {

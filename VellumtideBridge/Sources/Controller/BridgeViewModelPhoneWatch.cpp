@@ -11,20 +11,22 @@
 namespace {
 
 // A tick, then the watch interval, until the loop's token is cancelled or the controller is gone.
-QCoro::Task<> runWatchLoop(QPointer<BridgeViewModel> self, vt::CancellationToken token) {
+QCoro::Task<> runWatchLoop(QPointer<BridgeViewModel> self, vt::CancellationToken token,
+                           vt::Nanoseconds interval) {
     while (!token.isCancelled() && self) {
         co_await self->runWatchTick();
         if (!self)
             co_return;
-        auto scheduler = self->deps.scheduler;
-        co_await vt::sleepFor(*scheduler, vt::Nanoseconds(self->watchIntervalNanoseconds), token);
+        auto scheduler = self->dependencies().scheduler;
+        co_await vt::sleepFor(*scheduler, interval, token);
     }
 }
 
 // Waits out the debounce; a newer request cancels this one and it ends without syncing.
-QCoro::Task<> runAutoSync(QPointer<BridgeViewModel> self, vt::CancellationToken token) {
-    auto scheduler = self->deps.scheduler;
-    co_await vt::sleepFor(*scheduler, vt::Nanoseconds(self->autoSyncDebounceNanoseconds), token);
+QCoro::Task<> runAutoSync(QPointer<BridgeViewModel> self, vt::CancellationToken token,
+                          vt::Nanoseconds debounce) {
+    auto scheduler = self->dependencies().scheduler;
+    co_await vt::sleepFor(*scheduler, debounce, token);
     if (token.isCancelled() || !self)
         co_return;
     co_await self->syncSelectedDeviceIfDue();
@@ -39,9 +41,9 @@ void BridgeViewModel::startWatchMode() {
     vt::CancellationToken token;
     watchTask = token;
     QPointer<BridgeViewModel> self(this);
-    vt::spawn([self, token]() -> QCoro::Task<> {
+    vt::spawn([self, token, interval = vt::Nanoseconds(watchIntervalNanoseconds)]() -> QCoro::Task<> {
         if (self)
-            co_await runWatchLoop(self, token);
+            co_await runWatchLoop(self, token, interval);
     });
 }
 
@@ -76,9 +78,9 @@ void BridgeViewModel::requestAutoSync() {
     vt::CancellationToken token;
     autoSyncTask = token;
     QPointer<BridgeViewModel> self(this);
-    vt::spawn([self, token]() -> QCoro::Task<> {
+    vt::spawn([self, token, debounce = vt::Nanoseconds(autoSyncDebounceNanoseconds)]() -> QCoro::Task<> {
         if (self)
-            co_await runAutoSync(self, token);
+            co_await runAutoSync(self, token, debounce);
     });
 }
 

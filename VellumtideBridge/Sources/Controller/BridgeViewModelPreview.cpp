@@ -88,7 +88,7 @@ void BridgeViewModel::startPlayer(const std::filesystem::path& file, const Previ
     try {
         player = deps.audioPlayers->open(file);
     } catch (const std::exception& error) {
-        reportStatusAndError("Preview failed", error.what());
+        reportFailure("Preview failed", error.what());
         return;
     }
     const std::uint64_t generation = previewGeneration;
@@ -108,7 +108,7 @@ void BridgeViewModel::startPlayer(const std::filesystem::path& file, const Previ
     if (!player->play()) {
         player->setFinishHandler(nullptr);
         player->setErrorHandler(nullptr);
-        reportStatusAndError("Preview failed", target.unplayableText);
+        reportFailure("Preview failed", target.unplayableText);
         return;
     }
     double reported = player->duration();

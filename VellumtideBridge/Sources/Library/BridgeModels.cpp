@@ -318,8 +318,8 @@ SampleItem SampleItem::fromJson(const Json& value, DateForm form) {
 
 std::vector<SampleItem> SampleItem::listFromJson(const Json& value, DateForm form) {
     const auto& elements = vt::json::requireArray(value);
+    // No room is made up front: the count is the sender's claim until each element is read.
     std::vector<SampleItem> samples;
-    samples.reserve(elements.size());
     for (const auto& element : elements)
         samples.push_back(fromJson(element, form));
     return samples;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 using vt::json::Json;
@@ -83,51 +84,93 @@ void syncFile(const Path& path) {
 // Copies source over destination so that a reader sees the old file or the new one, never half.
 void copyReplacing(const Path& source, const Path& destination) {
     createFolder(destination.parent_path());
-    Path temporary = destination.parent_path() /
-                     ("." + destination.filename().string() + "-" + vt::Uuid::random().string());
     std::error_code error;
-    if (fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
-        syncFile(temporary);
-        fs::rename(temporary, destination, error);
-    } else if (!error) {
-        error = std::make_error_code(std::errc::io_error);
+    Path temporary;
+    try {
+        temporary = vt::createTemporaryFile(destination.parent_path());
+    } catch (const fs::filesystem_error& failure) {
+        error = failure.code();
     }
-    vt::removeRegularFile(temporary);
+    if (!error) {
+        if (fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
+            syncFile(temporary);
+            fs::rename(temporary, destination, error);
+        } else if (!error) {
+            error = std::make_error_code(std::errc::io_error);
+        }
+        vt::removeRegularFile(temporary);
+    }
     if (error)
         throw BridgeLibraryError("Could not copy " + quoted(source) + " to " + quoted(destination) + ": " +
                                  error.message() + ".");
 }
 
-// Copies when the source exists and the two sizes differ; only sizes are compared.
-void copyIfNeeded(const Path& source, const Path& destination) {
-    if (!itemExists(source))
-        return;
-    if (sizeOf(source) == sizeOf(destination))
-        return;
-    copyReplacing(source, destination);
-}
+// The files a copy pass could not copy; the pass goes on past each of them.
+class CopyFailures {
+public:
+    explicit CopyFailures(std::string destination) : destination(std::move(destination)) {}
 
-// Copies the visible files of a folder (no sub-folders, no recursion) into another folder.
-void copyDirectoryContents(const Path& folder, const Path& target) {
-    std::error_code error;
-    fs::directory_iterator it(folder, error);
-    if (error)
-        return;
-    std::vector<fs::directory_entry> entries;
-    for (; it != fs::directory_iterator(); it.increment(error)) {
+    // Copies when the source exists and the two sizes differ (only sizes are compared); a
+    // failure is noted with the system's reason.
+    void copyIfNeeded(const Path& source, const Path& target) {
+        if (!itemExists(source) || sizeOf(source) == sizeOf(target))
+            return;
+        try {
+            copyReplacing(source, target);
+        } catch (const BridgeLibraryError& error) {
+            failures.push_back({source.filename().string(), error.what()});
+        }
+    }
+
+    // Copies the visible files of a folder (no sub-folders, no recursion) into another folder.
+    void copyDirectoryContents(const Path& folder, const Path& target) {
+        std::error_code error;
+        fs::directory_iterator it(folder, error);
         if (error)
-            break;
-        if (!it->path().filename().string().starts_with("."))
-            entries.push_back(*it);
+            return;
+        std::vector<fs::directory_entry> entries;
+        for (; it != fs::directory_iterator(); it.increment(error)) {
+            if (error)
+                break;
+            if (!it->path().filename().string().starts_with("."))
+                entries.push_back(*it);
+        }
+        createFolder(target);
+        for (const auto& entry : entries) {
+            std::error_code kindError;
+            if (entry.is_directory(kindError))
+                continue;
+            copyIfNeeded(entry.path(), target / entry.path().filename());
+        }
     }
-    createFolder(target);
-    for (const auto& entry : entries) {
-        std::error_code kindError;
-        if (entry.is_directory(kindError))
-            continue;
-        copyIfNeeded(entry.path(), target / entry.path().filename());
+
+    // Throws BridgeIncompleteCopyError naming every file that was not copied, if any.
+    void throwIfAny() const {
+        if (failures.empty())
+            return;
+        std::vector<std::string> names;
+        for (const auto& failure : failures)
+            names.push_back(failure.name);
+        if (failures.size() == 1)
+            throw BridgeIncompleteCopyError(failures.front().text, names);
+        std::string text =
+            "Could not copy " + std::to_string(failures.size()) + " files into " + destination + ":";
+        constexpr std::size_t listed = 5;
+        for (std::size_t i = 0; i < failures.size() && i < listed; ++i)
+            text += "\n" + failures[i].text;
+        if (failures.size() > listed)
+            text += "\n… and " + std::to_string(failures.size() - listed) + " more.";
+        throw BridgeIncompleteCopyError(text, names);
     }
-}
+
+private:
+    struct Failure {
+        std::string name;
+        std::string text;
+    };
+    std::string destination;
+    std::vector<Failure> failures;
+};
 
 bool hasEntries(const Path& folder) {
     std::error_code error;
@@ -243,11 +286,22 @@ void BridgeSampleCache::copyLibrary(const BridgeSampleCache& destination) const 
     if (root == destination.root)
         return;
     destination.prepareDirectories();
-    copyIfNeeded(manifestURL(), destination.manifestURL());
-    copyIfNeeded(metadataURL(), destination.metadataURL());
-    copyDirectoryContents(samplesDirectory(), destination.samplesDirectory());
-    copyDirectoryContents(editedDirectory(), destination.editedDirectory());
-    copyDirectoryContents(chopsDirectory(), destination.chopsDirectory());
+    CopyFailures pass(quoted(destination.root));
+    pass.copyIfNeeded(manifestURL(), destination.manifestURL());
+    pass.copyIfNeeded(metadataURL(), destination.metadataURL());
+    pass.copyDirectoryContents(samplesDirectory(), destination.samplesDirectory());
+    pass.copyDirectoryContents(editedDirectory(), destination.editedDirectory());
+    pass.copyDirectoryContents(chopsDirectory(), destination.chopsDirectory());
+    pass.throwIfAny();
+}
+
+std::size_t BridgeSampleCache::removeLeftoverTemporaries() const {
+    std::size_t removed = 0;
+    for (const Path& folder :
+         {root, samplesDirectory(), editedDirectory(), chopsDirectory(), mirrorRoot,
+          auMirrorSamplesDirectory(), auMirrorEditedDirectory(), auMirrorChopsDirectory()})
+        removed += vt::removeLeftoverTemporaries(folder);
+    return removed;
 }
 
 // MARK: JSON files
@@ -349,6 +403,11 @@ void BridgeSampleCache::setAsideUnreadable(const Path& file) const {
     if (error)
         throw BridgeLibraryError("Could not keep the unreadable file " + quoted(file) +
                                  " before replacing it: " + error.message() + ".");
+    setAside.push_back({file.filename().string(), aside});
+}
+
+std::vector<BridgeSampleCache::SetAsideFile> BridgeSampleCache::takeSetAsideFiles() const {
+    return std::exchange(setAside, {});
 }
 
 // MARK: Sample files
@@ -428,7 +487,6 @@ void BridgeSampleCache::mirrorEditedSample(const SampleItem& sample) const {
     if (!itemExists(editedSampleURL(sample)))
         return;
     try {
-        createFolder(auMirrorEditedDirectory());
         copyReplacing(editedSampleURL(sample), mirroredEditedSampleURL(sample));
     } catch (const BridgeLibraryError&) {
     }
@@ -441,14 +499,17 @@ void BridgeSampleCache::mirrorLibrary(const std::vector<SampleItem>& samples,
     createFolder(auMirrorSamplesDirectory());
     createFolder(auMirrorEditedDirectory());
     createFolder(auMirrorChopsDirectory());
+    CopyFailures pass("the plug-in's library");
     for (const auto& sample : samples) {
         if (vt::isSafeFileName(sample.fileName))
-            copyIfNeeded(samplesDirectory() / sample.fileName, auMirrorSamplesDirectory() / sample.fileName);
-        copyIfNeeded(editedSampleURL(sample), mirroredEditedSampleURL(sample));
+            pass.copyIfNeeded(samplesDirectory() / sample.fileName,
+                              auMirrorSamplesDirectory() / sample.fileName);
+        pass.copyIfNeeded(editedSampleURL(sample), mirroredEditedSampleURL(sample));
         auto entry = metadata.find(sample.id);
         if (entry == metadata.end())
             continue;
         for (const auto& chop : entry->second.chops)
-            copyIfNeeded(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop));
+            pass.copyIfNeeded(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop));
     }
+    pass.throwIfAny();
 }

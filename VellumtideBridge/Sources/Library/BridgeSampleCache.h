@@ -22,6 +22,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A copy pass that went on past files it could not copy; what() names them with the system's
+// reasons, failedFiles() lists their names.
+class BridgeIncompleteCopyError : public BridgeLibraryError {
+public:
+    BridgeIncompleteCopyError(const std::string& text, std::vector<std::string> names)
+        : BridgeLibraryError(text), names(std::move(names)) {}
+    const std::vector<std::string>& failedFiles() const { return names; }
+
+private:
+    std::vector<std::string> names;
+};
+
 class BridgeSampleCache final {
 public:
     using Path = std::filesystem::path;
@@ -64,11 +76,21 @@ public:
     // Creates the three library folders and the three mirror folders; throws the first failure.
     void prepareDirectories() const;
     bool hasLibraryContent() const;
-    // Copies the JSON files and the three folders into another library folder.
+    // Copies the JSON files and the three folders into another library folder. A file that cannot
+    // be copied does not stop the pass: BridgeIncompleteCopyError names them all at the end.
     void copyLibrary(const BridgeSampleCache& destination) const;
+    // Removes the temporaries that an interrupted write left in the library folder, its three
+    // sub-folders and the mirror; returns how many.
+    std::size_t removeLeftoverTemporaries() const;
 
     // Loads never fail: a missing, unreadable or undecodable file reads as empty. A file that
     // exists but does not decode is moved aside before it is first written over.
+    struct SetAsideFile {
+        std::string fileName; // "library.json" or "bridge-metadata.json"
+        Path keptAs;
+    };
+    // The damaged files moved aside since the last call, in the order they were moved.
+    std::vector<SetAsideFile> takeSetAsideFiles() const;
     std::vector<SampleItem> loadManifest() const;
     void saveManifest(const std::vector<SampleItem>& samples) const;
     BridgeMetadataMap loadLocalMetadata() const;
@@ -96,7 +118,9 @@ public:
 
     // Copies the rendered edit into the mirror; failures are ignored.
     void mirrorEditedSample(const SampleItem& sample) const;
-    // Saves both JSON files and copies every file the mirror lacks (or holds at another size).
+    // Saves both JSON files and copies every file the mirror lacks (or holds at another size). A
+    // file that cannot be copied does not stop the pass: BridgeIncompleteCopyError names them all
+    // at the end.
     void mirrorLibrary(const std::vector<SampleItem>& samples, const BridgeMetadataMap& metadata) const;
 
 private:
@@ -112,4 +136,5 @@ private:
     // Set by a load that found an existing file it could not decode; cleared once it is set aside.
     mutable bool manifestUnreadable = false;
     mutable bool metadataUnreadable = false;
+    mutable std::vector<SetAsideFile> setAside;
 };

@@ -70,7 +70,7 @@ bool isUnauthorized(std::exception_ptr error) {
             std::rethrow_exception(error);
     } catch (const VellumtideHTTPClientError& clientError) {
         return clientError.errorCase() == VellumtideHTTPClientError::Case::httpStatus &&
-               clientError.statusLine().find(" 401 ") != std::string::npos;
+               clientError.statusCode() == 401;
     } catch (...) {
     }
     return false;

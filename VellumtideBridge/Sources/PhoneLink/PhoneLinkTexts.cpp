@@ -1,5 +1,7 @@
 #include "VellumtideBridge/Sources/PhoneLink/PhoneLinkTexts.h"
 
+#include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
+
 #include <charconv>
 #include <vector>
 
@@ -70,6 +72,8 @@ std::string counted(std::size_t n, std::string_view noun, std::string_view rest)
 std::string failureText(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        return VellumtideHTTPClientError::outOfMemory().what();
     } catch (const std::exception& failure) {
         return failure.what();
     } catch (...) {

@@ -8,14 +8,13 @@
 #include <cctype>
 #include <charconv>
 #include <optional>
-#include <sys/mman.h>
 
 using vt::net::NetworkError;
 using vt::net::SocketAddress;
 using vt::net::TcpConnection;
 
-VellumtideHTTPClientError::VellumtideHTTPClientError(Case kind, std::string status)
-    : kind(kind), status(std::move(status)) {
+VellumtideHTTPClientError::VellumtideHTTPClientError(Case kind, std::string status, std::optional<int> code)
+    : kind(kind), status(std::move(status)), code(code) {
     switch (kind) {
     case Case::httpStatus:
         text = "The iPhone returned " + this->status + ".";
@@ -29,11 +28,38 @@ VellumtideHTTPClientError::VellumtideHTTPClientError(Case kind, std::string stat
     case Case::timedOut:
         text = "The iPhone did not respond. Check the sync address, Wi-Fi, and local-network permissions.";
         break;
+    case Case::outOfMemory:
+        text = "The iPhone's reply could not be received: there is not enough memory for it.";
+        break;
     }
 }
 
-VellumtideHTTPClientError VellumtideHTTPClientError::httpStatus(std::string statusLine) {
-    return {Case::httpStatus, std::move(statusLine)};
+namespace {
+
+// The status line as a text shows it: decoded as UTF-8 and cut to the shown length.
+std::string shownStatusLine(std::string_view raw) {
+    constexpr std::size_t limit = VellumtideHTTPClientError::shownStatusLineLength;
+    // A character takes at most four bytes: what lies further on is never shown.
+    const std::string_view head = raw.substr(0, std::min(raw.size(), limit * 4 + 4));
+    const QList<uint> characters =
+        QString::fromUtf8(head.data(), static_cast<qsizetype>(head.size())).toUcs4();
+    if (static_cast<std::size_t>(characters.size()) <= limit)
+        return QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.data()), characters.size())
+            .toStdString();
+    return QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.data()),
+                             static_cast<qsizetype>(limit))
+               .toStdString() +
+           "…";
+}
+
+} // namespace
+
+VellumtideHTTPClientError VellumtideHTTPClientError::httpStatus(std::string_view statusLine) {
+    return {Case::httpStatus, shownStatusLine(statusLine), VellumtideHTTPClient::statusCode(statusLine)};
+}
+
+VellumtideHTTPClientError VellumtideHTTPClientError::outOfMemory() {
+    return {Case::outOfMemory, {}};
 }
 VellumtideHTTPClientError VellumtideHTTPClientError::invalidResponse() {
     return {Case::invalidResponse, {}};
@@ -106,20 +132,6 @@ Framing framingOf(std::string_view block) {
         lineStart = lineEnd;
     }
     return framing;
-}
-
-// Room for a body of the announced length. A large one (a whole recording) asks for huge pages
-// where the system offers them, so filling it costs a few page faults instead of one per 4 KiB.
-void reserveBody(std::string& body, std::uint64_t length) {
-    body.reserve(length);
-    constexpr std::uintptr_t page = 4096;
-    constexpr std::size_t hugePage = 2u << 20;
-    if (body.capacity() < 4 * hugePage)
-        return;
-    const auto start = (reinterpret_cast<std::uintptr_t>(body.data()) + page - 1) & ~(page - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(body.data()) + body.capacity()) & ~(page - 1);
-    if (end > start)
-        ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE); // advice only
 }
 
 // Shared by one call's connection handlers and its time-out.
@@ -209,8 +221,10 @@ private:
         Call* self = this;
         TcpConnection::Handlers handlers;
         handlers.connected = [self] { self->state.connection->send(self->state.request); };
-        handlers.received = [self](std::string_view bytes) { self->onReceived(bytes); };
-        handlers.peerClosed = [self] { self->judge(); };
+        handlers.received = [self](std::string_view bytes) {
+            self->failingOnExhaustedMemory([&] { self->onReceived(bytes); });
+        };
+        handlers.peerClosed = [self] { self->failingOnExhaustedMemory([&] { self->judge(); }); };
         handlers.waiting = [self](const NetworkError&) { self->tryNextAddress(); };
         handlers.failed = [self](const NetworkError& error) { self->fail(error); };
         // The connection given up on may be the one reporting right now: it goes on a later turn.
@@ -218,6 +232,17 @@ private:
             state.connection.release()->deleteLater();
         state.connection = std::make_unique<TcpConnection>(std::move(handlers));
         state.connection->start(address);
+    }
+
+    // A reply that cannot be held in memory fails the call; it never reaches the event loop.
+    template <typename Step> void failingOnExhaustedMemory(Step step) {
+        try {
+            step();
+        } catch (const std::bad_alloc&) {
+            state.body = std::string();
+            state.head = std::string();
+            fail(VellumtideHTTPClientError::outOfMemory());
+        }
     }
 
     void onReceived(std::string_view bytes) {
@@ -231,15 +256,17 @@ private:
         const std::size_t searchFrom = state.head.size() >= 3 ? state.head.size() - 3 : 0;
         state.head.append(bytes);
         const std::size_t end = state.head.find(headerEnd, searchFrom);
-        if (end == std::string::npos) {
-            if (state.head.size() > state.limit)
+        if (end == std::string::npos || end > VellumtideHTTPClient::maximumHeaderBytes) {
+            if (state.head.size() > VellumtideHTTPClient::maximumHeaderBytes)
                 fail(VellumtideHTTPClientError::invalidResponse());
             return;
         }
         state.headerBlockLength = end;
+        // Room only for what is likely to come: the announced length is the phone's claim.
         const Framing framing = framingOf(std::string_view(state.head).substr(0, end));
         if (framing.contentLength && *framing.contentLength <= state.limit)
-            reserveBody(state.body, *framing.contentLength);
+            state.body.reserve(
+                std::min<std::uint64_t>(*framing.contentLength, VellumtideHTTPClient::initialBodyReserve));
         const std::string rest = state.head.substr(end + headerEnd.size());
         state.head.resize(end);
         appendBody(rest);
@@ -264,10 +291,8 @@ private:
         const std::size_t lineEnd = block.find("\r\n");
         const std::string_view rawStatus =
             lineEnd == std::string_view::npos ? block : block.substr(0, lineEnd);
-        if (rawStatus.find(" 200 ") == std::string_view::npos) {
-            const QString statusLine =
-                QString::fromUtf8(rawStatus.data(), static_cast<qsizetype>(rawStatus.size()));
-            fail(VellumtideHTTPClientError::httpStatus(statusLine.toStdString()));
+        if (VellumtideHTTPClient::statusCode(rawStatus) != 200) {
+            fail(VellumtideHTTPClientError::httpStatus(rawStatus));
             return;
         }
         const Framing framing = framingOf(block);
@@ -306,6 +331,22 @@ QCoro::Task<> resolveAndConnect(std::shared_ptr<Call> call, VellumtideEndpoint e
 VellumtideHTTPClient::VellumtideHTTPClient(vt::Scheduler& scheduler,
                                            std::shared_ptr<vt::net::ServiceAddressBook> addressBook)
     : scheduler(scheduler), addressBook(std::move(addressBook)) {}
+
+std::optional<int> VellumtideHTTPClient::statusCode(std::string_view line) {
+    if (!line.starts_with("HTTP/"))
+        return std::nullopt;
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view rest = line.substr(space + 1);
+    const std::string_view digits = rest.substr(0, 3);
+    if (digits.size() != 3 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    if (rest.size() > 3 && rest[3] != ' ')
+        return std::nullopt;
+    return (digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0');
+}
 
 std::string VellumtideHTTPClient::requestBytes(const std::string& path, const Headers& headers) {
     std::string bytes = "GET " + path + " HTTP/1.1\r\n";

@@ -4,6 +4,7 @@
 #include "Platform/Desktop/QtWidgetsWindowActivator.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Palette.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/App/VellumtideBridgeApp.h"
 
@@ -18,7 +19,7 @@ protected:
     BridgeViewModel& startWithActivator() {
         settings->setValue(BridgeMainWindow::companionAppOnboardingKey, true);
         start();
-        model->deps.windowActivator = activator;
+        probe(*model).deps.windowActivator = activator;
         return *model;
     }
     std::shared_ptr<QtWidgetsWindowActivator> activator = std::make_shared<QtWidgetsWindowActivator>();
@@ -40,10 +41,10 @@ TEST_F(App, HiddenStartKeepsTheWindowUntilAUrlBringsItForward) {
     EXPECT_EQ(browsers->made, 1);
 
     entry.window().showMinimized();
-    controller.deps.windowActivator->activate();
+    controller.dependencies().windowActivator->activate();
     EXPECT_FALSE(entry.window().isMinimized());
     entry.window().hide();
-    controller.deps.windowActivator->activate();
+    controller.dependencies().windowActivator->activate();
     EXPECT_TRUE(entry.window().isVisible());
 
     controller.handleOpenURL("vellumtide://edit/" + QString::fromStdString(kick.id.string()).toLower());

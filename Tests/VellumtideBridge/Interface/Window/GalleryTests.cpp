@@ -3,6 +3,7 @@
 
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Widgets.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeSidebar.h"
@@ -53,7 +54,7 @@ TEST_F(Gallery, MainViews) {
     seedLibrary(library());
     start();
     const VellumtideDevice studio = makeDevice("Studio iPhone", "S1");
-    model->pairingStore.setToken("S1", "token");
+    probe(*model).pairingStore.setToken("S1", "token");
     showDevices({studio, makeDevice("Kitchen iPhone", "K1")});
     model->setIsBrowsing(true);
     model->setStatusMessage("Synced 5 samples");

@@ -5,6 +5,7 @@
 #include "Platform/UI/FocusRing.h"
 #include "Platform/UI/SheetOverlay.h"
 #include "Shared/Interface/VellumtideExternalLinks.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditSheet.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
@@ -35,7 +36,7 @@ protected:
         seedLibrary({sample});
         start();
         phone = makeDevice("Studio iPhone", "S1");
-        model->pairingStore.setToken("S1", "token");
+        probe(*model).pairingStore.setToken("S1", "token");
         showDevices({phone});
         openWindow();
         window->sidebar()->setShowingAdvanced(true);

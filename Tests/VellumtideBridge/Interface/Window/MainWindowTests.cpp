@@ -1,6 +1,7 @@
 // The main window: error alert, sheets that follow the controller, first-start onboarding,
 // browsing on show, size limits, unlink confirmation and the end of text editing on a click.
 
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditSheet.h"
 #include "VellumtideBridge/Sources/Interface/Samples/BridgeSamplesPane.h"
@@ -175,7 +176,7 @@ TEST_F(MainWindow, UnlinkConfirmationForgetsOnlyWhenConfirmed) {
     settings->setValue(BridgeMainWindow::companionAppOnboardingKey, true);
     openWindow();
     const VellumtideDevice studio = makeDevice("Studio");
-    model->pairingStore.setToken("PAIR-1", "token-1");
+    probe(*model).pairingStore.setToken("PAIR-1", "token-1");
     showDevices({studio});
     auto* card = window->sidebar()->connectedDeviceCard();
     ASSERT_TRUE(card->isVisible());
@@ -193,14 +194,14 @@ TEST_F(MainWindow, UnlinkConfirmationForgetsOnlyWhenConfirmed) {
     click(findButton(window->unlinkConfirmation(), "Cancel"));
     settleUI();
     EXPECT_FALSE(window->isConfirmingDeviceUnlink());
-    EXPECT_EQ(model->pairingStore.token("PAIR-1"), "token-1");
+    EXPECT_EQ(probe(*model).pairingStore.token("PAIR-1"), "token-1");
 
     click(card->unlinkButton());
     settleUI();
     click(findButton(window->unlinkConfirmation(), "Unlink iPhone"));
     settleUI();
     EXPECT_FALSE(window->isConfirmingDeviceUnlink());
-    EXPECT_FALSE(model->pairingStore.token("PAIR-1"));
+    EXPECT_FALSE(probe(*model).pairingStore.token("PAIR-1"));
     EXPECT_EQ(card->pairingText(), "Pair code required");
     EXPECT_FALSE(card->unlinkButton()->isVisible());
 }

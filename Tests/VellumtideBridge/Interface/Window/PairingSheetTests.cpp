@@ -2,6 +2,7 @@
 // cancelling against a phone on loopback.
 
 #include "Tests/Support/FakePhone/FakePhone.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgePairingSheet.h"
@@ -105,7 +106,7 @@ TEST_F(PairingSheet, SuccessfulPairingStoresTheTokenAndClosesTheSheet) {
     click(sheet.pairButton());
     ASSERT_TRUE(waitUntil([&] { return !window->pairingSheet(); }));
     EXPECT_FALSE(model->pairingRequest());
-    EXPECT_EQ(model->pairingStore.token("FAKE-PHONE-1"), "token-1");
+    EXPECT_EQ(probe(*model).pairingStore.token("FAKE-PHONE-1"), "token-1");
     const auto pairs = phone.requests();
     const auto pairRequest = std::find_if(pairs.begin(), pairs.end(),
                                           [](const FakeRequest& request) { return request.path == "/pair"; });

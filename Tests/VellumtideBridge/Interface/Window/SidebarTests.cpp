@@ -2,6 +2,7 @@
 // Advanced controls with their enabled states and bindings.
 
 #include "Platform/UI/Palette.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeSidebar.h"
 
@@ -65,7 +66,7 @@ TEST_F(Sidebar, PhoneCardSwitchesWithTheSelectionAndShowsPairing) {
     typed.name = "Manual iPhone";
     typed.endpoint = VellumtideEndpoint::hostPort("127.0.0.1", 51234);
     typed.detail = "127.0.0.1:51234";
-    model->pairingStore.setToken("manual|127.0.0.1:51234", "stray");
+    probe(*model).pairingStore.setToken("manual|127.0.0.1:51234", "stray");
     showDevices({typed});
     auto* card = sidebar.connectedDeviceCard();
     EXPECT_TRUE(card->isVisible());

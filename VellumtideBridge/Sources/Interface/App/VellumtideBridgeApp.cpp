@@ -10,7 +10,8 @@
 
 VellumtideBridgeApp::VellumtideBridgeApp(BridgeViewModel& model)
     : window_(std::make_unique<BridgeMainWindow>(model)) {
-    if (auto activator = std::dynamic_pointer_cast<vt::QtWidgetsWindowActivator>(model.deps.windowActivator))
+    if (auto activator =
+            std::dynamic_pointer_cast<vt::QtWidgetsWindowActivator>(model.dependencies().windowActivator))
         activator->setWindow(window_.get());
 }
 

@@ -27,7 +27,7 @@ std::filesystem::path SampleEditPreview::previewFolder(const vt::Paths& paths) {
 }
 
 std::filesystem::path SampleEditPreview::temporaryPreviewURL() const {
-    const std::filesystem::path folder = previewFolder(model.deps.paths);
+    const std::filesystem::path folder = previewFolder(model.dependencies().paths);
     std::filesystem::create_directories(folder);
     return folder / (sample.id.string() + "-" + vt::Uuid::random().string() + ".wav");
 }
@@ -64,7 +64,7 @@ QCoro::Task<> SampleEditPreview::playEditPreview(BridgeSampleEdit workingEdit) {
         try {
             if (source.empty())
                 throw std::runtime_error(unreadableSampleText);
-            co_await model.deps.audio.render(source, output, edit);
+            co_await model.dependencies().audio.render(source, output, edit);
         } catch (const std::exception& error) {
             failure = error.what();
         } catch (...) {
@@ -87,7 +87,7 @@ QCoro::Task<> SampleEditPreview::playEditPreview(BridgeSampleEdit workingEdit) {
     try {
         if (source.empty())
             throw vt::AudioPlayerError(unreadableSampleText);
-        opened = model.deps.audioPlayers->open(source);
+        opened = model.dependencies().audioPlayers->open(source);
     } catch (const std::exception& error) {
         fail(error.what());
         co_return;
@@ -154,7 +154,7 @@ void SampleEditPreview::startEditPreviewLoop() {
 
 QCoro::Task<> SampleEditPreview::runEditPreviewLoop(vt::CancellationToken token) {
     QPointer<SampleEditPreview> self(this);
-    const std::shared_ptr<vt::Scheduler> scheduler = model.deps.scheduler;
+    const std::shared_ptr<vt::Scheduler> scheduler = model.dependencies().scheduler;
     while (self && !token.isCancelled()) {
         if (!player) {
             stopEditPreview(false);

@@ -142,7 +142,7 @@ void BridgeSampleChopSwitch::startAutoChop(std::optional<vt::Nanoseconds> delay)
     if (delay)
         chopDebounceTask = token;
     QPointer<BridgeViewModel> controller(&model);
-    std::shared_ptr<vt::Scheduler> scheduler = model.deps.scheduler;
+    std::shared_ptr<vt::Scheduler> scheduler = model.dependencies().scheduler;
     const SampleItem chopped = sample;
     const double sensitivity = chopSensitivity;
     vt::spawn([controller, scheduler, token, delay, chopped, sensitivity]() -> QCoro::Task<> {

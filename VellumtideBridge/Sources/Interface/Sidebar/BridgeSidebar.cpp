@@ -100,7 +100,7 @@ QWidget* BridgeSidebar::makeCardColumn() {
     connect(waitingCard, &BridgeWaitingForPhoneCard::companionAppRequested, this,
             &BridgeSidebar::companionAppRequested);
 
-    column->addWidget(new BridgeManualLinkCard(model.deps.urlOpener, content));
+    column->addWidget(new BridgeManualLinkCard(model.dependencies().urlOpener, content));
 
     advancedDisclosure = makeDisclosureToggle(content);
     column->addWidget(advancedDisclosure, 0, Qt::AlignLeft);

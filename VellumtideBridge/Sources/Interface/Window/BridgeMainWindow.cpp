@@ -95,13 +95,13 @@ void BridgeMainWindow::showCompanionAppOnFirstStartupIfNeeded() {
     if (didScheduleCompanionAppOnboarding)
         return;
     const QString key = QString::fromLatin1(companionAppOnboardingKey);
-    const std::optional<QVariant> stored = model.deps.settings->value(key);
+    const std::optional<QVariant> stored = model.dependencies().settings->value(key);
     if (stored && stored->toBool())
         return;
     didScheduleCompanionAppOnboarding = true;
-    model.deps.settings->setValue(key, true);
+    model.dependencies().settings->setValue(key, true);
     QPointer<BridgeMainWindow> self(this);
-    model.deps.scheduler->schedule(companionAppOnboardingDelay, [self] {
+    model.dependencies().scheduler->schedule(companionAppOnboardingDelay, [self] {
         if (self)
             self->setShowingCompanionApp(true);
     });
@@ -165,7 +165,7 @@ void BridgeMainWindow::setShowingCompanionApp(bool showing) {
     }
     if (isShowingCompanionApp())
         return;
-    auto* sheet = new CompanionAppSheet(model.deps.urlOpener);
+    auto* sheet = new CompanionAppSheet(model.dependencies().urlOpener);
     connect(sheet, &CompanionAppSheet::dismissRequested, this, [this] { setShowingCompanionApp(false); });
     companionOverlay = presentSheet(sheet);
 }

@@ -1,0 +1,167 @@
+// What the controller tells, and what it keeps, when the library folder is damaged, full or
+// changed under running work: leftovers of a crash, unreadable JSON files, files that cannot be
+// copied, saves that fail, and results of work started on another folder.
+
+#include "Platform/Core/AtomicFile.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
+#include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
+
+namespace vt::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+bool contains(const std::optional<std::string>& text, const std::string& part) {
+    return text && text->find(part) != std::string::npos;
+}
+
+// A folder where the file belongs: every write of it fails, as on a full disk.
+void blockFile(const fs::path& file) {
+    fs::remove(file);
+    fs::create_directories(file / "in-the-way");
+}
+
+TEST_F(ControllerTest, StartSweepsLeftoverTemporariesAndNamesTheDamagedFilesItSetAside) {
+    auto take = makeSample("take", 100);
+    seedLibrary({take});
+    const fs::path mirror = paths.home / BridgeSampleCache::mirrorRelativePath;
+    const std::vector<fs::path> leftovers = {
+        libraryRoot() / ".library.json.tmp-Xy12Zq", libraryRoot() / ".vt-tmp-a1B2c3",
+        libraryRoot() / "Edited" / ".vt-tmp-000000", libraryRoot() / "Chops" / ".vt-tmp-ZZZZZZ",
+        mirror / ".vt-tmp-abcdef"};
+    for (const auto& file : leftovers)
+        writeFile(file, "partial");
+    writeFile(libraryRoot() / "Chops" / ".keep-me", "mine");
+    writeFile(libraryRoot() / "bridge-metadata.json", "{\"not\": json");
+
+    auto& m = start();
+    for (const auto& file : leftovers)
+        EXPECT_FALSE(fs::exists(file)) << file;
+    EXPECT_TRUE(fs::exists(libraryRoot() / "Chops" / ".keep-me"));
+
+    const std::string keptAs = "bridge-metadata.unreadable-20231114T221320Z.json";
+    EXPECT_EQ(m.statusMessage(), "Damaged library file set aside");
+    EXPECT_TRUE(contains(m.errorMessage(),
+                         "\"bridge-metadata.json\" could not be read and was kept as \"" + keptAs + "\""))
+        << m.errorMessage().value_or("");
+    EXPECT_EQ(vt::readWholeFile(libraryRoot() / keptAs), "{\"not\": json");
+    EXPECT_EQ(m.samples().size(), 1u);
+}
+
+TEST_F(ControllerTest, ADamagedSampleListIsNamedToo) {
+    writeFile(libraryRoot() / "library.json", "[{\"id\": 1}]");
+    auto& m = start();
+    EXPECT_EQ(m.statusMessage(), "Damaged library file set aside");
+    EXPECT_TRUE(contains(m.errorMessage(), "\"library.json\" could not be read and was kept as "
+                                           "\"library.unreadable-20231114T221320Z.json\""));
+    EXPECT_TRUE(m.samples().empty());
+}
+
+TEST_F(ControllerTest, AFileTheMirrorCannotTakeIsNamedAndTheOthersAreMirrored) {
+    auto blocked = makeSample("blocked", 100), other = makeSample("other", 90);
+    seedLibrary({blocked, other});
+    const fs::path mirrorSamples = paths.home / BridgeSampleCache::mirrorRelativePath / "Samples";
+    fs::create_directories(mirrorSamples / blocked.fileName / "in-the-way");
+
+    auto& m = start();
+    EXPECT_EQ(m.statusMessage(), "Plug-in library incomplete");
+    EXPECT_TRUE(contains(m.errorMessage(), blocked.fileName)) << m.errorMessage().value_or("");
+    EXPECT_TRUE(fs::exists(mirrorSamples / other.fileName));
+
+    // Deleting another sample still works; the alert names the file the mirror lacks.
+    m.setErrorMessage(std::nullopt);
+    m.deleteSample(m.displaySamples({other})[0]);
+    EXPECT_EQ(m.statusMessage(), "Deleted other");
+    EXPECT_TRUE(probe(m).sampleMetadata.at(other.id).isDeleted);
+    EXPECT_TRUE(contains(m.errorMessage(), blocked.fileName));
+}
+
+TEST_F(ControllerTest, AFolderChangeGoesOnPastAFileItCannotCopyAndNamesIt) {
+    auto blocked = makeSample("blocked", 100), other = makeSample("other", 90);
+    seedLibrary({blocked, other});
+    auto& m = start();
+    settle();
+    const fs::path target = folder / "copied";
+    fs::create_directories(target / "Samples" / blocked.fileName / "in-the-way");
+
+    chooser->answer = target;
+    auto choosing = m.chooseSampleFolder();
+    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, 5s));
+    alerts->answer(0);
+    awaitVoid(std::move(choosing));
+    EXPECT_EQ(m.cacheURL(), target);
+    EXPECT_EQ(m.statusMessage(), "Sample folder changed, some files not copied");
+    EXPECT_TRUE(contains(m.errorMessage(), blocked.fileName)) << m.errorMessage().value_or("");
+    EXPECT_TRUE(fs::exists(target / "Samples" / other.fileName));
+    EXPECT_EQ(m.samples().size(), 2u);
+    EXPECT_TRUE(fs::exists(libraryRoot() / "Samples" / blocked.fileName)); // the old folder keeps it
+}
+
+TEST_F(ControllerTest, AnAnalysisThatCannotBeSavedIsNotReportedAsUpdated) {
+    auto take = makeSample("take", 100);
+    seedLibrary({take});
+    audio.result.bpm = 120;
+    audio.result.bpmConfidence = 0.9;
+    auto& m = start();
+    settle();
+    blockFile(probe(m).cache->metadataURL());
+
+    awaitVoid(m.analyzeSamplesIfNeeded({take}, {take.id}, false));
+    EXPECT_EQ(m.statusMessage(), "Analysis could not be saved");
+    EXPECT_TRUE(contains(m.errorMessage(), "bridge-metadata.json"));
+}
+
+TEST_F(ControllerTest, AChopRunWhoseOverlayCannotBeSavedLeavesNoChopFilesBehind) {
+    auto take = makeSample("take", 100);
+    seedLibrary({take});
+    auto& m = start();
+    settle();
+    audio.chopsToFind = {makeChop(0, 0, 1)};
+    awaitVoid(m.autoChop(m.samples()[0], 0.5));
+    const auto earlier = probe(m).sampleMetadata.at(take.id).chops;
+    ASSERT_EQ(earlier.size(), 1u);
+    const fs::path earlierFile = probe(m).cache->chopSampleURL(take, earlier[0]);
+
+    blockFile(probe(m).cache->metadataURL());
+    audio.chopsToFind = {makeChop(0, 0, 0.5), makeChop(1, 0.5, 1.5)};
+    awaitVoid(m.autoChop(m.samples()[0], 0.5));
+    EXPECT_EQ(m.statusMessage(), "Metadata save failed");
+    EXPECT_TRUE(m.errorMessage());
+    // The overlay on disk names the earlier chop: it stays, in memory and as a file; the new
+    // files are gone.
+    EXPECT_EQ(probe(m).sampleMetadata.at(take.id).chops, earlier);
+    EXPECT_EQ(m.samples()[0].chops, earlier);
+    std::vector<std::string> chopFiles;
+    for (const auto& entry : fs::directory_iterator(libraryRoot() / "Chops"))
+        chopFiles.push_back(entry.path().filename().string());
+    EXPECT_EQ(chopFiles, std::vector<std::string>{earlierFile.filename().string()});
+}
+
+// An analysis started on one folder finishes after the user switched to another: its result
+// belongs to the old folder and never reaches the new folder's overlay.
+TEST_F(ControllerTest, AnAnalysisOfTheOldFolderIsDroppedAfterAFolderChange) {
+    auto take = makeSample("take", 100);
+    seedLibrary({take});
+    audio.analysisGate = Completion<bool>();
+    audio.result.bpm = 99;
+    audio.result.bpmConfidence = 0.9;
+    auto& m = start();
+    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().count(take.id) > 0; }, 5s));
+
+    chooser->answer = folder / "copied";
+    auto choosing = m.chooseSampleFolder();
+    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, 5s));
+    alerts->answer(0);
+    awaitVoid(std::move(choosing));
+    ASSERT_EQ(m.cacheURL(), folder / "copied");
+
+    audio.analysisGate->resolve(true);
+    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().empty(); }, 5s));
+    settle();
+    EXPECT_FALSE(probe(m).sampleMetadata.count(take.id));
+    EXPECT_FALSE(BridgeSampleCache(paths, folder / "copied").loadLocalMetadata().count(take.id));
+}
+
+} // namespace
+} // namespace vt::test
