@@ -413,9 +413,8 @@ QCoro::Task<std::uint64_t> VellumtideHTTPClient::receive(std::string path, Vellu
                                                          std::shared_ptr<VellumtideBodySink> sink) {
     checkRequest(path, headers);
     const bool isDownload = path.rfind(samplesPrefix, 0) == 0;
-    auto call = std::make_shared<Call>(scheduler, std::move(sink),
-                                       isDownload ? maximumAudioReplyBytes : maximumReplyBytes, isDownload,
-                                       vt::secondsToNanoseconds(timeout));
+    auto call = std::make_shared<Call>(scheduler, std::move(sink), isDownload ? caps.audio : caps.other,
+                                       isDownload, vt::secondsToNanoseconds(timeout));
     call->arm(lifetime);
     auto completion = call->completion();
     std::string request = requestBytes(path, headers);

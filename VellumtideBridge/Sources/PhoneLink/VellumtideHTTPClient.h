@@ -95,12 +95,19 @@ public:
     static constexpr std::uint64_t maximumReplyBytes = 256ull << 20;
     // Largest header block (status line and header lines) accepted.
     static constexpr std::size_t maximumHeaderBytes = 64u << 10;
+    // The largest bodies accepted: of "/samples/" downloads, and of every other reply.
+    struct ReplyCaps {
+        std::uint64_t audio = maximumAudioReplyBytes;
+        std::uint64_t other = maximumReplyBytes;
+    };
     // The most room made for a body in memory before it arrives, whatever length the phone announces.
     static constexpr std::size_t initialBodyReserve = 1u << 20;
 
     // scheduler runs the time-outs; addressBook (optional) resolves DNS-SD service endpoints.
     explicit VellumtideHTTPClient(vt::Scheduler& scheduler,
                                   std::shared_ptr<vt::net::ServiceAddressBook> addressBook = nullptr);
+    // Lower caps, for tests that cannot send gigabytes.
+    void setReplyCaps(ReplyCaps lowered) { caps = lowered; }
     // Calls still running end as connectionCancelled (a download leaves no file).
     ~VellumtideHTTPClient();
     VellumtideHTTPClient(const VellumtideHTTPClient&) = delete;
@@ -135,5 +142,6 @@ public:
 private:
     vt::Scheduler& scheduler;
     std::shared_ptr<vt::net::ServiceAddressBook> addressBook;
+    ReplyCaps caps;
     vt::CancellationToken lifetime; // cancelled by the destructor
 };
