@@ -138,11 +138,19 @@ void PendingFile::close() {
 }
 
 void PendingFile::commit() {
-    if (descriptor >= 0 && ::fsync(descriptor) != 0)
-        throwErrno("cannot flush file", temporary);
-    close();
-    if (::rename(temporary.c_str(), target.c_str()) != 0)
-        throwErrno("cannot replace file", target);
+    if (settled)
+        throw fs::filesystem_error("cannot replace file", target,
+                                   std::make_error_code(std::errc::bad_file_descriptor));
+    try {
+        if (descriptor >= 0 && ::fsync(descriptor) != 0)
+            throwErrno("cannot flush file", temporary);
+        close();
+        if (::rename(temporary.c_str(), target.c_str()) != 0)
+            throwErrno("cannot replace file", target);
+    } catch (...) {
+        discard();
+        throw;
+    }
     settled = true;
 }
 

@@ -42,7 +42,8 @@ public:
     const std::filesystem::path& targetPath() const { return target; }
     // Writes bytes at the end of the temporary. Throws std::filesystem::filesystem_error.
     void append(std::string_view bytes);
-    // Flushes the temporary to disk and renames it onto the target. Throws on failure.
+    // Flushes the temporary to disk and renames it onto the target. On failure the temporary is
+    // removed and std::filesystem::filesystem_error thrown.
     void commit();
     // Closes and removes the temporary now (nothing once committed).
     void discard() noexcept;

@@ -68,8 +68,8 @@ public:
 };
 
 // A body written to a temporary beside its destination as it arrives. commit() flushes it and
-// renames it into place; until then nothing is at the destination, and a discard (or destruction
-// without commit) leaves no temporary behind.
+// renames it into place; until then the destination is untouched, and a discard, a failed commit
+// or destruction without commit leaves no temporary behind.
 class VellumtideDownloadFile final : public VellumtideBodySink {
 public:
     // Creates the temporary. Throws std::filesystem::filesystem_error.
@@ -78,7 +78,6 @@ public:
     void discard() noexcept override { file.discard(); }
     // Throws std::filesystem::filesystem_error (a full disk, a name the file system refuses).
     void commit() { file.commit(); }
-    const std::filesystem::path& destination() const { return file.targetPath(); }
 
 private:
     vt::PendingFile file;
@@ -106,12 +105,13 @@ public:
     // scheduler runs the time-outs; addressBook (optional) resolves DNS-SD service endpoints.
     explicit VellumtideHTTPClient(vt::Scheduler& scheduler,
                                   std::shared_ptr<vt::net::ServiceAddressBook> addressBook = nullptr);
-    // Lower caps, for tests that cannot send gigabytes.
-    void setReplyCaps(ReplyCaps lowered) { caps = lowered; }
     // Calls still running end as connectionCancelled (a download leaves no file).
     ~VellumtideHTTPClient();
     VellumtideHTTPClient(const VellumtideHTTPClient&) = delete;
     VellumtideHTTPClient& operator=(const VellumtideHTTPClient&) = delete;
+
+    // Lower caps, for tests that cannot send gigabytes.
+    void setReplyCaps(ReplyCaps lowered) { caps = lowered; }
 
     // GET path (sent unchanged) from endpoint. The time-out counts from the call's start; for
     // "/samples/" downloads it is an idle time-out, restarted by every chunk received.
@@ -121,7 +121,8 @@ public:
     // The same GET, its body written to a temporary in destination's folder as it arrives, then
     // flushed and renamed onto destination (off the main thread) once the whole body is there.
     // Caps, time-outs and errors are those of get(); a storage failure throws
-    // std::filesystem::filesystem_error. A failed call leaves neither the file nor a temporary.
+    // std::filesystem::filesystem_error. A failed call leaves no temporary, and destination as it
+    // was (absent, or the older file).
     QCoro::Task<std::uint64_t> download(std::string path, VellumtideEndpoint endpoint, double timeout,
                                         Headers headers, std::filesystem::path destination);
 
