@@ -13,8 +13,9 @@ std::atomic<std::size_t> refusalThreshold{0}; // 0: refuse nothing
 
 } // namespace
 
-// The replaceable form that every other form of new (arrays, nothrow) ends in by default; the
-// default operator delete releases with free().
+// The replaceable form that every other form of new (arrays, nothrow) ends in by default, with
+// the two releases that pair with it (a sanitizer's own operator delete would not accept memory
+// from malloc).
 void* operator new(std::size_t size) {
     if (watching.load(std::memory_order_relaxed)) {
         std::size_t seen = largestRequest.load(std::memory_order_relaxed);
@@ -29,6 +30,14 @@ void* operator new(std::size_t size) {
     if (void* memory = std::malloc(size == 0 ? 1 : size))
         return memory;
     throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
 }
 
 namespace vt::test {
