@@ -7,7 +7,9 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <system_error>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace vt {
@@ -67,28 +69,22 @@ void writeAll(int fd, std::string_view bytes, const fs::path& path) {
     }
 }
 
-void syncFile(const fs::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Creates a temporary in folder named by temporaryFilePrefix; returns its path and open descriptor.
+std::pair<fs::path, int> openTemporaryFile(const fs::path& folder) {
+    std::string pattern = (folder / (std::string(temporaryFilePrefix) + "XXXXXX")).string();
+    int fd = mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
-        throwErrno("cannot open file", path);
-    int result = ::fsync(fd);
-    int savedErrno = errno;
-    ::close(fd);
-    errno = savedErrno;
-    if (result != 0)
-        throwErrno("cannot flush file", path);
+        throwErrno("cannot create temporary file", folder);
+    fchmod(fd, 0644);
+    return {fs::path(pattern), fd};
 }
 
 } // namespace
 
 fs::path createTemporaryFile(const fs::path& folder) {
-    std::string pattern = (folder / (std::string(temporaryFilePrefix) + "XXXXXX")).string();
-    int fd = mkstemp(pattern.data());
-    if (fd < 0)
-        throwErrno("cannot create temporary file", folder);
-    fchmod(fd, 0644);
-    close(fd);
-    return fs::path(pattern);
+    auto [path, fd] = openTemporaryFile(folder);
+    ::close(fd);
+    return path;
 }
 
 bool isTemporaryFileName(std::string_view name) noexcept {
@@ -120,34 +116,55 @@ std::size_t removeLeftoverTemporaries(const fs::path& folder) noexcept {
     return removed;
 }
 
-PendingFile::PendingFile(fs::path targetPath)
-    : target(std::move(targetPath)), temporary(createTemporaryFile(folderOf(target))) {}
+PendingFile::PendingFile(fs::path targetPath) : target(std::move(targetPath)) {
+    std::tie(temporary, descriptor) = openTemporaryFile(folderOf(target));
+}
 
 PendingFile::~PendingFile() {
-    if (!committed)
-        removeRegularFile(temporary);
+    discard();
+}
+
+void PendingFile::append(std::string_view bytes) {
+    if (descriptor < 0)
+        throw fs::filesystem_error("cannot write file", temporary,
+                                   std::make_error_code(std::errc::bad_file_descriptor));
+    writeAll(descriptor, bytes, temporary);
+}
+
+void PendingFile::close() {
+    const int fd = std::exchange(descriptor, -1);
+    if (fd >= 0 && ::close(fd) != 0)
+        throwErrno("cannot close temporary file", temporary);
 }
 
 void PendingFile::commit() {
-    syncFile(temporary);
-    if (::rename(temporary.c_str(), target.c_str()) != 0)
-        throwErrno("cannot replace file", target);
-    committed = true;
+    if (settled)
+        throw fs::filesystem_error("cannot replace file", target,
+                                   std::make_error_code(std::errc::bad_file_descriptor));
+    try {
+        if (descriptor >= 0 && ::fsync(descriptor) != 0)
+            throwErrno("cannot flush file", temporary);
+        close();
+        if (::rename(temporary.c_str(), target.c_str()) != 0)
+            throwErrno("cannot replace file", target);
+    } catch (...) {
+        discard();
+        throw;
+    }
+    settled = true;
+}
+
+void PendingFile::discard() noexcept {
+    if (descriptor >= 0)
+        ::close(std::exchange(descriptor, -1));
+    // Once settled, the temporary's name may already belong to another writer's file.
+    if (!std::exchange(settled, true))
+        removeRegularFile(temporary);
 }
 
 void writeFileAtomically(const fs::path& path, std::string_view bytes) {
     PendingFile pending(path);
-    int fd = ::open(pending.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0)
-        throwErrno("cannot open temporary file", pending.path());
-    try {
-        writeAll(fd, bytes, pending.path());
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    if (::close(fd) != 0)
-        throwErrno("cannot close temporary file", pending.path());
+    pending.append(bytes);
     pending.commit();
 }
 

@@ -26,11 +26,13 @@ bool isTemporaryFileName(std::string_view name) noexcept;
 // regular files whose names isTemporaryFileName() accepts, nothing else. Returns how many.
 std::size_t removeLeftoverTemporaries(const std::filesystem::path& folder) noexcept;
 
-// A file being written under a hidden temporary name in the target's folder. commit() moves it
-// onto the target (after fsync); the destructor removes the temporary when it was not committed.
+// A file being written under a hidden temporary name in the target's folder, piece by piece as
+// its bytes become known. commit() moves it onto the target (after fsync); discard() and the
+// destructor remove the temporary when it was not committed, so no partial file stays behind.
 class PendingFile {
 public:
-    // Creates the temporary file (empty). Throws std::filesystem::filesystem_error on failure.
+    // Creates the temporary file (empty, open for writing). Throws std::filesystem::filesystem_error
+    // on failure.
     explicit PendingFile(std::filesystem::path target);
     ~PendingFile();
     PendingFile(const PendingFile&) = delete;
@@ -38,13 +40,21 @@ public:
 
     const std::filesystem::path& path() const { return temporary; }
     const std::filesystem::path& targetPath() const { return target; }
-    // Flushes the temporary to disk and renames it onto the target. Throws on failure.
+    // Writes bytes at the end of the temporary. Throws std::filesystem::filesystem_error.
+    void append(std::string_view bytes);
+    // Flushes the temporary to disk and renames it onto the target. On failure the temporary is
+    // removed and std::filesystem::filesystem_error thrown.
     void commit();
+    // Closes and removes the temporary now (nothing once committed).
+    void discard() noexcept;
 
 private:
+    void close();
+
     std::filesystem::path target;
     std::filesystem::path temporary;
-    bool committed = false;
+    int descriptor = -1;
+    bool settled = false; // committed or discarded
 };
 
 // Writes bytes to a temporary in the same folder, fsyncs and renames it onto path. On failure the

@@ -48,6 +48,26 @@ TEST(AtomicFile, PendingFileIsRemovedUnlessCommitted) {
     }
     EXPECT_FALSE(fs::exists(temporary));
     EXPECT_FALSE(fs::exists(folder / "out.wav"));
+
+    // Written piece by piece, it appears whole at commit; a discard takes it away at once.
+    {
+        PendingFile pending(folder / "out.wav");
+        pending.append("first ");
+        pending.append("");
+        pending.append("second");
+        EXPECT_FALSE(fs::exists(folder / "out.wav"));
+        pending.commit();
+    }
+    EXPECT_EQ(readWholeFile(folder / "out.wav"), "first second");
+    {
+        PendingFile pending(folder / "out.wav");
+        pending.append("partial");
+        pending.discard();
+        EXPECT_FALSE(fs::exists(pending.path()));
+        EXPECT_THROW(pending.append("more"), fs::filesystem_error);
+    }
+    EXPECT_EQ(readWholeFile(folder / "out.wav"), "first second");
+    EXPECT_EQ(entryCount(folder.path()), 1u);
 }
 
 TEST(AtomicFile, RemovalTouchesRegularFilesOnly) {

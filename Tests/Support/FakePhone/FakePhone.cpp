@@ -211,6 +211,31 @@ void FakePhone::serve(int fd) {
     ::close(fd);
 }
 
+namespace {
+
+// Puts the reply's bytes from offset on into chunk: the scripted bytes, then the generated body,
+// copied from one long run of its repeating pattern so that large files go out at memory speed.
+void fillChunk(const FakeReply& reply, std::uint64_t offset, std::string& chunk) {
+    constexpr std::size_t period = FakeReply::generatedPeriod;
+    static const std::string pattern = [] {
+        std::string run(period * 4096, '\0');
+        for (std::size_t i = 0; i < run.size(); ++i)
+            run[i] = FakeReply::generatedByte(i);
+        return run;
+    }();
+    std::size_t filled = 0;
+    for (; filled < chunk.size() && offset + filled < reply.bytes.size(); ++filled)
+        chunk[filled] = reply.bytes[offset + filled];
+    while (filled < chunk.size()) {
+        const std::size_t phase = (offset + filled - reply.bytes.size()) % period;
+        const std::size_t count = std::min(chunk.size() - filled, pattern.size() - phase);
+        std::memcpy(chunk.data() + filled, pattern.data() + phase, count);
+        filled += count;
+    }
+}
+
+} // namespace
+
 void FakePhone::deliver(int fd, const FakeReply& reply) {
     if (!waitUnlessStopping(reply.delayBeforeReply))
         return;
@@ -222,11 +247,7 @@ void FakePhone::deliver(int fd, const FakeReply& reply) {
     for (std::uint64_t offset = 0; offset < limit;) {
         const std::uint64_t size = std::min<std::uint64_t>(piece, limit - offset);
         chunk.resize(static_cast<std::size_t>(size));
-        for (std::uint64_t i = 0; i < size; ++i) {
-            const std::uint64_t at = offset + i;
-            chunk[i] =
-                at < reply.bytes.size() ? reply.bytes[at] : FakeReply::generatedByte(at - reply.bytes.size());
-        }
+        fillChunk(reply, offset, chunk);
         if (!sendAll(fd, chunk.data(), chunk.size()))
             return;
         offset += size;

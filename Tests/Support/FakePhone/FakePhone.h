@@ -36,8 +36,11 @@ struct FakeReply {
     // A status line and a short body, e.g. status("HTTP/1.1 401 Unauthorized").
     static FakeReply status(const std::string& statusLine, const std::string& body = {});
     static FakeReply raw(std::string bytes);
-    // The byte at offset i of a generated body.
-    static char generatedByte(std::uint64_t offset) { return static_cast<char>('a' + offset % 23); }
+    // The byte at offset i of a generated body; the pattern repeats every generatedPeriod bytes.
+    static constexpr std::size_t generatedPeriod = 23;
+    static char generatedByte(std::uint64_t offset) {
+        return static_cast<char>('a' + offset % generatedPeriod);
+    }
 };
 
 struct FakeRequest {

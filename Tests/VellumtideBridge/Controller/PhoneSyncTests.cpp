@@ -2,6 +2,7 @@
 // outcomes in both modes; the typed-address entry.
 
 #include "Platform/Core/AtomicFile.h"
+#include "Tests/Support/FileSizeLimit.h"
 #include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/PhoneFixture.h"
 #include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
@@ -96,6 +97,43 @@ TEST_F(PhoneTest, ASampleThatCannotBeStoredDoesNotStopTheSync) {
     EXPECT_EQ(phone.requestCount("/samples/" + tooLong.fileName), 1u);
     EXPECT_EQ(phone.requestedPaths().size(), 3u);
     EXPECT_EQ(m.watchMessage(), "Could not save \"Long\"");
+}
+
+// A body the disk cannot take (here no file may grow past 1 MiB) is named with its file and the
+// system's reason; nothing of it stays in "Samples" or the mirror, and the samples around it are
+// stored.
+TEST_F(PhoneTest, ADownloadTheDiskCannotTakeLeavesNothingOfItself) {
+    auto first = offer("first", 100, "AAAA");
+    auto big = offer("big", 200, std::string(3u << 20, 'b'));
+    auto last = offer("last", 300, "CC");
+    trust();
+    auto& m = start();
+    settle();
+    {
+        FileSizeLimit fullDisk(1u << 20);
+        syncNow(Mode::manual);
+    }
+    EXPECT_EQ(m.statusMessage(), "Could not save \"big\"");
+    ASSERT_TRUE(m.errorMessage());
+    EXPECT_NE(m.errorMessage()->find("\"big\" was not saved. Could not save \"" +
+                                     (samplesFolder() / big.fileName).string() + "\": File too large."),
+              std::string::npos)
+        << *m.errorMessage();
+    for (const auto& folder : {samplesFolder(), probe(m).cache->auMirrorSamplesDirectory()}) {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{first.fileName, last.fileName})) << folder;
+    }
+    EXPECT_EQ(fileText(probe(m).cache->auMirrorSamplesDirectory() / last.fileName), "CC");
+    EXPECT_EQ(probe(m).cache->loadManifest(), offered);
+
+    // With room again, the next sync fetches it.
+    logTexts();
+    syncNow(Mode::manual);
+    EXPECT_TRUE(logged(statusLog, "Synced 1 new sample"));
+    EXPECT_EQ(std::filesystem::file_size(samplesFolder() / big.fileName), 3u << 20);
 }
 
 TEST_F(PhoneTest, BackgroundSyncWritesOnlyTheWatchText) {

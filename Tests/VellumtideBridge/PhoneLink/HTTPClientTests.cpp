@@ -2,12 +2,15 @@
 #include "Platform/Net/SocketAddress.h"
 #include "Tests/Support/FakePhone/FakePhone.h"
 #include "Tests/Support/FakePhone/QtTestLoop.h"
+#include "Tests/Support/FileSizeLimit.h"
 #include "Tests/Support/Memory/AllocationProbe.h"
+#include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideBridge/Sources/PhoneLink/BridgePairing.h"
 #include "VellumtideBridge/Sources/PhoneLink/PhoneLinkTexts.h"
 #include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
 
 #include <QElapsedTimer>
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -15,6 +18,8 @@ using vt::test::FakePhone;
 using vt::test::FakeReply;
 using vt::test::runTask;
 using Outcome = vt::test::TaskOutcome<std::string>;
+using Downloaded = vt::test::TaskOutcome<std::uint64_t>;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -27,8 +32,19 @@ protected:
             [this, path, timeout, headers] { return client.get(path, phone.endpoint(), timeout, headers); });
     }
 
+    Downloaded download(const std::string& path, const fs::path& destination, double timeout = 2.0,
+                        VellumtideHTTPClient* through = nullptr) {
+        VellumtideHTTPClient& using_ = through ? *through : client;
+        return runTask<std::uint64_t>([&using_, path, destination, timeout, this] {
+            return using_.download(path, phone.endpoint(), timeout, {{"X-Vellumtide-Token", "token-1"}},
+                                   destination);
+        });
+    }
+
     // The client's error case of a failed call (fails the test for other outcomes).
-    static std::optional<VellumtideHTTPClientError> clientError(const Outcome& outcome) {
+    template <typename Result>
+    static std::optional<VellumtideHTTPClientError>
+    clientError(const vt::test::TaskOutcome<Result>& outcome) {
         try {
             if (outcome.error)
                 std::rethrow_exception(outcome.error);
@@ -329,6 +345,209 @@ TEST_F(HTTPClientTest, APhonesClaimsNeverSizeTheClientsMemory) {
     // Decoding a reply that does not fit in memory tells the same, not "std::bad_alloc".
     EXPECT_EQ(PhoneLink::failureText(std::make_exception_ptr(std::bad_alloc())),
               clientError(outcome)->what());
+}
+
+// MARK: Downloads streamed to a file
+
+// The names in a folder, hidden ones included, sorted.
+std::vector<std::string> entryNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string fileText(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// True when the file holds exactly size bytes of the fake phone's generated pattern.
+bool holdsGeneratedBytes(const fs::path& path, std::uint64_t size) {
+    std::ifstream file(path, std::ios::binary);
+    std::string piece(1 << 16, '\0');
+    std::uint64_t offset = 0;
+    while (file.read(piece.data(), static_cast<std::streamsize>(piece.size())) || file.gcount() > 0) {
+        for (std::streamsize i = 0; i < file.gcount(); ++i, ++offset)
+            if (piece[static_cast<std::size_t>(i)] != FakeReply::generatedByte(offset))
+                return false;
+    }
+    return offset == size;
+}
+
+// A 200 reply whose generated body of size bytes goes out in pieces.
+FakeReply generatedReply(std::uint64_t size, std::optional<std::uint64_t> announced) {
+    FakeReply reply = FakeReply::raw(
+        "HTTP/1.1 200 OK\r\n" +
+        (announced ? "Content-Length: " + std::to_string(*announced) + "\r\n" : std::string()) + "\r\n");
+    reply.generatedBodyBytes = size;
+    return reply;
+}
+
+TEST_F(HTTPClientTest, DownloadStreamsTheServedBytesIntoItsFile) {
+    vt::test::TemporaryFolder folder;
+    // Pieces of every size, some larger than one read; an older file of the name is replaced.
+    constexpr std::uint64_t size = 3'000'017;
+    FakeReply pieces = generatedReply(size, size);
+    pieces.chunkSize = 70'001;
+    pieces.pauseBetweenChunks = 100us;
+    phone.setReply("/samples/take.wav", pieces);
+    vt::test::writeFile(folder / "take.wav", "an older, shorter take");
+    auto outcome = download("/samples/take.wav", folder / "take.wav");
+    ASSERT_FALSE(outcome.error) << vt::test::errorText(outcome.error);
+    EXPECT_EQ(*outcome.value, size);
+    EXPECT_TRUE(holdsGeneratedBytes(folder / "take.wav", size));
+    EXPECT_EQ(entryNames(folder.path()), std::vector<std::string>{"take.wav"});
+    ASSERT_EQ(phone.requests().size(), 1u);
+    EXPECT_EQ(phone.requests()[0].header("X-Vellumtide-Token"), "token-1");
+
+    // An empty body is an empty file; a body without a length runs to the end of the stream.
+    phone.setReply("/samples/empty.wav", FakeReply::ok(""));
+    outcome = download("/samples/empty.wav", folder / "empty.wav");
+    ASSERT_FALSE(outcome.error) << vt::test::errorText(outcome.error);
+    EXPECT_EQ(fs::file_size(folder / "empty.wav"), 0u);
+    phone.setReply("/samples/open.wav", generatedReply(100'000, std::nullopt));
+    outcome = download("/samples/open.wav", folder / "open.wav");
+    ASSERT_FALSE(outcome.error) << vt::test::errorText(outcome.error);
+    EXPECT_TRUE(holdsGeneratedBytes(folder / "open.wav", 100'000));
+    EXPECT_EQ(entryNames(folder.path()), (std::vector<std::string>{"empty.wav", "open.wav", "take.wav"}));
+}
+
+// All or nothing: whatever ends a download early, the file stays as it was (here: absent, or an
+// older take) and no temporary is left; the texts are those of the same reply read into memory.
+TEST_F(HTTPClientTest, AFailedDownloadLeavesNoFileAndNoTemporary) {
+    using C = VellumtideHTTPClientError::Case;
+    client.setReplyCaps({.audio = 1u << 20});
+    FakeReply shortBody = generatedReply(5'000, 100'000); // the phone closes early
+    FakeReply overCap = generatedReply(3u << 20, std::nullopt);
+    FakeReply stalls = generatedReply(200'000, 200'000); // silent mid-body for longer than the time-out
+    stalls.chunkSize = 50'000;
+    stalls.pauseBetweenChunks = 700ms;
+    FakeReply reset = generatedReply(100'000, 100'000);
+    reset.resetAfterBytes = 40'000;
+    const std::vector<std::tuple<std::string, FakeReply, std::optional<C>>> cases = {
+        {"short body", shortBody, C::invalidResponse},
+        {"over the cap", overCap, C::invalidResponse},
+        {"time-out mid-body", stalls, C::timedOut},
+        {"reset mid-body", reset, std::nullopt},
+        {"rejected token", FakeReply::status("HTTP/1.1 401 Unauthorized", "no"), C::httpStatus},
+    };
+    for (const bool olderTake : {false, true}) {
+        for (const auto& [name, reply, errorCase] : cases) {
+            SCOPED_TRACE(name + (olderTake ? " over an older take" : ""));
+            vt::test::TemporaryFolder folder;
+            if (olderTake)
+                vt::test::writeFile(folder / "take.wav", "older take");
+            phone.setReply("/samples/take.wav", reply);
+            const auto outcome = download("/samples/take.wav", folder / "take.wav", 0.3);
+            ASSERT_TRUE(outcome.finished);
+            ASSERT_TRUE(outcome.error);
+            EXPECT_EQ(clientError(outcome) ? std::optional(clientError(outcome)->errorCase()) : std::nullopt,
+                      errorCase);
+            EXPECT_EQ(vt::test::errorText(outcome.error),
+                      vt::test::errorText(get("/samples/take.wav", 0.3).error));
+            if (olderTake) {
+                EXPECT_EQ(entryNames(folder.path()), std::vector<std::string>{"take.wav"});
+                EXPECT_EQ(fileText(folder / "take.wav"), "older take");
+            } else {
+                EXPECT_TRUE(entryNames(folder.path()).empty());
+            }
+        }
+    }
+}
+
+TEST_F(HTTPClientTest, ADownloadThatCannotBeStoredOrIsCancelledLeavesNothing) {
+    vt::test::TemporaryFolder folder;
+    phone.setReply("/samples/take.wav", generatedReply(3u << 20, 3u << 20));
+
+    // A folder that cannot hold the file: refused before the phone is asked.
+    auto outcome = download("/samples/take.wav", folder / "missing" / "take.wav");
+    EXPECT_THROW(std::rethrow_exception(outcome.error), fs::filesystem_error);
+    EXPECT_EQ(phone.connectionCount(), 0u);
+
+    // A write that fails mid-body (the file may not grow past 1 MiB, as on a full disk).
+    {
+        vt::test::FileSizeLimit limit(1u << 20);
+        outcome = download("/samples/take.wav", folder / "take.wav");
+    }
+    try {
+        std::rethrow_exception(outcome.error);
+    } catch (const fs::filesystem_error& error) {
+        EXPECT_EQ(error.code(), std::errc::file_too_large);
+    } catch (...) {
+        ADD_FAILURE() << "unexpected error " << vt::test::errorText(outcome.error);
+    }
+    EXPECT_TRUE(entryNames(folder.path()).empty());
+
+    // The client goes away mid-body (its owner is gone): the connection is cancelled.
+    FakeReply slow = generatedReply(400'000, 400'000);
+    slow.chunkSize = 100'000;
+    slow.pauseBetweenChunks = 50ms;
+    phone.setReply("/samples/slow.wav", slow);
+    auto owned = std::make_unique<VellumtideHTTPClient>(scheduler);
+    auto cancelled = std::make_shared<Downloaded>();
+    vt::spawn([&, cancelled]() -> QCoro::Task<> {
+        try {
+            cancelled->value =
+                co_await owned->download("/samples/slow.wav", phone.endpoint(), 2.0, {}, folder / "slow.wav");
+        } catch (...) {
+            cancelled->error = std::current_exception();
+        }
+        cancelled->finished = true;
+    });
+    ASSERT_TRUE(vt::test::turnLoopUntil(
+        [&] {
+            const auto names = entryNames(folder.path());
+            return names.size() == 1 && fs::file_size(folder / names[0]) > 0;
+        },
+        5s));
+    EXPECT_TRUE(vt::isTemporaryFileName(entryNames(folder.path())[0]));
+    owned.reset();
+    ASSERT_TRUE(vt::test::turnLoopUntil([&] { return cancelled->finished; }, 5s));
+    ASSERT_TRUE(clientError(*cancelled));
+    EXPECT_EQ(clientError(*cancelled)->errorCase(), VellumtideHTTPClientError::Case::connectionCancelled);
+    EXPECT_STREQ(clientError(*cancelled)->what(), "The connection was cancelled.");
+    EXPECT_TRUE(entryNames(folder.path()).empty());
+}
+
+// The resident set's current size or peak ("VmRSS" or "VmHWM"), in KiB.
+long residentKiB(const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    std::string word;
+    while (status >> word)
+        if (word == key + ":") {
+            long kib = 0;
+            status >> kib;
+            return kib;
+        }
+    return 0;
+}
+
+// A body far larger than any buffer goes through in pieces: no allocation near its size, and the
+// resident set grows by a small part of it.
+TEST_F(HTTPClientTest, ALargeDownloadHoldsLittleInMemory) {
+    vt::test::TemporaryFolder folder;
+    constexpr std::uint64_t size = 64ull << 20;
+    phone.setGeneratedFile("large.wav", size);
+    // Writing "5" resets the peak; where that is refused, only the allocations are checked.
+    std::ofstream clearRefs("/proc/self/clear_refs");
+    const bool peakReset = static_cast<bool>(clearRefs << "5" << std::flush);
+    const long before = residentKiB("VmRSS");
+    Downloaded outcome;
+    std::size_t largest = 0;
+    {
+        vt::test::AllocationProbe probe;
+        outcome = download("/samples/large.wav", folder / "large.wav", 10.0);
+        largest = probe.largest();
+    }
+    const long growthKiB = residentKiB("VmHWM") - before;
+    ASSERT_FALSE(outcome.error) << vt::test::errorText(outcome.error);
+    EXPECT_TRUE(holdsGeneratedBytes(folder / "large.wav", size));
+    EXPECT_LE(largest, 4u << 20) << "the fake phone's pieces are 1 MiB; the body is never held whole";
+    if (peakReset) {
+        EXPECT_LT(growthKiB, 24 * 1024) << "resident set grew by " << growthKiB << " KiB";
+    }
 }
 
 } // namespace

@@ -156,23 +156,30 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
             setWatchMessageIfChanged("Receiving new sample");
         else
             setStatusMessage("Downloading " + sample.title);
-        std::string data;
+        // The body streams into a temporary beside the file and takes its place once whole. A
+        // sample that cannot be stored (a name the file system refuses, a full disk) does not stop
+        // the others: it is named at the end and tried again by the next sync.
+        std::optional<std::string> notStored;
         try {
-            data = co_await client.get("/samples/" + PhoneLink::percentEncodedPath(sample.fileName),
-                                       device.endpoint, requestTimeout, authorized->headers);
+            const auto target = cache->prepareSampleFile(sample);
+            try {
+                co_await client.download("/samples/" + PhoneLink::percentEncodedPath(sample.fileName),
+                                         device.endpoint, requestTimeout, authorized->headers, target);
+            } catch (const std::filesystem::filesystem_error& error) {
+                throw BridgeSampleCache::saveFailure(target, error.code());
+            }
+        } catch (const BridgeLibraryError& error) {
+            notStored = error.what();
         } catch (...) {
             failure = std::current_exception();
         }
         if (ends(failure, true))
             co_return;
-        // A sample that cannot be stored (a name the file system refuses, a full disk) does not
-        // stop the others: it is named at the end and tried again by the next sync.
-        try {
-            cache->saveSampleData(data, sample);
-        } catch (const std::exception& error) {
-            unsaved.push_back("\"" + displayTitle(sample) + "\" was not saved. " + error.what());
+        if (notStored) {
+            unsaved.push_back("\"" + displayTitle(sample) + "\" was not saved. " + *notStored);
             continue;
         }
+        cache->mirrorSampleFile(sample);
         ++downloaded;
         newIDs.insert(sample.id);
     }

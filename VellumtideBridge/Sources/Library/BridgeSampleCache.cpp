@@ -62,7 +62,7 @@ void writeOrThrow(const Path& target, std::string_view bytes) {
     try {
         vt::writeFileAtomically(target, bytes);
     } catch (const fs::filesystem_error& error) {
-        throw BridgeLibraryError("Could not save " + quoted(target) + ": " + error.code().message() + ".");
+        throw BridgeSampleCache::saveFailure(target, error.code());
     }
 }
 
@@ -103,6 +103,16 @@ void copyReplacing(const Path& source, const Path& destination) {
     if (error)
         throw BridgeLibraryError("Could not copy " + quoted(source) + " to " + quoted(destination) + ": " +
                                  error.message() + ".");
+}
+
+// Copies an existing file into the mirror; failures are ignored (the mirror is a convenience copy).
+void copyIntoMirror(const Path& source, const Path& mirrorTarget) {
+    if (!itemExists(source))
+        return;
+    try {
+        copyReplacing(source, mirrorTarget);
+    } catch (const BridgeLibraryError&) {
+    }
 }
 
 // The files a copy pass could not copy; the pass goes on past each of them.
@@ -450,15 +460,28 @@ bool BridgeSampleCache::needsDownload(const SampleItem& sample) const {
     return !size || sample.byteCount < 0 || *size != static_cast<std::uintmax_t>(sample.byteCount);
 }
 
-void BridgeSampleCache::saveSampleData(std::string_view bytes, const SampleItem& sample) const {
+BridgeLibraryError BridgeSampleCache::saveFailure(const Path& target, const std::error_code& reason) {
+    return BridgeLibraryError("Could not save " + quoted(target) + ": " + reason.message() + ".");
+}
+
+Path BridgeSampleCache::prepareSampleFile(const SampleItem& sample) const {
     auto url = sampleURL(sample);
     if (!url)
         throw BridgeLibraryError("The file name \"" + sample.fileName + "\" of \"" + sample.title +
                                  "\" cannot be used in the library folder.");
     createFolder(samplesDirectory());
     createFolderIgnoringFailure(auMirrorSamplesDirectory());
-    writeOrThrow(*url, bytes);
+    return *url;
+}
+
+void BridgeSampleCache::saveSampleData(std::string_view bytes, const SampleItem& sample) const {
+    writeOrThrow(prepareSampleFile(sample), bytes);
     writeIgnoringFailure(auMirrorSamplesDirectory() / sample.fileName, bytes);
+}
+
+void BridgeSampleCache::mirrorSampleFile(const SampleItem& sample) const {
+    if (const auto url = sampleURL(sample))
+        copyIntoMirror(*url, auMirrorSamplesDirectory() / sample.fileName);
 }
 
 void BridgeSampleCache::removeEditedSample(const SampleItem& sample) const {
@@ -484,12 +507,7 @@ void BridgeSampleCache::removeSampleFiles(const SampleItem& sample) const {
 // MARK: Mirror
 
 void BridgeSampleCache::mirrorEditedSample(const SampleItem& sample) const {
-    if (!itemExists(editedSampleURL(sample)))
-        return;
-    try {
-        copyReplacing(editedSampleURL(sample), mirroredEditedSampleURL(sample));
-    } catch (const BridgeLibraryError&) {
-    }
+    copyIntoMirror(editedSampleURL(sample), mirroredEditedSampleURL(sample));
 }
 
 void BridgeSampleCache::mirrorLibrary(const std::vector<SampleItem>& samples,

@@ -110,6 +110,13 @@ public:
     bool needsDownload(const SampleItem& sample) const;
     // Throws BridgeLibraryError for an unsafe file name.
     void saveSampleData(std::string_view bytes, const SampleItem& sample) const;
+    // Where the sample's file is stored ("Samples"/fileName), its folder and the mirror's made.
+    // Throws BridgeLibraryError for an unsafe file name or a folder that cannot be made.
+    Path prepareSampleFile(const SampleItem& sample) const;
+    // Copies the sample's stored file into the mirror; failures are ignored.
+    void mirrorSampleFile(const SampleItem& sample) const;
+    // A failed save of target, named with the system's reason.
+    static BridgeLibraryError saveFailure(const Path& target, const std::error_code& reason);
 
     // Removals ignore every failure and touch regular files only.
     void removeEditedSample(const SampleItem& sample) const;

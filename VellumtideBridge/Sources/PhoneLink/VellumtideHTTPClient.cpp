@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
 
+#include "Platform/Async/Background.h"
 #include "Platform/Async/Completion.h"
 #include "Platform/Net/TcpConnection.h"
 
@@ -134,12 +135,28 @@ Framing framingOf(std::string_view block) {
     return framing;
 }
 
+// A small reply's body, held in memory.
+class MemoryBody final : public VellumtideBodySink {
+public:
+    void announce(std::uint64_t length) override {
+        // Room only for what is likely to come: the announced length is the phone's claim.
+        body.reserve(std::min<std::uint64_t>(length, VellumtideHTTPClient::initialBodyReserve));
+    }
+    void write(std::string_view bytes) override { body.append(bytes); }
+    void discard() noexcept override { std::string().swap(body); }
+    std::string take() { return std::move(body); }
+
+private:
+    std::string body;
+};
+
 // Shared by one call's connection handlers and its time-out.
 struct RequestState {
-    vt::Completion<std::string> completion;
+    vt::Completion<std::uint64_t> completion; // the body's length
     std::unique_ptr<TcpConnection> connection;
     std::string head; // bytes before the header end (and the end itself) while it is sought
-    std::string body;
+    std::shared_ptr<VellumtideBodySink> sink;
+    std::uint64_t bodyBytes = 0;
     std::optional<std::size_t> headerBlockLength;
     std::uint64_t limit = 0;
     bool didFinish = false;
@@ -154,16 +171,25 @@ struct RequestState {
 
 class Call : public std::enable_shared_from_this<Call> {
 public:
-    Call(vt::Scheduler& scheduler, std::uint64_t limit, bool idleTimeout, vt::Nanoseconds timeout)
+    Call(vt::Scheduler& scheduler, std::shared_ptr<VellumtideBodySink> sink, std::uint64_t limit,
+         bool idleTimeout, vt::Nanoseconds timeout)
         : scheduler(scheduler) {
+        state.sink = std::move(sink);
         state.limit = limit;
         state.idleTimeout = idleTimeout;
         state.timeout = timeout;
     }
 
-    void armTimeout() {
+    // Starts the time-out, and ends the call as cancelled when its client goes away first.
+    void arm(const vt::CancellationToken& clientLifetime) {
         state.lastActivity = scheduler.clock().now();
         schedule(state.timeout);
+        std::weak_ptr<Call> weak = weak_from_this();
+        cancelRegistration = clientLifetime.onCancel([weak] {
+            if (auto self = weak.lock())
+                self->fail(VellumtideHTTPClientError::connectionCancelled());
+        });
+        lifetime = clientLifetime;
     }
 
     void connect(std::vector<SocketAddress> addresses, std::string request) {
@@ -174,22 +200,27 @@ public:
         tryNextAddress();
     }
 
-    void finish(std::exception_ptr error, std::string body = {}) {
+    // Every outcome ends here, once; a failure drops the body kept so far at once.
+    void finish(std::exception_ptr error) {
         if (state.didFinish)
             return;
         state.didFinish = true;
         if (state.connection)
             state.connection->cancel();
         scheduler.cancel(state.timer);
-        if (error)
+        lifetime.removeCallback(cancelRegistration);
+        std::string().swap(state.head);
+        if (error) {
+            state.sink->discard();
             state.completion.reject(error);
-        else
-            state.completion.resolve(std::move(body));
+        } else {
+            state.completion.resolve(state.bodyBytes);
+        }
     }
 
     template <typename E> void fail(E error) { finish(std::make_exception_ptr(std::move(error))); }
 
-    vt::Completion<std::string> completion() const { return state.completion; }
+    vt::Completion<std::uint64_t> completion() const { return state.completion; }
 
 private:
     void schedule(vt::Nanoseconds delay) {
@@ -222,9 +253,9 @@ private:
         TcpConnection::Handlers handlers;
         handlers.connected = [self] { self->state.connection->send(self->state.request); };
         handlers.received = [self](std::string_view bytes) {
-            self->failingOnExhaustedMemory([&] { self->onReceived(bytes); });
+            self->failingOnThrow([&] { self->onReceived(bytes); });
         };
-        handlers.peerClosed = [self] { self->failingOnExhaustedMemory([&] { self->judge(); }); };
+        handlers.peerClosed = [self] { self->failingOnThrow([&] { self->judge(); }); };
         handlers.waiting = [self](const NetworkError&) { self->tryNextAddress(); };
         handlers.failed = [self](const NetworkError& error) { self->fail(error); };
         // The connection given up on may be the one reporting right now: it goes on a later turn.
@@ -234,14 +265,15 @@ private:
         state.connection->start(address);
     }
 
-    // A reply that cannot be held in memory fails the call; it never reaches the event loop.
-    template <typename Step> void failingOnExhaustedMemory(Step step) {
+    // A reply that cannot be held in memory, or a body its sink cannot keep (a full disk), fails
+    // the call; neither reaches the event loop.
+    template <typename Step> void failingOnThrow(Step step) {
         try {
             step();
         } catch (const std::bad_alloc&) {
-            state.body = std::string();
-            state.head = std::string();
             fail(VellumtideHTTPClientError::outOfMemory());
+        } catch (...) {
+            finish(std::current_exception());
         }
     }
 
@@ -262,22 +294,23 @@ private:
             return;
         }
         state.headerBlockLength = end;
-        // Room only for what is likely to come: the announced length is the phone's claim.
         const Framing framing = framingOf(std::string_view(state.head).substr(0, end));
         if (framing.contentLength && *framing.contentLength <= state.limit)
-            state.body.reserve(
-                std::min<std::uint64_t>(*framing.contentLength, VellumtideHTTPClient::initialBodyReserve));
+            state.sink->announce(*framing.contentLength);
         const std::string rest = state.head.substr(end + headerEnd.size());
         state.head.resize(end);
         appendBody(rest);
     }
 
     void appendBody(std::string_view bytes) {
-        if (state.body.size() + bytes.size() > state.limit) {
+        if (state.bodyBytes + bytes.size() > state.limit) {
             fail(VellumtideHTTPClientError::invalidResponse());
             return;
         }
-        state.body.append(bytes);
+        if (bytes.empty())
+            return;
+        state.sink->write(bytes);
+        state.bodyBytes += bytes.size();
     }
 
     void judge() {
@@ -297,15 +330,17 @@ private:
         }
         const Framing framing = framingOf(block);
         if (framing.isMalformed || framing.isChunked ||
-            (framing.contentLength && *framing.contentLength != state.body.size())) {
+            (framing.contentLength && *framing.contentLength != state.bodyBytes)) {
             fail(VellumtideHTTPClientError::invalidResponse());
             return;
         }
-        finish(nullptr, std::move(state.body));
+        finish(nullptr);
     }
 
     vt::Scheduler& scheduler;
     RequestState state;
+    vt::CancellationToken lifetime;
+    vt::CancellationToken::Registration cancelRegistration = 0;
 };
 
 QCoro::Task<> resolveAndConnect(std::shared_ptr<Call> call, VellumtideEndpoint endpoint,
@@ -331,6 +366,10 @@ QCoro::Task<> resolveAndConnect(std::shared_ptr<Call> call, VellumtideEndpoint e
 VellumtideHTTPClient::VellumtideHTTPClient(vt::Scheduler& scheduler,
                                            std::shared_ptr<vt::net::ServiceAddressBook> addressBook)
     : scheduler(scheduler), addressBook(std::move(addressBook)) {}
+
+VellumtideHTTPClient::~VellumtideHTTPClient() {
+    lifetime.cancel();
+}
 
 std::optional<int> VellumtideHTTPClient::statusCode(std::string_view line) {
     if (!line.starts_with("HTTP/"))
@@ -359,8 +398,7 @@ std::string VellumtideHTTPClient::requestBytes(const std::string& path, const He
     return bytes;
 }
 
-QCoro::Task<std::string> VellumtideHTTPClient::get(std::string path, VellumtideEndpoint endpoint,
-                                                   double timeout, Headers headers) {
+void VellumtideHTTPClient::checkRequest(const std::string& path, const Headers& headers) {
     // A CR, LF or NUL could smuggle extra header lines or a second request: refuse the call.
     if (holdsLineBreakOrNul(path))
         throw VellumtideHeaderValueError();
@@ -368,15 +406,47 @@ QCoro::Task<std::string> VellumtideHTTPClient::get(std::string path, VellumtideE
         if (name.empty() || holdsLineBreakOrNul(name) || holdsLineBreakOrNul(value) ||
             name.find(':') != std::string::npos)
             throw VellumtideHeaderValueError();
+}
 
+QCoro::Task<std::uint64_t> VellumtideHTTPClient::receive(std::string path, VellumtideEndpoint endpoint,
+                                                         double timeout, Headers headers,
+                                                         std::shared_ptr<VellumtideBodySink> sink) {
+    checkRequest(path, headers);
     const bool isDownload = path.rfind(samplesPrefix, 0) == 0;
-    auto call = std::make_shared<Call>(scheduler, isDownload ? maximumAudioReplyBytes : maximumReplyBytes,
+    auto call = std::make_shared<Call>(scheduler, std::move(sink), isDownload ? caps.audio : caps.other,
                                        isDownload, vt::secondsToNanoseconds(timeout));
-    call->armTimeout();
+    call->arm(lifetime);
     auto completion = call->completion();
     std::string request = requestBytes(path, headers);
 
     // The lookup runs beside the time-out, which counts from the start of the call.
     resolveAndConnect(call, std::move(endpoint), addressBook, std::move(request));
     co_return co_await completion;
+}
+
+QCoro::Task<std::string> VellumtideHTTPClient::get(std::string path, VellumtideEndpoint endpoint,
+                                                   double timeout, Headers headers) {
+    auto body = std::make_shared<MemoryBody>();
+    co_await receive(std::move(path), std::move(endpoint), timeout, std::move(headers), body);
+    co_return body->take();
+}
+
+namespace {
+
+// The flush of a whole file may take a while: it runs off the main thread.
+QCoro::Task<> commitInBackground(std::shared_ptr<VellumtideDownloadFile> file) {
+    return vt::runInBackground(vt::userInitiatedPool(), [file] { file->commit(); });
+}
+
+} // namespace
+
+QCoro::Task<std::uint64_t> VellumtideHTTPClient::download(std::string path, VellumtideEndpoint endpoint,
+                                                          double timeout, Headers headers,
+                                                          std::filesystem::path destination) {
+    checkRequest(path, headers); // before a temporary is made
+    auto file = std::make_shared<VellumtideDownloadFile>(std::move(destination));
+    const std::uint64_t length =
+        co_await receive(std::move(path), std::move(endpoint), timeout, std::move(headers), file);
+    co_await commitInBackground(file);
+    co_return length;
 }

@@ -1,12 +1,15 @@
 #pragma once
 // The desktop program's only network client: one GET over one new TCP connection to a phone,
-// reading until the phone closes, returning the reply body.
+// reading until the phone closes. Small replies come back in memory; downloads stream to a file.
 
+#include "Platform/Async/CancellationToken.h"
 #include "Platform/Async/Scheduler.h"
+#include "Platform/Core/AtomicFile.h"
 #include "Platform/Net/DnsSdBrowser.h"
 #include "VellumtideBridge/Sources/Library/VellumtideDevice.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -52,6 +55,34 @@ public:
     VellumtideHeaderValueError();
 };
 
+// Where a reply's body goes as it arrives: memory for small replies, a file for downloads.
+class VellumtideBodySink {
+public:
+    virtual ~VellumtideBodySink() = default;
+    // The phone announced the body's length (a claim, not a promise).
+    virtual void announce(std::uint64_t) {}
+    // The next bytes of the body, in order. Throws when they cannot be kept.
+    virtual void write(std::string_view bytes) = 0;
+    // The call failed: what was kept goes at once.
+    virtual void discard() noexcept = 0;
+};
+
+// A body written to a temporary beside its destination as it arrives. commit() flushes it and
+// renames it into place; until then the destination is untouched, and a discard, a failed commit
+// or destruction without commit leaves no temporary behind.
+class VellumtideDownloadFile final : public VellumtideBodySink {
+public:
+    // Creates the temporary. Throws std::filesystem::filesystem_error.
+    explicit VellumtideDownloadFile(std::filesystem::path destination) : file(std::move(destination)) {}
+    void write(std::string_view bytes) override { file.append(bytes); }
+    void discard() noexcept override { file.discard(); }
+    // Throws std::filesystem::filesystem_error (a full disk, a name the file system refuses).
+    void commit() { file.commit(); }
+
+private:
+    vt::PendingFile file;
+};
+
 class VellumtideHTTPClient {
 public:
     using Headers = std::map<std::string, std::string>;
@@ -63,17 +94,42 @@ public:
     static constexpr std::uint64_t maximumReplyBytes = 256ull << 20;
     // Largest header block (status line and header lines) accepted.
     static constexpr std::size_t maximumHeaderBytes = 64u << 10;
-    // The most room made for a body before it arrives, whatever length the phone announces.
+    // The largest bodies accepted: of "/samples/" downloads, and of every other reply.
+    struct ReplyCaps {
+        std::uint64_t audio = maximumAudioReplyBytes;
+        std::uint64_t other = maximumReplyBytes;
+    };
+    // The most room made for a body in memory before it arrives, whatever length the phone announces.
     static constexpr std::size_t initialBodyReserve = 1u << 20;
 
     // scheduler runs the time-outs; addressBook (optional) resolves DNS-SD service endpoints.
     explicit VellumtideHTTPClient(vt::Scheduler& scheduler,
                                   std::shared_ptr<vt::net::ServiceAddressBook> addressBook = nullptr);
+    // Calls still running end as connectionCancelled (a download leaves no file).
+    ~VellumtideHTTPClient();
+    VellumtideHTTPClient(const VellumtideHTTPClient&) = delete;
+    VellumtideHTTPClient& operator=(const VellumtideHTTPClient&) = delete;
+
+    // Lower caps, for tests that cannot send gigabytes.
+    void setReplyCaps(ReplyCaps lowered) { caps = lowered; }
 
     // GET path (sent unchanged) from endpoint. The time-out counts from the call's start; for
     // "/samples/" downloads it is an idle time-out, restarted by every chunk received.
     QCoro::Task<std::string> get(std::string path, VellumtideEndpoint endpoint, double timeout = 8.0,
                                  Headers headers = {});
+
+    // The same GET, its body written to a temporary in destination's folder as it arrives, then
+    // flushed and renamed onto destination (off the main thread) once the whole body is there.
+    // Caps, time-outs and errors are those of get(); a storage failure throws
+    // std::filesystem::filesystem_error. A failed call leaves no temporary, and destination as it
+    // was (absent, or the older file).
+    QCoro::Task<std::uint64_t> download(std::string path, VellumtideEndpoint endpoint, double timeout,
+                                        Headers headers, std::filesystem::path destination);
+
+    // The GET with its body handed to sink as it arrives (sink->discard() on failure); the body's
+    // length. get() and download() are this with their own sinks.
+    QCoro::Task<std::uint64_t> receive(std::string path, VellumtideEndpoint endpoint, double timeout,
+                                       Headers headers, std::shared_ptr<VellumtideBodySink> sink);
 
     // The status code of a status line read by its fields: "HTTP/" and a version, one space, three
     // digits, then the end of the line or a space and any reason phrase. Nothing otherwise.
@@ -81,8 +137,12 @@ public:
 
     // The exact bytes of a request.
     static std::string requestBytes(const std::string& path, const Headers& headers);
+    // Throws VellumtideHeaderValueError when path or a header could smuggle in extra lines.
+    static void checkRequest(const std::string& path, const Headers& headers);
 
 private:
     vt::Scheduler& scheduler;
     std::shared_ptr<vt::net::ServiceAddressBook> addressBook;
+    ReplyCaps caps;
+    vt::CancellationToken lifetime; // cancelled by the destructor
 };
