@@ -3,6 +3,7 @@
 #include "Platform/Async/Background.h"
 #include "Platform/Async/Completion.h"
 #include "Platform/Net/TcpConnection.h"
+#include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPReply.h"
 
 #include <QString>
 #include <algorithm>
@@ -77,62 +78,10 @@ VellumtideHeaderValueError::VellumtideHeaderValueError()
 
 namespace {
 
-constexpr std::string_view headerEnd = "\r\n\r\n";
 constexpr std::string_view samplesPrefix = "/samples/";
 
 bool holdsLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
-std::string lowercase(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-// What the header block says about the body's framing.
-struct Framing {
-    std::optional<std::uint64_t> contentLength;
-    bool isChunked = false;
-    bool isMalformed = false;
-};
-
-Framing framingOf(std::string_view block) {
-    Framing framing;
-    std::size_t lineStart = block.find("\r\n");
-    while (lineStart != std::string_view::npos) {
-        lineStart += 2;
-        const std::size_t lineEnd = block.find("\r\n", lineStart);
-        const std::string_view line = block.substr(
-            lineStart, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - lineStart);
-        const std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos) {
-            const std::string name = lowercase(trimmed(line.substr(0, colon)));
-            const std::string_view value = trimmed(line.substr(colon + 1));
-            if (name == "content-length") {
-                std::uint64_t length = 0;
-                const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
-                if (error != std::errc() || end != value.data() + value.size() || value.empty() ||
-                    (framing.contentLength && *framing.contentLength != length))
-                    framing.isMalformed = true;
-                else
-                    framing.contentLength = length;
-            } else if (name == "transfer-encoding" && lowercase(value) != "identity") {
-                framing.isChunked = true;
-            }
-        }
-        lineStart = lineEnd;
-    }
-    return framing;
 }
 
 // A small reply's body, held in memory.
@@ -154,11 +103,8 @@ private:
 struct RequestState {
     vt::Completion<std::uint64_t> completion; // the body's length
     std::unique_ptr<TcpConnection> connection;
-    std::string head; // bytes before the header end (and the end itself) while it is sought
     std::shared_ptr<VellumtideBodySink> sink;
-    std::uint64_t bodyBytes = 0;
-    std::optional<std::size_t> headerBlockLength;
-    std::uint64_t limit = 0;
+    std::optional<VellumtideHTTPReplyReader> reply;
     bool didFinish = false;
     bool idleTimeout = false;
     vt::Nanoseconds timeout{0};
@@ -175,7 +121,7 @@ public:
          bool idleTimeout, vt::Nanoseconds timeout)
         : scheduler(scheduler) {
         state.sink = std::move(sink);
-        state.limit = limit;
+        state.reply.emplace(*state.sink, limit);
         state.idleTimeout = idleTimeout;
         state.timeout = timeout;
     }
@@ -201,7 +147,7 @@ public:
     }
 
     // Every outcome ends here, once; a failure drops the body kept so far at once.
-    void finish(std::exception_ptr error) {
+    void finish(std::exception_ptr error, std::uint64_t bodyBytes = 0) {
         if (state.didFinish)
             return;
         state.didFinish = true;
@@ -209,12 +155,12 @@ public:
             state.connection->cancel();
         scheduler.cancel(state.timer);
         lifetime.removeCallback(cancelRegistration);
-        std::string().swap(state.head);
+        state.reply->release();
         if (error) {
             state.sink->discard();
             state.completion.reject(error);
         } else {
-            state.completion.resolve(state.bodyBytes);
+            state.completion.resolve(bodyBytes);
         }
     }
 
@@ -281,60 +227,13 @@ private:
         if (state.didFinish)
             return;
         state.lastActivity = scheduler.clock().now();
-        if (state.headerBlockLength) {
-            appendBody(bytes);
-            return;
-        }
-        const std::size_t searchFrom = state.head.size() >= 3 ? state.head.size() - 3 : 0;
-        state.head.append(bytes);
-        const std::size_t end = state.head.find(headerEnd, searchFrom);
-        if (end == std::string::npos || end > VellumtideHTTPClient::maximumHeaderBytes) {
-            if (state.head.size() > VellumtideHTTPClient::maximumHeaderBytes)
-                fail(VellumtideHTTPClientError::invalidResponse());
-            return;
-        }
-        state.headerBlockLength = end;
-        const Framing framing = framingOf(std::string_view(state.head).substr(0, end));
-        if (framing.contentLength && *framing.contentLength <= state.limit)
-            state.sink->announce(*framing.contentLength);
-        const std::string rest = state.head.substr(end + headerEnd.size());
-        state.head.resize(end);
-        appendBody(rest);
-    }
-
-    void appendBody(std::string_view bytes) {
-        if (state.bodyBytes + bytes.size() > state.limit) {
-            fail(VellumtideHTTPClientError::invalidResponse());
-            return;
-        }
-        if (bytes.empty())
-            return;
-        state.sink->write(bytes);
-        state.bodyBytes += bytes.size();
+        state.reply->receive(bytes);
     }
 
     void judge() {
         if (state.didFinish)
             return;
-        if (!state.headerBlockLength) {
-            fail(VellumtideHTTPClientError::invalidResponse());
-            return;
-        }
-        const std::string_view block(state.head);
-        const std::size_t lineEnd = block.find("\r\n");
-        const std::string_view rawStatus =
-            lineEnd == std::string_view::npos ? block : block.substr(0, lineEnd);
-        if (VellumtideHTTPClient::statusCode(rawStatus) != 200) {
-            fail(VellumtideHTTPClientError::httpStatus(rawStatus));
-            return;
-        }
-        const Framing framing = framingOf(block);
-        if (framing.isMalformed || framing.isChunked ||
-            (framing.contentLength && *framing.contentLength != state.bodyBytes)) {
-            fail(VellumtideHTTPClientError::invalidResponse());
-            return;
-        }
-        finish(nullptr);
+        finish(nullptr, state.reply->close());
     }
 
     vt::Scheduler& scheduler;
