@@ -35,8 +35,8 @@ for i in "${!pids[@]}"; do
     runs_done=$(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$runs/$name/log.txt" | grep -o '[0-9]*$' || echo 0)
     echo "fuzz $name: $result, $runs_done executions in ${seconds} s"
     if [ $result = CRASH ]; then
-        grep -E 'fuzz oracle broken|ERROR: |SUMMARY' "$runs/$name/log.txt" | head -n 5
-        ls "$runs/$name"/crash-* "$runs/$name"/leak-* "$runs/$name"/timeout-* 2>/dev/null | sed 's/^/  input kept: /'
+        grep -E 'fuzz oracle broken|ERROR: |SUMMARY' "$runs/$name/log.txt" | head -n 5 || true
+        ls "$runs/$name"/crash-* "$runs/$name"/leak-* "$runs/$name"/timeout-* 2>/dev/null | sed 's/^/  input kept: /' || true
     fi
 done
 if [ $status -eq 0 ]; then rm -rf "$runs"; else echo "fuzz runs kept in $runs"; fi

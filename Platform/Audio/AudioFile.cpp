@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <sys/mman.h>
@@ -26,8 +27,12 @@ void silenceLibraryLogging() {
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
+// A sample as float; one that is not finite, or too large for a float (a double sample of 1e300
+// would turn into an infinity), reads as 0.
 float finiteOrZero(double value) {
-    return std::isfinite(value) ? static_cast<float>(value) : 0.0f;
+    return std::isfinite(value) && std::fabs(value) <= std::numeric_limits<float>::max()
+               ? static_cast<float>(value)
+               : 0.0f;
 }
 
 // Appends samples [from, from + count) of every channel of a decoded frame, converted to float.
