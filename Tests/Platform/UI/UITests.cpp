@@ -256,3 +256,20 @@ TEST(FocusRing, AControlBusyForAWhileKeepsTheKeyboardPlace) {
     EXPECT_TRUE(buttons[0]->hasFocus());
     overlay->dismiss();
 }
+
+TEST(SheetOverlay, GivesTheFocusBackWithTheRingItHad) {
+    OverlayHost host;
+    auto* button = new vt::ui::PaintedButton(QSize(30, 30), {}, &host.window);
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->show();
+    for (const Qt::FocusReason reason : {Qt::MouseFocusReason, Qt::TabFocusReason}) {
+        button->clearFocus();
+        button->setFocus(reason);
+        const bool ring = vt::ui::isShowingFocusRing(button);
+        EXPECT_EQ(ring, reason == Qt::TabFocusReason);
+        vt::ui::SheetOverlay::present(&host.window, OverlayHost::makePanel("sheet"))->dismiss();
+        EXPECT_TRUE(button->hasFocus());
+        EXPECT_EQ(vt::ui::isShowingFocusRing(button), ring)
+            << "a control clicked gets no ring when a sheet closes; one reached by Tab keeps it";
+    }
+}
