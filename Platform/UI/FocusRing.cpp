@@ -22,6 +22,7 @@ constexpr double haloWidth = 1.5;
 constexpr const char* radiusProperty = "vtFocusRingRadius";
 constexpr const char* insetProperty = "vtFocusRingInset";
 constexpr const char* visibleProperty = "vtFocusRingVisible";
+constexpr const char* parkedProperty = "vtFocusParkedWithRing";
 
 // One filter serves every control: it paints the ring after the control has painted itself.
 class FocusRingPainter final : public QObject {
@@ -159,6 +160,21 @@ void showFocusRing(QWidget* widget, double cornerRadius, QMargins inset) {
 
 bool isShowingFocusRing(const QWidget* widget) {
     return widget->hasFocus() && widget->property(visibleProperty).toBool();
+}
+
+void setEnabledKeepingFocus(QWidget* control, bool enabled) {
+    QWidget* parent = control->parentWidget();
+    if (!enabled && control->isEnabled() && control->hasFocus() && parent) {
+        control->setProperty(parkedProperty, isShowingFocusRing(control));
+        parent->setFocus(Qt::MouseFocusReason); // a resting place that shows no ring
+    }
+    control->setEnabled(enabled);
+    const QVariant parked = control->property(parkedProperty);
+    if (!enabled || !parked.isValid())
+        return;
+    control->setProperty(parkedProperty, QVariant());
+    if (parent && parent->hasFocus() && control->isVisible())
+        control->setFocus(parked.toBool() ? Qt::OtherFocusReason : Qt::MouseFocusReason);
 }
 
 void activateOnReturn(QAbstractButton* button) {

@@ -19,6 +19,12 @@ void showFocusRingsThroughout(QWidget* window, double cornerRadius);
 // Whether widget shows its focus ring now.
 bool isShowingFocusRing(const QWidget* widget);
 
+// Enables or disables control. A control that has the focus when it is disabled (while it is busy)
+// keeps the keyboard's place: the focus rests on its parent without a ring instead of moving on to
+// the next control, and comes back, with its ring as before, when the control is enabled again and
+// the focus has not moved meanwhile.
+void setEnabledKeepingFocus(QWidget* control, bool enabled);
+
 // Return and Enter click the button while it has focus.
 void activateOnReturn(QAbstractButton* button);
 

@@ -1,5 +1,6 @@
 #include "Platform/UI/SheetOverlay.h"
 
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Palette.h"
 
 #include <QApplication>
@@ -34,8 +35,10 @@ void revealInScrollAreas(QWidget* widget) {
 SheetOverlay* SheetOverlay::present(QWidget* host, QWidget* panel) {
     QWidget* focused = QApplication::focusWidget();
     auto* overlay = new SheetOverlay(host, panel);
-    if (focused && focused->window() == host->window())
+    if (focused && focused->window() == host->window()) {
         overlay->focusBefore = focused;
+        overlay->focusBeforeShowedRing = isShowingFocusRing(focused);
+    }
     overlay->show();
     overlay->raise();
     refreshStack(host);
@@ -153,8 +156,10 @@ void SheetOverlay::dismiss() {
     hide();
     // Overlays above that remember a control of this one remember what this one remembered.
     for (SheetOverlay* other : stackOf(host))
-        if (holds(other->focusBefore))
+        if (holds(other->focusBefore)) {
             other->focusBefore = focusBefore;
+            other->focusBeforeShowedRing = focusBeforeShowedRing;
+        }
     if (wasTopmost)
         restoreFocusAfterClosing();
     refreshStack(host);
@@ -167,15 +172,16 @@ void SheetOverlay::dismiss() {
 void SheetOverlay::restoreFocusAfterClosing() {
     SheetOverlay* below = topmost(host);
     QWidget* remembered = canTakeFocus(focusBefore) ? focusBefore.data() : nullptr;
+    const Qt::FocusReason reason = focusBeforeShowedRing ? Qt::OtherFocusReason : Qt::MouseFocusReason;
     if (below) {
         if (remembered && below->holds(remembered) && !below->panel_->focusProxy())
-            remembered->setFocus(Qt::OtherFocusReason);
+            remembered->setFocus(reason);
         else
             below->focusEntry();
         return;
     }
     if (remembered)
-        remembered->setFocus(Qt::OtherFocusReason);
+        remembered->setFocus(reason);
 }
 
 bool SheetOverlay::event(QEvent* event) {

@@ -60,6 +60,7 @@ private:
     QPointer<QWidget> host;
     QPointer<QWidget> panel_;
     QPointer<QWidget> focusBefore;
+    bool focusBeforeShowedRing = false; // it comes back as it was: a control clicked gets no ring
     QPointer<QWidget> lastFocusInside;
     bool dismissOnEscape = true;
     bool isDismissed = false;

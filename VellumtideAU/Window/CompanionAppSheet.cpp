@@ -35,6 +35,7 @@ CompanionAppSheet::CompanionAppSheet(std::function<void()> dismiss, std::shared_
     scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroller->setWidget(content);
     scroller->viewport()->setAutoFillBackground(false);
+    scroller->setFocusPolicy(Qt::NoFocus); // the sheet's controls take the focus, not the frame
     auto* frame = new QVBoxLayout(this);
     frame->setContentsMargins(0, 0, 0, 0);
     frame->addWidget(scroller);

@@ -1,5 +1,6 @@
 #include "VellumtideAU/Window/VellumtideWindowKit.h"
 
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
 
@@ -139,6 +140,8 @@ QPushButton* labelledButton(const QString& title, std::string_view symbol, bool 
                                          " border-radius: 6px; padding: 0 12px; }"
                                          "QPushButton:pressed { background: %2; }")
                               .arg(fill, pressed));
+    vt::ui::showFocusRing(button, 6); // the keyboard reaches it: it shows where it is
+    vt::ui::activateOnReturn(button);
     return button;
 }
 

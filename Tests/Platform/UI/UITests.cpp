@@ -228,3 +228,48 @@ TEST(FocusRing, ShowsForKeyboardFocusOnlyAndCardsOpenWithSpaceAndReturn) {
     QTest::keyClick(button, Qt::Key_Return);
     EXPECT_EQ(pressed.count(), 1);
 }
+
+TEST(FocusRing, AControlBusyForAWhileKeepsTheKeyboardPlace) {
+    OverlayHost host;
+    auto* overlay = vt::ui::SheetOverlay::present(&host.window, OverlayHost::makePanel("sheet"));
+    auto buttons = overlay->findChildren<QPushButton*>();
+    ASSERT_EQ(buttons.size(), 2);
+    QPushButton* busy = buttons[1];
+    vt::ui::showFocusRing(busy, 4);
+    busy->setFocus(Qt::TabFocusReason);
+
+    // Disabled while it works: the focus moves to no other control, so Space presses nothing.
+    vt::ui::setEnabledKeepingFocus(busy, false);
+    EXPECT_FALSE(buttons[0]->hasFocus());
+    EXPECT_TRUE(OverlayHost::isIn(overlay));
+    QSignalSpy pressed(buttons[0], &QAbstractButton::clicked);
+    OverlayHost::press(Qt::Key_Space);
+    EXPECT_EQ(pressed.count(), 0);
+    vt::ui::setEnabledKeepingFocus(busy, true);
+    EXPECT_TRUE(busy->hasFocus());
+    EXPECT_TRUE(vt::ui::isShowingFocusRing(busy));
+
+    // Focus the user moved meanwhile stays where the user put it.
+    vt::ui::setEnabledKeepingFocus(busy, false);
+    buttons[0]->setFocus(Qt::TabFocusReason);
+    vt::ui::setEnabledKeepingFocus(busy, true);
+    EXPECT_TRUE(buttons[0]->hasFocus());
+    overlay->dismiss();
+}
+
+TEST(SheetOverlay, GivesTheFocusBackWithTheRingItHad) {
+    OverlayHost host;
+    auto* button = new vt::ui::PaintedButton(QSize(30, 30), {}, &host.window);
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->show();
+    for (const Qt::FocusReason reason : {Qt::MouseFocusReason, Qt::TabFocusReason}) {
+        button->clearFocus();
+        button->setFocus(reason);
+        const bool ring = vt::ui::isShowingFocusRing(button);
+        EXPECT_EQ(ring, reason == Qt::TabFocusReason);
+        vt::ui::SheetOverlay::present(&host.window, OverlayHost::makePanel("sheet"))->dismiss();
+        EXPECT_TRUE(button->hasFocus());
+        EXPECT_EQ(vt::ui::isShowingFocusRing(button), ring)
+            << "a control clicked gets no ring when a sheet closes; one reached by Tab keeps it";
+    }
+}

@@ -2,6 +2,7 @@
 // the favourites filter, previews, loading onto pads, the rack, the companion sheet, and the
 // kit reconciliation with the live unit each time the window is shown. Also saves a gallery.
 
+#include "Platform/UI/FocusRing.h"
 #include "Shared/Interface/VellumtideExternalLinks.h"
 #include "Tests/VellumtideAU/Window/WindowTestSupport.h"
 #include "VellumtideAU/Engine/VellumtideAudioUnit.h"
@@ -441,6 +442,18 @@ TEST_F(RootViewTest, TheCompanionSheetOpensOnceOnFirstShowAndFromTheGear) {
     EXPECT_TRUE(view->isShowingCompanionApp()) << "opening a link keeps the sheet";
     QApplication::processEvents();
     save(*view, "window-companion-sheet");
+
+    // From the keyboard, Tab walks the sheet's three controls, and each shows where it is.
+    QApplication::setActiveWindow(view.get());
+    sheet->closeButton()->setFocus(Qt::TabFocusReason);
+    std::vector<QWidget*> visited;
+    for (int press = 0; press < 3; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.push_back(QApplication::focusWidget());
+        EXPECT_TRUE(visited.back() && vt::ui::isShowingFocusRing(visited.back())) << "press " << press;
+    }
+    EXPECT_EQ(visited,
+              (std::vector<QWidget*>{sheet->phoneLinkButton(), sheet->manualButton(), sheet->closeButton()}));
     sheet->closeButton()->click();
     EXPECT_FALSE(view->isShowingCompanionApp());
 

@@ -125,14 +125,20 @@ TEST_F(EditSheetTest, BusyStatesDisableTheRightButtonsAndCloseAlwaysWorks) {
 
     // A rendering preview disables Apply as well; the close button closes during an Apply.
     slideTo(slider(sheet, "startSlider"), DoubleSlider::steps / 2);
+    // Started from the keyboard: while it renders the focus moves to no other control, and it is
+    // back on the button to stop the preview.
     audio.renderGate = Completion<bool>();
-    click(button(sheet, "previewButton"));
+    button(sheet, "previewButton")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(button(sheet, "previewButton"), Qt::Key_Space);
+    settle();
     EXPECT_EQ(button(sheet, "previewButton")->text(), "Rendering");
     EXPECT_FALSE(button(sheet, "previewButton")->isEnabled());
     EXPECT_EQ(button(sheet, "applyButton")->text(), "Applying");
+    EXPECT_FALSE(part(sheet, "closeButton")->hasFocus());
     audio.renderGate->resolve(true);
     settle();
     EXPECT_EQ(button(sheet, "previewButton")->text(), "Stop Preview");
+    EXPECT_TRUE(button(sheet, "previewButton")->hasFocus());
 
     audio.renderGate = Completion<bool>();
     click(button(sheet, "applyButton"));

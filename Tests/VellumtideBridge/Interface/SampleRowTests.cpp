@@ -228,10 +228,13 @@ TEST_F(SampleRowTest, SliderChopsOnceAfterItSettlesOrAtOnceOnRelease) {
     scheduler->advanceBy(1s);
     EXPECT_EQ(audio.detections, 2);
 
+    // Chopping from the keyboard: the focus waits on the panel, not on the next card's control.
+    button->setFocus(Qt::TabFocusReason);
     model->modifyChoppingSampleIDs([&](auto& ids) { ids.insert(take.id); });
     EXPECT_EQ(button->text(), "Chopping");
     EXPECT_EQ(button->symbol(), "hourglass");
     EXPECT_FALSE(button->isEnabled());
+    EXPECT_TRUE(part(card, "chopPanel")->hasFocus());
 
     // A chop that starts in the middle of a drag leaves the slider usable, and the value at the
     // release is chopped once that chop has ended.
@@ -243,6 +246,7 @@ TEST_F(SampleRowTest, SliderChopsOnceAfterItSettlesOrAtOnceOnRelease) {
     EXPECT_EQ(audio.detections, 2) << "no second chop while one runs";
     model->modifyChoppingSampleIDs([&](auto& ids) { ids.erase(take.id); });
     settle();
+    EXPECT_TRUE(button->hasFocus());
     EXPECT_EQ(audio.detections, 3);
     EXPECT_DOUBLE_EQ(listed(take.id).chopSensitivity, 0.3);
 }

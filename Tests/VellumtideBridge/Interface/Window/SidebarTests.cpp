@@ -6,6 +6,8 @@
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeSidebar.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 
@@ -114,13 +116,19 @@ TEST_F(Sidebar, DiscoveryAndConnectButtonsFollowTheBusyFlags) {
     EXPECT_EQ(advanced->lanButton()->text(), "Scanning");
     EXPECT_FALSE(advanced->lanButton()->isEnabled());
     model->setIsScanningLAN(false);
+    // Connect pressed from the keyboard: while the sync runs, the focus moves to no other button
+    // (a second Space would press it), and it is back on Connect afterwards.
+    QApplication::setActiveWindow(window.get());
+    advanced->connectButton()->setFocus(Qt::TabFocusReason);
     model->setIsSyncing(true);
     EXPECT_EQ(advanced->lanButton()->text(), "LAN");
     EXPECT_FALSE(advanced->lanButton()->isEnabled());
     EXPECT_FALSE(advanced->connectButton()->isEnabled());
     EXPECT_TRUE(advanced->rescanButton()->isEnabled());
+    EXPECT_FALSE(qobject_cast<QAbstractButton*>(QApplication::focusWidget()));
     model->setIsSyncing(false);
     EXPECT_TRUE(advanced->connectButton()->isEnabled());
+    EXPECT_TRUE(advanced->connectButton()->hasFocus());
 }
 
 TEST_F(Sidebar, TypedAddressIsBoundBothWaysAndReturnConnects) {

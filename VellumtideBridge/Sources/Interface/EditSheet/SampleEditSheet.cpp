@@ -1,6 +1,7 @@
 #include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditSheet.h"
 
 #include "Platform/Async/Spawn.h"
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
@@ -305,7 +306,7 @@ void SampleEditSheet::refresh() {
                                      : playing ? QStringLiteral("Stop Preview")
                                                : QStringLiteral("Preview"),
                                      playing ? "stop.fill" : "play.fill");
-    state->previewButton->setEnabled(!state->isApplying && !rendering);
+    setEnabledKeepingFocus(state->previewButton, !state->isApplying && !rendering);
     state->previewStatus->setText(playing || preview.editPreviewProgress() > 0
                                       ? preciseTime(preview.editPreviewTime()) + QStringLiteral(" / ") +
                                             preciseTime(preview.editPreviewDuration())
@@ -318,10 +319,10 @@ void SampleEditSheet::refresh() {
     state->denoise->setChecked(sanitized.denoise);
 
     const bool busy = isBusy();
-    state->resetButton->setEnabled(!busy);
-    state->cancelButton->setEnabled(!busy);
+    setEnabledKeepingFocus(state->resetButton, !busy);
+    setEnabledKeepingFocus(state->cancelButton, !busy);
     state->applyButton->setContent(busy ? QStringLiteral("Applying") : QStringLiteral("Apply"), "checkmark");
-    state->applyButton->setEnabled(!busy);
+    setEnabledKeepingFocus(state->applyButton, !busy);
 }
 
 void SampleEditSheet::refreshSliders(const BridgeSampleEdit& sanitized) {

@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopPanel.h"
 
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
@@ -170,7 +171,7 @@ void BridgeChopPanel::refresh(const SampleItem& sample, double sensitivity) {
         slider->setValue(sensitivity);
     sensitivityLabel->setText(sensitivityText(sensitivity));
     button->setContent(chopButtonTitle(isChopping, hasChops), isChopping ? "hourglass" : "scissors");
-    button->setEnabled(!isChopping);
+    setEnabledKeepingFocus(button, !isChopping);
     hint->setText(hasChops ? QStringLiteral("Drag chops below or full take above")
                            : QStringLiteral("Drag full take above"));
     refreshChopArea(sample);

@@ -1,6 +1,7 @@
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeAdvancedControls.h"
 
 #include "Platform/Async/Spawn.h"
+#include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Palette.h"
 
@@ -175,8 +176,8 @@ void BridgeAdvancedControls::rebuildDeviceList() {
 
 void BridgeAdvancedControls::refreshBusyStates() {
     lan->setText(model.isScanningLAN() ? QStringLiteral("Scanning") : QStringLiteral("LAN"));
-    lan->setEnabled(!model.isScanningLAN() && !model.isSyncing());
-    connectButton_->setEnabled(!model.isSyncing());
+    vt::ui::setEnabledKeepingFocus(lan, !model.isScanningLAN() && !model.isSyncing());
+    vt::ui::setEnabledKeepingFocus(connectButton_, !model.isSyncing());
 }
 
 void BridgeAdvancedControls::refreshAddress() {
