@@ -71,6 +71,17 @@ BridgeViewModel& ControllerTest::start() {
 void ControllerTest::settle() {
     for (int i = 0; i < 5; ++i)
         scheduler->runReady();
+    if (model)
+        settleWrites();
+}
+
+void ControllerTest::settleWrites() {
+    for (int round = 0; round < 100; ++round) {
+        turnUntil([&] { return model->libraryWriter.isIdle(); });
+        drainPostedEvents();
+        if (model->libraryWriter.isIdle())
+            return;
+    }
 }
 
 bool ControllerTest::turnUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -215,7 +215,10 @@ protected:
     // Writes "library.json" (and the raw files) into the default library folder.
     void seedLibrary(const std::vector<SampleItem>& samples, bool withFiles = true);
     BridgeViewModel& start();
-    void settle(); // runs posted work and timers due now
+    void settle(); // runs posted work, timers due now and the library writes under way
+    // Turns the loop until the library writes the operations queued have ended and their
+    // follow-ups (status texts, display list) have run.
+    void settleWrites();
     // Turns the real loop (sockets) and the virtual timers due now until done() holds.
     bool turnUntil(const std::function<bool()>& done,
                    std::chrono::milliseconds limit = std::chrono::seconds(10));

@@ -46,7 +46,7 @@ bool storedBool(const std::optional<QVariant>& value) {
 
 BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent), deps(std::move(dependencies)),
-      cache(std::make_unique<BridgeSampleCache>(deps.paths, *deps.settings, deps.wallClock)),
+      cache(std::make_shared<BridgeSampleCache>(deps.paths, *deps.settings, deps.wallClock)),
       client(*deps.scheduler, deps.addressBook), lanScanner(*deps.scheduler, *deps.interfaces),
       pairingStore(*deps.settings) {
     previewLevel_ = storedNumber(deps.settings->value(QString::fromLatin1(previewLevelKey)))
@@ -60,11 +60,9 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     librarySamples = cache->loadManifest();
     sampleMetadata = cache->loadLocalMetadata();
     setSamples(displaySamples(librarySamples));
-    try {
-        cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (...) {
-        // Start-up never fails; the next write tries the mirror again.
-    }
+    // Off the main thread; start-up never fails, and the next write tries the mirror again.
+    // (The pass runs on without anyone waiting for its outcome.)
+    mirrorLibrary();
     startWatchMode();
 
     QPointer<BridgeViewModel> self(this);

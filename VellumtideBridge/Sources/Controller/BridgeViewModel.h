@@ -17,6 +17,7 @@
 #include "Platform/Desktop/DesktopServices.h"
 #include "Platform/Net/DnsSdBrowser.h"
 #include "Platform/Net/NetworkInterfaces.h"
+#include "VellumtideBridge/Sources/Controller/BridgeLibraryWriter.h"
 #include "VellumtideBridge/Sources/Library/BridgeModels.h"
 #include "VellumtideBridge/Sources/Library/BridgeSampleCache.h"
 #include "VellumtideBridge/Sources/Library/VellumtideDevice.h"
@@ -191,8 +192,15 @@ public:
 
     // ---- Library operations ----
     void updateSampleMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id);
-    // False when the file could not be written (the texts say why).
-    bool saveMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id);
+    // Puts the entry in memory at once; the file is written off the main thread and the display
+    // list rebuilt once it is. False when the file could not be written (the texts say why).
+    QCoro::Task<bool> saveMetadata(BridgeSampleMetadata entry, vt::Uuid id);
+    // Writes the current state (or the given sample list) off the main thread; ends when it is
+    // on disk, with the failure text of the parts asked for (none when they succeeded).
+    QCoro::Task<std::optional<std::string>> writeLibrary(
+        BridgeLibraryWriter::Parts parts, std::shared_ptr<const std::vector<SampleItem>> samples = nullptr);
+    // Both files, then the mirror pass, off the main thread.
+    QCoro::Task<std::optional<std::string>> mirrorLibrary();
     void renameSample(const SampleItem& sample, const std::string& title);
     void toggleFavorite(const SampleItem& sample);
     void toggleFavoriteFilter();
@@ -210,6 +218,11 @@ public:
     void togglePreviewLooping();
 
     // ---- Library folder ----
+    // The two JSON files of a library folder as read (off the main thread at a folder change).
+    struct LoadedLibrary {
+        std::vector<SampleItem> samples;
+        BridgeMetadataMap metadata;
+    };
     void openCacheFolder();
     QCoro::Task<> chooseSampleFolder();
     QCoro::Task<> resetSampleFolderToDefault();
@@ -282,7 +295,8 @@ public:
     // ---- Plain state, shared by the operations of every concern ----
     // (Public so that each concern's file and the tests read one set of fields.)
     Dependencies deps;
-    std::unique_ptr<BridgeSampleCache> cache;
+    // Shared with the writes still under way into it.
+    std::shared_ptr<BridgeSampleCache> cache;
     VellumtideHTTPClient client;
     VellumtideLANScanner lanScanner;
     BridgePairingStore pairingStore;
@@ -310,6 +324,10 @@ public:
     std::vector<vt::Uuid> renderingEditSampleIDs;
     // Bumped by every stopPreview(); a player callback of an older preview is ignored.
     std::uint64_t previewGeneration = 0;
+    // The library files and the mirror, written off the main thread; declared last so that it is
+    // destroyed first, finishing every queued write.
+    BridgeLibraryWriter libraryWriter;
+    bool isChangingSampleFolder = false;
 
 private:
     void publish(Field field);
@@ -330,7 +348,10 @@ private:
 
     QCoro::Task<> applySampleFolder(std::filesystem::path url);
     std::optional<std::string> sampleFolderBusyText() const;
-    void switchToLibrary(std::unique_ptr<BridgeSampleCache> newCache, bool copied);
+    bool refuseWhileBusy();
+    QCoro::Task<> switchToLibrary(std::shared_ptr<BridgeSampleCache> newCache, bool copied);
+    QCoro::Task<> finishRename(BridgeSampleMetadata entry, vt::Uuid id, std::string title);
+    QCoro::Task<> finishDelete(std::string shownTitle);
 
     const SampleItem* librarySample(const vt::Uuid& id) const;
     BridgeSampleMetadata entryFor(const vt::Uuid& id) const;

@@ -84,7 +84,9 @@ QCoro::Task<> BridgeViewModel::analyzeSamplesIfNeeded(std::vector<SampleItem> sa
         if (!isTombstoned(sample.id)) {
             BridgeSampleMetadata current = entryFor(sample.id);
             current.analysis = analysis;
-            saveMetadata(current, sample.id);
+            co_await saveMetadata(current, sample.id);
+            if (!self)
+                co_return;
             if (succeeded)
                 ++stored;
         }

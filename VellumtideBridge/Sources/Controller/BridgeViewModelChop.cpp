@@ -91,17 +91,18 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
     entry.chopSensitivity = s;
     entry.chopSource = bridgeChopSource;
     entry.chops = chops;
-    bool saved = saveMetadata(entry, sample.id);
+    bool saved = co_await saveMetadata(entry, sample.id);
+    if (!self)
+        co_return;
     if (chops.empty()) {
         if (saved)
             setStatusMessage("No clear transients found");
         co_return;
     }
-    try {
-        cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (...) {
-        // The local results stand; the next mirror pass copies them.
-    }
+    // A failure leaves the local results standing; the next mirror pass copies them.
+    co_await mirrorLibrary();
+    if (!self)
+        co_return;
     if (saved)
         setStatusMessage("Made " + std::to_string(chops.size()) + " chop" + (chops.size() == 1 ? "" : "s"));
 }

@@ -3,6 +3,9 @@
 
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
+#include "Platform/Async/Background.h"
+#include "VellumtideBridge/Sources/Controller/ScopeExit.h"
+
 #include <QPointer>
 
 namespace {
@@ -21,6 +24,22 @@ std::filesystem::path standardized(const std::filesystem::path& url) {
     while (text.size() > 1 && text.back() == '/')
         text.pop_back();
     return text;
+}
+
+QCoro::Task<std::optional<std::string>> copyLibraryInBackground(std::shared_ptr<const BridgeSampleCache> from,
+                                                        std::shared_ptr<const BridgeSampleCache> to) {
+    auto copy = [from, to] { from->copyLibrary(*to); };
+    try {
+        co_await vt::runInBackground(vt::userInitiatedPool(), std::move(copy));
+    } catch (...) {
+        co_return BridgeLibraryWriter::failureText(std::current_exception());
+    }
+    co_return std::nullopt;
+}
+
+QCoro::Task<BridgeViewModel::LoadedLibrary> loadInBackground(std::shared_ptr<const BridgeSampleCache> cache) {
+    auto load = [cache] { return BridgeViewModel::LoadedLibrary{cache->loadManifest(), cache->loadLocalMetadata()}; };
+    return vt::runInBackground(vt::userInitiatedPool(), std::move(load));
 }
 
 } // namespace
@@ -62,25 +81,36 @@ std::optional<std::string> BridgeViewModel::sampleFolderBusyText() const {
     return std::nullopt;
 }
 
+bool BridgeViewModel::refuseWhileBusy() {
+    auto busy = sampleFolderBusyText();
+    if (!busy)
+        return false;
+    setStatusMessage(isSyncing_ || isWatchSyncing ? "Sync in progress" : "Library is busy");
+    setErrorMessage(*busy);
+    return true;
+}
+
 QCoro::Task<> BridgeViewModel::applySampleFolder(std::filesystem::path url) {
     QPointer<BridgeViewModel> self(this);
     const std::filesystem::path target = standardized(url);
     auto unchanged = [&] { return target.string() == cache->rootURL().string(); };
-    auto refuseWhenBusy = [&] {
-        auto busy = sampleFolderBusyText();
-        if (!busy)
-            return false;
-        setStatusMessage(isSyncing_ || isWatchSyncing ? "Sync in progress" : "Library is busy");
-        setErrorMessage(*busy);
-        return true;
-    };
     // An empty choice would otherwise resolve to the working folder.
     if (url.empty() || unchanged()) {
         setStatusMessage("Sample folder unchanged");
         co_return;
     }
-    if (refuseWhenBusy())
+    if (refuseWhileBusy())
         co_return;
+    if (isChangingSampleFolder) {
+        setStatusMessage("Library is busy");
+        setErrorMessage("Wait until the current folder change finishes, then change the sample folder.");
+        co_return;
+    }
+    isChangingSampleFolder = true;
+    ScopeExit clearBusy([self] {
+        if (self)
+            self->isChangingSampleFolder = false;
+    });
 
     bool copy = false;
     if (cache->hasLibraryContent()) {
@@ -108,36 +138,55 @@ QCoro::Task<> BridgeViewModel::applySampleFolder(std::filesystem::path url) {
             setStatusMessage("Sample folder unchanged");
             co_return;
         }
-        if (refuseWhenBusy())
+        if (refuseWhileBusy())
             co_return;
     }
 
-    std::unique_ptr<BridgeSampleCache> next;
+    std::shared_ptr<BridgeSampleCache> next;
+    std::optional<std::string> failure;
     try {
-        next = std::make_unique<BridgeSampleCache>(deps.paths, target, deps.wallClock);
+        next = std::make_shared<BridgeSampleCache>(deps.paths, target, deps.wallClock);
         next->prepareDirectories();
-        if (copy)
-            cache->copyLibrary(*next);
-    } catch (const std::exception& error) {
-        reportStatusAndError("Folder change failed", error.what());
+    } catch (...) {
+        failure = BridgeLibraryWriter::failureText(std::current_exception());
+    }
+    if (!failure && copy) {
+        // The old folder takes the latest state (and every write queued for it) before it is copied.
+        co_await writeLibrary({.manifest = true, .metadata = true});
+        if (!self)
+            co_return;
+        failure = co_await copyLibraryInBackground(cache, next);
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        reportStatusAndError("Folder change failed", *failure);
         co_return;
     }
-    switchToLibrary(std::move(next), copy);
+    co_await switchToLibrary(std::move(next), copy);
 }
 
-void BridgeViewModel::switchToLibrary(std::unique_ptr<BridgeSampleCache> next, bool copied) {
+QCoro::Task<> BridgeViewModel::switchToLibrary(std::shared_ptr<BridgeSampleCache> next, bool copied) {
+    QPointer<BridgeViewModel> self(this);
+    LoadedLibrary loaded = co_await loadInBackground(next);
+    if (!self)
+        co_return;
+    // A sync or a render may have started while the files were read.
+    if (refuseWhileBusy())
+        co_return;
     stopPreview(false);
     BridgeSampleCache::saveRootURL(next->rootURL(), deps.paths, *deps.settings);
     cache = std::move(next);
-    librarySamples = cache->loadManifest();
-    sampleMetadata = cache->loadLocalMetadata();
+    librarySamples = std::move(loaded.samples);
+    sampleMetadata = std::move(loaded.metadata);
     setSamples(displaySamples(librarySamples));
     setSampleFolderPath(BridgeSampleCache::abbreviatedPath(cache->rootURL(), deps.paths));
-    try {
-        cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (const std::exception& error) {
-        reportStatusAndError("Folder change failed", error.what());
-        return;
+    std::optional<std::string> failure = co_await mirrorLibrary();
+    if (!self)
+        co_return;
+    if (failure) {
+        reportStatusAndError("Folder change failed", *failure);
+        co_return;
     }
     setStatusMessage(copied ? "Sample folder changed and copied" : "Sample folder changed");
     std::string watchText = isWatchModeEnabled_ ? "Background sync on" : "Watch mode off";

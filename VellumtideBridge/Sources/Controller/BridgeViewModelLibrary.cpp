@@ -3,6 +3,9 @@
 
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
+#include "Platform/Async/Spawn.h"
+
+#include <QPointer>
 #include <algorithm>
 
 void BridgeViewModel::updateSampleMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id) {
@@ -12,17 +15,40 @@ void BridgeViewModel::updateSampleMetadata(const BridgeSampleMetadata& entry, co
         sampleMetadata[id] = entry;
 }
 
-bool BridgeViewModel::saveMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id) {
+QCoro::Task<std::optional<std::string>>
+BridgeViewModel::writeLibrary(BridgeLibraryWriter::Parts parts, std::shared_ptr<const std::vector<SampleItem>> samples) {
+    // The snapshot is taken now, before the first suspension.
+    BridgeLibraryWriter::Snapshot snapshot;
+    snapshot.cache = cache;
+    if ((parts.manifest || parts.mirror) && !samples)
+        samples = std::make_shared<const std::vector<SampleItem>>(librarySamples);
+    snapshot.samples = std::move(samples);
+    if (parts.metadata || parts.mirror)
+        snapshot.metadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
+    auto outcome = co_await libraryWriter.write(std::move(snapshot), parts);
+    std::optional<std::string> failure;
+    if (auto error = outcome.failureFor(parts))
+        failure = BridgeLibraryWriter::failureText(error);
+    co_return failure;
+}
+
+QCoro::Task<std::optional<std::string>> BridgeViewModel::mirrorLibrary() {
+    return writeLibrary({.manifest = true, .metadata = true, .mirror = true});
+}
+
+QCoro::Task<bool> BridgeViewModel::saveMetadata(BridgeSampleMetadata entry, vt::Uuid id) {
     updateSampleMetadata(entry, id);
-    try {
-        cache->saveLocalMetadata(sampleMetadata);
-    } catch (const std::exception& error) {
-        reportError("Metadata save failed", error.what());
-        return false;
+    QPointer<BridgeViewModel> self(this);
+    std::optional<std::string> failure = co_await writeLibrary({.metadata = true});
+    if (!self)
+        co_return false;
+    if (failure) {
+        reportError("Metadata save failed", *failure);
+        co_return false;
     }
     setSamples(displaySamples(librarySamples));
     stopPreviewIfHidden();
-    return true;
+    co_return true;
 }
 
 void BridgeViewModel::renameSample(const SampleItem& passed, const std::string& passedTitle) {
@@ -38,9 +64,15 @@ void BridgeViewModel::renameSample(const SampleItem& passed, const std::string& 
     if (entry.titleOverride && *entry.titleOverride == trimmed)
         return;
     entry.titleOverride = trimmed;
-    if (!saveMetadata(entry, sample.id))
-        return; // "Metadata save failed" stays: the rename did not reach the disk.
-    setStatusMessage("Renamed " + trimmed);
+    vt::spawnStarted(finishRename(entry, sample.id, trimmed));
+}
+
+QCoro::Task<> BridgeViewModel::finishRename(BridgeSampleMetadata entry, vt::Uuid id, std::string title) {
+    QPointer<BridgeViewModel> self(this);
+    bool saved = co_await saveMetadata(std::move(entry), id);
+    // "Metadata save failed" stays when the rename did not reach the disk.
+    if (self && saved)
+        setStatusMessage("Renamed " + title);
 }
 
 void BridgeViewModel::toggleFavorite(const SampleItem& passed) {
@@ -54,7 +86,7 @@ void BridgeViewModel::toggleFavorite(const SampleItem& passed) {
         entry.favoriteOverride.reset();
     else
         entry.favoriteOverride = !sample.isFavorite;
-    saveMetadata(entry, sample.id);
+    saveMetadata(entry, sample.id); // runs on; it reports a failure itself
 }
 
 void BridgeViewModel::toggleFavoriteFilter() {
@@ -86,15 +118,21 @@ void BridgeViewModel::deleteSample(const SampleItem& passed) {
     tombstone.isDeleted = true;
     sampleMetadata[sample.id] = tombstone;
     cache->removeSampleFiles(owner);
-    try {
-        cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (const std::exception& error) {
-        reportError("Delete failed", error.what());
-        return;
+    vt::spawnStarted(finishDelete(sample.title));
+}
+
+QCoro::Task<> BridgeViewModel::finishDelete(std::string shownTitle) {
+    QPointer<BridgeViewModel> self(this);
+    std::optional<std::string> failure = co_await mirrorLibrary();
+    if (!self)
+        co_return;
+    if (failure) {
+        reportError("Delete failed", *failure);
+        co_return;
     }
     setSamples(displaySamples(librarySamples));
     stopPreviewIfHidden();
-    setStatusMessage("Deleted " + sample.title);
+    setStatusMessage("Deleted " + shownTitle);
 }
 
 void BridgeViewModel::editSample(const SampleItem& sample) {

@@ -121,17 +121,15 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
     if (!changed)
         co_return;
 
-    try {
-        cache->saveLocalMetadata(sampleMetadata);
-    } catch (const std::exception& error) {
-        reportError("Metadata save failed", error.what());
+    std::optional<std::string> failure = co_await writeLibrary({.metadata = true});
+    if (!self)
+        co_return;
+    if (failure) {
+        reportError("Metadata save failed", *failure);
         co_return;
     }
     setSamples(displaySamples(librarySamples));
     stopPreviewIfHidden();
-    try {
-        cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (...) {
-        // The library folder holds the result; the next mirror pass copies it.
-    }
+    // The library folder holds the result; a failed mirror pass is retried by the next one.
+    co_await mirrorLibrary();
 }

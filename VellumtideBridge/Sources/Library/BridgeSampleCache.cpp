@@ -4,6 +4,7 @@
 #include "Platform/Core/Uuid.h"
 
 #include <fcntl.h>
+#include <unordered_set>
 #include <system_error>
 #include <unistd.h>
 
@@ -72,6 +73,36 @@ void writeIgnoringFailure(const Path& target, std::string_view bytes) {
     }
 }
 
+// Gives target the modification time of source; failures are ignored (the next pass copies again).
+void copyModificationTime(const Path& source, const Path& target) {
+    std::error_code error;
+    auto time = fs::last_write_time(source, error);
+    if (!error)
+        fs::last_write_time(target, time, error);
+}
+
+// Size and modification time of a regular file: what the mirror pass compares.
+struct FileIdentity {
+    std::uintmax_t size = 0;
+    fs::file_time_type modified;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> identityOf(const Path& path) {
+    std::error_code error;
+    fs::directory_entry entry(path, error);
+    if (error || !entry.is_regular_file(error) || error)
+        return std::nullopt;
+    FileIdentity identity;
+    identity.size = entry.file_size(error);
+    if (error)
+        return std::nullopt;
+    identity.modified = entry.last_write_time(error);
+    if (error)
+        return std::nullopt;
+    return identity;
+}
+
 void syncFile(const Path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -81,6 +112,7 @@ void syncFile(const Path& path) {
 }
 
 // Copies source over destination so that a reader sees the old file or the new one, never half.
+// The copy takes the source's modification time, so the mirror pass can tell it is unchanged.
 void copyReplacing(const Path& source, const Path& destination) {
     createFolder(destination.parent_path());
     Path temporary = destination.parent_path() /
@@ -88,6 +120,7 @@ void copyReplacing(const Path& source, const Path& destination) {
     std::error_code error;
     if (fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
         syncFile(temporary);
+        copyModificationTime(source, temporary);
         fs::rename(temporary, destination, error);
     } else if (!error) {
         error = std::make_error_code(std::errc::io_error);
@@ -105,6 +138,36 @@ void copyIfNeeded(const Path& source, const Path& destination) {
     if (sizeOf(source) == sizeOf(destination))
         return;
     copyReplacing(source, destination);
+}
+
+// One file of the mirror pass: copied when the source exists and the copy differs from it in
+// size or modification time. Returns whether the source exists (whether the mirror keeps a copy).
+bool mirrorFileIfChanged(const Path& source, const Path& destination) {
+    auto wanted = identityOf(source);
+    if (!wanted)
+        return false;
+    if (identityOf(destination) != wanted)
+        copyReplacing(source, destination);
+    return true;
+}
+
+// Removes the visible regular files of a mirror folder that the library no longer lists (no
+// recursion; hidden names are temporaries of writes under way and stay).
+void removeUnlisted(const Path& folder, const std::unordered_set<std::string>& listed) {
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    if (error)
+        return;
+    std::vector<Path> stale;
+    for (; it != fs::directory_iterator(); it.increment(error)) {
+        if (error)
+            break;
+        std::string name = it->path().filename().string();
+        if (!name.starts_with(".") && !listed.count(name))
+            stale.push_back(it->path());
+    }
+    for (const auto& path : stale)
+        vt::removeRegularFile(path);
 }
 
 // Copies the visible files of a folder (no sub-folders, no recursion) into another folder.
@@ -325,12 +388,14 @@ void BridgeSampleCache::saveLocalMetadata(const BridgeMetadataMap& metadata) con
 }
 
 void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
-                                         bool& unreadableFlag) const {
+                                         std::atomic<bool>& unreadableFlag) const {
     if (unreadableFlag && itemExists(target))
         setAsideUnreadable(target);
     unreadableFlag = false;
     writeOrThrow(target, bytes);
     writeIgnoringFailure(mirrorTarget, bytes);
+    // The same bytes: the mirror pass must see the copy as unchanged.
+    copyModificationTime(target, mirrorTarget);
 }
 
 // Keeps a file that could not be read as "<stem>.unreadable-<UTC time><extension>" beside it.
@@ -438,17 +503,32 @@ void BridgeSampleCache::mirrorLibrary(const std::vector<SampleItem>& samples,
                                       const BridgeMetadataMap& metadata) const {
     saveManifest(samples);
     saveLocalMetadata(metadata);
+    mirrorFiles(samples, metadata);
+}
+
+void BridgeSampleCache::mirrorFiles(const std::vector<SampleItem>& samples,
+                                    const BridgeMetadataMap& metadata) const {
     createFolder(auMirrorSamplesDirectory());
     createFolder(auMirrorEditedDirectory());
     createFolder(auMirrorChopsDirectory());
+    mirrorFileIfChanged(manifestURL(), mirrorRoot / manifestFileName);
+    mirrorFileIfChanged(metadataURL(), mirrorRoot / metadataFileName);
+    // What the library no longer has (a deleted sample's files, old chops) goes from the mirror.
+    std::unordered_set<std::string> listedSamples, listedEdits, listedChops;
     for (const auto& sample : samples) {
-        if (vt::isSafeFileName(sample.fileName))
-            copyIfNeeded(samplesDirectory() / sample.fileName, auMirrorSamplesDirectory() / sample.fileName);
-        copyIfNeeded(editedSampleURL(sample), mirroredEditedSampleURL(sample));
+        if (vt::isSafeFileName(sample.fileName) &&
+            mirrorFileIfChanged(samplesDirectory() / sample.fileName, auMirrorSamplesDirectory() / sample.fileName))
+            listedSamples.insert(sample.fileName);
+        if (mirrorFileIfChanged(editedSampleURL(sample), mirroredEditedSampleURL(sample)))
+            listedEdits.insert(editedSampleURL(sample).filename().string());
         auto entry = metadata.find(sample.id);
         if (entry == metadata.end())
             continue;
         for (const auto& chop : entry->second.chops)
-            copyIfNeeded(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop));
+            if (mirrorFileIfChanged(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop)))
+                listedChops.insert(chopFileName(sample, chop));
     }
+    removeUnlisted(auMirrorSamplesDirectory(), listedSamples);
+    removeUnlisted(auMirrorEditedDirectory(), listedEdits);
+    removeUnlisted(auMirrorChopsDirectory(), listedChops);
 }

@@ -8,6 +8,7 @@
 #include "Platform/Core/SettingsStore.h"
 #include "VellumtideBridge/Sources/Library/BridgeModels.h"
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -96,13 +97,17 @@ public:
 
     // Copies the rendered edit into the mirror; failures are ignored.
     void mirrorEditedSample(const SampleItem& sample) const;
-    // Saves both JSON files and copies every file the mirror lacks (or holds at another size).
+    // Saves both JSON files, then mirrorFiles().
     void mirrorLibrary(const std::vector<SampleItem>& samples, const BridgeMetadataMap& metadata) const;
+    // Brings the mirror in line with the library folder: copies the JSON files and every listed
+    // file whose copy is missing or differs in size or modification time, and removes the mirror's
+    // files the library no longer lists. Safe to call off the main thread (one pass at a time).
+    void mirrorFiles(const std::vector<SampleItem>& samples, const BridgeMetadataMap& metadata) const;
 
 private:
     void createFolders() const;
     void writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
-                          bool& unreadableFlag) const;
+                          std::atomic<bool>& unreadableFlag) const;
     void setAsideUnreadable(const Path& file) const;
     std::string chopFileName(const SampleItem& sample, const BridgeSampleChop& chop) const;
 
@@ -110,6 +115,6 @@ private:
     Path mirrorRoot;
     std::shared_ptr<const vt::WallClock> clock;
     // Set by a load that found an existing file it could not decode; cleared once it is set aside.
-    mutable bool manifestUnreadable = false;
-    mutable bool metadataUnreadable = false;
+    mutable std::atomic<bool> manifestUnreadable = false;
+    mutable std::atomic<bool> metadataUnreadable = false;
 };
