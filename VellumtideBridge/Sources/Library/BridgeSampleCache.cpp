@@ -323,7 +323,7 @@ std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
         auto text = vt::readWholeFile(manifestURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        return SampleItem::listFromJson(vt::json::parse(*text), DateForm::iso8601);
+        return SampleItem::listFromJsonText(*text, DateForm::iso8601);
     } catch (const std::exception&) {
         manifestUnreadable = true;
         return {};
@@ -354,17 +354,7 @@ BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
         auto text = vt::readWholeFile(metadataURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        Json document = vt::json::parse(*text);
-        if (!document.is_object())
-            throw vt::json::JsonError("Expected an object");
-        BridgeMetadataMap metadata;
-        for (const auto& [key, value] : document.items()) {
-            auto entry = BridgeSampleMetadata::fromJson(value, DateForm::referenceSeconds);
-            auto id = vt::Uuid::parse(key);
-            if (id && !entry.isEmpty())
-                metadata[*id] = std::move(entry);
-        }
-        return metadata;
+        return BridgeSampleMetadata::mapFromJsonText(*text, DateForm::referenceSeconds);
     } catch (const std::exception&) {
         metadataUnreadable = true;
         return {};
