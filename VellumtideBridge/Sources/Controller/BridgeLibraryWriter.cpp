@@ -15,6 +15,7 @@ using Outcome = BridgeLibraryWriter::Outcome;
 struct Job {
     Snapshot snapshot;
     Parts parts;
+    std::vector<BridgeLibraryWriter::Preparation> preparations;
     std::vector<vt::Completion<Outcome>> waiters;
 };
 
@@ -71,6 +72,8 @@ struct BridgeLibraryWriter::State {
 
     // One pass; runs on the pool (or, at quit, on the calling thread). Never throws.
     Outcome run(const Job& job) {
+        for (const auto& prepare : job.preparations)
+            failureOf(prepare);
         const Snapshot& snapshot = job.snapshot;
         if (writtenFolder != snapshot.cache) {
             writtenFolder = snapshot.cache;
@@ -133,15 +136,16 @@ BridgeLibraryWriter::~BridgeLibraryWriter() {
     }
 }
 
-QCoro::Task<Outcome> BridgeLibraryWriter::write(Snapshot snapshot, Parts parts) {
+QCoro::Task<Outcome> BridgeLibraryWriter::write(Snapshot snapshot, Parts parts, Preparation prepare) {
     vt::Completion<Outcome> done;
     auto& queue = state->queue;
-    if (!queue.empty() && queue.back().snapshot.cache == snapshot.cache) {
-        merge(queue.back(), snapshot, parts);
-        queue.back().waiters.push_back(done);
-    } else {
-        queue.push_back(Job{std::move(snapshot), parts, {done}});
-    }
+    if (queue.empty() || queue.back().snapshot.cache != snapshot.cache)
+        queue.push_back(Job{snapshot, {}, {}, {}});
+    Job& job = queue.back();
+    merge(job, snapshot, parts);
+    if (prepare)
+        job.preparations.push_back(std::move(prepare));
+    job.waiters.push_back(done);
     if (!state->running)
         vt::spawnStarted(drain(state));
     co_return co_await done;

@@ -7,6 +7,7 @@
 #include "VellumtideBridge/Sources/Library/BridgeSampleCache.h"
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <qcoro/qcorotask.h>
 #include <string>
@@ -45,9 +46,13 @@ public:
     BridgeLibraryWriter(const BridgeLibraryWriter&) = delete;
     BridgeLibraryWriter& operator=(const BridgeLibraryWriter&) = delete;
 
+    // File work that must happen before the pass writes (removals); it runs at the start of the
+    // pass, in the order asked, and its failures are ignored.
+    using Preparation = std::function<void()>;
+
     // Queues the state; the task ends, on the main thread, when a pass that wrote it (or a newer
     // state of the same folder) has ended. It never throws: failures come in the outcome.
-    QCoro::Task<Outcome> write(Snapshot snapshot, Parts parts);
+    QCoro::Task<Outcome> write(Snapshot snapshot, Parts parts, Preparation prepare = nullptr);
     // No pass runs and none is queued.
     bool isIdle() const;
 

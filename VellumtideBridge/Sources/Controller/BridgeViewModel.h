@@ -198,7 +198,8 @@ public:
     // Writes the current state (or the given sample list) off the main thread; ends when it is
     // on disk, with the failure text of the parts asked for (none when they succeeded).
     QCoro::Task<std::optional<std::string>> writeLibrary(
-        BridgeLibraryWriter::Parts parts, std::shared_ptr<const std::vector<SampleItem>> samples = nullptr);
+        BridgeLibraryWriter::Parts parts, std::shared_ptr<const std::vector<SampleItem>> samples = nullptr,
+        BridgeLibraryWriter::Preparation prepare = nullptr);
     // Both files, then the mirror pass, off the main thread.
     QCoro::Task<std::optional<std::string>> mirrorLibrary();
     void renameSample(const SampleItem& sample, const std::string& title);
@@ -327,6 +328,8 @@ public:
     // The library files and the mirror, written off the main thread; declared last so that it is
     // destroyed first, finishing every queued write.
     BridgeLibraryWriter libraryWriter;
+    // The library list as last handed to libraryWriter.
+    std::shared_ptr<const std::vector<SampleItem>> librarySnapshot;
     bool isChangingSampleFolder = false;
 
 private:
@@ -351,7 +354,7 @@ private:
     bool refuseWhileBusy();
     QCoro::Task<> switchToLibrary(std::shared_ptr<BridgeSampleCache> newCache, bool copied);
     QCoro::Task<> finishRename(BridgeSampleMetadata entry, vt::Uuid id, std::string title);
-    QCoro::Task<> finishDelete(std::string shownTitle);
+    QCoro::Task<> finishDelete(SampleItem owner, std::string shownTitle);
 
     const SampleItem* librarySample(const vt::Uuid& id) const;
     BridgeSampleMetadata entryFor(const vt::Uuid& id) const;

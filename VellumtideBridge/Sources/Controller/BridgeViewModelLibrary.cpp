@@ -16,16 +16,21 @@ void BridgeViewModel::updateSampleMetadata(const BridgeSampleMetadata& entry, co
 }
 
 QCoro::Task<std::optional<std::string>>
-BridgeViewModel::writeLibrary(BridgeLibraryWriter::Parts parts, std::shared_ptr<const std::vector<SampleItem>> samples) {
+BridgeViewModel::writeLibrary(BridgeLibraryWriter::Parts parts, std::shared_ptr<const std::vector<SampleItem>> samples,
+                              BridgeLibraryWriter::Preparation prepare) {
     // The snapshot is taken now, before the first suspension.
     BridgeLibraryWriter::Snapshot snapshot;
     snapshot.cache = cache;
-    if ((parts.manifest || parts.mirror) && !samples)
-        samples = std::make_shared<const std::vector<SampleItem>>(librarySamples);
+    if ((parts.manifest || parts.mirror) && !samples) {
+        // The list changes seldom: comparing is cheaper than copying it for every pass.
+        if (!librarySnapshot || *librarySnapshot != librarySamples)
+            librarySnapshot = std::make_shared<const std::vector<SampleItem>>(librarySamples);
+        samples = librarySnapshot;
+    }
     snapshot.samples = std::move(samples);
     if (parts.metadata || parts.mirror)
         snapshot.metadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
-    auto outcome = co_await libraryWriter.write(std::move(snapshot), parts);
+    auto outcome = co_await libraryWriter.write(std::move(snapshot), parts, std::move(prepare));
     std::optional<std::string> failure;
     if (auto error = outcome.failureFor(parts))
         failure = BridgeLibraryWriter::failureText(error);
@@ -117,13 +122,15 @@ void BridgeViewModel::deleteSample(const SampleItem& passed) {
     BridgeSampleMetadata tombstone;
     tombstone.isDeleted = true;
     sampleMetadata[sample.id] = tombstone;
-    cache->removeSampleFiles(owner);
-    vt::spawnStarted(finishDelete(sample.title));
+    vt::spawnStarted(finishDelete(owner, sample.title));
 }
 
-QCoro::Task<> BridgeViewModel::finishDelete(std::string shownTitle) {
+QCoro::Task<> BridgeViewModel::finishDelete(SampleItem owner, std::string shownTitle) {
     QPointer<BridgeViewModel> self(this);
-    std::optional<std::string> failure = co_await mirrorLibrary();
+    // The files go at the start of the mirror pass, off the main thread (folder listings).
+    auto removeFiles = [folder = cache, owner] { folder->removeSampleFiles(owner); };
+    std::optional<std::string> failure =
+        co_await writeLibrary({.manifest = true, .metadata = true, .mirror = true}, nullptr, std::move(removeFiles));
     if (!self)
         co_return;
     if (failure) {
