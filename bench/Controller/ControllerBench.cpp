@@ -62,7 +62,8 @@ void writePlainFile(const std::filesystem::path& path, std::size_t size) {
 // Audio work that costs nothing on the main thread: renders write a small file on a pool.
 BridgeAudioServices cheapAudio() {
     BridgeAudioServices audio;
-    audio.render = [](std::filesystem::path, std::filesystem::path output, BridgeSampleEdit) -> QCoro::Task<void> {
+    audio.render = [](std::filesystem::path, std::filesystem::path output,
+                      BridgeSampleEdit) -> QCoro::Task<void> {
         auto write = [output] { writePlainFile(output, 64 * 1024); };
         co_await vt::runInBackground(vt::userInitiatedPool(), std::move(write));
     };
@@ -200,7 +201,8 @@ struct Stall {
 };
 
 // Runs the operation and turns the loop until done() holds and the library writes have ended.
-Stall measure(BridgeViewModel& model, const std::function<void()>& operation, const std::function<bool()>& done) {
+Stall measure(BridgeViewModel& model, const std::function<void()>& operation,
+              const std::function<bool()>& done) {
     Heartbeat heartbeat;
     vt::test::turnLoopUntil([&] { return model.libraryWriter.isIdle(); }, std::chrono::seconds(60));
     heartbeat.start();
@@ -317,8 +319,8 @@ int main() {
         edit.startTime = 0.2 + round * 0.01;
         edit.fadeIn = 0.05;
         SampleItem editTarget = model.samples()[round + 30];
-        worst["apply_edit"].take(
-            measure(model, [&] { runToEnd(model.applyEdit(edit, editTarget), edited); }, [&] { return edited; }));
+        worst["apply_edit"].take(measure(
+            model, [&] { runToEnd(model.applyEdit(edit, editTarget), edited); }, [&] { return edited; }));
 
         bool chopped = false;
         SampleItem chopTarget = model.samples()[round + 40];
@@ -339,8 +341,8 @@ int main() {
             }
         phone.erase(phone.begin(), phone.end() - 1);
         bool imported = false;
-        worst["phone_chop_save"].take(
-            measure(model, [&] { runToEnd(model.syncPhoneChops(phone), imported); }, [&] { return imported; }));
+        worst["phone_chop_save"].take(measure(
+            model, [&] { runToEnd(model.syncPhoneChops(phone), imported); }, [&] { return imported; }));
     }
 
     // Folder changes: into a new folder with the library copied, and back to the default.
@@ -363,12 +365,14 @@ int main() {
                 librarySize, startup, peerStartup);
     std::printf("reading library.json (%.1f MB) and bridge-metadata.json (%.1f MB): fast reader %.1f ms, "
                 "nlohmann %.1f ms, speed %.2fx\n",
-                manifestText.size() / 1e6, metadataText.size() / 1e6, fastRead, strictRead, strictRead / fastRead);
+                manifestText.size() / 1e6, metadataText.size() / 1e6, fastRead, strictRead,
+                strictRead / fastRead);
     std::printf("main-thread work before, same run: metadata save %.1f ms, mirror pass %.1f ms\n",
                 peerMetadataSave, peerMirror);
     std::printf("main-thread pieces now: display list %.1f ms, list copy %.1f ms, metadata copy %.1f ms\n",
                 displayList, copyList, copyMetadata);
-    std::printf("worst main-thread stall per operation (heartbeat gap / synchronous part of the call; goal < 50 ms):\n");
+    std::printf("worst main-thread stall per operation (heartbeat gap / synchronous part of the call; goal < "
+                "50 ms):\n");
     for (const auto& [name, stall] : worst)
         std::printf("  %-16s %7.1f ms / %7.1f ms\n", name.c_str(), stall.heartbeat, stall.call);
 
@@ -376,7 +380,8 @@ int main() {
                 "stall_ms_max_apply_edit=%.1f stall_ms_max_chop_save=%.1f stall_ms_max_phone_chop_save=%.1f "
                 "stall_ms_max_folder_change=%.1f startup_ms_10k=%.1f json_load_speed_vs_nlohmann=%.2f\n",
                 worst["rename"].heartbeat, worst["delete"].heartbeat, worst["favorite"].heartbeat,
-                worst["apply_edit"].heartbeat, worst["chop_save"].heartbeat, worst["phone_chop_save"].heartbeat,
-                worst["folder_change"].heartbeat, startup, strictRead / fastRead);
+                worst["apply_edit"].heartbeat, worst["chop_save"].heartbeat,
+                worst["phone_chop_save"].heartbeat, worst["folder_change"].heartbeat, startup,
+                strictRead / fastRead);
     return 0;
 }

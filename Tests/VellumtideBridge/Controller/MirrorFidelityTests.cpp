@@ -54,7 +54,8 @@ protected:
         settleWrites();
         const BridgeViewModel& m = *model;
         const fs::path library = m.cache->rootURL(), mirror = m.cache->auMirrorRootURL();
-        EXPECT_TRUE(m.cache->loadManifest() == manifestForm(m.librarySamples)) << "the latest list is on disk";
+        EXPECT_TRUE(m.cache->loadManifest() == manifestForm(m.librarySamples))
+            << "the latest list is on disk";
         EXPECT_TRUE(m.cache->loadLocalMetadata() == m.sampleMetadata) << "the latest overlay is on disk";
         for (const char* name : {"library.json", "bridge-metadata.json"})
             EXPECT_EQ(text(mirror / name), text(library / name)) << name;

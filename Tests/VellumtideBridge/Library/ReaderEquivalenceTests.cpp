@@ -119,8 +119,8 @@ TEST(ReaderEquivalence, SampleListsDecodeAlikeOrFailAlike) {
 
     // Missing keys, the wrong shape of document, and text that is not JSON.
     expectSameSamples(R"([{"id": "6F1B5E2C-8A3D-4B7E-9C21-0D4E5F6A7B8C"}])");
-    for (const std::string text : {"[]", "{}", "null", "[1]", "[{}]", "", "[", "[] []", "[\"\xff\"]",
-                                   "[1,]", "[{\"a\": 1,}]", "[NaN]", "[01]", "[{\"peaks\": [1 2]}]"})
+    for (const std::string text : {"[]", "{}", "null", "[1]", "[{}]", "", "[", "[] []", "[\"\xff\"]", "[1,]",
+                                   "[{\"a\": 1,}]", "[NaN]", "[01]", "[{\"peaks\": [1 2]}]"})
         expectSameSamples(text);
 }
 
@@ -135,7 +135,8 @@ TEST(ReaderEquivalence, MetadataFilesDecodeAlikeOrFailAlike) {
     const std::vector<std::string> documents = {
         // Valid: full entries, keys in either case, entries dropped for their key or emptiness.
         "{" + first + ": " + full + ", " + second + R"(: {"isDeleted": true}})",
-        "{" + first + R"(: {}, "not a uuid": {"isDeleted": true}, )" + second + R"(: {"titleOverride": null}})",
+        "{" + first + R"(: {}, "not a uuid": {"isDeleted": true}, )" + second +
+            R"(: {"titleOverride": null}})",
         "{" + first + R"(: {"edit": {}, "analysis": null, "chops": []}})",
         "{}",
         // A repeated key: the last value counts, also when it is empty or invalid.
@@ -146,9 +147,11 @@ TEST(ReaderEquivalence, MetadataFilesDecodeAlikeOrFailAlike) {
         "{" + first + R"(: {"isDeleted": "yes"}})",
         R"({"not a uuid": {"edit": 5}})",
         "{" + first + R"(: {"edit": {"startTime": "0"}}})",
-        "{" + first + R"(: {"analysis": {"bpm": 90, "bpmConfidence": 1, "rootConfidence": 0, "keyConfidence": 0,
+        "{" + first +
+            R"(: {"analysis": {"bpm": 90, "bpmConfidence": 1, "rootConfidence": 0, "keyConfidence": 0,
             "analyzedAt": "2024-03-05T07:08:09Z"}}})",
-        "{" + first + R"(: {"chops": [{"id": "nope", "index": 0, "startTime": 0, "endTime": 1, "strength": 1}]}})",
+        "{" + first +
+            R"(: {"chops": [{"id": "nope", "index": 0, "startTime": 0, "endTime": 1, "strength": 1}]}})",
         "{" + first + R"(: {"chops": [{"id": )" + second +
             R"(, "index": 9223372036854775808, "startTime": 0, "endTime": 1, "strength": 1}]}})",
         "{" + first + R"(: {"favoriteOverride": 0}})",

@@ -240,7 +240,8 @@ TEST_F(SampleCacheTest, MirrorCopiesWhatChangedAndDropsWhatIsGone) {
     EXPECT_FALSE(fs::exists(mirror() / "Samples/stale.m4a"));
     EXPECT_TRUE(fs::exists(mirror() / "Samples/.stale.m4a-in-progress"));
     EXPECT_TRUE(fs::exists(mirror() / "Chops/nested/kept.wav"));
-    EXPECT_EQ(fs::last_write_time(mirror() / "Samples/take.m4a"), fs::last_write_time(*cache.sampleURL(item)));
+    EXPECT_EQ(fs::last_write_time(mirror() / "Samples/take.m4a"),
+              fs::last_write_time(*cache.sampleURL(item)));
 
     // A copy with the source's size and time is taken as unchanged and left alone; a file that
     // changed at the same size is copied again; no temporary is left behind.

@@ -91,7 +91,8 @@ struct BridgeLibraryWriter::State {
             outcome.metadata = failureOf([&] { snapshot.cache->saveLocalMetadata(*snapshot.metadata); });
             writtenMetadata = outcome.metadata ? nullptr : snapshot.metadata;
         }
-        if (job.parts.mirror && !outcome.manifest && !outcome.metadata && snapshot.samples && snapshot.metadata)
+        if (job.parts.mirror && !outcome.manifest && !outcome.metadata && snapshot.samples &&
+            snapshot.metadata)
             outcome.mirror =
                 failureOf([&] { snapshot.cache->mirrorFiles(*snapshot.samples, *snapshot.metadata); });
         return outcome;

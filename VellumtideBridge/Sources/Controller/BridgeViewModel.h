@@ -197,9 +197,10 @@ public:
     QCoro::Task<bool> saveMetadata(BridgeSampleMetadata entry, vt::Uuid id);
     // Writes the current state (or the given sample list) off the main thread; ends when it is
     // on disk, with the failure text of the parts asked for (none when they succeeded).
-    QCoro::Task<std::optional<std::string>> writeLibrary(
-        BridgeLibraryWriter::Parts parts, std::shared_ptr<const std::vector<SampleItem>> samples = nullptr,
-        BridgeLibraryWriter::Preparation prepare = nullptr);
+    QCoro::Task<std::optional<std::string>>
+    writeLibrary(BridgeLibraryWriter::Parts parts,
+                 std::shared_ptr<const std::vector<SampleItem>> samples = nullptr,
+                 BridgeLibraryWriter::Preparation prepare = nullptr);
     // Both files, then the mirror pass, off the main thread.
     QCoro::Task<std::optional<std::string>> mirrorLibrary();
     void renameSample(const SampleItem& sample, const std::string& title);

@@ -1,9 +1,8 @@
 // The library folder choice: reveal it, pick another one (copying the library or not), or go
 // back to the default; the switch reloads the library from the new folder and mirrors it.
 
-#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
-
 #include "Platform/Async/Background.h"
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 #include "VellumtideBridge/Sources/Controller/ScopeExit.h"
 
 #include <QPointer>
@@ -27,7 +26,7 @@ std::filesystem::path standardized(const std::filesystem::path& url) {
 }
 
 QCoro::Task<std::optional<std::string>> copyLibraryInBackground(std::shared_ptr<const BridgeSampleCache> from,
-                                                        std::shared_ptr<const BridgeSampleCache> to) {
+                                                                std::shared_ptr<const BridgeSampleCache> to) {
     auto copy = [from, to] { from->copyLibrary(*to); };
     try {
         co_await vt::runInBackground(vt::userInitiatedPool(), std::move(copy));
@@ -38,7 +37,9 @@ QCoro::Task<std::optional<std::string>> copyLibraryInBackground(std::shared_ptr<
 }
 
 QCoro::Task<BridgeViewModel::LoadedLibrary> loadInBackground(std::shared_ptr<const BridgeSampleCache> cache) {
-    auto load = [cache] { return BridgeViewModel::LoadedLibrary{cache->loadManifest(), cache->loadLocalMetadata()}; };
+    auto load = [cache] {
+        return BridgeViewModel::LoadedLibrary{cache->loadManifest(), cache->loadLocalMetadata()};
+    };
     return vt::runInBackground(vt::userInitiatedPool(), std::move(load));
 }
 

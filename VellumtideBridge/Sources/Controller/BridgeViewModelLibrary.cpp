@@ -1,9 +1,8 @@
 // Library operations on the local overlay: rename, favourite, delete, the edit sheet, and the
 // two methods every writer of the overlay goes through.
 
-#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
-
 #include "Platform/Async/Spawn.h"
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
 #include <QPointer>
 #include <algorithm>
@@ -16,7 +15,8 @@ void BridgeViewModel::updateSampleMetadata(const BridgeSampleMetadata& entry, co
 }
 
 QCoro::Task<std::optional<std::string>>
-BridgeViewModel::writeLibrary(BridgeLibraryWriter::Parts parts, std::shared_ptr<const std::vector<SampleItem>> samples,
+BridgeViewModel::writeLibrary(BridgeLibraryWriter::Parts parts,
+                              std::shared_ptr<const std::vector<SampleItem>> samples,
                               BridgeLibraryWriter::Preparation prepare) {
     // The snapshot is taken now, before the first suspension.
     BridgeLibraryWriter::Snapshot snapshot;
@@ -129,8 +129,8 @@ QCoro::Task<> BridgeViewModel::finishDelete(SampleItem owner, std::string shownT
     QPointer<BridgeViewModel> self(this);
     // The files go at the start of the mirror pass, off the main thread (folder listings).
     auto removeFiles = [folder = cache, owner] { folder->removeSampleFiles(owner); };
-    std::optional<std::string> failure =
-        co_await writeLibrary({.manifest = true, .metadata = true, .mirror = true}, nullptr, std::move(removeFiles));
+    std::optional<std::string> failure = co_await writeLibrary(
+        {.manifest = true, .metadata = true, .mirror = true}, nullptr, std::move(removeFiles));
     if (!self)
         co_return;
     if (failure) {

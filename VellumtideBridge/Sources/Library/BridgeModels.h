@@ -173,8 +173,8 @@ struct BridgeSampleMetadata {
     // values are dropped. From either reader's document, or from the whole text (fast reader).
     static std::unordered_map<vt::Uuid, BridgeSampleMetadata> mapFromJson(const vt::json::Json& value,
                                                                           DateForm form);
-    static std::unordered_map<vt::Uuid, BridgeSampleMetadata> mapFromFastJson(const vt::json::FastValue& value,
-                                                                              DateForm form);
+    static std::unordered_map<vt::Uuid, BridgeSampleMetadata>
+    mapFromFastJson(const vt::json::FastValue& value, DateForm form);
     static std::unordered_map<vt::Uuid, BridgeSampleMetadata> mapFromJsonText(std::string_view text,
                                                                               DateForm form);
 

@@ -4,9 +4,9 @@
 #include "Platform/Core/Uuid.h"
 
 #include <fcntl.h>
-#include <unordered_set>
 #include <system_error>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 using vt::json::Json;
@@ -507,7 +507,8 @@ void BridgeSampleCache::mirrorFiles(const std::vector<SampleItem>& samples,
     std::unordered_set<std::string> listedSamples, listedEdits, listedChops;
     for (const auto& sample : samples) {
         if (vt::isSafeFileName(sample.fileName) &&
-            mirrorFileIfChanged(samplesDirectory() / sample.fileName, auMirrorSamplesDirectory() / sample.fileName))
+            mirrorFileIfChanged(samplesDirectory() / sample.fileName,
+                                auMirrorSamplesDirectory() / sample.fileName))
             listedSamples.insert(sample.fileName);
         if (mirrorFileIfChanged(editedSampleURL(sample), mirroredEditedSampleURL(sample)))
             listedEdits.insert(editedSampleURL(sample).filename().string());
