@@ -326,12 +326,13 @@ public:
     std::vector<vt::Uuid> renderingEditSampleIDs;
     // Bumped by every stopPreview(); a player callback of an older preview is ignored.
     std::uint64_t previewGeneration = 0;
+    // Set while a folder change runs (it awaits copies, reads and the mirror pass).
+    bool isChangingSampleFolder = false;
+    // The library list as last handed to libraryWriter.
+    std::shared_ptr<const std::vector<SampleItem>> librarySnapshot;
     // The library files and the mirror, written off the main thread; declared last so that it is
     // destroyed first, finishing every queued write.
     BridgeLibraryWriter libraryWriter;
-    // The library list as last handed to libraryWriter.
-    std::shared_ptr<const std::vector<SampleItem>> librarySnapshot;
-    bool isChangingSampleFolder = false;
 
 private:
     void publish(Field field);
