@@ -355,6 +355,8 @@ private:
     std::optional<std::string> sampleFolderBusyText() const;
     bool refuseWhileBusy();
     QCoro::Task<> switchToLibrary(std::shared_ptr<BridgeSampleCache> newCache, bool copied);
+    // Removes the sample's chop files but those named in keep, in the library and the mirror.
+    QCoro::Task<> removeChopFiles(SampleItem sample, std::set<std::string> keep);
     QCoro::Task<> finishRename(BridgeSampleMetadata entry, vt::Uuid id, std::string title);
     QCoro::Task<> finishDelete(SampleItem owner, std::string shownTitle);
 

@@ -2,6 +2,7 @@
 // file, and store the slices in the sample's overlay entry. New chop files are rendered before
 // the old ones go, so a failed run leaves the earlier chops playable.
 
+#include "Platform/Async/Background.h"
 #include "Platform/Core/AtomicFile.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 #include "VellumtideBridge/Sources/Controller/ScopeExit.h"
@@ -29,6 +30,15 @@ void removeChopFilesExcept(const std::filesystem::path& folder, const SampleItem
 }
 
 } // namespace
+
+// Off the main thread: the folder listings grow with the library.
+QCoro::Task<> BridgeViewModel::removeChopFiles(SampleItem sample, std::set<std::string> keep) {
+    auto remove = [folder = cache, sample, keep = std::move(keep)] {
+        removeChopFilesExcept(folder->chopsDirectory(), sample, keep);
+        removeChopFilesExcept(folder->auMirrorChopsDirectory(), sample, keep);
+    };
+    co_await vt::runInBackground(vt::userInitiatedPool(), std::move(remove));
+}
 
 QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
     if (choppingSampleIDs_.count(sample.id))
@@ -76,16 +86,18 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
         co_return;
     }
 
+    std::set<std::string> keep;
+    if (!isTombstoned(sample.id))
+        for (const auto& chop : chops)
+            keep.insert(cache->chopSampleURL(owner, chop).filename().string());
+    co_await removeChopFiles(owner, std::move(keep));
+    if (!self)
+        co_return;
     if (isTombstoned(sample.id)) {
         // Deleted meanwhile: the result has no sample to belong to.
         cache->removeChops(owner);
         co_return;
     }
-    std::set<std::string> keep;
-    for (const auto& chop : chops)
-        keep.insert(cache->chopSampleURL(owner, chop).filename().string());
-    removeChopFilesExcept(cache->chopsDirectory(), owner, keep);
-    removeChopFilesExcept(cache->auMirrorChopsDirectory(), owner, keep);
 
     BridgeSampleMetadata entry = entryFor(sample.id);
     entry.chopSensitivity = s;

@@ -74,7 +74,10 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
         if (!raw || !fileExists(*raw))
             continue;
 
-        cache->removeChops(owner);
+        std::set<std::string> keepNone; // (named: no braced temporary inside co_await, g++ 12)
+        co_await removeChopFiles(owner, std::move(keepNone));
+        if (!self)
+            co_return;
         std::vector<std::filesystem::path> rendered;
         std::exception_ptr failure;
         try {
