@@ -1,5 +1,6 @@
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
+#include "Platform/Async/Background.h"
 #include "Platform/Core/AtomicFile.h"
 
 namespace vt::test {
@@ -76,11 +77,14 @@ void ControllerTest::settle() {
 }
 
 void ControllerTest::settleWrites() {
-    for (int round = 0; round < 100; ++round) {
+    // Quiet means: no library pass queued or running and no file work left on the pool, a few
+    // rounds in a row (a finished step may start the next one).
+    for (int round = 0, quiet = 0; round < 200 && quiet < 3; ++round) {
+        userInitiatedPool().waitForDone(5000);
         turnUntil([&] { return model->libraryWriter.isIdle(); });
         drainPostedEvents();
-        if (model->libraryWriter.isIdle())
-            return;
+        const bool idle = model->libraryWriter.isIdle() && userInitiatedPool().activeThreadCount() == 0;
+        quiet = idle ? quiet + 1 : 0;
     }
 }
 
