@@ -12,7 +12,7 @@ packages=(
     # application framework and coroutines
     qt6-base-dev qt6-base-dev-tools libqt6svg6-dev qcoro-qt6-dev
     # JSON, text, UUIDs
-    nlohmann-json3-dev libicu-dev uuid-dev
+    nlohmann-json3-dev libsimdjson-dev libicu-dev uuid-dev
     # audio decoding, writing, FFT, sound output
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsndfile1-dev libfftw3-dev libpulse-dev
     # discovery

@@ -6,6 +6,7 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrent>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <qcoro/qcorofuture.h>
 #include <qcoro/qcorotask.h>
@@ -31,25 +32,27 @@ auto runInBackground(QThreadPool& pool, F work) -> QCoro::Task<std::invoke_resul
         std::optional<Stored> value;
         std::exception_ptr error;
     };
+    // Held by pointer: the future hands out copies of its result, and a large result (a whole
+    // library) must not be copied on the main thread.
     auto future = QtConcurrent::run(&pool, [work = std::move(work)]() mutable {
-        Outcome outcome;
+        auto outcome = std::make_shared<Outcome>();
         try {
             if constexpr (std::is_void_v<Result>) {
                 work();
-                outcome.value = true;
+                outcome->value = true;
             } else {
-                outcome.value.emplace(work());
+                outcome->value.emplace(work());
             }
         } catch (...) {
-            outcome.error = std::current_exception();
+            outcome->error = std::current_exception();
         }
         return outcome;
     });
-    Outcome outcome = co_await future;
-    if (outcome.error)
-        std::rethrow_exception(outcome.error);
+    std::shared_ptr<Outcome> outcome = co_await future;
+    if (outcome->error)
+        std::rethrow_exception(outcome->error);
     if constexpr (!std::is_void_v<Result>)
-        co_return std::move(*outcome.value);
+        co_return std::move(*outcome->value);
 }
 
 } // namespace vt

@@ -36,29 +36,36 @@ double toDouble(const Json& value) {
     return value.get<double>();
 }
 
-float toFloat(const Json& value) {
-    double number = toDouble(value);
+float floatFromDouble(double number) {
     if (std::isfinite(number) && std::fabs(number) > std::numeric_limits<float>::max())
         fail("Number does not fit a 32-bit float");
     return static_cast<float>(number);
 }
 
+std::int64_t integerFromUnsigned(std::uint64_t number) {
+    if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        fail("Integer out of range");
+    return static_cast<std::int64_t>(number);
+}
+
+std::int64_t integerFromDouble(double number) {
+    if (!std::isfinite(number) || std::trunc(number) != number || number >= 9223372036854775808.0 ||
+        number < -9223372036854775808.0)
+        fail("Expected an integer");
+    return static_cast<std::int64_t>(number);
+}
+
+float toFloat(const Json& value) {
+    return floatFromDouble(toDouble(value));
+}
+
 std::int64_t toInt(const Json& value) {
-    if (value.is_number_unsigned()) {
-        auto number = value.get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-            fail("Integer out of range");
-        return static_cast<std::int64_t>(number);
-    }
+    if (value.is_number_unsigned())
+        return integerFromUnsigned(value.get<std::uint64_t>());
     if (value.is_number_integer())
         return value.get<std::int64_t>();
-    if (value.is_number_float()) {
-        double number = value.get<double>();
-        if (!std::isfinite(number) || std::trunc(number) != number || number >= 9223372036854775808.0 ||
-            number < -9223372036854775808.0)
-            fail("Expected an integer");
-        return static_cast<std::int64_t>(number);
-    }
+    if (value.is_number_float())
+        return integerFromDouble(value.get<double>());
     fail("Expected an integer");
 }
 

@@ -38,6 +38,11 @@ std::string toString(const Json& value);
 Uuid toUuid(const Json& value);
 std::vector<float> toFloats(const Json& value);
 
+// The number rules every reader shares; each throws JsonError when the number does not fit.
+float floatFromDouble(double number);
+std::int64_t integerFromUnsigned(std::uint64_t number);
+std::int64_t integerFromDouble(double number); // only an integral number in range
+
 // Encoders; throw JsonError for NaN or infinity.
 Json number(double value);
 Json number(float value);

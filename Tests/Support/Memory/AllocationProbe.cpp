@@ -40,6 +40,20 @@ void operator delete(void* memory, std::size_t) noexcept {
     std::free(memory);
 }
 
+// The nothrow form too: a sanitizer replaces it with its own, whose memory the releases above
+// would not match (libraries such as the fast JSON reader use it).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
+    std::free(memory);
+}
+
 namespace vt::test {
 
 AllocationProbe::AllocationProbe(std::optional<std::size_t> failAbove) {

@@ -1,7 +1,9 @@
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
+#include "Platform/Async/Background.h"
 #include "Platform/Core/AtomicFile.h"
 #include "Tests/Support/Audio/AudioFixtures.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 
 #include <QElapsedTimer>
 
@@ -95,6 +97,21 @@ bool ControllerTest::playInStep(const std::function<bool()>& done, std::chrono::
 void ControllerTest::settle() {
     for (int i = 0; i < 5; ++i)
         scheduler->runReady();
+    if (model)
+        settleWrites();
+}
+
+void ControllerTest::settleWrites() {
+    // Quiet means: no library pass queued or running and no file work left on the pool, a few
+    // rounds in a row (a finished step may start the next one).
+    for (int round = 0, quiet = 0; round < 200 && quiet < 3; ++round) {
+        userInitiatedPool().waitForDone(5000);
+        turnUntil([&] { return probe(*model).libraryWriter.isIdle(); });
+        drainPostedEvents();
+        const bool idle =
+            probe(*model).libraryWriter.isIdle() && userInitiatedPool().activeThreadCount() == 0;
+        quiet = idle ? quiet + 1 : 0;
+    }
 }
 
 bool ControllerTest::turnUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -167,7 +167,10 @@ protected:
     // Replaces a seeded sample's raw file by a sound the players can open.
     void makePlayable(const SampleItem& sample, double seconds = 1.0);
     BridgeViewModel& start();
-    void settle(); // runs posted work and timers due now
+    void settle(); // runs posted work, timers due now and the library writes under way
+    // Turns the loop until the library writes the operations queued have ended and their
+    // follow-ups (status texts, display list) have run.
+    void settleWrites();
     // Turns the real loop (sockets) and the virtual timers due now until done() holds.
     bool turnUntil(const std::function<bool()>& done,
                    std::chrono::milliseconds limit = std::chrono::seconds(10));

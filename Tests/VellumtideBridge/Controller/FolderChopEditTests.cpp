@@ -244,6 +244,7 @@ TEST_F(ControllerTest, OverlappingEditApplicationsKeepEverySampleBusyUntilItsOwn
     EXPECT_TRUE(await(std::move(applyingA)));
     EXPECT_FALSE(m.renderingEditSampleID());
     m.deleteSample(m.displaySamples({a})[0]);
+    settleWrites();
     EXPECT_EQ(m.statusMessage(), "Deleted a");
 }
 

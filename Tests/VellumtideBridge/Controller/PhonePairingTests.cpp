@@ -88,7 +88,9 @@ TEST_F(PhoneTest, PairingSendsTheDigitsStoresTheTokenAndSyncs) {
 
     logTexts();
     awaitVoid(m.pair(request, " 123 456 "));
-    EXPECT_EQ(phone.requests().back().path, "/samples/take.wav");
+    // The sync fetched the sample (the watch loop may poll the phone again while the library
+    // files are written off the main thread).
+    EXPECT_TRUE(phone.requestCount("/samples/take.wav") >= 1);
     EXPECT_TRUE(logged(statusLog, "Pairing Studio Phone"));
     EXPECT_TRUE(logged(statusLog, "Paired Studio Phone"));
     EXPECT_TRUE(logged(watchLog, "Trusted sync on"));

@@ -17,6 +17,7 @@ TEST_F(ControllerTest, StartupSettingsAndEqualWritesNotify) {
     EXPECT_FALSE(m.isPreviewLooping());
     EXPECT_FALSE(settings->value(BridgeViewModel::previewLevelKey));
     EXPECT_TRUE(m.samples().empty());
+    settleWrites(); // the start-up mirror pass runs off the main thread
     EXPECT_TRUE(std::filesystem::exists(libraryRoot() / "library.json"));
     EXPECT_TRUE(std::filesystem::exists(libraryRoot() / "bridge-metadata.json"));
     EXPECT_EQ(m.sampleFolderPath(), "~/Music/Vellumtide");
@@ -103,10 +104,12 @@ TEST_F(ControllerTest, RenameAndFavouriteStoreOnlyOverrides) {
     auto& m = start();
 
     m.renameSample(m.samples()[0], "  Kick  ");
+    settleWrites();
     EXPECT_EQ(m.statusMessage(), "Renamed Kick");
     EXPECT_EQ(m.samples()[0].title, "Kick");
     m.setStatusMessage("other");
     m.renameSample(m.samples()[0], "Kick");
+    settleWrites();
     EXPECT_EQ(m.statusMessage(), "other");
     m.renameSample(m.samples()[0], " \n ");
     EXPECT_EQ(m.errorMessage(), "Sample names cannot be empty.");
@@ -114,8 +117,10 @@ TEST_F(ControllerTest, RenameAndFavouriteStoreOnlyOverrides) {
 
     probe(m).sampleMetadata.clear();
     m.toggleFavorite(m.displaySamples(probe(m).librarySamples)[0]);
+    settleWrites();
     EXPECT_EQ(probe(m).sampleMetadata[phoneFavourite.id].favoriteOverride, false);
     m.toggleFavorite(m.samples()[0]);
+    settleWrites();
     EXPECT_FALSE(probe(m).sampleMetadata.count(phoneFavourite.id));
     EXPECT_EQ(readWholeFile(libraryRoot() / "bridge-metadata.json"), "{}");
 }
@@ -127,6 +132,7 @@ TEST_F(ControllerTest, FailedMetadataWriteIsNotReportedAsSuccess) {
     std::filesystem::remove(libraryRoot() / "bridge-metadata.json");
     std::filesystem::create_directory(libraryRoot() / "bridge-metadata.json");
     m.renameSample(m.samples()[0], "Snare");
+    settleWrites();
     EXPECT_EQ(m.statusMessage(), "Metadata save failed");
     EXPECT_TRUE(m.errorMessage());
     EXPECT_EQ(m.samples()[0].title, "take");
@@ -144,6 +150,7 @@ TEST_F(ControllerTest, DeleteLeavesATombstoneRemovesFilesAndRefusesBusySamples) 
     entry.isFavorite = true;
     entry.chops = {chop};
     m.saveMetadata(entry, take.id);
+    settleWrites();
     m.editSample(m.samples()[0]);
 
     m.modifyChoppingSampleIDs([&](auto& ids) { ids.insert(take.id); });
@@ -154,6 +161,7 @@ TEST_F(ControllerTest, DeleteLeavesATombstoneRemovesFilesAndRefusesBusySamples) 
     m.modifyChoppingSampleIDs([&](auto& ids) { ids.clear(); });
 
     m.deleteSample(m.samples()[0]);
+    settleWrites();
     EXPECT_EQ(m.statusMessage(), "Deleted Shown");
     EXPECT_TRUE(m.samples().empty());
     EXPECT_FALSE(m.editingSample());

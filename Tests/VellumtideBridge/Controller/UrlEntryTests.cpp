@@ -33,6 +33,7 @@ TEST_F(ControllerTest, HandleOpenURLWakesAndOpensTheEditor) {
     auto& m = start();
     settle();
     m.renameSample(m.samples()[0], "Shown");
+    settleWrites();
     m.setIsWatchModeEnabled(false);
     m.setStatusMessage("before");
     record();
@@ -49,6 +50,7 @@ TEST_F(ControllerTest, HandleOpenURLWakesAndOpensTheEditor) {
     EXPECT_EQ(m.statusMessage(), "Editing Shown");
 
     m.deleteSample(m.displaySamples({gone})[0]);
+    settleWrites();
     m.handleOpenURL("vellumtide://edit/" + QString::fromStdString(gone.id.string()));
     EXPECT_EQ(m.editingSample()->id, gone.id);
     EXPECT_EQ(m.statusMessage(), "Editing gone");

@@ -213,6 +213,7 @@ TEST_F(SampleRowTest, SliderChopsOnceAfterItSettlesOrAtOnceOnRelease) {
     EXPECT_EQ(audio.detections, 0);
     scheduler->advanceBy(20ms);
     EXPECT_EQ(audio.detections, 1);
+    settleWrites();
     EXPECT_DOUBLE_EQ(listed(take.id).chopSensitivity, 0.5);
     EXPECT_EQ(button->text(), "Update Chops");
     EXPECT_EQ(part<BridgeChopPanel>(card, "chopPanel")->chopRows().size(), 2u);

@@ -215,7 +215,7 @@ TEST_F(SampleCacheTest, ABlockedMirrorFailsOnlyTheFullPass) {
     EXPECT_TRUE(fs::is_directory(mirror() / "library.json"));
 }
 
-TEST_F(SampleCacheTest, MirrorCopiesListedFilesWhoseSizeDiffers) {
+TEST_F(SampleCacheTest, MirrorCopiesWhatChangedAndDropsWhatIsGone) {
     SampleItem item = sample("take.m4a");
     SampleItem other = sample("other.m4a");
     BridgeSampleChop listed{vt::Uuid::random(), 0, 0, 0.5, 1};
@@ -227,25 +227,43 @@ TEST_F(SampleCacheTest, MirrorCopiesListedFilesWhoseSizeDiffers) {
     writeFile(cache.editedSampleURL(item), "edited");
     writeFile(cache.chopSampleURL(item, listed), "chop");
     writeFile(cache.chopSampleURL(item, unlisted), "unlisted");
-    writeFile(mirror() / "Samples/stale.m4a", "stays");
+    writeFile(mirror() / "Samples/stale.m4a", "goes");
+    writeFile(mirror() / "Samples/.stale.m4a-in-progress", "a write under way stays");
+    writeFile(mirror() / "Chops/nested/kept.wav", "no recursion");
+    writeFile(cache.mirroredChopSampleURL(item, unlisted), "an old chop goes");
 
     cache.mirrorLibrary({item}, {{item.id, metadata}});
     EXPECT_EQ(read(mirror() / "Samples/take.m4a"), "take");
     EXPECT_EQ(read(cache.mirroredEditedSampleURL(item)), "edited");
     EXPECT_EQ(read(cache.mirroredChopSampleURL(item, listed)), "chop");
+    EXPECT_EQ(read(mirror() / "library.json"), read(cache.manifestURL()));
+    EXPECT_EQ(read(mirror() / "bridge-metadata.json"), read(cache.metadataURL()));
     EXPECT_FALSE(fs::exists(cache.mirroredChopSampleURL(item, unlisted)));
     EXPECT_FALSE(fs::exists(mirror() / "Samples/other.m4a"));
-    EXPECT_EQ(read(mirror() / "Samples/stale.m4a"), "stays");
+    EXPECT_FALSE(fs::exists(mirror() / "Samples/stale.m4a"));
+    EXPECT_TRUE(fs::exists(mirror() / "Samples/.stale.m4a-in-progress"));
+    EXPECT_TRUE(fs::exists(mirror() / "Chops/nested/kept.wav"));
+    EXPECT_EQ(fs::last_write_time(mirror() / "Samples/take.m4a"),
+              fs::last_write_time(*cache.sampleURL(item)));
+
+    // A copy with the source's size and time is taken as unchanged and left alone; a file that
+    // changed at the same size is copied again; no temporary is left behind.
+    writeFile(mirror() / "Samples/take.m4a", "TAKE");
+    fs::last_write_time(mirror() / "Samples/take.m4a", fs::last_write_time(*cache.sampleURL(item)));
+    writeFile(cache.editedSampleURL(item), "EDITED");
+    fs::last_write_time(cache.editedSampleURL(item),
+                        fs::last_write_time(cache.mirroredEditedSampleURL(item)) + std::chrono::seconds(1));
+    cache.mirrorFiles({item}, {{item.id, metadata}});
+    EXPECT_EQ(read(mirror() / "Samples/take.m4a"), "TAKE");
+    EXPECT_EQ(read(cache.mirroredEditedSampleURL(item)), "EDITED");
+    EXPECT_EQ(names(mirror() / "Edited"), (std::vector<std::string>{item.id.string() + ".wav"}));
+
+    // A removed edit leaves the mirror too.
+    fs::remove(cache.editedSampleURL(item));
+    cache.mirrorFiles({item}, {{item.id, metadata}});
+    EXPECT_EQ(names(mirror() / "Edited"), std::vector<std::string>{});
     EXPECT_EQ(cache.chopSampleURL(item, listed).filename(),
               item.id.string() + "-chop-" + listed.id.string() + ".wav");
-
-    // Same size: not copied again; another size: replaced whole, no temporary left behind.
-    writeFile(*cache.sampleURL(item), "TAKE");
-    writeFile(cache.editedSampleURL(item), "edited again");
-    cache.mirrorLibrary({item}, {{item.id, metadata}});
-    EXPECT_EQ(read(mirror() / "Samples/take.m4a"), "take");
-    EXPECT_EQ(read(cache.mirroredEditedSampleURL(item)), "edited again");
-    EXPECT_EQ(names(mirror() / "Edited"), (std::vector<std::string>{item.id.string() + ".wav"}));
 
     writeFile(cache.editedSampleURL(item), "EDITED AGAIN");
     cache.mirrorEditedSample(item); // always copies

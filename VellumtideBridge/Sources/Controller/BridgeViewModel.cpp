@@ -46,7 +46,7 @@ bool storedBool(const std::optional<QVariant>& value) {
 
 BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent), deps(std::move(dependencies)),
-      cache(std::make_unique<BridgeSampleCache>(deps.paths, *deps.settings, deps.wallClock)),
+      cache(std::make_shared<BridgeSampleCache>(deps.paths, *deps.settings, deps.wallClock)),
       client(*deps.scheduler, deps.addressBook), lanScanner(*deps.scheduler, *deps.interfaces),
       pairingStore(*deps.settings) {
     previewLevel_ = storedNumber(deps.settings->value(QString::fromLatin1(previewLevelKey)))
@@ -62,13 +62,9 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     librarySamples = cache->loadManifest();
     sampleMetadata = cache->loadLocalMetadata();
     setSamples(displaySamples(librarySamples));
-    std::optional<std::string> mirrorProblem;
-    try {
-        cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (const std::exception& error) {
-        mirrorProblem = error.what();
-    }
-    reportLibraryProblems({}, mirrorProblem);
+    // The mirror pass runs off the main thread; what it could not do (and the damaged files the
+    // saves set aside) is told once it ends. The next write tries the mirror again.
+    vt::spawnStarted(reportStartupMirror());
     startWatchMode();
 
     QPointer<BridgeViewModel> self(this);
@@ -217,6 +213,15 @@ std::string BridgeViewModel::setAsideText() const {
                     : "Renames, favourites, deletions, edits, chops and analyses start over.";
     }
     return text;
+}
+
+QCoro::Task<> BridgeViewModel::reportStartupMirror() {
+    QPointer<BridgeViewModel> self(this);
+    std::optional<std::string> mirrorProblem;
+    std::optional<std::string> failure = co_await mirrorLibrary(&mirrorProblem);
+    if (!self)
+        co_return;
+    reportLibraryProblems({}, failure ? failure : mirrorProblem);
 }
 
 bool BridgeViewModel::reportLibraryProblems(std::optional<std::string> copyProblem,

@@ -17,6 +17,7 @@
 #include "Platform/Desktop/DesktopServices.h"
 #include "Platform/Net/DnsSdBrowser.h"
 #include "Platform/Net/NetworkInterfaces.h"
+#include "VellumtideBridge/Sources/Controller/BridgeLibraryWriter.h"
 #include "VellumtideBridge/Sources/Library/BridgeModels.h"
 #include "VellumtideBridge/Sources/Library/BridgeSampleCache.h"
 #include "VellumtideBridge/Sources/Library/VellumtideDevice.h"
@@ -203,8 +204,21 @@ public:
 
     // ---- Library operations ----
     void updateSampleMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id);
-    // False when the file could not be written (the texts say why).
-    bool saveMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id);
+    // Puts the entry in memory at once; the file is written off the main thread and the display
+    // list rebuilt once it is. False when the file could not be written (the texts say why).
+    QCoro::Task<bool> saveMetadata(BridgeSampleMetadata entry, vt::Uuid id);
+    // Writes the current state (or the given sample list) off the main thread; ends when it is
+    // on disk, with the failure text of the parts asked for (none when they succeeded). Given
+    // mirrorProblem, a mirror pass that copied all but some files is no failure: the text naming
+    // those files goes there (it stays empty otherwise).
+    QCoro::Task<std::optional<std::string>>
+    writeLibrary(BridgeLibraryWriter::Parts parts,
+                 std::shared_ptr<const std::vector<SampleItem>> samples = nullptr,
+                 BridgeLibraryWriter::Preparation prepare = nullptr,
+                 std::optional<std::string>* mirrorProblem = nullptr);
+    // Both files, then the mirror pass, off the main thread (mirrorProblem as for writeLibrary).
+    QCoro::Task<std::optional<std::string>>
+    mirrorLibrary(std::optional<std::string>* mirrorProblem = nullptr);
     void renameSample(const SampleItem& sample, const std::string& title);
     void toggleFavorite(const SampleItem& sample);
     void toggleFavoriteFilter();
@@ -222,6 +236,11 @@ public:
     void togglePreviewLooping();
 
     // ---- Library folder ----
+    // The two JSON files of a library folder as read (off the main thread at a folder change).
+    struct LoadedLibrary {
+        std::vector<SampleItem> samples;
+        BridgeMetadataMap metadata;
+    };
     void openCacheFolder();
     QCoro::Task<> chooseSampleFolder();
     QCoro::Task<> resetSampleFolderToDefault();
@@ -305,7 +324,8 @@ private:
 
     // ---- Plain state, shared by the operations of every concern ----
     Dependencies deps;
-    std::unique_ptr<BridgeSampleCache> cache;
+    // Shared with the writes still under way into it.
+    std::shared_ptr<BridgeSampleCache> cache;
     VellumtideHTTPClient client;
     VellumtideLANScanner lanScanner;
     BridgePairingStore pairingStore;
@@ -332,6 +352,13 @@ private:
     std::uint64_t libraryGeneration = 0;
     // Bumped by every stopPreview(); a player callback of an older preview is ignored.
     std::uint64_t previewGeneration = 0;
+    // Set while a folder change runs (it awaits copies, reads and the mirror pass).
+    bool isChangingSampleFolder = false;
+    // The library list as last handed to libraryWriter.
+    std::shared_ptr<const std::vector<SampleItem>> librarySnapshot;
+    // The library files and the mirror, written off the main thread; declared last so that it is
+    // destroyed first, finishing every queued write.
+    BridgeLibraryWriter libraryWriter;
 
     void publish(Field field);
     void previewLevelDidSet();
@@ -351,14 +378,21 @@ private:
 
     QCoro::Task<> applySampleFolder(std::filesystem::path url);
     std::optional<std::string> sampleFolderBusyText() const;
-    void switchToLibrary(std::unique_ptr<BridgeSampleCache> newCache, bool copied,
-                         std::optional<std::string> copyProblem);
+    bool refuseWhileBusy();
+    QCoro::Task<> switchToLibrary(std::shared_ptr<BridgeSampleCache> newCache, bool copied,
+                                  std::optional<std::string> copyProblem);
     // Tells, in the status line and one alert, which damaged library files were set aside (and
     // under which names), which files a copy into a new folder left out, and which the mirror
     // lacks. False when there was nothing to tell.
     bool reportLibraryProblems(std::optional<std::string> copyProblem,
                                std::optional<std::string> mirrorProblem);
     std::string setAsideText() const;
+    // Start-up's mirror pass, then what it and the start-up reads found wrong.
+    QCoro::Task<> reportStartupMirror();
+    // Removes the sample's chop files but those named in keep, in the library and the mirror.
+    QCoro::Task<> removeChopFiles(SampleItem sample, std::set<std::string> keep);
+    QCoro::Task<> finishRename(BridgeSampleMetadata entry, vt::Uuid id, std::string title);
+    QCoro::Task<> finishDelete(SampleItem owner, std::string shownTitle);
 
     const SampleItem* librarySample(const vt::Uuid& id) const;
     BridgeSampleMetadata entryFor(const vt::Uuid& id) const;

@@ -92,7 +92,10 @@ QCoro::Task<> BridgeViewModel::analyzeSamplesIfNeeded(std::vector<SampleItem> sa
         if (!isTombstoned(sample.id)) {
             BridgeSampleMetadata current = entryFor(sample.id);
             current.analysis = analysis;
-            if (!saveMetadata(current, sample.id))
+            const bool saved = co_await saveMetadata(current, sample.id);
+            if (!self)
+                co_return;
+            if (!saved)
                 saveFailed = true;
             else if (succeeded)
                 ++stored;

@@ -2,6 +2,7 @@
 // file, and store the slices in the sample's overlay entry. New chop files are rendered before
 // the old ones go, so a failed run leaves the earlier chops playable.
 
+#include "Platform/Async/Background.h"
 #include "Platform/Core/AtomicFile.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 #include "VellumtideBridge/Sources/Controller/ScopeExit.h"
@@ -29,6 +30,15 @@ void removeChopFilesExcept(const std::filesystem::path& folder, const SampleItem
 }
 
 } // namespace
+
+// Off the main thread: the folder listings grow with the library.
+QCoro::Task<> BridgeViewModel::removeChopFiles(SampleItem sample, std::set<std::string> keep) {
+    auto remove = [folder = cache, sample, keep = std::move(keep)] {
+        removeChopFilesExcept(folder->chopsDirectory(), sample, keep);
+        removeChopFilesExcept(folder->auMirrorChopsDirectory(), sample, keep);
+    };
+    co_await vt::runInBackground(vt::userInitiatedPool(), std::move(remove));
+}
 
 QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
     if (choppingSampleIDs_.count(sample.id))
@@ -78,7 +88,7 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
 
     if (isTombstoned(sample.id)) {
         // Deleted meanwhile: the result has no sample to belong to.
-        cache->removeChops(owner);
+        co_await removeChopFiles(owner, {});
         co_return;
     }
     // The overlay is saved before the earlier chop files go: when it cannot be saved (a full disk),
@@ -88,8 +98,16 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
     entry.chopSensitivity = s;
     entry.chopSource = bridgeChopSource;
     entry.chops = chops;
-    if (!saveMetadata(entry, sample.id)) {
-        updateSampleMetadata(previous, sample.id);
+    const bool saved = co_await saveMetadata(entry, sample.id);
+    if (!self)
+        co_return;
+    if (!saved) {
+        // Only the chop fields go back: the entry may have changed otherwise meanwhile.
+        BridgeSampleMetadata current = entryFor(sample.id);
+        current.chopSensitivity = previous.chopSensitivity;
+        current.chopSource = previous.chopSource;
+        current.chops = previous.chops;
+        updateSampleMetadata(current, sample.id);
         setSamples(displaySamples(librarySamples));
         for (const auto& file : rendered)
             vt::removeRegularFile(file);
@@ -98,16 +116,16 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
     std::set<std::string> keep;
     for (const auto& chop : chops)
         keep.insert(cache->chopSampleURL(owner, chop).filename().string());
-    removeChopFilesExcept(cache->chopsDirectory(), owner, keep);
-    removeChopFilesExcept(cache->auMirrorChopsDirectory(), owner, keep);
+    co_await removeChopFiles(owner, std::move(keep));
+    if (!self)
+        co_return;
     if (chops.empty()) {
         setStatusMessage("No clear transients found");
         co_return;
     }
-    try {
-        cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (...) {
-        // The local results stand; the next mirror pass copies them.
-    }
+    // A failure leaves the local results standing; the next mirror pass copies them.
+    co_await mirrorLibrary();
+    if (!self)
+        co_return;
     setStatusMessage("Made " + std::to_string(chops.size()) + " chop" + (chops.size() == 1 ? "" : "s"));
 }

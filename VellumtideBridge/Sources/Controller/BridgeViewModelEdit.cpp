@@ -52,7 +52,6 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
             setErrorMessage(missingSampleText);
             co_return false;
         }
-        cache->mirrorEditedSample(element);
     } else {
         cache->removeEditedSample(element);
     }
@@ -60,8 +59,15 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
     // Read after the render, so changes made meanwhile (an analysis, a rename) survive.
     BridgeSampleMetadata entry = entryFor(sample.id);
     entry.edit = sanitized;
-    if (!saveMetadata(entry, sample.id))
+    if (!co_await saveMetadata(entry, sample.id))
         co_return false; // "Metadata save failed" stays: the edit did not reach the disk.
+    if (!self)
+        co_return false;
+    // The rendered file reaches the plug-in's copy off the main thread; a failure is retried by
+    // the next pass.
+    co_await mirrorLibrary();
+    if (!self)
+        co_return false;
 
     std::vector<SampleItem> toAnalyze{element};
     std::set<vt::Uuid> forced{sample.id};

@@ -1,7 +1,9 @@
 // The library folder choice: reveal it, pick another one (copying the library or not), or go
 // back to the default; the switch reloads the library from the new folder and mirrors it.
 
+#include "Platform/Async/Background.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+#include "VellumtideBridge/Sources/Controller/ScopeExit.h"
 
 #include <QPointer>
 
@@ -21,6 +23,36 @@ std::filesystem::path standardized(const std::filesystem::path& url) {
     while (text.size() > 1 && text.back() == '/')
         text.pop_back();
     return text;
+}
+
+// What a copy into a new folder left undone: a failure that stops the change, or the files it
+// went on past.
+struct CopyOutcome {
+    std::optional<std::string> failure;
+    std::optional<std::string> incomplete;
+};
+
+QCoro::Task<CopyOutcome> copyLibraryInBackground(std::shared_ptr<const BridgeSampleCache> from,
+                                                 std::shared_ptr<const BridgeSampleCache> to) {
+    auto copy = [from, to] { from->copyLibrary(*to); };
+    CopyOutcome outcome;
+    try {
+        co_await vt::runInBackground(vt::userInitiatedPool(), std::move(copy));
+    } catch (const BridgeIncompleteCopyError& error) {
+        outcome.incomplete = error.what();
+    } catch (...) {
+        outcome.failure = BridgeLibraryWriter::failureText(std::current_exception());
+    }
+    co_return outcome;
+}
+
+// Sweeps the leftovers of interrupted writes, then reads both files.
+QCoro::Task<BridgeViewModel::LoadedLibrary> loadInBackground(std::shared_ptr<const BridgeSampleCache> cache) {
+    auto load = [cache] {
+        cache->removeLeftoverTemporaries();
+        return BridgeViewModel::LoadedLibrary{cache->loadManifest(), cache->loadLocalMetadata()};
+    };
+    return vt::runInBackground(vt::userInitiatedPool(), std::move(load));
 }
 
 } // namespace
@@ -62,25 +94,36 @@ std::optional<std::string> BridgeViewModel::sampleFolderBusyText() const {
     return std::nullopt;
 }
 
+bool BridgeViewModel::refuseWhileBusy() {
+    auto busy = sampleFolderBusyText();
+    if (!busy)
+        return false;
+    setStatusMessage(isSyncing_ || isWatchSyncing ? "Sync in progress" : "Library is busy");
+    setErrorMessage(*busy);
+    return true;
+}
+
 QCoro::Task<> BridgeViewModel::applySampleFolder(std::filesystem::path url) {
     QPointer<BridgeViewModel> self(this);
     const std::filesystem::path target = standardized(url);
     auto unchanged = [&] { return target.string() == cache->rootURL().string(); };
-    auto refuseWhenBusy = [&] {
-        auto busy = sampleFolderBusyText();
-        if (!busy)
-            return false;
-        setStatusMessage(isSyncing_ || isWatchSyncing ? "Sync in progress" : "Library is busy");
-        setErrorMessage(*busy);
-        return true;
-    };
     // An empty choice would otherwise resolve to the working folder.
     if (url.empty() || unchanged()) {
         setStatusMessage("Sample folder unchanged");
         co_return;
     }
-    if (refuseWhenBusy())
+    if (refuseWhileBusy())
         co_return;
+    if (isChangingSampleFolder) {
+        setStatusMessage("Library is busy");
+        setErrorMessage("Wait until the current folder change finishes, then change the sample folder.");
+        co_return;
+    }
+    isChangingSampleFolder = true;
+    ScopeExit clearBusy([self] {
+        if (self)
+            self->isChangingSampleFolder = false;
+    });
 
     bool copy = false;
     if (cache->hasLibraryContent()) {
@@ -108,47 +151,63 @@ QCoro::Task<> BridgeViewModel::applySampleFolder(std::filesystem::path url) {
             setStatusMessage("Sample folder unchanged");
             co_return;
         }
-        if (refuseWhenBusy())
+        if (refuseWhileBusy())
             co_return;
     }
 
-    std::unique_ptr<BridgeSampleCache> next;
+    std::shared_ptr<BridgeSampleCache> next;
+    std::optional<std::string> failure;
     // Files the copy could not take stay in the old folder, which is never emptied: the switch
     // goes on and names them.
     std::optional<std::string> copyProblem;
     try {
-        next = std::make_unique<BridgeSampleCache>(deps.paths, target, deps.wallClock);
+        next = std::make_shared<BridgeSampleCache>(deps.paths, target, deps.wallClock);
         next->prepareDirectories();
-        if (copy)
-            cache->copyLibrary(*next);
-    } catch (const BridgeIncompleteCopyError& error) {
-        copyProblem = error.what();
-    } catch (const std::exception& error) {
-        reportFailure("Folder change failed", error.what());
+    } catch (...) {
+        failure = BridgeLibraryWriter::failureText(std::current_exception());
+    }
+    if (!failure && copy) {
+        // The old folder takes the latest state (and every write queued for it) before it is copied.
+        co_await writeLibrary({.manifest = true, .metadata = true});
+        if (!self)
+            co_return;
+        CopyOutcome copied = co_await copyLibraryInBackground(cache, next);
+        failure = std::move(copied.failure);
+        copyProblem = std::move(copied.incomplete);
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        reportFailure("Folder change failed", *failure);
         co_return;
     }
-    switchToLibrary(std::move(next), copy, copyProblem);
+    co_await switchToLibrary(std::move(next), copy, copyProblem);
 }
 
-void BridgeViewModel::switchToLibrary(std::unique_ptr<BridgeSampleCache> next, bool copied,
-                                      std::optional<std::string> copyProblem) {
+QCoro::Task<> BridgeViewModel::switchToLibrary(std::shared_ptr<BridgeSampleCache> next, bool copied,
+                                               std::optional<std::string> copyProblem) {
+    QPointer<BridgeViewModel> self(this);
+    LoadedLibrary loaded = co_await loadInBackground(next);
+    if (!self)
+        co_return;
+    // A sync or a render may have started while the files were read.
+    if (refuseWhileBusy())
+        co_return;
     stopPreview(false);
     BridgeSampleCache::saveRootURL(next->rootURL(), deps.paths, *deps.settings);
     cache = std::move(next);
     ++libraryGeneration;
-    cache->removeLeftoverTemporaries();
-    librarySamples = cache->loadManifest();
-    sampleMetadata = cache->loadLocalMetadata();
+    librarySamples = std::move(loaded.samples);
+    sampleMetadata = std::move(loaded.metadata);
     setSamples(displaySamples(librarySamples));
     setSampleFolderPath(BridgeSampleCache::abbreviatedPath(cache->rootURL(), deps.paths));
     std::optional<std::string> mirrorProblem;
-    try {
-        cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (const BridgeIncompleteCopyError& error) {
-        mirrorProblem = error.what();
-    } catch (const std::exception& error) {
-        reportFailure("Folder change failed", error.what());
-        return;
+    std::optional<std::string> failure = co_await mirrorLibrary(&mirrorProblem);
+    if (!self)
+        co_return;
+    if (failure) {
+        reportFailure("Folder change failed", *failure);
+        co_return;
     }
     if (!reportLibraryProblems(copyProblem, mirrorProblem))
         setStatusMessage(copied ? "Sample folder changed and copied" : "Sample folder changed");

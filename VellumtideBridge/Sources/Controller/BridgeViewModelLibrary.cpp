@@ -1,9 +1,25 @@
 // Library operations on the local overlay: rename, favourite, delete, the edit sheet, and the
 // two methods every writer of the overlay goes through.
 
+#include "Platform/Async/Spawn.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
+#include <QPointer>
 #include <algorithm>
+
+namespace {
+
+bool isIncompleteCopy(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const BridgeIncompleteCopyError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
 
 void BridgeViewModel::updateSampleMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id) {
     if (entry.isEmpty())
@@ -12,17 +28,50 @@ void BridgeViewModel::updateSampleMetadata(const BridgeSampleMetadata& entry, co
         sampleMetadata[id] = entry;
 }
 
-bool BridgeViewModel::saveMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id) {
+QCoro::Task<std::optional<std::string>> BridgeViewModel::writeLibrary(
+    BridgeLibraryWriter::Parts parts, std::shared_ptr<const std::vector<SampleItem>> samples,
+    BridgeLibraryWriter::Preparation prepare, std::optional<std::string>* mirrorProblem) {
+    // The snapshot is taken now, before the first suspension.
+    BridgeLibraryWriter::Snapshot snapshot;
+    snapshot.cache = cache;
+    if ((parts.manifest || parts.mirror) && !samples) {
+        // The list changes seldom: comparing is cheaper than copying it for every pass.
+        if (!librarySnapshot || *librarySnapshot != librarySamples)
+            librarySnapshot = std::make_shared<const std::vector<SampleItem>>(librarySamples);
+        samples = librarySnapshot;
+    }
+    snapshot.samples = std::move(samples);
+    if (parts.metadata || parts.mirror)
+        snapshot.metadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
+    auto outcome = co_await libraryWriter.write(std::move(snapshot), parts, std::move(prepare));
+    std::optional<std::string> failure;
+    auto error = outcome.failureFor(parts);
+    if (mirrorProblem && error && error == outcome.mirror && isIncompleteCopy(error))
+        *mirrorProblem = BridgeLibraryWriter::failureText(error);
+    else if (error)
+        failure = BridgeLibraryWriter::failureText(error);
+    co_return failure;
+}
+
+QCoro::Task<std::optional<std::string>>
+BridgeViewModel::mirrorLibrary(std::optional<std::string>* mirrorProblem) {
+    return writeLibrary({.manifest = true, .metadata = true, .mirror = true}, nullptr, nullptr,
+                        mirrorProblem);
+}
+
+QCoro::Task<bool> BridgeViewModel::saveMetadata(BridgeSampleMetadata entry, vt::Uuid id) {
     updateSampleMetadata(entry, id);
-    try {
-        cache->saveLocalMetadata(sampleMetadata);
-    } catch (const std::exception& error) {
-        reportFailure("Metadata save failed", error.what());
-        return false;
+    QPointer<BridgeViewModel> self(this);
+    std::optional<std::string> failure = co_await writeLibrary({.metadata = true});
+    if (!self)
+        co_return false;
+    if (failure) {
+        reportFailure("Metadata save failed", *failure);
+        co_return false;
     }
     setSamples(displaySamples(librarySamples));
     stopPreviewIfHidden();
-    return true;
+    co_return true;
 }
 
 void BridgeViewModel::renameSample(const SampleItem& passed, const std::string& passedTitle) {
@@ -38,9 +87,15 @@ void BridgeViewModel::renameSample(const SampleItem& passed, const std::string& 
     if (entry.titleOverride && *entry.titleOverride == trimmed)
         return;
     entry.titleOverride = trimmed;
-    if (!saveMetadata(entry, sample.id))
-        return; // "Metadata save failed" stays: the rename did not reach the disk.
-    setStatusMessage("Renamed " + trimmed);
+    vt::spawnStarted(finishRename(entry, sample.id, trimmed));
+}
+
+QCoro::Task<> BridgeViewModel::finishRename(BridgeSampleMetadata entry, vt::Uuid id, std::string title) {
+    QPointer<BridgeViewModel> self(this);
+    bool saved = co_await saveMetadata(std::move(entry), id);
+    // "Metadata save failed" stays when the rename did not reach the disk.
+    if (self && saved)
+        setStatusMessage("Renamed " + title);
 }
 
 void BridgeViewModel::toggleFavorite(const SampleItem& passed) {
@@ -54,7 +109,7 @@ void BridgeViewModel::toggleFavorite(const SampleItem& passed) {
         entry.favoriteOverride.reset();
     else
         entry.favoriteOverride = !sample.isFavorite;
-    saveMetadata(entry, sample.id);
+    saveMetadata(entry, sample.id); // runs on; it reports a failure itself
 }
 
 void BridgeViewModel::toggleFavoriteFilter() {
@@ -85,19 +140,26 @@ void BridgeViewModel::deleteSample(const SampleItem& passed) {
     BridgeSampleMetadata tombstone;
     tombstone.isDeleted = true;
     sampleMetadata[sample.id] = tombstone;
-    cache->removeSampleFiles(owner);
-    std::optional<std::string> mirrorProblem;
-    try {
-        cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (const BridgeIncompleteCopyError& error) {
-        mirrorProblem = error.what(); // the deletion itself is saved
-    } catch (const std::exception& error) {
-        reportFailure("Delete failed", error.what());
-        return;
+    vt::spawnStarted(finishDelete(owner, sample.title));
+}
+
+QCoro::Task<> BridgeViewModel::finishDelete(SampleItem owner, std::string shownTitle) {
+    QPointer<BridgeViewModel> self(this);
+    // The files go at the start of the mirror pass, off the main thread (folder listings).
+    auto removeFiles = [folder = cache, owner] { folder->removeSampleFiles(owner); };
+    std::optional<std::string> mirrorProblem; // the deletion itself is saved
+    std::optional<std::string> failure =
+        co_await writeLibrary({.manifest = true, .metadata = true, .mirror = true}, nullptr,
+                              std::move(removeFiles), &mirrorProblem);
+    if (!self)
+        co_return;
+    if (failure) {
+        reportFailure("Delete failed", *failure);
+        co_return;
     }
     setSamples(displaySamples(librarySamples));
     stopPreviewIfHidden();
-    setStatusMessage("Deleted " + sample.title);
+    setStatusMessage("Deleted " + shownTitle);
     if (mirrorProblem)
         setErrorMessage(*mirrorProblem);
 }

@@ -74,7 +74,10 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
         if (!raw || !fileExists(*raw))
             continue;
 
-        cache->removeChops(owner);
+        std::set<std::string> keepNone; // (named: no braced temporary inside co_await, g++ 12)
+        co_await removeChopFiles(owner, std::move(keepNone));
+        if (!self)
+            co_return;
         std::vector<std::filesystem::path> rendered;
         std::exception_ptr failure;
         try {
@@ -124,17 +127,15 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
     if (!changed)
         co_return;
 
-    try {
-        cache->saveLocalMetadata(sampleMetadata);
-    } catch (const std::exception& error) {
-        reportFailure("Metadata save failed", error.what());
+    std::optional<std::string> failure = co_await writeLibrary({.metadata = true});
+    if (!self)
+        co_return;
+    if (failure) {
+        reportFailure("Metadata save failed", *failure);
         co_return;
     }
     setSamples(displaySamples(librarySamples));
     stopPreviewIfHidden();
-    try {
-        cache->mirrorLibrary(librarySamples, sampleMetadata);
-    } catch (...) {
-        // The library folder holds the result; the next mirror pass copies it.
-    }
+    // The library folder holds the result; a failed mirror pass is retried by the next one.
+    co_await mirrorLibrary();
 }

@@ -179,27 +179,33 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
             unsaved.push_back("\"" + displayTitle(sample) + "\" was not saved. " + *notStored);
             continue;
         }
-        cache->mirrorSampleFile(sample);
         ++downloaded;
         newIDs.insert(sample.id);
     }
 
-    try {
-        if (list != librarySamples) {
-            cache->saveManifest(list);
+    const bool listChanged = list != librarySamples;
+    if (listChanged || downloaded > 0) {
+        // Written off the main thread; the list is taken on only once it is on disk.
+        auto written = std::make_shared<const std::vector<SampleItem>>(list);
+        auto writeFailure = co_await writeLibrary({.manifest = true}, written);
+        if (!self)
+            co_return;
+        if (writeFailure) {
+            fail(std::make_exception_ptr(BridgeLibraryError(*writeFailure)), false);
+            co_return;
+        }
+        if (listChanged) {
             librarySamples = list;
             setSamples(displaySamples(list));
-        } else if (downloaded > 0) {
-            cache->saveManifest(list);
         }
-    } catch (...) {
-        fail(std::current_exception(), false);
-        co_return;
     }
 
     co_await syncPhoneChops(list);
     if (!self)
         co_return;
+    // New files reach the plug-in's copy and withdrawn ones leave it (only what changed is copied).
+    if (listChanged || downloaded > 0)
+        mirrorLibrary();
     if (playingSampleID_) {
         const auto visible = visibleSamples();
         const bool shown = std::any_of(visible.begin(), visible.end(), [&](const SampleItem& sample) {

@@ -1,10 +1,12 @@
 #include "VellumtideBridge/Sources/Library/BridgeModels.h"
 
+#include "Platform/Core/FastJson.h"
 #include "Platform/Core/NumberFormat.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 using vt::json::Json;
 using vt::json::ObjectReader;
@@ -46,11 +48,135 @@ double sanitizedFade(double fade, double half) {
     return std::min(fade, half);
 }
 
-std::vector<BridgeSampleChop> readChops(const Json& value) {
+// The decoders below are written once for both readers: Value is a vt::json::Json (nlohmann)
+// or a vt::json::FastValue (simdjson), each read through the same conversions.
+
+template <typename Value> vt::Date readDate(const Value& value, DateForm form) {
+    if (form == DateForm::referenceSeconds)
+        return vt::dateFromReferenceSeconds(vt::json::toDouble(value));
+    auto date = vt::parseISO8601(vt::json::toString(value));
+    if (!date)
+        throw vt::json::JsonError("Expected date string to be ISO8601-formatted.");
+    return *date;
+}
+
+template <typename Value> BridgeSampleEdit readEdit(const Value& value) {
+    auto reader = vt::json::readObject(value);
+    BridgeSampleEdit edit;
+    edit.startTime = reader.optionalDouble("startTime").value_or(0);
+    edit.endTime = reader.optionalDouble("endTime");
+    edit.fadeIn = reader.optionalDouble("fadeIn").value_or(0);
+    edit.fadeOut = reader.optionalDouble("fadeOut").value_or(0);
+    edit.normalize = reader.optionalBool("normalize").value_or(false);
+    edit.denoise = reader.optionalBool("denoise").value_or(false);
+    return edit;
+}
+
+template <typename Value> BridgeSampleChop readChop(const Value& value) {
+    auto reader = vt::json::readObject(value);
+    BridgeSampleChop chop;
+    chop.id = reader.requireUuid("id");
+    chop.index = reader.requireInt("index");
+    chop.startTime = reader.requireDouble("startTime");
+    chop.endTime = reader.requireDouble("endTime");
+    chop.strength = reader.requireDouble("strength");
+    return chop;
+}
+
+template <typename Value> std::vector<BridgeSampleChop> readChops(const Value& value) {
     std::vector<BridgeSampleChop> chops;
     for (const auto& element : vt::json::requireArray(value))
-        chops.push_back(BridgeSampleChop::fromJson(element));
+        chops.push_back(readChop(element));
     return chops;
+}
+
+template <typename Value> BridgeSampleAnalysis readAnalysis(const Value& value, DateForm form) {
+    auto reader = vt::json::readObject(value);
+    BridgeSampleAnalysis analysis;
+    analysis.bpm = reader.optionalDouble("bpm");
+    analysis.bpmConfidence = reader.requireDouble("bpmConfidence");
+    analysis.rootNote = reader.optionalString("rootNote");
+    analysis.rootConfidence = reader.requireDouble("rootConfidence");
+    analysis.musicalKey = reader.optionalString("musicalKey");
+    analysis.keyConfidence = reader.requireDouble("keyConfidence");
+    analysis.sourceFingerprint = reader.optionalString("sourceFingerprint");
+    if (auto date = reader.find("analyzedAt"))
+        analysis.analyzedAt = readDate(*date, form);
+    return analysis;
+}
+
+template <typename Value> SampleItem readSample(const Value& value, DateForm form) {
+    auto reader = vt::json::readObject(value);
+    SampleItem sample;
+    sample.id = reader.requireUuid("id");
+    sample.title = reader.requireString("title");
+    sample.createdAt = readDate(reader.require("createdAt"), form);
+    sample.fileName = reader.requireString("fileName");
+    sample.duration = reader.requireDouble("duration");
+    sample.sampleRate = reader.requireDouble("sampleRate");
+    sample.channelCount = reader.requireInt("channelCount");
+    sample.byteCount = reader.requireInt("byteCount");
+    sample.peaks = reader.requireFloats("peaks");
+    sample.isFavorite = reader.optionalBool("isFavorite").value_or(false);
+    // The edit is never read from a sample record: it lives in the local overlay.
+    if (auto analysis = reader.find("analysis"))
+        sample.analysis = readAnalysis(*analysis, form);
+    sample.chopSensitivity = std::clamp(
+        reader.optionalDouble("chopSensitivity").value_or(SampleItem::defaultChopSensitivity), 0.0, 1.0);
+    if (auto chops = reader.find("chops"))
+        sample.chops = readChops(*chops);
+    sample.isChopEnabled = reader.optionalBool("isChopEnabled").value_or(!sample.chops.empty());
+    return sample;
+}
+
+template <typename Value> std::vector<SampleItem> readSampleList(const Value& value, DateForm form) {
+    const auto& elements = vt::json::requireArray(value);
+    // No room is made up front: the count is the sender's claim until each element is read.
+    std::vector<SampleItem> samples;
+    for (const auto& element : elements)
+        samples.push_back(readSample(element, form));
+    return samples;
+}
+
+template <typename Value> BridgeSampleMetadata readMetadata(const Value& value, DateForm form) {
+    auto reader = vt::json::readObject(value);
+    BridgeSampleMetadata metadata;
+    metadata.titleOverride = reader.optionalString("titleOverride");
+    metadata.isFavorite = reader.optionalBool("isFavorite").value_or(false);
+    metadata.favoriteOverride = reader.optionalBool("favoriteOverride");
+    metadata.isDeleted = reader.optionalBool("isDeleted").value_or(false);
+    if (auto edit = reader.find("edit"))
+        metadata.edit = readEdit(*edit);
+    if (auto analysis = reader.find("analysis"))
+        metadata.analysis = readAnalysis(*analysis, form);
+    metadata.chopSensitivity =
+        reader.optionalDouble("chopSensitivity").value_or(SampleItem::defaultChopSensitivity);
+    metadata.chopSource = reader.optionalString("chopSource");
+    if (auto chops = reader.find("chops"))
+        metadata.chops = readChops(*chops);
+    return metadata;
+}
+
+// One entry of the metadata file: every value must decode; a key that is not UUID text and an
+// empty value are skipped.
+template <typename Value>
+void addMetadataEntry(BridgeMetadataMap& metadata, std::string_view key, const Value& value, DateForm form) {
+    auto entry = readMetadata(value, form);
+    auto id = vt::Uuid::parse(key);
+    if (id && !entry.isEmpty())
+        metadata[*id] = std::move(entry);
+}
+
+// Decodes with the fast reader; a text it does not parse goes to the strict reader, whose verdict
+// stands (both agree on every valid document).
+template <typename Decode> auto decodeText(std::string_view text, Decode decode) {
+    std::optional<vt::json::FastDocument> fast;
+    try {
+        fast.emplace(text);
+    } catch (const vt::json::JsonError&) {
+        return decode(vt::json::parse(text));
+    }
+    return decode(fast->root());
 }
 
 Json writeChops(const std::vector<BridgeSampleChop>& chops) {
@@ -77,12 +203,7 @@ Json encodeDate(vt::Date date, DateForm form) {
 }
 
 vt::Date decodeDate(const Json& value, DateForm form) {
-    if (form == DateForm::referenceSeconds)
-        return vt::dateFromReferenceSeconds(vt::json::toDouble(value));
-    auto date = vt::parseISO8601(vt::json::toString(value));
-    if (!date)
-        throw vt::json::JsonError("Expected date string to be ISO8601-formatted.");
-    return *date;
+    return readDate(value, form);
 }
 
 std::string trimmedText(std::string_view text) {
@@ -150,15 +271,7 @@ double BridgeSampleEdit::editedDuration(double duration) const {
 }
 
 BridgeSampleEdit BridgeSampleEdit::fromJson(const Json& value) {
-    ObjectReader reader(value);
-    BridgeSampleEdit edit;
-    edit.startTime = reader.optionalDouble("startTime").value_or(0);
-    edit.endTime = reader.optionalDouble("endTime");
-    edit.fadeIn = reader.optionalDouble("fadeIn").value_or(0);
-    edit.fadeOut = reader.optionalDouble("fadeOut").value_or(0);
-    edit.normalize = reader.optionalBool("normalize").value_or(false);
-    edit.denoise = reader.optionalBool("denoise").value_or(false);
-    return edit;
+    return readEdit(value);
 }
 
 Json BridgeSampleEdit::toJson() const {
@@ -205,14 +318,7 @@ BridgeSampleEdit BridgeSampleChop::edit(double fade) const {
 }
 
 BridgeSampleChop BridgeSampleChop::fromJson(const Json& value) {
-    ObjectReader reader(value);
-    BridgeSampleChop chop;
-    chop.id = reader.requireUuid("id");
-    chop.index = reader.requireInt("index");
-    chop.startTime = reader.requireDouble("startTime");
-    chop.endTime = reader.requireDouble("endTime");
-    chop.strength = reader.requireDouble("strength");
-    return chop;
+    return readChop(value);
 }
 
 Json BridgeSampleChop::toJson() const {
@@ -258,18 +364,7 @@ bool BridgeSampleAnalysis::hasVisibleResult() const {
 }
 
 BridgeSampleAnalysis BridgeSampleAnalysis::fromJson(const Json& value, DateForm form) {
-    ObjectReader reader(value);
-    BridgeSampleAnalysis analysis;
-    analysis.bpm = reader.optionalDouble("bpm");
-    analysis.bpmConfidence = reader.requireDouble("bpmConfidence");
-    analysis.rootNote = reader.optionalString("rootNote");
-    analysis.rootConfidence = reader.requireDouble("rootConfidence");
-    analysis.musicalKey = reader.optionalString("musicalKey");
-    analysis.keyConfidence = reader.requireDouble("keyConfidence");
-    analysis.sourceFingerprint = reader.optionalString("sourceFingerprint");
-    if (const Json* date = reader.find("analyzedAt"))
-        analysis.analyzedAt = decodeDate(*date, form);
-    return analysis;
+    return readAnalysis(value, form);
 }
 
 Json BridgeSampleAnalysis::toJson(DateForm form) const {
@@ -293,36 +388,19 @@ Json BridgeSampleAnalysis::toJson(DateForm form) const {
 // MARK: SampleItem
 
 SampleItem SampleItem::fromJson(const Json& value, DateForm form) {
-    ObjectReader reader(value);
-    SampleItem sample;
-    sample.id = reader.requireUuid("id");
-    sample.title = reader.requireString("title");
-    sample.createdAt = decodeDate(reader.require("createdAt"), form);
-    sample.fileName = reader.requireString("fileName");
-    sample.duration = reader.requireDouble("duration");
-    sample.sampleRate = reader.requireDouble("sampleRate");
-    sample.channelCount = reader.requireInt("channelCount");
-    sample.byteCount = reader.requireInt("byteCount");
-    sample.peaks = reader.requireFloats("peaks");
-    sample.isFavorite = reader.optionalBool("isFavorite").value_or(false);
-    // The edit is never read from a sample record: it lives in the local overlay.
-    if (const Json* analysis = reader.find("analysis"))
-        sample.analysis = BridgeSampleAnalysis::fromJson(*analysis, form);
-    sample.chopSensitivity =
-        std::clamp(reader.optionalDouble("chopSensitivity").value_or(defaultChopSensitivity), 0.0, 1.0);
-    if (const Json* chops = reader.find("chops"))
-        sample.chops = readChops(*chops);
-    sample.isChopEnabled = reader.optionalBool("isChopEnabled").value_or(!sample.chops.empty());
-    return sample;
+    return readSample(value, form);
 }
 
 std::vector<SampleItem> SampleItem::listFromJson(const Json& value, DateForm form) {
-    const auto& elements = vt::json::requireArray(value);
-    // No room is made up front: the count is the sender's claim until each element is read.
-    std::vector<SampleItem> samples;
-    for (const auto& element : elements)
-        samples.push_back(fromJson(element, form));
-    return samples;
+    return readSampleList(value, form);
+}
+
+std::vector<SampleItem> SampleItem::listFromFastJson(const vt::json::FastValue& value, DateForm form) {
+    return readSampleList(value, form);
+}
+
+std::vector<SampleItem> SampleItem::listFromJsonText(std::string_view text, DateForm form) {
+    return decodeText(text, [form](const auto& root) { return readSampleList(root, form); });
 }
 
 Json SampleItem::toJson(DateForm form) const {
@@ -352,22 +430,36 @@ bool BridgeSampleMetadata::effectiveFavorite(bool sourceFavorite) const {
 }
 
 BridgeSampleMetadata BridgeSampleMetadata::fromJson(const Json& value, DateForm form) {
-    ObjectReader reader(value);
-    BridgeSampleMetadata metadata;
-    metadata.titleOverride = reader.optionalString("titleOverride");
-    metadata.isFavorite = reader.optionalBool("isFavorite").value_or(false);
-    metadata.favoriteOverride = reader.optionalBool("favoriteOverride");
-    metadata.isDeleted = reader.optionalBool("isDeleted").value_or(false);
-    if (const Json* edit = reader.find("edit"))
-        metadata.edit = BridgeSampleEdit::fromJson(*edit);
-    if (const Json* analysis = reader.find("analysis"))
-        metadata.analysis = BridgeSampleAnalysis::fromJson(*analysis, form);
-    metadata.chopSensitivity =
-        reader.optionalDouble("chopSensitivity").value_or(SampleItem::defaultChopSensitivity);
-    metadata.chopSource = reader.optionalString("chopSource");
-    if (const Json* chops = reader.find("chops"))
-        metadata.chops = readChops(*chops);
+    return readMetadata(value, form);
+}
+
+BridgeMetadataMap BridgeSampleMetadata::mapFromJson(const Json& value, DateForm form) {
+    if (!value.is_object())
+        throw vt::json::JsonError("Expected an object");
+    BridgeMetadataMap metadata;
+    for (const auto& [key, entry] : value.items())
+        addMetadataEntry(metadata, key, entry, form);
     return metadata;
+}
+
+BridgeMetadataMap BridgeSampleMetadata::mapFromFastJson(const vt::json::FastValue& value, DateForm form) {
+    // In key order, the last of a repeated key winning: as the strict reader sees the object.
+    std::map<std::string_view, vt::json::FastValue> entries;
+    for (auto field : vt::json::requireObject(value))
+        entries.insert_or_assign(field.key, field.value);
+    BridgeMetadataMap metadata;
+    for (const auto& [key, entry] : entries)
+        addMetadataEntry(metadata, key, entry, form);
+    return metadata;
+}
+
+BridgeMetadataMap BridgeSampleMetadata::mapFromJsonText(std::string_view text, DateForm form) {
+    return decodeText(text, [form](const auto& root) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(root)>, Json>)
+            return mapFromJson(root, form);
+        else
+            return mapFromFastJson(root, form);
+    });
 }
 
 Json BridgeSampleMetadata::toJson(DateForm form) const {

@@ -14,6 +14,13 @@
 #include <unordered_map>
 #include <vector>
 
+namespace simdjson::dom {
+class element;
+}
+namespace vt::json {
+using FastValue = simdjson::dom::element;
+}
+
 // How a JSON document writes dates: ISO 8601 text ("library.json", the phone's list) or
 // seconds since 2001-01-01 00:00:00 UTC as a number ("bridge-metadata.json").
 enum class DateForm { iso8601, referenceSeconds };
@@ -128,6 +135,10 @@ struct SampleItem {
     static SampleItem fromJson(const vt::json::Json& value, DateForm form);
     // A JSON array of sample records, in order; throws vt::json::JsonError for the first wrong one.
     static std::vector<SampleItem> listFromJson(const vt::json::Json& value, DateForm form);
+    // The same, from the fast reader's document.
+    static std::vector<SampleItem> listFromFastJson(const vt::json::FastValue& value, DateForm form);
+    // The same, from the whole text, read by the fast reader (for large files).
+    static std::vector<SampleItem> listFromJsonText(std::string_view text, DateForm form);
     // Exactly the ten manifest keys.
     vt::json::Json toJson(DateForm form) const;
 
@@ -157,6 +168,15 @@ struct BridgeSampleMetadata {
     static BridgeSampleMetadata fromJson(const vt::json::Json& value, DateForm form);
     // Sparse: only keys that carry information.
     vt::json::Json toJson(DateForm form) const;
+
+    // The metadata file's object: every value must decode; keys that are not UUID text and empty
+    // values are dropped. From either reader's document, or from the whole text (fast reader).
+    static std::unordered_map<vt::Uuid, BridgeSampleMetadata> mapFromJson(const vt::json::Json& value,
+                                                                          DateForm form);
+    static std::unordered_map<vt::Uuid, BridgeSampleMetadata>
+    mapFromFastJson(const vt::json::FastValue& value, DateForm form);
+    static std::unordered_map<vt::Uuid, BridgeSampleMetadata> mapFromJsonText(std::string_view text,
+                                                                              DateForm form);
 
     bool operator==(const BridgeSampleMetadata&) const = default;
 };

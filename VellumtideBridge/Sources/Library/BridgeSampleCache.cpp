@@ -4,8 +4,10 @@
 #include "Platform/Core/Uuid.h"
 
 #include <fcntl.h>
+#include <mutex>
 #include <system_error>
 #include <unistd.h>
+#include <unordered_set>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -73,6 +75,36 @@ void writeIgnoringFailure(const Path& target, std::string_view bytes) {
     }
 }
 
+// Gives target the modification time of source; failures are ignored (the next pass copies again).
+void copyModificationTime(const Path& source, const Path& target) {
+    std::error_code error;
+    auto time = fs::last_write_time(source, error);
+    if (!error)
+        fs::last_write_time(target, time, error);
+}
+
+// Size and modification time of a regular file: what the mirror pass compares.
+struct FileIdentity {
+    std::uintmax_t size = 0;
+    fs::file_time_type modified;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> identityOf(const Path& path) {
+    std::error_code error;
+    fs::directory_entry entry(path, error);
+    if (error || !entry.is_regular_file(error) || error)
+        return std::nullopt;
+    FileIdentity identity;
+    identity.size = entry.file_size(error);
+    if (error)
+        return std::nullopt;
+    identity.modified = entry.last_write_time(error);
+    if (error)
+        return std::nullopt;
+    return identity;
+}
+
 void syncFile(const Path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -82,6 +114,7 @@ void syncFile(const Path& path) {
 }
 
 // Copies source over destination so that a reader sees the old file or the new one, never half.
+// The copy takes the source's modification time, so the mirror pass can tell it is unchanged.
 void copyReplacing(const Path& source, const Path& destination) {
     createFolder(destination.parent_path());
     std::error_code error;
@@ -94,6 +127,7 @@ void copyReplacing(const Path& source, const Path& destination) {
     if (!error) {
         if (fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
             syncFile(temporary);
+            copyModificationTime(source, temporary);
             fs::rename(temporary, destination, error);
         } else if (!error) {
             error = std::make_error_code(std::errc::io_error);
@@ -115,6 +149,25 @@ void copyIntoMirror(const Path& source, const Path& mirrorTarget) {
     }
 }
 
+// Removes the visible regular files of a mirror folder that the library no longer lists (no
+// recursion; hidden names are temporaries of writes under way and stay).
+void removeUnlisted(const Path& folder, const std::unordered_set<std::string>& listed) {
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    if (error)
+        return;
+    std::vector<Path> stale;
+    for (; it != fs::directory_iterator(); it.increment(error)) {
+        if (error)
+            break;
+        std::string name = it->path().filename().string();
+        if (!name.starts_with(".") && !listed.count(name))
+            stale.push_back(it->path());
+    }
+    for (const auto& path : stale)
+        vt::removeRegularFile(path);
+}
+
 // The files a copy pass could not copy; the pass goes on past each of them.
 class CopyFailures {
 public:
@@ -130,6 +183,23 @@ public:
         } catch (const BridgeLibraryError& error) {
             failures.push_back({source.filename().string(), error.what()});
         }
+    }
+
+    // One file of the mirror pass: copied when the source exists and the copy differs from it in
+    // size or modification time; a failure is noted with the system's reason. Returns whether the
+    // source exists (whether the mirror keeps a copy, the old one if this copy failed).
+    bool mirrorIfChanged(const Path& source, const Path& target) {
+        auto wanted = identityOf(source);
+        if (!wanted)
+            return false;
+        if (identityOf(target) == wanted)
+            return true;
+        try {
+            copyReplacing(source, target);
+        } catch (const BridgeLibraryError& error) {
+            failures.push_back({source.filename().string(), error.what()});
+        }
+        return true;
     }
 
     // Copies the visible files of a folder (no sub-folders, no recursion) into another folder.
@@ -324,7 +394,7 @@ std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
         auto text = vt::readWholeFile(manifestURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        return SampleItem::listFromJson(vt::json::parse(*text), DateForm::iso8601);
+        return SampleItem::listFromJsonText(*text, DateForm::iso8601);
     } catch (const std::exception&) {
         manifestUnreadable = true;
         return {};
@@ -355,17 +425,7 @@ BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
         auto text = vt::readWholeFile(metadataURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        Json document = vt::json::parse(*text);
-        if (!document.is_object())
-            throw vt::json::JsonError("Expected an object");
-        BridgeMetadataMap metadata;
-        for (const auto& [key, value] : document.items()) {
-            auto entry = BridgeSampleMetadata::fromJson(value, DateForm::referenceSeconds);
-            auto id = vt::Uuid::parse(key);
-            if (id && !entry.isEmpty())
-                metadata[*id] = std::move(entry);
-        }
-        return metadata;
+        return BridgeSampleMetadata::mapFromJsonText(*text, DateForm::referenceSeconds);
     } catch (const std::exception&) {
         metadataUnreadable = true;
         return {};
@@ -389,12 +449,14 @@ void BridgeSampleCache::saveLocalMetadata(const BridgeMetadataMap& metadata) con
 }
 
 void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
-                                         bool& unreadableFlag) const {
+                                         std::atomic<bool>& unreadableFlag) const {
     if (unreadableFlag && itemExists(target))
         setAsideUnreadable(target);
     unreadableFlag = false;
     writeOrThrow(target, bytes);
     writeIgnoringFailure(mirrorTarget, bytes);
+    // The same bytes: the mirror pass must see the copy as unchanged.
+    copyModificationTime(target, mirrorTarget);
 }
 
 // Keeps a file that could not be read as "<stem>.unreadable-<UTC time><extension>" beside it.
@@ -413,10 +475,12 @@ void BridgeSampleCache::setAsideUnreadable(const Path& file) const {
     if (error)
         throw BridgeLibraryError("Could not keep the unreadable file " + quoted(file) +
                                  " before replacing it: " + error.message() + ".");
+    std::lock_guard lock(setAsideLock);
     setAside.push_back({file.filename().string(), aside});
 }
 
 std::vector<BridgeSampleCache::SetAsideFile> BridgeSampleCache::takeSetAsideFiles() const {
+    std::lock_guard lock(setAsideLock);
     return std::exchange(setAside, {});
 }
 
@@ -479,11 +543,6 @@ void BridgeSampleCache::saveSampleData(std::string_view bytes, const SampleItem&
     writeIgnoringFailure(auMirrorSamplesDirectory() / sample.fileName, bytes);
 }
 
-void BridgeSampleCache::mirrorSampleFile(const SampleItem& sample) const {
-    if (const auto url = sampleURL(sample))
-        copyIntoMirror(*url, auMirrorSamplesDirectory() / sample.fileName);
-}
-
 void BridgeSampleCache::removeEditedSample(const SampleItem& sample) const {
     vt::removeRegularFile(editedSampleURL(sample));
     vt::removeRegularFile(mirroredEditedSampleURL(sample));
@@ -514,20 +573,35 @@ void BridgeSampleCache::mirrorLibrary(const std::vector<SampleItem>& samples,
                                       const BridgeMetadataMap& metadata) const {
     saveManifest(samples);
     saveLocalMetadata(metadata);
+    mirrorFiles(samples, metadata);
+}
+
+void BridgeSampleCache::mirrorFiles(const std::vector<SampleItem>& samples,
+                                    const BridgeMetadataMap& metadata) const {
     createFolder(auMirrorSamplesDirectory());
     createFolder(auMirrorEditedDirectory());
     createFolder(auMirrorChopsDirectory());
     CopyFailures pass("the plug-in's library");
+    pass.mirrorIfChanged(manifestURL(), mirrorRoot / manifestFileName);
+    pass.mirrorIfChanged(metadataURL(), mirrorRoot / metadataFileName);
+    // What the library no longer has (a deleted sample's files, old chops) goes from the mirror.
+    std::unordered_set<std::string> listedSamples, listedEdits, listedChops;
     for (const auto& sample : samples) {
-        if (vt::isSafeFileName(sample.fileName))
-            pass.copyIfNeeded(samplesDirectory() / sample.fileName,
-                              auMirrorSamplesDirectory() / sample.fileName);
-        pass.copyIfNeeded(editedSampleURL(sample), mirroredEditedSampleURL(sample));
+        if (vt::isSafeFileName(sample.fileName) &&
+            pass.mirrorIfChanged(samplesDirectory() / sample.fileName,
+                                 auMirrorSamplesDirectory() / sample.fileName))
+            listedSamples.insert(sample.fileName);
+        if (pass.mirrorIfChanged(editedSampleURL(sample), mirroredEditedSampleURL(sample)))
+            listedEdits.insert(editedSampleURL(sample).filename().string());
         auto entry = metadata.find(sample.id);
         if (entry == metadata.end())
             continue;
         for (const auto& chop : entry->second.chops)
-            pass.copyIfNeeded(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop));
+            if (pass.mirrorIfChanged(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop)))
+                listedChops.insert(chopFileName(sample, chop));
     }
+    removeUnlisted(auMirrorSamplesDirectory(), listedSamples);
+    removeUnlisted(auMirrorEditedDirectory(), listedEdits);
+    removeUnlisted(auMirrorChopsDirectory(), listedChops);
     pass.throwIfAny();
 }

@@ -8,8 +8,10 @@
 #include "Platform/Core/SettingsStore.h"
 #include "VellumtideBridge/Sources/Library/BridgeModels.h"
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -113,8 +115,6 @@ public:
     // Where the sample's file is stored ("Samples"/fileName), its folder and the mirror's made.
     // Throws BridgeLibraryError for an unsafe file name or a folder that cannot be made.
     Path prepareSampleFile(const SampleItem& sample) const;
-    // Copies the sample's stored file into the mirror; failures are ignored.
-    void mirrorSampleFile(const SampleItem& sample) const;
     // A failed save of target, named with the system's reason.
     static BridgeLibraryError saveFailure(const Path& target, const std::error_code& reason);
 
@@ -125,15 +125,19 @@ public:
 
     // Copies the rendered edit into the mirror; failures are ignored.
     void mirrorEditedSample(const SampleItem& sample) const;
-    // Saves both JSON files and copies every file the mirror lacks (or holds at another size). A
+    // Saves both JSON files, then mirrorFiles().
+    void mirrorLibrary(const std::vector<SampleItem>& samples, const BridgeMetadataMap& metadata) const;
+    // Brings the mirror in line with the library folder: copies the JSON files and every listed
+    // file whose copy is missing or differs in size or modification time, and removes the mirror's
+    // files the library no longer lists. Safe to call off the main thread (one pass at a time). A
     // file that cannot be copied does not stop the pass: BridgeIncompleteCopyError names them all
     // at the end.
-    void mirrorLibrary(const std::vector<SampleItem>& samples, const BridgeMetadataMap& metadata) const;
+    void mirrorFiles(const std::vector<SampleItem>& samples, const BridgeMetadataMap& metadata) const;
 
 private:
     void createFolders() const;
     void writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
-                          bool& unreadableFlag) const;
+                          std::atomic<bool>& unreadableFlag) const;
     void setAsideUnreadable(const Path& file) const;
     std::string chopFileName(const SampleItem& sample, const BridgeSampleChop& chop) const;
 
@@ -141,7 +145,9 @@ private:
     Path mirrorRoot;
     std::shared_ptr<const vt::WallClock> clock;
     // Set by a load that found an existing file it could not decode; cleared once it is set aside.
-    mutable bool manifestUnreadable = false;
-    mutable bool metadataUnreadable = false;
+    mutable std::atomic<bool> manifestUnreadable = false;
+    mutable std::atomic<bool> metadataUnreadable = false;
+    // Set aside by saves that may run on the library writer's thread; taken on the main thread.
+    mutable std::mutex setAsideLock;
     mutable std::vector<SetAsideFile> setAside;
 };

@@ -32,6 +32,10 @@ void WindowTest::settleUI() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
     }
+    if (model) {
+        settleWrites(); // the library writes run off the main thread
+        QCoreApplication::processEvents();
+    }
 }
 
 void WindowTest::advance(std::chrono::milliseconds delta) {

@@ -1,0 +1,157 @@
+#include "VellumtideBridge/Sources/Controller/BridgeLibraryWriter.h"
+
+#include "Platform/Async/Background.h"
+#include "Platform/Async/Completion.h"
+#include "Platform/Async/Spawn.h"
+
+#include <deque>
+
+namespace {
+
+using Parts = BridgeLibraryWriter::Parts;
+using Snapshot = BridgeLibraryWriter::Snapshot;
+using Outcome = BridgeLibraryWriter::Outcome;
+
+struct Job {
+    Snapshot snapshot;
+    Parts parts;
+    std::vector<BridgeLibraryWriter::Preparation> preparations;
+    std::vector<vt::Completion<Outcome>> waiters;
+};
+
+// The newest non-empty part of each snapshot wins.
+void merge(Job& queued, const Snapshot& newer, Parts parts) {
+    if (newer.samples)
+        queued.snapshot.samples = newer.samples;
+    if (newer.metadata)
+        queued.snapshot.metadata = newer.metadata;
+    queued.parts.manifest |= parts.manifest;
+    queued.parts.metadata |= parts.metadata;
+    queued.parts.mirror |= parts.mirror;
+}
+
+template <typename F> std::exception_ptr failureOf(F&& step) {
+    try {
+        step();
+        return nullptr;
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
+} // namespace
+
+std::exception_ptr Outcome::failureFor(Parts parts) const {
+    if ((parts.manifest || parts.mirror) && manifest)
+        return manifest;
+    if ((parts.metadata || parts.mirror) && metadata)
+        return metadata;
+    return parts.mirror ? mirror : nullptr;
+}
+
+std::string BridgeLibraryWriter::failureText(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "The library could not be written.";
+    }
+}
+
+struct BridgeLibraryWriter::State {
+    std::deque<Job> queue; // main thread only
+    bool running = false;  // main thread only
+    QThreadPool pool;      // one thread: passes never overlap
+    // What the last passes wrote, read and written by the passes only (one at a time).
+    std::shared_ptr<const BridgeSampleCache> writtenFolder;
+    std::shared_ptr<const std::vector<SampleItem>> writtenSamples;
+    std::shared_ptr<const BridgeMetadataMap> writtenMetadata;
+
+    State() { pool.setMaxThreadCount(1); }
+
+    // One pass; runs on the pool (or, at quit, on the calling thread). Never throws.
+    Outcome run(const Job& job) {
+        for (const auto& prepare : job.preparations)
+            failureOf(prepare);
+        const Snapshot& snapshot = job.snapshot;
+        if (writtenFolder != snapshot.cache) {
+            writtenFolder = snapshot.cache;
+            writtenSamples.reset();
+            writtenMetadata.reset();
+        }
+        Outcome outcome;
+        if ((job.parts.manifest || job.parts.mirror) && snapshot.samples &&
+            !(writtenSamples && *writtenSamples == *snapshot.samples)) {
+            outcome.manifest = failureOf([&] { snapshot.cache->saveManifest(*snapshot.samples); });
+            writtenSamples = outcome.manifest ? nullptr : snapshot.samples;
+        }
+        if ((job.parts.metadata || job.parts.mirror) && snapshot.metadata &&
+            !(writtenMetadata && *writtenMetadata == *snapshot.metadata)) {
+            outcome.metadata = failureOf([&] { snapshot.cache->saveLocalMetadata(*snapshot.metadata); });
+            writtenMetadata = outcome.metadata ? nullptr : snapshot.metadata;
+        }
+        if (job.parts.mirror && !outcome.manifest && !outcome.metadata && snapshot.samples &&
+            snapshot.metadata)
+            outcome.mirror =
+                failureOf([&] { snapshot.cache->mirrorFiles(*snapshot.samples, *snapshot.metadata); });
+        return outcome;
+    }
+};
+
+namespace {
+
+// Built outside the coroutine that awaits it (g++ 12 and closures inside co_await).
+QCoro::Task<Outcome> runOnPool(BridgeLibraryWriter::State& state, Job job) {
+    auto* pass = &state;
+    return vt::runInBackground(state.pool, [pass, job = std::move(job)] { return pass->run(job); });
+}
+
+QCoro::Task<> drain(std::shared_ptr<BridgeLibraryWriter::State> state) {
+    state->running = true;
+    while (!state->queue.empty()) {
+        Job job = std::move(state->queue.front());
+        state->queue.pop_front();
+        auto waiters = std::move(job.waiters);
+        job.waiters.clear();
+        Outcome outcome = co_await runOnPool(*state, std::move(job));
+        for (auto& waiter : waiters)
+            waiter.resolve(outcome);
+    }
+    state->running = false;
+}
+
+} // namespace
+
+BridgeLibraryWriter::BridgeLibraryWriter() : state(std::make_shared<State>()) {}
+
+BridgeLibraryWriter::~BridgeLibraryWriter() {
+    // The running pass ends first; the queued ones then run here, in order.
+    state->pool.waitForDone();
+    while (!state->queue.empty()) {
+        Job job = std::move(state->queue.front());
+        state->queue.pop_front();
+        Outcome outcome = state->run(job);
+        for (auto& waiter : job.waiters)
+            waiter.resolve(outcome);
+    }
+}
+
+QCoro::Task<Outcome> BridgeLibraryWriter::write(Snapshot snapshot, Parts parts, Preparation prepare) {
+    vt::Completion<Outcome> done;
+    auto& queue = state->queue;
+    if (queue.empty() || queue.back().snapshot.cache != snapshot.cache)
+        queue.push_back(Job{snapshot, {}, {}, {}});
+    Job& job = queue.back();
+    merge(job, snapshot, parts);
+    if (prepare)
+        job.preparations.push_back(std::move(prepare));
+    job.waiters.push_back(done);
+    if (!state->running)
+        vt::spawnStarted(drain(state));
+    co_return co_await done;
+}
+
+bool BridgeLibraryWriter::isIdle() const {
+    return !state->running && state->queue.empty();
+}
