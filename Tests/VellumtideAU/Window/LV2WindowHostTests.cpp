@@ -8,6 +8,7 @@
 #include "Tests/Support/TemporaryFolder.h"
 #include "Tests/VellumtideAU/Engine/WavFixtures.h"
 #include "Tests/VellumtideAU/LV2/LilvHost.h"
+#include "Tests/VellumtideAU/Window/SuilWindowHost.h"
 #include "Tests/VellumtideAU/Window/X11TestWindow.h"
 #include "VellumtideAU/Engine/VellumtideAudioUnitReference.h"
 #include "VellumtideAU/LV2/VellumtideLV2.h"
@@ -58,13 +59,7 @@ protected:
     void SetUp() override {
         if (!std::getenv("VT_TEST_X11") || !std::getenv("DISPLAY"))
             GTEST_SKIP() << "no private X server (scripts/test-services.sh starts Xvfb)";
-        const auto bundle = prefix / "lib" / "lv2" / "vellumtide.lv2";
-        std::filesystem::create_directories(bundle);
-        for (const auto& entry : std::filesystem::directory_iterator(VELLUMTIDE_LV2_DIR "/vellumtide.lv2"))
-            std::filesystem::copy(entry.path(), bundle / entry.path().filename());
-        vt::test::writeFile(prefix / "bin" / "vellumtide-bridge",
-                            "#!/bin/sh\necho \"$*\" >> \"" + launches.string() + "\"\n");
-        std::filesystem::permissions(prefix / "bin" / "vellumtide-bridge", std::filesystem::perms::owner_all);
+        launches = vt::test::installBundleBesideStandIn(prefix);
         ::setenv("HOME", (folder / "home").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
         ::setenv("LV2_PATH", (prefix / "lib" / "lv2").c_str(), 1);
@@ -183,7 +178,7 @@ protected:
 
     TemporaryFolder folder;
     std::filesystem::path prefix = folder / "prefix";
-    std::filesystem::path launches = prefix / "launches.txt";
+    std::filesystem::path launches; // where the stand-in program notes its launches
     std::filesystem::path settings = folder / "config" / "vellumtide" / "VellumtideAU.ini";
     std::unique_ptr<vt::test::LilvHost> host;
     const LilvPlugin* plugin = nullptr;

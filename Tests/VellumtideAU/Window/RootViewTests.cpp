@@ -52,18 +52,7 @@ struct RootViewTest : ::testing::Test {
             json::array({vt::test::manifestSample(kickID, "Kick", "kick.wav", "2024-03-05T07:08:09Z"),
                          vt::test::manifestSample(snareID, "Snare", "snare.wav", "2024-03-04T07:08:09Z"),
                          vt::test::manifestSample(padID, "Pad", "pad.wav", "2024-03-03T07:08:09Z")}),
-            json{{kickID,
-                  {{"favoriteOverride", kickIsFavorite},
-                   {"edit", {{"startTime", 1}, {"fadeIn", 0.25}, {"normalize", true}}},
-                   {"analysis",
-                    {{"bpm", 120},
-                     {"bpmConfidence", 0.9},
-                     {"rootNote", "C"},
-                     {"rootConfidence", 0.9},
-                     {"musicalKey", "C minor"},
-                     {"keyConfidence", 0.9}}},
-                   {"chops", json::array({vt::test::chopJson(chopOneID, 0, 1, 2.5),
-                                          vt::test::chopJson(chopTwoID, 1, 2.5, 4)})}}}});
+            json{{kickID, vt::test::editedAnalysedOverrides(kickIsFavorite, chopOneID, chopTwoID)}});
         WindowFixture::writeSound(fixture.samplePath("kick.wav"));
         WindowFixture::writeSound(fixture.libraryFolder / "Edited" / (kickID + ".wav"));
         WindowFixture::writeSound(fixture.samplePath("pad.wav"));

@@ -64,18 +64,7 @@ struct WindowGalleryTest : ::testing::Test {
             json::array({vt::test::manifestSample(kickID, "Kick from the long hallway session", "kick.wav",
                                                   "2024-03-05T07:08:09Z"),
                          vt::test::manifestSample(snareID, "Snare", "snare.wav", "2024-03-04T07:08:09Z")}),
-            json{{kickID,
-                  {{"favoriteOverride", true},
-                   {"edit", {{"startTime", 1}, {"fadeIn", 0.25}, {"normalize", true}}},
-                   {"analysis",
-                    {{"bpm", 120},
-                     {"bpmConfidence", 0.9},
-                     {"rootNote", "C"},
-                     {"rootConfidence", 0.9},
-                     {"musicalKey", "C minor"},
-                     {"keyConfidence", 0.9}}},
-                   {"chops", json::array({vt::test::chopJson(chopOneID, 0, 1, 2.5),
-                                          vt::test::chopJson(chopTwoID, 1, 2.5, 4)})}}}});
+            json{{kickID, vt::test::editedAnalysedOverrides(true, chopOneID, chopTwoID)}});
         WindowFixture::writeSound(fixture.samplePath("kick.wav"));
         WindowFixture::writeSound(fixture.libraryFolder / "Edited" / (kickID + ".wav"));
         WindowFixture::writeSound(fixture.chopPath(kickID, chopOneID));

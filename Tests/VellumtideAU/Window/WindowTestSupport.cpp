@@ -110,4 +110,19 @@ nlohmann::json chopJson(const std::string& id, int index, double start, double e
         {"id", id}, {"index", index}, {"startTime", start}, {"endTime", end}, {"strength", 0.8}};
 }
 
+nlohmann::json editedAnalysedOverrides(bool isFavorite, const std::string& chopOneID,
+                                       const std::string& chopTwoID) {
+    return {
+        {"favoriteOverride", isFavorite},
+        {"edit", {{"startTime", 1}, {"fadeIn", 0.25}, {"normalize", true}}},
+        {"analysis",
+         {{"bpm", 120},
+          {"bpmConfidence", 0.9},
+          {"rootNote", "C"},
+          {"rootConfidence", 0.9},
+          {"musicalKey", "C minor"},
+          {"keyConfidence", 0.9}}},
+        {"chops", nlohmann::json::array({chopJson(chopOneID, 0, 1, 2.5), chopJson(chopTwoID, 1, 2.5, 4)})}};
+}
+
 } // namespace vt::test

@@ -106,5 +106,9 @@ std::vector<float> decayingPeaks(std::size_t count);
 nlohmann::json manifestSample(const std::string& id, const std::string& title, const std::string& fileName,
                               const std::string& createdAt, std::vector<float> peaks = decayingPeaks(120));
 nlohmann::json chopJson(const std::string& id, int index, double start, double end);
+// The overrides of an edited, analysed sample (120 BPM, C minor) with two chops of 1–2.5 s and
+// 2.5–4 s.
+nlohmann::json editedAnalysedOverrides(bool isFavorite, const std::string& chopOneID,
+                                       const std::string& chopTwoID);
 
 } // namespace vt::test

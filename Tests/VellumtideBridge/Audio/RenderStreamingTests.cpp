@@ -5,6 +5,7 @@
 #include "Platform/Audio/Fft.h"
 #include "Tests/Support/Audio/AudioFixtures.h"
 #include "Tests/Support/TemporaryFolder.h"
+#include "Tests/VellumtideBridge/Library/EditFixtures.h"
 #include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"
 
 #include <cmath>
@@ -14,6 +15,7 @@
 
 namespace {
 
+using vt::test::makeEdit;
 using vt::test::TemporaryFolder;
 
 // FNV-1a over the samples' bytes, channel after channel.
@@ -37,17 +39,6 @@ bool sameSamples(const vt::AudioData& a, const vt::AudioData& b) {
             return false;
     }
     return true;
-}
-
-BridgeSampleEdit makeEdit(double start, std::optional<double> end, double fadeIn, double fadeOut,
-                          bool normalize = false) {
-    BridgeSampleEdit edit;
-    edit.startTime = start;
-    edit.endTime = end;
-    edit.fadeIn = fadeIn;
-    edit.fadeOut = fadeOut;
-    edit.normalize = normalize;
-    return edit;
 }
 
 // A noisy tone with a loud middle on two different channels, and a short mono burst.

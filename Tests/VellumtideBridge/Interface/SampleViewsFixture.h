@@ -5,6 +5,7 @@
 #include "Platform/Core/AtomicFile.h"
 #include "Platform/UI/FileDrag.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
+#include "Tests/VellumtideBridge/Library/EditFixtures.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
 
 #include <QApplication>
@@ -15,18 +16,6 @@
 #include <QWidget>
 
 namespace vt::test {
-
-inline BridgeSampleEdit makeEdit(double start, std::optional<double> end = std::nullopt, double fadeIn = 0,
-                                 double fadeOut = 0, bool normalize = false, bool denoise = false) {
-    BridgeSampleEdit edit;
-    edit.startTime = start;
-    edit.endTime = end;
-    edit.fadeIn = fadeIn;
-    edit.fadeOut = fadeOut;
-    edit.normalize = normalize;
-    edit.denoise = denoise;
-    return edit;
-}
 
 inline BridgeSampleAnalysis makeAnalysis(double bpm, double bpmConfidence, std::string root,
                                          double rootConfidence, std::string key, double keyConfidence) {
