@@ -49,7 +49,7 @@ QWidget* CompanionAppSheet::makeHeader() {
     titles->setSpacing(5);
     titles->addWidget(wholeTextLabel(QStringLiteral("Free iPhone app"),
                                      vt::ui::systemFont(24, FontWeight::bold), Qt::white));
-    titles->addWidget(wholeTextLabel(QStringLiteral("Syncs with Vellumtide Bridge for computer."),
+    titles->addWidget(wholeTextLabel(QStringLiteral("Syncs with Vellumtide Bridge for Linux."),
                                      vt::ui::monospacedFont(12, FontWeight::bold), cyan));
     row->addLayout(titles, 1);
     close = windowButton(vt::ui::makeGlyphButton("xmark", 14, vt::ui::white(0.8), QSize(28, 28), std::nullopt,

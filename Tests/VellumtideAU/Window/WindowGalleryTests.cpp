@@ -42,7 +42,7 @@ const QStringList wholeTexts{"Vellumtide",
                              "PAD 01",
                              "+0.0",
                              "Free iPhone app",
-                             "Syncs with Vellumtide Bridge for computer.",
+                             "Syncs with Vellumtide Bridge for Linux.",
                              "Open iPhone Link",
                              "Read Manual"};
 
