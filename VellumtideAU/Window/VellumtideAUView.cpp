@@ -104,6 +104,9 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
     content->addWidget(noLibrary);
     content->addWidget(favoritesEmpty);
     content->addWidget(list);
+    // The content takes the height the header and the rack leave, down to none: a short window
+    // scrolls the list instead of squeezing the pads.
+    content->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     column->addWidget(content, 1);
     favoritesGlow = new VellumtideFavoritesGlow(
         favorites, [this] { return VellumtideFavoritesFilterLook::at(favoritesOnly, favoritePulse); });

@@ -9,10 +9,8 @@
 #include <QGridLayout>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QStyle>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -49,39 +47,6 @@ int sliderPosition(double value) {
 
 } // namespace
 
-HorizontalScroller::HorizontalScroller(QWidget* content, QWidget* parent) : QScrollArea(parent) {
-    setFrameShape(QFrame::NoFrame);
-    setWidgetResizable(true);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setFocusPolicy(Qt::NoFocus); // like the pads, a surface for the mouse
-    setWidget(content);
-    viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
-}
-
-bool HorizontalScroller::isScrolling() const {
-    return widget()->minimumWidth() > width();
-}
-
-QSize HorizontalScroller::sizeHint() const {
-    const int bar = isScrolling() ? style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this) : 0;
-    return {widget()->minimumWidth(), widget()->minimumHeight() + bar};
-}
-
-QSize HorizontalScroller::minimumSizeHint() const {
-    return {0, sizeHint().height()};
-}
-
-void HorizontalScroller::resizeEvent(QResizeEvent* event) {
-    QScrollArea::resizeEvent(event);
-    if (isScrolling() != wasScrolling) {
-        wasScrolling = isScrolling();
-        updateGeometry();
-    }
-}
-
 const std::array<const char*, 16> VellumtidePadRackView::noteLabels{
     "C1", "C#1", "D1", "D#1", "E1", "F1", "F#1", "G1", "G#1", "A1", "A#1", "B1", "C2", "C#2", "D2", "D#2"};
 
@@ -89,7 +54,6 @@ VellumtidePadButton::VellumtidePadButton(std::int64_t slot, QString noteLabel, Q
     : QAbstractButton(parent), slotIndex(slot), noteLabel(std::move(noteLabel)),
       waveform(new VellumtidePadTinyWaveform(this)) {
     setFixedHeight(52);
-    setMinimumWidth(46);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
@@ -109,6 +73,13 @@ void VellumtidePadButton::setContent(std::optional<VellumtidePadAssignment> assi
         !content ? vt::ui::white(0.14) : vt::ui::withOpacity(palette::cyan, playing ? 0.95 : 0.66);
     waveform->setContent(content ? content->peaks : std::vector<float>{}, waveColor);
     update();
+}
+
+QSize VellumtidePadButton::minimumSizeHint() const {
+    const int note = QFontMetrics(vt::ui::monospacedFont(8, FontWeight::bold)).horizontalAdvance(noteLabel);
+    const int number =
+        QFontMetrics(vt::ui::monospacedFont(7, FontWeight::bold)).horizontalAdvance(twoDigits(slotIndex + 1));
+    return {7 + note + 3 + std::max(number, 9) + 7, 52};
 }
 
 void VellumtidePadButton::paintEvent(QPaintEvent*) {
@@ -186,24 +157,23 @@ QWidget* VellumtidePadRackView::makeHeader() {
     return header;
 }
 
-// Two rows of eight pads at least 46 points wide; in a window too narrow for them the grid
-// scrolls sideways instead of squeezing or cutting pads.
+// Two rows of eight pads, 46 points wide or more where the rack has the room; in a narrower
+// window the pads narrow down to what their top line needs, so all sixteen stay in view.
 QWidget* VellumtidePadRackView::makePadGrid() {
-    auto* content = new QWidget;
-    auto* grid = new QGridLayout(content);
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(6);
+    grid = new QWidget(this);
+    auto* cells = new QGridLayout(grid);
+    cells->setContentsMargins(0, 0, 0, 0);
+    cells->setHorizontalSpacing(6);
+    cells->setVerticalSpacing(6);
     for (std::int64_t slot = 0; slot < VellumtidePadKitState::slotCount; ++slot) {
-        auto* pad =
-            new VellumtidePadButton(slot, QString::fromLatin1(noteLabels[std::size_t(slot)]), content);
+        auto* pad = new VellumtidePadButton(slot, QString::fromLatin1(noteLabels[std::size_t(slot)]), grid);
         connect(pad, &QAbstractButton::clicked, this, [this, slot] { tap(slot); });
         pads[std::size_t(slot)] = pad;
-        grid->addWidget(pad, int(slot / 8), int(slot % 8));
+        cells->addWidget(pad, int(slot / 8), int(slot % 8));
     }
-    content->setMinimumSize(grid->minimumSize());
-    padScroller = new HorizontalScroller(content, this);
-    return padScroller;
+    for (int column = 0; column < 8; ++column)
+        cells->setColumnStretch(column, 1);
+    return grid;
 }
 
 QWidget* VellumtidePadRackView::makeSelectedPadControls() {

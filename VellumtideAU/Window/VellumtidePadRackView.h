@@ -8,7 +8,6 @@
 
 #include <QAbstractButton>
 #include <QPointer>
-#include <QScrollArea>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -35,7 +34,8 @@ public:
     bool isPlaying() const { return playing; }
     const std::optional<VellumtidePadAssignment>& assignment() const { return content; }
     QSize sizeHint() const override { return {60, 52}; }
-    QSize minimumSizeHint() const override { return {46, 52}; }
+    // As narrow as the top line allows: the note name and the pad number or play mark side by side.
+    QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -48,24 +48,6 @@ private:
     bool selected = false;
     bool playing = false;
     VellumtidePadTinyWaveform* waveform;
-};
-
-// A frameless area that scrolls its content sideways when it is narrower than the content's
-// least width, and is as tall as the content plus the scroll bar while that shows.
-class HorizontalScroller final : public QScrollArea {
-    Q_OBJECT
-
-public:
-    HorizontalScroller(QWidget* content, QWidget* parent = nullptr);
-    bool isScrolling() const;
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-
-private:
-    bool wasScrolling = false;
 };
 
 class VellumtidePadRackView final : public QWidget {
@@ -88,7 +70,7 @@ public:
     QString selectedPadTitle() const;
     QString selectedPadNumber() const;
     QString pitchText() const;
-    HorizontalScroller* padGrid() const { return padScroller; }
+    QWidget* padGrid() const { return grid; }
     // True while the sliders sit on a line of their own under the pad's title.
     bool isTuningStacked() const { return tuningStacked; }
 
@@ -114,7 +96,7 @@ private:
     std::array<VellumtidePadButton*, 16> pads{};
     vt::ui::ElidedLabel* padNumber = nullptr;
     vt::ui::ElidedLabel* padTitle = nullptr;
-    HorizontalScroller* padScroller = nullptr;
+    QWidget* grid = nullptr;
     QVBoxLayout* selectedPadLines = nullptr; // the title line, and the sliders' line when stacked
     QHBoxLayout* selectedPadRow = nullptr;
     QWidget* tuning = nullptr;

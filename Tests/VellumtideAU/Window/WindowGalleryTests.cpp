@@ -4,6 +4,7 @@
 // Saves each state to the gallery.
 
 #include "Platform/UI/DarkLook.h"
+#include "Platform/UI/Fonts.h"
 #include "Platform/UI/Widgets.h"
 #include "Tests/VellumtideAU/Window/WindowTestSupport.h"
 #include "VellumtideAU/Window/CompanionAppSheet.h"
@@ -169,24 +170,44 @@ TEST_F(WindowGalleryTest, EveryControlFitsAtTheLeastAndTheDefaultSizeWithTheShee
     }
 }
 
-TEST_F(WindowGalleryTest, AtTheLeastWidthTheSlidersStackAndThePadsScrollSideways) {
+TEST_F(WindowGalleryTest, AtTheLeastWidthTheSlidersStackAndAllSixteenPadsShowSideBySide) {
     auto view = makeLoadedView();
     view->resize(VellumtideAUView::minimumWidth, VellumtideAUView::minimumHeight);
     settle();
     auto* rack = view->padRack();
     EXPECT_TRUE(rack->isTuningStacked());
     EXPECT_GT(rack->volumeSlider()->mapTo(rack, QPoint()).y(), rack->padGrid()->geometry().bottom());
-    EXPECT_TRUE(rack->padGrid()->isScrolling());
-    EXPECT_GE(rack->padButton(0)->width(), 46);
-    rack->padGrid()->horizontalScrollBar()->setValue(rack->padGrid()->horizontalScrollBar()->maximum());
-    const QRect last(rack->padButton(7)->mapTo(rack->padGrid()->viewport(), QPoint()),
-                     rack->padButton(7)->size());
-    EXPECT_TRUE(rack->padGrid()->viewport()->rect().contains(last)) << "the last pad scrolls into view whole";
+    for (QScrollBar* bar : rack->findChildren<QScrollBar*>())
+        EXPECT_FALSE(bar->isVisibleTo(rack)) << "no scroll bar over the pads";
+    // Every pad whole inside the rack's padding, none under another, and wide enough for its
+    // top line: the note name and the pad number side by side within the pad's own padding.
+    const QRect inside = rack->rect().adjusted(10, 10, -10, -10);
+    const QFontMetrics note(vt::ui::monospacedFont(8, vt::ui::FontWeight::bold));
+    const QFontMetrics number(vt::ui::monospacedFont(7, vt::ui::FontWeight::bold));
+    std::vector<QRect> pads;
+    for (std::int64_t slot = 0; slot < 16; ++slot) {
+        auto* pad = rack->padButton(slot);
+        const QRect onRack(pad->mapTo(rack, QPoint()), pad->size());
+        EXPECT_TRUE(pad->isVisibleTo(rack) && inside.contains(onRack)) << "pad " << slot + 1 << " in view";
+        for (const QRect& other : pads)
+            EXPECT_FALSE(other.intersects(onRack)) << "pad " << slot + 1 << " overlaps another";
+        pads.push_back(onRack);
+        const QString label = QString::fromLatin1(VellumtidePadRackView::noteLabels[std::size_t(slot)]);
+        EXPECT_GE(pad->width(), 7 + note.horizontalAdvance(label) + 3 +
+                                    number.horizontalAdvance(QString::asprintf("%02d", int(slot + 1))) + 7)
+            << "pad " << slot + 1 << ": its note name runs into its number";
+    }
+    EXPECT_EQ(pads[8].top(), pads[0].bottom() + 1 + 6) << "the second row of pads sits right under the first";
+    for (QWidget* line :
+         {static_cast<QWidget*>(rack->volumeSlider()), static_cast<QWidget*>(rack->pitchSlider())}) {
+        const QRect onRack(line->mapTo(rack, QPoint()), line->size());
+        EXPECT_TRUE(inside.contains(onRack)) << "the selected pad's sliders in view";
+    }
 
     view->resize(VellumtideAUViewController::preferredContentSize);
     settle();
     EXPECT_FALSE(rack->isTuningStacked());
-    EXPECT_FALSE(rack->padGrid()->isScrolling());
+    EXPECT_GE(rack->padButton(0)->width(), 46) << "pads keep their width where the window has the room";
 }
 
 TEST_F(WindowGalleryTest, TheSheetKeepsTheKeyboardAndGivesItBackWhenItCloses) {
