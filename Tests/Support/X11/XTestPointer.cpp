@@ -27,23 +27,32 @@ XTestPointer::~XTestPointer() {
         XCloseDisplay(opened(display));
 }
 
-// Each event is through the server before the call returns.
+// Each event is through the server before the call returns. Without a server nothing happens
+// (a test that skips for want of one still tidies up through these).
 void XTestPointer::moveTo(int x, int y) {
+    if (!display)
+        return;
     XTestFakeMotionEvent(opened(display), -1, x, y, CurrentTime);
     XSync(opened(display), False);
 }
 
 void XTestPointer::pressButton() {
+    if (!display)
+        return;
     XTestFakeButtonEvent(opened(display), 1, True, CurrentTime);
     XSync(opened(display), False);
 }
 
 void XTestPointer::releaseButton() {
+    if (!display)
+        return;
     XTestFakeButtonEvent(opened(display), 1, False, CurrentTime);
     XSync(opened(display), False);
 }
 
 void XTestPointer::tapKey(const char* keysymName) {
+    if (!display)
+        return;
     const KeyCode code = XKeysymToKeycode(opened(display), XStringToKeysym(keysymName));
     XTestFakeKeyEvent(opened(display), code, True, CurrentTime);
     XTestFakeKeyEvent(opened(display), code, False, CurrentTime);

@@ -6,7 +6,7 @@ namespace vt::test {
 
 class XTestPointer {
 public:
-    // Opens $DISPLAY; not valid without an X server with XTEST.
+    // Opens $DISPLAY; not valid without an X server with XTEST, and then every call does nothing.
     XTestPointer();
     ~XTestPointer();
     XTestPointer(const XTestPointer&) = delete;
