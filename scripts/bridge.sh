@@ -8,6 +8,13 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$(nproc)"
 cmake --install build --component user --prefix "$HOME/.local"
+# The plug-in: the user's own copy of the bundle goes into ~/.lv2, where LV2 hosts look first.
+stage=$(mktemp -d)
+cmake --install build --component plugin --prefix "$stage" >/dev/null
+mkdir -p "$HOME/.lv2"
+rm -rf "$HOME/.lv2/vellumtide.lv2"
+mv "$(find "$stage" -type d -name vellumtide.lv2 -print -quit)" "$HOME/.lv2/"
+rm -rf "$stage"
 applications="$HOME/.local/share/applications"
 # The entry installed under its earlier name would show the program twice.
 rm -f "$applications/vellumtide-bridge.desktop"

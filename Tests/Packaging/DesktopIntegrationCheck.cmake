@@ -1,9 +1,10 @@
 # Installs the "user" component of the build BUILD into a throw-away prefix below WORK and checks
 # what a desktop reads of it: the desktop entry, the AppStream description and the icon in every
-# hicolor size, each under the one id ID; then desktop-file-validate and `appstreamcli validate
-# --no-net` must pass (skipped, with a message, when the tools are not installed).
-# Run with: cmake -DBUILD=... -DWORK=... -DID=... -P <this file>
-foreach(variable BUILD WORK ID)
+# hicolor size, each under the one id ID, the description's newest release being VERSION; then
+# desktop-file-validate and `appstreamcli validate --pedantic --no-net` must pass without a single
+# remark (skipped, with a message, when the tools are not installed).
+# Run with: cmake -DBUILD=... -DWORK=... -DID=... -DVERSION=... -P <this file>
+foreach(variable BUILD WORK ID VERSION)
     if(NOT ${variable})
         message(FATAL_ERROR "${variable} is not set")
     endif()
@@ -46,6 +47,9 @@ file(READ "${metainfo}" description)
 if(NOT description MATCHES "<id>${ID}</id>" OR NOT description MATCHES "desktop-id\">${ID}.desktop<")
     message(FATAL_ERROR "The AppStream description is not the desktop entry's:\n${description}")
 endif()
+if(NOT description MATCHES "<releases>[ \n]*<release version=\"${VERSION}\" date=\"[0-9-]+\"")
+    message(FATAL_ERROR "The newest release of the AppStream description is not ${VERSION}:\n${description}")
+endif()
 
 find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
 find_program(APPSTREAMCLI appstreamcli)
@@ -58,9 +62,9 @@ execute_process(COMMAND "${DESKTOP_FILE_VALIDATE}" "${desktopEntry}"
 if(NOT result EQUAL 0 OR output OR errors)
     message(FATAL_ERROR "desktop-file-validate does not pass the entry:\n${output}\n${errors}")
 endif()
-execute_process(COMMAND "${APPSTREAMCLI}" validate --no-net "${metainfo}"
+execute_process(COMMAND "${APPSTREAMCLI}" validate --pedantic --no-net "${metainfo}"
     RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
-if(NOT result EQUAL 0)
+if(NOT result EQUAL 0 OR NOT output MATCHES "Validation was successful\\.")
     message(FATAL_ERROR "appstreamcli does not pass the description:\n${output}\n${errors}")
 endif()
 file(REMOVE_RECURSE "${WORK}")
