@@ -11,6 +11,7 @@
 #include "VellumtideAU/Window/VellumtideWindowServices.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QWidget>
 #include <QWindow>
 #include <cstring>
@@ -37,8 +38,29 @@ protected:
     }
 };
 
+// A GTK host (suil's socket) keeps the X input focus on its own window and forwards its key
+// presses to the embedded window, but never tells an X11 child that the keyboard is its: Qt would
+// hand the keys to no focused control and show no focus. A key that finds the window inactive
+// therefore activates it, within Qt only (an embedded window never takes the X focus from its
+// host); the key itself goes on to the window's focus chain.
+class ForwardedKeyWatcher final : public QObject {
+public:
+    explicit ForwardedKeyWatcher(QWidget* view) : view(view) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress && view && !view->isActiveWindow())
+            view->activateWindow();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<QWidget> view;
+};
+
 struct WindowInstance {
     CloseWatcher closeWatcher; // first, so it outlives the view it watches
+    std::unique_ptr<ForwardedKeyWatcher> keyWatcher;
     std::unique_ptr<VellumtideAUViewController> controller;
     std::unique_ptr<QWindow> hostWindow; // the host's X11 window, wrapped
 };
@@ -100,6 +122,8 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
             view->winId();
             window->hostWindow.reset(QWindow::fromWinId(parent));
             view->windowHandle()->setParent(window->hostWindow.get());
+            window->keyWatcher = std::make_unique<ForwardedKeyWatcher>(view);
+            view->windowHandle()->installEventFilter(window->keyWatcher.get());
             view->move(0, 0);
             view->show();
         }
@@ -117,6 +141,8 @@ void cleanup(LV2UI_Handle handle) {
     std::unique_ptr<WindowInstance> window(static_cast<WindowInstance*>(handle));
     if (QWidget* view = window->controller->view()) {
         view->removeEventFilter(&window->closeWatcher);
+        if (window->keyWatcher && view->windowHandle())
+            view->windowHandle()->removeEventFilter(window->keyWatcher.get());
         view->hide();
     }
     window->controller.reset();

@@ -17,6 +17,7 @@
 #include <QAbstractSlider>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QWidget>
 #include <chrono>
 #include <cstdlib>
@@ -223,6 +224,32 @@ TEST_F(SuilWindowHost, EmbedsTheWindowWhichAdoptsTheRestoredKitAndStartsTheProgr
 
     closeWindow();
     EXPECT_EQ(reference->currentState(), document) << "closing the window leaves the unit's kit";
+}
+
+// A GTK host (suil's socket) keeps the X input focus and forwards the keys it gets to the
+// embedded window: Tab moves through the window's controls from the first press on, and Space
+// presses the one in focus. Here the companion sheet of the first opening holds the keyboard.
+TEST_F(SuilWindowHost, TakesTheKeysAGtkHostForwards) {
+    vt::test::X11TestWindow parent(640, 540);
+    ASSERT_TRUE(parent.valid());
+    openWindow(parent.id());
+    QPointer<QAbstractButton> close;
+    ASSERT_TRUE(idleUntil([&] { return (close = named<QAbstractButton>("Close")) && close->isVisible(); }));
+    QWidget* root = QWidget::find(WId(windowId()));
+
+    ASSERT_TRUE(vt::test::forwardKey(windowId(), "Tab"));
+    EXPECT_TRUE(idleUntil(
+        [root] { return QApplication::focusWidget() && root->isAncestorOf(QApplication::focusWidget()); },
+        2s))
+        << "the first Tab puts a control of the window in focus";
+    for (int press = 0; press < 6 && QApplication::focusWidget() != close; ++press) {
+        QWidget* before = QApplication::focusWidget();
+        vt::test::forwardKey(windowId(), "Tab");
+        idleUntil([before] { return QApplication::focusWidget() != before; }, 1s);
+    }
+    ASSERT_EQ(QApplication::focusWidget(), close.data()) << "Tab reaches the sheet's close button";
+    vt::test::forwardKey(windowId(), "space");
+    EXPECT_TRUE(idleUntil([&] { return !close || !close->isVisible(); }, 2s)) << "Space closes the sheet";
 }
 
 VellumtidePadKitState withResolvedFiles(VellumtidePadKitState kit) {

@@ -36,6 +36,26 @@ std::vector<unsigned long> X11TestWindow::children() const {
     return result;
 }
 
+bool forwardKey(unsigned long window, const char* keysymName) {
+    Display* opened = XOpenDisplay(nullptr);
+    if (!opened)
+        return false;
+    XKeyEvent key{};
+    key.display = opened;
+    key.window = window;
+    key.root = DefaultRootWindow(opened);
+    key.time = CurrentTime;
+    key.same_screen = True;
+    key.keycode = XKeysymToKeycode(opened, XStringToKeysym(keysymName));
+    for (int type : {KeyPress, KeyRelease}) {
+        key.type = type;
+        XSendEvent(opened, window, False, NoEventMask, reinterpret_cast<XEvent*>(&key));
+    }
+    XSync(opened, False);
+    XCloseDisplay(opened);
+    return true;
+}
+
 bool sendDeleteWindow(unsigned long window) {
     Display* opened = XOpenDisplay(nullptr);
     if (!opened)

@@ -23,6 +23,10 @@ private:
     unsigned long window = 0;
 };
 
+// Sends the window a press and a release of the key named by its keysym ("Tab"), as a GTK host's
+// socket forwards the keys it gets (XSendEvent); false without a display.
+bool forwardKey(unsigned long window, const char* keysymName);
+
 // Asks the window to close as a desktop's close button does (WM_DELETE_WINDOW); false without a
 // display.
 bool sendDeleteWindow(unsigned long window);
