@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -16,10 +17,26 @@ void chooseHeadlessPlatformWhenNoDisplay() {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
+// With no session bus address and no bus at its standard place, the D-Bus library under Qt would
+// start a bus daemon of its own through the X server on first use ("autolaunch"), one that
+// outlives the program. The program needs no session bus it would have to start: that start is
+// turned off before Qt looks for the bus.
+void turnOffSessionBusAutolaunch() {
+    if (std::getenv("DBUS_SESSION_BUS_ADDRESS"))
+        return;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        std::error_code unreadable;
+        if (std::filesystem::exists(std::filesystem::path(runtime) / "bus", unreadable))
+            return; // the user's bus, which the library finds there by itself
+    }
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     chooseHeadlessPlatformWhenNoDisplay();
+    turnOffSessionBusAutolaunch();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vellumtide-bridge"));
     // Desktops find the program's entry, and so its icon, by this name.

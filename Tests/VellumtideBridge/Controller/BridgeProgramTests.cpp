@@ -3,12 +3,17 @@
 // network and desktop shut off.
 
 #include "Tests/Platform/Desktop/ProcessOutput.h"
+#include "Tests/Support/TemporaryFolder.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 #include "VellumtideBridge/Sources/Controller/BridgeProgram.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <csignal>
+#include <fstream>
+#include <iterator>
+#include <thread>
 #include <unistd.h>
 
 namespace vt::test {
@@ -117,6 +122,66 @@ TEST_F(BridgeProgramTest, AnUnsafeFallbackFolderIsRefusedWithAReason) {
     EXPECT_EQ(std::filesystem::status(own).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_all | std::filesystem::perms::others_all)
         << "an existing folder is never changed";
+}
+
+// The processes still running whose environment holds HOME=home: what a program started in that
+// home left behind.
+std::vector<std::string> processesOf(const std::filesystem::path& home) {
+    const std::string mark = "HOME=" + home.string();
+    std::vector<std::string> found;
+    std::error_code unreadable;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", unreadable)) {
+        std::ifstream environ(entry.path() / "environ", std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(environ)), std::istreambuf_iterator<char>());
+        std::size_t at = text.find(mark);
+        if (at != std::string::npos && (at == 0 || text[at - 1] == '\0') &&
+            (at + mark.size() == text.size() || text[at + mark.size()] == '\0')) {
+            std::ifstream name(entry.path() / "comm");
+            std::string command;
+            std::getline(name, command);
+            found.push_back(entry.path().filename().string() + " " + command);
+        }
+    }
+    return found;
+}
+
+// The real program, started quietly as the plug-in starts it, on an X server but with no session
+// bus: it starts no bus daemon through the X server (a stand-in launcher on the PATH notes being
+// asked), and nothing it started outlives it. It runs in a network namespace of its own, where
+// nothing of the network reaches it.
+TEST_F(BridgeProgramTest, WithoutASessionBusTheProgramStartsNoBusDaemonThatOutlivesIt) {
+    if (!std::getenv("VT_TEST_X11") || !std::getenv("DISPLAY"))
+        GTEST_SKIP() << "no private X server (scripts/test-services.sh starts Xvfb)";
+    const auto launchers = paths.temp / "bin";
+    const auto asked = paths.temp / "bus-launcher-asked";
+    writeFile(launchers / "dbus-launch", "#!/bin/sh\necho \"$@\" >> '" + asked.string() + "'\nexit 1\n");
+    std::filesystem::permissions(launchers / "dbus-launch", std::filesystem::perms::owner_all);
+    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+    environment.insert("PATH", QString::fromStdString(launchers.string()) + ":" + environment.value("PATH"));
+
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start("unshare",
+                  {"--user", "--map-root-user", "--net", QStringLiteral(VT_BRIDGE_PROGRAM), "--hidden"});
+    ASSERT_TRUE(program.waitForStarted(patience));
+    QElapsedTimer waited;
+    waited.start();
+    while (!std::filesystem::exists(paths.runtime / "vellumtide-bridge.socket") &&
+           program.state() == QProcess::Running && waited.elapsed() < patience)
+        program.waitForFinished(50);
+    if (program.state() != QProcess::Running)
+        GTEST_SKIP() << "no network namespace of our own: " << program.readAllStandardError().toStdString();
+    ASSERT_TRUE(std::filesystem::exists(paths.runtime / "vellumtide-bridge.socket")) << "the program runs";
+    program.waitForFinished(1000); // its start-up settles
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(patience));
+
+    std::ifstream askedFor(asked);
+    EXPECT_FALSE(askedFor.is_open()) << "a bus daemon was asked for: " << askedFor.rdbuf();
+    std::vector<std::string> left;
+    for (int turn = 0; turn < 20 && !(left = processesOf(paths.home)).empty(); ++turn)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(left.empty()) << "still running: " << left.front();
 }
 
 TEST(BridgeProgramArguments, URLsAndTheQuietStart) {
