@@ -34,7 +34,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double rate = 48000;
-constexpr int repetitions = 5;
+constexpr int repetitions = 7;
 constexpr int longMinutes = 10;
 
 // One minute of a stereo test signal: clicks at 120 BPM with quieter eighth notes, a C major
@@ -100,24 +100,45 @@ ChildRun runQuietly(const std::vector<std::string>& arguments) {
     return {WIFEXITED(status) && WEXITSTATUS(status) == 0, usage.ru_maxrss};
 }
 
-// The median wall time of a few runs in seconds, or nothing when a run fails.
-std::optional<double> medianSeconds(const std::function<bool()>& work) {
-    std::vector<double> times;
+// The median wall time in seconds of a few runs of each job, the jobs taking turns so that a
+// change in the machine's load falls on all of them; nothing for a job whose run failed.
+std::vector<std::optional<double>> interleavedMedians(const std::vector<std::function<bool()>>& jobs) {
+    std::vector<std::vector<double>> times(jobs.size());
+    std::vector<bool> failed(jobs.size(), false);
     for (int run = 0; run < repetitions; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!work())
-            return std::nullopt;
-        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        for (std::size_t job = 0; job < jobs.size(); ++job) {
+            if (failed[job])
+                continue;
+            const auto start = std::chrono::steady_clock::now();
+            failed[job] = !jobs[job]();
+            times[job].push_back(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    std::vector<std::optional<double>> medians(jobs.size());
+    for (std::size_t job = 0; job < jobs.size(); ++job) {
+        if (failed[job])
+            continue;
+        std::sort(times[job].begin(), times[job].end());
+        medians[job] = times[job][times[job].size() / 2];
+    }
+    return medians;
+}
+
+std::optional<double> medianSeconds(const std::function<bool()>& work) {
+    return interleavedMedians({work}).front();
+}
+
+// Runs the commands one after the other; true when all of them succeeded.
+std::function<bool()> commandsJob(std::vector<std::vector<std::string>> commands) {
+    return [commands = std::move(commands)] {
+        return std::all_of(commands.begin(), commands.end(),
+                           [](const auto& command) { return runQuietly(command).succeeded; });
+    };
 }
 
 std::optional<double> peerSeconds(const std::vector<std::vector<std::string>>& commands) {
-    return medianSeconds([&] {
-        return std::all_of(commands.begin(), commands.end(),
-                           [](const auto& command) { return runQuietly(command).succeeded; });
-    });
+    return medianSeconds(commandsJob(commands));
 }
 
 // One line per job: seconds per minute of audio for both and how many times faster ours is (the
@@ -177,28 +198,28 @@ void timeRenders(const fs::path& folder, Figures& figures) {
     const std::string in = input.string(), out = (folder / "peer.wav").string(),
                       profile = (folder / "noise.prof").string();
 
-    const auto peerTrim = peerSeconds({{"sox", in, "-e", "floating-point", "-b", "32", out, "trim", "1",
-                                        "=59", "fade", "t", "0.5", "-0", "0.5"},
-                                       {"sync", out}});
-    const auto oursTrim =
-        medianSeconds([&] { return renderProcess("--render-trimmed", input, folder / "trim.wav"); });
-    figures.trimSpeed = report("render trim + fades", *oursTrim, peerTrim, "sox trim fade + sync");
-    const double inApp =
-        *medianSeconds([&] { return renderJob(input, folder / "trim.wav", trimEdit()), true; });
-    figures.trimInAppSpeed = report("  ours in-process", inApp, peerTrim, "sox trim fade + sync");
-    figures.startSeconds = *medianSeconds([] {
-        return runQuietly({"/proc/self/exe", "--start-only"}).succeeded;
-    });
+    const auto trims =
+        interleavedMedians({commandsJob({{"sox", in, "-e", "floating-point", "-b", "32", out, "trim", "1",
+                                          "=59", "fade", "t", "0.5", "-0", "0.5"},
+                                         {"sync", out}}),
+                            [&] { return renderProcess("--render-trimmed", input, folder / "trim.wav"); },
+                            [&] { return renderJob(input, folder / "trim.wav", trimEdit()), true; },
+                            [] {
+                                return runQuietly({"/proc/self/exe", "--start-only"}).succeeded;
+                            }});
+    figures.trimSpeed = report("render trim + fades", *trims[1], trims[0], "sox trim fade + sync");
+    figures.trimInAppSpeed = report("  ours in-process", *trims[2], trims[0], "sox trim fade + sync");
+    figures.startSeconds = trims[3].value_or(0);
     std::printf("%-24s a process of ours that only starts and ends: %.3f s\n", "", figures.startSeconds);
 
     const auto profiling = peerSeconds({{"sox", in, "-n", "trim", "0", "1", "noiseprof", profile}});
-    const auto oursDenoise =
-        medianSeconds([&] { return renderProcess("--render-denoised", input, folder / "clean.wav"); });
+    std::vector<std::function<bool()>> denoises{
+        [&] { return renderProcess("--render-denoised", input, folder / "clean.wav"); }};
+    if (profiling)
+        denoises.push_back(commandsJob({{"sox", in, out, "noisered", profile, "0.21"}, {"sync", out}}));
+    const auto denoised = interleavedMedians(denoises);
     figures.denoiseSpeed =
-        report("render denoise", *oursDenoise,
-               profiling ? peerSeconds({{"sox", in, out, "noisered", profile, "0.21"}, {"sync", out}})
-                         : std::nullopt,
-               "sox noisered + sync");
+        report("render denoise", *denoised[0], profiling ? denoised[1] : std::nullopt, "sox noisered + sync");
     if (profiling)
         std::printf("%-24s sox noiseprof of the first second: %.3f s (not in the ratio)\n", "", *profiling);
 }
