@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -85,8 +86,9 @@ public:
             ::setns(home, CLONE_NEWNET);
             ::close(home);
         }
-        run("ip", {"netns", "del", phone}); // the veth pair goes with it
-        run("ip", {"netns", "del", computer});
+        // Also at exit after a failure, when no event loop may be left: a plain shell command.
+        for (const QString& name : {phone, computer}) // the veth pair goes with them
+            std::system(("ip netns del " + name.toStdString() + " 2>/dev/null").c_str());
     }
 
     void enterPhone() { enter("/run/netns/" + phone.toStdString()); }
@@ -231,11 +233,14 @@ void measureInProcess(const FakePhone& phone, const fs::path& folder, DownloadFi
     fs::remove(folder / "in-process.wav");
 }
 
+// The namespaces of the download, removed at the end of it, or at exit when the bench fails.
+std::unique_ptr<NamespacePair> namespaces;
+
 DownloadFigures benchDownload() {
-    auto namespaces = NamespacePair::create();
+    namespaces = NamespacePair::create();
     if (namespaces)
         namespaces->enterPhone();
-    const auto phone = std::make_unique<FakePhone>(namespaces ? NamespacePair::phoneAddress : "127.0.0.1");
+    auto phone = std::make_unique<FakePhone>(namespaces ? NamespacePair::phoneAddress : "127.0.0.1");
     if (namespaces)
         namespaces->enterComputer();
     phone->setGeneratedFile("big.wav", sampleBytes);
@@ -257,6 +262,8 @@ DownloadFigures benchDownload() {
         theirs.push_back(curlDownload(*phone, folder / "curl.wav"));
     }
     fs::remove_all(folder);
+    phone.reset();
+    namespaces.reset();
     const double megabytes = sampleBytes / 1e6;
     const double oursBest = *std::min_element(ours.begin(), ours.end());
     const double theirsBest = *std::min_element(theirs.begin(), theirs.end());
