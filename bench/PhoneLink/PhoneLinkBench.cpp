@@ -37,7 +37,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint64_t sampleBytes = 200ull * 1000 * 1000;
-constexpr int rounds = 5;
+constexpr int rounds = 7;
 constexpr const char* token = "token-1";
 
 double secondsSince(const QElapsedTimer& watch) {
@@ -253,7 +253,7 @@ DownloadFigures benchDownload() {
     figures.overVeth = namespaces != nullptr;
     measureInProcess(*phone, folder, figures);
 
-    // Ours and curl's take turns into fresh files; the best of each counts.
+    // Ours and curl's take turns into fresh files; the medians make the ratio.
     std::vector<double> ours, theirs;
     for (int round = 0; round < rounds; ++round) {
         fs::remove(folder / "ours.wav");
@@ -267,13 +267,13 @@ DownloadFigures benchDownload() {
     const double megabytes = sampleBytes / 1e6;
     const double oursBest = *std::min_element(ours.begin(), ours.end());
     const double theirsBest = *std::min_element(theirs.begin(), theirs.end());
-    figures.timeRatioToCurlSync = oursBest / theirsBest;
+    figures.timeRatioToCurlSync = median(ours) / median(theirs); // steadier than the best of a few
     std::printf(
-        "  into a file on disk, flushed, each a process (best of %d, median): phonelink_fetch %.3f s "
-        "(%.0f MB/s), %.3f s; curl -o then sync FILE %.3f s (%.0f MB/s), %.3f s; time ratio ours/curl "
-        "%.3f (of the medians %.3f)\n",
+        "  into a file on disk, flushed, each a process (%d rounds; best, median): phonelink_fetch %.3f s "
+        "(%.0f MB/s), %.3f s; curl -o then sync FILE %.3f s (%.0f MB/s), %.3f s; time ratio ours/curl of "
+        "the medians %.3f (of the best %.3f)\n",
         rounds, oursBest, megabytes / oursBest, median(ours), theirsBest, megabytes / theirsBest,
-        median(theirs), figures.timeRatioToCurlSync, median(ours) / median(theirs));
+        median(theirs), figures.timeRatioToCurlSync, oursBest / theirsBest);
     std::printf(
         "  of ours, the flush and rename that put the file in place: %.3f s (in-process, best of 2)\n",
         figures.fsyncSeconds);
