@@ -128,6 +128,9 @@ struct AudioFileReader::State {
         AVDictionary* options = nullptr;
         // Only local files: a playlist-like file must never make the decoder reach the network.
         av_dict_set(&options, "protocol_whitelist", "file", 0);
+        // WAV packets of up to 256 KiB instead of 4 KiB: a sixty-fourth of the per-packet work, the
+        // same samples (packets stay whole blocks; other formats ignore the option).
+        av_dict_set(&options, "max_size", "262144", 0);
         const std::string url = "file:" + std::filesystem::absolute(path).string();
         const int opened = avformat_open_input(&format, url.c_str(), nullptr, &options);
         av_dict_free(&options);

@@ -1,6 +1,7 @@
 // Times the audio processing on one generated minute of stereo 48 kHz audio (a click track with
 // a melody over a noise floor) against command-line peers run on the same file in the same run:
-// an edit render with trim and fades and one with denoise against sox, chop detection against
+// an edit render with trim and fades and one with denoise against sox (each a process that leaves
+// its file on disk: ours flushes it, sox is followed by sync FILE), chop detection against
 // aubioonset, analysis against aubiotrack plus aubiopitch. Then measures the peak memory of a
 // ten-minute stereo denoise render in a fresh child process.
 
@@ -33,7 +34,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double rate = 48000;
-constexpr int repetitions = 3;
+constexpr int repetitions = 7;
 constexpr int longMinutes = 10;
 
 // One minute of a stereo test signal: clicks at 120 BPM with quieter eighth notes, a C major
@@ -99,24 +100,45 @@ ChildRun runQuietly(const std::vector<std::string>& arguments) {
     return {WIFEXITED(status) && WEXITSTATUS(status) == 0, usage.ru_maxrss};
 }
 
-// The median wall time of a few runs in seconds, or nothing when a run fails.
-std::optional<double> medianSeconds(const std::function<bool()>& work) {
-    std::vector<double> times;
+// The median wall time in seconds of a few runs of each job, the jobs taking turns so that a
+// change in the machine's load falls on all of them; nothing for a job whose run failed.
+std::vector<std::optional<double>> interleavedMedians(const std::vector<std::function<bool()>>& jobs) {
+    std::vector<std::vector<double>> times(jobs.size());
+    std::vector<bool> failed(jobs.size(), false);
     for (int run = 0; run < repetitions; ++run) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!work())
-            return std::nullopt;
-        times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        for (std::size_t job = 0; job < jobs.size(); ++job) {
+            if (failed[job])
+                continue;
+            const auto start = std::chrono::steady_clock::now();
+            failed[job] = !jobs[job]();
+            times[job].push_back(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    std::vector<std::optional<double>> medians(jobs.size());
+    for (std::size_t job = 0; job < jobs.size(); ++job) {
+        if (failed[job])
+            continue;
+        std::sort(times[job].begin(), times[job].end());
+        medians[job] = times[job][times[job].size() / 2];
+    }
+    return medians;
+}
+
+std::optional<double> medianSeconds(const std::function<bool()>& work) {
+    return interleavedMedians({work}).front();
+}
+
+// Runs the commands one after the other; true when all of them succeeded.
+std::function<bool()> commandsJob(std::vector<std::vector<std::string>> commands) {
+    return [commands = std::move(commands)] {
+        return std::all_of(commands.begin(), commands.end(),
+                           [](const auto& command) { return runQuietly(command).succeeded; });
+    };
 }
 
 std::optional<double> peerSeconds(const std::vector<std::vector<std::string>>& commands) {
-    return medianSeconds([&] {
-        return std::all_of(commands.begin(), commands.end(),
-                           [](const auto& command) { return runQuietly(command).succeeded; });
-    });
+    return medianSeconds(commandsJob(commands));
 }
 
 // One line per job: seconds per minute of audio for both and how many times faster ours is (the
@@ -133,7 +155,9 @@ double report(const char* job, double ours, std::optional<double> peer, const ch
 
 // What the closing BENCH line reports.
 struct Figures {
-    double trimSpeed = 0;
+    double trimSpeed = 0;      // both as processes
+    double trimInAppSpeed = 0; // ours in this process
+    double startSeconds = 0;   // a process of ours that does nothing
     double denoiseSpeed = 0;
     double denoisePeakRatio = 0;
 };
@@ -157,27 +181,53 @@ BridgeSampleEdit denoiseEdit() {
     return edit;
 }
 
-void timeJobs(const fs::path& folder, Figures& figures) {
+// Our render as a process of its own, like the peer's: this program run with a render option.
+bool renderProcess(const char* option, const fs::path& input, const fs::path& output) {
+    if (runQuietly({"/proc/self/exe", option, input.string(), output.string()}).succeeded)
+        return true;
+    std::fprintf(stderr, "our render (%s) failed\n", option);
+    std::exit(1);
+}
+
+// Both renders end with the file on disk: ours flushes it before the rename that puts it in place,
+// and the peer's command is followed by sync on its output. Each is timed as a process; ours also
+// inside this process, as the program renders (its libraries already loaded), against the same
+// peer, and the start-up of a process of ours that does nothing is timed apart.
+void timeRenders(const fs::path& folder, Figures& figures) {
     const fs::path input = folder / "minute.wav";
     const std::string in = input.string(), out = (folder / "peer.wav").string(),
                       profile = (folder / "noise.prof").string();
-    const BridgeSampleEdit trim = trimEdit();
 
-    const double oursTrim = *medianSeconds([&] { return renderJob(input, folder / "trim.wav", trim), true; });
-    figures.trimSpeed = report("render trim + fades", oursTrim,
-                               peerSeconds({{"sox", in, "-e", "floating-point", "-b", "32", out, "trim", "1",
-                                             "=59", "fade", "t", "0.5", "-0", "0.5"}}),
-                               "sox trim fade");
+    const auto trims =
+        interleavedMedians({commandsJob({{"sox", in, "-e", "floating-point", "-b", "32", out, "trim", "1",
+                                          "=59", "fade", "t", "0.5", "-0", "0.5"},
+                                         {"sync", out}}),
+                            [&] { return renderProcess("--render-trimmed", input, folder / "trim.wav"); },
+                            [&] { return renderJob(input, folder / "trim.wav", trimEdit()), true; },
+                            [] {
+                                return runQuietly({"/proc/self/exe", "--start-only"}).succeeded;
+                            }});
+    figures.trimSpeed = report("render trim + fades", *trims[1], trims[0], "sox trim fade + sync");
+    figures.trimInAppSpeed = report("  ours in-process", *trims[2], trims[0], "sox trim fade + sync");
+    figures.startSeconds = trims[3].value_or(0);
+    std::printf("%-24s a process of ours that only starts and ends: %.3f s\n", "", figures.startSeconds);
 
     const auto profiling = peerSeconds({{"sox", in, "-n", "trim", "0", "1", "noiseprof", profile}});
-    const double oursDenoise =
-        *medianSeconds([&] { return renderJob(input, folder / "clean.wav", denoiseEdit()), true; });
+    std::vector<std::function<bool()>> denoises{
+        [&] { return renderProcess("--render-denoised", input, folder / "clean.wav"); }};
+    if (profiling)
+        denoises.push_back(commandsJob({{"sox", in, out, "noisered", profile, "0.21"}, {"sync", out}}));
+    const auto denoised = interleavedMedians(denoises);
     figures.denoiseSpeed =
-        report("render denoise", oursDenoise,
-               profiling ? peerSeconds({{"sox", in, out, "noisered", profile, "0.21"}}) : std::nullopt,
-               "sox noisered");
+        report("render denoise", *denoised[0], profiling ? denoised[1] : std::nullopt, "sox noisered + sync");
     if (profiling)
         std::printf("%-24s sox noiseprof of the first second: %.3f s (not in the ratio)\n", "", *profiling);
+}
+
+void timeJobs(const fs::path& folder, Figures& figures) {
+    const fs::path input = folder / "minute.wav";
+    const std::string in = input.string();
+    timeRenders(folder, figures);
 
     std::size_t chopCount = 0;
     const double oursChops = *medianSeconds([&] {
@@ -223,6 +273,8 @@ void measurePeakMemory(const fs::path& folder, const vt::test::Channels& minute,
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--start-only") == 0)
+        return 0;
     if (argc == 4 && std::strcmp(argv[1], "--render-denoised") == 0) {
         renderJob(argv[2], argv[3], denoiseEdit());
         return 0;
@@ -244,8 +296,9 @@ int main(int argc, char** argv) {
     timeJobs(folder, figures);
     measurePeakMemory(folder, minute, figures);
     fs::remove_all(folder);
-    std::printf("BENCH render_trim_speed_vs_sox=%.3f render_denoise_speed_vs_sox=%.3f "
-                "render_denoise_peak_ratio=%.3f\n",
-                figures.trimSpeed, figures.denoiseSpeed, figures.denoisePeakRatio);
+    std::printf("BENCH render_trim_speed_vs_sox_sync=%.3f render_trim_in_process_speed_vs_sox_sync=%.3f "
+                "process_start_s=%.3f render_denoise_speed_vs_sox_sync=%.3f render_denoise_peak_ratio=%.3f\n",
+                figures.trimSpeed, figures.trimInAppSpeed, figures.startSeconds, figures.denoiseSpeed,
+                figures.denoisePeakRatio);
     return 0;
 }

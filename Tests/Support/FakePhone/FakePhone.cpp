@@ -13,6 +13,7 @@
 #include <random>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vt::test {
@@ -35,6 +36,22 @@ std::string percentDecoded(const std::string& text) {
         }
     }
     return result;
+}
+
+// The inode of a network namespace, 0 when it cannot be read.
+ino_t networkNamespace(const char* link) {
+    struct stat info {};
+    return ::stat(link, &info) == 0 ? info.st_ino : 0;
+}
+
+// The namespace this process started in, taken before anything can move a thread elsewhere.
+const ino_t startingNetworkNamespace = networkNamespace("/proc/self/ns/net");
+
+// True when this thread runs in a network namespace other than the one the process started in:
+// one the caller made and joined, with no way out but what it built itself.
+bool insideOwnNetworkNamespace() {
+    const ino_t current = networkNamespace("/proc/thread-self/ns/net");
+    return startingNetworkNamespace != 0 && current != 0 && current != startingNetworkNamespace;
 }
 
 FakeRequest parseRequest(const std::string& raw) {
@@ -109,9 +126,10 @@ FakePhone::FakePhone(std::string address, std::uint16_t port) : host(std::move(a
     sockaddr_in bound{};
     bound.sin_family = AF_INET;
     bound.sin_port = htons(port);
-    // Only loopback addresses: the fake phone never listens on a real network.
+    // Only loopback addresses, or any address inside a network namespace a test made for itself:
+    // the fake phone never listens on a real network.
     if (inet_pton(AF_INET, host.c_str(), &bound.sin_addr) != 1 ||
-        (ntohl(bound.sin_addr.s_addr) >> 24) != 127) {
+        ((ntohl(bound.sin_addr.s_addr) >> 24) != 127 && !insideOwnNetworkNamespace())) {
         ::close(listenFd);
         throw std::runtime_error("fake phone: not a loopback address: " + host);
     }

@@ -53,7 +53,9 @@ struct FakeRequest {
 
 class FakePhone {
 public:
-    // Binds address:port (port 0 picks a free one). Throws std::runtime_error when it cannot.
+    // Binds address:port (port 0 picks a free one): a loopback address, or any address once the
+    // calling thread has joined a network namespace of the caller's own. Throws
+    // std::runtime_error when it cannot.
     explicit FakePhone(std::string address = "127.0.0.1", std::uint16_t port = 0);
     ~FakePhone();
     FakePhone(const FakePhone&) = delete;
