@@ -33,13 +33,17 @@ SheetOverlay* SheetQueue::overlay(const QString& key) const {
     return nullptr;
 }
 
+// Two turns of the event loop: what is asked for in one moment, and what the reports it sets off
+// on the next turn ask for (a browser's state, say), are all in before the choice is made.
 void SheetQueue::scheduleNext() {
     if (isScheduled)
         return;
     isScheduled = true;
     QTimer::singleShot(0, this, [this] {
-        isScheduled = false;
-        showNext();
+        QTimer::singleShot(0, this, [this] {
+            isScheduled = false;
+            showNext();
+        });
     });
 }
 

@@ -2,7 +2,7 @@
 // The overlays of one window, shown one at a time in an order a person can follow: alerts first,
 // then the sheets the user asked for, then the sheets the program offers. An alert may come up
 // over the sheet the user works in; anything else waits until the overlay before it has closed.
-// The choice is made on the next turn of the event loop, so what is asked for in one moment (a
+// The choice is made a turn of the event loop later, so what is asked for in one moment (a
 // start-up, a URL that wakes the program) is sorted by that order, not by when it was asked for.
 
 #include "Platform/UI/SheetOverlay.h"
