@@ -177,6 +177,19 @@ void setEnabledKeepingFocus(QWidget* control, bool enabled) {
         control->setFocus(parked.toBool() ? Qt::OtherFocusReason : Qt::MouseFocusReason);
 }
 
+QWidget* controlResting(const QWidget* place) {
+    if (!place)
+        return nullptr;
+    for (QWidget* child : place->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child->property(parkedProperty).isValid())
+            return child;
+    return nullptr;
+}
+
+bool restedWithRing(const QWidget* control) {
+    return control->property(parkedProperty).toBool();
+}
+
 void activateOnReturn(QAbstractButton* button) {
     button->removeEventFilter(&ReturnActivator::shared());
     button->installEventFilter(&ReturnActivator::shared());

@@ -24,6 +24,10 @@ bool isShowingFocusRing(const QWidget* widget);
 // the next control, and comes back, with its ring as before, when the control is enabled again and
 // the focus has not moved meanwhile.
 void setEnabledKeepingFocus(QWidget* control, bool enabled);
+// The control whose focus rests on place while that control is disabled; nothing when none.
+QWidget* controlResting(const QWidget* place);
+// Whether that control showed its ring when its focus was put to rest.
+bool restedWithRing(const QWidget* control);
 
 // Return and Enter click the button while it has focus.
 void activateOnReturn(QAbstractButton* button);

@@ -23,6 +23,24 @@ bool canTakeFocus(const QWidget* widget) {
            widget->window()->isVisible();
 }
 
+// A control Tab visits (not a resting place, a panel or a scroll area's viewport).
+bool isTabStop(const QWidget* widget) {
+    return widget && !widget->focusProxy() && (widget->focusPolicy() & Qt::TabFocus);
+}
+
+// The controls of container that Tab visits, in order, up to limit of them.
+QList<QWidget*> tabStopsOf(const QWidget* container, qsizetype limit = -1) {
+    QList<QWidget*> chain;
+    QWidget* widget = container->nextInFocusChain();
+    for (int guard = 0; widget && widget != container && chain.size() != limit && guard < 100000;
+         ++guard, widget = widget->nextInFocusChain()) {
+        if (container->isAncestorOf(widget) && isTabStop(widget) && widget->isVisibleTo(container) &&
+            widget->isEnabled())
+            chain.append(widget);
+    }
+    return chain;
+}
+
 // Scrolls every scroll area around widget so that it shows.
 void revealInScrollAreas(QWidget* widget) {
     for (QWidget* parent = widget->parentWidget(); parent; parent = parent->parentWidget())
@@ -36,8 +54,14 @@ SheetOverlay* SheetOverlay::present(QWidget* host, QWidget* panel) {
     QWidget* focused = QApplication::focusWidget();
     auto* overlay = new SheetOverlay(host, panel);
     if (focused && focused->window() == host->window()) {
-        overlay->focusBefore = focused;
-        overlay->focusBeforeShowedRing = isShowingFocusRing(focused);
+        // A control disabled while busy rests its focus on its parent: the control opened this.
+        if (QWidget* resting = controlResting(focused)) {
+            overlay->focusBefore = resting;
+            overlay->focusBeforeShowedRing = restedWithRing(resting);
+        } else {
+            overlay->focusBefore = focused;
+            overlay->focusBeforeShowedRing = isShowingFocusRing(focused);
+        }
     }
     overlay->show();
     overlay->raise();
@@ -94,17 +118,7 @@ bool SheetOverlay::holds(const QWidget* widget) const {
 }
 
 QList<QWidget*> SheetOverlay::tabChain() const {
-    QList<QWidget*> chain;
-    const QWidget* start = this;
-    QWidget* widget = start->nextInFocusChain();
-    for (int guard = 0; widget && widget != start && guard < 100000;
-         ++guard, widget = widget->nextInFocusChain()) {
-        if (!isAncestorOf(widget) || widget->focusProxy() || !(widget->focusPolicy() & Qt::TabFocus))
-            continue;
-        if (widget->isVisibleTo(this) && widget->isEnabled())
-            chain.append(widget);
-    }
-    return chain;
+    return tabStopsOf(this);
 }
 
 void SheetOverlay::focusEntry() {
@@ -167,21 +181,35 @@ void SheetOverlay::dismiss() {
     deleteLater();
 }
 
-// Back to where focus was when this overlay opened; an overlay still up below keeps it inside
-// (its panel's focus proxy first, so a sheet's main field is focused whenever it is on top).
+// Back to the control that had the focus when this overlay opened. When that control is gone or
+// disabled now, the first control of the overlay still up below takes it, or with none the first
+// control of the host; a ring shows where the opener showed one.
 void SheetOverlay::restoreFocusAfterClosing() {
     SheetOverlay* below = topmost(host);
-    QWidget* remembered = canTakeFocus(focusBefore) ? focusBefore.data() : nullptr;
     const Qt::FocusReason reason = focusBeforeShowedRing ? Qt::OtherFocusReason : Qt::MouseFocusReason;
-    if (below) {
-        if (remembered && below->holds(remembered) && !below->panel_->focusProxy())
-            remembered->setFocus(reason);
-        else
-            below->focusEntry();
-        return;
+    QWidget* opener = focusBefore;
+    if (isTabStop(opener) && canTakeFocus(opener) && (!below || below->holds(opener))) {
+        opener->setFocus(reason);
+    } else if (below) {
+        below->focusFirstControl(reason);
+    } else if (const QList<QWidget*> first = host ? tabStopsOf(host, 1) : QList<QWidget*>();
+               !first.isEmpty()) {
+        first.front()->setFocus(reason);
+        revealInScrollAreas(first.front());
     }
-    if (remembered)
-        remembered->setFocus(reason);
+}
+
+void SheetOverlay::focusFirstControl(Qt::FocusReason reason) {
+    if (!panel_)
+        return;
+    if (panel_->focusProxy()) {
+        panel_->setFocus(reason);
+    } else if (const QList<QWidget*> first = tabStopsOf(panel_, 1); !first.isEmpty()) {
+        first.front()->setFocus(reason);
+        revealInScrollAreas(first.front());
+    } else {
+        panel_->setFocus(reason);
+    }
 }
 
 bool SheetOverlay::event(QEvent* event) {

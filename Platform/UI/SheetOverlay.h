@@ -3,7 +3,8 @@
 // the content below and shows one panel centred near the top. Overlays stack: only the topmost
 // one dims what lies below it (one dim layer however many are stacked), keyboard focus cannot
 // leave it and Tab and Backtab cycle through its controls. It remembers where focus was when it
-// opened and puts it back when it closes. The panel is laid out again whenever its content
+// opened and puts it back when it closes (or, when that control is disabled or gone, on the first
+// control of what lies below). The panel is laid out again whenever its content
 // changes; a panel taller than the window is given the window's height (it scrolls its own
 // body). dismiss() (or Escape, unless disabled) removes overlay and panel and emits dismissed.
 
@@ -53,6 +54,8 @@ private:
     void keepFocusInside(QWidget* now);
     // Focuses what the user expects on arriving in this overlay.
     void focusEntry();
+    // Focuses the panel's main field (its focus proxy) or else its first control.
+    void focusFirstControl(Qt::FocusReason reason);
     void restoreFocusAfterClosing();
     static QList<SheetOverlay*> stackOf(const QWidget* host);
     static void refreshStack(const QWidget* host);

@@ -8,6 +8,9 @@
 #include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditSheet.h"
+#include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopRow.h"
+#include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
+#include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleRow.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgePairingSheet.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/CompanionAppSheet.h"
@@ -16,6 +19,7 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QLineEdit>
+#include <QSlider>
 #include <QTest>
 #include <set>
 
@@ -29,11 +33,13 @@ protected:
         settings->setValue(BridgeMainWindow::companionAppOnboardingKey, true);
     }
 
-    // Opens the window on a small library with a paired phone and the Advanced controls open.
-    void openFullWindow() {
+    // Opens the window on a small library (sample, then more) with a paired phone and the
+    // Advanced controls open.
+    void openFullWindow(std::vector<SampleItem> more = {}) {
         sample = makeSample("Kick Room", 1'700'000'000.0);
         sample.peaks = {0.1f, 0.6f, 0.9f, 0.4f};
-        seedLibrary({sample});
+        more.insert(more.begin(), sample);
+        seedLibrary(more);
         start();
         phone = makeDevice("Studio iPhone", "S1");
         probe(*model).pairingStore.setToken("S1", "token");
@@ -49,6 +55,10 @@ protected:
     void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(focused() ? focused() : window.get(), key, modifiers);
         settleUI();
+    }
+
+    static ui::SheetOverlay* overlayOf(QWidget* panel) {
+        return qobject_cast<ui::SheetOverlay*>(panel->parentWidget());
     }
 
     static bool isInside(const QWidget* widget, const QWidget* container) {
@@ -195,6 +205,84 @@ TEST_F(Keyboard, FocusReturnsWhereItWasWhenAnOverlayCloses) {
     EXPECT_FALSE(window->isShowingCompanionApp()) << "Return presses the focused close button";
     EXPECT_EQ(focused(), settingsButton);
     EXPECT_TRUE(ui::isShowingFocusRing(settingsButton));
+}
+
+// The edit preview's failure alert gives the focus back to Preview; an alert that comes while
+// Apply renders leaves Apply disabled, so the sheet's first control takes the focus. Either way
+// with its ring, never a place that shows none.
+TEST_F(Keyboard, AfterAnAlertTheFocusGoesToItsOpenerOrTheFirstControlBelow) {
+    openFullWindow();
+    makePlayable(sample);
+    model->setEditingSample(sample);
+    settleUI();
+    SampleEditSheet* sheet = window->editSheet();
+    ASSERT_TRUE(sheet);
+    auto* preview = sheet->findChild<QAbstractButton*>("previewButton");
+    auto* apply = sheet->findChild<QAbstractButton*>("applyButton");
+    ASSERT_TRUE(preview && apply);
+
+    players->setServerReachable(false);
+    preview->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    ASSERT_TRUE(window->errorAlert());
+    EXPECT_EQ(window->errorAlert()->message(), "The edit preview could not be played.");
+    press(Qt::Key_Return);
+    EXPECT_FALSE(window->isShowingError());
+    EXPECT_EQ(focused(), preview);
+    EXPECT_TRUE(ui::isShowingFocusRing(preview));
+    players->setServerReachable(true);
+
+    auto* startSlider = sheet->findChild<bridgeui::DoubleSlider*>("startSlider");
+    ASSERT_TRUE(startSlider);
+    startSlider->slider()->setValue(bridgeui::DoubleSlider::steps / 2); // an edit to apply
+    settleUI();
+    audio.renderGate = Completion<bool>();
+    apply->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    ASSERT_FALSE(apply->isEnabled());
+    ASSERT_FALSE(preview->isEnabled());
+    model->setErrorMessage("The folder could not be read.");
+    settleUI();
+    ASSERT_TRUE(window->errorAlert());
+    press(Qt::Key_Return);
+    EXPECT_FALSE(window->isShowingError());
+    EXPECT_EQ(focused(), overlayOf(sheet)->tabChain().front());
+    EXPECT_TRUE(focused() && ui::isShowingFocusRing(focused()));
+    audio.renderGate->resolve(true);
+    audio.renderGate.reset();
+    settleUI();
+}
+
+// Tab goes from the chop button through the chop tiles before the next card; Space previews.
+TEST_F(Keyboard, TabReachesEachChopTileAndSpacePreviewsIt) {
+    audio.chopsToFind = {makeChop(0, 0.25, 1.0), makeChop(1, 1.0, 1.5)};
+    openFullWindow({makeSample("Snare Room", 1'600'000'000.0)});
+    ASSERT_EQ(model->samples().size(), 2u);
+    const SampleItem chopped = model->samples().front();
+    awaitVoid(model->autoChop(chopped, 0.5));
+    settleUI();
+    BridgeSampleRow* card = nullptr;
+    for (auto* row : window->findChildren<BridgeSampleRow*>())
+        card = row->sample().id == chopped.id ? row : card;
+    ASSERT_TRUE(card);
+    auto* toggle = card->findChild<QAbstractButton*>("chopToggle");
+    ASSERT_TRUE(toggle);
+    toggle->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    auto* chopButton = card->findChild<QWidget*>("chopButton");
+    ASSERT_TRUE(chopButton && chopButton->isVisible());
+    chopButton->setFocus(Qt::TabFocusReason);
+    const std::vector<BridgeSampleChop> chops = model->samples().front().chops;
+    ASSERT_EQ(chops.size(), 2u);
+    for (const BridgeSampleChop& chop : chops) {
+        press(Qt::Key_Tab);
+        auto* tile = qobject_cast<BridgeChopRow*>(focused());
+        ASSERT_TRUE(tile) << "Tab reached " << (focused() ? focused()->metaObject()->className() : "nothing");
+        EXPECT_EQ(tile->chop().id, chop.id);
+        EXPECT_TRUE(ui::isShowingFocusRing(tile));
+    }
+    press(Qt::Key_Space);
+    EXPECT_EQ(model->playingChopID(), chops.back().id);
 }
 
 TEST_F(Keyboard, AlertIsLaidOutAgainWhenItsTextIsReplaced) {

@@ -1,11 +1,17 @@
-// The window under a real X server, driven by real key presses: the pairing sheet keeps Tab and
-// typing to itself, and after a refused code's alert is closed with Return the code field takes
-// digits and BackSpace again.
+// The window under a real X server, driven by real key presses and pointer clicks: the pairing
+// sheet keeps Tab and typing to itself, and after a refused code's alert is closed with Return the
+// code field takes digits and BackSpace again; overlays asked for together come one at a time,
+// each with the keyboard, and the unlink dialog goes when its button does.
 
+#include "Tests/Support/FakePhone/FakePhone.h"
+#include "Tests/Support/X11/XTestPointer.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Interface/Window/WindowFixture.h"
 #include "Tests/VellumtideBridge/Interface/X11/RealKeyboard.h"
+#include "VellumtideBridge/Sources/Interface/EditSheet/SampleEditSheet.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgePairingSheet.h"
+#include "VellumtideBridge/Sources/Interface/Sheets/CompanionAppSheet.h"
 #include "VellumtideBridge/Sources/Interface/Sidebar/BridgeSidebar.h"
 
 #include <QApplication>
@@ -46,8 +52,26 @@ protected:
     static bool isInside(const QWidget* widget, const QWidget* container) {
         return widget && container && (widget == container || container->isAncestorOf(widget));
     }
+    // A click of the left button in the middle of widget, through the X server.
+    void click(QWidget* widget) {
+        ASSERT_TRUE(widget && widget->isVisible());
+        const QPoint at = widget->mapToGlobal(widget->rect().center());
+        pointer.moveTo(at.x(), at.y());
+        QTest::qWait(20);
+        pointer.pressButton();
+        pointer.releaseButton();
+        QTest::qWait(30);
+        settleUI();
+    }
+    // The browser reports what it reports without the DNS-SD daemon (applied on a later turn).
+    void reportNoDaemon() {
+        browsers->last->state(
+            {net::DnsSdBrowserState::waiting, "The DNS-SD service (avahi-daemon) is not running."});
+    }
+    bool focusIsIn(const QWidget* panel) const { return isInside(QApplication::focusWidget(), panel); }
 
     RealKeyboard keyboard;
+    XTestPointer pointer;
 };
 
 TEST_F(RealKeys, PairingSheetKeepsTheKeysAndTheCodeFieldWorksAfterTheAlert) {
@@ -87,6 +111,84 @@ TEST_F(RealKeys, PairingSheetKeepsTheKeysAndTheCodeFieldWorksAfterTheAlert) {
     press("BackSpace");
     press("7");
     EXPECT_EQ(sheet->code(), "123 7");
+}
+
+TEST_F(RealKeys, OverlaysComeOneAtATimeInOrderAndTheUnlinkDialogGoesWithItsButton) {
+    ASSERT_TRUE(pointer.valid());
+    const SampleItem take = makeSample("Kick Room", 1'700'000'000.0);
+    seedLibrary({take});
+    start();
+    openWindow(); // a first start: the companion sheet is offered after 0.55 s
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    keyboard.focusWindow(window->winId());
+    ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == window.get(); }));
+
+    // Without the daemon: its alert first, the companion sheet once the alert is closed.
+    reportNoDaemon();
+    advance(std::chrono::milliseconds(600));
+    ASSERT_TRUE(waitFor([&] { return window->errorAlert() && focusIsIn(window->errorAlert()); }));
+    EXPECT_FALSE(window->companionAppSheet()) << "the offered sheet waits behind the alert";
+    click(window->errorAlert()->button(0));
+    ASSERT_TRUE(
+        waitFor([&] { return window->companionAppSheet() && focusIsIn(window->companionAppSheet()); }));
+    EXPECT_FALSE(window->isShowingError());
+    click(window->companionAppSheet()->closeButton());
+    ASSERT_TRUE(waitFor([&] { return !window->isShowingCompanionApp(); }));
+
+    // A URL asks for the edit sheet while the alert comes again and another phone asks to pair:
+    // the alert, then the edit sheet, then the pairing sheet.
+    const VellumtideDevice other = makeDevice("Kitchen iPhone", "K1");
+    model->handleOpenURL(QStringLiteral("vellumtide://edit/") + QString::fromStdString(take.id.string()));
+    reportNoDaemon();
+    model->setPairingRequest(BridgePairingRequest(other, "K1", "Kitchen iPhone", other.detail));
+    ASSERT_TRUE(waitFor([&] { return window->errorAlert() && window->errorAlert()->button(0)->hasFocus(); }));
+    EXPECT_FALSE(window->editSheet());
+    EXPECT_FALSE(window->pairingSheet());
+    press("Return");
+    ASSERT_TRUE(waitFor([&] { return window->editSheet() && focusIsIn(window->editSheet()); }));
+    EXPECT_FALSE(window->pairingSheet()) << "the sheet the program offers waits for the one asked for";
+    click(window->editSheet()->findChild<QWidget*>("closeButton"));
+    ASSERT_TRUE(
+        waitFor([&] { return window->pairingSheet() && window->pairingSheet()->codeField()->hasFocus(); }));
+    for (const char* digit : {"4", "5", "6"})
+        press(digit);
+    EXPECT_EQ(window->pairingSheet()->code(), "456");
+    click(window->pairingSheet()->cancelButton());
+    ASSERT_TRUE(waitFor([&] { return !window->pairingSheet(); }));
+
+    // The unlink dialog is up when the phone's token is refused by a sync: the button goes, so
+    // does the dialog, and the pairing sheet that follows has the keyboard.
+    FakePhone phone;
+    const VellumtideDevice studio{"phone|FAKE-PHONE-1", "Studio Phone", phone.endpoint(), "local. via lo",
+                                  "FAKE-PHONE-1"};
+    probe(*model).pairingStore.setToken("FAKE-PHONE-1", "token-1");
+    showDevices({studio, other});
+    BridgeConnectedDeviceCard* card = window->sidebar()->connectedDeviceCard();
+    click(card->unlinkButton());
+    ASSERT_TRUE(waitFor([&] { return window->unlinkConfirmation() != nullptr; }));
+    EXPECT_EQ(window->unlinkConfirmation()->title(), "Unlink Studio Phone?");
+    phone.setReply("/library.json", FakeReply::status("HTTP/1.1 401 Unauthorized"));
+    awaitVoid(model->sync(studio, BridgeViewModel::SyncMode::automatic));
+    ASSERT_TRUE(
+        waitFor([&] { return window->pairingSheet() && window->pairingSheet()->codeField()->hasFocus(); }));
+    EXPECT_FALSE(window->isConfirmingDeviceUnlink());
+    EXPECT_EQ(card->pairingText(), "Pair code required");
+    press("7");
+    EXPECT_EQ(window->pairingSheet()->code(), "7");
+    click(window->pairingSheet()->cancelButton());
+    ASSERT_TRUE(waitFor([&] { return !window->pairingSheet(); }));
+
+    // The dialog acts for the phone it was opened for: when the card shows another, it goes.
+    probe(*model).pairingStore.setToken("FAKE-PHONE-1", "token-1");
+    probe(*model).pairingStore.setToken("K1", "token-2");
+    model->setSelectedDeviceID(studio.id);
+    settleUI();
+    click(card->unlinkButton());
+    ASSERT_TRUE(waitFor([&] { return window->unlinkConfirmation() != nullptr; }));
+    model->setSelectedDeviceID(other.id);
+    ASSERT_TRUE(waitFor([&] { return !window->isConfirmingDeviceUnlink(); }));
+    EXPECT_EQ(probe(*model).pairingStore.token("FAKE-PHONE-1"), "token-1");
+    EXPECT_EQ(probe(*model).pairingStore.token("K1"), "token-2");
 }
 
 } // namespace

@@ -195,10 +195,13 @@ void BridgeChopPanel::refreshChopArea(const SampleItem& sample) {
             row->deleteLater();
         }
         rows.clear();
+        QWidget* previous = button; // Tab goes from the chop button through the tiles in order
         for (const BridgeSampleChop& chop : sample.chops) {
             auto* row = new BridgeChopRow(model, sample, chop, palette::cyan, palette::amber, 64, grid);
             grid->layout()->addWidget(row);
             rows.push_back(row);
+            QWidget::setTabOrder(previous, row);
+            previous = row;
         }
     }
     grid->setVisible(!rows.empty());

@@ -101,13 +101,17 @@ BridgeConnectedDeviceCard::BridgeConnectedDeviceCard(BridgeViewModel& model, QWi
 }
 
 void BridgeConnectedDeviceCard::setDevice(std::optional<VellumtideDevice> device) {
+    const bool samePhone = device_ && device && device_->id == device->id;
     device_ = std::move(device);
     refresh();
+    if (!samePhone)
+        emit unlinkButtonChanged();
 }
 
 void BridgeConnectedDeviceCard::refresh() {
     if (!device_)
         return;
+    const bool wasPaired = paired;
     paired = model.isPaired(*device_);
     nameLabel->setText(QString::fromStdString(device_->name));
     detailLabel->setText(QString::fromStdString(device_->detail));
@@ -116,6 +120,8 @@ void BridgeConnectedDeviceCard::refresh() {
     pairingGlyph->setColor(paired ? palette::cyan : palette::amber);
     pairingLabel->setText(paired ? QStringLiteral("Live sync is automatic")
                                  : QStringLiteral("Pair code required"));
+    if (paired != wasPaired)
+        emit unlinkButtonChanged();
 }
 
 BridgeWaitingForPhoneCard::BridgeWaitingForPhoneCard(QWidget* parent)

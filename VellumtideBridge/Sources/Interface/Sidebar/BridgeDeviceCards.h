@@ -25,6 +25,8 @@ public:
 
 signals:
     void unlinkRequested(const VellumtideDevice& device);
+    // The unlink button came or went, or now acts for another phone.
+    void unlinkButtonChanged();
 
 private:
     BridgeViewModel& model;

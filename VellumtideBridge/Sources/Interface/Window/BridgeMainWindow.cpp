@@ -32,13 +32,24 @@ protected:
     }
 };
 
-template <typename Panel> Panel* panelOf(const QPointer<SheetOverlay>& overlay) {
-    return overlay ? qobject_cast<Panel*>(overlay->panel()) : nullptr;
+using Kind = vt::ui::SheetQueue::Kind;
+
+// The keys of the window's overlays in its sheet queue.
+const QString errorKey = QStringLiteral("error");
+const QString unlinkKey = QStringLiteral("unlink");
+const QString editKey = QStringLiteral("edit");
+const QString pairingKey = QStringLiteral("pairing");
+const QString companionKey = QStringLiteral("companion");
+
+// Sheets close only through their own controls (alerts handle Escape themselves).
+void keepOpenOnEscape(SheetOverlay* overlay) {
+    overlay->setDismissOnEscape(false);
 }
 
 } // namespace
 
-BridgeMainWindow::BridgeMainWindow(BridgeViewModel& model, QWidget* parent) : QWidget(parent), model(model) {
+BridgeMainWindow::BridgeMainWindow(BridgeViewModel& model, QWidget* parent)
+    : QWidget(parent), model(model), sheets(this) {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Vellumtide Bridge"));
     setMinimumSize(minimumWindowSize);
@@ -56,6 +67,8 @@ BridgeMainWindow::BridgeMainWindow(BridgeViewModel& model, QWidget* parent) : QW
 
     connect(sidebar_, &BridgeSidebar::companionAppRequested, this, [this] { setShowingCompanionApp(true); });
     connect(sidebar_, &BridgeSidebar::unlinkRequested, this, &BridgeMainWindow::confirmDeviceUnlink);
+    connect(sidebar_->connectedDeviceCard(), &BridgeConnectedDeviceCard::unlinkButtonChanged, this,
+            &BridgeMainWindow::followUnlinkButton);
     connect(&model, &BridgeViewModel::changed, this, [this](Field field) {
         if (field == Field::errorMessage)
             followErrorMessage();
@@ -103,7 +116,7 @@ void BridgeMainWindow::showCompanionAppOnFirstStartupIfNeeded() {
     QPointer<BridgeMainWindow> self(this);
     model.dependencies().scheduler->schedule(companionAppOnboardingDelay, [self] {
         if (self)
-            self->setShowingCompanionApp(true);
+            self->requestCompanionApp(Kind::offered);
     });
 }
 
@@ -121,53 +134,93 @@ void BridgeMainWindow::followErrorMessage() {
 
 void BridgeMainWindow::setShowingError(bool showing) {
     if (!showing) {
-        dismiss(errorOverlay);
+        sheets.withdraw(errorKey);
         return;
     }
-    const QString text = QString::fromStdString(model.errorMessage().value_or(std::string()));
     if (auto* alert = errorAlert()) {
-        alert->setMessage(text);
+        alert->setMessage(QString::fromStdString(model.errorMessage().value_or(std::string())));
         return;
     }
-    auto* alert = new BridgeAlertPanel(QStringLiteral("Vellumtide Bridge"), text,
-                                       {{QStringLiteral("OK"), BridgeAlertPanel::Role::defaultAction}});
-    alert->setObjectName(QStringLiteral("errorAlert"));
-    connect(alert, &BridgeAlertPanel::buttonPressed, this, [this] { model.setErrorMessage(std::nullopt); });
-    errorOverlay = presentSheet(alert);
+    if (sheets.isWaiting(errorKey))
+        return; // it shows the text of its time when its turn comes
+    sheets.request(
+        errorKey, Kind::alert,
+        [this] {
+            auto* alert =
+                new BridgeAlertPanel(QStringLiteral("Vellumtide Bridge"),
+                                     QString::fromStdString(model.errorMessage().value_or(std::string())),
+                                     {{QStringLiteral("OK"), BridgeAlertPanel::Role::defaultAction}});
+            alert->setObjectName(QStringLiteral("errorAlert"));
+            connect(alert, &BridgeAlertPanel::buttonPressed, this,
+                    [this] { model.setErrorMessage(std::nullopt); });
+            return alert;
+        },
+        keepOpenOnEscape);
 }
 
 // ---- Unlink confirmation ----
 
 void BridgeMainWindow::confirmDeviceUnlink(const VellumtideDevice& device) {
-    if (isConfirmingDeviceUnlink())
+    if (unlinkDevice)
         return;
-    auto* confirmation = new BridgeAlertPanel(
-        QStringLiteral("Unlink %1?").arg(QString::fromStdString(device.name)),
-        QStringLiteral(
-            "Bridge will forget this iPhone and the phone will need a fresh pair code before syncing again."),
-        {{QStringLiteral("Unlink iPhone"), BridgeAlertPanel::Role::destructive},
-         {QStringLiteral("Cancel"), BridgeAlertPanel::Role::cancel}});
-    confirmation->setObjectName(QStringLiteral("unlinkConfirmation"));
-    connect(confirmation, &BridgeAlertPanel::buttonPressed, this, [this, device](int index) {
-        dismiss(unlinkOverlay);
-        if (index == 0)
-            model.forgetPairing(device);
-    });
-    unlinkOverlay = presentSheet(confirmation);
+    unlinkDevice = device;
+    sheets.request(
+        unlinkKey, Kind::alert,
+        [this, device] {
+            auto* confirmation = new BridgeAlertPanel(
+                QStringLiteral("Unlink %1?").arg(QString::fromStdString(device.name)),
+                QStringLiteral("Bridge will forget this iPhone and the phone will need a fresh pair code "
+                               "before syncing again."),
+                {{QStringLiteral("Unlink iPhone"), BridgeAlertPanel::Role::destructive},
+                 {QStringLiteral("Cancel"), BridgeAlertPanel::Role::cancel}});
+            confirmation->setObjectName(QStringLiteral("unlinkConfirmation"));
+            connect(confirmation, &BridgeAlertPanel::buttonPressed, this, [this, device](int index) {
+                sheets.withdraw(unlinkKey);
+                if (index == 0)
+                    model.forgetPairing(device);
+            });
+            return confirmation;
+        },
+        [this](SheetOverlay* overlay) {
+            keepOpenOnEscape(overlay);
+            connect(overlay, &SheetOverlay::dismissed, this, [this] { unlinkDevice.reset(); });
+        });
+    followUnlinkButton(); // a button already gone asks for nothing
+}
+
+// The confirmation belongs to the card's unlink button: it goes when the button goes or acts
+// for another phone.
+void BridgeMainWindow::followUnlinkButton() {
+    if (!unlinkDevice)
+        return;
+    const BridgeConnectedDeviceCard* card = sidebar_->connectedDeviceCard();
+    if (card->device() && card->device()->id == unlinkDevice->id && card->showsPaired())
+        return;
+    unlinkDevice.reset();
+    sheets.withdraw(unlinkKey);
 }
 
 // ---- Sheets ----
 
 void BridgeMainWindow::setShowingCompanionApp(bool showing) {
-    if (!showing) {
-        dismiss(companionOverlay);
+    if (showing)
+        requestCompanionApp(Kind::requested);
+    else
+        sheets.withdraw(companionKey);
+}
+
+void BridgeMainWindow::requestCompanionApp(Kind kind) {
+    if (isShowingCompanionApp() || sheets.isWaiting(companionKey))
         return;
-    }
-    if (isShowingCompanionApp())
-        return;
-    auto* sheet = new CompanionAppSheet(model.dependencies().urlOpener);
-    connect(sheet, &CompanionAppSheet::dismissRequested, this, [this] { setShowingCompanionApp(false); });
-    companionOverlay = presentSheet(sheet);
+    sheets.request(
+        companionKey, kind,
+        [this] {
+            auto* sheet = new CompanionAppSheet(model.dependencies().urlOpener);
+            connect(sheet, &CompanionAppSheet::dismissRequested, this,
+                    [this] { setShowingCompanionApp(false); });
+            return sheet;
+        },
+        keepOpenOnEscape);
 }
 
 // The edit sheet follows editingSample: presented while it is set, replaced when it names another
@@ -176,18 +229,26 @@ void BridgeMainWindow::syncEditSheet() {
     const std::optional<SampleItem>& editing = model.editingSample();
     if (!editing) {
         presentedEditSampleID.reset();
-        dismiss(editOverlay);
+        sheets.withdraw(editKey);
         return;
     }
-    if (editOverlay && presentedEditSampleID == editing->id)
+    if (presentedEditSampleID == editing->id && (editSheet() || sheets.isWaiting(editKey)))
         return;
-    dismiss(editOverlay);
+    sheets.withdraw(editKey);
     presentedEditSampleID = editing->id;
-    editOverlay = presentSheet(new SampleEditSheet(model, *editing));
-    connect(editOverlay, &SheetOverlay::dismissed, this, [this, id = editing->id] {
-        if (model.editingSample() && model.editingSample()->id == id)
-            model.setEditingSample(std::nullopt);
-    });
+    sheets.request(
+        editKey, Kind::requested,
+        [this, sample = *editing] {
+            const std::optional<SampleItem>& now = model.editingSample();
+            return new SampleEditSheet(model, now && now->id == sample.id ? *now : sample);
+        },
+        [this, id = editing->id](SheetOverlay* overlay) {
+            keepOpenOnEscape(overlay);
+            connect(overlay, &SheetOverlay::dismissed, this, [this, id] {
+                if (model.editingSample() && model.editingSample()->id == id)
+                    model.setEditingSample(std::nullopt);
+            });
+        });
 }
 
 // The pairing sheet follows pairingRequest the same way; a new request gives a fresh sheet.
@@ -195,61 +256,49 @@ void BridgeMainWindow::syncPairingSheet() {
     const std::optional<BridgePairingRequest>& request = model.pairingRequest();
     if (!request) {
         presentedPairingRequestID.reset();
-        dismiss(pairingOverlay);
+        sheets.withdraw(pairingKey);
         return;
     }
-    if (pairingOverlay && presentedPairingRequestID == request->id)
+    if (presentedPairingRequestID == request->id && (pairingSheet() || sheets.isWaiting(pairingKey)))
         return;
-    dismiss(pairingOverlay);
+    sheets.withdraw(pairingKey);
     presentedPairingRequestID = request->id;
-    auto* sheet = new BridgePairingSheet(model, *request);
-    connect(sheet, &BridgePairingSheet::dismissRequested, this, [this, sheet, id = request->id] {
-        if (model.pairingRequest() && model.pairingRequest()->id == id)
-            model.setPairingRequest(std::nullopt);
-        if (pairingSheet() == sheet)
-            dismiss(pairingOverlay);
-    });
-    pairingOverlay = presentSheet(sheet);
+    sheets.request(
+        pairingKey, Kind::offered,
+        [this, request = *request] {
+            auto* sheet = new BridgePairingSheet(model, request);
+            connect(sheet, &BridgePairingSheet::dismissRequested, this, [this, sheet, id = request.id] {
+                if (model.pairingRequest() && model.pairingRequest()->id == id)
+                    model.setPairingRequest(std::nullopt);
+                if (pairingSheet() == sheet)
+                    sheets.withdraw(pairingKey);
+            });
+            return sheet;
+        },
+        keepOpenOnEscape);
 }
 
-SheetOverlay* BridgeMainWindow::presentSheet(QWidget* panel) {
-    SheetOverlay* overlay = SheetOverlay::present(this, panel);
-    overlay->setDismissOnEscape(false); // sheets close only through their own controls
-    raiseAlerts();
-    return overlay;
-}
-
-void BridgeMainWindow::raiseAlerts() {
-    for (SheetOverlay* overlay : {unlinkOverlay.data(), errorOverlay.data()})
-        if (overlay && overlay->panel()) {
-            overlay->raise();
-            overlay->panel()->setFocus(Qt::OtherFocusReason);
-        }
-}
-
-void BridgeMainWindow::dismiss(QPointer<SheetOverlay>& overlay) {
-    SheetOverlay* current = overlay.data();
-    overlay = nullptr;
-    if (current)
-        current->dismiss();
+template <typename Panel> Panel* BridgeMainWindow::panelUp(const QString& key) const {
+    SheetOverlay* overlay = sheets.overlay(key);
+    return overlay ? qobject_cast<Panel*>(overlay->panel()) : nullptr;
 }
 
 BridgeAlertPanel* BridgeMainWindow::errorAlert() const {
-    return panelOf<BridgeAlertPanel>(errorOverlay);
+    return panelUp<BridgeAlertPanel>(errorKey);
 }
 
 BridgeAlertPanel* BridgeMainWindow::unlinkConfirmation() const {
-    return panelOf<BridgeAlertPanel>(unlinkOverlay);
+    return panelUp<BridgeAlertPanel>(unlinkKey);
 }
 
 SampleEditSheet* BridgeMainWindow::editSheet() const {
-    return panelOf<SampleEditSheet>(editOverlay);
+    return panelUp<SampleEditSheet>(editKey);
 }
 
 BridgePairingSheet* BridgeMainWindow::pairingSheet() const {
-    return panelOf<BridgePairingSheet>(pairingOverlay);
+    return panelUp<BridgePairingSheet>(pairingKey);
 }
 
 CompanionAppSheet* BridgeMainWindow::companionAppSheet() const {
-    return panelOf<CompanionAppSheet>(companionOverlay);
+    return panelUp<CompanionAppSheet>(companionKey);
 }

@@ -3,13 +3,13 @@
 // the dark background, at least 860 by 560. When shown it starts browsing for phones and, on
 // the user's very first start, schedules the companion-app sheet. It shows the controller's
 // error text as an alert, and presents the edit, companion-app and pairing sheets and the unlink
-// confirmation as in-window sheets that follow the controller's state both ways.
+// confirmation as in-window sheets that follow the controller's state both ways, one at a time:
+// alerts first, then the sheet the user asked for, then the sheets the program offers.
 
 #include "Platform/Async/Scheduler.h"
-#include "Platform/UI/SheetOverlay.h"
+#include "Platform/UI/SheetQueue.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
-#include <QPointer>
 #include <QWidget>
 #include <optional>
 
@@ -33,11 +33,14 @@ public:
     BridgeSidebar* sidebar() const { return sidebar_; }
     BridgeSamplesPane* samplesPane() const { return samplesPane_; }
 
-    // Presentation state.
-    bool isShowingError() const { return errorOverlay != nullptr; }
-    bool isShowingCompanionApp() const { return companionOverlay != nullptr; }
-    bool isConfirmingDeviceUnlink() const { return unlinkOverlay != nullptr; }
+    // Presentation state: what is up now (a request may wait behind what is up).
+    bool isShowingError() const { return errorAlert() != nullptr; }
+    bool isShowingCompanionApp() const { return companionAppSheet() != nullptr; }
+    bool isConfirmingDeviceUnlink() const { return unlinkConfirmation() != nullptr; }
+    // The user asks for the companion-app sheet (the first start offers it instead).
     void setShowingCompanionApp(bool showing);
+    // The unlink button asks to confirm unlinking device; the dialog acts on that phone only and
+    // goes with the button (when the phone is no longer paired or the card shows another one).
     void confirmDeviceUnlink(const VellumtideDevice& device);
 
     // The sheets now presented (nothing when closed).
@@ -53,13 +56,13 @@ protected:
 
 private:
     void showCompanionAppOnFirstStartupIfNeeded();
+    void requestCompanionApp(vt::ui::SheetQueue::Kind kind);
     void followErrorMessage();
     void setShowingError(bool showing);
+    void followUnlinkButton();
     void syncEditSheet();
     void syncPairingSheet();
-    vt::ui::SheetOverlay* presentSheet(QWidget* panel);
-    void raiseAlerts();
-    static void dismiss(QPointer<vt::ui::SheetOverlay>& overlay);
+    template <typename Panel> Panel* panelUp(const QString& key) const;
 
     BridgeViewModel& model;
     BridgeSidebar* sidebar_;
@@ -69,11 +72,8 @@ private:
     bool isFollowingErrors = false;
     std::optional<std::string> observedErrorMessage;
 
-    QPointer<vt::ui::SheetOverlay> errorOverlay;
-    QPointer<vt::ui::SheetOverlay> unlinkOverlay;
-    QPointer<vt::ui::SheetOverlay> editOverlay;
-    QPointer<vt::ui::SheetOverlay> pairingOverlay;
-    QPointer<vt::ui::SheetOverlay> companionOverlay;
+    vt::ui::SheetQueue sheets;
+    std::optional<VellumtideDevice> unlinkDevice; // the phone of the confirmation, up or waiting
     std::optional<vt::Uuid> presentedEditSampleID;
     std::optional<vt::Uuid> presentedPairingRequestID;
 };
