@@ -91,8 +91,10 @@ TEST_F(HTTPClientTest, JudgesStatusLinesAndHeaderEnds) {
     const std::vector<Case> cases = {
         {"HTTP/1.1 200 OK\r\n\r\n", "", {}, ""},
         {"HTTP/1.0 200 OK\r\nA: b\r\n\r\nxyz", "xyz", {}, ""},
-        // The status line is read by its fields: the code is the second one.
-        {"HTTP/1.1 200\r\n\r\nbody", "body", {}, ""},
+        // The status line is read by its fields: the code is the second one, and a success holds
+        // " 200 " with both spaces; the version is HTTP/1.x.
+        {"HTTP/1.1 200\r\n\r\nbody", {}, C::httpStatus, "HTTP/1.1 200"},
+        {"HTTP/TP/1.1 200 OK\r\n\r\nbody", {}, C::httpStatus, "HTTP/TP/1.1 200 OK"},
         {"HTTP/1.1 404 x 200 y\r\n\r\nbody", {}, C::httpStatus, "HTTP/1.1 404 x 200 y"},
         {"HTTP/1.1 2000 OK\r\n\r\nbody", {}, C::httpStatus, "HTTP/1.1 2000 OK"},
         {"XHTTP/1.1 200 OK\r\n\r\nbody", {}, C::httpStatus, "XHTTP/1.1 200 OK"},
@@ -183,18 +185,29 @@ TEST_F(HTTPClientTest, TimesOutFromTheStartOfTheCall) {
     ASSERT_TRUE(clientError(outcome).has_value());
     EXPECT_EQ(clientError(outcome)->errorCase(), VellumtideHTTPClientError::Case::timedOut);
 
-    // A slow trickle: "/samples/" counts the time-out from the last chunk, other paths from the start.
-    FakeReply trickle = FakeReply::ok(std::string(8, 'x'));
-    trickle.chunkSize = 10;
-    trickle.pauseBetweenChunks = 90ms;
-    phone.setReply("/samples/a.m4a", trickle);
-    phone.setReply("/library.json", trickle);
+    // The time-out grows with the announced body (here one second per 1000 bytes), so a long
+    // body over a slow link completes; a trickle fails within a window, whatever it announced.
+    client.setPace({.bytesPerExtraSecond = 1000, .window = 300ms, .minimumBytesPerWindow = 200});
+    FakeReply slow = FakeReply::ok(std::string(3000, 'x'));
+    slow.chunkSize = 100;
+    slow.pauseBetweenChunks = 20ms;
+    phone.setReply("/samples/a.m4a", slow);
+    watch.restart();
     outcome = get("/samples/a.m4a", 0.3);
     ASSERT_FALSE(outcome.error) << vt::test::errorText(outcome.error);
-    EXPECT_EQ(*outcome.value, std::string(8, 'x'));
-    outcome = get("/library.json", 0.3);
-    ASSERT_TRUE(clientError(outcome).has_value());
-    EXPECT_EQ(clientError(outcome)->errorCase(), VellumtideHTTPClientError::Case::timedOut);
+    EXPECT_GE(watch.elapsed(), 300);
+    EXPECT_EQ(outcome.value->size(), 3000u);
+    FakeReply trickle = FakeReply::ok(std::string(3000, 'x'));
+    trickle.chunkSize = 10;
+    trickle.pauseBetweenChunks = 90ms;
+    for (const char* path : {"/samples/a.m4a", "/library.json"}) {
+        phone.setReply(path, trickle);
+        watch.restart();
+        outcome = get(path, 0.3);
+        ASSERT_TRUE(clientError(outcome).has_value()) << path;
+        EXPECT_EQ(clientError(outcome)->errorCase(), VellumtideHTTPClientError::Case::timedOut);
+        EXPECT_LT(watch.elapsed(), 1500) << path;
+    }
 }
 
 TEST_F(HTTPClientTest, ReplyAndTimeOutRacingGiveOneOutcome) {
@@ -268,7 +281,8 @@ TEST_F(HTTPClientTest, StatusCodesAreReadByTheirFields) {
     EXPECT_EQ(C::statusCode("HTTP/1.1 401"), 401);
     EXPECT_EQ(C::statusCode("HTTP/1.1 404 x 200 y"), 404);
     for (const char* line : {"", "HTTP/1.1", "HTTP/1.1 20", "HTTP/1.1 2000", "HTTP/1.1 20x OK",
-                             "HTTP/1.1  200 OK", "HTTP 200 OK", "ICY 200 OK"})
+                             "HTTP/1.1  200 OK", "HTTP 200 OK", "ICY 200 OK", "HTTP/TP/1.1 200 OK",
+                             "HTTP/2.0 200 OK", "HTTP/1.10 200 OK"})
         EXPECT_EQ(C::statusCode(line), std::nullopt) << line;
 
     // A rejected token is told by its code, also without a reason phrase.

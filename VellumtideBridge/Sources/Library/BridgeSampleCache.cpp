@@ -524,6 +524,14 @@ bool BridgeSampleCache::needsDownload(const SampleItem& sample) const {
     return !size || sample.byteCount < 0 || *size != static_cast<std::uintmax_t>(sample.byteCount);
 }
 
+std::optional<std::uint64_t> BridgeSampleCache::availableSpace(const Path& folder) {
+    std::error_code error;
+    const auto space = fs::space(folder, error);
+    if (error)
+        return std::nullopt;
+    return space.available;
+}
+
 BridgeLibraryError BridgeSampleCache::saveFailure(const Path& target, const std::error_code& reason) {
     return BridgeLibraryError("Could not save " + quoted(target) + ": " + reason.message() + ".");
 }

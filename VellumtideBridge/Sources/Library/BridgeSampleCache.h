@@ -115,6 +115,8 @@ public:
     // Where the sample's file is stored ("Samples"/fileName), its folder and the mirror's made.
     // Throws BridgeLibraryError for an unsafe file name or a folder that cannot be made.
     Path prepareSampleFile(const SampleItem& sample) const;
+    // The free bytes of the file system holding folder, for this user; nothing when unknown.
+    static std::optional<std::uint64_t> availableSpace(const Path& folder);
     // A failed save of target, named with the system's reason.
     static BridgeLibraryError saveFailure(const Path& target, const std::error_code& reason);
 
