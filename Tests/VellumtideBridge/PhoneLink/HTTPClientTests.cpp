@@ -6,6 +6,7 @@
 #include "Tests/Support/Memory/AllocationProbe.h"
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideBridge/Sources/PhoneLink/BridgePairing.h"
+#include "VellumtideBridge/Sources/PhoneLink/PhoneLibraryList.h"
 #include "VellumtideBridge/Sources/PhoneLink/PhoneLinkTexts.h"
 #include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
 
@@ -324,6 +325,24 @@ TEST_F(HTTPClientTest, APhonesClaimsNeverSizeTheClientsMemory) {
         EXPECT_LE(probe.largest(), 512u << 10);
     }
 
+    // A sample list of empty records by the million is refused as it arrives, never held whole.
+    FakeReply flood = FakeReply::raw("HTTP/1.1 200 OK\r\n\r\n[");
+    flood.generatedUnit = "{},";
+    flood.generatedBodyBytes = 250u << 20;
+    phone.setReply("/library.json", flood);
+    {
+        vt::test::AllocationProbe probe;
+        auto list = std::make_shared<PhoneLibraryList>();
+        const auto received = runTask<std::uint64_t>([&] {
+            return client.receive("/library.json", phone.endpoint(), 10.0, {}, list);
+        });
+        ASSERT_TRUE(received.finished);
+        EXPECT_NE(vt::test::errorText(received.error).find("The iPhone's library list was not taken"),
+                  std::string::npos)
+            << vt::test::errorText(received.error);
+        EXPECT_LE(probe.largest(), 32u << 20);
+    }
+
     // A long status line is cut to 200 characters in every text.
     const std::string longLine = "HTTP/1.1 404 " + std::string(60000, 'x');
     phone.setReply("/health", FakeReply::raw(longLine + "\r\n\r\n"));
@@ -510,13 +529,14 @@ TEST_F(HTTPClientTest, ADownloadThatCannotBeStoredOrIsCancelledLeavesNothing) {
         }
         cancelled->finished = true;
     });
+    const fs::path temporaries = vt::temporaryFolderOf(folder.path());
     ASSERT_TRUE(vt::test::turnLoopUntil(
         [&] {
-            const auto names = entryNames(folder.path());
-            return names.size() == 1 && fs::file_size(folder / names[0]) > 0;
+            const auto names = entryNames(temporaries);
+            return names.size() == 1 && fs::file_size(temporaries / names[0]) > 0;
         },
         5s));
-    EXPECT_TRUE(vt::isTemporaryFileName(entryNames(folder.path())[0]));
+    EXPECT_EQ(entryNames(folder.path()), std::vector<std::string>{std::string(vt::temporaryFolderName)});
     owned.reset();
     ASSERT_TRUE(vt::test::turnLoopUntil([&] { return cancelled->finished; }, 5s));
     ASSERT_TRUE(clientError(*cancelled));
