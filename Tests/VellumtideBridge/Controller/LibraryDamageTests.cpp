@@ -168,7 +168,8 @@ TEST_F(ControllerTest, RendersNoOverlayEntryNamesAreRemoved) {
     writeFile(probe(m).cache->metadataURL(), *overlay);
     const std::string stray = vt::Uuid::random().string();
     const std::vector<fs::path> orphans = {libraryRoot() / "Edited" / (stray + ".wav"),
-                                           libraryRoot() / "Chops" / (kept.id.string() + "-chop-" + stray + ".wav")};
+                                           libraryRoot() / "Chops" /
+                                               (kept.id.string() + "-chop-" + stray + ".wav")};
     const std::vector<fs::path> others = {libraryRoot() / "Edited" / "mine.wav",
                                           libraryRoot() / "Edited" / (vt::Uuid::random().string() + ".aif"),
                                           libraryRoot() / "Chops" / (stray + "-chop-mine.wav")};

@@ -281,9 +281,9 @@ TEST_F(HTTPClientTest, StatusCodesAreReadByTheirFields) {
     EXPECT_EQ(C::statusCode("HTTP/1.0 200"), 200);
     EXPECT_EQ(C::statusCode("HTTP/1.1 401"), 401);
     EXPECT_EQ(C::statusCode("HTTP/1.1 404 x 200 y"), 404);
-    for (const char* line : {"", "HTTP/1.1", "HTTP/1.1 20", "HTTP/1.1 2000", "HTTP/1.1 20x OK",
-                             "HTTP/1.1  200 OK", "HTTP 200 OK", "ICY 200 OK", "HTTP/TP/1.1 200 OK",
-                             "HTTP/2.0 200 OK", "HTTP/1.10 200 OK"})
+    for (const char* line :
+         {"", "HTTP/1.1", "HTTP/1.1 20", "HTTP/1.1 2000", "HTTP/1.1 20x OK", "HTTP/1.1  200 OK",
+          "HTTP 200 OK", "ICY 200 OK", "HTTP/TP/1.1 200 OK", "HTTP/2.0 200 OK", "HTTP/1.10 200 OK"})
         EXPECT_EQ(C::statusCode(line), std::nullopt) << line;
 
     // A rejected token is told by its code, also without a reason phrase.
@@ -333,9 +333,8 @@ TEST_F(HTTPClientTest, APhonesClaimsNeverSizeTheClientsMemory) {
     {
         vt::test::AllocationProbe probe;
         auto list = std::make_shared<PhoneLibraryList>();
-        const auto received = runTask<std::uint64_t>([&] {
-            return client.receive("/library.json", phone.endpoint(), 10.0, {}, list);
-        });
+        const auto received = runTask<std::uint64_t>(
+            [&] { return client.receive("/library.json", phone.endpoint(), 10.0, {}, list); });
         ASSERT_TRUE(received.finished);
         EXPECT_NE(vt::test::errorText(received.error).find("The iPhone's library list was not taken"),
                   std::string::npos)
@@ -532,7 +531,8 @@ TEST_F(HTTPClientTest, ADownloadThatCannotBeStoredOrIsCancelledLeavesNothing) {
     const fs::path temporaries = vt::temporaryFolderOf(folder.path());
     ASSERT_TRUE(vt::test::turnLoopUntil(
         [&] {
-            const auto names = entryNames(temporaries);
+            const auto names =
+                fs::is_directory(temporaries) ? entryNames(temporaries) : std::vector<std::string>();
             return names.size() == 1 && fs::file_size(temporaries / names[0]) > 0;
         },
         5s));

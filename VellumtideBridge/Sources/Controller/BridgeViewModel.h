@@ -317,6 +317,8 @@ private:
         VellumtideHTTPClient::Headers headers;
     };
     QCoro::Task<AuthorizedDevice> authorize(VellumtideDevice device, SyncMode mode);
+    // The steps of sync() after it marked itself busy.
+    QCoro::Task<> syncSteps(VellumtideDevice device, SyncMode mode);
     void applySyncSuccess(std::size_t downloaded, const VellumtideDevice& device, SyncMode mode);
     void applySyncFailure(std::exception_ptr error, const VellumtideDevice& device, SyncMode mode);
     // Background texts are written only when they change.

@@ -38,7 +38,6 @@ std::optional<VellumtidePhoneHealth> decodedHealth(const std::string& body) {
     }
 }
 
-
 // True when the list the library already holds has the sample under the same file name.
 bool isListed(const SampleItem& sample, const std::vector<SampleItem>& listed) {
     return std::any_of(listed.begin(), listed.end(), [&](const SampleItem& known) {
@@ -108,7 +107,20 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
         else
             self->setIsSyncing(false);
     });
+    // Memory that runs out in a step no other handler covers still ends the sync with a text.
+    std::exception_ptr unexpected;
+    try {
+        co_await syncSteps(device, mode);
+    } catch (const std::bad_alloc&) {
+        unexpected = std::current_exception();
+    }
+    if (unexpected && self)
+        applySyncFailure(unexpected, device, mode);
+}
 
+QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode) {
+    QPointer<BridgeViewModel> self(this);
+    const bool automatic = mode == SyncMode::automatic;
     // Every failure ends the sync here; a failed request may mean the token was rejected.
     std::optional<AuthorizedDevice> authorized;
     auto fail = [&](std::exception_ptr error, bool fromRequest) {
@@ -176,7 +188,8 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
         if (!cache->sampleURL(sample)) {
             if (!isListed(sample, librarySamples))
                 unsaved.push_back("\"" + displayTitle(sample) + "\" was not saved. The file name \"" +
-                                  printableName(sample.fileName) + "\" cannot be used in the library folder.");
+                                  printableName(sample.fileName) +
+                                  "\" cannot be used in the library folder.");
             continue;
         }
         if (cache->needsDownload(sample))
@@ -271,7 +284,8 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
 }
 
 std::optional<std::uint64_t> BridgeViewModel::spaceShortfall(const std::vector<const SampleItem*>& pending,
-                                                             std::size_t index, std::uint64_t jsonRoom) const {
+                                                             std::size_t index,
+                                                             std::uint64_t jsonRoom) const {
     const auto available = deps.freeSpace ? deps.freeSpace(cache->samplesDirectory())
                                           : BridgeSampleCache::availableSpace(cache->samplesDirectory());
     const auto length = [](const SampleItem* sample) {
@@ -299,7 +313,8 @@ void BridgeViewModel::reportUnsavedSamples(const std::vector<std::string>& texts
     for (const auto& text : texts)
         alert += text + "\n";
     if (missingSpace)
-        alert += "The library folder needs " + BridgeFormatters::bytes(static_cast<std::int64_t>(*missingSpace)) +
+        alert += "The library folder needs " +
+                 BridgeFormatters::bytes(static_cast<std::int64_t>(*missingSpace)) +
                  " more free space for them.\n";
     alert += "The other samples were synced; the next sync tries again.";
     reportFailure(summary, alert);

@@ -378,8 +378,8 @@ void BridgeSampleCache::copyLibrary(const BridgeSampleCache& destination) const 
 
 std::size_t BridgeSampleCache::removeLeftoverTemporaries() const {
     std::size_t removed = 0;
-    for (const Path& folder : {root, editedDirectory(), chopsDirectory(), mirrorRoot, auMirrorEditedDirectory(),
-                               auMirrorChopsDirectory()})
+    for (const Path& folder : {root, editedDirectory(), chopsDirectory(), mirrorRoot,
+                               auMirrorEditedDirectory(), auMirrorChopsDirectory()})
         removed += vt::removeLeftoverTemporaries(folder);
     // The phone names the files of "Samples": a name there that looks like an earlier version's
     // temporary may be the phone's own file, so only the temporaries' folder is swept.

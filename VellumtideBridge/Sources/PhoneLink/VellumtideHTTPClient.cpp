@@ -110,7 +110,7 @@ struct RequestState {
     VellumtideHTTPClient::Pace pace;
     vt::Nanoseconds start{0};
     vt::Nanoseconds windowStart{0};
-    std::uint64_t receivedBytes = 0;    // every byte of the reply so far
+    std::uint64_t receivedBytes = 0; // every byte of the reply so far
     std::uint64_t bytesAtWindowStart = 0;
     vt::Scheduler::TimerId timer = 0;
     std::vector<SocketAddress> addresses;
