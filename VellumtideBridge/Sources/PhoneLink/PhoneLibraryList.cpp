@@ -69,9 +69,3 @@ void PhoneLibraryList::scan(std::string_view bytes) {
 std::vector<SampleItem> PhoneLibraryList::decode() const {
     return SampleItem::listFromJsonText(body, DateForm::iso8601);
 }
-
-std::vector<SampleItem> PhoneLibraryList::decode(std::string_view text, Limits limits) {
-    PhoneLibraryList list(limits);
-    list.write(text);
-    return list.decode();
-}

@@ -24,7 +24,7 @@ struct PhoneLibraryListLimits {
     std::uint64_t maximumBytes = 64u << 20;
     std::uint64_t maximumRecords = 50'000;
     std::uint64_t maximumStringBytes = 4096;
-    std::uint64_t maximumValues = 4'000'000; // numbers, strings, arrays and objects in all
+    std::uint64_t maximumValues = 4'000'000; // values in all, counted by "[", "{" and ","
     int maximumDepth = 16;
 };
 
@@ -43,8 +43,6 @@ public:
     std::uint64_t size() const { return body.size(); }
     // The records of what arrived. Throws vt::json::JsonError when they do not decode.
     std::vector<SampleItem> decode() const;
-    // The same for a whole text: the scan, then the decoding.
-    static std::vector<SampleItem> decode(std::string_view text, Limits limits = {});
 
 private:
     void scan(std::string_view bytes);
