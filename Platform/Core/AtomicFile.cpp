@@ -69,22 +69,45 @@ void writeAll(int fd, std::string_view bytes, const fs::path& path) {
     }
 }
 
-// Creates a temporary in folder named by temporaryFilePrefix; returns its path and open descriptor.
+// Removes the temporaries' folder when it is empty; another write's temporary keeps it.
+void removeFolderIfEmpty(const fs::path& temporaries) noexcept {
+    ::rmdir(temporaries.c_str());
+}
+
+// Creates a temporary for a file in folder; returns its path and open descriptor. The folder of
+// temporaries may vanish between its creation and the file's (another write ending): try again.
 std::pair<fs::path, int> openTemporaryFile(const fs::path& folder) {
-    std::string pattern = (folder / (std::string(temporaryFilePrefix) + "XXXXXX")).string();
-    int fd = mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0)
-        throwErrno("cannot create temporary file", folder);
-    fchmod(fd, 0644);
-    return {fs::path(pattern), fd};
+    const fs::path temporaries = temporaryFolderOf(folder);
+    for (int attempt = 0;; ++attempt) {
+        if (::mkdir(temporaries.c_str(), 0755) != 0 && errno != EEXIST)
+            throwErrno("cannot create temporary folder", temporaries);
+        std::string pattern = (temporaries / "XXXXXX").string();
+        int fd = mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            fchmod(fd, 0644);
+            return {fs::path(pattern), fd};
+        }
+        if (errno != ENOENT || attempt == 8)
+            throwErrno("cannot create temporary file", folder);
+    }
 }
 
 } // namespace
+
+fs::path temporaryFolderOf(const fs::path& folder) {
+    return folder / temporaryFolderName;
+}
 
 fs::path createTemporaryFile(const fs::path& folder) {
     auto [path, fd] = openTemporaryFile(folder);
     ::close(fd);
     return path;
+}
+
+void removeTemporaryFile(const fs::path& temporary) noexcept {
+    removeRegularFile(temporary);
+    if (temporary.parent_path().filename() == temporaryFolderName)
+        removeFolderIfEmpty(temporary.parent_path());
 }
 
 bool isTemporaryFileName(std::string_view name) noexcept {
@@ -99,20 +122,26 @@ bool isTemporaryFileName(std::string_view name) noexcept {
     return endsWithUuid(name);
 }
 
-std::size_t removeLeftoverTemporaries(const fs::path& folder) noexcept {
+std::size_t removeLeftoverTemporaries(const fs::path& folder, bool oldNamesToo) noexcept {
     std::vector<fs::path> leftovers;
     try {
         std::error_code error;
-        fs::directory_iterator it(folder, error);
-        for (; !error && it != fs::directory_iterator(); it.increment(error))
-            if (isTemporaryFileName(it->path().filename().string()))
-                leftovers.push_back(it->path());
+        fs::directory_iterator inside(temporaryFolderOf(folder), error);
+        for (; !error && inside != fs::directory_iterator(); inside.increment(error))
+            leftovers.push_back(inside->path());
+        if (oldNamesToo) {
+            fs::directory_iterator beside(folder, error);
+            for (; !error && beside != fs::directory_iterator(); beside.increment(error))
+                if (isTemporaryFileName(beside->path().filename().string()))
+                    leftovers.push_back(beside->path());
+        }
     } catch (...) {
         return 0;
     }
     std::size_t removed = 0;
     for (const auto& path : leftovers)
         removed += removeRegularFile(path) ? 1 : 0;
+    removeFolderIfEmpty(temporaryFolderOf(folder));
     return removed;
 }
 
@@ -152,6 +181,7 @@ void PendingFile::commit() {
         throw;
     }
     settled = true;
+    removeFolderIfEmpty(temporary.parent_path());
 }
 
 void PendingFile::discard() noexcept {
@@ -159,7 +189,7 @@ void PendingFile::discard() noexcept {
         ::close(std::exchange(descriptor, -1));
     // Once settled, the temporary's name may already belong to another writer's file.
     if (!std::exchange(settled, true))
-        removeRegularFile(temporary);
+        removeTemporaryFile(temporary);
 }
 
 void writeFileAtomically(const fs::path& path, std::string_view bytes) {
@@ -190,7 +220,7 @@ bool removeRegularFile(const fs::path& path) noexcept {
 }
 
 bool isSafeFileName(std::string_view name) noexcept {
-    if (name.empty() || name == "." || name == "..")
+    if (name.empty() || name == "." || name == ".." || name == temporaryFolderName)
         return false;
     return name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }

@@ -10,23 +10,36 @@
 
 namespace vt {
 
-// Every temporary this program writes beside a file is named ".vt-tmp-" and six random letters
-// or digits: short whatever the target's name, and recognisable after a crash.
+// Every temporary is written in a hidden folder of its own inside the target's folder, named
+// ".vellumtide-tmp", as a file of six random letters or digits. No name of another's file can
+// collide with it, and everything in that folder may be swept after a crash. The folder is
+// removed again when the last write under way in it ends.
+inline constexpr std::string_view temporaryFolderName = ".vellumtide-tmp";
+// The prefix of the temporaries earlier versions wrote beside the target itself.
 inline constexpr std::string_view temporaryFilePrefix = ".vt-tmp-";
 
-// Creates an empty temporary (mode 0644) in folder and returns its path. Throws
-// std::filesystem::filesystem_error on failure.
-std::filesystem::path createTemporaryFile(const std::filesystem::path& folder);
+// The folder of the temporaries of the files in folder.
+std::filesystem::path temporaryFolderOf(const std::filesystem::path& folder);
 
-// True for the name of a temporary this program writes, or wrote under its earlier names
-// (".<name>.tmp-XXXXXX" and ".<name>-<UUID>", optionally followed by ".wav").
+// Creates an empty temporary (mode 0644) for a file in folder and returns its path. Throws
+// std::filesystem::filesystem_error on failure. Remove it with removeTemporaryFile() unless it
+// was renamed into place.
+std::filesystem::path createTemporaryFile(const std::filesystem::path& folder);
+// Removes a temporary made by createTemporaryFile() (when still there), and its folder when that
+// is now empty.
+void removeTemporaryFile(const std::filesystem::path& temporary) noexcept;
+
+// True for the name of a temporary that earlier versions wrote beside the target: ".vt-tmp-"
+// and six letters or digits, ".<name>.tmp-XXXXXX" and ".<name>-<UUID>" (optionally ".wav").
 bool isTemporaryFileName(std::string_view name) noexcept;
 
-// Removes the temporaries left in folder by a write that never finished (a crash or a kill):
-// regular files whose names isTemporaryFileName() accepts, nothing else. Returns how many.
-std::size_t removeLeftoverTemporaries(const std::filesystem::path& folder) noexcept;
+// Removes the temporaries left for folder by writes that never finished (a crash or a kill):
+// every regular file in its temporaries' folder, then that folder when empty, and, with
+// oldNamesToo, the regular files in folder itself whose names isTemporaryFileName() accepts
+// (never ask this of a folder where others' files may carry such names). Returns how many files.
+std::size_t removeLeftoverTemporaries(const std::filesystem::path& folder, bool oldNamesToo = true) noexcept;
 
-// A file being written under a hidden temporary name in the target's folder, piece by piece as
+// A file being written as a temporary for the target's folder (see temporaryFolderName), piece by piece as
 // its bytes become known. commit() moves it onto the target (after fsync); discard() and the
 // destructor remove the temporary when it was not committed, so no partial file stays behind.
 class PendingFile {
@@ -69,7 +82,8 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 // to one). Returns true when a file was removed.
 bool removeRegularFile(const std::filesystem::path& path) noexcept;
 
-// True when name is one usable path component: not empty, not "." or "..", no "/" and no NUL.
+// True when name is one usable path component: not empty, not "." or "..", no "/" and no NUL,
+// and not the name of the temporaries' folder.
 bool isSafeFileName(std::string_view name) noexcept;
 
 } // namespace vt

@@ -43,7 +43,7 @@ TEST(AtomicFile, PendingFileIsRemovedUnlessCommitted) {
     {
         PendingFile pending(folder / "out.wav");
         temporary = pending.path();
-        EXPECT_EQ(temporary.parent_path(), folder.path());
+        EXPECT_EQ(temporary.parent_path(), temporaryFolderOf(folder.path()));
         EXPECT_TRUE(fs::exists(temporary));
     }
     EXPECT_FALSE(fs::exists(temporary));

@@ -244,6 +244,8 @@ void fillChunk(const FakeReply& reply, std::uint64_t offset, std::string& chunk)
     std::size_t filled = 0;
     for (; filled < chunk.size() && offset + filled < reply.bytes.size(); ++filled)
         chunk[filled] = reply.bytes[offset + filled];
+    for (const std::string& unit = reply.generatedUnit; !unit.empty() && filled < chunk.size(); ++filled)
+        chunk[filled] = unit[(offset + filled - reply.bytes.size()) % unit.size()];
     while (filled < chunk.size()) {
         const std::size_t phase = (offset + filled - reply.bytes.size()) % period;
         const std::size_t count = std::min(chunk.size() - filled, pattern.size() - phase);

@@ -184,6 +184,23 @@ TEST_F(BridgeProgramTest, WithoutASessionBusTheProgramStartsNoBusDaemonThatOutli
     EXPECT_TRUE(left.empty()) << "still running: " << left.front();
 }
 
+// A quit while an edit renders waits a little for it: the edit is stored with its file.
+TEST_F(BridgeProgramTest, AQuitWhileAnEditRendersKeepsTheEdit) {
+    auto take = makeSample("take", 100);
+    seedLibrary({take});
+    makePlayable(take, 1.0);
+    environment.insert("VT_PROBE_QUIT_WHILE_RENDERING", "1");
+    ASSERT_TRUE(startFirst());
+    ASSERT_TRUE(first.waitForFinished(patience));
+    seen += first.readAllStandardOutput();
+    EXPECT_TRUE(seen.contains("quit while rendering\n")) << seen.toStdString();
+    EXPECT_TRUE(std::filesystem::exists(libraryRoot() / "Edited" / (take.id.string() + ".wav")));
+    const auto overlay = BridgeSampleMetadata::mapFromJsonText(
+        readWholeFile(libraryRoot() / "bridge-metadata.json").value_or("{}"), DateForm::referenceSeconds);
+    ASSERT_TRUE(overlay.count(take.id));
+    EXPECT_DOUBLE_EQ(overlay.at(take.id).edit.startTime, 0.25);
+}
+
 TEST(BridgeProgramArguments, URLsAndTheQuietStart) {
     auto parsed = BridgeProgramArguments::parse(
         {"vellumtide-bridge", "--hidden", "vellumtide://open", "", "--verbose", "vellumtide://edit/x"});

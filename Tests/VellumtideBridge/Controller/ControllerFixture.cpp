@@ -78,6 +78,7 @@ BridgeViewModel& ControllerTest::start() {
     deps.urlOpener = desktop;
     deps.clipboard = desktop;
     deps.windowActivator = desktop;
+    deps.freeSpace = freeSpace;
     deps.audio = realAudio ? *realAudio : audio.services();
     model = std::make_unique<BridgeViewModel>(std::move(deps));
     return *model;

@@ -194,6 +194,8 @@ protected:
     std::shared_ptr<FakeBrowserFactory> browsers = std::make_shared<FakeBrowserFactory>();
     std::shared_ptr<FakeAudioPlayerFactory> players = std::make_shared<FakeAudioPlayerFactory>(scheduler);
     std::shared_ptr<AudioPlayerFactory> realPlayers; // when set, start() plays through it instead
+    // When set, the free space start() reports to the controller.
+    std::function<std::optional<std::uint64_t>(const std::filesystem::path&)> freeSpace;
     std::shared_ptr<ScriptedChooser> chooser = std::make_shared<ScriptedChooser>();
     std::shared_ptr<ScriptedAlerts> alerts = std::make_shared<ScriptedAlerts>();
     std::shared_ptr<RecordingDesktop> desktop = std::make_shared<RecordingDesktop>();

@@ -145,6 +145,48 @@ TEST_F(ControllerTest, AChopRunWhoseOverlayCannotBeSavedLeavesNoChopFilesBehind)
     EXPECT_EQ(chopFiles, std::vector<std::string>{earlierFile.filename().string()});
 }
 
+// A render no overlay entry names (its save failed on a full disk, or a quit came first) does not
+// stay: it goes at once, or at the next start. Renders that are named and a user's own files stay.
+TEST_F(ControllerTest, RendersNoOverlayEntryNamesAreRemoved) {
+    auto take = makeSample("take", 100);
+    auto kept = makeSample("kept", 200);
+    seedLibrary({take, kept});
+    auto& m = start();
+    settle();
+    BridgeSampleEdit edit;
+    edit.startTime = 0.25;
+    ASSERT_TRUE(await(m.applyEdit(edit, m.samples()[0])));
+    const fs::path keptRender = probe(m).cache->editedSampleURL(kept);
+    ASSERT_TRUE(fs::exists(keptRender));
+    const auto overlay = vt::readWholeFile(probe(m).cache->metadataURL());
+    blockFile(probe(m).cache->metadataURL());
+    EXPECT_FALSE(await(m.applyEdit(edit, m.samples()[1])));
+    EXPECT_EQ(m.statusMessage(), "Metadata save failed");
+    EXPECT_FALSE(fs::exists(probe(m).cache->editedSampleURL(take)));
+
+    fs::remove_all(probe(m).cache->metadataURL());
+    writeFile(probe(m).cache->metadataURL(), *overlay);
+    const std::string stray = vt::Uuid::random().string();
+    const std::vector<fs::path> orphans = {libraryRoot() / "Edited" / (stray + ".wav"),
+                                           libraryRoot() / "Chops" /
+                                               (kept.id.string() + "-chop-" + stray + ".wav")};
+    const std::vector<fs::path> others = {libraryRoot() / "Edited" / "mine.wav",
+                                          libraryRoot() / "Edited" / (vt::Uuid::random().string() + ".aif"),
+                                          libraryRoot() / "Chops" / (stray + "-chop-mine.wav")};
+    for (const auto& file : orphans)
+        writeFile(file, "render");
+    for (const auto& file : others)
+        writeFile(file, "mine");
+    model.reset();
+    start();
+    settle();
+    for (const auto& file : orphans)
+        EXPECT_FALSE(fs::exists(file)) << file;
+    for (const auto& file : others)
+        EXPECT_TRUE(fs::exists(file)) << file;
+    EXPECT_TRUE(fs::exists(keptRender));
+}
+
 // An analysis started on one folder finishes after the user switched to another: its result
 // belongs to the old folder and never reaches the new folder's overlay.
 TEST_F(ControllerTest, AnAnalysisOfTheOldFolderIsDroppedAfterAFolderChange) {

@@ -136,10 +136,104 @@ TEST_F(PhoneTest, ADownloadTheDiskCannotTakeLeavesNothingOfItself) {
     EXPECT_EQ(std::filesystem::file_size(samplesFolder() / big.fileName), 3u << 20);
 }
 
+// A file the phone does not deliver (a 404, a body cut short) or whose name cannot be stored
+// is skipped: the others are stored and listed, the broken ones named. The next sync asks again
+// for the files the phone failed to send, and names the unusable names no more.
+TEST_F(PhoneTest, ABrokenFileOfTheListDoesNotKeepTheOthersOut) {
+    auto first = offer("first", 100, "AAAA");
+    auto missing = offer("missing", 200, "MM");
+    auto cut = offer("cut", 300, "CUTCUT");
+    auto nested = offer("nested", 400, "NN", "sub/dir.wav");
+    auto withNul = offer("withNul", 450, "ZZ", std::string("nul\0byte.wav", 12));
+    auto last = offer("last", 500, "LL");
+    phone.setReply("/samples/missing.wav", FakeReply::status("HTTP/1.1 404 Not Found"));
+    phone.queueReply("/samples/cut.wav", FakeReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nCUT"));
+    trust();
+    auto& m = start();
+    settle();
+    syncNow(Mode::manual);
+
+    EXPECT_EQ(m.statusMessage(), "Could not save 4 samples");
+    ASSERT_TRUE(m.errorMessage());
+    for (const char* text : {"\"missing\" was not saved. The iPhone returned HTTP/1.1 404 Not Found.",
+                             "\"cut\" was not saved. The iPhone returned an invalid response.",
+                             "\"nested\" was not saved. The file name \"sub/dir.wav\" cannot be used",
+                             "\"withNul\" was not saved. The file name \"nul?byte.wav\" cannot be used"})
+        EXPECT_NE(m.errorMessage()->find(text), std::string::npos) << *m.errorMessage();
+    EXPECT_EQ(fileText(samplesFolder() / first.fileName), "AAAA");
+    EXPECT_EQ(fileText(samplesFolder() / last.fileName), "LL");
+    EXPECT_FALSE(std::filesystem::exists(samplesFolder() / cut.fileName));
+    EXPECT_EQ(probe(m).cache->loadManifest(), offered);
+    EXPECT_EQ(m.samples().size(), offered.size());
+
+    phone.clearRequests();
+    m.setErrorMessage(std::nullopt);
+    syncNow(Mode::manual);
+    EXPECT_EQ(phone.requestedPaths(), (std::vector<std::string>{"/health", "/library.json",
+                                                                "/samples/missing.wav", "/samples/cut.wav"}));
+    EXPECT_EQ(fileText(samplesFolder() / cut.fileName), "CUTCUT");
+    EXPECT_EQ(m.statusMessage(), "Could not save \"missing\"");
+    (void)missing, (void)nested, (void)withNul;
+}
+
+// A phone that sends a file a byte at a time: the sync ends within a window of the client's
+// time-out with the time-out's text, instead of waiting as long as bytes keep coming.
+TEST_F(PhoneTest, ATrickledDownloadEndsTheSyncInBoundedTime) {
+    offer("slow", 100, std::string(100000, 's'));
+    FakeReply trickle = FakeReply::ok(std::string(100000, 's'));
+    trickle.chunkSize = 1;
+    trickle.pauseBetweenChunks = 20ms;
+    phone.setReply("/samples/slow.wav", trickle);
+    trust();
+    auto& m = start();
+    settle();
+    auto running = m.sync(device(), Mode::manual);
+    ASSERT_TRUE(turnUntil([&] { return phone.requestCount("/samples/slow.wav") == 1; }));
+    turnUntil([] { return false; }, 300ms);
+    const auto started = scheduler->now();
+    for (int step = 0; step < 30 && m.isSyncing(); ++step) {
+        scheduler->advanceBy(1s);
+        turnUntil([] { return false; }, 10ms);
+    }
+    awaitVoid(std::move(running));
+    EXPECT_LE(scheduler->now() - started, std::chrono::nanoseconds(30s));
+    EXPECT_EQ(m.statusMessage(), "Sync failed");
+    EXPECT_EQ(m.errorMessage(),
+              "The iPhone did not respond. Check the sync address, Wi-Fi, and local-network permissions.");
+}
+
+// A disk that fills up: the samples that fit are stored and listed (also after a restart), and
+// the user learns which did not fit and how much space is missing.
+TEST_F(PhoneTest, AFullDiskKeepsWhatFitsAndSaysWhatIsMissing) {
+    for (int i = 0; i < 6; ++i)
+        offer("take " + std::to_string(i), 100 + i, std::string(100000, static_cast<char>('a' + i)));
+    trust();
+    // 350 000 bytes free before any sample is stored: room for two and the JSON files.
+    freeSpace = [this](const std::filesystem::path&) -> std::optional<std::uint64_t> {
+        std::uint64_t used = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(samplesFolder()))
+            used += entry.is_regular_file() ? entry.file_size() : 0;
+        return 350000 - std::min<std::uint64_t>(used, 350000);
+    };
+    auto& m = start();
+    settle();
+    syncNow(Mode::manual);
+
+    EXPECT_EQ(m.statusMessage(), "Could not save 4 samples");
+    ASSERT_TRUE(m.errorMessage());
+    EXPECT_NE(m.errorMessage()->find("\"take 5\" was not saved. There is not enough space"),
+              std::string::npos);
+    EXPECT_NE(m.errorMessage()->find("needs "), std::string::npos) << *m.errorMessage();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(samplesFolder()),
+                            std::filesystem::directory_iterator()),
+              2);
+    EXPECT_EQ(probe(m).cache->loadManifest(), offered);
+}
+
 TEST_F(PhoneTest, BackgroundSyncWritesOnlyTheWatchText) {
     offer("one", 100);
     offer("two", 200);
-    // A file name that is not one path component is never requested, and fails nothing.
+    // A file name that is not one path component is never requested; it is named once.
     offer("escape", 300, "XX", "../escape.wav");
     offer("nested", 400, "XX", "sub/nested.wav");
     trust();
@@ -148,7 +242,8 @@ TEST_F(PhoneTest, BackgroundSyncWritesOnlyTheWatchText) {
     m.setStatusMessage("untouched");
     logTexts();
     syncNow(Mode::automatic);
-    EXPECT_EQ(m.watchMessage(), "Added 2 at " + BridgeFormatters::shortTime().format(Date{1'700'000'000}));
+    EXPECT_TRUE(logged(watchLog, "Added 2 at " + BridgeFormatters::shortTime().format(Date{1'700'000'000})));
+    EXPECT_EQ(m.watchMessage(), "Could not save 2 samples");
     EXPECT_TRUE(logged(watchLog, "Receiving new sample"));
     EXPECT_EQ(std::count(watchLog.begin(), watchLog.end(), "Receiving new sample"), 1);
     EXPECT_TRUE(statusLog.empty());

@@ -324,8 +324,9 @@ TEST_F(SampleCacheTest, LeftoverTemporariesAreSweptByTheirNamesOnly) {
     const std::vector<fs::path> leftovers = {
         cache.rootURL() / ".vt-tmp-a1B2c3",
         cache.rootURL() / ".library.json.tmp-Xy12Zq", // the names earlier versions used
-        cache.samplesDirectory() / (".take.m4a-" + uuid),
         cache.editedDirectory() / ("." + uuid + "-" + uuid + ".wav"),
+        vt::temporaryFolderOf(cache.samplesDirectory()) / "Q1w2E3",
+        vt::temporaryFolderOf(mirror() / "Samples") / "anything",
         cache.chopsDirectory() / ".vt-tmp-000000",
         mirror() / ".bridge-metadata.json.tmp-abcdef",
         mirror() / "Chops" / ".vt-tmp-ZZZZZZ",
@@ -339,6 +340,9 @@ TEST_F(SampleCacheTest, LeftoverTemporariesAreSweptByTheirNamesOnly) {
         cache.samplesDirectory() / (".take-" + uuid.substr(1)),
         cache.samplesDirectory() / (".take-" + std::string("0f8fad5b-d9cb-469f-a165-70867728950e")),
         cache.editedDirectory() / ".DS_Store",
+        // In "Samples" the phone's own files may look like the temporaries of earlier versions.
+        cache.samplesDirectory() / (".take.m4a-" + uuid),
+        cache.samplesDirectory() / ".vt-tmp-AAAAAA",
     };
     for (const auto& path : leftovers)
         writeFile(path, "partial");
@@ -353,6 +357,7 @@ TEST_F(SampleCacheTest, LeftoverTemporariesAreSweptByTheirNamesOnly) {
     for (const auto& path : kept)
         EXPECT_EQ(read(path), "keep") << path;
     EXPECT_TRUE(fs::is_directory(cache.chopsDirectory() / ".vt-tmp-FOLDER"));
+    EXPECT_FALSE(fs::exists(vt::temporaryFolderOf(cache.samplesDirectory())));
 }
 
 // kill -9 in the middle of saves: the document is never torn, and what is left behind is swept.

@@ -6,6 +6,7 @@
 #include "Tests/Support/Memory/AllocationProbe.h"
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideBridge/Sources/PhoneLink/BridgePairing.h"
+#include "VellumtideBridge/Sources/PhoneLink/PhoneLibraryList.h"
 #include "VellumtideBridge/Sources/PhoneLink/PhoneLinkTexts.h"
 #include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
 
@@ -91,8 +92,10 @@ TEST_F(HTTPClientTest, JudgesStatusLinesAndHeaderEnds) {
     const std::vector<Case> cases = {
         {"HTTP/1.1 200 OK\r\n\r\n", "", {}, ""},
         {"HTTP/1.0 200 OK\r\nA: b\r\n\r\nxyz", "xyz", {}, ""},
-        // The status line is read by its fields: the code is the second one.
-        {"HTTP/1.1 200\r\n\r\nbody", "body", {}, ""},
+        // The status line is read by its fields: the code is the second one, and a success holds
+        // " 200 " with both spaces; the version is HTTP/1.x.
+        {"HTTP/1.1 200\r\n\r\nbody", {}, C::httpStatus, "HTTP/1.1 200"},
+        {"HTTP/TP/1.1 200 OK\r\n\r\nbody", {}, C::httpStatus, "HTTP/TP/1.1 200 OK"},
         {"HTTP/1.1 404 x 200 y\r\n\r\nbody", {}, C::httpStatus, "HTTP/1.1 404 x 200 y"},
         {"HTTP/1.1 2000 OK\r\n\r\nbody", {}, C::httpStatus, "HTTP/1.1 2000 OK"},
         {"XHTTP/1.1 200 OK\r\n\r\nbody", {}, C::httpStatus, "XHTTP/1.1 200 OK"},
@@ -183,18 +186,29 @@ TEST_F(HTTPClientTest, TimesOutFromTheStartOfTheCall) {
     ASSERT_TRUE(clientError(outcome).has_value());
     EXPECT_EQ(clientError(outcome)->errorCase(), VellumtideHTTPClientError::Case::timedOut);
 
-    // A slow trickle: "/samples/" counts the time-out from the last chunk, other paths from the start.
-    FakeReply trickle = FakeReply::ok(std::string(8, 'x'));
-    trickle.chunkSize = 10;
-    trickle.pauseBetweenChunks = 90ms;
-    phone.setReply("/samples/a.m4a", trickle);
-    phone.setReply("/library.json", trickle);
+    // The time-out grows with the announced body (here one second per 1000 bytes), so a long
+    // body over a slow link completes; a trickle fails within a window, whatever it announced.
+    client.setPace({.bytesPerExtraSecond = 1000, .window = 300ms, .minimumBytesPerWindow = 200});
+    FakeReply slow = FakeReply::ok(std::string(3000, 'x'));
+    slow.chunkSize = 100;
+    slow.pauseBetweenChunks = 20ms;
+    phone.setReply("/samples/a.m4a", slow);
+    watch.restart();
     outcome = get("/samples/a.m4a", 0.3);
     ASSERT_FALSE(outcome.error) << vt::test::errorText(outcome.error);
-    EXPECT_EQ(*outcome.value, std::string(8, 'x'));
-    outcome = get("/library.json", 0.3);
-    ASSERT_TRUE(clientError(outcome).has_value());
-    EXPECT_EQ(clientError(outcome)->errorCase(), VellumtideHTTPClientError::Case::timedOut);
+    EXPECT_GE(watch.elapsed(), 300);
+    EXPECT_EQ(outcome.value->size(), 3000u);
+    FakeReply trickle = FakeReply::ok(std::string(3000, 'x'));
+    trickle.chunkSize = 10;
+    trickle.pauseBetweenChunks = 90ms;
+    for (const char* path : {"/samples/a.m4a", "/library.json"}) {
+        phone.setReply(path, trickle);
+        watch.restart();
+        outcome = get(path, 0.3);
+        ASSERT_TRUE(clientError(outcome).has_value()) << path;
+        EXPECT_EQ(clientError(outcome)->errorCase(), VellumtideHTTPClientError::Case::timedOut);
+        EXPECT_LT(watch.elapsed(), 1500) << path;
+    }
 }
 
 TEST_F(HTTPClientTest, ReplyAndTimeOutRacingGiveOneOutcome) {
@@ -267,8 +281,9 @@ TEST_F(HTTPClientTest, StatusCodesAreReadByTheirFields) {
     EXPECT_EQ(C::statusCode("HTTP/1.0 200"), 200);
     EXPECT_EQ(C::statusCode("HTTP/1.1 401"), 401);
     EXPECT_EQ(C::statusCode("HTTP/1.1 404 x 200 y"), 404);
-    for (const char* line : {"", "HTTP/1.1", "HTTP/1.1 20", "HTTP/1.1 2000", "HTTP/1.1 20x OK",
-                             "HTTP/1.1  200 OK", "HTTP 200 OK", "ICY 200 OK"})
+    for (const char* line :
+         {"", "HTTP/1.1", "HTTP/1.1 20", "HTTP/1.1 2000", "HTTP/1.1 20x OK", "HTTP/1.1  200 OK",
+          "HTTP 200 OK", "ICY 200 OK", "HTTP/TP/1.1 200 OK", "HTTP/2.0 200 OK", "HTTP/1.10 200 OK"})
         EXPECT_EQ(C::statusCode(line), std::nullopt) << line;
 
     // A rejected token is told by its code, also without a reason phrase.
@@ -308,6 +323,23 @@ TEST_F(HTTPClientTest, APhonesClaimsNeverSizeTheClientsMemory) {
         ASSERT_TRUE(clientError(outcome));
         EXPECT_EQ(clientError(outcome)->errorCase(), C::invalidResponse);
         EXPECT_LE(probe.largest(), 512u << 10);
+    }
+
+    // A sample list of empty records by the million is refused as it arrives, never held whole.
+    FakeReply flood = FakeReply::raw("HTTP/1.1 200 OK\r\n\r\n[");
+    flood.generatedUnit = "{},";
+    flood.generatedBodyBytes = 250u << 20;
+    phone.setReply("/library.json", flood);
+    {
+        vt::test::AllocationProbe probe;
+        auto list = std::make_shared<PhoneLibraryList>();
+        const auto received = runTask<std::uint64_t>(
+            [&] { return client.receive("/library.json", phone.endpoint(), 10.0, {}, list); });
+        ASSERT_TRUE(received.finished);
+        EXPECT_NE(vt::test::errorText(received.error).find("The iPhone's library list was not taken"),
+                  std::string::npos)
+            << vt::test::errorText(received.error);
+        EXPECT_LE(probe.largest(), 32u << 20);
     }
 
     // A long status line is cut to 200 characters in every text.
@@ -496,13 +528,15 @@ TEST_F(HTTPClientTest, ADownloadThatCannotBeStoredOrIsCancelledLeavesNothing) {
         }
         cancelled->finished = true;
     });
+    const fs::path temporaries = vt::temporaryFolderOf(folder.path());
     ASSERT_TRUE(vt::test::turnLoopUntil(
         [&] {
-            const auto names = entryNames(folder.path());
-            return names.size() == 1 && fs::file_size(folder / names[0]) > 0;
+            const auto names =
+                fs::is_directory(temporaries) ? entryNames(temporaries) : std::vector<std::string>();
+            return names.size() == 1 && fs::file_size(temporaries / names[0]) > 0;
         },
         5s));
-    EXPECT_TRUE(vt::isTemporaryFileName(entryNames(folder.path())[0]));
+    EXPECT_EQ(entryNames(folder.path()), std::vector<std::string>{std::string(vt::temporaryFolderName)});
     owned.reset();
     ASSERT_TRUE(vt::test::turnLoopUntil([&] { return cancelled->finished; }, 5s));
     ASSERT_TRUE(clientError(*cancelled));

@@ -283,10 +283,10 @@ float peakOfSelection(const std::filesystem::path& inputPath, const BridgeSample
     return peak;
 }
 
-// Removes the temporary on every exit; after the rename there is nothing left to remove.
+// Removes the temporary on every exit (after the rename only its folder, when left empty).
 struct TemporaryRemover {
     std::filesystem::path path;
-    ~TemporaryRemover() { vt::removeRegularFile(path); }
+    ~TemporaryRemover() { vt::removeTemporaryFile(path); }
 };
 
 // Writes the buffer under a temporary name beside the output, then renames it onto the output.

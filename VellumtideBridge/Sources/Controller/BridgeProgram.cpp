@@ -3,6 +3,8 @@
 #include "Platform/Desktop/SingleInstance.h"
 
 #include <QCoreApplication>
+#include <QTimer>
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -18,6 +20,21 @@ int forwardToRunningInstance(vt::SingleInstance& instance, const QStringList& me
                      [](bool delivered) { QCoreApplication::exit(delivered ? 0 : 1); });
     instance.forward(messages);
     return QCoreApplication::exec();
+}
+
+// An edit still rendering at quit gets a few seconds to be stored with its overlay entry. The
+// loop runs once more, after the first one ended (never inside it); a render cut off after that
+// leaves a file that the next start removes.
+void finishEditsInProgress(BridgeViewModel& model) {
+    if (!model.renderingEditSampleID())
+        return;
+    QObject guard;
+    QTimer::singleShot(std::chrono::seconds(4), &guard, [] { QCoreApplication::quit(); });
+    QObject::connect(&model, &BridgeViewModel::changed, &guard, [&model](BridgeViewModel::Field field) {
+        if (field == BridgeViewModel::Field::renderingEditSampleID && !model.renderingEditSampleID())
+            QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
 }
 
 } // namespace
@@ -82,5 +99,7 @@ int runBridgeProgram(const BridgeDependencyMaker& makeDependencies,
     // Without a window there is no first showing to start the browse, so it starts now; a quiet
     // start from the plug-in asks for exactly that.
     model.startBrowsing();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    finishEditsInProgress(model);
+    return status;
 }

@@ -61,6 +61,8 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     cache->removeLeftoverTemporaries();
     librarySamples = cache->loadManifest();
     sampleMetadata = cache->loadLocalMetadata();
+    // A render whose overlay save never happened (a quit or a full disk) names no sample.
+    cache->removeOrphanRenders(sampleMetadata);
     setSamples(displaySamples(librarySamples));
     // The mirror pass runs off the main thread; what it could not do (and the damaged files the
     // saves set aside) is told once it ends. The next write tries the mirror again.

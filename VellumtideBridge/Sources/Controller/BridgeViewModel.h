@@ -131,6 +131,9 @@ public:
         std::shared_ptr<vt::Clipboard> clipboard;
         std::shared_ptr<vt::WindowActivator> windowActivator;
         BridgeAudioServices audio;
+        // Free bytes of the file system holding a folder (nothing when unknown); empty: the
+        // file system's own figure.
+        std::function<std::optional<std::uint64_t>(const std::filesystem::path&)> freeSpace;
     };
 
     explicit BridgeViewModel(Dependencies dependencies, QObject* parent = nullptr);
@@ -314,13 +317,21 @@ private:
         VellumtideHTTPClient::Headers headers;
     };
     QCoro::Task<AuthorizedDevice> authorize(VellumtideDevice device, SyncMode mode);
+    // The steps of sync() after it marked itself busy.
+    QCoro::Task<> syncSteps(VellumtideDevice device, SyncMode mode);
     void applySyncSuccess(std::size_t downloaded, const VellumtideDevice& device, SyncMode mode);
     void applySyncFailure(std::exception_ptr error, const VellumtideDevice& device, SyncMode mode);
     // Background texts are written only when they change.
     void setWatchMessageIfChanged(const std::string& text);
     // Names the samples a sync could not store (texts: one per sample, starting with its quoted
     // title): the status line and an alert for a manual sync, the watch text in the background.
-    void reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode);
+    // missingSpace: how much more free space the samples that did not fit need.
+    void reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode,
+                              std::optional<std::uint64_t> missingSpace = std::nullopt);
+    // How much space is missing for pending[index] onwards, when pending[index] and the JSON
+    // files (jsonRoom) do not fit in the free space of the samples folder; nothing otherwise.
+    std::optional<std::uint64_t> spaceShortfall(const std::vector<const SampleItem*>& pending,
+                                                std::size_t index, std::uint64_t jsonRoom) const;
 
     // ---- Plain state, shared by the operations of every concern ----
     Dependencies deps;

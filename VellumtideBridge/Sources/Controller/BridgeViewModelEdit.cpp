@@ -58,9 +58,15 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
 
     // Read after the render, so changes made meanwhile (an analysis, a rename) survive.
     BridgeSampleMetadata entry = entryFor(sample.id);
+    const bool hadEdit = !entry.edit.isNeutral();
     entry.edit = sanitized;
-    if (!co_await saveMetadata(entry, sample.id))
-        co_return false; // "Metadata save failed" stays: the edit did not reach the disk.
+    if (!co_await saveMetadata(entry, sample.id)) {
+        // "Metadata save failed" stays: the edit did not reach the disk, and a first render that
+        // no entry names goes too.
+        if (self && active && !hadEdit)
+            cache->removeEditedSample(element);
+        co_return false;
+    }
     if (!self)
         co_return false;
     // The rendered file reaches the plug-in's copy off the main thread; a failure is retried by

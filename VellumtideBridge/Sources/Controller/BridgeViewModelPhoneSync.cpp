@@ -6,6 +6,7 @@
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 #include "VellumtideBridge/Sources/Controller/ScopeExit.h"
 #include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
+#include "VellumtideBridge/Sources/PhoneLink/PhoneLibraryList.h"
 #include "VellumtideBridge/Sources/PhoneLink/PhoneLinkTexts.h"
 
 #include <QPointer>
@@ -37,9 +38,25 @@ std::optional<VellumtidePhoneHealth> decodedHealth(const std::string& body) {
     }
 }
 
-// The phone's list; throws vt::json::JsonError (its text tells what is wrong).
-std::vector<SampleItem> decodedLibrary(const std::string& body) {
-    return SampleItem::listFromJson(vt::json::parse(body), DateForm::iso8601);
+// True when the list the library already holds has the sample under the same file name.
+bool isListed(const SampleItem& sample, const std::vector<SampleItem>& listed) {
+    return std::any_of(listed.begin(), listed.end(), [&](const SampleItem& known) {
+        return known.id == sample.id && known.fileName == sample.fileName;
+    });
+}
+
+// A file name as a text shows it: control characters (a NUL among them) as "?".
+std::string printableName(std::string name) {
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
+    return name;
+}
+
+std::uint64_t fileSizeOrZero(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    return error ? 0 : size;
 }
 
 } // namespace
@@ -90,7 +107,20 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
         else
             self->setIsSyncing(false);
     });
+    // Memory that runs out in a step no other handler covers still ends the sync with a text.
+    std::exception_ptr unexpected;
+    try {
+        co_await syncSteps(device, mode);
+    } catch (const std::bad_alloc&) {
+        unexpected = std::current_exception();
+    }
+    if (unexpected && self)
+        applySyncFailure(unexpected, device, mode);
+}
 
+QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode) {
+    QPointer<BridgeViewModel> self(this);
+    const bool automatic = mode == SyncMode::automatic;
     // Every failure ends the sync here; a failed request may mean the token was rejected.
     std::optional<AuthorizedDevice> authorized;
     auto fail = [&](std::exception_ptr error, bool fromRequest) {
@@ -122,9 +152,11 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
 
     if (!automatic)
         setStatusMessage("Fetching library");
-    std::string body;
+    // The list is bounded as it arrives (a list over a bound fails the request at once).
+    auto received = std::make_shared<PhoneLibraryList>();
     try {
-        body = co_await client.get("/library.json", device.endpoint, requestTimeout, authorized->headers);
+        co_await client.receive("/library.json", device.endpoint, requestTimeout, authorized->headers,
+                                received);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -132,33 +164,60 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
         co_return;
 
     std::vector<SampleItem> list;
+    const std::uint64_t listBytes = received->size();
     try {
-        list = decodedLibrary(body);
+        list = received->decode();
     } catch (...) {
         fail(std::current_exception(), false);
         co_return;
     }
-    body.clear();
-    body.shrink_to_fit();
+    received.reset();
 
     std::set<vt::Uuid> tombstones;
     for (const auto& [id, entry] : sampleMetadata)
         if (entry.isDeleted)
             tombstones.insert(id);
 
+    // What to fetch, in the phone's order. A name that can never be stored is told once, when the
+    // phone first lists it.
+    std::vector<std::string> unsaved; // one text per sample that could not be stored
+    std::vector<const SampleItem*> pending;
+    for (const SampleItem& sample : list) {
+        if (tombstones.count(sample.id))
+            continue;
+        if (!cache->sampleURL(sample)) {
+            if (!isListed(sample, librarySamples))
+                unsaved.push_back("\"" + displayTitle(sample) + "\" was not saved. The file name \"" +
+                                  printableName(sample.fileName) +
+                                  "\" cannot be used in the library folder.");
+            continue;
+        }
+        if (cache->needsDownload(sample))
+            pending.push_back(&sample);
+    }
+
     std::set<vt::Uuid> newIDs;
     std::size_t downloaded = 0;
-    std::vector<std::string> unsaved; // one text per sample that could not be stored
-    for (const SampleItem& sample : list) {
-        if (tombstones.count(sample.id) || !cache->needsDownload(sample))
-            continue;
+    std::optional<std::uint64_t> missingSpace;
+    const std::uint64_t jsonRoom = listBytes + fileSizeOrZero(cache->metadataURL()) + (64u << 10);
+    for (std::size_t index = 0; index < pending.size(); ++index) {
+        const SampleItem& sample = *pending[index];
+        // Room for the file and both JSON files, or the download stops here: what is stored is
+        // listed, and the user learns how much space is missing.
+        if (const auto shortfall = spaceShortfall(pending, index, jsonRoom)) {
+            missingSpace = shortfall;
+            for (std::size_t rest = index; rest < pending.size(); ++rest)
+                unsaved.push_back("\"" + displayTitle(*pending[rest]) +
+                                  "\" was not saved. There is not enough space in the library folder.");
+            break;
+        }
         if (automatic)
             setWatchMessageIfChanged("Receiving new sample");
         else
             setStatusMessage("Downloading " + sample.title);
         // The body streams into a temporary beside the file and takes its place once whole. A
-        // sample that cannot be stored (a name the file system refuses, a full disk) does not stop
-        // the others: it is named at the end and tried again by the next sync.
+        // sample that cannot be stored or that the phone does not deliver whole does not stop the
+        // others: it is named at the end and tried again by the next sync.
         std::optional<std::string> notStored;
         try {
             const auto target = cache->prepareSampleFile(sample);
@@ -171,7 +230,10 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
         } catch (const BridgeLibraryError& error) {
             notStored = error.what();
         } catch (...) {
-            failure = std::current_exception();
+            if (PhoneLink::isFileLevelFailure(std::current_exception()))
+                notStored = PhoneLink::failureText(std::current_exception());
+            else
+                failure = std::current_exception();
         }
         if (ends(failure, true))
             co_return;
@@ -218,10 +280,27 @@ QCoro::Task<> BridgeViewModel::sync(VellumtideDevice device, SyncMode mode) {
     co_await analyzeSamplesIfNeeded(list, newIDs, automatic);
     // Last, so that the status line ends on what is still missing.
     if (self && !unsaved.empty())
-        reportUnsavedSamples(unsaved, mode);
+        reportUnsavedSamples(unsaved, mode, missingSpace);
 }
 
-void BridgeViewModel::reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode) {
+std::optional<std::uint64_t> BridgeViewModel::spaceShortfall(const std::vector<const SampleItem*>& pending,
+                                                             std::size_t index,
+                                                             std::uint64_t jsonRoom) const {
+    const auto available = deps.freeSpace ? deps.freeSpace(cache->samplesDirectory())
+                                          : BridgeSampleCache::availableSpace(cache->samplesDirectory());
+    const auto length = [](const SampleItem* sample) {
+        return static_cast<std::uint64_t>(std::max<std::int64_t>(sample->byteCount, 0));
+    };
+    if (!available || *available >= length(pending[index]) + jsonRoom)
+        return std::nullopt;
+    std::uint64_t needed = jsonRoom;
+    for (std::size_t rest = index; rest < pending.size(); ++rest)
+        needed += length(pending[rest]);
+    return needed - std::min(needed, *available);
+}
+
+void BridgeViewModel::reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode,
+                                           std::optional<std::uint64_t> missingSpace) {
     const std::string names = texts.size() == 1
                                   ? texts.front().substr(0, texts.front().find(" was not saved."))
                                   : PhoneLink::counted(texts.size(), " sample");
@@ -233,6 +312,10 @@ void BridgeViewModel::reportUnsavedSamples(const std::vector<std::string>& texts
     std::string alert;
     for (const auto& text : texts)
         alert += text + "\n";
+    if (missingSpace)
+        alert += "The library folder needs " +
+                 BridgeFormatters::bytes(static_cast<std::int64_t>(*missingSpace)) +
+                 " more free space for them.\n";
     alert += "The other samples were synced; the next sync tries again.";
     reportFailure(summary, alert);
 }

@@ -3,6 +3,7 @@
 #include "Platform/Core/AtomicFile.h"
 #include "Platform/Core/Uuid.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <mutex>
 #include <system_error>
@@ -132,7 +133,7 @@ void copyReplacing(const Path& source, const Path& destination) {
         } else if (!error) {
             error = std::make_error_code(std::errc::io_error);
         }
-        vt::removeRegularFile(temporary);
+        vt::removeTemporaryFile(temporary);
     }
     if (error)
         throw BridgeLibraryError("Could not copy " + quoted(source) + " to " + quoted(destination) + ": " +
@@ -377,10 +378,73 @@ void BridgeSampleCache::copyLibrary(const BridgeSampleCache& destination) const 
 
 std::size_t BridgeSampleCache::removeLeftoverTemporaries() const {
     std::size_t removed = 0;
-    for (const Path& folder :
-         {root, samplesDirectory(), editedDirectory(), chopsDirectory(), mirrorRoot,
-          auMirrorSamplesDirectory(), auMirrorEditedDirectory(), auMirrorChopsDirectory()})
+    for (const Path& folder : {root, editedDirectory(), chopsDirectory(), mirrorRoot,
+                               auMirrorEditedDirectory(), auMirrorChopsDirectory()})
         removed += vt::removeLeftoverTemporaries(folder);
+    // The phone names the files of "Samples": a name there that looks like an earlier version's
+    // temporary may be the phone's own file, so only the temporaries' folder is swept.
+    for (const Path& folder : {samplesDirectory(), auMirrorSamplesDirectory()})
+        removed += vt::removeLeftoverTemporaries(folder, false);
+    return removed;
+}
+
+namespace {
+
+// The sample id of a render's file name: "<UUID>.wav" in "Edited", "<UUID>-chop-<UUID>.wav" in
+// "Chops" (then also the chop's id); nothing for any other name.
+struct RenderName {
+    vt::Uuid sample;
+    std::optional<vt::Uuid> chop;
+};
+
+std::optional<RenderName> renderName(std::string_view name, bool chop) {
+    constexpr std::size_t uuidLength = 36;
+    constexpr std::string_view chopMarker = "-chop-";
+    const std::size_t expected = chop ? 2 * uuidLength + chopMarker.size() + 4 : uuidLength + 4;
+    if (name.size() != expected || !name.ends_with(".wav"))
+        return std::nullopt;
+    const auto sample = vt::Uuid::parse(name.substr(0, uuidLength));
+    if (!sample || sample->string() != name.substr(0, uuidLength))
+        return std::nullopt;
+    if (!chop)
+        return RenderName{*sample, std::nullopt};
+    const std::string_view chopText = name.substr(uuidLength + chopMarker.size(), uuidLength);
+    const auto chopID = vt::Uuid::parse(chopText);
+    if (name.substr(uuidLength, chopMarker.size()) != chopMarker || !chopID || chopID->string() != chopText)
+        return std::nullopt;
+    return RenderName{*sample, chopID};
+}
+
+bool namesRender(const BridgeMetadataMap& metadata, const RenderName& render) {
+    const auto entry = metadata.find(render.sample);
+    if (entry == metadata.end())
+        return false;
+    if (!render.chop)
+        return !entry->second.edit.isNeutral();
+    const auto& chops = entry->second.chops;
+    return std::any_of(chops.begin(), chops.end(),
+                       [&](const BridgeSampleChop& known) { return known.id == *render.chop; });
+}
+
+} // namespace
+
+std::size_t BridgeSampleCache::removeOrphanRenders(const BridgeMetadataMap& metadata) const {
+    if (metadataUnreadable || !itemExists(metadataURL()))
+        return 0;
+    std::size_t removed = 0;
+    for (const bool chops : {false, true}) {
+        const Path folder = chops ? chopsDirectory() : editedDirectory();
+        std::vector<Path> orphans;
+        std::error_code error;
+        fs::directory_iterator it(folder, error);
+        for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+            const auto render = renderName(it->path().filename().string(), chops);
+            if (render && !namesRender(metadata, *render))
+                orphans.push_back(it->path());
+        }
+        for (const auto& orphan : orphans)
+            removed += vt::removeRegularFile(orphan) ? 1 : 0;
+    }
     return removed;
 }
 
@@ -522,6 +586,14 @@ bool BridgeSampleCache::needsDownload(const SampleItem& sample) const {
         return false;
     auto size = sizeOf(*url);
     return !size || sample.byteCount < 0 || *size != static_cast<std::uintmax_t>(sample.byteCount);
+}
+
+std::optional<std::uint64_t> BridgeSampleCache::availableSpace(const Path& folder) {
+    std::error_code error;
+    const auto space = fs::space(folder, error);
+    if (error)
+        return std::nullopt;
+    return space.available;
 }
 
 BridgeLibraryError BridgeSampleCache::saveFailure(const Path& target, const std::error_code& reason) {

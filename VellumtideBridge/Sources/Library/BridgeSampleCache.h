@@ -82,8 +82,16 @@ public:
     // be copied does not stop the pass: BridgeIncompleteCopyError names them all at the end.
     void copyLibrary(const BridgeSampleCache& destination) const;
     // Removes the temporaries that an interrupted write left in the library folder, its three
-    // sub-folders and the mirror; returns how many.
+    // sub-folders and the mirror; returns how many. In "Samples", whose names the phone gives,
+    // the names earlier versions gave their temporaries are left alone.
     std::size_t removeLeftoverTemporaries() const;
+
+    // Removes the renders no entry of metadata names, in "Edited" ("<UUID>.wav" without an entry
+    // holding an edit) and "Chops" ("<UUID>-chop-<UUID>.wav" without an entry holding that chop):
+    // what a render left when its overlay save never happened. Files of other names are never
+    // touched, and nothing is removed when "bridge-metadata.json" is missing or was unreadable at
+    // the last load. Returns how many.
+    std::size_t removeOrphanRenders(const BridgeMetadataMap& metadata) const;
 
     // Loads never fail: a missing, unreadable or undecodable file reads as empty. A file that
     // exists but does not decode is moved aside before it is first written over.
@@ -115,6 +123,8 @@ public:
     // Where the sample's file is stored ("Samples"/fileName), its folder and the mirror's made.
     // Throws BridgeLibraryError for an unsafe file name or a folder that cannot be made.
     Path prepareSampleFile(const SampleItem& sample) const;
+    // The free bytes of the file system holding folder, for this user; nothing when unknown.
+    static std::optional<std::uint64_t> availableSpace(const Path& folder);
     // A failed save of target, named with the system's reason.
     static BridgeLibraryError saveFailure(const Path& target, const std::error_code& reason);
 

@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/PhoneLink/PhoneLinkTexts.h"
 
+#include "VellumtideBridge/Sources/PhoneLink/BridgePairing.h"
 #include "VellumtideBridge/Sources/PhoneLink/VellumtideHTTPClient.h"
 
 #include <charconv>
@@ -79,6 +80,28 @@ std::string failureText(std::exception_ptr error) {
     } catch (...) {
         return "Unknown error.";
     }
+}
+
+bool isFileLevelFailure(std::exception_ptr error) {
+    using Case = VellumtideHTTPClientError::Case;
+    try {
+        std::rethrow_exception(error);
+    } catch (const VellumtideHTTPClientError& clientError) {
+        switch (clientError.errorCase()) {
+        case Case::httpStatus:
+            return !isUnauthorized(error);
+        case Case::invalidResponse:
+        case Case::outOfMemory:
+            return true;
+        case Case::connectionCancelled:
+        case Case::timedOut:
+            return false;
+        }
+    } catch (const std::bad_alloc&) {
+        return true;
+    } catch (...) {
+    }
+    return false;
 }
 
 } // namespace PhoneLink

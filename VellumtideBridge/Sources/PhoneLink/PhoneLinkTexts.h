@@ -23,4 +23,9 @@ std::string counted(std::size_t n, std::string_view noun, std::string_view rest 
 // std::exception.
 std::string failureText(std::exception_ptr error);
 
+// True for a failed download that concerns only its file (a status other than a rejected token,
+// a reply cut short or malformed, a body too large for memory); the sync goes on with the next
+// file. A lost connection, a time-out and a rejected token are not.
+bool isFileLevelFailure(std::exception_ptr error);
+
 } // namespace PhoneLink

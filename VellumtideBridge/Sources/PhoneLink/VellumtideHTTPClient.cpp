@@ -106,9 +106,12 @@ struct RequestState {
     std::shared_ptr<VellumtideBodySink> sink;
     std::optional<VellumtideHTTPReplyReader> reply;
     bool didFinish = false;
-    bool idleTimeout = false;
     vt::Nanoseconds timeout{0};
-    vt::Nanoseconds lastActivity{0};
+    VellumtideHTTPClient::Pace pace;
+    vt::Nanoseconds start{0};
+    vt::Nanoseconds windowStart{0};
+    std::uint64_t receivedBytes = 0; // every byte of the reply so far
+    std::uint64_t bytesAtWindowStart = 0;
     vt::Scheduler::TimerId timer = 0;
     std::vector<SocketAddress> addresses;
     std::size_t nextAddress = 0;
@@ -118,18 +121,18 @@ struct RequestState {
 class Call : public std::enable_shared_from_this<Call> {
 public:
     Call(vt::Scheduler& scheduler, std::shared_ptr<VellumtideBodySink> sink, std::uint64_t limit,
-         bool idleTimeout, vt::Nanoseconds timeout)
+         vt::Nanoseconds timeout, VellumtideHTTPClient::Pace pace)
         : scheduler(scheduler) {
         state.sink = std::move(sink);
         state.reply.emplace(*state.sink, limit);
-        state.idleTimeout = idleTimeout;
         state.timeout = timeout;
+        state.pace = pace;
     }
 
     // Starts the time-out, and ends the call as cancelled when its client goes away first.
     void arm(const vt::CancellationToken& clientLifetime) {
-        state.lastActivity = scheduler.clock().now();
-        schedule(state.timeout);
+        state.start = state.windowStart = scheduler.clock().now();
+        scheduleNextCheck();
         std::weak_ptr<Call> weak = weak_from_this();
         cancelRegistration = clientLifetime.onCancel([weak] {
             if (auto self = weak.lock())
@@ -169,25 +172,39 @@ public:
     vt::Completion<std::uint64_t> completion() const { return state.completion; }
 
 private:
-    void schedule(vt::Nanoseconds delay) {
+    // The time-out grows with the body: one second more for every bytesPerExtraSecond of it.
+    vt::Nanoseconds deadline() const {
+        const std::uint64_t body =
+            std::max(state.reply->announcedLength(), state.reply->receivedBodyLength());
+        const std::uint64_t extraSeconds = body / std::max<std::uint64_t>(state.pace.bytesPerExtraSecond, 1);
+        return state.start + state.timeout +
+               vt::secondsToNanoseconds(static_cast<double>(std::min<std::uint64_t>(extraSeconds, 1u << 30)));
+    }
+
+    void scheduleNextCheck() {
+        const auto now = scheduler.clock().now();
+        const auto due = std::min(deadline(), state.windowStart + state.pace.window);
         std::weak_ptr<Call> weak = weak_from_this();
-        state.timer = scheduler.schedule(delay, [weak] {
+        state.timer = scheduler.schedule(std::max(due - now, vt::Nanoseconds{0}), [weak] {
             if (auto self = weak.lock())
                 self->onTimer();
         });
     }
 
+    // Past the deadline, or a window in which too little arrived: the phone is not answering.
     void onTimer() {
         if (state.didFinish)
             return;
-        if (state.idleTimeout) {
-            const auto idle = scheduler.clock().now() - state.lastActivity;
-            if (idle < state.timeout) {
-                schedule(state.timeout - idle);
-                return;
-            }
+        const auto now = scheduler.clock().now();
+        if (now >= deadline())
+            return fail(VellumtideHTTPClientError::timedOut());
+        if (now >= state.windowStart + state.pace.window) {
+            if (state.receivedBytes - state.bytesAtWindowStart < state.pace.minimumBytesPerWindow)
+                return fail(VellumtideHTTPClientError::timedOut());
+            state.windowStart = now;
+            state.bytesAtWindowStart = state.receivedBytes;
         }
-        fail(VellumtideHTTPClientError::timedOut());
+        scheduleNextCheck();
     }
 
     // A connection that cannot be made waits (for the next address, else for the time-out).
@@ -226,7 +243,7 @@ private:
     void onReceived(std::string_view bytes) {
         if (state.didFinish)
             return;
-        state.lastActivity = scheduler.clock().now();
+        state.receivedBytes += bytes.size();
         state.reply->receive(bytes);
     }
 
@@ -271,12 +288,11 @@ VellumtideHTTPClient::~VellumtideHTTPClient() {
 }
 
 std::optional<int> VellumtideHTTPClient::statusCode(std::string_view line) {
-    if (!line.starts_with("HTTP/"))
+    constexpr std::string_view version = "HTTP/1.";
+    if (!line.starts_with(version) || line.size() < version.size() + 2 ||
+        !std::isdigit(static_cast<unsigned char>(line[version.size()])) || line[version.size() + 1] != ' ')
         return std::nullopt;
-    const std::size_t space = line.find(' ');
-    if (space == std::string_view::npos)
-        return std::nullopt;
-    const std::string_view rest = line.substr(space + 1);
+    const std::string_view rest = line.substr(version.size() + 2);
     const std::string_view digits = rest.substr(0, 3);
     if (digits.size() != 3 ||
         !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -284,6 +300,10 @@ std::optional<int> VellumtideHTTPClient::statusCode(std::string_view line) {
     if (rest.size() > 3 && rest[3] != ' ')
         return std::nullopt;
     return (digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0');
+}
+
+bool VellumtideHTTPClient::isSuccess(std::string_view line) {
+    return statusCode(line) == 200 && line.find(" 200 ") != std::string_view::npos;
 }
 
 std::string VellumtideHTTPClient::requestBytes(const std::string& path, const Headers& headers) {
@@ -313,7 +333,7 @@ QCoro::Task<std::uint64_t> VellumtideHTTPClient::receive(std::string path, Vellu
     checkRequest(path, headers);
     const bool isDownload = path.rfind(samplesPrefix, 0) == 0;
     auto call = std::make_shared<Call>(scheduler, std::move(sink), isDownload ? caps.audio : caps.other,
-                                       isDownload, vt::secondsToNanoseconds(timeout));
+                                       vt::secondsToNanoseconds(timeout), pace);
     call->arm(lifetime);
     auto completion = call->completion();
     std::string request = requestBytes(path, headers);

@@ -110,11 +110,24 @@ public:
     VellumtideHTTPClient(const VellumtideHTTPClient&) = delete;
     VellumtideHTTPClient& operator=(const VellumtideHTTPClient&) = delete;
 
+    // How long a call may take. A call fails as timedOut when it runs past its time-out plus one
+    // second for every bytesPerExtraSecond of its body (the announced length, or what came when
+    // more came), or when fewer than minimumBytesPerWindow bytes arrive in a window. So a phone
+    // that trickles its reply ends the call within a window, and a large body over a slow link
+    // (at least 256 KiB/s) still completes.
+    struct Pace {
+        std::uint64_t bytesPerExtraSecond = 256u << 10;
+        vt::Nanoseconds window = vt::secondsToNanoseconds(8.0);
+        std::uint64_t minimumBytesPerWindow = 4096;
+    };
+
     // Lower caps, for tests that cannot send gigabytes.
     void setReplyCaps(ReplyCaps lowered) { caps = lowered; }
+    // A shorter window, for tests.
+    void setPace(Pace shorter) { pace = shorter; }
 
-    // GET path (sent unchanged) from endpoint. The time-out counts from the call's start; for
-    // "/samples/" downloads it is an idle time-out, restarted by every chunk received.
+    // GET path (sent unchanged) from endpoint. The time-out counts from the call's start and
+    // grows with the body's length (see Pace).
     QCoro::Task<std::string> get(std::string path, VellumtideEndpoint endpoint, double timeout = 8.0,
                                  Headers headers = {});
 
@@ -131,9 +144,11 @@ public:
     QCoro::Task<std::uint64_t> receive(std::string path, VellumtideEndpoint endpoint, double timeout,
                                        Headers headers, std::shared_ptr<VellumtideBodySink> sink);
 
-    // The status code of a status line read by its fields: "HTTP/" and a version, one space, three
-    // digits, then the end of the line or a space and any reason phrase. Nothing otherwise.
+    // The status code of a status line read by its fields: "HTTP/1." and one digit, one space,
+    // three digits, then the end of the line or a space and any reason phrase. Nothing otherwise.
     static std::optional<int> statusCode(std::string_view statusLine);
+    // A success: a status line of code 200 that holds " 200 " (a reason phrase follows, if empty).
+    static bool isSuccess(std::string_view statusLine);
 
     // The exact bytes of a request.
     static std::string requestBytes(const std::string& path, const Headers& headers);
@@ -144,5 +159,6 @@ private:
     vt::Scheduler& scheduler;
     std::shared_ptr<vt::net::ServiceAddressBook> addressBook;
     ReplyCaps caps;
+    Pace pace;
     vt::CancellationToken lifetime; // cancelled by the destructor
 };

@@ -76,8 +76,10 @@ void VellumtideHTTPReplyReader::receive(std::string_view bytes) {
     }
     headerBlockLength = end;
     const Framing framing = framingOf(std::string_view(head).substr(0, end));
-    if (framing.contentLength && *framing.contentLength <= limit)
+    if (framing.contentLength && *framing.contentLength <= limit) {
+        announced = *framing.contentLength;
         sink.announce(*framing.contentLength);
+    }
     const std::string rest = head.substr(end + headerEnd.size());
     head.resize(end);
     appendBody(rest);
@@ -98,7 +100,7 @@ std::uint64_t VellumtideHTTPReplyReader::close() const {
     const std::string_view block(head);
     const std::size_t lineEnd = block.find("\r\n");
     const std::string_view rawStatus = lineEnd == std::string_view::npos ? block : block.substr(0, lineEnd);
-    if (VellumtideHTTPClient::statusCode(rawStatus) != 200)
+    if (!VellumtideHTTPClient::isSuccess(rawStatus))
         throw VellumtideHTTPClientError::httpStatus(rawStatus);
     const Framing framing = framingOf(block);
     if (framing.isMalformed || framing.isChunked ||

@@ -21,6 +21,9 @@ public:
     // The peer closed the connection: the body's length when the reply is a success. Throws
     // VellumtideHTTPClientError otherwise.
     std::uint64_t close() const;
+    // The body's length as the phone announced it (0 until then), and the body bytes so far.
+    std::uint64_t announcedLength() const { return announced; }
+    std::uint64_t receivedBodyLength() const { return bodyBytes; }
     // Lets go of the header block's memory.
     void release() { std::string().swap(head); }
 
@@ -32,4 +35,5 @@ private:
     std::string head; // the header block, and while it is sought, what came so far
     std::optional<std::size_t> headerBlockLength;
     std::uint64_t bodyBytes = 0;
+    std::uint64_t announced = 0;
 };
