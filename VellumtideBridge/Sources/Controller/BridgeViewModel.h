@@ -15,6 +15,7 @@
 #include "Platform/Core/SettingsStore.h"
 #include "Platform/Core/Uuid.h"
 #include "Platform/Desktop/DesktopServices.h"
+#include "Platform/Desktop/DragStaging.h"
 #include "Platform/Net/DnsSdBrowser.h"
 #include "Platform/Net/NetworkInterfaces.h"
 #include "VellumtideBridge/Sources/Controller/BridgeLibraryWriter.h"
@@ -195,6 +196,8 @@ public:
     // ---- Display list ----
     std::vector<SampleItem> displaySamples(const std::vector<SampleItem>& library) const;
     void stopPreviewIfHidden();
+    // The library's samples and chops, deleted ones left out: what staged drag files may stay for.
+    vt::DragSourcesInLibrary dragSourcesInLibrary() const;
 
     // ---- Analysis ----
     QCoro::Task<> analyzeSamplesIfNeeded(std::vector<SampleItem> samples, std::set<vt::Uuid> forceIDs,
@@ -354,6 +357,8 @@ private:
     std::uint64_t previewGeneration = 0;
     // Set while a folder change runs (it awaits copies, reads and the mirror pass).
     bool isChangingSampleFolder = false;
+    // What the staged drag files were last pruned against.
+    std::optional<vt::DragSourcesInLibrary> dragSourcesPrunedFor;
     // The library list as last handed to libraryWriter.
     std::shared_ptr<const std::vector<SampleItem>> librarySnapshot;
     // The library files and the mirror, written off the main thread; declared last so that it is
@@ -361,6 +366,8 @@ private:
     BridgeLibraryWriter libraryWriter;
 
     void publish(Field field);
+    // Removes the staged drag files of samples and chops that left the library.
+    void pruneStagedDragFiles();
     void previewLevelDidSet();
     void isPreviewLoopingDidSet();
     void isWatchModeEnabledDidSet();

@@ -1,0 +1,29 @@
+// The files staged for drags out of either window: they stay while their sample or chop is in
+// the library (a receiver may use a dropped file where it lies) and go when it leaves.
+
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+
+vt::DragSourcesInLibrary BridgeViewModel::dragSourcesInLibrary() const {
+    vt::DragSourcesInLibrary library;
+    for (const SampleItem& sample : librarySamples) {
+        const auto found = sampleMetadata.find(sample.id);
+        if (found != sampleMetadata.end() && found->second.isDeleted)
+            continue;
+        std::set<vt::Uuid>& chops = library[sample.id];
+        // The phone's chops and the desktop program's: either may be the ones shown.
+        for (const BridgeSampleChop& chop : sample.chops)
+            chops.insert(chop.id);
+        if (found != sampleMetadata.end())
+            for (const BridgeSampleChop& chop : found->second.chops)
+                chops.insert(chop.id);
+    }
+    return library;
+}
+
+void BridgeViewModel::pruneStagedDragFiles() {
+    vt::DragSourcesInLibrary library = dragSourcesInLibrary();
+    if (dragSourcesPrunedFor == library)
+        return; // nothing left the library since the last pass
+    vt::pruneStagedDragFiles(vt::dragStagingFolder(deps.paths), library);
+    dragSourcesPrunedFor = std::move(library);
+}
