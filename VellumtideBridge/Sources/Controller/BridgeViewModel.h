@@ -196,8 +196,6 @@ public:
     // ---- Display list ----
     std::vector<SampleItem> displaySamples(const std::vector<SampleItem>& library) const;
     void stopPreviewIfHidden();
-    // The library's samples and chops, deleted ones left out: what staged drag files may stay for.
-    vt::DragSourcesInLibrary dragSourcesInLibrary() const;
 
     // ---- Analysis ----
     QCoro::Task<> analyzeSamplesIfNeeded(std::vector<SampleItem> samples, std::set<vt::Uuid> forceIDs,
@@ -366,6 +364,8 @@ private:
     BridgeLibraryWriter libraryWriter;
 
     void publish(Field field);
+    // The library's samples and chops, deleted ones left out: what staged drag files may stay for.
+    vt::DragSourcesInLibrary dragSourcesInLibrary() const;
     // Removes the staged drag files of samples and chops that left the library.
     void pruneStagedDragFiles();
     void previewLevelDidSet();
