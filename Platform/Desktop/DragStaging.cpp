@@ -62,10 +62,6 @@ bool isUsableName(const QString& name) {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..");
 }
 
-bool isUuidName(const std::string& name) {
-    return name.size() == 36 && Uuid::parse(name).has_value();
-}
-
 struct FileVersion {
     std::uintmax_t size = 0;
     timespec modified{};
@@ -171,11 +167,6 @@ void removeStagedFolder(const fs::path& folder) {
     fs::remove_all(folder, error); // removes links, never what they point to
 }
 
-bool isFolder(const fs::directory_entry& entry) {
-    std::error_code error;
-    return entry.symlink_status(error).type() == fs::file_type::directory;
-}
-
 } // namespace
 
 fs::path dragStagingFolder(const Paths& paths) {
@@ -225,24 +216,18 @@ std::optional<StagedDragFile> stageFileForDrag(const fs::path& store, const Drag
     return staged;
 }
 
-void pruneStagedDragFiles(const fs::path& store, const DragSourcesInLibrary& library) {
-    std::error_code error;
-    for (fs::directory_iterator sample(store, error), end; !error && sample != end; sample.increment(error)) {
-        const std::string sampleName = sample->path().filename().string();
-        if (!isFolder(*sample) || !isUuidName(sampleName))
-            continue;
-        const auto found = library.find(*Uuid::parse(sampleName));
-        if (found == library.end()) {
-            removeStagedFolder(sample->path());
+void pruneStagedDragFiles(const fs::path& store, const DragSourcesInLibrary& before,
+                          const DragSourcesInLibrary& now) {
+    for (const auto& [sample, chops] : before) {
+        const fs::path sampleFolder = store / sample.string();
+        const auto kept = now.find(sample);
+        if (kept == now.end()) {
+            removeStagedFolder(sampleFolder);
             continue;
         }
-        std::error_code chopError;
-        for (fs::directory_iterator chop(sample->path(), chopError); !chopError && chop != end;
-             chop.increment(chopError)) {
-            const std::string chopName = chop->path().filename().string();
-            if (isFolder(*chop) && isUuidName(chopName) && !found->second.contains(*Uuid::parse(chopName)))
-                removeStagedFolder(chop->path());
-        }
+        for (const Uuid& chop : chops)
+            if (!kept->second.contains(chop))
+                removeStagedFolder(sampleFolder / chop.string());
     }
 }
 

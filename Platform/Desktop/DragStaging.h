@@ -58,8 +58,10 @@ std::optional<StagedDragFile> stageFileForDrag(const std::filesystem::path& stor
 // The library's samples, each with the chops it has.
 using DragSourcesInLibrary = std::map<Uuid, std::set<Uuid>>;
 
-// Removes the staged files of samples and chops that are no longer in library; entries it did not
-// make (names that are no UUID) are left alone, and links are never followed.
-void pruneStagedDragFiles(const std::filesystem::path& store, const DragSourcesInLibrary& library);
+// Removes the staged files of the samples and chops that were in the library before and are not
+// now; links are removed, never followed. Only what was seen to leave goes: a library that could
+// not be read, or one on a drive not mounted yet, takes nothing with it.
+void pruneStagedDragFiles(const std::filesystem::path& store, const DragSourcesInLibrary& before,
+                          const DragSourcesInLibrary& now);
 
 } // namespace vt

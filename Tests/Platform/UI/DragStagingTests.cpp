@@ -203,24 +203,28 @@ TEST_F(DragStagingTest, PruningRemovesOnlyTheFilesOfSamplesAndChopsThatLeftTheLi
     const Uuid deleted = Uuid::random();
     const auto other =
         stageFileForDrag(store, DragSource{file, deleted, std::nullopt}, QStringLiteral("b.wav"));
-    ASSERT_TRUE(whole && kept && gone && other);
-    // What the store did not make, and links to folders elsewhere, are never touched.
+    const Uuid neverSeen = Uuid::random();
+    const auto unseen =
+        stageFileForDrag(store, DragSource{file, neverSeen, std::nullopt}, QStringLiteral("c.wav"));
+    ASSERT_TRUE(whole && kept && gone && other && unseen);
+    // A link in the store is removed, never followed.
+    const Uuid linked = Uuid::random();
     writeFile(folder / "elsewhere" / "keep.wav", "keep");
-    fs::create_directory_symlink(folder / "elsewhere", store / Uuid::random().string());
-    writeFile(store / "notes" / "keep.txt", "keep");
+    fs::create_directory_symlink(folder / "elsewhere", store / linked.string());
 
-    pruneStagedDragFiles(store, DragSourcesInLibrary{{sample, {keptChop}}});
+    const DragSourcesInLibrary before{{sample, {keptChop, goneChop}}, {deleted, {}}, {linked, {}}};
+    pruneStagedDragFiles(store, before, DragSourcesInLibrary{{sample, {keptChop}}});
     EXPECT_TRUE(fs::exists(whole->path));
     EXPECT_TRUE(fs::exists(kept->path));
     EXPECT_FALSE(fs::exists(gone->path.parent_path().parent_path()));
     EXPECT_FALSE(fs::exists(store / deleted.string()));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(store / linked.string())));
     EXPECT_TRUE(fs::exists(folder / "elsewhere" / "keep.wav"));
-    EXPECT_TRUE(fs::exists(store / "notes" / "keep.txt"));
+    EXPECT_TRUE(fs::exists(unseen->path)) << "only what was seen to leave goes";
 
-    pruneStagedDragFiles(store, {});
+    pruneStagedDragFiles(store, DragSourcesInLibrary{{sample, {keptChop}}}, {});
     EXPECT_FALSE(fs::exists(store / sample.string()));
     EXPECT_EQ(readWholeFile(file), "RIFF-take"); // the library's own files stay
-    EXPECT_TRUE(fs::exists(folder / "elsewhere" / "keep.wav"));
 }
 
 TEST(FileDragChip, IsACompactTranslucentChipWithTheHotSpotInside) {

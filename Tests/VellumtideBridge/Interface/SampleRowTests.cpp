@@ -309,14 +309,21 @@ TEST_F(SampleRowTest, DragOffersTheCurrentFileUnderThePhonesName) {
     const auto edited =
         expectStagedCopy(*data, "take.wav", libraryRoot() / "Edited" / (take.id.string() + ".wav"));
 
-    // A project may use a dropped file where it lies: both stay over a restart a day later, and go
-    // with the sample.
-    model.reset();
-    scheduler->advanceBy(std::chrono::hours(25));
-    start();
-    settle();
-    EXPECT_TRUE(std::filesystem::exists(raw));
-    EXPECT_TRUE(std::filesystem::exists(edited));
+    // A project may use a dropped file where it lies: both stay over a restart a day later, also
+    // one with the library's list out of reach (a drive not mounted yet), and go with the sample.
+    const auto list = libraryRoot() / std::string(BridgeSampleCache::manifestFileName);
+    std::filesystem::rename(list, folder / "list-elsewhere");
+    for (const bool listInReach : {false, true}) {
+        model.reset();
+        scheduler->advanceBy(std::chrono::hours(25));
+        start();
+        settle();
+        EXPECT_EQ(model->samples().size(), listInReach ? 1u : 0u);
+        EXPECT_TRUE(std::filesystem::exists(raw));
+        EXPECT_TRUE(std::filesystem::exists(edited));
+        if (!listInReach)
+            std::filesystem::rename(folder / "list-elsewhere", list);
+    }
     model->deleteSample(listed(take.id));
     settleWrites();
     EXPECT_FALSE(std::filesystem::exists(dragStagingFolder(paths) / take.id.string()));

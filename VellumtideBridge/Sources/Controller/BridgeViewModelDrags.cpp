@@ -1,5 +1,5 @@
 // The files staged for drags out of either window: they stay while their sample or chop is in
-// the library (a receiver may use a dropped file where it lies) and go when it leaves.
+// the library (a receiver may use a dropped file where it lies) and go when it is seen to leave.
 
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
@@ -22,8 +22,9 @@ vt::DragSourcesInLibrary BridgeViewModel::dragSourcesInLibrary() const {
 
 void BridgeViewModel::pruneStagedDragFiles() {
     vt::DragSourcesInLibrary library = dragSourcesInLibrary();
-    if (dragSourcesPrunedFor == library)
-        return; // nothing left the library since the last pass
-    vt::pruneStagedDragFiles(vt::dragStagingFolder(deps.paths), library);
-    dragSourcesPrunedFor = std::move(library);
+    // Another folder is another library: its samples did not leave, nor did the old one's.
+    if (seenDragSources && seenDragSources->libraryGeneration == libraryGeneration &&
+        seenDragSources->sources != library)
+        vt::pruneStagedDragFiles(vt::dragStagingFolder(deps.paths), seenDragSources->sources, library);
+    seenDragSources = SeenDragSources{libraryGeneration, std::move(library)};
 }
