@@ -111,7 +111,8 @@ void cloneOrCopy(const fs::path& source, const fs::path& temporary, int to) {
 }
 
 // Writes the staged file whole under a temporary name, with the source's modification time (the
-// mark of an untouched staged file), then gives it its name.
+// mark of an untouched staged file), then gives it its name. Not flushed to the disk first: a drag
+// starts inside a host's idle call, which must not wait for the disk.
 bool placeFile(const fs::path& source, const FileVersion& version, const fs::path& target) {
     fs::path temporary;
     int descriptor = -1;
@@ -123,8 +124,7 @@ bool placeFile(const fs::path& source, const FileVersion& version, const fs::pat
                                        std::error_code(errno, std::generic_category()));
         cloneOrCopy(source, temporary, descriptor);
         const timespec times[2] = {{0, UTIME_OMIT}, version.modified};
-        if (::futimens(descriptor, times) != 0 || ::fsync(descriptor) != 0 ||
-            ::close(std::exchange(descriptor, -1)) != 0)
+        if (::futimens(descriptor, times) != 0 || ::close(std::exchange(descriptor, -1)) != 0)
             throw fs::filesystem_error("cannot finish", temporary,
                                        std::error_code(errno, std::generic_category()));
         fs::rename(temporary, target);
