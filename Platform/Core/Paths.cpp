@@ -77,6 +77,9 @@ Paths Paths::fromEnvironment() {
     if (paths.config.empty())
         paths.config = paths.home / ".config";
     paths.music = musicFolderFromUserDirs(paths.home, paths.config);
+    paths.data = environmentPath("XDG_DATA_HOME");
+    if (!paths.data.is_absolute()) // unset, or relative, which the XDG rules say to ignore
+        paths.data = paths.home / ".local" / "share";
     paths.temp = environmentPath("TMPDIR");
     if (paths.temp.empty())
         paths.temp = "/tmp";
@@ -145,6 +148,7 @@ Paths Paths::underRoot(const fs::path& root) {
     paths.runtime = root / "run";
     paths.temp = root / "tmp";
     paths.config = paths.home / ".config";
+    paths.data = paths.home / ".local" / "share";
     return paths;
 }
 

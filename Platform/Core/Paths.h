@@ -1,5 +1,5 @@
 #pragma once
-// The folders the programs work in: home, Music, runtime, temporary and configuration.
+// The folders the programs work in: home, Music, runtime, temporary, configuration and data.
 // Injected everywhere so tests never touch the real home folder.
 
 #include <filesystem>
@@ -13,15 +13,17 @@ struct Paths {
     std::filesystem::path runtime;
     std::filesystem::path temp;
     std::filesystem::path config;
+    std::filesystem::path data; // the user's own files that are no cache ($XDG_DATA_HOME)
     // True when runtime is our own folder in the temporary folder ($XDG_RUNTIME_DIR is unset),
     // which must then be owner-only to be used.
     bool runtimeIsFallback = false;
 
     // The current user's folders, from $HOME, $XDG_CONFIG_HOME, the XDG user-dirs file,
-    // $XDG_RUNTIME_DIR (else fallbackRuntimeFolder) and $TMPDIR (else /tmp).
+    // $XDG_RUNTIME_DIR (else fallbackRuntimeFolder), $TMPDIR (else /tmp) and $XDG_DATA_HOME
+    // (else home/.local/share).
     static Paths fromEnvironment();
     // Every folder below one root, for tests: root/home, root/home/Music, root/run, root/tmp,
-    // root/home/.config.
+    // root/home/.config, root/home/.local/share.
     static Paths underRoot(const std::filesystem::path& root);
 };
 

@@ -33,8 +33,9 @@ std::unique_ptr<QMimeData> fileDragData(const StagedDragFile& staged) {
     return data;
 }
 
-std::unique_ptr<QMimeData> fileDragData(const std::filesystem::path& file, const QString& suggestedName) {
-    const auto staged = stageFileForDrag(file, suggestedName);
+std::unique_ptr<QMimeData> fileDragData(const std::filesystem::path& store, const DragSource& source,
+                                        const QString& suggestedName) {
+    const auto staged = stageFileForDrag(store, source, suggestedName);
     return staged ? fileDragData(*staged) : nullptr;
 }
 

@@ -3,7 +3,7 @@
 // give it (see DragStaging.h) and offered as text/uri-list and text/plain, with a small chip of
 // glyph and title under the pointer.
 
-#include "Platform/UI/DragStaging.h"
+#include "Platform/Desktop/DragStaging.h"
 
 #include <QColor>
 #include <QMimeData>
@@ -21,9 +21,10 @@ namespace vt::ui {
 // What a drag of the staged file offers.
 std::unique_ptr<QMimeData> fileDragData(const StagedDragFile& staged);
 
-// Stages file under suggestedName and returns what a drag of it offers; nothing when the file is
-// missing or cannot be staged: a missing file is never offered.
-std::unique_ptr<QMimeData> fileDragData(const std::filesystem::path& file, const QString& suggestedName);
+// Stages the source's file in store under suggestedName and returns what a drag of it offers;
+// nothing when the file is missing or cannot be staged: a missing file is never offered.
+std::unique_ptr<QMimeData> fileDragData(const std::filesystem::path& store, const DragSource& source,
+                                        const QString& suggestedName);
 
 // The largest chip a drag shows, in logical pixels.
 inline constexpr QSize fileDragChipMaximumSize{320, 48};

@@ -4,7 +4,7 @@
 // handed to it, and the targets' answers reach it through the application's event handling, so a
 // host that drives the window from its idle calls keeps running during a drag.
 
-#include "Platform/UI/DragStaging.h"
+#include "Platform/Desktop/DragStaging.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>

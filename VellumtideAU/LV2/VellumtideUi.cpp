@@ -4,7 +4,6 @@
 // events from the host's idle calls when the host has no Qt event loop of its own.
 
 #include "Platform/UI/DarkLook.h"
-#include "Platform/UI/DragStaging.h"
 #include "Platform/UI/Fonts.h"
 #include "VellumtideAU/LV2/VellumtideLV2.h"
 #include "VellumtideAU/Window/VellumtideAUViewController.h"
@@ -109,8 +108,6 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
     try {
         ensureApplication(parent != 0);
         vt::ui::installBundledFonts();
-        static const bool swept = (vt::ui::sweepStagedDragFiles(), true); // files of earlier drags, once
-        (void)swept;
         auto window = std::make_unique<WindowInstance>();
         window->controller = std::make_unique<VellumtideAUViewController>(
             VellumtideWindowServices::standard(bundlePath ? bundlePath : ""), instanceReference(features));

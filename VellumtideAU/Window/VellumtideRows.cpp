@@ -1,6 +1,7 @@
 #include "VellumtideAU/Window/VellumtideRows.h"
 
-#include "Platform/UI/DragStaging.h"
+#include "Platform/Core/Paths.h"
+#include "Platform/Desktop/DragStaging.h"
 #include "Platform/UI/Drawing.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
@@ -34,11 +35,12 @@ void call(const std::function<void()>& action) {
 
 namespace VellumtideDragOut {
 
-std::optional<Item> item(bool isAvailable, const std::filesystem::path& audioURL) {
+std::optional<Item> item(bool isAvailable, const std::filesystem::path& audioURL, const vt::Uuid& sampleID,
+                         const std::optional<vt::Uuid>& chopID) {
     if (!isAvailable)
         return std::nullopt;
     // The file's own name: its stem, with the extension of the audio type it is offered as.
-    return Item{audioURL, QString::fromStdString(audioURL.filename().string())};
+    return Item{audioURL, QString::fromStdString(audioURL.filename().string()), sampleID, chopID};
 }
 
 bool isDragging() {
@@ -64,7 +66,10 @@ void VellumtideDraggableRow::mouseMoveEvent(QMouseEvent* event) {
 void VellumtideDraggableRow::startDrag() {
     // No loop of its own inside a host's idle call: the host's loop goes on during the drag.
     const auto offered = dragProvider();
-    auto staged = offered ? vt::ui::stageFileForDrag(offered->file, offered->suggestedName) : std::nullopt;
+    auto staged = offered ? vt::stageFileForDrag(vt::dragStagingFolder(vt::Paths::fromEnvironment()),
+                                                 {offered->file, offered->sampleID, offered->chopID},
+                                                 offered->suggestedName)
+                          : std::nullopt;
     if (!staged)
         return; // a missing file is never offered
     ++activeDrags;
@@ -247,7 +252,7 @@ QWidget* VellumtideAUSampleRow::makeInfoLine() {
 
 std::optional<VellumtideDragOut::Item>
 VellumtideAUSampleRow::dragProvider(const VellumtidePluginSample& sample) {
-    return VellumtideDragOut::item(sample.isAvailable, sample.audioURL);
+    return VellumtideDragOut::item(sample.isAvailable, sample.audioURL, sample.id);
 }
 
 void VellumtideAUSampleRow::paintEvent(QPaintEvent*) {
@@ -307,7 +312,7 @@ void VellumtideAUChopRow::build() {
 }
 
 std::optional<VellumtideDragOut::Item> VellumtideAUChopRow::dragProvider() const {
-    return VellumtideDragOut::item(item.isAvailable, item.audioURL);
+    return VellumtideDragOut::item(item.isAvailable, item.audioURL, sample.id, item.id);
 }
 
 void VellumtideAUChopRow::paintEvent(QPaintEvent*) {

@@ -24,13 +24,17 @@ class PaintedButton;
 
 // Dragging a sample's or chop's file out of the window.
 namespace VellumtideDragOut {
-// What a drag offers: the file, named by its own name without extension.
+// What a drag offers: the file, named by its own name without extension, and the sample (and
+// chop) it belongs to, which its staged copy is filed under.
 struct Item {
     std::filesystem::path file;
     QString suggestedName;
+    vt::Uuid sampleID;
+    std::optional<vt::Uuid> chopID;
 };
 // The file's item; nothing (no drag) when the file is missing.
-std::optional<Item> item(bool isAvailable, const std::filesystem::path& audioURL);
+std::optional<Item> item(bool isAvailable, const std::filesystem::path& audioURL, const vt::Uuid& sampleID,
+                         const std::optional<vt::Uuid>& chopID = std::nullopt);
 // True while a row's drag holds the pointer (the window does not rebuild its rows meanwhile).
 bool isDragging();
 } // namespace VellumtideDragOut

@@ -152,6 +152,27 @@ TEST(Paths, WithoutARuntimeFolderTheFallbackIsOurOwnInTheTemporaryFolder) {
             ::unsetenv(i == 0 ? "XDG_RUNTIME_DIR" : "TMPDIR");
 }
 
+TEST(Paths, TheDataFolderIsAnAbsoluteXdgDataHomeElseTheHomesLocalShare) {
+    test::TemporaryFolder folder;
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::string savedText = saved ? saved : "";
+    for (const char* data : {static_cast<const char*>(nullptr), "", "relative/share"}) {
+        if (data)
+            ::setenv("XDG_DATA_HOME", data, 1);
+        else
+            ::unsetenv("XDG_DATA_HOME");
+        const Paths paths = Paths::fromEnvironment();
+        EXPECT_EQ(paths.data, paths.home / ".local" / "share");
+    }
+    ::setenv("XDG_DATA_HOME", (folder / "share").c_str(), 1);
+    EXPECT_EQ(Paths::fromEnvironment().data, folder / "share");
+    EXPECT_EQ(Paths::underRoot(folder.path()).data, folder / "home" / ".local" / "share");
+    if (saved)
+        ::setenv("XDG_DATA_HOME", savedText.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
+}
+
 TEST(PrivateFolder, IsMadeOwnerOnlyAndCheckedBeforeUse) {
     test::TemporaryFolder folder;
     {

@@ -1,8 +1,8 @@
-// Staging of dragged files: safe names, hard links and copies in the per-user cache, the sweep of
-// day-old files, the offered URL, and the chip a drag shows.
+// Staging of dragged files: safe names, copies (never links) in the per-user data folder, reused
+// per version and pruned with the library, the offered URL, and the chip a drag shows.
 
 #include "Platform/Core/AtomicFile.h"
-#include "Platform/UI/DragStaging.h"
+#include "Platform/Desktop/DragStaging.h"
 #include "Platform/UI/FileDrag.h"
 #include "Tests/Support/TemporaryFolder.h"
 
@@ -13,6 +13,15 @@
 
 namespace vt::ui {
 namespace {
+
+using vt::dragFileNameKeepingEnding;
+using vt::DragSource;
+using vt::DragSourcesInLibrary;
+using vt::fileUriListLine;
+using vt::pruneStagedDragFiles;
+using vt::sanitizedDragFileName;
+using vt::stageFileForDrag;
+using vt::Uuid;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -32,17 +41,29 @@ struct FileIdentity {
 
 class DragStagingTest : public ::testing::Test {
 protected:
-    DragStagingTest() { useCache(folder / "cache"); }
-
-    void useCache(const fs::path& cache) { setenv("XDG_CACHE_HOME", cache.c_str(), 1); }
-
     fs::path libraryFile(const std::string& name, const std::string& bytes = "RIFF-take") {
         const fs::path file = folder / "library" / name;
         writeFile(file, bytes);
         return file;
     }
 
+    std::optional<vt::StagedDragFile> stage(const fs::path& file, const QString& name,
+                                            std::optional<Uuid> chop = std::nullopt) {
+        return stageFileForDrag(store, DragSource{file, sample, chop}, name);
+    }
+
+    std::size_t stagedFileCount() const {
+        std::size_t count = 0;
+        std::error_code error;
+        for (fs::recursive_directory_iterator entry(store, error), end; !error && entry != end;
+             entry.increment(error))
+            count += entry->is_regular_file() ? 1 : 0;
+        return count;
+    }
+
     TemporaryFolder folder;
+    fs::path store = folder / "data" / "vellumtide" / "drag";
+    Uuid sample = Uuid::random();
 };
 
 std::size_t utf8Size(const QString& text) {
@@ -75,6 +96,21 @@ TEST_F(DragStagingTest, NamesBecomeOneSafeComponentWithinTheByteLimitKeepingThei
     EXPECT_EQ(sanitizedDragFileName(atLimit, source), atLimit);
     const QString longTail = QStringLiteral("take.") + QString(300, QLatin1Char('x'));
     EXPECT_EQ(sanitizedDragFileName(longTail, source), longTail.left(255));
+
+    // A long title gives way to what tells a sample's chops apart: each keeps its "-Chop NN" and
+    // extension, and the title is cut at a whole character; staging keeps the name as it is.
+    EXPECT_EQ(dragFileNameKeepingEnding(QStringLiteral("Kick loop"), QStringLiteral("-Chop 03.wav")),
+              "Kick loop-Chop 03.wav");
+    const QString longTitle = QString(125, QChar(u'ü'));
+    const QString third = dragFileNameKeepingEnding(longTitle, QStringLiteral("-Chop 03.wav"));
+    const QString fourth = dragFileNameKeepingEnding(longTitle, QStringLiteral("-Chop 04.wav"));
+    EXPECT_EQ(third, QString(121, QChar(u'ü')) + QStringLiteral("-Chop 03.wav"));
+    EXPECT_NE(third, fourth);
+    EXPECT_EQ(sanitizedDragFileName(third, source), third);
+    const QString facesThird = dragFileNameKeepingEnding(faces, QStringLiteral("-Chop 03.wav"));
+    EXPECT_LE(utf8Size(facesThird), 255u);
+    EXPECT_TRUE(facesThird.endsWith(QStringLiteral("😀-Chop 03.wav")));
+    EXPECT_EQ(QString::fromUtf8(facesThird.toUtf8()), facesThird);
 }
 
 TEST_F(DragStagingTest, OfferedUrlsArePercentEncoded) {
@@ -83,78 +119,112 @@ TEST_F(DragStagingTest, OfferedUrlsArePercentEncoded) {
     EXPECT_EQ(fileUriListLine("/tmp/über.wav"), "file:///tmp/%C3%BCber.wav\r\n");
 }
 
-TEST_F(DragStagingTest, StagesAHardLinkUnderTheSuggestedNameInAFreshFolderEachTime) {
+TEST_F(DragStagingTest, StagesAStandAloneCopyOncePerVersionThatAReceiverMayWriteInto) {
     const fs::path file = libraryFile("2B1F.wav");
-    const auto staged = stageFileForDrag(file, QStringLiteral("Zoë #1 100%.wav"));
+    const auto staged = stage(file, QStringLiteral("Zoë #1 100%.wav"));
     ASSERT_TRUE(staged);
     EXPECT_EQ(staged->path.filename(), "Zoë #1 100%.wav");
-    EXPECT_EQ(staged->path.parent_path().parent_path(), folder / "cache" / "vellumtide" / "drag");
-    EXPECT_EQ(FileIdentity::of(staged->path).inode, FileIdentity::of(file).inode);
+    EXPECT_EQ(staged->path.parent_path().parent_path(), store / sample.string() / "sample");
+    EXPECT_NE(FileIdentity::of(staged->path).inode, FileIdentity::of(file).inode);
+    EXPECT_EQ(readWholeFile(staged->path), "RIFF-take");
     EXPECT_EQ(staged->uriList, fileUriListLine(staged->path));
     EXPECT_TRUE(staged->uriList.endsWith("/Zo%C3%AB%20%231%20100%25.wav\r\n"));
     EXPECT_EQ(staged->plainText.toStdString(), staged->path.string());
 
-    const auto again = stageFileForDrag(file, QStringLiteral("Zoë #1 100%.wav"));
+    // The same version again (a drag cancelled or refused before) stages nothing new.
+    const auto again = stage(file, QStringLiteral("Zoë #1 100%.wav"));
     ASSERT_TRUE(again);
-    EXPECT_NE(again->path.parent_path(), staged->path.parent_path());
-    EXPECT_EQ(readWholeFile(again->path), "RIFF-take");
+    EXPECT_EQ(again->path, staged->path);
+    EXPECT_EQ(stagedFileCount(), 1u);
+
+    // A receiver that writes into the dropped file changes its own copy, not the library's; the
+    // next drag gets the recording as it is, beside the changed file.
+    writeFile(staged->path, "RIFF-overdub");
+    EXPECT_EQ(readWholeFile(file), "RIFF-take");
+    const auto afterWrite = stage(file, QStringLiteral("Zoë #1 100%.wav"));
+    ASSERT_TRUE(afterWrite);
+    EXPECT_NE(afterWrite->path, staged->path);
+    EXPECT_EQ(readWholeFile(afterWrite->path), "RIFF-take");
+    EXPECT_EQ(readWholeFile(staged->path), "RIFF-overdub");
+
+    // A new version (a rendered edit written again) is staged beside the old, which a project may
+    // still use; nothing half-written is left behind.
+    const auto oldVersion = afterWrite->path;
+    writeFile(file, "RIFF-take-edited");
+    fs::last_write_time(file, fs::last_write_time(file) + 1s);
+    const auto edited = stage(file, QStringLiteral("Zoë #1 100%.wav"));
+    ASSERT_TRUE(edited);
+    EXPECT_NE(edited->path.parent_path(), oldVersion.parent_path());
+    EXPECT_EQ(readWholeFile(edited->path), "RIFF-take-edited");
+    EXPECT_EQ(readWholeFile(oldVersion), "RIFF-take");
+    EXPECT_EQ(stagedFileCount(), 3u);
 
     // Through a symbolic link, the file itself is staged.
     fs::create_symlink(file, folder / "library" / "alias.wav");
-    const auto linked = stageFileForDrag(folder / "library" / "alias.wav", QStringLiteral("alias.wav"));
+    const auto linked = stage(folder / "library" / "alias.wav", QStringLiteral("alias.wav"));
     ASSERT_TRUE(linked);
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(linked->path)));
-    EXPECT_EQ(readWholeFile(linked->path), "RIFF-take");
+    EXPECT_EQ(readWholeFile(linked->path), "RIFF-take-edited");
 }
 
 TEST_F(DragStagingTest, NothingIsStagedForAMissingFileOrAFolder) {
-    EXPECT_FALSE(stageFileForDrag(folder / "library" / "missing.wav", QStringLiteral("missing.wav")));
+    EXPECT_FALSE(stage(folder / "library" / "missing.wav", QStringLiteral("missing.wav")));
     fs::create_directories(folder / "library" / "Chops");
-    EXPECT_FALSE(stageFileForDrag(folder / "library" / "Chops", QStringLiteral("Chops")));
-    EXPECT_FALSE(stageFileForDrag({}, QStringLiteral("empty.wav")));
-    EXPECT_FALSE(fileDragData(folder / "library" / "missing.wav", QStringLiteral("missing.wav")));
+    EXPECT_FALSE(stage(folder / "library" / "Chops", QStringLiteral("Chops")));
+    EXPECT_FALSE(stage({}, QStringLiteral("empty.wav")));
+    EXPECT_FALSE(fileDragData(store, DragSource{folder / "library" / "missing.wav", sample, std::nullopt},
+                              QStringLiteral("missing.wav")));
+    EXPECT_FALSE(fs::exists(store));
 }
 
-TEST_F(DragStagingTest, CopiesWhenTheCacheIsOnAnotherFilesystem) {
+TEST_F(DragStagingTest, CopiesWhenTheStoreIsOnAnotherFilesystem) {
     const fs::path file = libraryFile("2B1F.wav", std::string(70000, 'q'));
     if (!fs::is_directory("/dev/shm") || FileIdentity::of("/dev/shm").device == FileIdentity::of(file).device)
         GTEST_SKIP() << "no second filesystem (/dev/shm) to stage into";
     char pattern[] = "/dev/shm/vellumtide-drag-XXXXXX";
     ASSERT_TRUE(mkdtemp(pattern));
-    const fs::path cache = pattern;
-    useCache(cache);
-    const auto staged = stageFileForDrag(file, QStringLiteral("take.wav"));
+    store = pattern;
+    const auto staged = stage(file, QStringLiteral("take.wav"));
     ASSERT_TRUE(staged);
     EXPECT_EQ(staged->path.filename(), "take.wav");
     EXPECT_NE(FileIdentity::of(staged->path).device, FileIdentity::of(file).device);
     EXPECT_EQ(readWholeFile(staged->path), readWholeFile(file));
     EXPECT_EQ(std::distance(fs::directory_iterator(staged->path.parent_path()), fs::directory_iterator()), 1);
-    fs::remove_all(cache);
+    fs::remove_all(store);
 }
 
-TEST_F(DragStagingTest, SweepRemovesOnlyStagedFilesOlderThanADay) {
+TEST_F(DragStagingTest, PruningRemovesOnlyTheFilesOfSamplesAndChopsThatLeftTheLibrary) {
     const fs::path file = libraryFile("2B1F.wav");
-    const auto old = stageFileForDrag(file, QStringLiteral("old.wav"));
-    const auto young = stageFileForDrag(file, QStringLiteral("young.wav"));
-    ASSERT_TRUE(old && young);
-    const auto now = std::chrono::system_clock::now();
-    fs::last_write_time(old->path.parent_path(), std::chrono::file_clock::from_sys(now - 25h));
-    fs::last_write_time(young->path.parent_path(), std::chrono::file_clock::from_sys(now - 23h));
-    // A link to a folder elsewhere is never followed, however old.
+    const Uuid keptChop = Uuid::random();
+    const Uuid goneChop = Uuid::random();
+    const auto whole = stage(file, QStringLiteral("take.wav"));
+    const auto kept = stage(libraryFile("kept.wav"), QStringLiteral("take-Chop 01.wav"), keptChop);
+    const auto gone = stage(libraryFile("gone.wav"), QStringLiteral("take-Chop 02.wav"), goneChop);
+    const Uuid deleted = Uuid::random();
+    const auto other =
+        stageFileForDrag(store, DragSource{file, deleted, std::nullopt}, QStringLiteral("b.wav"));
+    const Uuid neverSeen = Uuid::random();
+    const auto unseen =
+        stageFileForDrag(store, DragSource{file, neverSeen, std::nullopt}, QStringLiteral("c.wav"));
+    ASSERT_TRUE(whole && kept && gone && other && unseen);
+    // A link in the store is removed, never followed.
+    const Uuid linked = Uuid::random();
     writeFile(folder / "elsewhere" / "keep.wav", "keep");
-    const fs::path staging = dragStagingFolder();
-    fs::create_directory_symlink(folder / "elsewhere", staging / "link");
+    fs::create_directory_symlink(folder / "elsewhere", store / linked.string());
 
-    sweepStagedDragFiles(now);
-    EXPECT_FALSE(fs::exists(old->path));
-    EXPECT_FALSE(fs::exists(old->path.parent_path()));
-    EXPECT_TRUE(fs::exists(young->path));
-    EXPECT_TRUE(fs::exists(file));
-
-    sweepStagedDragFiles(now + 48h);
-    EXPECT_FALSE(fs::exists(young->path.parent_path()));
+    const DragSourcesInLibrary before{{sample, {keptChop, goneChop}}, {deleted, {}}, {linked, {}}};
+    pruneStagedDragFiles(store, before, DragSourcesInLibrary{{sample, {keptChop}}});
+    EXPECT_TRUE(fs::exists(whole->path));
+    EXPECT_TRUE(fs::exists(kept->path));
+    EXPECT_FALSE(fs::exists(gone->path.parent_path().parent_path()));
+    EXPECT_FALSE(fs::exists(store / deleted.string()));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(store / linked.string())));
     EXPECT_TRUE(fs::exists(folder / "elsewhere" / "keep.wav"));
-    EXPECT_EQ(readWholeFile(file), "RIFF-take"); // the library's own file stays
+    EXPECT_TRUE(fs::exists(unseen->path)) << "only what was seen to leave goes";
+
+    pruneStagedDragFiles(store, DragSourcesInLibrary{{sample, {keptChop}}}, {});
+    EXPECT_FALSE(fs::exists(store / sample.string()));
+    EXPECT_EQ(readWholeFile(file), "RIFF-take"); // the library's own files stay
 }
 
 TEST(FileDragChip, IsACompactTranslucentChipWithTheHotSpotInside) {

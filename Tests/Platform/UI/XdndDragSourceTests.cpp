@@ -63,7 +63,7 @@ protected:
         source->release(0);
     }
 
-    vt::ui::StagedDragFile file{"/tmp/drag/Kick Zoë.wav", "file:///tmp/drag/Kick%20Zo%C3%AB.wav\r\n",
+    vt::StagedDragFile file{"/tmp/drag/Kick Zoë.wav", "file:///tmp/drag/Kick%20Zo%C3%AB.wav\r\n",
                                 "/tmp/drag/Kick Zoë.wav"};
     std::unique_ptr<XdndDragSource> source;
     std::vector<Outcome> outcomes;

@@ -206,7 +206,7 @@ protected:
             (vt::test::installBundleBesideStandIn(installation / "prefix"), installation / "prefix");
         ::setenv("HOME", (folder / "home").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
         ::setenv("LV2_PATH", (prefix / "lib" / "lv2").c_str(), 1);
         ::unsetenv("QT_QPA_PLATFORM");
         // The companion-app sheet of a first opening would cover the list.

@@ -81,7 +81,7 @@ TEST_F(LV2WindowDragTest, AMissingFileStartsNoDragAndEscapeCancelsOne) {
     loop->turns(20);
     EXPECT_EQ(hostTarget.enters, 0);
     EXPECT_EQ(hostTarget.drops, 0);
-    EXPECT_FALSE(std::filesystem::exists(folder / "cache" / "vellumtide" / "drag"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "data" / "vellumtide" / "drag"));
 
     // Escape over the target leaves it; letting go there afterwards drops nothing.
     const QPoint over = centre(hostTargetX, hostTargetY);

@@ -101,8 +101,13 @@ TEST_F(DragDropTest, SampleCardAndChopTileDropTheirFilesUnderTheirNamesIntoAnoth
     dragOntoTarget(sampleDrag, card->mapToGlobal(QPoint(card->width() - 5, card->height() / 2))).release();
     play(sampleDrag);
     ASSERT_TRUE(target->waitForRecords(1));
-    expectDelivered(target->records().at(0), "03 Bass Zoë A.wav",
-                    libraryRoot() / "Samples" / sample.fileName);
+    const std::filesystem::path libraryFile = libraryRoot() / "Samples" / sample.fileName;
+    expectDelivered(target->records().at(0), "03 Bass Zoë A.wav", libraryFile);
+    // The receiver owns what it got: writing into the dropped file leaves the library's recording.
+    const QString recorded = sha256Hex(libraryFile);
+    const QUrl dropped = QUrl::fromEncoded(DropRecord::parse(target->records().at(0)).url.toUtf8());
+    writeFile(dropped.toLocalFile().toStdString(), "RIFF-overdub");
+    EXPECT_EQ(sha256Hex(libraryFile).toStdString(), recorded.toStdString());
 
     auto* tile = showAlone(
         new BridgeChopRow(*model, sample, sample.chops[0], vt::ui::palette::cyan, vt::ui::palette::amber, 64),

@@ -297,12 +297,36 @@ TEST_F(SampleRowTest, DragOffersTheCurrentFileUnderThePhonesName) {
 
     auto data = sampleDragData(*model, listed(take.id));
     ASSERT_TRUE(data);
-    expectStagedCopy(*data, "take.wav", libraryRoot() / "Samples" / "take.wav");
+    const auto raw = expectStagedCopy(*data, "take.wav", libraryRoot() / "Samples" / "take.wav");
+    data = sampleDragData(*model, listed(take.id));
+    ASSERT_TRUE(data);
+    EXPECT_EQ(expectStagedCopy(*data, "take.wav", libraryRoot() / "Samples" / "take.wav"), raw)
+        << "the same version is staged once";
 
     EXPECT_TRUE(await(model->applyEdit(makeEdit(0, std::nullopt, 0, 0, true), listed(take.id))));
     data = sampleDragData(*model, listed(take.id));
     ASSERT_TRUE(data);
-    expectStagedCopy(*data, "take.wav", libraryRoot() / "Edited" / (take.id.string() + ".wav"));
+    const auto edited =
+        expectStagedCopy(*data, "take.wav", libraryRoot() / "Edited" / (take.id.string() + ".wav"));
+
+    // A project may use a dropped file where it lies: both stay over a restart a day later, also
+    // one with the library's list out of reach (a drive not mounted yet), and go with the sample.
+    const auto list = libraryRoot() / std::string(BridgeSampleCache::manifestFileName);
+    std::filesystem::rename(list, folder / "list-elsewhere");
+    for (const bool listInReach : {false, true}) {
+        model.reset();
+        scheduler->advanceBy(std::chrono::hours(25));
+        start();
+        settle();
+        EXPECT_EQ(model->samples().size(), listInReach ? 1u : 0u);
+        EXPECT_TRUE(std::filesystem::exists(raw));
+        EXPECT_TRUE(std::filesystem::exists(edited));
+        if (!listInReach)
+            std::filesystem::rename(folder / "list-elsewhere", list);
+    }
+    model->deleteSample(listed(take.id));
+    settleWrites();
+    EXPECT_FALSE(std::filesystem::exists(dragStagingFolder(paths) / take.id.string()));
 }
 
 TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
@@ -321,7 +345,8 @@ TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
     EXPECT_EQ(third->suggestedFileName(), "Kick loop-Chop 03.wav");
     auto data = third->dragData();
     ASSERT_TRUE(data);
-    expectStagedCopy(*data, "Kick loop-Chop 03.wav", model->chopURL(sample, sample.chops[1]));
+    const auto staged =
+        expectStagedCopy(*data, "Kick loop-Chop 03.wav", model->chopURL(sample, sample.chops[1]));
 
     // A click away from any text still previews: the whole tile is the hit area.
     EXPECT_EQ(first->clockText(), "0.0s / 0.0s");
@@ -353,8 +378,22 @@ TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
     settle();
     EXPECT_FALSE(model->playingChopID());
 
+    // A title too long for a file name gives way to the chop's part of the name.
+    SampleItem longTitled = sample;
+    longTitled.title = std::string(250, 'k');
+    const BridgeChopRow longTile(*model, longTitled, sample.chops[1], vt::ui::palette::cyan,
+                                 vt::ui::palette::amber, 64);
+    EXPECT_EQ(longTile.suggestedFileName(), QString(243, QLatin1Char('k')) + "-Chop 03.wav");
+
     std::filesystem::remove(model->chopURL(sample, sample.chops[1]));
     EXPECT_FALSE(third->dragData());
+
+    // Chopped again, the old chops left the library and so did their staged files.
+    EXPECT_TRUE(std::filesystem::exists(staged));
+    audio.chopsToFind = {makeChop(0, 0.25, 1.9)};
+    awaitVoid(model->autoChop(listed(take.id), 0.7));
+    ASSERT_EQ(listed(take.id).chops.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(staged.parent_path().parent_path()));
 }
 
 TEST(SampleViewSymbols, EverySymbolTheSampleViewsDrawIsInTheGlyphCatalogue) {

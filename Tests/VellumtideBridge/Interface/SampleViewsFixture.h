@@ -32,8 +32,6 @@ inline BridgeSampleAnalysis makeAnalysis(double bpm, double bpmConfidence, std::
 class SampleViewsTest : public ControllerTest {
 protected:
     SampleViewsTest() {
-        // Drags stage their files in the cache folder: never the real one.
-        setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
         host.resize(900, 700);
         host.setLayout(new QVBoxLayout);
     }
@@ -68,16 +66,21 @@ protected:
         return sample;
     }
 
-    // The drag offers one file:// URL, of a file staged under the cache folder with the given name
-    // and the source's bytes, and its path as plain text.
-    void expectStagedCopy(const QMimeData& data, const QString& name, const std::filesystem::path& source) {
-        ASSERT_EQ(data.urls().size(), 1);
+    // The drag offers one file:// URL, of a file staged in the data folder the program was given
+    // (<store>/<sample>/<chop or "sample">/<version>/<name>) with the source's bytes, and its path as
+    // plain text. Returns the staged file.
+    std::filesystem::path expectStagedCopy(const QMimeData& data, const QString& name,
+                                           const std::filesystem::path& source) {
+        EXPECT_EQ(data.urls().size(), 1);
+        if (data.urls().size() != 1)
+            return {};
         const std::filesystem::path staged = data.urls().front().toLocalFile().toStdString();
         EXPECT_EQ(QString::fromStdString(staged.filename().string()), name);
-        EXPECT_EQ(staged.parent_path().parent_path(), folder / "cache" / "vellumtide" / "drag");
+        EXPECT_EQ(staged.parent_path().parent_path().parent_path().parent_path(), dragStagingFolder(paths));
         EXPECT_EQ(data.text().toStdString(), staged.string());
         EXPECT_EQ(readWholeFile(staged), readWholeFile(source));
         EXPECT_TRUE(readWholeFile(source));
+        return staged;
     }
 
     // The display list's copy of a sample.

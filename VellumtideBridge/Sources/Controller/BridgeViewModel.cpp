@@ -106,6 +106,9 @@ void BridgeViewModel::publish(Field field) {
     case Field::isWatchModeEnabled:
         isWatchModeEnabledDidSet();
         break;
+    case Field::samples:
+        pruneStagedDragFiles();
+        break;
     default:
         break;
     }

@@ -15,6 +15,7 @@
 #include "Platform/Core/SettingsStore.h"
 #include "Platform/Core/Uuid.h"
 #include "Platform/Desktop/DesktopServices.h"
+#include "Platform/Desktop/DragStaging.h"
 #include "Platform/Net/DnsSdBrowser.h"
 #include "Platform/Net/NetworkInterfaces.h"
 #include "VellumtideBridge/Sources/Controller/BridgeLibraryWriter.h"
@@ -365,6 +366,13 @@ private:
     std::uint64_t previewGeneration = 0;
     // Set while a folder change runs (it awaits copies, reads and the mirror pass).
     bool isChangingSampleFolder = false;
+    // The library's samples and chops as last seen, and in which library folder: what leaves it
+    // takes its staged drag files along.
+    struct SeenDragSources {
+        std::uint64_t libraryGeneration = 0;
+        vt::DragSourcesInLibrary sources;
+    };
+    std::optional<SeenDragSources> seenDragSources;
     // The library list as last handed to libraryWriter.
     std::shared_ptr<const std::vector<SampleItem>> librarySnapshot;
     // The library files and the mirror, written off the main thread; declared last so that it is
@@ -372,6 +380,11 @@ private:
     BridgeLibraryWriter libraryWriter;
 
     void publish(Field field);
+    // The library's samples and chops, deleted ones left out: what staged drag files may stay for.
+    vt::DragSourcesInLibrary dragSourcesInLibrary() const;
+    // Removes the staged drag files of the samples and chops that left this library folder since
+    // they were last seen in it.
+    void pruneStagedDragFiles();
     void previewLevelDidSet();
     void isPreviewLoopingDidSet();
     void isWatchModeEnabledDidSet();

@@ -2,7 +2,6 @@
 
 #include "Platform/Desktop/QtWidgetsWindowActivator.h"
 #include "Platform/UI/DarkLook.h"
-#include "Platform/UI/DragStaging.h"
 #include "Platform/UI/Fonts.h"
 #include "VellumtideBridge/Sources/Interface/Window/BridgeMainWindow.h"
 
@@ -30,8 +29,6 @@ void VellumtideBridgeApp::applyLook(QApplication& application) {
 
 int VellumtideBridgeApp::run(QApplication& application, const BridgeDependencyMaker& makeDependencies) {
     applyLook(application);
-    // Files staged by earlier drags stay a day for receivers that read late, then go.
-    vt::ui::sweepStagedDragFiles();
     QApplication::setQuitOnLastWindowClosed(true);
     const bool hidden = BridgeProgramArguments::parse(QApplication::arguments()).hidden;
     auto activator = std::make_shared<vt::QtWidgetsWindowActivator>();

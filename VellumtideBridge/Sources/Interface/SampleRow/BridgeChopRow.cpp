@@ -90,11 +90,13 @@ WaveformView::Input BridgeChopRow::waveformInput() const {
 }
 
 QString BridgeChopRow::suggestedFileName() const {
-    return QString::fromStdString(owner.title + "-" + slice.displayTitle() + ".wav");
+    return vt::dragFileNameKeepingEnding(QString::fromStdString(owner.title),
+                                         QString::fromStdString("-" + slice.displayTitle() + ".wav"));
 }
 
 std::unique_ptr<QMimeData> BridgeChopRow::dragData() const {
-    return fileDragData(model.chopURL(owner, slice), suggestedFileName());
+    return fileDragData(vt::dragStagingFolder(model.dependencies().paths),
+                        {model.chopURL(owner, slice), owner.id, slice.id}, suggestedFileName());
 }
 
 double BridgeChopRow::textLineHeight() {

@@ -27,7 +27,7 @@ public:
     // The playback clock while this chop plays, else "0.0s / 0.0s" (drawn invisible).
     QString clockText() const;
     WaveformView::Input waveformInput() const;
-    // The sample's title, "-", the chop's title and ".wav".
+    // The sample's title, "-", the chop's title and ".wav"; a long title is cut, never the rest.
     QString suggestedFileName() const;
     // What a drag of the tile offers, its file staged under suggestedFileName(); nothing when the
     // chop's file is missing.

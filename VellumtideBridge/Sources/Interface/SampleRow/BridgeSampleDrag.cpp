@@ -4,7 +4,9 @@
 #include "Platform/UI/Palette.h"
 
 std::unique_ptr<QMimeData> sampleDragData(const BridgeViewModel& model, const SampleItem& sample) {
-    return vt::ui::fileDragData(model.sampleURL(sample), QString::fromStdString(sample.fileName));
+    return vt::ui::fileDragData(vt::dragStagingFolder(model.dependencies().paths),
+                                {model.sampleURL(sample), sample.id, std::nullopt},
+                                QString::fromStdString(sample.fileName));
 }
 
 QPixmap sampleDragChip(const SampleItem& sample, double devicePixelRatio) {
