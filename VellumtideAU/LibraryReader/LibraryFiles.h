@@ -4,11 +4,13 @@
 
 #include "VellumtideAU/LibraryReader/VellumtidePluginRecords.h"
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace libraryfiles {
@@ -56,30 +58,66 @@ struct PluginMetadata {
 
 using MetadataMap = std::unordered_map<vt::Uuid, PluginMetadata>;
 
-// The samples of "library.json"; nothing when the text is not a valid list of samples.
-std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes);
+// The samples of "library.json"; nothing when the text is not a valid list of samples, or when
+// stop was set while decoding.
+std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes,
+                                                          const std::atomic_bool* stop = nullptr);
 // The overrides of "bridge-metadata.json" by sample; empty when any part does not decode.
 // Keys that are no UUID are dropped; of two keys for one UUID the upper-case form wins.
 MetadataMap decodeMetadata(std::string_view bytes);
 
-// The paths of one library folder.
-struct LibraryFolder {
-    std::filesystem::path root;
+// The regular files (symbolic links followed) of one folder, listed once.
+using FileNames = std::unordered_set<std::string>;
+// Nothing when the folder exists but cannot be listed; an empty set when it does not exist.
+std::optional<FileNames> regularFilesIn(const std::filesystem::path& folder);
 
+// One existence check that a merge made: in which subfolder, which name, and what it found.
+struct FileCheck {
+    enum class Place : std::uint8_t { samples, edited, chops };
+    Place place;
+    std::string name;
+    bool found;
+    bool operator==(const FileCheck&) const = default;
+};
+
+// The paths of one library folder. After listFiles() the existence of audio files is looked up
+// in one listing per subfolder instead of asked of the file system file by file; with checks set,
+// every answer is recorded so that a later pass can tell whether any of them changed.
+struct LibraryFolder {
+    explicit LibraryFolder(std::filesystem::path root) : root(std::move(root)) {}
+
+    std::filesystem::path root;
+    std::optional<FileNames> samples, edited, chops;
+    std::vector<FileCheck>* checks = nullptr;
+
+    static std::string editedName(const vt::Uuid& sample) { return sample.string() + ".wav"; }
+    static std::string chopName(const vt::Uuid& sample, const vt::Uuid& chop) {
+        return sample.string() + "-chop-" + chop.string() + ".wav";
+    }
     std::filesystem::path samplesFile(const std::string& fileName) const {
         return root / "Samples" / fileName;
     }
     std::filesystem::path editedFile(const vt::Uuid& sample) const {
-        return root / "Edited" / (sample.string() + ".wav");
+        return root / "Edited" / editedName(sample);
     }
     std::filesystem::path chopFile(const vt::Uuid& sample, const vt::Uuid& chop) const {
-        return root / "Chops" / (sample.string() + "-chop-" + chop.string() + ".wav");
+        return root / "Chops" / chopName(sample, chop);
     }
+
+    // Lists "Samples", "Edited" and "Chops" once.
+    void listFiles();
+    // True when a regular file of that name is in the subfolder (name is one safe component).
+    bool hasFile(FileCheck::Place place, const std::string& name) const;
+    // True when every recorded check still finds what it found.
+    bool stillHolds(const std::vector<FileCheck>& recorded) const;
 };
 
 // The published record of one listed sample, or nothing when the overrides delete it. Adds one
-// to missingFiles when the sample's audio file is not there.
+// to missingFiles when the sample's audio file is not there. The second form takes the record's
+// peaks instead of copying them.
 std::optional<VellumtidePluginSample> mergeSample(const ManifestSample& record, const MetadataMap& metadata,
+                                                  const LibraryFolder& folder, std::size_t& missingFiles);
+std::optional<VellumtidePluginSample> mergeSample(ManifestSample&& record, const MetadataMap& metadata,
                                                   const LibraryFolder& folder, std::size_t& missingFiles);
 
 // The status line for n published samples of which m have no audio file.

@@ -3,6 +3,7 @@
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
 
+#include <QCoreApplication>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -58,6 +59,19 @@ protected:
         library = std::make_unique<VellumtidePluginLibrary>(environment, std::move(manual));
     }
 
+    // Runs the event loop until what the reader's thread found is published.
+    void settle() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (library->isReading() && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        ASSERT_FALSE(library->isReading());
+    }
+    // One tick of the live refresh, carried through to what it publishes.
+    void fireAndSettle() {
+        timer->fire();
+        settle();
+    }
+
     // Writes the library into the mirror folder and returns what one refresh publishes.
     const std::vector<VellumtidePluginSample>& readBack(const Json& manifest, const Json& metadata = Json()) {
         writeFile(mirror / "library.json", manifest.dump(2));
@@ -74,6 +88,11 @@ protected:
             touch(mirror / "Samples" / name);
     }
 
+    int argc = 1;
+    char name[8] = "reader";
+    char* argv[1] = {name};
+    std::unique_ptr<QCoreApplication> application =
+        QCoreApplication::instance() ? nullptr : std::make_unique<QCoreApplication>(argc, argv);
     vt::test::TemporaryFolder temp;
     Path home = temp / "home" / "ann";
     Path mirror = home / VellumtidePluginLibrary::mirrorRelativePath;
@@ -304,6 +323,7 @@ TEST_F(LibraryReading, LiveRefreshPollsUntilStopped) {
     QObject::connect(library.get(), &VellumtidePluginLibrary::detailChanged, [&] { ++detailSignals; });
 
     library->startLiveRefresh();
+    settle();
     EXPECT_TRUE(library->isLiveRefreshing());
     EXPECT_EQ(timer->interval, std::chrono::milliseconds(1000));
     // Nothing changed since the reader was made: nothing is published again.
@@ -313,7 +333,7 @@ TEST_F(LibraryReading, LiveRefreshPollsUntilStopped) {
     // A pass that reads assigns the values, the detail twice, even when they are unchanged.
     touchSamples({"a.wav"});
     writeFile(mirror / "library.json", Json::array({sampleJson(idA, "Kick", "a.wav")}).dump());
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->status(), "1 synced sample");
     EXPECT_EQ(samplesSignals, 1);
     EXPECT_EQ(detailSignals, 2);
@@ -321,6 +341,7 @@ TEST_F(LibraryReading, LiveRefreshPollsUntilStopped) {
     // Stopping makes one last pass.
     writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"isDeleted", true}}}}.dump());
     library->stopLiveRefresh();
+    settle();
     EXPECT_FALSE(library->isLiveRefreshing());
     EXPECT_EQ(library->status(), "Bridge library is empty");
     library->stopLiveRefresh();
@@ -332,44 +353,45 @@ TEST_F(LibraryReading, ThePollReadsTheFilesOnlyWhenTheyChange) {
     const std::string kick = Json::array({sampleJson(idA, "Kick", "a.wav")}).dump();
     writeFile(mirror / "library.json", kick);
     library->startLiveRefresh();
+    settle();
     const auto reads = library->readCount();
     int samplesSignals = 0;
     QObject::connect(library.get(), &VellumtidePluginLibrary::samplesChanged, [&] { ++samplesSignals; });
     for (int tick = 0; tick < 5; ++tick)
-        timer->fire();
+        fireAndSettle();
     EXPECT_EQ(library->readCount(), reads) << "an unchanged library is not read again";
     EXPECT_EQ(samplesSignals, 0);
 
     // Another size, a new metadata file, the same size written later, a replacement by rename
     // with the old size and time: each is read once.
     writeFile(mirror / "library.json", Json::array({sampleJson(idA, "Kick two", "a.wav")}).dump());
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->readCount(), reads + 1);
     EXPECT_EQ(library->samples().at(0).title, "Kick two");
     writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"titleOverride", "Kick 3"}}}}.dump());
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->samples().at(0).title, "Kick 3");
     const auto modified = std::filesystem::last_write_time(mirror / "bridge-metadata.json");
     writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"titleOverride", "Kick 4"}}}}.dump());
     std::filesystem::last_write_time(mirror / "bridge-metadata.json", modified + std::chrono::seconds(1));
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->samples().at(0).title, "Kick 4");
     const auto lastTime = std::filesystem::last_write_time(mirror / "bridge-metadata.json");
     writeFile(mirror / "replacement.json", Json{{idA, {{"titleOverride", "Kick 5"}}}}.dump());
     std::filesystem::last_write_time(mirror / "replacement.json", lastTime);
     std::filesystem::rename(mirror / "replacement.json", mirror / "bridge-metadata.json");
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->samples().at(0).title, "Kick 5");
     EXPECT_EQ(library->readCount(), reads + 4);
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->readCount(), reads + 4);
 
     // A removed file, and a library that goes away, are noticed too.
     std::filesystem::remove(mirror / "bridge-metadata.json");
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->samples().at(0).title, "Kick two");
     std::filesystem::remove(mirror / "library.json");
-    timer->fire();
+    fireAndSettle();
     EXPECT_TRUE(library->samples().empty());
     EXPECT_EQ(library->readCount(), reads + 6);
 }

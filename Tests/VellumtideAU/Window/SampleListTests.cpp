@@ -24,6 +24,7 @@ struct SampleListTest : ::testing::Test {
     std::unique_ptr<VellumtideAUView> makeView() {
         auto view =
             std::make_unique<VellumtideAUView>([] {}, [](const vt::Uuid&) {}, reference, fixture.services);
+        vt::test::waitForLibrary(view->library());
         view->resize(620, 760);
         view->show();
         QApplication::processEvents();
@@ -42,10 +43,11 @@ struct SampleListTest : ::testing::Test {
         const auto& samples = view.sampleListView()->samples();
         const auto rows = view.sampleRows();
         ASSERT_FALSE(rows.empty());
-        auto first = std::find(samples.begin(), samples.end(), rows.front()->sample());
+        auto first = std::find_if(samples.begin(), samples.end(),
+                                  [&rows](const auto* sample) { return *sample == rows.front()->sample(); });
         ASSERT_NE(first, samples.end());
         for (std::size_t index = 0; index < rows.size(); ++index)
-            EXPECT_EQ(rows[index]->sample(), *(first + std::ptrdiff_t(index)));
+            EXPECT_EQ(rows[index]->sample(), **(first + std::ptrdiff_t(index)));
     }
 };
 

@@ -2,6 +2,8 @@
 
 #include "Tests/VellumtideAU/Engine/WavFixtures.h"
 
+#include <QCoreApplication>
+#include <chrono>
 #include <cmath>
 
 namespace vt::test {
@@ -85,6 +87,12 @@ std::vector<std::string> WindowFixture::writeLargeLibrary(std::size_t count) con
     }
     writeLibrary(manifest, metadata);
     return ids;
+}
+
+void waitForLibrary(const VellumtidePluginLibrary& library) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (library.isReading() && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 std::vector<float> decayingPeaks(std::size_t count) {

@@ -1,0 +1,150 @@
+#include "VellumtideAU/LibraryReader/LibraryScanner.h"
+
+#include "Platform/Core/AtomicFile.h"
+#include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Library = VellumtidePluginLibrary;
+
+bool somethingExists(const fs::path& path) {
+    std::error_code error;
+    return fs::exists(path, error);
+}
+
+bool stopped(const std::atomic_bool& stop) {
+    return stop.load(std::memory_order_relaxed);
+}
+
+} // namespace
+
+LibrarySnapshot LibraryScanner::pass(bool force, const std::atomic_bool& stop) {
+    std::lock_guard lock(passing);
+    LibrarySnapshot snapshot;
+    snapshot.root = chooseRoot();
+    // The identity is taken before the files are read: a change during the read shows at the next pass.
+    const LibraryIdentity identity{snapshot.root, fileIdentity(snapshot.root / Library::manifestFileName),
+                                   fileIdentity(snapshot.root / Library::metadataFileName)};
+    libraryfiles::LibraryFolder folder{snapshot.root};
+    folder.listFiles();
+    if (force || readIdentity != identity || !folder.stillHolds(checks)) {
+        readIdentity = identity;
+        ++reads;
+        read(snapshot, folder, stop);
+        snapshot.changed = !stopped(stop);
+        if (stopped(stop))
+            readIdentity.reset();
+    }
+    snapshot.sequence = ++sequence;
+    snapshot.reads = reads;
+    return snapshot;
+}
+
+LibraryScanner::FileIdentity LibraryScanner::fileIdentity(const fs::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0)
+        return {};
+    return {true,
+            std::uint64_t(status.st_dev),
+            std::uint64_t(status.st_ino),
+            std::int64_t(status.st_size),
+            std::int64_t(status.st_mtim.tv_sec),
+            std::int64_t(status.st_mtim.tv_nsec)};
+}
+
+fs::path LibraryScanner::chooseRoot() const {
+    const auto candidates = Library::libraryCandidates(environment);
+    auto holdsLibrary = [](const Library::LibraryCandidate& candidate) {
+        return somethingExists(candidate.url / Library::manifestFileName);
+    };
+    if (auto found = std::find_if(candidates.begin(), candidates.end(), holdsLibrary);
+        found != candidates.end())
+        return found->url;
+    return candidates.empty() ? environment.home : candidates.front().url;
+}
+
+void LibraryScanner::read(LibrarySnapshot& snapshot, libraryfiles::LibraryFolder& folder,
+                          const std::atomic_bool& stop) {
+    const fs::path& root = snapshot.root;
+    snapshot.readingDetail = Library::abbreviatedPath(root, environment.home);
+    snapshot.samples = std::make_shared<const std::vector<VellumtidePluginSample>>();
+    checks.clear();
+
+    const fs::path manifest = root / Library::manifestFileName;
+    std::optional<std::string> bytes = somethingExists(manifest) ? vt::readWholeFile(manifest) : std::nullopt;
+    if (!bytes) {
+        snapshot.status = "Waiting for Bridge library";
+        snapshot.detail = "Open Vellumtide Bridge once";
+        return;
+    }
+    auto records = libraryfiles::decodeManifest(*bytes, &stop);
+    bytes.reset();
+    if (!records) {
+        snapshot.status = "Bridge library could not be read";
+        snapshot.detail = Library::abbreviatedPath(manifest, environment.home);
+        return;
+    }
+
+    const fs::path metadataFile = root / Library::metadataFileName;
+    libraryfiles::MetadataMap metadata;
+    if (somethingExists(metadataFile))
+        if (auto metadataBytes = vt::readWholeFile(metadataFile))
+            metadata = libraryfiles::decodeMetadata(*metadataBytes);
+
+    std::size_t missingFiles = 0;
+    auto merged = std::make_shared<std::vector<VellumtidePluginSample>>();
+    merged->reserve(records->size());
+    folder.checks = &checks;
+    for (auto& record : *records) {
+        if (stopped(stop))
+            return;
+        if (auto sample = libraryfiles::mergeSample(std::move(record), metadata, folder, missingFiles))
+            merged->push_back(std::move(*sample));
+    }
+    folder.checks = nullptr;
+    std::stable_sort(merged->begin(), merged->end(),
+                     [](const auto& a, const auto& b) { return a.createdAt > b.createdAt; });
+
+    snapshot.status = libraryfiles::statusText(merged->size(), missingFiles);
+    snapshot.detail = snapshot.readingDetail;
+    snapshot.samples = std::move(merged);
+}
+
+LibraryReaderThread::LibraryReaderThread(std::function<void(const std::atomic_bool&)> job)
+    : job(std::move(job)), thread([this] { run(); }) {}
+
+LibraryReaderThread::~LibraryReaderThread() {
+    {
+        std::lock_guard lock(mutex);
+        stopping = true;
+    }
+    wake.notify_one();
+    thread.join();
+}
+
+void LibraryReaderThread::request() {
+    {
+        std::lock_guard lock(mutex);
+        requested = true;
+    }
+    wake.notify_one();
+}
+
+void LibraryReaderThread::run() {
+    std::unique_lock lock(mutex);
+    while (true) {
+        wake.wait(lock, [this] { return requested || stopping; });
+        if (stopping)
+            return;
+        requested = false;
+        lock.unlock();
+        job(stopping);
+        lock.lock();
+    }
+}
