@@ -5,6 +5,7 @@
 
 #include "Platform/Core/Json.h"
 
+#include <filesystem>
 #include <optional>
 #include <simdjson.h>
 #include <string_view>
@@ -19,6 +20,8 @@ public:
     // Throws JsonError when the text is not JSON this reader takes (the caller may then ask the
     // other reader, which has the last word on what is valid).
     explicit FastDocument(std::string_view text);
+    // The same over text that already carries the padding the parser reads past its end: no copy.
+    explicit FastDocument(const simdjson::padded_string& text);
     FastDocument(const FastDocument&) = delete;
     FastDocument& operator=(const FastDocument&) = delete;
 
@@ -28,6 +31,9 @@ private:
     simdjson::dom::parser parser;
     FastValue rootValue;
 };
+
+// The whole of a regular file with that padding; nothing when it is missing or unreadable.
+std::optional<simdjson::padded_string> readPaddedFile(const std::filesystem::path& path);
 
 // The conversions of Json.h for this reader; each throws JsonError on a wrong type or range.
 double toDouble(FastValue value);

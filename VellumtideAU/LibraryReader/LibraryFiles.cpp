@@ -343,16 +343,24 @@ template <typename Entries> MetadataMap metadataFromEntries(const Entries& entri
 
 } // namespace
 
-std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes,
-                                                          const std::atomic_bool* stop) {
+namespace {
+
+// Either text through the fast reader; what it does not take goes to the reader with the last word.
+template <typename Text, typename Decode, typename Fallback>
+auto decodeFast(const Text& text, Decode decode, Fallback fallback) {
     std::optional<vt::json::FastDocument> document;
     try {
-        document.emplace(bytes);
+        document.emplace(text);
     } catch (const vt::json::JsonError&) {
-        return decodeManifestStreaming(bytes);
+        return fallback(std::string_view(text));
     }
+    return decode(document->root());
+}
+
+std::optional<std::vector<ManifestSample>> manifestFromDocument(vt::json::FastValue root,
+                                                                const std::atomic_bool* stop) {
     try {
-        const auto list = vt::json::requireArray(document->root());
+        const auto list = vt::json::requireArray(root);
         std::vector<ManifestSample> samples;
         samples.reserve(list.size());
         for (vt::json::FastValue element : list) {
@@ -367,26 +375,54 @@ std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes
     }
 }
 
-MetadataMap decodeMetadata(std::string_view bytes) {
+MetadataMap metadataFromDocument(vt::json::FastValue root) {
     try {
-        std::optional<vt::json::FastDocument> fast;
-        try {
-            fast.emplace(bytes);
-        } catch (const vt::json::JsonError&) {
-            const Json document = vt::json::parse(bytes);
-            if (!document.is_object())
-                return {};
-            return metadataFromEntries(document.items());
-        }
-        if (!fast->root().is_object())
+        if (!root.is_object())
             return {};
         std::map<std::string_view, vt::json::FastValue> entries;
-        for (auto field : vt::json::requireObject(fast->root()))
+        for (auto field : vt::json::requireObject(root))
             entries.insert_or_assign(field.key, field.value);
         return metadataFromEntries(entries);
     } catch (const std::exception&) {
         return {};
     }
+}
+
+MetadataMap decodeMetadataStrictly(std::string_view bytes) {
+    try {
+        const Json document = vt::json::parse(bytes);
+        if (!document.is_object())
+            return {};
+        return metadataFromEntries(document.items());
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+template <typename Text>
+std::optional<std::vector<ManifestSample>> decodeManifestText(const Text& text, const std::atomic_bool* stop) {
+    return decodeFast(
+        text, [stop](vt::json::FastValue root) { return manifestFromDocument(root, stop); },
+        decodeManifestStreaming);
+}
+
+} // namespace
+
+std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes, const std::atomic_bool* stop) {
+    return decodeManifestText(bytes, stop);
+}
+
+std::optional<std::vector<ManifestSample>> decodeManifest(const simdjson::padded_string& text,
+                                                          const std::atomic_bool* stop) {
+    return decodeManifestText(text, stop);
+}
+
+MetadataMap decodeMetadata(std::string_view bytes) {
+    return decodeFast(bytes, metadataFromDocument, decodeMetadataStrictly);
+}
+
+MetadataMap decodeMetadata(const simdjson::padded_string& text) {
+    return decodeFast(text, metadataFromDocument, decodeMetadataStrictly);
 }
 
 std::optional<FileNames> regularFilesIn(const std::filesystem::path& folder) {

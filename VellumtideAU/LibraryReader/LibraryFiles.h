@@ -13,6 +13,10 @@
 #include <unordered_set>
 #include <vector>
 
+namespace simdjson {
+struct padded_string;
+}
+
 namespace libraryfiles {
 
 // One element of "library.json"; keys not listed here are ignored.
@@ -65,6 +69,10 @@ std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes
 // The overrides of "bridge-metadata.json" by sample; empty when any part does not decode.
 // Keys that are no UUID are dropped; of two keys for one UUID the upper-case form wins.
 MetadataMap decodeMetadata(std::string_view bytes);
+// The same over a file read whole with the fast reader's padding, which spares a copy.
+std::optional<std::vector<ManifestSample>> decodeManifest(const simdjson::padded_string& text,
+                                                          const std::atomic_bool* stop = nullptr);
+MetadataMap decodeMetadata(const simdjson::padded_string& text);
 
 // The regular files (symbolic links followed) of one folder, listed once.
 using FileNames = std::unordered_set<std::string>;

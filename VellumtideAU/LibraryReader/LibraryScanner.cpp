@@ -1,6 +1,6 @@
 #include "VellumtideAU/LibraryReader/LibraryScanner.h"
 
-#include "Platform/Core/AtomicFile.h"
+#include "Platform/Core/FastJson.h"
 #include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
 
 #include <algorithm>
@@ -77,7 +77,7 @@ void LibraryScanner::read(LibrarySnapshot& snapshot, libraryfiles::LibraryFolder
     checks.clear();
 
     const fs::path manifest = root / Library::manifestFileName;
-    std::optional<std::string> bytes = somethingExists(manifest) ? vt::readWholeFile(manifest) : std::nullopt;
+    auto bytes = somethingExists(manifest) ? vt::json::readPaddedFile(manifest) : std::nullopt;
     if (!bytes) {
         snapshot.status = "Waiting for Bridge library";
         snapshot.detail = "Open Vellumtide Bridge once";
@@ -94,7 +94,7 @@ void LibraryScanner::read(LibrarySnapshot& snapshot, libraryfiles::LibraryFolder
     const fs::path metadataFile = root / Library::metadataFileName;
     libraryfiles::MetadataMap metadata;
     if (somethingExists(metadataFile))
-        if (auto metadataBytes = vt::readWholeFile(metadataFile))
+        if (auto metadataBytes = vt::json::readPaddedFile(metadataFile))
             metadata = libraryfiles::decodeMetadata(*metadataBytes);
 
     std::size_t missingFiles = 0;
