@@ -10,6 +10,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <system_error>
+#include <tuple>
 
 namespace libraryfiles {
 namespace {
@@ -164,7 +165,6 @@ VellumtidePluginChop makeChop(const PluginChop& chop, const vt::Uuid& sample, co
     result.duration = std::max(chop.endTime - chop.startTime, 0.0);
     result.strength = chop.strength;
     result.audioURL = folder.chopFile(sample, chop.id);
-    result.isAvailable = folder.hasFile(FileCheck::Place::chops, LibraryFolder::chopName(sample, chop.id));
     return result;
 }
 
@@ -453,21 +453,37 @@ void LibraryFolder::listFiles() {
     chops = regularFilesIn(root / "Chops");
 }
 
-bool LibraryFolder::hasFile(FileCheck::Place place, const std::string& name) const {
-    using Place = FileCheck::Place;
+bool LibraryFolder::hasFile(Place place, const std::string& name) const {
     const auto& listing = place == Place::samples ? samples : place == Place::edited ? edited : chops;
     const char* folder = place == Place::samples ? "Samples" : place == Place::edited ? "Edited" : "Chops";
     // A folder that could not be listed is asked file by file.
-    const bool found = listing ? listing->contains(name) : isRegularFile(root / folder / name);
-    if (checks)
-        checks->push_back({place, name, found});
-    return found;
+    return listing ? listing->contains(name) : isRegularFile(root / folder / name);
 }
 
-bool LibraryFolder::stillHolds(const std::vector<FileCheck>& recorded) const {
-    return std::all_of(recorded.begin(), recorded.end(), [this](const FileCheck& check) {
-        return hasFile(check.place, check.name) == check.found;
-    });
+bool placeFiles(VellumtidePluginSample& sample, const std::string& rawFileName, const LibraryFolder& folder) {
+    using Place = LibraryFolder::Place;
+    const auto before = std::tuple(sample.isEdited, sample.isAvailable, sample.audioURL, sample.duration);
+    // A file name that is not one safe path component is never turned into a path: the sample
+    // is listed without a file.
+    sample.isEdited = false;
+    sample.isAvailable = false;
+    sample.audioURL.clear();
+    if (vt::isSafeFileName(rawFileName)) {
+        sample.isEdited = sample.edit.isActive(sample.originalDuration) &&
+                          folder.hasFile(Place::edited, LibraryFolder::editedName(sample.id));
+        sample.audioURL = sample.isEdited ? folder.editedFile(sample.id) : folder.samplesFile(rawFileName);
+        sample.isAvailable = sample.isEdited || folder.hasFile(Place::samples, rawFileName);
+    }
+    // The edited length comes from the sanitised edit, so it never exceeds the recording.
+    sample.duration =
+        sample.isEdited ? sample.edit.editedDuration(sample.originalDuration) : sample.originalDuration;
+    bool changed = before != std::tuple(sample.isEdited, sample.isAvailable, sample.audioURL, sample.duration);
+    for (auto& chop : sample.chops) {
+        const bool available = folder.hasFile(Place::chops, LibraryFolder::chopName(sample.id, chop.id));
+        changed = changed || available != chop.isAvailable;
+        chop.isAvailable = available;
+    }
+    return changed;
 }
 
 namespace {
@@ -491,25 +507,12 @@ std::optional<VellumtidePluginSample> merge(Record&& record, const MetadataMap& 
     sample.peaks = std::forward<Record>(record).peaks;
     sample.edit = overrides.edit.sanitized(record.duration);
 
-    // A file name that is not one safe path component is never turned into a path: the sample
-    // is listed without a file.
-    if (vt::isSafeFileName(record.fileName)) {
-        using Place = FileCheck::Place;
-        sample.isEdited = sample.edit.isActive(record.duration) &&
-                          folder.hasFile(Place::edited, LibraryFolder::editedName(record.id));
-        sample.audioURL =
-            sample.isEdited ? folder.editedFile(record.id) : folder.samplesFile(record.fileName);
-        sample.isAvailable = sample.isEdited || folder.hasFile(Place::samples, record.fileName);
-    }
-    if (!sample.isAvailable)
-        ++missingFiles;
-
+    sample.originalDuration = record.duration;
     for (const auto& chop : overrides.chops)
         sample.chops.push_back(makeChop(chop, record.id, folder));
-
-    // The edited length comes from the sanitised edit, so it never exceeds the recording.
-    sample.originalDuration = record.duration;
-    sample.duration = sample.isEdited ? sample.edit.editedDuration(record.duration) : record.duration;
+    placeFiles(sample, record.fileName, folder);
+    if (!sample.isAvailable)
+        ++missingFiles;
     sample.isFavorite = overrides.favoriteOverride.value_or(record.isFavorite || overrides.isFavorite);
     sample.tempoLabel = tempoLabel(overrides.analysis);
     sample.rootLabel = prefixedLabel("Root ", overrides.analysis.rootNote, overrides.analysis.rootConfidence,

@@ -79,24 +79,15 @@ using FileNames = std::unordered_set<std::string>;
 // Nothing when the folder exists but cannot be listed; an empty set when it does not exist.
 std::optional<FileNames> regularFilesIn(const std::filesystem::path& folder);
 
-// One existence check that a merge made: in which subfolder, which name, and what it found.
-struct FileCheck {
-    enum class Place : std::uint8_t { samples, edited, chops };
-    Place place;
-    std::string name;
-    bool found;
-    bool operator==(const FileCheck&) const = default;
-};
-
 // The paths of one library folder. After listFiles() the existence of audio files is looked up
-// in one listing per subfolder instead of asked of the file system file by file; with checks set,
-// every answer is recorded so that a later pass can tell whether any of them changed.
+// in one listing per subfolder instead of asked of the file system file by file.
 struct LibraryFolder {
+    enum class Place : std::uint8_t { samples, edited, chops };
+
     explicit LibraryFolder(std::filesystem::path root) : root(std::move(root)) {}
 
     std::filesystem::path root;
     std::optional<FileNames> samples, edited, chops;
-    std::vector<FileCheck>* checks = nullptr;
 
     static std::string editedName(const vt::Uuid& sample) { return sample.string() + ".wav"; }
     static std::string chopName(const vt::Uuid& sample, const vt::Uuid& chop) {
@@ -115,9 +106,7 @@ struct LibraryFolder {
     // Lists "Samples", "Edited" and "Chops" once.
     void listFiles();
     // True when a regular file of that name is in the subfolder (name is one safe component).
-    bool hasFile(FileCheck::Place place, const std::string& name) const;
-    // True when every recorded check still finds what it found.
-    bool stillHolds(const std::vector<FileCheck>& recorded) const;
+    bool hasFile(Place place, const std::string& name) const;
 };
 
 // The published record of one listed sample, or nothing when the overrides delete it. Adds one
@@ -127,6 +116,11 @@ std::optional<VellumtidePluginSample> mergeSample(const ManifestSample& record, 
                                                   const LibraryFolder& folder, std::size_t& missingFiles);
 std::optional<VellumtidePluginSample> mergeSample(ManifestSample&& record, const MetadataMap& metadata,
                                                   const LibraryFolder& folder, std::size_t& missingFiles);
+
+// Sets what a sample takes from the audio files: whether its rendered edit plays, its file, that
+// file's presence, its length, and each chop's presence. rawFileName is the name in "Samples";
+// one that is not a safe path component gives no file. True when any of it changed.
+bool placeFiles(VellumtidePluginSample& sample, const std::string& rawFileName, const LibraryFolder& folder);
 
 // The status line for n published samples of which m have no audio file.
 std::string statusText(std::size_t published, std::size_t missing);

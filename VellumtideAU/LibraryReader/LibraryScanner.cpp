@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <sys/stat.h>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -33,13 +34,20 @@ LibrarySnapshot LibraryScanner::pass(bool force, const std::atomic_bool& stop) {
                                    fileIdentity(snapshot.root / Library::metadataFileName)};
     libraryfiles::LibraryFolder folder{snapshot.root};
     folder.listFiles();
-    if (force || readIdentity != identity || !folder.stillHolds(checks)) {
+    if (force || readIdentity != identity) {
         readIdentity = identity;
         ++reads;
         read(snapshot, folder, stop);
         snapshot.changed = !stopped(stop);
         if (stopped(stop))
             readIdentity.reset();
+    } else {
+        // The files are as read; the audio files may not be.
+        snapshot.changed = replaceFiles(snapshot, folder);
+    }
+    if (snapshot.changed) {
+        lastSamples = snapshot.samples;
+        lastDetail = snapshot.detail;
     }
     snapshot.sequence = ++sequence;
     snapshot.reads = reads;
@@ -69,12 +77,12 @@ fs::path LibraryScanner::chooseRoot() const {
     return candidates.empty() ? environment.home : candidates.front().url;
 }
 
-void LibraryScanner::read(LibrarySnapshot& snapshot, libraryfiles::LibraryFolder& folder,
+void LibraryScanner::read(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder,
                           const std::atomic_bool& stop) {
     const fs::path& root = snapshot.root;
     snapshot.readingDetail = Library::abbreviatedPath(root, environment.home);
     snapshot.samples = std::make_shared<const std::vector<VellumtidePluginSample>>();
-    checks.clear();
+    rawFileNames.clear();
 
     const fs::path manifest = root / Library::manifestFileName;
     auto bytes = somethingExists(manifest) ? vt::json::readPaddedFile(manifest) : std::nullopt;
@@ -98,22 +106,65 @@ void LibraryScanner::read(LibrarySnapshot& snapshot, libraryfiles::LibraryFolder
             metadata = libraryfiles::decodeMetadata(*metadataBytes);
 
     std::size_t missingFiles = 0;
-    auto merged = std::make_shared<std::vector<VellumtidePluginSample>>();
-    merged->reserve(records->size());
-    folder.checks = &checks;
+    std::vector<std::pair<VellumtidePluginSample, std::string>> listed;
+    listed.reserve(records->size());
     for (auto& record : *records) {
         if (stopped(stop))
             return;
+        std::string fileName = record.fileName;
         if (auto sample = libraryfiles::mergeSample(std::move(record), metadata, folder, missingFiles))
-            merged->push_back(std::move(*sample));
+            listed.emplace_back(std::move(*sample), std::move(fileName));
     }
-    folder.checks = nullptr;
-    std::stable_sort(merged->begin(), merged->end(),
-                     [](const auto& a, const auto& b) { return a.createdAt > b.createdAt; });
+    std::stable_sort(listed.begin(), listed.end(),
+                     [](const auto& a, const auto& b) { return a.first.createdAt > b.first.createdAt; });
+    auto merged = std::make_shared<std::vector<VellumtidePluginSample>>();
+    merged->reserve(listed.size());
+    rawFileNames.reserve(listed.size());
+    for (auto& [sample, fileName] : listed) {
+        merged->push_back(std::move(sample));
+        rawFileNames.push_back(std::move(fileName));
+    }
 
     snapshot.status = libraryfiles::statusText(merged->size(), missingFiles);
     snapshot.detail = snapshot.readingDetail;
     snapshot.samples = std::move(merged);
+}
+
+bool LibraryScanner::replaceFiles(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder) {
+    if (!lastSamples || lastSamples->empty())
+        return false;
+    std::shared_ptr<std::vector<VellumtidePluginSample>> changed;
+    std::size_t missingFiles = 0;
+    for (std::size_t index = 0; index < lastSamples->size(); ++index) {
+        VellumtidePluginSample probe;
+        const auto& sample = (*lastSamples)[index];
+        // Only what the files decide is compared; a sample is copied only when its files changed.
+        probe.id = sample.id;
+        probe.edit = sample.edit;
+        probe.originalDuration = sample.originalDuration;
+        probe.isEdited = sample.isEdited;
+        probe.isAvailable = sample.isAvailable;
+        probe.audioURL = sample.audioURL;
+        probe.duration = sample.duration;
+        probe.chops = sample.chops;
+        if (libraryfiles::placeFiles(probe, rawFileNames[index], folder)) {
+            if (!changed)
+                changed = std::make_shared<std::vector<VellumtidePluginSample>>(*lastSamples);
+            auto& updated = (*changed)[index];
+            updated.isEdited = probe.isEdited;
+            updated.isAvailable = probe.isAvailable;
+            updated.audioURL = std::move(probe.audioURL);
+            updated.duration = probe.duration;
+            updated.chops = std::move(probe.chops);
+        }
+        missingFiles += probe.isAvailable ? 0 : 1;
+    }
+    if (!changed)
+        return false;
+    snapshot.readingDetail = snapshot.detail = lastDetail;
+    snapshot.status = libraryfiles::statusText(changed->size(), missingFiles);
+    snapshot.samples = std::move(changed);
+    return true;
 }
 
 LibraryReaderThread::LibraryReaderThread(std::function<void(const std::atomic_bool&)> job)
@@ -136,10 +187,25 @@ void LibraryReaderThread::request() {
     wake.notify_one();
 }
 
+void LibraryReaderThread::release(std::shared_ptr<const void> unused) {
+    {
+        std::lock_guard lock(mutex);
+        garbage.push_back(std::move(unused));
+    }
+    wake.notify_one();
+}
+
 void LibraryReaderThread::run() {
     std::unique_lock lock(mutex);
     while (true) {
-        wake.wait(lock, [this] { return requested || stopping; });
+        wake.wait(lock, [this] { return requested || stopping || !garbage.empty(); });
+        if (!garbage.empty()) {
+            auto unused = std::exchange(garbage, {});
+            lock.unlock();
+            unused.clear();
+            lock.lock();
+            continue;
+        }
         if (stopping)
             return;
         requested = false;

@@ -54,23 +54,31 @@ private:
     };
     static FileIdentity fileIdentity(const std::filesystem::path& file);
     std::filesystem::path chooseRoot() const;
-    void read(LibrarySnapshot& snapshot, libraryfiles::LibraryFolder& folder, const std::atomic_bool& stop);
+    void read(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder, const std::atomic_bool& stop);
+    // The last read's samples with the audio files as they are now; false when nothing changed.
+    bool replaceFiles(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder);
 
     const LibraryEnvironment environment;
     std::mutex passing;
     std::uint64_t sequence = 0;
     std::size_t reads = 0;
     std::optional<LibraryIdentity> readIdentity; // of the last read
-    std::vector<libraryfiles::FileCheck> checks; // the audio-file checks of the last read
+    // What the last pass published, and each of its samples' name in "Samples".
+    std::shared_ptr<const std::vector<VellumtidePluginSample>> lastSamples;
+    std::vector<std::string> rawFileNames;
+    std::string lastDetail;
 };
 
 // A thread that runs a job each time it is asked, once more for requests made while it runs, and
-// that is stopped and joined on destruction (the job sees stop set and ends early).
+// that is stopped and joined on destruction (the job sees stop set and ends early). It also frees
+// what the window's thread no longer needs, so that a large list is not freed there.
 class LibraryReaderThread {
 public:
     explicit LibraryReaderThread(std::function<void(const std::atomic_bool& stop)> job);
     ~LibraryReaderThread();
     void request();
+    // Lets go of what it is given on its own thread, soon.
+    void release(std::shared_ptr<const void> garbage);
 
 private:
     void run();
@@ -79,6 +87,7 @@ private:
     std::mutex mutex;
     std::condition_variable wake;
     bool requested = false;
+    std::vector<std::shared_ptr<const void>> garbage;
     std::atomic_bool stopping{false};
     std::thread thread;
 };

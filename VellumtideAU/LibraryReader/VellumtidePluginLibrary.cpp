@@ -80,10 +80,14 @@ void VellumtidePluginLibrary::publish(LibrarySnapshot snapshot) {
     root = snapshot.root;
     if (!snapshot.changed)
         return;
+    SampleList previous = publishedSamples;
     setDetail(std::move(snapshot.readingDetail));
     setSamples(std::move(snapshot.samples));
     setStatus(std::move(snapshot.status));
     setDetail(std::move(snapshot.detail));
+    // A list nobody else holds any more is freed on the reader's thread, not on this one.
+    if (thread && previous.use_count() == 1)
+        thread->release(std::move(previous));
 }
 
 void VellumtidePluginLibrary::startLiveRefresh() {
