@@ -4,9 +4,11 @@
 #include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
 
 #include <QCoreApplication>
+#include <QThread>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 namespace {
 
@@ -394,6 +396,97 @@ TEST_F(LibraryReading, ThePollReadsTheFilesOnlyWhenTheyChange) {
     fireAndSettle();
     EXPECT_TRUE(library->samples().empty());
     EXPECT_EQ(library->readCount(), reads + 6);
+}
+
+TEST_F(LibraryReading, ThePollSeesAudioFilesComeAndGoWithoutReadingAgain) {
+    touchSamples({"a.wav", "b.wav"});
+    touch(mirror / "Chops" / (idA + "-chop-" + chopA + ".wav"));
+    writeFile(mirror / "library.json",
+              Json::array({sampleJson(idA, "Kick", "a.wav"), sampleJson(idB, "Snare", "b.wav")}).dump());
+    writeFile(mirror / "bridge-metadata.json",
+              Json{{idA,
+                    {{"chops",
+                      {{{"id", chopA}, {"index", 0}, {"startTime", 1}, {"endTime", 2}, {"strength", 0.5}}}}}},
+                   {idB, {{"edit", {{"startTime", 2}, {"endTime", 5}}}}}}
+                  .dump());
+    library->startLiveRefresh();
+    settle();
+    const auto reads = library->readCount();
+    auto find = [this](const std::string& id) {
+        for (const auto& sample : library->samples())
+            if (sample.id.string() == id)
+                return sample;
+        return VellumtidePluginSample{};
+    };
+    ASSERT_EQ(library->status(), "2 synced samples");
+    const auto listBefore = library->sharedSamples();
+
+    std::filesystem::remove(mirror / "Samples" / "a.wav");
+    std::filesystem::remove(mirror / "Chops" / (idA + "-chop-" + chopA + ".wav"));
+    fireAndSettle();
+    EXPECT_FALSE(find(idA).isAvailable);
+    EXPECT_FALSE(find(idA).chops.at(0).isAvailable);
+    EXPECT_EQ(library->status(), "2 samples, 1 missing file");
+    EXPECT_TRUE(listBefore->front().isAvailable) << "a published list never changes under its holder";
+
+    // The rendered edit appears: the sample now plays it, with the edited length.
+    touch(mirror / "Edited" / (idB + ".wav"));
+    touchSamples({"a.wav"});
+    fireAndSettle();
+    EXPECT_TRUE(find(idA).isAvailable);
+    EXPECT_TRUE(find(idB).isEdited);
+    EXPECT_EQ(find(idB).audioURL, mirror / "Edited" / (idB + ".wav"));
+    EXPECT_DOUBLE_EQ(find(idB).duration, 3.0);
+    EXPECT_EQ(library->status(), "2 synced samples");
+    EXPECT_EQ(library->readCount(), reads) << "no library file changed, so none was read again";
+
+    int samplesSignals = 0;
+    QObject::connect(library.get(), &VellumtidePluginLibrary::samplesChanged, [&] { ++samplesSignals; });
+    fireAndSettle();
+    EXPECT_EQ(samplesSignals, 0) << "nothing changed, nothing is published";
+}
+
+TEST_F(LibraryReading, ABackgroundReadEndsWithItsReaderAndPublishesNothingAfterwards) {
+    Json manifest = Json::array();
+    for (int index = 0; index < 4000; ++index) {
+        char id[40];
+        std::snprintf(id, sizeof id, "%08X-0000-4000-8000-000000000000", index);
+        manifest.push_back(sampleJson(id, "Sample", "s.wav"));
+        manifest.back()["peaks"] = std::vector<float>(200, 0.5f);
+    }
+    const std::string text = manifest.dump(2);
+    int published = 0;
+    // A new reader, made before the library is there, to which the library then comes.
+    auto freshReader = [&] {
+        library.reset();
+        std::filesystem::remove(mirror / "library.json");
+        SetUp();
+        QObject::connect(library.get(), &VellumtidePluginLibrary::samplesChanged, [&] {
+            EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+            ++published;
+        });
+        writeFile(mirror / "library.json", text);
+    };
+
+    // Destroyed at once, while its thread reads, and destroyed once its result is likely posted
+    // but not delivered: neither touches the reader after its end.
+    freshReader();
+    library->refreshInBackground();
+    library.reset();
+    freshReader();
+    library->refreshInBackground();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    library.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(published, 0);
+
+    // Left alone, the same read is published on the thread the reader lives on.
+    freshReader();
+    library->refreshInBackground();
+    EXPECT_TRUE(library->isReading());
+    settle();
+    EXPECT_EQ(published, 1);
+    EXPECT_EQ(library->samples().size(), 4000u);
 }
 
 TEST_F(LibraryReading, TheManifestIsReadAsStrictlyAsEver) {
