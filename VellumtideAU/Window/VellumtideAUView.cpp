@@ -412,9 +412,10 @@ void VellumtideAUView::stopPadPreview() {
 void VellumtideAUView::stopPreviewIfHidden() {
     if (!playingSample)
         return;
-    auto visible = visibleSamples();
-    if (std::none_of(visible.begin(), visible.end(),
-                     [this](const auto& sample) { return sample.id == playingSample; }))
+    const auto& samples = libraryReader->samples();
+    if (std::none_of(samples.begin(), samples.end(), [this](const auto& sample) {
+            return sample.id == playingSample && (!favoritesOnly || sample.isFavorite);
+        }))
         stopPreview();
 }
 
