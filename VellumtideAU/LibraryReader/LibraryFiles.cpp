@@ -400,7 +400,8 @@ MetadataMap decodeMetadataStrictly(std::string_view bytes) {
 }
 
 template <typename Text>
-std::optional<std::vector<ManifestSample>> decodeManifestText(const Text& text, const std::atomic_bool* stop) {
+std::optional<std::vector<ManifestSample>> decodeManifestText(const Text& text,
+                                                              const std::atomic_bool* stop) {
     return decodeFast(
         text, [stop](vt::json::FastValue root) { return manifestFromDocument(root, stop); },
         decodeManifestStreaming);
@@ -408,7 +409,8 @@ std::optional<std::vector<ManifestSample>> decodeManifestText(const Text& text, 
 
 } // namespace
 
-std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes, const std::atomic_bool* stop) {
+std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes,
+                                                          const std::atomic_bool* stop) {
     return decodeManifestText(bytes, stop);
 }
 
@@ -477,7 +479,8 @@ bool placeFiles(VellumtidePluginSample& sample, const std::string& rawFileName, 
     // The edited length comes from the sanitised edit, so it never exceeds the recording.
     sample.duration =
         sample.isEdited ? sample.edit.editedDuration(sample.originalDuration) : sample.originalDuration;
-    bool changed = before != std::tuple(sample.isEdited, sample.isAvailable, sample.audioURL, sample.duration);
+    bool changed =
+        before != std::tuple(sample.isEdited, sample.isAvailable, sample.audioURL, sample.duration);
     for (auto& chop : sample.chops) {
         const bool available = folder.hasFile(Place::chops, LibraryFolder::chopName(sample.id, chop.id));
         changed = changed || available != chop.isAvailable;

@@ -60,10 +60,12 @@ void VellumtidePluginLibrary::refreshInBackground() {
     ++requestedPasses;
     if (!thread)
         thread = std::make_unique<LibraryReaderThread>([this](const std::atomic_bool& stop) {
+            // The requests made so far are served by this pass; later ones by the next.
+            const std::uint64_t request = requestedPasses.load();
             LibrarySnapshot snapshot = scanner->pass(false, stop);
             if (stop)
                 return;
-            snapshot.request = requestedPasses.load();
+            snapshot.request = request;
             auto delivered = std::make_shared<LibrarySnapshot>(std::move(snapshot));
             QMetaObject::invokeMethod(
                 this, [this, delivered] { publish(std::move(*delivered)); }, Qt::QueuedConnection);
