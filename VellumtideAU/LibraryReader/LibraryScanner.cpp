@@ -48,6 +48,8 @@ LibrarySnapshot LibraryScanner::pass(bool force, const std::atomic_bool& stop) {
     if (snapshot.changed) {
         lastSamples = snapshot.samples;
         lastDetail = snapshot.detail;
+        snapshot.favorites = std::size_t(std::count_if(lastSamples->begin(), lastSamples->end(),
+                                                       [](const auto& sample) { return sample.isFavorite; }));
     }
     snapshot.sequence = ++sequence;
     snapshot.reads = reads;

@@ -26,6 +26,7 @@ struct LibrarySnapshot {
     std::size_t reads = 0;
     std::filesystem::path root;
     std::shared_ptr<const std::vector<VellumtidePluginSample>> samples;
+    std::size_t favorites = 0; // of samples
     std::string status;
     std::string readingDetail; // shown while reading: the folder
     std::string detail;
@@ -54,7 +55,8 @@ private:
     };
     static FileIdentity fileIdentity(const std::filesystem::path& file);
     std::filesystem::path chooseRoot() const;
-    void read(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder, const std::atomic_bool& stop);
+    void read(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder,
+              const std::atomic_bool& stop);
     // The last read's samples with the audio files as they are now; false when nothing changed.
     bool replaceFiles(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder);
 

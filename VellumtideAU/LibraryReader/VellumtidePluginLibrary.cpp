@@ -84,6 +84,7 @@ void VellumtidePluginLibrary::publish(LibrarySnapshot snapshot) {
         return;
     SampleList previous = publishedSamples;
     setDetail(std::move(snapshot.readingDetail));
+    publishedFavorites = snapshot.favorites;
     setSamples(std::move(snapshot.samples));
     setStatus(std::move(snapshot.status));
     setDetail(std::move(snapshot.detail));

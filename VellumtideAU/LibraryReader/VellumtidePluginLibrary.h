@@ -56,6 +56,8 @@ public:
     const std::vector<VellumtidePluginSample>& samples() const { return *publishedSamples; }
     // The same list, shared: it stays as it is while the holder keeps it, whatever is published later.
     const SampleList& sharedSamples() const { return publishedSamples; }
+    // How many of the samples are favourites.
+    std::size_t favoriteCount() const { return publishedFavorites; }
     const std::string& status() const { return publishedStatus; }
     const std::string& detail() const { return publishedDetail; }
     const Path& rootURL() const { return root; }
@@ -116,6 +118,7 @@ private:
     std::uint64_t servedRequest = 0;
     std::uint64_t publishedSequence = 0;
     SampleList publishedSamples = std::make_shared<const std::vector<VellumtidePluginSample>>();
+    std::size_t publishedFavorites = 0;
     std::string publishedStatus = "Looking for Bridge library";
     std::string publishedDetail;
 };

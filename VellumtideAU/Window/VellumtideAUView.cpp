@@ -271,9 +271,7 @@ void VellumtideAUView::refreshStatus() {
 }
 
 int VellumtideAUView::favoriteCount() const {
-    const auto& samples = libraryReader->samples();
-    return int(
-        std::count_if(samples.begin(), samples.end(), [](const auto& sample) { return sample.isFavorite; }));
+    return int(libraryReader->favoriteCount());
 }
 
 std::vector<VellumtidePluginSample> VellumtideAUView::visibleSamples() const {

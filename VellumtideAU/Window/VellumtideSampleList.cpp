@@ -56,13 +56,14 @@ void VellumtideSampleList::rebuildEntries() {
     entries.reserve(listed.size());
     int y = margin;
     for (std::size_t index = 0; index < listed.size(); ++index) {
-        const auto& sample = *listed[index];
         if (index > 0)
             y += groupSpacing;
         entries.push_back({index, std::nullopt, y, VellumtideAUSampleRow::rowHeight});
         y += VellumtideAUSampleRow::rowHeight;
-        if (!expanded.contains(sample.id))
+        // With no chop list open the samples themselves are not looked at: a long list stays cheap.
+        if (expanded.empty() || !expanded.contains(listed[index]->id))
             continue;
+        const auto& sample = *listed[index];
         for (std::size_t chop = 0; chop < sample.chops.size(); ++chop) {
             y += chop == 0 ? chopsSpacing : chopSpacing;
             entries.push_back({index, chop, y, VellumtideAUChopRow::rowHeight});
