@@ -17,7 +17,7 @@ FastDocument::FastDocument(std::string_view text) {
     rootValue = parsed.value_unsafe();
 }
 
-FastDocument::FastDocument(const simdjson::padded_string& text) {
+void FastDocument::parsePadded(const simdjson::padded_string& text) {
     auto parsed = parser.parse(text);
     if (parsed.error())
         fail(std::string("The data is not valid JSON: ") + simdjson::error_message(parsed.error()));

@@ -5,6 +5,7 @@
 
 #include "Platform/Core/Json.h"
 
+#include <concepts>
 #include <filesystem>
 #include <optional>
 #include <simdjson.h>
@@ -21,13 +22,18 @@ public:
     // other reader, which has the last word on what is valid).
     explicit FastDocument(std::string_view text);
     // The same over text that already carries the padding the parser reads past its end: no copy.
-    explicit FastDocument(const simdjson::padded_string& text);
+    // (Only for that type itself: other text converts to the string view.)
+    template <typename Text>
+    requires std::same_as<Text, simdjson::padded_string>
+    explicit FastDocument(const Text& text) { parsePadded(text); }
     FastDocument(const FastDocument&) = delete;
     FastDocument& operator=(const FastDocument&) = delete;
 
     FastValue root() const { return rootValue; }
 
 private:
+    void parsePadded(const simdjson::padded_string& text);
+
     simdjson::dom::parser parser;
     FastValue rootValue;
 };
