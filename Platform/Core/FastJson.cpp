@@ -17,6 +17,23 @@ FastDocument::FastDocument(std::string_view text) {
     rootValue = parsed.value_unsafe();
 }
 
+void FastDocument::parsePadded(const simdjson::padded_string& text) {
+    auto parsed = parser.parse(text);
+    if (parsed.error())
+        fail(std::string("The data is not valid JSON: ") + simdjson::error_message(parsed.error()));
+    rootValue = parsed.value_unsafe();
+}
+
+std::optional<simdjson::padded_string> readPaddedFile(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return std::nullopt;
+    auto loaded = simdjson::padded_string::load(path.string());
+    if (loaded.error())
+        return std::nullopt;
+    return std::move(loaded).value_unsafe();
+}
+
 double toDouble(FastValue value) {
     switch (value.type()) {
     case simdjson::dom::element_type::INT64:

@@ -5,6 +5,8 @@
 
 #include "Platform/Core/Json.h"
 
+#include <concepts>
+#include <filesystem>
 #include <optional>
 #include <simdjson.h>
 #include <string_view>
@@ -19,15 +21,25 @@ public:
     // Throws JsonError when the text is not JSON this reader takes (the caller may then ask the
     // other reader, which has the last word on what is valid).
     explicit FastDocument(std::string_view text);
+    // The same over text that already carries the padding the parser reads past its end: no copy.
+    // (Only for that type itself: other text converts to the string view.)
+    template <typename Text>
+    requires std::same_as<Text, simdjson::padded_string>
+    explicit FastDocument(const Text& text) { parsePadded(text); }
     FastDocument(const FastDocument&) = delete;
     FastDocument& operator=(const FastDocument&) = delete;
 
     FastValue root() const { return rootValue; }
 
 private:
+    void parsePadded(const simdjson::padded_string& text);
+
     simdjson::dom::parser parser;
     FastValue rootValue;
 };
+
+// The whole of a regular file with that padding; nothing when it is missing or unreadable.
+std::optional<simdjson::padded_string> readPaddedFile(const std::filesystem::path& path);
 
 // The conversions of Json.h for this reader; each throws JsonError on a wrong type or range.
 double toDouble(FastValue value);

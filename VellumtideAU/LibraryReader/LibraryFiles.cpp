@@ -1,11 +1,16 @@
 #include "VellumtideAU/LibraryReader/LibraryFiles.h"
 
 #include "Platform/Core/AtomicFile.h"
+#include "Platform/Core/FastJson.h"
 #include "Platform/Core/Json.h"
 #include "Platform/Core/NumberFormat.h"
 
 #include <algorithm>
+#include <dirent.h>
+#include <map>
+#include <sys/stat.h>
 #include <system_error>
+#include <tuple>
 
 namespace libraryfiles {
 namespace {
@@ -17,9 +22,9 @@ constexpr double tempoConfidenceFloor = 0.42;
 constexpr double rootConfidenceFloor = 0.43;
 constexpr double keyConfidenceFloor = 0.5;
 
-// One element of "library.json": fields holds its keys other than "peaks", peaks the floats.
-ManifestSample decodeManifestSample(const Json& fields, std::vector<float> peaks) {
-    ObjectReader reader(fields);
+// One element of "library.json", read through either reader's object reader; peaks are given.
+template <typename Reader>
+ManifestSample decodeManifestSample(const Reader& reader, std::vector<float> peaks) {
     ManifestSample sample;
     sample.id = reader.requireUuid("id");
     sample.title = reader.requireString("title");
@@ -36,8 +41,8 @@ ManifestSample decodeManifestSample(const Json& fields, std::vector<float> peaks
     return sample;
 }
 
-VellumtidePluginEdit decodeEdit(const Json& value) {
-    ObjectReader reader(value);
+template <typename Value> VellumtidePluginEdit decodeEdit(const Value& value) {
+    const auto reader = vt::json::readObject(value);
     VellumtidePluginEdit edit;
     edit.startTime = reader.optionalDouble("startTime").value_or(0);
     edit.endTime = reader.optionalDouble("endTime");
@@ -48,8 +53,8 @@ VellumtidePluginEdit decodeEdit(const Json& value) {
     return edit;
 }
 
-PluginAnalysis decodeAnalysis(const Json& value) {
-    ObjectReader reader(value);
+template <typename Value> PluginAnalysis decodeAnalysis(const Value& value) {
+    const auto reader = vt::json::readObject(value);
     PluginAnalysis analysis;
     analysis.bpm = reader.optionalDouble("bpm");
     analysis.bpmConfidence = reader.requireDouble("bpmConfidence");
@@ -60,24 +65,24 @@ PluginAnalysis decodeAnalysis(const Json& value) {
     return analysis;
 }
 
-PluginChop decodeChop(const Json& value) {
-    ObjectReader reader(value);
+template <typename Value> PluginChop decodeChop(const Value& value) {
+    const auto reader = vt::json::readObject(value);
     return PluginChop{reader.requireUuid("id"), reader.requireInt("index"), reader.requireDouble("startTime"),
                       reader.requireDouble("endTime"), reader.requireDouble("strength")};
 }
 
-PluginMetadata decodeMetadataValue(const Json& value) {
-    ObjectReader reader(value);
+template <typename Value> PluginMetadata decodeMetadataValue(const Value& value) {
+    const auto reader = vt::json::readObject(value);
     PluginMetadata metadata;
     metadata.titleOverride = reader.optionalString("titleOverride");
     metadata.isFavorite = reader.optionalBool("isFavorite").value_or(false);
     metadata.favoriteOverride = reader.optionalBool("favoriteOverride");
     metadata.isDeleted = reader.optionalBool("isDeleted").value_or(false);
-    if (const Json* edit = reader.find("edit"))
+    if (const auto edit = reader.find("edit"))
         metadata.edit = decodeEdit(*edit);
-    if (const Json* analysis = reader.find("analysis"))
+    if (const auto analysis = reader.find("analysis"))
         metadata.analysis = decodeAnalysis(*analysis);
-    if (const Json* chops = reader.find("chops"))
+    if (const auto chops = reader.find("chops"))
         for (const auto& chop : vt::json::requireArray(*chops))
             metadata.chops.push_back(decodeChop(chop));
     return metadata;
@@ -160,7 +165,6 @@ VellumtidePluginChop makeChop(const PluginChop& chop, const vt::Uuid& sample, co
     result.duration = std::max(chop.endTime - chop.startTime, 0.0);
     result.strength = chop.strength;
     result.audioURL = folder.chopFile(sample, chop.id);
-    result.isAvailable = isRegularFile(result.audioURL);
     return result;
 }
 
@@ -284,7 +288,7 @@ private:
         try {
             if (peaksState != Peaks::list || !peaksValid)
                 return false;
-            samples.push_back(decodeManifestSample(fields, std::move(peaks)));
+            samples.push_back(decodeManifestSample(ObjectReader(fields), std::move(peaks)));
             peaks = {};
             return true;
         } catch (const std::exception&) {
@@ -303,7 +307,10 @@ private:
 
 } // namespace
 
-std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes) {
+namespace {
+
+// "library.json" through the streaming reader, which has the last word on what is JSON.
+std::optional<std::vector<ManifestSample>> decodeManifestStreaming(std::string_view bytes) {
     ManifestStream stream;
     try {
         if (!Json::sax_parse(bytes.begin(), bytes.end(), &stream))
@@ -314,33 +321,179 @@ std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes
     return std::move(stream.samples);
 }
 
-MetadataMap decodeMetadata(std::string_view bytes) {
+// The keys of one object in key order, the last of a repeated key winning, each with the
+// canonical-key rule applied: as the streaming reader's document iterates them.
+template <typename Entries> MetadataMap metadataFromEntries(const Entries& entries) {
+    MetadataMap metadata;
+    std::unordered_map<vt::Uuid, bool> storedFromCanonicalKey;
+    for (const auto& [key, value] : entries) {
+        PluginMetadata decoded = decodeMetadataValue(value);
+        auto id = vt::Uuid::parse(key);
+        if (!id)
+            continue;
+        const bool canonical = key == id->string();
+        auto stored = storedFromCanonicalKey.find(*id);
+        if (stored != storedFromCanonicalKey.end() && stored->second && !canonical)
+            continue;
+        metadata[*id] = std::move(decoded);
+        storedFromCanonicalKey[*id] = canonical;
+    }
+    return metadata;
+}
+
+} // namespace
+
+namespace {
+
+// Either text through the fast reader; what it does not take goes to the reader with the last word.
+template <typename Text, typename Decode, typename Fallback>
+auto decodeFast(const Text& text, Decode decode, Fallback fallback) {
+    std::optional<vt::json::FastDocument> document;
     try {
-        const Json document = vt::json::parse(bytes);
-        if (!document.is_object())
-            return {};
-        MetadataMap metadata;
-        std::unordered_map<vt::Uuid, bool> storedFromCanonicalKey;
-        for (const auto& [key, value] : document.items()) {
-            PluginMetadata decoded = decodeMetadataValue(value);
-            auto id = vt::Uuid::parse(key);
-            if (!id)
-                continue;
-            const bool canonical = key == id->string();
-            auto stored = storedFromCanonicalKey.find(*id);
-            if (stored != storedFromCanonicalKey.end() && stored->second && !canonical)
-                continue;
-            metadata[*id] = std::move(decoded);
-            storedFromCanonicalKey[*id] = canonical;
+        document.emplace(text);
+    } catch (const vt::json::JsonError&) {
+        return fallback(std::string_view(text));
+    }
+    return decode(document->root());
+}
+
+std::optional<std::vector<ManifestSample>> manifestFromDocument(vt::json::FastValue root,
+                                                                const std::atomic_bool* stop) {
+    try {
+        const auto list = vt::json::requireArray(root);
+        std::vector<ManifestSample> samples;
+        samples.reserve(list.size());
+        for (vt::json::FastValue element : list) {
+            if (stop && stop->load(std::memory_order_relaxed))
+                return std::nullopt;
+            const vt::json::FastObjectReader reader(element);
+            samples.push_back(decodeManifestSample(reader, reader.requireFloats("peaks")));
         }
-        return metadata;
+        return samples;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+MetadataMap metadataFromDocument(vt::json::FastValue root) {
+    try {
+        if (!root.is_object())
+            return {};
+        std::map<std::string_view, vt::json::FastValue> entries;
+        for (auto field : vt::json::requireObject(root))
+            entries.insert_or_assign(field.key, field.value);
+        return metadataFromEntries(entries);
     } catch (const std::exception&) {
         return {};
     }
 }
 
-std::optional<VellumtidePluginSample> mergeSample(const ManifestSample& record, const MetadataMap& metadata,
-                                                  const LibraryFolder& folder, std::size_t& missingFiles) {
+MetadataMap decodeMetadataStrictly(std::string_view bytes) {
+    try {
+        const Json document = vt::json::parse(bytes);
+        if (!document.is_object())
+            return {};
+        return metadataFromEntries(document.items());
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+template <typename Text>
+std::optional<std::vector<ManifestSample>> decodeManifestText(const Text& text,
+                                                              const std::atomic_bool* stop) {
+    return decodeFast(
+        text, [stop](vt::json::FastValue root) { return manifestFromDocument(root, stop); },
+        decodeManifestStreaming);
+}
+
+} // namespace
+
+std::optional<std::vector<ManifestSample>> decodeManifest(std::string_view bytes,
+                                                          const std::atomic_bool* stop) {
+    return decodeManifestText(bytes, stop);
+}
+
+std::optional<std::vector<ManifestSample>> decodeManifest(const simdjson::padded_string& text,
+                                                          const std::atomic_bool* stop) {
+    return decodeManifestText(text, stop);
+}
+
+MetadataMap decodeMetadata(std::string_view bytes) {
+    return decodeFast(bytes, metadataFromDocument, decodeMetadataStrictly);
+}
+
+MetadataMap decodeMetadata(const simdjson::padded_string& text) {
+    return decodeFast(text, metadataFromDocument, decodeMetadataStrictly);
+}
+
+std::optional<FileNames> regularFilesIn(const std::filesystem::path& folder) {
+    DIR* directory = ::opendir(folder.c_str());
+    if (!directory)
+        return errno == ENOENT || errno == ENOTDIR ? std::optional(FileNames()) : std::nullopt;
+    FileNames names;
+    const int descriptor = ::dirfd(directory);
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat status {};
+            regular = ::fstatat(descriptor, entry->d_name, &status, 0) == 0 && S_ISREG(status.st_mode);
+        }
+        if (regular)
+            names.emplace(name);
+    }
+    ::closedir(directory);
+    return names;
+}
+
+void LibraryFolder::listFiles() {
+    samples = regularFilesIn(root / "Samples");
+    edited = regularFilesIn(root / "Edited");
+    chops = regularFilesIn(root / "Chops");
+}
+
+bool LibraryFolder::hasFile(Place place, const std::string& name) const {
+    const auto& listing = place == Place::samples ? samples : place == Place::edited ? edited : chops;
+    const char* folder = place == Place::samples ? "Samples" : place == Place::edited ? "Edited" : "Chops";
+    // A folder that could not be listed is asked file by file.
+    return listing ? listing->contains(name) : isRegularFile(root / folder / name);
+}
+
+bool placeFiles(VellumtidePluginSample& sample, const std::string& rawFileName, const LibraryFolder& folder) {
+    using Place = LibraryFolder::Place;
+    const auto before = std::tuple(sample.isEdited, sample.isAvailable, sample.audioURL, sample.duration);
+    // A file name that is not one safe path component is never turned into a path: the sample
+    // is listed without a file.
+    sample.isEdited = false;
+    sample.isAvailable = false;
+    sample.audioURL.clear();
+    if (vt::isSafeFileName(rawFileName)) {
+        sample.isEdited = sample.edit.isActive(sample.originalDuration) &&
+                          folder.hasFile(Place::edited, LibraryFolder::editedName(sample.id));
+        sample.audioURL = sample.isEdited ? folder.editedFile(sample.id) : folder.samplesFile(rawFileName);
+        sample.isAvailable = sample.isEdited || folder.hasFile(Place::samples, rawFileName);
+    }
+    // The edited length comes from the sanitised edit, so it never exceeds the recording.
+    sample.duration =
+        sample.isEdited ? sample.edit.editedDuration(sample.originalDuration) : sample.originalDuration;
+    bool changed =
+        before != std::tuple(sample.isEdited, sample.isAvailable, sample.audioURL, sample.duration);
+    for (auto& chop : sample.chops) {
+        const bool available = folder.hasFile(Place::chops, LibraryFolder::chopName(sample.id, chop.id));
+        changed = changed || available != chop.isAvailable;
+        chop.isAvailable = available;
+    }
+    return changed;
+}
+
+namespace {
+
+template <typename Record>
+std::optional<VellumtidePluginSample> merge(Record&& record, const MetadataMap& metadata,
+                                            const LibraryFolder& folder, std::size_t& missingFiles) {
     static const PluginMetadata noOverrides;
     auto found = metadata.find(record.id);
     const PluginMetadata& overrides = found == metadata.end() ? noOverrides : found->second;
@@ -354,26 +507,15 @@ std::optional<VellumtidePluginSample> mergeSample(const ManifestSample& record, 
     sample.createdAt = record.createdAt;
     sample.sampleRate = record.sampleRate;
     sample.byteCount = record.byteCount;
-    sample.peaks = record.peaks;
+    sample.peaks = std::forward<Record>(record).peaks;
     sample.edit = overrides.edit.sanitized(record.duration);
 
-    // A file name that is not one safe path component is never turned into a path: the sample
-    // is listed without a file.
-    if (vt::isSafeFileName(record.fileName)) {
-        const auto edited = folder.editedFile(record.id);
-        sample.isEdited = sample.edit.isActive(record.duration) && isRegularFile(edited);
-        sample.audioURL = sample.isEdited ? edited : folder.samplesFile(record.fileName);
-        sample.isAvailable = isRegularFile(sample.audioURL);
-    }
-    if (!sample.isAvailable)
-        ++missingFiles;
-
+    sample.originalDuration = record.duration;
     for (const auto& chop : overrides.chops)
         sample.chops.push_back(makeChop(chop, record.id, folder));
-
-    // The edited length comes from the sanitised edit, so it never exceeds the recording.
-    sample.originalDuration = record.duration;
-    sample.duration = sample.isEdited ? sample.edit.editedDuration(record.duration) : record.duration;
+    placeFiles(sample, record.fileName, folder);
+    if (!sample.isAvailable)
+        ++missingFiles;
     sample.isFavorite = overrides.favoriteOverride.value_or(record.isFavorite || overrides.isFavorite);
     sample.tempoLabel = tempoLabel(overrides.analysis);
     sample.rootLabel = prefixedLabel("Root ", overrides.analysis.rootNote, overrides.analysis.rootConfidence,
@@ -381,6 +523,18 @@ std::optional<VellumtidePluginSample> mergeSample(const ManifestSample& record, 
     sample.keyLabel = prefixedLabel("Key ", overrides.analysis.musicalKey, overrides.analysis.keyConfidence,
                                     keyConfidenceFloor);
     return sample;
+}
+
+} // namespace
+
+std::optional<VellumtidePluginSample> mergeSample(const ManifestSample& record, const MetadataMap& metadata,
+                                                  const LibraryFolder& folder, std::size_t& missingFiles) {
+    return merge(record, metadata, folder, missingFiles);
+}
+
+std::optional<VellumtidePluginSample> mergeSample(ManifestSample&& record, const MetadataMap& metadata,
+                                                  const LibraryFolder& folder, std::size_t& missingFiles) {
+    return merge(std::move(record), metadata, folder, missingFiles);
 }
 
 std::string statusText(std::size_t published, std::size_t missing) {

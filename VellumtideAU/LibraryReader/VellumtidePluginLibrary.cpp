@@ -1,10 +1,9 @@
 #include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
 
 #include "Platform/Core/AtomicFile.h"
-#include "VellumtideAU/LibraryReader/LibraryFiles.h"
+#include "VellumtideAU/LibraryReader/LibraryScanner.h"
 
 #include <algorithm>
-#include <sys/stat.h>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -24,118 +23,86 @@ fs::path standardized(const fs::path& path) {
     return text;
 }
 
-bool somethingExists(const fs::path& path) {
-    std::error_code error;
-    return fs::exists(path, error);
-}
-
 } // namespace
 
 VellumtidePluginLibrary::VellumtidePluginLibrary(LibraryEnvironment environment,
-                                                 std::unique_ptr<RefreshTimer> timer, QObject* parent)
+                                                 std::unique_ptr<RefreshTimer> timer, QObject* parent,
+                                                 FirstRead firstRead)
     : QObject(parent), environment(std::move(environment)),
-      timer(timer ? std::move(timer) : makeQtRefreshTimer()) {
+      timer(timer ? std::move(timer) : makeQtRefreshTimer()),
+      scanner(std::make_shared<LibraryScanner>(this->environment)) {
     auto candidates = libraryCandidates(this->environment);
     root = candidates.empty() ? this->environment.home : candidates.front().url;
-    refresh();
+    if (firstRead == FirstRead::now)
+        refresh();
+    else
+        refreshInBackground();
 }
 
+// The reader's thread goes first: it reaches this object until it is joined. What it posted and
+// was not yet delivered is dropped with the object.
 VellumtidePluginLibrary::~VellumtidePluginLibrary() {
     timer->stop();
+    thread.reset();
 }
 
 void VellumtidePluginLibrary::refresh() {
-    chooseRoot();
-    read();
+    const std::atomic_bool running{false};
+    publish(scanner->pass(true, running));
 }
 
 void VellumtidePluginLibrary::refreshIfChanged() {
-    chooseRoot();
-    if (readIdentity != currentIdentity())
-        read();
+    const std::atomic_bool running{false};
+    publish(scanner->pass(false, running));
 }
 
-VellumtidePluginLibrary::FileIdentity VellumtidePluginLibrary::fileIdentity(const Path& file) {
-    struct stat status {};
-    if (::stat(file.c_str(), &status) != 0)
-        return {};
-    return {true,
-            std::uint64_t(status.st_dev),
-            std::uint64_t(status.st_ino),
-            std::int64_t(status.st_size),
-            std::int64_t(status.st_mtim.tv_sec),
-            std::int64_t(status.st_mtim.tv_nsec)};
+void VellumtidePluginLibrary::refreshInBackground() {
+    ++requestedPasses;
+    if (!thread)
+        thread = std::make_unique<LibraryReaderThread>([this](const std::atomic_bool& stop) {
+            // The requests made so far are served by this pass; later ones by the next.
+            const std::uint64_t request = requestedPasses.load();
+            LibrarySnapshot snapshot = scanner->pass(false, stop);
+            if (stop)
+                return;
+            snapshot.request = request;
+            auto delivered = std::make_shared<LibrarySnapshot>(std::move(snapshot));
+            QMetaObject::invokeMethod(
+                this, [this, delivered] { publish(std::move(*delivered)); }, Qt::QueuedConnection);
+        });
+    thread->request();
 }
 
-VellumtidePluginLibrary::LibraryIdentity VellumtidePluginLibrary::currentIdentity() const {
-    return {root, fileIdentity(root / manifestFileName), fileIdentity(root / metadataFileName)};
-}
-
-void VellumtidePluginLibrary::chooseRoot() {
-    const auto candidates = libraryCandidates(environment);
-    auto holdsLibrary = [](const LibraryCandidate& candidate) {
-        return somethingExists(candidate.url / manifestFileName);
-    };
-    if (auto found = std::find_if(candidates.begin(), candidates.end(), holdsLibrary);
-        found != candidates.end())
-        root = found->url;
-    else if (!candidates.empty())
-        root = candidates.front().url;
-}
-
-// The identity is taken before the files are read: a change during the read shows at the next tick.
-void VellumtidePluginLibrary::read() {
-    readIdentity = currentIdentity();
-    ++reads;
-    setDetail(abbreviatedPath(root, environment.home));
-
-    const fs::path manifest = root / manifestFileName;
-    std::optional<std::string> bytes = somethingExists(manifest) ? vt::readWholeFile(manifest) : std::nullopt;
-    if (!bytes) {
-        setSamples({});
-        setStatus("Waiting for Bridge library");
-        setDetail("Open Vellumtide Bridge once");
+void VellumtidePluginLibrary::publish(LibrarySnapshot snapshot) {
+    servedRequest = std::max(servedRequest, snapshot.request);
+    if (snapshot.sequence <= publishedSequence)
+        return; // a pass older than what is shown
+    publishedSequence = snapshot.sequence;
+    reads = snapshot.reads;
+    root = snapshot.root;
+    if (!snapshot.changed)
         return;
-    }
-    auto records = libraryfiles::decodeManifest(*bytes);
-    if (!records) {
-        setSamples({});
-        setStatus("Bridge library could not be read");
-        setDetail(abbreviatedPath(manifest, environment.home));
-        return;
-    }
-
-    const fs::path metadataFile = root / metadataFileName;
-    libraryfiles::MetadataMap metadata;
-    if (somethingExists(metadataFile))
-        if (auto metadataBytes = vt::readWholeFile(metadataFile))
-            metadata = libraryfiles::decodeMetadata(*metadataBytes);
-
-    const libraryfiles::LibraryFolder folder{root};
-    std::size_t missingFiles = 0;
-    std::vector<VellumtidePluginSample> merged;
-    for (const auto& record : *records)
-        if (auto sample = libraryfiles::mergeSample(record, metadata, folder, missingFiles))
-            merged.push_back(std::move(*sample));
-    std::stable_sort(merged.begin(), merged.end(),
-                     [](const auto& a, const auto& b) { return a.createdAt > b.createdAt; });
-
-    const std::size_t published = merged.size();
-    setSamples(std::move(merged));
-    setStatus(libraryfiles::statusText(published, missingFiles));
-    setDetail(abbreviatedPath(root, environment.home));
+    SampleList previous = publishedSamples;
+    setDetail(std::move(snapshot.readingDetail));
+    publishedFavorites = snapshot.favorites;
+    setSamples(std::move(snapshot.samples));
+    setStatus(std::move(snapshot.status));
+    setDetail(std::move(snapshot.detail));
+    // A list nobody else holds any more is freed on the reader's thread, not on this one.
+    if (thread && previous.use_count() == 1)
+        thread->release(std::move(previous));
 }
 
 void VellumtidePluginLibrary::startLiveRefresh() {
-    refreshIfChanged();
-    timer->start(refreshInterval, [this] { refreshIfChanged(); });
+    refreshInBackground();
+    timer->start(refreshInterval, [this] { refreshInBackground(); });
 }
 
 void VellumtidePluginLibrary::stopLiveRefresh() {
     if (!timer->isActive())
         return;
     timer->stop();
-    refreshIfChanged();
+    refreshInBackground();
 }
 
 bool VellumtidePluginLibrary::isLiveRefreshing() const {
@@ -216,7 +183,7 @@ std::string VellumtidePluginLibrary::abbreviatedPath(const fs::path& path, const
     return "~" + text.substr(homeText.size());
 }
 
-void VellumtidePluginLibrary::setSamples(std::vector<VellumtidePluginSample> samples) {
+void VellumtidePluginLibrary::setSamples(SampleList samples) {
     publishedSamples = std::move(samples);
     emit samplesChanged();
 }

@@ -77,7 +77,8 @@ VellumtideAUView::VellumtideAUView(std::function<void()> openBridgeAction,
       editSampleAction(std::move(editSampleAction)), audioUnitReference(std::move(audioUnitReference)),
       services(services),
       libraryReader(std::make_unique<VellumtidePluginLibrary>(
-          services.libraryEnvironment, services.makeRefreshTimer ? services.makeRefreshTimer() : nullptr)),
+          services.libraryEnvironment, services.makeRefreshTimer ? services.makeRefreshTimer() : nullptr,
+          nullptr, VellumtidePluginLibrary::FirstRead::inBackground)),
       kitController(std::make_unique<VellumtidePadKitController>(
           this->audioUnitReference, services.settings,
           services.makeRefreshTimer ? services.makeRefreshTimer() : nullptr)) {
@@ -273,9 +274,7 @@ void VellumtideAUView::refreshStatus() {
 }
 
 int VellumtideAUView::favoriteCount() const {
-    const auto& samples = libraryReader->samples();
-    return int(
-        std::count_if(samples.begin(), samples.end(), [](const auto& sample) { return sample.isFavorite; }));
+    return int(libraryReader->favoriteCount());
 }
 
 std::vector<VellumtidePluginSample> VellumtideAUView::visibleSamples() const {
@@ -290,15 +289,22 @@ QWidget* VellumtideAUView::currentContent() const {
     return content->currentWidget();
 }
 
+// The list is given the reader's shared samples: nothing is copied, and only the rows in view
+// are touched.
 void VellumtideAUView::refreshContent() {
+    const int favoritesListed = favoriteCount();
     if (libraryReader->samples().empty())
         content->setCurrentWidget(noLibrary);
-    else if (visibleSamples().empty())
+    else if (favoritesOnly && favoritesListed == 0)
         content->setCurrentWidget(favoritesEmpty);
     else
         content->setCurrentWidget(list);
     refreshFavoritesButton();
-    list->setSamples(visibleSamples());
+    if (favoritesOnly)
+        list->setSamples(libraryReader->sharedSamples(),
+                         [](const auto& sample) { return sample.isFavorite; });
+    else
+        list->setSamples(libraryReader->sharedSamples());
     refreshRows();
 }
 
@@ -407,9 +413,10 @@ void VellumtideAUView::stopPadPreview() {
 void VellumtideAUView::stopPreviewIfHidden() {
     if (!playingSample)
         return;
-    auto visible = visibleSamples();
-    if (std::none_of(visible.begin(), visible.end(),
-                     [this](const auto& sample) { return sample.id == playingSample; }))
+    const auto& samples = libraryReader->samples();
+    if (std::none_of(samples.begin(), samples.end(), [this](const auto& sample) {
+            return sample.id == playingSample && (!favoritesOnly || sample.isFavorite);
+        }))
         stopPreview();
 }
 

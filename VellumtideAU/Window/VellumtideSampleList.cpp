@@ -27,8 +27,14 @@ VellumtideSampleList::VellumtideSampleList(Actions actions, QColor cyan, QColor 
     verticalScrollBar()->setSingleStep(24);
 }
 
-void VellumtideSampleList::setSamples(std::vector<VellumtidePluginSample> samples) {
-    listed = std::move(samples);
+void VellumtideSampleList::setSamples(SharedSamples all,
+                                      const std::function<bool(const VellumtidePluginSample&)>& keep) {
+    listed.clear();
+    listed.reserve(all->size());
+    for (const auto& sample : *all)
+        if (!keep || keep(sample))
+            listed.push_back(&sample);
+    source = std::move(all);
     rebuildEntries();
     placeRows();
 }
@@ -50,13 +56,14 @@ void VellumtideSampleList::rebuildEntries() {
     entries.reserve(listed.size());
     int y = margin;
     for (std::size_t index = 0; index < listed.size(); ++index) {
-        const auto& sample = listed[index];
         if (index > 0)
             y += groupSpacing;
         entries.push_back({index, std::nullopt, y, VellumtideAUSampleRow::rowHeight});
         y += VellumtideAUSampleRow::rowHeight;
-        if (!expanded.contains(sample.id))
+        // With no chop list open the samples themselves are not looked at: a long list stays cheap.
+        if (expanded.empty() || !expanded.contains(listed[index]->id))
             continue;
+        const auto& sample = *listed[index];
         for (std::size_t chop = 0; chop < sample.chops.size(); ++chop) {
             y += chop == 0 ? chopsSpacing : chopSpacing;
             entries.push_back({index, chop, y, VellumtideAUChopRow::rowHeight});
@@ -90,7 +97,7 @@ void VellumtideSampleList::placeRows() {
         return entry.top + entry.height <= visibleTop;
     });
     for (auto entry = first; entry != entries.end() && entry->top < visibleBottom; ++entry) {
-        const auto& sample = listed[entry->sample];
+        const auto& sample = *listed[entry->sample];
         QWidget* row = nullptr;
         int indent = 0;
         if (entry->chop) {

@@ -12,6 +12,7 @@
 #include <QColor>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -41,12 +42,15 @@ public:
 
     VellumtideSampleList(Actions actions, QColor cyan, QColor amber, QWidget* parent = nullptr);
 
-    // The samples to list, in order; rows showing them are updated in place.
-    void setSamples(std::vector<VellumtidePluginSample> samples);
+    using SharedSamples = std::shared_ptr<const std::vector<VellumtidePluginSample>>;
+
+    // The samples to list, in order: all of the shared list, or those that keep accepts; rows
+    // showing them are updated in place. The list holds the shared one, never a copy.
+    void setSamples(SharedSamples all, const std::function<bool(const VellumtidePluginSample&)>& keep = {});
     // The sample whose preview plays and the samples whose chops show.
     void setState(std::optional<vt::Uuid> playing, const std::set<vt::Uuid>& expanded);
 
-    const std::vector<VellumtidePluginSample>& samples() const { return listed; }
+    const std::vector<const VellumtidePluginSample*>& samples() const { return listed; }
     // The rows that exist now, top to bottom.
     std::vector<VellumtideAUSampleRow*> sampleRows() const;
     std::vector<VellumtideAUChopRow*> chopRows() const;
@@ -82,7 +86,8 @@ private:
     Actions actions;
     QColor cyan;
     QColor amber;
-    std::vector<VellumtidePluginSample> listed;
+    SharedSamples source;
+    std::vector<const VellumtidePluginSample*> listed; // into source
     std::optional<vt::Uuid> playing;
     std::set<vt::Uuid> expanded;
     std::vector<Entry> entries;

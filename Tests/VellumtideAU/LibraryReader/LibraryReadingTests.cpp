@@ -3,9 +3,12 @@
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
 
+#include <QCoreApplication>
+#include <QThread>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 namespace {
 
@@ -58,6 +61,19 @@ protected:
         library = std::make_unique<VellumtidePluginLibrary>(environment, std::move(manual));
     }
 
+    // Runs the event loop until what the reader's thread found is published.
+    void settle() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (library->isReading() && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        ASSERT_FALSE(library->isReading());
+    }
+    // One tick of the live refresh, carried through to what it publishes.
+    void fireAndSettle() {
+        timer->fire();
+        settle();
+    }
+
     // Writes the library into the mirror folder and returns what one refresh publishes.
     const std::vector<VellumtidePluginSample>& readBack(const Json& manifest, const Json& metadata = Json()) {
         writeFile(mirror / "library.json", manifest.dump(2));
@@ -74,6 +90,11 @@ protected:
             touch(mirror / "Samples" / name);
     }
 
+    int argc = 1;
+    char name[8] = "reader";
+    char* argv[1] = {name};
+    std::unique_ptr<QCoreApplication> application =
+        QCoreApplication::instance() ? nullptr : std::make_unique<QCoreApplication>(argc, argv);
     vt::test::TemporaryFolder temp;
     Path home = temp / "home" / "ann";
     Path mirror = home / VellumtidePluginLibrary::mirrorRelativePath;
@@ -304,6 +325,7 @@ TEST_F(LibraryReading, LiveRefreshPollsUntilStopped) {
     QObject::connect(library.get(), &VellumtidePluginLibrary::detailChanged, [&] { ++detailSignals; });
 
     library->startLiveRefresh();
+    settle();
     EXPECT_TRUE(library->isLiveRefreshing());
     EXPECT_EQ(timer->interval, std::chrono::milliseconds(1000));
     // Nothing changed since the reader was made: nothing is published again.
@@ -313,7 +335,7 @@ TEST_F(LibraryReading, LiveRefreshPollsUntilStopped) {
     // A pass that reads assigns the values, the detail twice, even when they are unchanged.
     touchSamples({"a.wav"});
     writeFile(mirror / "library.json", Json::array({sampleJson(idA, "Kick", "a.wav")}).dump());
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->status(), "1 synced sample");
     EXPECT_EQ(samplesSignals, 1);
     EXPECT_EQ(detailSignals, 2);
@@ -321,6 +343,7 @@ TEST_F(LibraryReading, LiveRefreshPollsUntilStopped) {
     // Stopping makes one last pass.
     writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"isDeleted", true}}}}.dump());
     library->stopLiveRefresh();
+    settle();
     EXPECT_FALSE(library->isLiveRefreshing());
     EXPECT_EQ(library->status(), "Bridge library is empty");
     library->stopLiveRefresh();
@@ -332,46 +355,138 @@ TEST_F(LibraryReading, ThePollReadsTheFilesOnlyWhenTheyChange) {
     const std::string kick = Json::array({sampleJson(idA, "Kick", "a.wav")}).dump();
     writeFile(mirror / "library.json", kick);
     library->startLiveRefresh();
+    settle();
     const auto reads = library->readCount();
     int samplesSignals = 0;
     QObject::connect(library.get(), &VellumtidePluginLibrary::samplesChanged, [&] { ++samplesSignals; });
     for (int tick = 0; tick < 5; ++tick)
-        timer->fire();
+        fireAndSettle();
     EXPECT_EQ(library->readCount(), reads) << "an unchanged library is not read again";
     EXPECT_EQ(samplesSignals, 0);
 
     // Another size, a new metadata file, the same size written later, a replacement by rename
     // with the old size and time: each is read once.
     writeFile(mirror / "library.json", Json::array({sampleJson(idA, "Kick two", "a.wav")}).dump());
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->readCount(), reads + 1);
     EXPECT_EQ(library->samples().at(0).title, "Kick two");
     writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"titleOverride", "Kick 3"}}}}.dump());
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->samples().at(0).title, "Kick 3");
     const auto modified = std::filesystem::last_write_time(mirror / "bridge-metadata.json");
     writeFile(mirror / "bridge-metadata.json", Json{{idA, {{"titleOverride", "Kick 4"}}}}.dump());
     std::filesystem::last_write_time(mirror / "bridge-metadata.json", modified + std::chrono::seconds(1));
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->samples().at(0).title, "Kick 4");
     const auto lastTime = std::filesystem::last_write_time(mirror / "bridge-metadata.json");
     writeFile(mirror / "replacement.json", Json{{idA, {{"titleOverride", "Kick 5"}}}}.dump());
     std::filesystem::last_write_time(mirror / "replacement.json", lastTime);
     std::filesystem::rename(mirror / "replacement.json", mirror / "bridge-metadata.json");
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->samples().at(0).title, "Kick 5");
     EXPECT_EQ(library->readCount(), reads + 4);
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->readCount(), reads + 4);
 
     // A removed file, and a library that goes away, are noticed too.
     std::filesystem::remove(mirror / "bridge-metadata.json");
-    timer->fire();
+    fireAndSettle();
     EXPECT_EQ(library->samples().at(0).title, "Kick two");
     std::filesystem::remove(mirror / "library.json");
-    timer->fire();
+    fireAndSettle();
     EXPECT_TRUE(library->samples().empty());
     EXPECT_EQ(library->readCount(), reads + 6);
+}
+
+TEST_F(LibraryReading, ThePollSeesAudioFilesComeAndGoWithoutReadingAgain) {
+    touchSamples({"a.wav", "b.wav"});
+    touch(mirror / "Chops" / (idA + "-chop-" + chopA + ".wav"));
+    writeFile(mirror / "library.json",
+              Json::array({sampleJson(idA, "Kick", "a.wav"), sampleJson(idB, "Snare", "b.wav")}).dump());
+    writeFile(mirror / "bridge-metadata.json",
+              Json{{idA,
+                    {{"chops",
+                      {{{"id", chopA}, {"index", 0}, {"startTime", 1}, {"endTime", 2}, {"strength", 0.5}}}}}},
+                   {idB, {{"edit", {{"startTime", 2}, {"endTime", 5}}}}}}
+                  .dump());
+    library->startLiveRefresh();
+    settle();
+    const auto reads = library->readCount();
+    auto find = [this](const std::string& id) {
+        for (const auto& sample : library->samples())
+            if (sample.id.string() == id)
+                return sample;
+        return VellumtidePluginSample{};
+    };
+    ASSERT_EQ(library->status(), "2 synced samples");
+    const auto listBefore = library->sharedSamples();
+
+    std::filesystem::remove(mirror / "Samples" / "a.wav");
+    std::filesystem::remove(mirror / "Chops" / (idA + "-chop-" + chopA + ".wav"));
+    fireAndSettle();
+    EXPECT_FALSE(find(idA).isAvailable);
+    EXPECT_FALSE(find(idA).chops.at(0).isAvailable);
+    EXPECT_EQ(library->status(), "2 samples, 1 missing file");
+    EXPECT_TRUE(listBefore->front().isAvailable) << "a published list never changes under its holder";
+
+    // The rendered edit appears: the sample now plays it, with the edited length.
+    touch(mirror / "Edited" / (idB + ".wav"));
+    touchSamples({"a.wav"});
+    fireAndSettle();
+    EXPECT_TRUE(find(idA).isAvailable);
+    EXPECT_TRUE(find(idB).isEdited);
+    EXPECT_EQ(find(idB).audioURL, mirror / "Edited" / (idB + ".wav"));
+    EXPECT_DOUBLE_EQ(find(idB).duration, 3.0);
+    EXPECT_EQ(library->status(), "2 synced samples");
+    EXPECT_EQ(library->readCount(), reads) << "no library file changed, so none was read again";
+
+    int samplesSignals = 0;
+    QObject::connect(library.get(), &VellumtidePluginLibrary::samplesChanged, [&] { ++samplesSignals; });
+    fireAndSettle();
+    EXPECT_EQ(samplesSignals, 0) << "nothing changed, nothing is published";
+}
+
+TEST_F(LibraryReading, ABackgroundReadEndsWithItsReaderAndPublishesNothingAfterwards) {
+    Json manifest = Json::array();
+    for (int index = 0; index < 4000; ++index) {
+        char id[40];
+        std::snprintf(id, sizeof id, "%08X-0000-4000-8000-000000000000", index);
+        manifest.push_back(sampleJson(id, "Sample", "s.wav"));
+        manifest.back()["peaks"] = std::vector<float>(200, 0.5f);
+    }
+    const std::string text = manifest.dump(2);
+    int published = 0;
+    // A new reader, made before the library is there, to which the library then comes.
+    auto freshReader = [&] {
+        library.reset();
+        std::filesystem::remove(mirror / "library.json");
+        SetUp();
+        QObject::connect(library.get(), &VellumtidePluginLibrary::samplesChanged, [&] {
+            EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+            ++published;
+        });
+        writeFile(mirror / "library.json", text);
+    };
+
+    // Destroyed at once, while its thread reads, and destroyed once its result is likely posted
+    // but not delivered: neither touches the reader after its end.
+    freshReader();
+    library->refreshInBackground();
+    library.reset();
+    freshReader();
+    library->refreshInBackground();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    library.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(published, 0);
+
+    // Left alone, the same read is published on the thread the reader lives on.
+    freshReader();
+    library->refreshInBackground();
+    EXPECT_TRUE(library->isReading());
+    settle();
+    EXPECT_EQ(published, 1);
+    EXPECT_EQ(library->samples().size(), 4000u);
 }
 
 TEST_F(LibraryReading, TheManifestIsReadAsStrictlyAsEver) {

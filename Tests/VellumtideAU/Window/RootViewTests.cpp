@@ -41,6 +41,7 @@ struct RootViewTest : ::testing::Test {
         auto view = std::make_unique<VellumtideAUView>(
             [this] { ++openBridgeCalls; }, [this](const vt::Uuid& id) { editRequests.push_back(id); },
             reference, fixture.services);
+        vt::test::waitForLibrary(view->library());
         view->resize(620, 760);
         return view;
     }

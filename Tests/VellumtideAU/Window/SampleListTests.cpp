@@ -1,5 +1,6 @@
 // The library list at scale: rows keep their widgets across previews, chop lists and library
-// changes, only the rows in view exist however long the library is, and scrolling reuses them.
+// changes, only the rows in view exist however long the library is, and scrolling reuses them;
+// the library reaches the window from the reader's own thread.
 
 #include "Platform/Core/AtomicFile.h"
 #include "Platform/UI/Widgets.h"
@@ -24,6 +25,7 @@ struct SampleListTest : ::testing::Test {
     std::unique_ptr<VellumtideAUView> makeView() {
         auto view =
             std::make_unique<VellumtideAUView>([] {}, [](const vt::Uuid&) {}, reference, fixture.services);
+        vt::test::waitForLibrary(view->library());
         view->resize(620, 760);
         view->show();
         QApplication::processEvents();
@@ -42,10 +44,11 @@ struct SampleListTest : ::testing::Test {
         const auto& samples = view.sampleListView()->samples();
         const auto rows = view.sampleRows();
         ASSERT_FALSE(rows.empty());
-        auto first = std::find(samples.begin(), samples.end(), rows.front()->sample());
+        auto first = std::find_if(samples.begin(), samples.end(),
+                                  [&rows](const auto* sample) { return *sample == rows.front()->sample(); });
         ASSERT_NE(first, samples.end());
         for (std::size_t index = 0; index < rows.size(); ++index)
-            EXPECT_EQ(rows[index]->sample(), *(first + std::ptrdiff_t(index)));
+            EXPECT_EQ(rows[index]->sample(), **(first + std::ptrdiff_t(index)));
     }
 };
 
@@ -82,6 +85,47 @@ TEST_F(SampleListTest, RowsKeepTheirWidgetsAcrossPreviewsChopListsAndLibraryChan
     EXPECT_EQ(view->sampleRows()[1]->sample().title, "Renamed");
     EXPECT_EQ(view->sampleRows()[1]->accessibleName(), "Renamed");
     expectRowsMatchTheList(*view);
+}
+
+TEST_F(SampleListTest, TheListArrivesFromTheReadersThreadAndFollowsTheAudioFiles) {
+    fixture.writeLargeLibrary(3000);
+    std::vector<vt::test::ManualRefreshTimer*> timers; // the library's first, then the kit's
+    fixture.services.makeRefreshTimer = [&timers] {
+        auto timer = std::make_unique<vt::test::ManualRefreshTimer>();
+        timers.push_back(timer.get());
+        return timer;
+    };
+    // A window closed while its first read runs ends without waiting for the whole read.
+    std::make_unique<VellumtideAUView>([] {}, [](const vt::Uuid&) {}, reference, fixture.services).reset();
+    timers.clear();
+
+    auto view =
+        std::make_unique<VellumtideAUView>([] {}, [](const vt::Uuid&) {}, reference, fixture.services);
+    view->resize(620, 760);
+    view->show();
+    EXPECT_EQ(view->currentContent(), view->noLibraryState())
+        << "the window shows before the library is read";
+    EXPECT_EQ(view->library().status(), "Looking for Bridge library");
+    vt::test::waitForLibrary(view->library());
+    ASSERT_EQ(view->currentContent(), view->sampleList());
+    EXPECT_EQ(view->library().status(), "3000 synced samples");
+    const auto rows = view->sampleRows();
+    ASSERT_GE(rows.size(), 2u);
+    ASSERT_TRUE(rows[1]->playButton()->isEnabled());
+
+    // Its file goes and comes back, with neither library file touched.
+    const auto file = rows[1]->sample().audioURL;
+    const auto away = fixture.libraryFolder / "away.wav";
+    std::filesystem::rename(file, away);
+    timers.front()->tick();
+    vt::test::waitForLibrary(view->library());
+    EXPECT_EQ(view->sampleRows(), rows) << "the row is updated in place";
+    EXPECT_FALSE(rows[1]->playButton()->isEnabled());
+    EXPECT_EQ(view->library().status(), "3000 samples, 1 missing file");
+    std::filesystem::rename(away, file);
+    timers.front()->tick();
+    vt::test::waitForLibrary(view->library());
+    EXPECT_TRUE(rows[1]->playButton()->isEnabled());
 }
 
 TEST_F(SampleListTest, TenThousandSamplesBuildOnlyTheRowsInView) {

@@ -75,6 +75,7 @@ struct WindowGalleryTest : ::testing::Test {
         writeLibrary();
         auto view =
             std::make_unique<VellumtideAUView>([] {}, [](const vt::Uuid&) {}, reference, fixture.services);
+        vt::test::waitForLibrary(view->library());
         view->show();
         auto& kit = view->padKit();
         kit.load(view->library().samples().front());

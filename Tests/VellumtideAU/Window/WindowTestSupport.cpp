@@ -2,6 +2,8 @@
 
 #include "Tests/VellumtideAU/Engine/WavFixtures.h"
 
+#include <QCoreApplication>
+#include <chrono>
 #include <cmath>
 
 namespace vt::test {
@@ -56,10 +58,15 @@ std::vector<std::string> WindowFixture::writeLargeLibrary(std::size_t count) con
     auto manifest = nlohmann::json::array();
     auto metadata = nlohmann::json::object();
     const auto peaks = decayingPeaks(120);
-    // One playable sound, linked under every name: the fake player decodes what it opens.
-    const auto sound = libraryFolder / "sound.wav";
-    writeSound(sound);
-    const auto linkSound = [&sound](const std::filesystem::path& path) {
+    // One playable sound, linked under every name: the fake player decodes what it opens. A file
+    // takes only so many links, so a large library links a few copies.
+    std::filesystem::path sound;
+    std::size_t links = 0;
+    const auto linkSound = [&](const std::filesystem::path& path) {
+        if (links++ % 30'000 == 0) {
+            sound = libraryFolder / ("sound-" + std::to_string(links / 30'000) + ".wav");
+            writeSound(sound);
+        }
         std::filesystem::create_directories(path.parent_path());
         std::filesystem::remove(path);
         std::filesystem::create_hard_link(sound, path);
@@ -85,6 +92,12 @@ std::vector<std::string> WindowFixture::writeLargeLibrary(std::size_t count) con
     }
     writeLibrary(manifest, metadata);
     return ids;
+}
+
+void waitForLibrary(const VellumtidePluginLibrary& library) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (library.isReading() && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 std::vector<float> decayingPeaks(std::size_t count) {

@@ -7,6 +7,7 @@
 #include "Platform/Desktop/DesktopServices.h"
 #include "Tests/Support/Audio/FakeAudioPlayer.h"
 #include "Tests/Support/TemporaryFolder.h"
+#include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
 #include "VellumtideAU/Window/VellumtideWindowServices.h"
 
 #include <QUrl>
@@ -99,6 +100,9 @@ struct WindowFixture {
         return libraryFolder / "Chops" / (sampleID + "-chop-" + chopID + ".wav");
     }
 };
+
+// Runs the event loop until what the library's background read found is published.
+void waitForLibrary(const VellumtidePluginLibrary& library);
 
 // An overview of a struck sound: a fast rise, then a decay with some ripple.
 std::vector<float> decayingPeaks(std::size_t count);
