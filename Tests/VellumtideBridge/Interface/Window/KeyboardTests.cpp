@@ -285,6 +285,30 @@ TEST_F(Keyboard, TabReachesEachChopTileAndSpacePreviewsIt) {
     EXPECT_EQ(model->playingChopID(), chops.back().id);
 }
 
+// A sample that arrives later shows at the top of the list, and Tab goes on from its card to the
+// card below it, not back to the sidebar.
+TEST_F(Keyboard, TabGoesFromANewTopCardToTheCardBelow) {
+    openFullWindow();
+    const SampleItem newer = makeSample("Snare Room", 1'800'000'000.0);
+    std::vector<SampleItem> samples = model->samples();
+    samples.insert(samples.begin(), newer);
+    model->setSamples(samples);
+    settleUI();
+    BridgeSampleRow* top = nullptr;
+    BridgeSampleRow* below = nullptr;
+    for (auto* row : window->findChildren<BridgeSampleRow*>())
+        (row->sample().id == newer.id ? top : below) = row;
+    ASSERT_TRUE(top && below);
+    ASSERT_LT(top->y(), below->y());
+    auto* favorite = top->findChild<QAbstractButton*>("favoriteButton");
+    ASSERT_TRUE(favorite);
+    favorite->setFocus(Qt::TabFocusReason);
+    for (int presses = 0; presses < 20 && isInside(focused(), top); ++presses)
+        press(Qt::Key_Tab);
+    EXPECT_TRUE(isInside(focused(), below))
+        << "Tab reached " << (focused() ? focused()->metaObject()->className() : "nothing");
+}
+
 TEST_F(Keyboard, AlertIsLaidOutAgainWhenItsTextIsReplaced) {
     openWindow();
     model->setErrorMessage("Searching for Vellumtide");

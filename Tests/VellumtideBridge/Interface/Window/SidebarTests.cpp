@@ -101,6 +101,12 @@ TEST_F(Sidebar, PhoneListAppearsWithTwoPhonesAndSelects) {
     EXPECT_EQ(sidebar.connectedDeviceCard()->nameText(), "Beta");
     EXPECT_TRUE(advanced->deviceRows()[1]->isSelected());
     EXPECT_FALSE(advanced->deviceRows()[0]->isSelected());
+    // Rows made after the rest of the window still come in Tab order where they stand.
+    advanced->deviceRows()[0]->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(advanced->deviceRows()[0], Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), advanced->deviceRows()[1]);
+    QTest::keyClick(advanced->deviceRows()[1], Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), advanced->rescanButton()) << "Tab goes from the list to Rescan";
 
     click(advanced->rescanButton());
     settleUI();

@@ -5,6 +5,7 @@
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <map>
 #include <set>
 
 namespace {
@@ -104,16 +105,50 @@ void BridgeSampleList::relayout() {
     for (auto& [id, row] : rows)
         if (!laidOut.count(row))
             row->hide();
+    placeRowsInTabOrder();
 }
 
 void BridgeSampleList::buildRowsForViewport() {
     const int wanted = verticalScrollBar()->value() + 2 * std::max(viewport()->height(), 1);
+    bool built = false;
     while (builtCount < samples_.size() && column->sizeHint().height() < wanted) {
         BridgeSampleRow* row = rowAt(builtCount);
         column->addWidget(row);
         row->show();
         ++builtCount;
+        built = true;
     }
+    if (built)
+        placeRowsInTabOrder();
+}
+
+// A card made later (a new sample at the top, say) joins the window's focus chain at its end; Tab
+// visits the cards in list order, right after the control before the list.
+void BridgeSampleList::placeRowsInTabOrder() {
+    QWidget* previous = previousInFocusChain();
+    while (previous != this && (isAncestorOf(previous) || !(previous->focusPolicy() & Qt::TabFocus)))
+        previous = previous->previousInFocusChain();
+    if (previous == this)
+        return;
+    // Each card's controls, in the order the focus chain holds them now.
+    std::map<const QWidget*, std::vector<QWidget*>> stopsOfCard;
+    QWidget* const start = window();
+    QWidget* widget = start;
+    do {
+        if (content->isAncestorOf(widget) && !widget->focusProxy() &&
+            (widget->focusPolicy() & Qt::TabFocus)) {
+            const QWidget* card = widget;
+            while (card->parentWidget() != content)
+                card = card->parentWidget();
+            stopsOfCard[card].push_back(widget);
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget && widget != start);
+    for (std::size_t index = 0; index < builtCount; ++index)
+        for (QWidget* stop : stopsOfCard[rowFor(samples_[index].id)]) {
+            QWidget::setTabOrder(previous, stop);
+            previous = stop;
+        }
 }
 
 void BridgeSampleList::resizeEvent(QResizeEvent* event) {

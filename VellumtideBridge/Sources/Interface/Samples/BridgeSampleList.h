@@ -33,6 +33,7 @@ private:
     void relayout();
     // Builds rows below the last one until the content reaches a screen below the visible part.
     void buildRowsForViewport();
+    void placeRowsInTabOrder();
     BridgeSampleRow* rowAt(std::size_t index);
 
     BridgeViewModel& model;

@@ -168,10 +168,25 @@ void BridgeAdvancedControls::rebuildDeviceList() {
                 deviceList_->layout()->addWidget(row);
                 rows.push_back(row);
             }
+        placeRowsInTabOrder();
     }
     for (DeviceRow* row : rows)
         row->setSelected(selectedID && *selectedID == row->device().id);
     deviceList_->setVisible(!rows.empty());
+}
+
+// New rows join the window's focus chain at its end; Tab visits them where they stand, between
+// the control before the list and Rescan.
+void BridgeAdvancedControls::placeRowsInTabOrder() {
+    QWidget* previous = rescan->previousInFocusChain();
+    while (previous != rescan && !(previous->focusPolicy() & Qt::TabFocus))
+        previous = previous->previousInFocusChain();
+    if (previous == rescan)
+        return;
+    for (DeviceRow* row : rows) {
+        QWidget::setTabOrder(previous, row);
+        previous = row;
+    }
 }
 
 void BridgeAdvancedControls::refreshBusyStates() {

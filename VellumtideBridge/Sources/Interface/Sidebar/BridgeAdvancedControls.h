@@ -33,6 +33,7 @@ private:
     QWidget* makeAddressBox();
     QWidget* makeFolderBox();
     void rebuildDeviceList();
+    void placeRowsInTabOrder();
     void refreshBusyStates();
     void refreshAddress();
     void refreshFolder();
