@@ -128,12 +128,13 @@ bool placeFile(const fs::path& source, const FileVersion& version, const fs::pat
             throw fs::filesystem_error("cannot finish", temporary,
                                        std::error_code(errno, std::generic_category()));
         fs::rename(temporary, target);
+        removeTemporaryFile(temporary); // the temporaries' folder, now empty
         return true;
     } catch (const fs::filesystem_error&) {
         if (descriptor >= 0)
             ::close(descriptor);
         if (!temporary.empty())
-            removeRegularFile(temporary);
+            removeTemporaryFile(temporary);
         return false;
     }
 }
