@@ -137,19 +137,34 @@ BridgeLibraryWriter::~BridgeLibraryWriter() {
     }
 }
 
-QCoro::Task<Outcome> BridgeLibraryWriter::write(Snapshot snapshot, Parts parts, Preparation prepare) {
-    vt::Completion<Outcome> done;
-    auto& queue = state->queue;
+namespace {
+
+// The queued job that takes the state: the last one when it is for the same folder, else a new one.
+Job& enqueue(std::deque<Job>& queue, const Snapshot& snapshot, Parts parts) {
     if (queue.empty() || queue.back().snapshot.cache != snapshot.cache)
         queue.push_back(Job{snapshot, {}, {}, {}});
     Job& job = queue.back();
     merge(job, snapshot, parts);
+    return job;
+}
+
+} // namespace
+
+QCoro::Task<Outcome> BridgeLibraryWriter::write(Snapshot snapshot, Parts parts, Preparation prepare) {
+    vt::Completion<Outcome> done;
+    Job& job = enqueue(state->queue, snapshot, parts);
     if (prepare)
         job.preparations.push_back(std::move(prepare));
     job.waiters.push_back(done);
     if (!state->running)
         vt::spawnStarted(drain(state));
     co_return co_await done;
+}
+
+void BridgeLibraryWriter::queue(Snapshot snapshot, Parts parts) {
+    enqueue(state->queue, snapshot, parts);
+    if (!state->running)
+        vt::spawnStarted(drain(state));
 }
 
 bool BridgeLibraryWriter::isIdle() const {

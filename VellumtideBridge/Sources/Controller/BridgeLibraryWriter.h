@@ -53,6 +53,9 @@ public:
     // Queues the state; the task ends, on the main thread, when a pass that wrote it (or a newer
     // state of the same folder) has ended. It never throws: failures come in the outcome.
     QCoro::Task<Outcome> write(Snapshot snapshot, Parts parts, Preparation prepare = nullptr);
+    // Queues the state without waiting for it: for writes that must not be lost when nobody is
+    // left to await them (the destructor finishes them at quit).
+    void queue(Snapshot snapshot, Parts parts);
     // No pass runs and none is queued.
     bool isIdle() const;
 

@@ -76,6 +76,8 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
 }
 
 BridgeViewModel::~BridgeViewModel() {
+    // Every analysis result reported is on disk after a quit: the writer finishes it below.
+    queuePendingAnalysisSave();
     for (auto* task : {&watchTask, &lanScanTask, &autoSyncTask})
         if (*task)
             (*task)->cancel();

@@ -3,9 +3,14 @@
 #include "Platform/Core/AtomicFile.h"
 #include "Platform/Core/Uuid.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <unordered_set>
 #include <utility>
@@ -139,6 +144,117 @@ void copyReplacing(const Path& source, const Path& destination) {
                                  error.message() + ".");
 }
 
+// One copy of a batch: the source, its target, and the temporary that takes the bytes first.
+struct BatchCopy {
+    Path source;
+    Path target;
+    Path temporary;
+    std::error_code error;
+};
+
+// Copies the open source into the open target: in the kernel when it can, else through a buffer.
+bool copyContents(int from, int to) {
+    for (;;) {
+        ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, std::size_t{1} << 30, 0);
+        if (copied == 0)
+            return true;
+        if (copied > 0)
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return false;
+        break;
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t got = ::read(from, buffer, sizeof buffer);
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        for (ssize_t written = 0; written < got;) {
+            ssize_t put = ::write(to, buffer + written, static_cast<std::size_t>(got - written));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return false;
+            written += put;
+        }
+    }
+}
+
+// Writes the source's bytes and modification time into a new temporary beside the target.
+void copyToTemporary(BatchCopy& copy) {
+    try {
+        copy.temporary = vt::createTemporaryFile(copy.target.parent_path());
+    } catch (const fs::filesystem_error& failure) {
+        copy.error = failure.code();
+        return;
+    }
+    int from = ::open(copy.source.c_str(), O_RDONLY | O_CLOEXEC);
+    int to = from < 0 ? -1 : ::open(copy.temporary.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    struct stat info {};
+    if (from < 0 || to < 0 || ::fstat(from, &info) != 0 || !copyContents(from, to)) {
+        copy.error = std::error_code(errno ? errno : EIO, std::generic_category());
+    } else {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
+        ::futimens(to, times); // a failure only means the next pass copies again
+    }
+    if (to >= 0 && ::close(to) != 0 && !copy.error)
+        copy.error = std::error_code(errno, std::generic_category());
+    if (from >= 0)
+        ::close(from);
+}
+
+// Makes every temporary of the batch durable with one syncfs per file system (each folder's is
+// asked; a second call on the same one finds nothing left to write).
+void syncFolders(const std::vector<BatchCopy>& copies) {
+    std::unordered_set<std::string> folders;
+    for (const auto& copy : copies)
+        if (!copy.error)
+            folders.insert(copy.target.parent_path().string());
+    for (const auto& folder : folders) {
+        int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        ::syncfs(fd);
+        ::close(fd);
+    }
+}
+
+// Copies each source over its target at the speed of the disk, keeping what copyReplacing
+// promises: a reader sees the old file or the new one, never half, also after a crash. The bytes
+// go into temporaries on a few threads, one syncfs makes them all durable, and only then are
+// they renamed into place. Failed copies keep their error; the others are done.
+void copyAllReplacing(std::vector<BatchCopy>& copies) {
+    if (copies.empty())
+        return;
+    std::atomic<std::size_t> next = 0;
+    auto work = [&] {
+        for (std::size_t i = next++; i < copies.size(); i = next++)
+            copyToTemporary(copies[i]);
+    };
+    const std::size_t threads =
+        std::min<std::size_t>({8, std::max(1u, std::thread::hardware_concurrency()), copies.size()});
+    std::vector<std::thread> workers;
+    for (std::size_t t = 1; t < threads; ++t)
+        workers.emplace_back(work);
+    work();
+    for (auto& worker : workers)
+        worker.join();
+    syncFolders(copies);
+    for (auto& copy : copies) {
+        if (!copy.error)
+            fs::rename(copy.temporary, copy.target, copy.error);
+        if (!copy.temporary.empty())
+            vt::removeRegularFile(copy.temporary); // left only when something failed
+    }
+}
+
 // Copies an existing file into the mirror; failures are ignored (the mirror is a convenience copy).
 void copyIntoMirror(const Path& source, const Path& mirrorTarget) {
     if (!itemExists(source))
@@ -188,18 +304,26 @@ public:
     // One file of the mirror pass: copied when the source exists and the copy differs from it in
     // size or modification time; a failure is noted with the system's reason. Returns whether the
     // source exists (whether the mirror keeps a copy, the old one if this copy failed).
+    // The copy itself waits for copyPending(), which makes all of them in one batch.
     bool mirrorIfChanged(const Path& source, const Path& target) {
         auto wanted = identityOf(source);
         if (!wanted)
             return false;
         if (identityOf(target) == wanted)
             return true;
-        try {
-            copyReplacing(source, target);
-        } catch (const BridgeLibraryError& error) {
-            failures.push_back({source.filename().string(), error.what()});
-        }
+        pending.push_back({source, target, {}, {}});
         return true;
+    }
+
+    // Makes the copies mirrorIfChanged() asked for.
+    void copyPending() {
+        copyAllReplacing(pending);
+        for (const auto& copy : pending)
+            if (copy.error)
+                failures.push_back({copy.source.filename().string(),
+                                    "Could not copy " + quoted(copy.source) + " to " + quoted(copy.target) +
+                                        ": " + copy.error.message() + "."});
+        pending.clear();
     }
 
     // Copies the visible files of a folder (no sub-folders, no recursion) into another folder.
@@ -250,6 +374,7 @@ private:
     };
     std::string destination;
     std::vector<Failure> failures;
+    std::vector<BatchCopy> pending;
 };
 
 bool hasEntries(const Path& folder) {
@@ -600,6 +725,7 @@ void BridgeSampleCache::mirrorFiles(const std::vector<SampleItem>& samples,
             if (pass.mirrorIfChanged(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop)))
                 listedChops.insert(chopFileName(sample, chop));
     }
+    pass.copyPending();
     removeUnlisted(auMirrorSamplesDirectory(), listedSamples);
     removeUnlisted(auMirrorEditedDirectory(), listedEdits);
     removeUnlisted(auMirrorChopsDirectory(), listedChops);
