@@ -103,7 +103,9 @@ void makeLibrary(const fs::path& home, int count, bool withFiles, bool analysed)
         sample.title = "Take " + std::to_string(i + 1);
         sample.createdAt = vt::Date{1.7e9 + i * 37.0};
         sample.fileName = "Take " + std::to_string(i + 1) + ".wav";
-        const std::string sound = makeSound(i, sample.peaks);
+        std::vector<float> peaks;
+        const std::string sound = makeSound(i, peaks);
+        sample.peaks = std::move(peaks);
         sample.duration = soundSeconds;
         sample.sampleRate = sampleRate;
         sample.channelCount = 1;
@@ -273,7 +275,7 @@ fs::path libraryRoot(const fs::path& home) {
 }
 
 fs::path mirrorRoot(const fs::path& home) {
-    return home / BridgeSampleCache::mirrorRelativePath;
+    return vt::Paths::underRoot(home).home / BridgeSampleCache::mirrorRelativePath;
 }
 
 void removeFolder(const fs::path& folder) {

@@ -56,6 +56,9 @@ public:
     // Queues the state without waiting for it: for writes that must not be lost when nobody is
     // left to await them (the destructor finishes them at quit).
     void queue(Snapshot snapshot, Parts parts);
+    // Tells the writer what the folder's files hold (as just read, before any write): a pass
+    // writes a file only when the state differs from it.
+    void assumeWritten(const Snapshot& onDisk);
     // No pass runs and none is queued.
     bool isIdle() const;
 

@@ -320,9 +320,9 @@ public:
         copyAllReplacing(pending);
         for (const auto& copy : pending)
             if (copy.error)
-                failures.push_back({copy.source.filename().string(),
-                                    "Could not copy " + quoted(copy.source) + " to " + quoted(copy.target) +
-                                        ": " + copy.error.message() + "."});
+                failures.push_back({copy.source.filename().string(), "Could not copy " + quoted(copy.source) +
+                                                                         " to " + quoted(copy.target) + ": " +
+                                                                         copy.error.message() + "."});
         pending.clear();
     }
 
@@ -513,13 +513,16 @@ std::size_t BridgeSampleCache::removeLeftoverTemporaries() const {
 
 std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
     manifestUnreadable = false;
+    manifestLoaded = false;
     if (!itemExists(manifestURL()))
         return {};
     try {
         auto text = vt::readWholeFile(manifestURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        return SampleItem::listFromJsonText(*text, DateForm::iso8601);
+        auto samples = SampleItem::listFromJsonText(*text, DateForm::iso8601);
+        manifestLoaded = true;
+        return samples;
     } catch (const std::exception&) {
         manifestUnreadable = true;
         return {};
@@ -544,13 +547,16 @@ void BridgeSampleCache::saveManifest(const std::vector<SampleItem>& samples) con
 
 BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
     metadataUnreadable = false;
+    metadataLoaded = false;
     if (!itemExists(metadataURL()))
         return {};
     try {
         auto text = vt::readWholeFile(metadataURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        return BridgeSampleMetadata::mapFromJsonText(*text, DateForm::referenceSeconds);
+        auto metadata = BridgeSampleMetadata::mapFromJsonText(*text, DateForm::referenceSeconds);
+        metadataLoaded = true;
+        return metadata;
     } catch (const std::exception&) {
         metadataUnreadable = true;
         return {};
