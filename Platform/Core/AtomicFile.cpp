@@ -70,6 +70,8 @@ void writeAll(int fd, std::string_view bytes, const fs::path& path) {
 }
 
 // Creates a temporary in folder named by temporaryFilePrefix; returns its path and open descriptor.
+} // namespace
+
 std::pair<fs::path, int> openTemporaryFile(const fs::path& folder) {
     std::string pattern = (folder / (std::string(temporaryFilePrefix) + "XXXXXX")).string();
     int fd = mkostemp(pattern.data(), O_CLOEXEC);
@@ -78,8 +80,6 @@ std::pair<fs::path, int> openTemporaryFile(const fs::path& folder) {
     fchmod(fd, 0644);
     return {fs::path(pattern), fd};
 }
-
-} // namespace
 
 fs::path createTemporaryFile(const fs::path& folder) {
     auto [path, fd] = openTemporaryFile(folder);

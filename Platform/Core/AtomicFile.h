@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vt {
 
@@ -17,6 +18,8 @@ inline constexpr std::string_view temporaryFilePrefix = ".vt-tmp-";
 // Creates an empty temporary (mode 0644) in folder and returns its path. Throws
 // std::filesystem::filesystem_error on failure.
 std::filesystem::path createTemporaryFile(const std::filesystem::path& folder);
+// The same, open for writing: its path and descriptor (the caller closes it).
+std::pair<std::filesystem::path, int> openTemporaryFile(const std::filesystem::path& folder);
 
 // True for the name of a temporary this program writes, or wrote under its earlier names
 // (".<name>.tmp-XXXXXX" and ".<name>-<UUID>", optionally followed by ".wav").
