@@ -246,8 +246,9 @@ void copyAllReplacing(std::vector<BatchCopy>& copies) {
         for (std::size_t i = next++; i < copies.size(); i = next++)
             prepareCopy(copies[i]);
     };
+    // A few threads: more only wait for one another on the target folder's lock.
     const std::size_t threads =
-        std::min<std::size_t>({8, std::max(1u, std::thread::hardware_concurrency()), copies.size() / 16 + 1});
+        std::min<std::size_t>({4, std::max(1u, std::thread::hardware_concurrency()), copies.size() / 16 + 1});
     std::vector<std::thread> workers;
     for (std::size_t t = 1; t < threads; ++t)
         workers.emplace_back(work);
