@@ -185,10 +185,28 @@ bool copyContents(int from, int to) {
 }
 
 // Writes the source's bytes and modification time into a new temporary beside the target.
-void copyToTemporary(BatchCopy& copy) {
+// The hidden folder beside the copies in which one copying thread writes its temporaries: each
+// thread its own, so that they do not wait for one another on the target folder's lock.
+std::string stagingFolderName(std::size_t worker) {
+    return std::string(vt::temporaryFilePrefix) + "staging-" + std::to_string(worker);
+}
+constexpr std::size_t maximumCopyThreads = 8;
+
+// Removes a staging folder with the temporaries an interrupted pass left in it; returns how many.
+std::size_t removeStagingFolder(const Path& folder) {
+    std::size_t removed = vt::removeLeftoverTemporaries(folder);
+    std::error_code ignored;
+    fs::remove(folder, ignored); // only when empty
+    return removed;
+}
+
+void copyToTemporary(BatchCopy& copy, const std::string& staging) {
     int to = -1;
     try {
-        std::tie(copy.temporary, to) = vt::openTemporaryFile(copy.target.parent_path());
+        const Path folder = copy.target.parent_path() / staging;
+        std::error_code ignored;
+        fs::create_directory(folder, ignored);
+        std::tie(copy.temporary, to) = vt::openTemporaryFile(folder);
     } catch (const fs::filesystem_error& failure) {
         copy.error = failure.code();
         return;
@@ -209,13 +227,13 @@ void copyToTemporary(BatchCopy& copy) {
 
 // Looks at one file of the batch and, when its copy is missing or differs from the source in size
 // or modification time, writes the new copy's temporary.
-void prepareCopy(BatchCopy& copy) {
+void prepareCopy(BatchCopy& copy, const std::string& staging) {
     auto wanted = identityOf(copy.source);
     copy.sourceExists = wanted.has_value();
     if (!wanted || identityOf(copy.target) == wanted)
         return;
     copy.copied = true;
-    copyToTemporary(copy);
+    copyToTemporary(copy, staging);
 }
 
 // Makes every temporary of the batch durable with one syncfs per file system (each folder's is
@@ -236,23 +254,24 @@ void syncFolders(const std::vector<BatchCopy>& copies) {
 
 // Brings each copy in line with its source at the speed of the disk, keeping what copyReplacing
 // promises: a reader sees the old file or the new one, never half, also after a crash. The files
-// are compared and copied into temporaries on a few threads, one syncfs makes the new bytes
-// durable, and only then are they renamed into place. Failed copies keep their error.
+// are compared and copied into temporaries on a few threads (each in its own staging folder),
+// one syncfs makes the new bytes durable, and only then are they renamed into place. Failed
+// copies keep their error.
 void copyAllReplacing(std::vector<BatchCopy>& copies) {
     if (copies.empty())
         return;
     std::atomic<std::size_t> next = 0;
-    auto work = [&] {
+    auto work = [&](std::size_t worker) {
+        const std::string staging = stagingFolderName(worker);
         for (std::size_t i = next++; i < copies.size(); i = next++)
-            prepareCopy(copies[i]);
+            prepareCopy(copies[i], staging);
     };
-    // A few threads: more only wait for one another on the target folder's lock.
-    const std::size_t threads =
-        std::min<std::size_t>({4, std::max(1u, std::thread::hardware_concurrency()), copies.size() / 16 + 1});
+    const std::size_t threads = std::min<std::size_t>(
+        {maximumCopyThreads, std::max(1u, std::thread::hardware_concurrency()), copies.size() / 16 + 1});
     std::vector<std::thread> workers;
     for (std::size_t t = 1; t < threads; ++t)
-        workers.emplace_back(work);
-    work();
+        workers.emplace_back(work, t);
+    work(0);
     for (auto& worker : workers)
         worker.join();
     syncFolders(copies);
@@ -264,6 +283,12 @@ void copyAllReplacing(std::vector<BatchCopy>& copies) {
         if (!copy.temporary.empty() && copy.error)
             vt::removeRegularFile(copy.temporary);
     }
+    std::unordered_set<std::string> stagingFolders;
+    for (const auto& copy : copies)
+        if (copy.copied && !copy.temporary.empty())
+            stagingFolders.insert(copy.temporary.parent_path().string());
+    for (const auto& folder : stagingFolders)
+        removeStagingFolder(folder);
 }
 
 // Copies an existing file into the mirror; failures are ignored (the mirror is a convenience copy).
@@ -523,6 +548,13 @@ std::size_t BridgeSampleCache::removeLeftoverTemporaries() const {
          {root, samplesDirectory(), editedDirectory(), chopsDirectory(), mirrorRoot,
           auMirrorSamplesDirectory(), auMirrorEditedDirectory(), auMirrorChopsDirectory()})
         removed += vt::removeLeftoverTemporaries(folder);
+    for (const Path& folder :
+         {mirrorRoot, auMirrorSamplesDirectory(), auMirrorEditedDirectory(), auMirrorChopsDirectory()})
+        for (std::size_t worker = 0; worker < maximumCopyThreads; ++worker) {
+            std::error_code error;
+            if (fs::is_directory(folder / stagingFolderName(worker), error))
+                removed += removeStagingFolder(folder / stagingFolderName(worker));
+        }
     return removed;
 }
 
