@@ -74,14 +74,23 @@ void removeFolderIfEmpty(const fs::path& temporaries) noexcept {
     ::rmdir(temporaries.c_str());
 }
 
-// Creates a temporary for a file in folder; returns its path and open descriptor. The folder of
-// temporaries may vanish between its creation and the file's (another write ending): try again.
-std::pair<fs::path, int> openTemporaryFile(const fs::path& folder) {
+} // namespace
+
+fs::path temporaryFolderOf(const fs::path& folder) {
+    return folder / temporaryFolderName;
+}
+
+// The folder of temporaries (or one of its lanes) may vanish between its creation and the file's
+// (another write ending): try again.
+std::pair<fs::path, int> openTemporaryFile(const fs::path& folder, std::string_view lane) {
     const fs::path temporaries = temporaryFolderOf(folder);
+    const fs::path place = lane.empty() ? temporaries : temporaries / lane;
     for (int attempt = 0;; ++attempt) {
         if (::mkdir(temporaries.c_str(), 0755) != 0 && errno != EEXIST)
             throwErrno("cannot create temporary folder", temporaries);
-        std::string pattern = (temporaries / "XXXXXX").string();
+        if (!lane.empty() && ::mkdir(place.c_str(), 0755) != 0 && errno != EEXIST && errno != ENOENT)
+            throwErrno("cannot create temporary folder", place);
+        std::string pattern = (place / "XXXXXX").string();
         int fd = mkostemp(pattern.data(), O_CLOEXEC);
         if (fd >= 0) {
             fchmod(fd, 0644);
@@ -92,12 +101,6 @@ std::pair<fs::path, int> openTemporaryFile(const fs::path& folder) {
     }
 }
 
-} // namespace
-
-fs::path temporaryFolderOf(const fs::path& folder) {
-    return folder / temporaryFolderName;
-}
-
 fs::path createTemporaryFile(const fs::path& folder) {
     auto [path, fd] = openTemporaryFile(folder);
     ::close(fd);
@@ -106,8 +109,13 @@ fs::path createTemporaryFile(const fs::path& folder) {
 
 void removeTemporaryFile(const fs::path& temporary) noexcept {
     removeRegularFile(temporary);
-    if (temporary.parent_path().filename() == temporaryFolderName)
-        removeFolderIfEmpty(temporary.parent_path());
+    fs::path folder = temporary.parent_path();
+    if (folder.parent_path().filename() == temporaryFolderName) { // a lane
+        removeFolderIfEmpty(folder);
+        folder = folder.parent_path();
+    }
+    if (folder.filename() == temporaryFolderName)
+        removeFolderIfEmpty(folder);
 }
 
 bool isTemporaryFileName(std::string_view name) noexcept {
@@ -124,11 +132,21 @@ bool isTemporaryFileName(std::string_view name) noexcept {
 
 std::size_t removeLeftoverTemporaries(const fs::path& folder, bool oldNamesToo) noexcept {
     std::vector<fs::path> leftovers;
+    std::vector<fs::path> lanes;
     try {
         std::error_code error;
         fs::directory_iterator inside(temporaryFolderOf(folder), error);
-        for (; !error && inside != fs::directory_iterator(); inside.increment(error))
-            leftovers.push_back(inside->path());
+        for (; !error && inside != fs::directory_iterator(); inside.increment(error)) {
+            std::error_code notLane;
+            if (inside->is_directory(notLane) && !inside->is_symlink(notLane)) {
+                lanes.push_back(inside->path());
+                fs::directory_iterator lane(inside->path(), notLane);
+                for (; !notLane && lane != fs::directory_iterator(); lane.increment(notLane))
+                    leftovers.push_back(lane->path());
+            } else {
+                leftovers.push_back(inside->path());
+            }
+        }
         if (oldNamesToo) {
             fs::directory_iterator beside(folder, error);
             for (; !error && beside != fs::directory_iterator(); beside.increment(error))
@@ -141,6 +159,8 @@ std::size_t removeLeftoverTemporaries(const fs::path& folder, bool oldNamesToo) 
     std::size_t removed = 0;
     for (const auto& path : leftovers)
         removed += removeRegularFile(path) ? 1 : 0;
+    for (const auto& lane : lanes)
+        removeFolderIfEmpty(lane);
     removeFolderIfEmpty(temporaryFolderOf(folder));
     return removed;
 }

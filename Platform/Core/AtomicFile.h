@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vt {
 
@@ -25,8 +26,13 @@ std::filesystem::path temporaryFolderOf(const std::filesystem::path& folder);
 // std::filesystem::filesystem_error on failure. Remove it with removeTemporaryFile() unless it
 // was renamed into place.
 std::filesystem::path createTemporaryFile(const std::filesystem::path& folder);
-// Removes a temporary made by createTemporaryFile() (when still there), and its folder when that
-// is now empty.
+// The same, open for writing: its path and descriptor (the caller closes it). Threads that write
+// many temporaries at once each name a lane of their own, a subfolder of the temporaries' folder,
+// so that they do not wait for one another on one folder's lock.
+std::pair<std::filesystem::path, int> openTemporaryFile(const std::filesystem::path& folder,
+                                                        std::string_view lane = {});
+// Removes a temporary made by createTemporaryFile() or openTemporaryFile() (when still there), and
+// its lane and the temporaries' folder when they are now empty.
 void removeTemporaryFile(const std::filesystem::path& temporary) noexcept;
 
 // True for the name of a temporary that earlier versions wrote beside the target: ".vt-tmp-"
@@ -34,7 +40,7 @@ void removeTemporaryFile(const std::filesystem::path& temporary) noexcept;
 bool isTemporaryFileName(std::string_view name) noexcept;
 
 // Removes the temporaries left for folder by writes that never finished (a crash or a kill):
-// every regular file in its temporaries' folder, then that folder when empty, and, with
+// every regular file in its temporaries' folder and its lanes, then those folders when empty, and, with
 // oldNamesToo, the regular files in folder itself whose names isTemporaryFileName() accepts
 // (never ask this of a folder where others' files may carry such names). Returns how many files.
 std::size_t removeLeftoverTemporaries(const std::filesystem::path& folder, bool oldNamesToo = true) noexcept;

@@ -5,6 +5,7 @@
 #include "VellumtideBridge/Sources/Library/BridgeSampleCache.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +75,22 @@ BridgeMetadataMap makeMetadata(const std::vector<SampleItem>& samples) {
     return metadata;
 }
 
+// A float peak as the double whose shortest form is the float's shortest form, so that the
+// plain dump writes the same digits as the library file (nlohmann only knows doubles).
+double asWrittenFloat(float value) {
+    char text[32];
+    auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    *end = '\0';
+    return std::strtod(text, nullptr);
+}
+
+nlohmann::json plainPeaks(const std::vector<float>& peaks) {
+    nlohmann::json array = nlohmann::json::array();
+    for (float peak : peaks)
+        array.push_back(asWrittenFloat(peak));
+    return array;
+}
+
 // The same records built directly with nlohmann::json, no strict helpers.
 nlohmann::json plainManifest(const std::vector<SampleItem>& samples) {
     nlohmann::json array = nlohmann::json::array();
@@ -86,7 +103,7 @@ nlohmann::json plainManifest(const std::vector<SampleItem>& samples) {
                          {"sampleRate", s.sampleRate},
                          {"channelCount", s.channelCount},
                          {"byteCount", s.byteCount},
-                         {"peaks", s.peaks},
+                         {"peaks", plainPeaks(s.peaks)},
                          {"isFavorite", s.isFavorite}});
     return array;
 }
@@ -188,6 +205,14 @@ int main() {
     printRow("loadLocalMetadata", loadMetadata, plainLoadMetadata);
     std::printf("%-22s %9.2f ms   (both saves, then size checks only: nothing to copy)\n",
                 "mirrorLibrary idle", mirrorPass);
+
+    const auto manifestBytes = fs::file_size(cache.manifestURL());
+    const auto plainManifestBytes = fs::file_size(plainFolder / "library.json");
+    std::printf("BENCH save_manifest_ratio=%.2f load_manifest_ratio=%.2f save_metadata_ratio=%.2f "
+                "load_metadata_ratio=%.2f manifest_size_ratio=%.3f mirror_idle_ms=%.1f\n",
+                saveManifest / plainSaveManifest, loadManifest / plainLoadManifest,
+                saveMetadata / plainSaveMetadata, loadMetadata / plainLoadMetadata,
+                static_cast<double>(manifestBytes) / plainManifestBytes, mirrorPass);
 
     std::error_code ignored;
     fs::remove_all(root, ignored);

@@ -115,6 +115,38 @@ TEST_F(ControllerTest, StartupAnalysisIsQuietAndSkipsUnchangedFingerprints) {
     EXPECT_TRUE(probe(m).sampleMetadata[a.id].analysis.analyzedAt);
 }
 
+// Results that arrive together share one metadata save and one display-list rebuild; a result
+// whose save still waits when the program quits is written by the quit.
+TEST_F(ControllerTest, AnalysisResultsShareOneSaveAndAQuitWritesThem) {
+    auto a = makeSample("a", 100), b = makeSample("b", 90), c = makeSample("c", 80);
+    seedLibrary({a, b, c});
+    audio.result.bpm = 120;
+    auto& m = start();
+    record();
+    ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 3 && m.analyzingSampleIDs().empty(); }, 5s));
+    settle();
+    EXPECT_EQ(std::count(changes.begin(), changes.end(), BridgeViewModel::Field::samples), 1);
+    auto onDisk = BridgeSampleCache(paths, libraryRoot()).loadLocalMetadata();
+    for (const auto& sample : {a, b, c})
+        EXPECT_EQ(onDisk[sample.id].analysis.bpm, 120) << sample.title;
+
+    // The run holds at b's analysis: a's new result is in memory, its save waits for the window.
+    Completion<bool> first, second;
+    audio.analysisGate = first;
+    audio.result.bpm = 77;
+    auto run = m.analyzeSamplesIfNeeded({a, b}, {a.id, b.id}, true);
+    audio.analysisGate = second;
+    first.resolve(true);
+    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().count(b.id) > 0; }, 5s));
+    EXPECT_EQ(probe(m).sampleMetadata[a.id].analysis.bpm, 77);
+    model.reset();
+    second.resolve(true);
+    awaitVoid(std::move(run));
+    onDisk = BridgeSampleCache(paths, libraryRoot()).loadLocalMetadata();
+    EXPECT_EQ(onDisk[a.id].analysis.bpm, 77);
+    EXPECT_EQ(onDisk[b.id].analysis.bpm, 120);
+}
+
 TEST_F(ControllerTest, RenameOrDeleteDuringARunningAnalysis) {
     auto a = makeSample("a", 100), b = makeSample("b", 90);
     seedLibrary({a, b});

@@ -140,14 +140,16 @@ struct ScriptedAudio {
             co_return found;
         };
         audio.analyze = [this](std::filesystem::path) -> QCoro::Task<BridgeSampleAnalysis> {
-            ++analyses;
-            if (analysisGate) {
-                auto gate = *analysisGate;
+            // Kept in the frame: the controller that holds this closure may be gone on resuming.
+            ScriptedAudio* self = this;
+            ++self->analyses;
+            if (self->analysisGate) {
+                auto gate = *self->analysisGate;
                 co_await gate;
             }
-            if (failAnalysis)
+            if (self->failAnalysis)
                 throw std::runtime_error("The sample audio could not be read.");
-            BridgeSampleAnalysis analysis = result; // a copy, as above
+            BridgeSampleAnalysis analysis = self->result; // a copy, as above
             co_return analysis;
         };
         return audio;

@@ -360,7 +360,8 @@ TEST_F(SampleCacheTest, LeftoverTemporariesAreSweptByTheirNamesOnly) {
     EXPECT_FALSE(fs::exists(vt::temporaryFolderOf(cache.samplesDirectory())));
 }
 
-// kill -9 in the middle of saves: the document is never torn, and what is left behind is swept.
+// kill -9 in the middle of saves and mirror passes: no document or mirror copy is ever torn,
+// and what is left behind is swept.
 TEST_F(SampleCacheTest, AKilledSaveLeavesAWholeDocumentAndASweepableTemporary) {
     std::vector<SampleItem> samples;
     for (int i = 0; i < 3000; ++i)
@@ -383,8 +384,41 @@ TEST_F(SampleCacheTest, AKilledSaveLeavesAWholeDocumentAndASweepableTemporary) {
         waitpid(child, &status, 0);
         EXPECT_EQ(cache.loadManifest().size(), samples.size());
     }
+
+    // Two library folders hold the same names with different bytes; passes from each in turn
+    // replace every mirror copy. Each copy is then missing or whole, one version or the other.
+    std::vector<SampleItem> takes(samples.begin(), samples.begin() + 200);
+    const std::string versionA(40000, 'a'), versionB(50000, 'b');
+    BridgeSampleCache libraryA(paths, folder.path() / "A"), libraryB(paths, folder.path() / "B");
+    for (const auto& take : takes) {
+        writeFile(*libraryA.sampleURL(take), versionA);
+        writeFile(*libraryB.sampleURL(take), versionB);
+    }
+    for (int round = 0; round < 3; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                for (;;) {
+                    libraryA.mirrorFiles(takes, {});
+                    libraryB.mirrorFiles(takes, {});
+                }
+            } catch (...) {
+            }
+            _exit(1);
+        }
+        usleep(40000 + round * 9000);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        for (const auto& take : takes) {
+            const std::string copy = read(cache.auMirrorSamplesDirectory() / take.fileName);
+            EXPECT_TRUE(copy == "<missing>" || copy == versionA || copy == versionB)
+                << take.fileName << " holds " << copy.size() << " bytes";
+        }
+    }
     cache.removeLeftoverTemporaries();
-    for (const fs::path& folder : {cache.rootURL(), mirror()})
+    for (const fs::path& folder : {cache.rootURL(), mirror(), cache.auMirrorSamplesDirectory()})
         for (const auto& name : names(folder))
             EXPECT_FALSE(name.starts_with(".")) << name;
 }

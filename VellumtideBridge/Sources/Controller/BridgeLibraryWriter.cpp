@@ -5,6 +5,10 @@
 #include "Platform/Async/Spawn.h"
 
 #include <deque>
+#include <utility>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -28,6 +32,12 @@ void merge(Job& queued, const Snapshot& newer, Parts parts) {
     queued.parts.manifest |= parts.manifest;
     queued.parts.metadata |= parts.metadata;
     queued.parts.mirror |= parts.mirror;
+}
+
+void releaseFreeMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 template <typename F> std::exception_ptr failureOf(F&& step) {
@@ -67,6 +77,7 @@ struct BridgeLibraryWriter::State {
     std::shared_ptr<const BridgeSampleCache> writtenFolder;
     std::shared_ptr<const std::vector<SampleItem>> writtenSamples;
     std::shared_ptr<const BridgeMetadataMap> writtenMetadata;
+    bool firstPass = true;
 
     State() { pool.setMaxThreadCount(1); }
 
@@ -81,20 +92,27 @@ struct BridgeLibraryWriter::State {
             writtenMetadata.reset();
         }
         Outcome outcome;
+        bool wrote = false;
         if ((job.parts.manifest || job.parts.mirror) && snapshot.samples &&
             !(writtenSamples && *writtenSamples == *snapshot.samples)) {
             outcome.manifest = failureOf([&] { snapshot.cache->saveManifest(*snapshot.samples); });
+            wrote = true;
             writtenSamples = outcome.manifest ? nullptr : snapshot.samples;
         }
         if ((job.parts.metadata || job.parts.mirror) && snapshot.metadata &&
             !(writtenMetadata && *writtenMetadata == *snapshot.metadata)) {
             outcome.metadata = failureOf([&] { snapshot.cache->saveLocalMetadata(*snapshot.metadata); });
+            wrote = true;
             writtenMetadata = outcome.metadata ? nullptr : snapshot.metadata;
         }
         if (job.parts.mirror && !outcome.manifest && !outcome.metadata && snapshot.samples &&
             snapshot.metadata)
             outcome.mirror =
                 failureOf([&] { snapshot.cache->mirrorFiles(*snapshot.samples, *snapshot.metadata); });
+        // Encoding a large library (and the loads before the first pass) leaves many small blocks
+        // free; they go back to the system rather than stay resident.
+        if (wrote || std::exchange(firstPass, false))
+            releaseFreeMemory();
         return outcome;
     }
 };
@@ -137,19 +155,41 @@ BridgeLibraryWriter::~BridgeLibraryWriter() {
     }
 }
 
-QCoro::Task<Outcome> BridgeLibraryWriter::write(Snapshot snapshot, Parts parts, Preparation prepare) {
-    vt::Completion<Outcome> done;
-    auto& queue = state->queue;
+namespace {
+
+// The queued job that takes the state: the last one when it is for the same folder, else a new one.
+Job& enqueue(std::deque<Job>& queue, const Snapshot& snapshot, Parts parts) {
     if (queue.empty() || queue.back().snapshot.cache != snapshot.cache)
         queue.push_back(Job{snapshot, {}, {}, {}});
     Job& job = queue.back();
     merge(job, snapshot, parts);
+    return job;
+}
+
+} // namespace
+
+QCoro::Task<Outcome> BridgeLibraryWriter::write(Snapshot snapshot, Parts parts, Preparation prepare) {
+    vt::Completion<Outcome> done;
+    Job& job = enqueue(state->queue, snapshot, parts);
     if (prepare)
         job.preparations.push_back(std::move(prepare));
     job.waiters.push_back(done);
     if (!state->running)
         vt::spawnStarted(drain(state));
     co_return co_await done;
+}
+
+void BridgeLibraryWriter::queue(Snapshot snapshot, Parts parts) {
+    enqueue(state->queue, snapshot, parts);
+    if (!state->running)
+        vt::spawnStarted(drain(state));
+}
+
+void BridgeLibraryWriter::assumeWritten(const Snapshot& onDisk) {
+    // Called before the first write, so no pass reads these meanwhile.
+    state->writtenFolder = onDisk.cache;
+    state->writtenSamples = onDisk.samples;
+    state->writtenMetadata = onDisk.metadata;
 }
 
 bool BridgeLibraryWriter::isIdle() const {

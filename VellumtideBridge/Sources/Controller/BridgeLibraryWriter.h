@@ -53,6 +53,12 @@ public:
     // Queues the state; the task ends, on the main thread, when a pass that wrote it (or a newer
     // state of the same folder) has ended. It never throws: failures come in the outcome.
     QCoro::Task<Outcome> write(Snapshot snapshot, Parts parts, Preparation prepare = nullptr);
+    // Queues the state without waiting for it: for writes that must not be lost when nobody is
+    // left to await them (the destructor finishes them at quit).
+    void queue(Snapshot snapshot, Parts parts);
+    // Tells the writer what the folder's files hold (as just read, before any write): a pass
+    // writes a file only when the state differs from it.
+    void assumeWritten(const Snapshot& onDisk);
     // No pass runs and none is queued.
     bool isIdle() const;
 

@@ -64,6 +64,13 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     // A render whose overlay save never happened (a quit or a full disk) names no sample.
     cache->removeOrphanRenders(sampleMetadata);
     setSamples(displaySamples(librarySamples));
+    // Files read whole are not written again at start; the mirror pass still copies them.
+    BridgeLibraryWriter::Snapshot onDisk{cache, nullptr, nullptr};
+    if (cache->manifestLoadedWhole())
+        onDisk.samples = librarySnapshot = std::make_shared<const std::vector<SampleItem>>(librarySamples);
+    if (cache->metadataLoadedWhole())
+        onDisk.metadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
+    libraryWriter.assumeWritten(onDisk);
     // The mirror pass runs off the main thread; what it could not do (and the damaged files the
     // saves set aside) is told once it ends. The next write tries the mirror again.
     vt::spawnStarted(reportStartupMirror());
@@ -78,6 +85,8 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
 }
 
 BridgeViewModel::~BridgeViewModel() {
+    // Every analysis result reported is on disk after a quit: the writer finishes it below.
+    queuePendingAnalysisSave();
     for (auto* task : {&watchTask, &lanScanTask, &autoSyncTask})
         if (*task)
             (*task)->cancel();

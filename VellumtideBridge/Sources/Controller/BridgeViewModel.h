@@ -413,6 +413,18 @@ private:
     std::string setAsideText() const;
     // Start-up's mirror pass, then what it and the start-up reads found wrong.
     QCoro::Task<> reportStartupMirror();
+    // Writes the overlay off the main thread, then rebuilds the display list; false (with the
+    // failure texts shown) when the file could not be written.
+    QCoro::Task<bool> saveOverlayAndRefresh();
+    // Analysis results go into the overlay at once; the ones that arrive within this window
+    // share one save and one display-list rebuild, and a run ends with one.
+    static constexpr vt::Nanoseconds analysisSaveWindow{250'000'000};
+    std::optional<vt::Scheduler::TimerId> analysisSaveTimer;
+    bool analysisSavePending = false;
+    void scheduleAnalysisSave();
+    QCoro::Task<bool> saveAnalysisResults();
+    // Hands results not saved yet to the writer without waiting (at quit, before a folder switch).
+    void queuePendingAnalysisSave();
     // Removes the sample's chop files but those named in keep, in the library and the mirror.
     QCoro::Task<> removeChopFiles(SampleItem sample, std::set<std::string> keep);
     QCoro::Task<> finishRename(BridgeSampleMetadata entry, vt::Uuid id, std::string title);

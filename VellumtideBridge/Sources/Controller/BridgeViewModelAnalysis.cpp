@@ -1,10 +1,12 @@
 // Analysis scheduling: which samples need a new tempo, root and key estimate, running the
 // analyser on them one after another, and storing each result into the current overlay entry.
 
+#include "Platform/Async/Spawn.h"
 #include "Platform/Core/NumberFormat.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
 #include <QPointer>
+#include <utility>
 
 namespace {
 
@@ -31,7 +33,7 @@ QCoro::Task<> BridgeViewModel::analyzeSamplesIfNeeded(std::vector<SampleItem> sa
                                                       std::set<vt::Uuid> forceIDs, bool quiet) {
     QPointer<BridgeViewModel> self(this);
     int stored = 0;
-    bool saveFailed = false;
+    bool storedAny = false;
     for (const SampleItem& sample : samples) {
         if (!self)
             co_return;
@@ -92,21 +94,53 @@ QCoro::Task<> BridgeViewModel::analyzeSamplesIfNeeded(std::vector<SampleItem> sa
         if (!isTombstoned(sample.id)) {
             BridgeSampleMetadata current = entryFor(sample.id);
             current.analysis = analysis;
-            const bool saved = co_await saveMetadata(current, sample.id);
-            if (!self)
-                co_return;
-            if (!saved)
-                saveFailed = true;
-            else if (succeeded)
+            updateSampleMetadata(current, sample.id);
+            scheduleAnalysisSave();
+            storedAny = true;
+            if (succeeded)
                 ++stored;
         }
         modifyAnalyzingSampleIDs([&](auto& ids) { ids.erase(sample.id); });
     }
+    // The run's results reach the disk (with the newest overlay) before it ends.
+    const bool saved = !storedAny || co_await saveAnalysisResults();
     if (!self || quiet)
         co_return;
     // A result that did not reach the disk is not an update; the alert says why.
-    if (saveFailed)
+    if (!saved)
         setStatusMessage("Analysis could not be saved");
     else if (stored >= 1)
         setStatusMessage("Analysis updated");
+}
+
+void BridgeViewModel::scheduleAnalysisSave() {
+    analysisSavePending = true;
+    if (analysisSaveTimer)
+        return;
+    QPointer<BridgeViewModel> self(this);
+    analysisSaveTimer = deps.scheduler->schedule(analysisSaveWindow, [self] {
+        if (!self)
+            return;
+        self->analysisSaveTimer.reset();
+        vt::spawnStarted(
+            [](QCoro::Task<bool> save) -> QCoro::Task<> { co_await save; }(self->saveAnalysisResults()));
+    });
+}
+
+QCoro::Task<bool> BridgeViewModel::saveAnalysisResults() {
+    if (analysisSaveTimer)
+        deps.scheduler->cancel(*std::exchange(analysisSaveTimer, std::nullopt));
+    analysisSavePending = false;
+    // Also when an earlier save took the results: this one ends once they are on disk, and writes
+    // them again when that save failed.
+    return saveOverlayAndRefresh();
+}
+
+void BridgeViewModel::queuePendingAnalysisSave() {
+    if (analysisSaveTimer)
+        deps.scheduler->cancel(*std::exchange(analysisSaveTimer, std::nullopt));
+    if (!std::exchange(analysisSavePending, false))
+        return;
+    libraryWriter.queue({cache, nullptr, std::make_shared<const BridgeMetadataMap>(sampleMetadata)},
+                        {.metadata = true});
 }

@@ -195,6 +195,7 @@ QCoro::Task<> BridgeViewModel::switchToLibrary(std::shared_ptr<BridgeSampleCache
         co_return;
     stopPreview(false);
     BridgeSampleCache::saveRootURL(next->rootURL(), deps.paths, *deps.settings);
+    queuePendingAnalysisSave(); // into the folder they belong to
     cache = std::move(next);
     ++libraryGeneration;
     librarySamples = std::move(loaded.samples);

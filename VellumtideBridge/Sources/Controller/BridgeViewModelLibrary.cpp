@@ -61,6 +61,10 @@ BridgeViewModel::mirrorLibrary(std::optional<std::string>* mirrorProblem) {
 
 QCoro::Task<bool> BridgeViewModel::saveMetadata(BridgeSampleMetadata entry, vt::Uuid id) {
     updateSampleMetadata(entry, id);
+    return saveOverlayAndRefresh();
+}
+
+QCoro::Task<bool> BridgeViewModel::saveOverlayAndRefresh() {
     QPointer<BridgeViewModel> self(this);
     std::optional<std::string> failure = co_await writeLibrary({.metadata = true});
     if (!self)

@@ -105,6 +105,26 @@ template <typename Value> BridgeSampleAnalysis readAnalysis(const Value& value, 
     return analysis;
 }
 
+} // namespace
+
+SharedPeaks::SharedPeaks(std::vector<float> values)
+    : shared(values.empty() ? nullptr : std::make_shared<std::vector<float>>(std::move(values))) {}
+
+const std::vector<float>& SharedPeaks::none() {
+    static const std::vector<float> empty;
+    return empty;
+}
+
+void SharedPeaks::push_back(float value) {
+    if (!shared)
+        shared = std::make_shared<std::vector<float>>();
+    else if (shared.use_count() > 1)
+        shared = std::make_shared<std::vector<float>>(*shared);
+    shared->push_back(value);
+}
+
+namespace {
+
 template <typename Value> SampleItem readSample(const Value& value, DateForm form) {
     auto reader = vt::json::readObject(value);
     SampleItem sample;
@@ -413,7 +433,7 @@ Json SampleItem::toJson(DateForm form) const {
     object["sampleRate"] = vt::json::number(sampleRate);
     object["channelCount"] = channelCount;
     object["byteCount"] = byteCount;
-    object["peaks"] = vt::json::floats(peaks);
+    object["peaks"] = vt::json::floats(peaks.values());
     object["isFavorite"] = isFavorite;
     return object;
 }

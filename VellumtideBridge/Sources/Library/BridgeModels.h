@@ -8,6 +8,8 @@
 #include "Platform/Core/Uuid.h"
 
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -108,6 +110,33 @@ struct BridgeSampleAnalysis {
     bool operator==(const BridgeSampleAnalysis&) const = default;
 };
 
+// A sample's waveform peaks. The copies of one record (the library list, the display list, the
+// writer's snapshot) share one immutable list of values; a change makes its own copy first.
+class SharedPeaks {
+public:
+    SharedPeaks() = default;
+    SharedPeaks(std::vector<float> values); // NOLINT: a list of values is peaks
+    SharedPeaks(std::initializer_list<float> values) : SharedPeaks(std::vector<float>(values)) {}
+
+    const std::vector<float>& values() const { return shared ? *shared : none(); }
+    operator const std::vector<float>&() const { return values(); } // NOLINT: read as a list
+    std::size_t size() const { return values().size(); }
+    bool empty() const { return values().empty(); }
+    std::vector<float>::const_iterator begin() const { return values().begin(); }
+    std::vector<float>::const_iterator end() const { return values().end(); }
+    float operator[](std::size_t index) const { return values()[index]; }
+    void push_back(float value);
+
+    bool operator==(const SharedPeaks& other) const {
+        return shared == other.shared || values() == other.values();
+    }
+    bool operator==(const std::vector<float>& other) const { return values() == other; }
+
+private:
+    static const std::vector<float>& none();
+    std::shared_ptr<std::vector<float>> shared; // never changed while another record holds it
+};
+
 // One sample of the phone's library; fields 11 to 15 come from the local overlay.
 struct SampleItem {
     vt::Uuid id;
@@ -118,7 +147,7 @@ struct SampleItem {
     double sampleRate = 0;
     std::int64_t channelCount = 0;
     std::int64_t byteCount = 0;
-    std::vector<float> peaks;
+    SharedPeaks peaks;
     bool isFavorite = false;
     BridgeSampleEdit edit;
     BridgeSampleAnalysis analysis;

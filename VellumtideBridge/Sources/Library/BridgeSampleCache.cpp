@@ -4,10 +4,16 @@
 #include "Platform/Core/Uuid.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <system_error>
+#include <thread>
+#include <tuple>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -87,23 +93,17 @@ void copyModificationTime(const Path& source, const Path& target) {
 // Size and modification time of a regular file: what the mirror pass compares.
 struct FileIdentity {
     std::uintmax_t size = 0;
-    fs::file_time_type modified;
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0;
     bool operator==(const FileIdentity&) const = default;
 };
 
+// One stat: nothing for a missing or unreadable item or anything but a regular file.
 std::optional<FileIdentity> identityOf(const Path& path) {
-    std::error_code error;
-    fs::directory_entry entry(path, error);
-    if (error || !entry.is_regular_file(error) || error)
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
-    FileIdentity identity;
-    identity.size = entry.file_size(error);
-    if (error)
-        return std::nullopt;
-    identity.modified = entry.last_write_time(error);
-    if (error)
-        return std::nullopt;
-    return identity;
+    return FileIdentity{static_cast<std::uintmax_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
 }
 
 void syncFile(const Path& path) {
@@ -138,6 +138,148 @@ void copyReplacing(const Path& source, const Path& destination) {
     if (error)
         throw BridgeLibraryError("Could not copy " + quoted(source) + " to " + quoted(destination) + ": " +
                                  error.message() + ".");
+}
+
+// One file of a mirror batch: the source, its copy, and the temporary that takes the bytes first.
+struct BatchCopy {
+    Path source;
+    Path target;
+    Path temporary;
+    bool sourceExists = false;
+    bool copied = false; // a new copy was made (or tried: see error)
+    std::error_code error;
+};
+
+// Copies the open source into the open target: in the kernel when it can, else through a buffer.
+bool copyContents(int from, int to) {
+    for (;;) {
+        ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, std::size_t{1} << 30, 0);
+        if (copied == 0)
+            return true;
+        if (copied > 0)
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return false;
+        break;
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t got = ::read(from, buffer, sizeof buffer);
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        for (ssize_t written = 0; written < got;) {
+            ssize_t put = ::write(to, buffer + written, static_cast<std::size_t>(got - written));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return false;
+            written += put;
+        }
+    }
+}
+
+// The lane of the temporaries' folder in which one copying thread writes: each thread its own, so
+// that they do not wait for one another on one folder's lock.
+std::string copyLane(std::size_t worker) {
+    return "copy-" + std::to_string(worker);
+}
+constexpr std::size_t maximumCopyThreads = 8;
+
+// Writes the source's bytes and modification time into a new temporary for the target.
+void copyToTemporary(BatchCopy& copy, const std::string& lane) {
+    int to = -1;
+    try {
+        std::tie(copy.temporary, to) = vt::openTemporaryFile(copy.target.parent_path(), lane);
+    } catch (const fs::filesystem_error& failure) {
+        copy.error = failure.code();
+        return;
+    }
+    int from = ::open(copy.source.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (from < 0 || ::fstat(from, &info) != 0 || !copyContents(from, to)) {
+        copy.error = std::error_code(errno ? errno : EIO, std::generic_category());
+    } else {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
+        ::futimens(to, times); // a failure only means the next pass copies again
+    }
+    if (::close(to) != 0 && !copy.error)
+        copy.error = std::error_code(errno, std::generic_category());
+    if (from >= 0)
+        ::close(from);
+}
+
+// Looks at one file of the batch and, when its copy is missing or differs from the source in size
+// or modification time, writes the new copy's temporary.
+void prepareCopy(BatchCopy& copy, const std::string& lane) {
+    auto wanted = identityOf(copy.source);
+    copy.sourceExists = wanted.has_value();
+    if (!wanted || identityOf(copy.target) == wanted)
+        return;
+    copy.copied = true;
+    copyToTemporary(copy, lane);
+}
+
+// Makes every temporary of the batch durable with one syncfs per file system (each folder's is
+// asked; a second call on the same one finds nothing left to write).
+void syncFolders(const std::vector<BatchCopy>& copies) {
+    std::unordered_set<std::string> folders;
+    for (const auto& copy : copies)
+        if (copy.copied && !copy.error)
+            folders.insert(copy.target.parent_path().string());
+    for (const auto& folder : folders) {
+        int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        ::syncfs(fd);
+        ::close(fd);
+    }
+}
+
+// Brings each copy in line with its source at the speed of the disk, keeping what copyReplacing
+// promises: a reader sees the old file or the new one, never half, also after a crash. The files
+// are compared and copied into temporaries on a few threads (each in its own lane),
+// one syncfs makes the new bytes durable, and only then are they renamed into place. Failed
+// copies keep their error.
+void copyAllReplacing(std::vector<BatchCopy>& copies) {
+    if (copies.empty())
+        return;
+    std::atomic<std::size_t> next = 0;
+    auto work = [&](std::size_t worker) {
+        const std::string lane = copyLane(worker);
+        for (std::size_t i = next++; i < copies.size(); i = next++)
+            prepareCopy(copies[i], lane);
+    };
+    const std::size_t threads = std::min<std::size_t>(
+        {maximumCopyThreads, std::max(1u, std::thread::hardware_concurrency()), copies.size() / 16 + 1});
+    std::vector<std::thread> workers;
+    for (std::size_t t = 1; t < threads; ++t)
+        workers.emplace_back(work, t);
+    work(0);
+    for (auto& worker : workers)
+        worker.join();
+    syncFolders(copies);
+    for (auto& copy : copies) {
+        if (!copy.copied)
+            continue;
+        if (!copy.error)
+            fs::rename(copy.temporary, copy.target, copy.error);
+        if (!copy.temporary.empty() && copy.error)
+            vt::removeRegularFile(copy.temporary);
+    }
+    // The lanes, and the temporaries' folders, now empty: one temporary of each lane names it.
+    std::unordered_map<std::string, Path> lanes;
+    for (const auto& copy : copies)
+        if (copy.copied && !copy.temporary.empty())
+            lanes.emplace(copy.temporary.parent_path().string(), copy.temporary);
+    for (const auto& [lane, temporary] : lanes)
+        vt::removeTemporaryFile(temporary);
 }
 
 // Copies an existing file into the mirror; failures are ignored (the mirror is a convenience copy).
@@ -187,20 +329,29 @@ public:
     }
 
     // One file of the mirror pass: copied when the source exists and the copy differs from it in
-    // size or modification time; a failure is noted with the system's reason. Returns whether the
-    // source exists (whether the mirror keeps a copy, the old one if this copy failed).
-    bool mirrorIfChanged(const Path& source, const Path& target) {
-        auto wanted = identityOf(source);
-        if (!wanted)
-            return false;
-        if (identityOf(target) == wanted)
-            return true;
-        try {
-            copyReplacing(source, target);
-        } catch (const BridgeLibraryError& error) {
-            failures.push_back({source.filename().string(), error.what()});
+    // size or modification time; a failure is noted with the system's reason. The files are
+    // looked at and copied together, by copyPending(), which tells whose source exists (whose
+    // copy the mirror keeps, the old one if the new copy failed) by adding its name to listed.
+    void mirrorIfChanged(const Path& source, const Path& target,
+                         std::unordered_set<std::string>* listed = nullptr, std::string name = {}) {
+        pending.push_back({source, target, {}, false, false, {}});
+        listings.push_back({listed, std::move(name)});
+    }
+
+    // Makes the copies mirrorIfChanged() asked for.
+    void copyPending() {
+        copyAllReplacing(pending);
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            const auto& copy = pending[i];
+            if (copy.sourceExists && listings[i].set)
+                listings[i].set->insert(std::move(listings[i].name));
+            if (copy.error)
+                failures.push_back({copy.source.filename().string(), "Could not copy " + quoted(copy.source) +
+                                                                         " to " + quoted(copy.target) + ": " +
+                                                                         copy.error.message() + "."});
         }
-        return true;
+        pending.clear();
+        listings.clear();
     }
 
     // Copies the visible files of a folder (no sub-folders, no recursion) into another folder.
@@ -251,6 +402,12 @@ private:
     };
     std::string destination;
     std::vector<Failure> failures;
+    std::vector<BatchCopy> pending;
+    struct Listing {
+        std::unordered_set<std::string>* set;
+        std::string name;
+    };
+    std::vector<Listing> listings;
 };
 
 bool hasEntries(const Path& folder) {
@@ -452,13 +609,16 @@ std::size_t BridgeSampleCache::removeOrphanRenders(const BridgeMetadataMap& meta
 
 std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
     manifestUnreadable = false;
+    manifestLoaded = false;
     if (!itemExists(manifestURL()))
         return {};
     try {
         auto text = vt::readWholeFile(manifestURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        return SampleItem::listFromJsonText(*text, DateForm::iso8601);
+        auto samples = SampleItem::listFromJsonText(*text, DateForm::iso8601);
+        manifestLoaded = true;
+        return samples;
     } catch (const std::exception&) {
         manifestUnreadable = true;
         return {};
@@ -483,13 +643,16 @@ void BridgeSampleCache::saveManifest(const std::vector<SampleItem>& samples) con
 
 BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
     metadataUnreadable = false;
+    metadataLoaded = false;
     if (!itemExists(metadataURL()))
         return {};
     try {
         auto text = vt::readWholeFile(metadataURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        return BridgeSampleMetadata::mapFromJsonText(*text, DateForm::referenceSeconds);
+        auto metadata = BridgeSampleMetadata::mapFromJsonText(*text, DateForm::referenceSeconds);
+        metadataLoaded = true;
+        return metadata;
     } catch (const std::exception&) {
         metadataUnreadable = true;
         return {};
@@ -659,19 +822,20 @@ void BridgeSampleCache::mirrorFiles(const std::vector<SampleItem>& samples,
     // What the library no longer has (a deleted sample's files, old chops) goes from the mirror.
     std::unordered_set<std::string> listedSamples, listedEdits, listedChops;
     for (const auto& sample : samples) {
-        if (vt::isSafeFileName(sample.fileName) &&
+        if (vt::isSafeFileName(sample.fileName))
             pass.mirrorIfChanged(samplesDirectory() / sample.fileName,
-                                 auMirrorSamplesDirectory() / sample.fileName))
-            listedSamples.insert(sample.fileName);
-        if (pass.mirrorIfChanged(editedSampleURL(sample), mirroredEditedSampleURL(sample)))
-            listedEdits.insert(editedSampleURL(sample).filename().string());
+                                 auMirrorSamplesDirectory() / sample.fileName, &listedSamples,
+                                 sample.fileName);
+        pass.mirrorIfChanged(editedSampleURL(sample), mirroredEditedSampleURL(sample), &listedEdits,
+                             editedSampleURL(sample).filename().string());
         auto entry = metadata.find(sample.id);
         if (entry == metadata.end())
             continue;
         for (const auto& chop : entry->second.chops)
-            if (pass.mirrorIfChanged(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop)))
-                listedChops.insert(chopFileName(sample, chop));
+            pass.mirrorIfChanged(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop),
+                                 &listedChops, chopFileName(sample, chop));
     }
+    pass.copyPending();
     removeUnlisted(auMirrorSamplesDirectory(), listedSamples);
     removeUnlisted(auMirrorEditedDirectory(), listedEdits);
     removeUnlisted(auMirrorChopsDirectory(), listedChops);

@@ -101,6 +101,10 @@ public:
     };
     // The damaged files moved aside since the last call, in the order they were moved.
     std::vector<SetAsideFile> takeSetAsideFiles() const;
+    // Whether the last load of each file read an existing file whole: the state in memory is then
+    // what the file holds, and writing it again would change nothing a reader uses.
+    bool manifestLoadedWhole() const { return manifestLoaded; }
+    bool metadataLoadedWhole() const { return metadataLoaded; }
     std::vector<SampleItem> loadManifest() const;
     void saveManifest(const std::vector<SampleItem>& samples) const;
     BridgeMetadataMap loadLocalMetadata() const;
@@ -157,6 +161,8 @@ private:
     // Set by a load that found an existing file it could not decode; cleared once it is set aside.
     mutable std::atomic<bool> manifestUnreadable = false;
     mutable std::atomic<bool> metadataUnreadable = false;
+    mutable std::atomic<bool> manifestLoaded = false;
+    mutable std::atomic<bool> metadataLoaded = false;
     // Set aside by saves that may run on the library writer's thread; taken on the main thread.
     mutable std::mutex setAsideLock;
     mutable std::vector<SetAsideFile> setAside;

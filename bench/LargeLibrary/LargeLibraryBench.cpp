@@ -1,0 +1,395 @@
+// The desktop program's controller on large libraries, each figure against a peer in the same
+// run: the first start at 10,000 samples (until idle, the mirror copied) against `cp -a` of the
+// same files followed by `sync`; a restart until idle against Python's json.load of both files
+// (each a process of its own); the memory per sample above the empty program at 10,000 and
+// 50,000 samples (the resident size of the child at idle); and the analysis time per sample at
+// 100 and 1,000 samples. The libraries are made the way the program makes them: small WAV files,
+// peaks taken from the audio, and both JSON files written by the library folder.
+//
+// The same executable is the child: `bench-large-library child <home>` starts the controller on
+// that home folder, waits until it is idle and prints "IDLE <resident KB>";
+// `bench-large-library analyse <home>` then also times one forced analysis of every sample;
+// `bench-large-library make <home> <count>` only makes a library (for profiling the child).
+
+#include "Platform/Async/Scheduler.h"
+#include "Platform/Async/Spawn.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
+#include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+constexpr int sampleRate = 44100;
+constexpr double soundSeconds = 0.25;
+constexpr int peakCount = 64;
+
+class NoBrowsers final : public vt::net::DnsSdBrowserFactory {
+public:
+    std::unique_ptr<vt::net::DnsSdBrowser> makeBrowser(const std::string&) override { return nullptr; }
+};
+
+// MARK: The library
+
+template <typename T> void put(std::string& bytes, T value) {
+    bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// A short 16-bit mono WAV (a decaying tone with a click every 125 ms) and its peaks.
+std::string makeSound(int index, std::vector<float>& peaks) {
+    const int frames = static_cast<int>(sampleRate * soundSeconds);
+    std::vector<float> signal(frames);
+    const double frequency = 110.0 * std::pow(2.0, (index % 24) / 12.0);
+    for (int f = 0; f < frames; ++f) {
+        const double t = static_cast<double>(f) / sampleRate;
+        const double sinceClick = std::fmod(t, 0.125);
+        signal[f] = static_cast<float>(0.6 * std::exp(-sinceClick * 30) * std::sin(2 * M_PI * frequency * t));
+    }
+    peaks.assign(peakCount, 0.0f);
+    for (int f = 0; f < frames; ++f) {
+        float& peak = peaks[static_cast<std::size_t>(f) * peakCount / frames];
+        peak = std::max(peak, std::fabs(signal[f]));
+    }
+    std::string bytes = "RIFF";
+    put<std::uint32_t>(bytes, 36 + frames * 2);
+    bytes += "WAVEfmt ";
+    put<std::uint32_t>(bytes, 16);
+    put<std::uint16_t>(bytes, 1);
+    put<std::uint16_t>(bytes, 1);
+    put<std::uint32_t>(bytes, sampleRate);
+    put<std::uint32_t>(bytes, sampleRate * 2);
+    put<std::uint16_t>(bytes, 2);
+    put<std::uint16_t>(bytes, 16);
+    bytes += "data";
+    put<std::uint32_t>(bytes, frames * 2);
+    for (float value : signal)
+        put<std::int16_t>(bytes, static_cast<std::int16_t>(std::lround(value * 32767)));
+    return bytes;
+}
+
+// A library of count samples under home: with their audio files or only the two JSON files, and
+// with every analysis stored (a library at rest) or none (all to be analysed).
+void makeLibrary(const fs::path& home, int count, bool withFiles, bool analysed) {
+    vt::Paths paths = vt::Paths::underRoot(home);
+    BridgeSampleCache cache(paths, paths.music / "Vellumtide");
+    std::vector<SampleItem> samples;
+    BridgeMetadataMap overlay;
+    samples.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        SampleItem sample;
+        sample.id = vt::Uuid::random();
+        sample.title = "Take " + std::to_string(i + 1);
+        sample.createdAt = vt::Date{1.7e9 + i * 37.0};
+        sample.fileName = "Take " + std::to_string(i + 1) + ".wav";
+        std::vector<float> peaks;
+        const std::string sound = makeSound(i, peaks);
+        sample.peaks = std::move(peaks);
+        sample.duration = soundSeconds;
+        sample.sampleRate = sampleRate;
+        sample.channelCount = 1;
+        sample.byteCount = static_cast<std::int64_t>(sound.size());
+        sample.isFavorite = i % 9 == 0;
+        if (withFiles)
+            std::ofstream(*cache.sampleURL(sample), std::ios::binary) << sound;
+        BridgeSampleMetadata entry;
+        if (i % 5 == 0)
+            entry.titleOverride = "Renamed take " + std::to_string(i + 1);
+        if (analysed) {
+            entry.analysis.bpm = 120;
+            entry.analysis.bpmConfidence = 0.82;
+            entry.analysis.rootNote = "A";
+            entry.analysis.rootConfidence = 0.64;
+            entry.analysis.musicalKey = "A minor";
+            entry.analysis.keyConfidence = 0.41;
+            entry.analysis.analyzedAt = vt::Date{1.71e9 + i};
+            entry.analysis.sourceFingerprint =
+                BridgeViewModel::analysisFingerprint(sample, entry.edit.sanitized(sample.duration));
+        }
+        if (!entry.isEmpty())
+            overlay[sample.id] = std::move(entry);
+        samples.push_back(std::move(sample));
+    }
+    cache.saveManifest(samples);
+    cache.saveLocalMetadata(overlay);
+    // The mirror is the program's to make.
+    std::error_code ignored;
+    fs::remove_all(cache.auMirrorRootURL(), ignored);
+}
+
+// MARK: The child
+
+long residentKilobytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+BridgeViewModel::Dependencies childDependencies(const fs::path& home) {
+    BridgeViewModel::Dependencies deps;
+    deps.paths = vt::Paths::underRoot(home);
+    deps.settings = std::make_shared<vt::MemorySettingsStore>();
+    deps.scheduler = std::make_shared<vt::QtScheduler>();
+    deps.wallClock = std::make_shared<vt::SystemWallClock>();
+    deps.browserFactory = std::make_shared<NoBrowsers>();
+    deps.addressBook = std::make_shared<vt::net::ServiceAddressBook>();
+    deps.interfaces =
+        std::make_shared<vt::net::FixedInterfaceSource>(std::vector<vt::net::InterfaceAddress>{});
+    deps.audio = BridgeAudioServices::standard();
+    return deps;
+}
+
+// Idle: the display list built, the mirror pass and every save done, no task waiting to start.
+bool isIdle(BridgeViewModel& model) {
+    return vt::detail::pendingSpawns().load() == 0 && probe(model).libraryWriter.isIdle() &&
+           model.analyzingSampleIDs().empty();
+}
+
+void turnUntilIdle(BridgeViewModel& model) {
+    // Two quiet looks in a row: a finished step may queue the next one.
+    for (int quiet = 0; quiet < 2;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        quiet = isIdle(model) ? quiet + 1 : 0;
+    }
+}
+
+int runChild(const fs::path& home, bool analyse) {
+    BridgeViewModel model(childDependencies(home));
+    turnUntilIdle(model);
+    std::printf("IDLE %ld\n", residentKilobytes());
+    std::fflush(stdout);
+    if (analyse) {
+        std::set<vt::Uuid> all;
+        for (const auto& sample : probe(model).librarySamples)
+            all.insert(sample.id);
+        bool finished = false;
+        auto t0 = Clock::now();
+        vt::spawnStarted([](BridgeViewModel& m, std::set<vt::Uuid> ids, bool& flag) -> QCoro::Task<> {
+            co_await m.analyzeSamplesIfNeeded(probe(m).librarySamples, std::move(ids), true);
+            flag = true;
+        }(model, std::move(all), finished));
+        while (!finished)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        turnUntilIdle(model);
+        std::printf("ANALYSIS %.3f\n", msSince(t0));
+        std::fflush(stdout);
+    }
+    // The figures are out; the teardown is no part of them.
+    _exit(0);
+}
+
+// MARK: The parent
+
+struct ChildRun {
+    double idleMs = 0;
+    long residentKB = 0;
+    double analysisMs = 0;
+};
+
+// Starts a process and gives its standard output, line by line, to onLine; returns the wall
+// time from the start until onLine returned true (or the process ended).
+double runProcess(const std::vector<std::string>& arguments,
+                  const std::function<bool(const std::string&)>& onLine = nullptr) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    std::vector<char*> argv;
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    auto t0 = Clock::now();
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        std::perror(argv[0]);
+        return -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    double elapsed = -1;
+    FILE* output = fdopen(pipeEnds[0], "r");
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, output)) {
+        const bool reached = onLine && onLine(buffer);
+        if (elapsed < 0 && reached)
+            elapsed = msSince(t0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (elapsed < 0)
+        elapsed = msSince(t0);
+    std::fclose(output);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        std::fprintf(stderr, "%s ended with status %d\n", arguments.front().c_str(), status);
+    return elapsed;
+}
+
+std::string self;
+
+ChildRun runController(const fs::path& home, bool analyse = false) {
+    ChildRun run;
+    run.idleMs =
+        runProcess({self, analyse ? "analyse" : "child", home.string()}, [&](const std::string& line) {
+            if (line.rfind("IDLE ", 0) == 0)
+                run.residentKB = std::atol(line.c_str() + 5);
+            if (line.rfind("ANALYSIS ", 0) == 0)
+                run.analysisMs = std::atof(line.c_str() + 9);
+            return line.rfind("IDLE ", 0) == 0;
+        });
+    return run;
+}
+
+void syncDisks() {
+    runProcess({"sync"});
+}
+
+fs::path libraryRoot(const fs::path& home) {
+    return vt::Paths::underRoot(home).music / "Vellumtide";
+}
+
+fs::path mirrorRoot(const fs::path& home) {
+    return vt::Paths::underRoot(home).home / BridgeSampleCache::mirrorRelativePath;
+}
+
+void removeFolder(const fs::path& folder) {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+double analysisPerSample(const fs::path& base, int count) {
+    const fs::path home = base / ("analyse-" + std::to_string(count));
+    makeLibrary(home, count, true, true);
+    ChildRun run = runController(home, true);
+    removeFolder(home);
+    return run.analysisMs / count;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    self = fs::canonical("/proc/self/exe").string();
+    if (argc == 4 && std::strcmp(argv[1], "make") == 0) {
+        makeLibrary(argv[2], std::atoi(argv[3]), true, true);
+        return 0;
+    }
+    if (argc == 3 && (std::strcmp(argv[1], "child") == 0 || std::strcmp(argv[1], "analyse") == 0)) {
+        QCoreApplication application(argc, argv);
+        return runChild(argv[2], std::strcmp(argv[1], "analyse") == 0);
+    }
+
+    std::string pattern = (fs::temp_directory_path() / "vellumtide-large.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path base = pattern;
+    constexpr int large = 10'000;
+    constexpr int huge = 50'000;
+    constexpr int rounds = 3;
+
+    // The empty program: the baseline of the memory figures.
+    const fs::path emptyHome = base / "empty";
+    fs::create_directories(emptyHome);
+    long emptyKB = 1L << 40;
+    for (int round = 0; round < rounds; ++round)
+        emptyKB = std::min(emptyKB, runController(emptyHome).residentKB);
+
+    // First start at 10,000 samples against cp -a + sync of the same files, alternating.
+    const fs::path home = base / "large";
+    makeLibrary(home, large, true, true);
+    const fs::path peerCopy = base / "cp-copy";
+    double firstStart = 1e12, copyPeer = 1e12;
+    for (int round = 0; round < rounds; ++round) {
+        removeFolder(peerCopy);
+        removeFolder(mirrorRoot(home));
+        syncDisks();
+        const std::string copy =
+            "cp -a '" + libraryRoot(home).string() + "' '" + peerCopy.string() + "' && sync";
+        copyPeer = std::min(copyPeer, runProcess({"sh", "-c", copy}));
+        syncDisks();
+        firstStart = std::min(firstStart, runController(home).idleMs);
+    }
+    removeFolder(peerCopy);
+
+    // Restart at 10,000 samples against Python reading both files.
+    syncDisks();
+    double restart = 1e12, pythonPeer = 1e12;
+    long largeKB = 1L << 40;
+    const std::string python = "import json, sys\nfor name in sys.argv[1:]:\n    json.load(open(name))\n";
+    for (int round = 0; round < rounds; ++round) {
+        pythonPeer = std::min(
+            pythonPeer, runProcess({"python3", "-c", python, (libraryRoot(home) / "library.json").string(),
+                                    (libraryRoot(home) / "bridge-metadata.json").string()}));
+        ChildRun run = runController(home);
+        restart = std::min(restart, run.idleMs);
+        largeKB = std::min(largeKB, run.residentKB);
+    }
+    const auto manifestBytes = fs::file_size(libraryRoot(home) / "library.json");
+    const auto metadataBytes = fs::file_size(libraryRoot(home) / "bridge-metadata.json");
+    removeFolder(home);
+
+    // Memory at 50,000 samples (the two JSON files only; the files add nothing to memory).
+    const fs::path hugeHome = base / "huge";
+    makeLibrary(hugeHome, huge, false, true);
+    long hugeKB = 1L << 40;
+    for (int round = 0; round < 2; ++round)
+        hugeKB = std::min(hugeKB, runController(hugeHome).residentKB);
+    removeFolder(hugeHome);
+
+    // Analysis per sample, the real analyser on every sample of the library, forced.
+    const double analysis100 = analysisPerSample(base, 100);
+    const double analysis1000 = analysisPerSample(base, 1000);
+    removeFolder(base);
+
+    const double perSample10k = static_cast<double>(largeKB - emptyKB) / large;
+    const double perSample50k = static_cast<double>(hugeKB - emptyKB) / huge;
+    std::printf(
+        "library of %d samples: %.0f KB WAV files, library.json %.1f MB, bridge-metadata.json %.1f MB\n",
+        large, sampleRate * soundSeconds * 2 / 1024, manifestBytes / 1e6, metadataBytes / 1e6);
+    std::printf("first start until idle (mirror copied): %.0f ms; cp -a + sync of the same files: %.0f ms "
+                "(ratio %.2f, goal <= 1.3)\n",
+                firstStart, copyPeer, firstStart / copyPeer);
+    std::printf(
+        "restart until idle: %.0f ms; python3 json.load of both files: %.0f ms (ratio %.2f, goal <= 1.0)\n",
+        restart, pythonPeer, restart / pythonPeer);
+    std::printf("resident size: empty program %ld KB, %d samples %ld KB, %d samples %ld KB\n", emptyKB, large,
+                largeKB, huge, hugeKB);
+    std::printf("memory per sample above the empty program: %.2f KB at %d, %.2f KB at %d (goal <= 3)\n",
+                perSample10k, large, perSample50k, huge);
+    std::printf("analysis per sample: %.2f ms at 100 samples, %.2f ms at 1,000 (ratio %.2f, goal <= 1.1)\n",
+                analysis100, analysis1000, analysis1000 / analysis100);
+    std::printf(
+        "BENCH analysis_per_sample_ratio_1000_to_100=%.2f mirror_first_copy_ratio_to_cp=%.2f "
+        "restart_idle_ratio_to_python_10k=%.2f memory_kb_per_sample_10k=%.2f memory_kb_per_sample_50k=%.2f "
+        "first_start_ms_10k=%.0f restart_idle_ms_10k=%.0f analysis_ms_per_sample_1000=%.2f\n",
+        analysis1000 / analysis100, firstStart / copyPeer, restart / pythonPeer, perSample10k, perSample50k,
+        firstStart, restart, analysis1000);
+    return 0;
+}
