@@ -98,6 +98,10 @@ vt_start_xvfb() {
 
 vt_start_services() {
     vt_services_dir=$(mktemp -d /tmp/vellumtide-services.XXXXXX)
+    # No session bus is started for the tests: without an address, libdbus would fork a launcher
+    # from inside multi-threaded test processes (Qt's accessibility bridge asks for the bus), and
+    # such a fork can hang under the sanitizers. Tests that need "no session bus" remove this.
+    export DBUS_SESSION_BUS_ADDRESS="${DBUS_SESSION_BUS_ADDRESS:-disabled:}"
     vt_start_pulse
     vt_start_avahi
     vt_start_xvfb

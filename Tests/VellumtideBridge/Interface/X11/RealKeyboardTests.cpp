@@ -37,7 +37,7 @@ protected:
     template <typename Predicate> bool waitFor(Predicate done) {
         QElapsedTimer timer;
         timer.start();
-        while (!done() && timer.elapsed() < 2000) {
+        while (!done() && timer.elapsed() < 5000) {
             settleUI();
             QTest::qWait(10);
         }
@@ -55,7 +55,16 @@ protected:
     // A click of the left button in the middle of widget, through the X server.
     void click(QWidget* widget) {
         ASSERT_TRUE(widget && widget->isVisible());
-        const QPoint at = widget->mapToGlobal(widget->rect().center());
+        // A sheet may still be sliding into place: aim once the control has stopped moving.
+        QPoint at = widget->mapToGlobal(widget->rect().center());
+        for (int look = 0; look < 50; ++look) {
+            QTest::qWait(20);
+            settleUI();
+            const QPoint now = widget->mapToGlobal(widget->rect().center());
+            if (now == at)
+                break;
+            at = now;
+        }
         pointer.moveTo(at.x(), at.y());
         QTest::qWait(20);
         pointer.pressButton();
