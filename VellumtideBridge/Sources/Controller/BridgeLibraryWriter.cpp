@@ -92,26 +92,24 @@ struct BridgeLibraryWriter::State {
             writtenMetadata.reset();
         }
         Outcome outcome;
-        bool wrote = false;
         if ((job.parts.manifest || job.parts.mirror) && snapshot.samples &&
             !(writtenSamples && *writtenSamples == *snapshot.samples)) {
             outcome.manifest = failureOf([&] { snapshot.cache->saveManifest(*snapshot.samples); });
-            wrote = true;
             writtenSamples = outcome.manifest ? nullptr : snapshot.samples;
         }
         if ((job.parts.metadata || job.parts.mirror) && snapshot.metadata &&
             !(writtenMetadata && *writtenMetadata == *snapshot.metadata)) {
             outcome.metadata = failureOf([&] { snapshot.cache->saveLocalMetadata(*snapshot.metadata); });
-            wrote = true;
             writtenMetadata = outcome.metadata ? nullptr : snapshot.metadata;
         }
         if (job.parts.mirror && !outcome.manifest && !outcome.metadata && snapshot.samples &&
             snapshot.metadata)
             outcome.mirror =
                 failureOf([&] { snapshot.cache->mirrorFiles(*snapshot.samples, *snapshot.metadata); });
-        // Encoding a large library (and the loads before the first pass) leaves many small blocks
-        // free; they go back to the system rather than stay resident.
-        if (wrote || std::exchange(firstPass, false))
+        // The loads before the first pass leave many small blocks free; they go back to the system
+        // rather than stay resident. Only then: trimming locks the allocator while it walks the
+        // heap, so the main thread would stall for tens of milliseconds after every save.
+        if (std::exchange(firstPass, false))
             releaseFreeMemory();
         return outcome;
     }
