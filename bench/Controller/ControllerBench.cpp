@@ -14,6 +14,7 @@
 #include "Tests/Support/TemporaryFolder.h"
 #include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+#include "bench/Support/ControllerBenchSupport.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -27,18 +28,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using vt::bench::Clock;
+using vt::bench::msSince;
+using vt::bench::NoBrowsers;
 
 constexpr int librarySize = 10000;
 constexpr int peaksPerSample = 128;
-
-class NoBrowsers final : public vt::net::DnsSdBrowserFactory {
-public:
-    std::unique_ptr<vt::net::DnsSdBrowser> makeBrowser(const std::string&) override { return nullptr; }
-};
 
 class FixedChooser final : public vt::FolderChooser {
 public:

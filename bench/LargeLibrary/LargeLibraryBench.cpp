@@ -15,6 +15,7 @@
 #include "Platform/Async/Spawn.h"
 #include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+#include "bench/Support/ControllerBenchSupport.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -37,19 +38,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using vt::bench::Clock;
+using vt::bench::msSince;
+using vt::bench::NoBrowsers;
 
 constexpr int sampleRate = 44100;
 constexpr double soundSeconds = 0.25;
 constexpr int peakCount = 64;
-
-class NoBrowsers final : public vt::net::DnsSdBrowserFactory {
-public:
-    std::unique_ptr<vt::net::DnsSdBrowser> makeBrowser(const std::string&) override { return nullptr; }
-};
 
 // MARK: The library
 
