@@ -1,6 +1,7 @@
 // The desktop program's entry: one instance per user. A second launch hands its URLs to the
 // running one and exits. The program shows its window, or none when the plug-in starts it hidden.
 
+#include "Platform/Desktop/QuitSignals.h"
 #include "VellumtideBridge/Sources/Controller/BridgeDependencies.h"
 #include "VellumtideBridge/Sources/Interface/App/VellumtideBridgeApp.h"
 
@@ -35,6 +36,8 @@ void turnOffSessionBusAutolaunch() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before any thread starts: SIGTERM, SIGINT and SIGHUP quit through the program's own way out.
+    vt::catchQuitSignals();
     chooseHeadlessPlatformWhenNoDisplay();
     turnOffSessionBusAutolaunch();
     QApplication app(argc, argv);

@@ -1,19 +1,26 @@
 // The desktop program's run with the outside world shut off (a browser that finds nothing, no
-// network interfaces), for the two-process tests of the URL hand-off. It prints "ready" once
-// the controller exists, then "activated" for each window activation, "editing:<UUID>" and
-// "status:<text>" as the controller changes them. With VT_PROBE_QUIT_WHILE_RENDERING set, it
-// applies an edit to the first sample with a render slowed down by a second, and quits while
-// that render runs.
+// network interfaces), for the two-process tests of the URL hand-off, of quitting and of crashes.
+// It prints "ready" once the controller exists, then "activated" for each window activation,
+// "editing:<UUID>" and "status:<text>" as the controller changes them.
+// - VT_PROBE_QUIT_WHILE_RENDERING: it applies an edit to the first sample with a render slowed
+//   down by a second and, 0.2 s later, quits ("quit while rendering"), or with the value "signal"
+//   says "rendering" and waits for the test's signal.
+// - VT_PROBE_EDIT_CYCLE: it edits the samples "again" (one trim after another) and "fresh"
+//   (edited, then reset) over and over, saying "applied" after each, until it is killed. Each
+//   render takes 20 ms longer after its file is written, as on a slow disk.
 
 #include "Platform/Async/Background.h"
 #include "Platform/Async/Spawn.h"
+#include "Platform/Desktop/QuitSignals.h"
 #include "VellumtideBridge/Sources/Controller/BridgeDependencies.h"
 #include "VellumtideBridge/Sources/Controller/BridgeProgram.h"
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <qcoro/qcorotimer.h>
 #include <thread>
 
 namespace {
@@ -49,15 +56,29 @@ bool quitsWhileRendering() {
     return qEnvironmentVariableIsSet("VT_PROBE_QUIT_WHILE_RENDERING");
 }
 
+bool waitsForSignal() {
+    return qEnvironmentVariable("VT_PROBE_QUIT_WHILE_RENDERING") == QLatin1String("signal");
+}
+
+bool cyclesEdits() {
+    return qEnvironmentVariableIsSet("VT_PROBE_EDIT_CYCLE");
+}
+
+QCoro::Task<> pause(std::chrono::milliseconds length) {
+    return vt::runInBackground(vt::userInitiatedPool(), [length] { std::this_thread::sleep_for(length); });
+}
+
 BridgeViewModel::Dependencies isolatedDependencies(const vt::Paths& paths) {
     auto deps = standardBridgeDependencies(paths);
-    if (quitsWhileRendering()) {
+    if (quitsWhileRendering() || cyclesEdits()) {
         auto render = deps.audio.render;
         deps.audio.render = [render](std::filesystem::path input, std::filesystem::path output,
                                      BridgeSampleEdit edit) -> QCoro::Task<void> {
-            co_await vt::runInBackground(vt::userInitiatedPool(),
-                                         [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+            if (quitsWhileRendering())
+                co_await pause(std::chrono::seconds(1));
             co_await render(std::move(input), std::move(output), edit);
+            if (cyclesEdits())
+                co_await pause(std::chrono::milliseconds(20));
         };
     }
     deps.browserFactory = std::make_shared<SilentBrowserFactory>();
@@ -65,6 +86,42 @@ BridgeViewModel::Dependencies isolatedDependencies(const vt::Paths& paths) {
         std::make_shared<vt::net::FixedInterfaceSource>(std::vector<vt::net::InterfaceAddress>{});
     deps.windowActivator = std::make_shared<PrintingActivator>();
     return deps;
+}
+
+// Applies the edit after the one the sample holds now, over and over.
+QCoro::Task<> cycleEdits(BridgeViewModel& model, std::string title, std::vector<BridgeSampleEdit> edits) {
+    for (;;) {
+        const auto& shown = model.samples();
+        auto sample =
+            std::find_if(shown.begin(), shown.end(), [&](const SampleItem& s) { return s.title == title; });
+        if (sample != shown.end()) {
+            auto current = std::find(edits.begin(), edits.end(), sample->edit);
+            const std::size_t next =
+                current == edits.end()
+                    ? 0
+                    : (static_cast<std::size_t>(current - edits.begin()) + 1) % edits.size();
+            if (co_await model.applyEdit(edits[next], *sample))
+                say("applied");
+        }
+        co_await QCoro::sleepFor(std::chrono::milliseconds(1));
+    }
+}
+
+void startEditCycles(BridgeViewModel& model) {
+    BridgeSampleEdit early, late, faded;
+    early.startTime = 0.01;
+    late.startTime = 0.03;
+    faded.startTime = 0.02;
+    faded.fadeIn = 0.1;
+    faded.normalize = true;
+    BridgeSampleEdit trimmed;
+    trimmed.startTime = 0.05;
+    trimmed.fadeOut = 0.2;
+    vt::spawn(
+        [&model, edits = std::vector{early, late, faded}] { return cycleEdits(model, "again", edits); });
+    vt::spawn([&model, edits = std::vector{trimmed, BridgeSampleEdit::neutral()}] {
+        return cycleEdits(model, "fresh", edits);
+    });
 }
 
 void report(BridgeViewModel& model) {
@@ -75,13 +132,20 @@ void report(BridgeViewModel& model) {
             say("editing:" + model.editingSample()->id.string());
     });
     say("ready");
+    if (cyclesEdits())
+        startEditCycles(model);
     if (!quitsWhileRendering() || model.samples().empty())
         return;
     BridgeSampleEdit edit;
     edit.startTime = 0.25;
     vt::spawn([&model, edit]() -> QCoro::Task<> { co_await model.applyEdit(edit, model.samples()[0]); });
     QTimer::singleShot(200, &model, [&model] {
-        say(model.renderingEditSampleID() ? "quit while rendering" : "quit");
+        const bool rendering = model.renderingEditSampleID().has_value();
+        if (waitsForSignal()) {
+            say(rendering ? "rendering" : "not rendering");
+            return;
+        }
+        say(rendering ? "quit while rendering" : "quit");
         QCoreApplication::quit();
     });
 }
@@ -89,6 +153,7 @@ void report(BridgeViewModel& model) {
 } // namespace
 
 int main(int argc, char** argv) {
+    vt::catchQuitSignals();
     QCoreApplication app(argc, argv);
     return runBridgeProgram(isolatedDependencies, report);
 }

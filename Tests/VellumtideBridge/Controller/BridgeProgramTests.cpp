@@ -2,17 +2,23 @@
 // whose controller opens the named sample. Each process lives in a temporary home with the
 // network and desktop shut off.
 
+#include "Platform/Audio/AudioFile.h"
 #include "Tests/Platform/Desktop/ProcessOutput.h"
+#include "Tests/Support/Audio/AudioFixtures.h"
 #include "Tests/Support/TemporaryFolder.h"
+#include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
+#include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"
 #include "VellumtideBridge/Sources/Controller/BridgeProgram.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -175,6 +181,8 @@ TEST_F(BridgeProgramTest, WithoutASessionBusTheProgramStartsNoBusDaemonThatOutli
     program.waitForFinished(1000); // its start-up settles
     ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
     ASSERT_TRUE(program.waitForFinished(patience));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "SIGTERM quits through the program's way out";
+    EXPECT_EQ(program.exitCode(), 0);
 
     std::ifstream askedFor(asked);
     EXPECT_FALSE(askedFor.is_open()) << "a bus daemon was asked for: " << askedFor.rdbuf();
@@ -184,21 +192,104 @@ TEST_F(BridgeProgramTest, WithoutASessionBusTheProgramStartsNoBusDaemonThatOutli
     EXPECT_TRUE(left.empty()) << "still running: " << left.front();
 }
 
-// A quit while an edit renders waits a little for it: the edit is stored with its file.
-TEST_F(BridgeProgramTest, AQuitWhileAnEditRendersKeepsTheEdit) {
+// A quit while an edit renders waits a little for it: the edit is stored with its file. SIGTERM,
+// SIGINT and SIGHUP take the same way out, and the exit status is 0.
+TEST_F(BridgeProgramTest, AQuitOrAQuitSignalWhileAnEditRendersKeepsTheEdit) {
     auto take = makeSample("take", 100);
     seedLibrary({take});
     makePlayable(take, 1.0);
-    environment.insert("VT_PROBE_QUIT_WHILE_RENDERING", "1");
-    ASSERT_TRUE(startFirst());
-    ASSERT_TRUE(first.waitForFinished(patience));
-    seen += first.readAllStandardOutput();
-    EXPECT_TRUE(seen.contains("quit while rendering\n")) << seen.toStdString();
-    EXPECT_TRUE(std::filesystem::exists(libraryRoot() / "Edited" / (take.id.string() + ".wav")));
-    const auto overlay = BridgeSampleMetadata::mapFromJsonText(
-        readWholeFile(libraryRoot() / "bridge-metadata.json").value_or("{}"), DateForm::referenceSeconds);
-    ASSERT_TRUE(overlay.count(take.id));
-    EXPECT_DOUBLE_EQ(overlay.at(take.id).edit.startTime, 0.25);
+    const auto rendered = libraryRoot() / "Edited" / (take.id.string() + ".wav");
+    for (int signal : {0, SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal ? strsignal(signal) : "quit");
+        std::filesystem::remove(rendered);
+        writeFile(libraryRoot() / "bridge-metadata.json", "{}");
+        seen.clear();
+        environment.insert("VT_PROBE_QUIT_WHILE_RENDERING", signal ? "signal" : "self");
+        ASSERT_TRUE(startFirst());
+        if (signal) {
+            ASSERT_TRUE(waitForOutput(first, seen, "rendering\n", patience)) << seen.toStdString();
+            ::kill(static_cast<pid_t>(first.processId()), signal);
+        }
+        ASSERT_TRUE(first.waitForFinished(patience));
+        seen += first.readAllStandardOutput();
+        EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(first.exitCode(), 0);
+        EXPECT_TRUE(seen.contains(signal ? "\nrendering\n" : "quit while rendering\n")) << seen.toStdString();
+        EXPECT_TRUE(std::filesystem::exists(rendered));
+        const auto overlay = BridgeSampleMetadata::mapFromJsonText(
+            readWholeFile(libraryRoot() / "bridge-metadata.json").value_or("{}"), DateForm::referenceSeconds);
+        ASSERT_TRUE(overlay.count(take.id));
+        EXPECT_DOUBLE_EQ(overlay.at(take.id).edit.startTime, 0.25);
+    }
+}
+
+// The samples of an audio file (its header holds a time), nothing when it cannot be read.
+std::optional<std::vector<std::vector<float>>> audioOf(const std::filesystem::path& file) {
+    try {
+        return readAudioFile(file).channels;
+    } catch (const AudioFileError&) {
+        return std::nullopt;
+    }
+}
+
+// kill -9 at any moment while a sample that has an edit is edited again, and while another is
+// edited for the first time and reset: at the next start every rendered edit, and the plug-in's
+// copy of it, is the render of the edit stored for its sample, and nothing waits any more.
+TEST_F(BridgeProgramTest, AKillAtAnyMomentOfAnEditLeavesEachRenderedEditMatchingItsStoredEdit) {
+    auto again = makeSample("again", 100), fresh = makeSample("fresh", 90);
+    again.duration = fresh.duration = 1.0;
+    seedLibrary({again, fresh});
+    writeWav(libraryRoot() / "Samples" / again.fileName, 8000, {sineWave(220, 8000, 8000)});
+    writeWav(libraryRoot() / "Samples" / fresh.fileName, 8000, {sawWave(330, 8000, 8000)});
+    environment.insert("VT_PROBE_EDIT_CYCLE", "1");
+
+    constexpr int killPoints = 32;
+    std::set<std::string> storedEdits; // the stored edits seen after a kill
+    for (int point = 0; point < killPoints; ++point) {
+        SCOPED_TRACE("kill point " + std::to_string(point));
+        seen.clear();
+        ASSERT_TRUE(startFirst()) << seen.toStdString();
+        // After none, one or two edits have been applied (whatever the machine's speed), at a
+        // moment spread over the next one.
+        const qsizetype after = point % 3;
+        QElapsedTimer waited;
+        waited.start();
+        while (seen.count("applied\n") < after && waited.elapsed() < patience) {
+            first.waitForReadyRead(20);
+            seen += first.readAllStandardOutput();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(point * 7 % 45));
+        ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+        ASSERT_TRUE(first.waitForFinished(patience));
+        seen += first.readAllStandardOutput();
+        ASSERT_GE(seen.count("applied\n"), after) << seen.toStdString();
+
+        start();
+        settleWrites();
+        BridgeViewModelProbe restarted(*model);
+        const auto& cache = *restarted.cache;
+        for (const SampleItem& sample : {again, fresh}) {
+            SCOPED_TRACE(sample.title);
+            auto entry = restarted.sampleMetadata.find(sample.id);
+            const BridgeSampleEdit stored =
+                entry == restarted.sampleMetadata.end() ? BridgeSampleEdit() : entry->second.edit;
+            storedEdits.insert(sample.title + " " + stored.toJson().dump());
+            if (!stored.isActive(sample.duration)) {
+                EXPECT_FALSE(std::filesystem::exists(cache.editedSampleURL(sample)));
+                EXPECT_FALSE(std::filesystem::exists(cache.mirroredEditedSampleURL(sample)));
+                continue;
+            }
+            const auto reference = folder / "reference.wav";
+            BridgeSampleRenderer::renderSynchronously(*cache.sampleURL(sample), reference, stored);
+            const auto expected = audioOf(reference);
+            EXPECT_TRUE(audioOf(cache.editedSampleURL(sample)) == expected);
+            EXPECT_TRUE(audioOf(cache.mirroredEditedSampleURL(sample)) == expected);
+        }
+        for (const auto& file : std::filesystem::directory_iterator(cache.editedDirectory()))
+            EXPECT_FALSE(file.path().filename().string().starts_with(".")) << file.path();
+        model.reset();
+    }
+    EXPECT_GE(storedEdits.size(), 4u) << "the kills left different edits stored";
 }
 
 TEST(BridgeProgramArguments, URLsAndTheQuietStart) {

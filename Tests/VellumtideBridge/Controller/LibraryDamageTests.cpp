@@ -145,9 +145,11 @@ TEST_F(ControllerTest, AChopRunWhoseOverlayCannotBeSavedLeavesNoChopFilesBehind)
     EXPECT_EQ(chopFiles, std::vector<std::string>{earlierFile.filename().string()});
 }
 
-// A render no overlay entry names (its save failed on a full disk, or a quit came first) does not
-// stay: it goes at once, or at the next start. Renders that are named and a user's own files stay.
-TEST_F(ControllerTest, RendersNoOverlayEntryNamesAreRemoved) {
+// An edit whose save fails (a full disk) leaves nothing behind: the entry in memory, the rendered
+// file of an earlier edit and the overlay the next save writes stay as before. A render no overlay
+// entry names (a quit came first) goes at the next start. Renders that are named and a user's own
+// files stay.
+TEST_F(ControllerTest, AFailedEditLeavesNothingBehindAndRendersNoEntryNamesAreRemoved) {
     auto take = makeSample("take", 100);
     auto kept = makeSample("kept", 200);
     seedLibrary({take, kept});
@@ -155,14 +157,33 @@ TEST_F(ControllerTest, RendersNoOverlayEntryNamesAreRemoved) {
     settle();
     BridgeSampleEdit edit;
     edit.startTime = 0.25;
-    ASSERT_TRUE(await(m.applyEdit(edit, m.samples()[0])));
+    ASSERT_TRUE(await(m.applyEdit(edit, m.displaySamples({kept})[0])));
     const fs::path keptRender = probe(m).cache->editedSampleURL(kept);
-    ASSERT_TRUE(fs::exists(keptRender));
+    const auto keptBytes = vt::readWholeFile(keptRender);
+    ASSERT_TRUE(keptBytes);
     const auto overlay = vt::readWholeFile(probe(m).cache->metadataURL());
     blockFile(probe(m).cache->metadataURL());
-    EXPECT_FALSE(await(m.applyEdit(edit, m.samples()[1])));
+    EXPECT_FALSE(await(m.applyEdit(edit, m.displaySamples({take})[0])));
     EXPECT_EQ(m.statusMessage(), "Metadata save failed");
     EXPECT_FALSE(fs::exists(probe(m).cache->editedSampleURL(take)));
+    BridgeSampleEdit again = edit;
+    again.startTime = 0.5;
+    audio.renderedSeconds = 0.5;
+    EXPECT_FALSE(await(m.applyEdit(again, m.displaySamples({kept})[0])));
+    EXPECT_EQ(probe(m).sampleMetadata[kept.id].edit, edit);
+    EXPECT_TRUE(probe(m).sampleMetadata[take.id].edit.isNeutral());
+    EXPECT_EQ(m.displaySamples({kept})[0].edit, edit);
+    EXPECT_EQ(vt::readWholeFile(keptRender), keptBytes);
+    for (const auto& file : fs::directory_iterator(libraryRoot() / "Edited"))
+        EXPECT_EQ(file.path(), keptRender) << "left behind";
+
+    // The next save that succeeds stores the overlay as it was.
+    fs::remove_all(probe(m).cache->metadataURL());
+    m.renameSample(m.displaySamples({take})[0], "Take");
+    settleWrites();
+    const auto stored = probe(m).cache->loadLocalMetadata();
+    EXPECT_EQ(stored.at(kept.id).edit, edit);
+    EXPECT_TRUE(stored.at(take.id).edit.isNeutral());
 
     fs::remove_all(probe(m).cache->metadataURL());
     writeFile(probe(m).cache->metadataURL(), *overlay);

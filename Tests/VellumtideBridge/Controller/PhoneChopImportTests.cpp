@@ -129,7 +129,9 @@ TEST_F(ControllerTest, FailedChopRendersAndMetadataSavesAreReported) {
     EXPECT_EQ(probe(m).sampleMetadata.at(first.id).chopSource, "phone");
     EXPECT_EQ(audio.renders, 8);
 
-    // The overlay cannot be saved: the in-memory result stays, the texts say why.
+    // The overlay cannot be saved: the texts say why, and the result is taken back (no later save
+    // stores it).
+    const double stored = probe(m).sampleMetadata.at(second.id).chopSensitivity;
     std::filesystem::remove(probe(m).cache->metadataURL());
     std::filesystem::create_directories(probe(m).cache->metadataURL() / "in-the-way");
     phone[1].chopSensitivity = 0.9;
@@ -137,7 +139,7 @@ TEST_F(ControllerTest, FailedChopRendersAndMetadataSavesAreReported) {
     awaitVoid(m.syncPhoneChops(phone));
     EXPECT_EQ(m.statusMessage(), "Metadata save failed");
     EXPECT_TRUE(m.errorMessage());
-    EXPECT_DOUBLE_EQ(probe(m).sampleMetadata.at(second.id).chopSensitivity, 0.9);
+    EXPECT_DOUBLE_EQ(probe(m).sampleMetadata.at(second.id).chopSensitivity, stored);
 }
 
 } // namespace

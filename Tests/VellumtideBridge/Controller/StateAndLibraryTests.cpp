@@ -1,6 +1,7 @@
 // Start-up, settings, change notification, the display list and the overlay operations.
 
 #include "Platform/Core/AtomicFile.h"
+#include "Tests/Support/FileSizeLimit.h"
 #include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
@@ -125,18 +126,41 @@ TEST_F(ControllerTest, RenameAndFavouriteStoreOnlyOverrides) {
     EXPECT_EQ(readWholeFile(libraryRoot() / "bridge-metadata.json"), "{}");
 }
 
-TEST_F(ControllerTest, FailedMetadataWriteIsNotReportedAsSuccess) {
-    auto take = makeSample("take", 100);
-    seedLibrary({take});
+// A failed write of the overlay is told and taken back, so that no later save stores it: not the
+// next one, and not one queued while the failing one ran (which took the change along).
+TEST_F(ControllerTest, FailedMetadataWriteIsNotReportedAsSuccessAndIsTakenBack) {
+    auto take = makeSample("take", 100), other = makeSample("other", 90);
+    seedLibrary({take, other});
     auto& m = start();
-    std::filesystem::remove(libraryRoot() / "bridge-metadata.json");
-    std::filesystem::create_directory(libraryRoot() / "bridge-metadata.json");
-    m.renameSample(m.samples()[0], "Snare");
+    settleWrites();
+    const auto metadataFile = libraryRoot() / "bridge-metadata.json";
+    std::filesystem::remove(metadataFile);
+    std::filesystem::create_directory(metadataFile);
+    m.renameSample(m.displaySamples({take})[0], "Snare");
     settleWrites();
     EXPECT_EQ(m.statusMessage(), "Metadata save failed");
     EXPECT_TRUE(m.errorMessage());
-    EXPECT_EQ(m.samples()[0].title, "take");
-    EXPECT_EQ(probe(m).sampleMetadata[take.id].titleOverride, "Snare");
+    EXPECT_EQ(m.displaySamples({take})[0].title, "take");
+    EXPECT_FALSE(probe(m).sampleMetadata[take.id].titleOverride);
+
+    std::filesystem::remove(metadataFile);
+    const std::string longTitle(3000, 't');
+    m.renameSample(m.displaySamples({take})[0], longTitle);
+    settleWrites();
+    ASSERT_EQ(m.statusMessage(), "Renamed " + longTitle);
+    {
+        // The first rename makes the file too large to write; the second, queued behind it, makes
+        // it small again.
+        FileSizeLimit fullDisk(std::filesystem::file_size(metadataFile) + 1000);
+        m.renameSample(m.displaySamples({other})[0], std::string(2000, 'o'));
+        m.renameSample(m.displaySamples({take})[0], "Kick");
+        settleWrites();
+    }
+    EXPECT_EQ(m.statusMessage(), "Renamed Kick");
+    const auto onDisk = BridgeSampleCache(paths, libraryRoot()).loadLocalMetadata();
+    EXPECT_EQ(onDisk.at(take.id).titleOverride, "Kick");
+    EXPECT_FALSE(onDisk.at(other.id).titleOverride) << "the failed rename was stored by the pass after it";
+    EXPECT_FALSE(probe(m).sampleMetadata[other.id].titleOverride);
 }
 
 TEST_F(ControllerTest, DeleteLeavesATombstoneRemovesFilesAndRefusesBusySamples) {

@@ -360,6 +360,41 @@ TEST_F(SampleCacheTest, LeftoverTemporariesAreSweptByTheirNamesOnly) {
     EXPECT_FALSE(fs::exists(vt::temporaryFolderOf(cache.samplesDirectory())));
 }
 
+// What a crash leaves between rendering an edit and putting the render in place: at the next
+// start the render waiting under the edit the overlay stores replaces the rendered edit; a render
+// of any other edit goes; nothing is decided while the overlay cannot be read.
+TEST_F(SampleCacheTest, ARenderWaitingForItsEditIsPutInPlaceOnlyWhenTheEditIsStored) {
+    const SampleItem stored = sample("stored.wav"), unsaved = sample("unsaved.wav"),
+                     gone = sample("gone.wav");
+    BridgeSampleEdit edit; // stored with its start of 1 ms or less read back as 0
+    edit.startTime = 0.0005;
+    edit.fadeOut = 0.25;
+    BridgeSampleEdit other;
+    other.startTime = 0.5;
+    BridgeMetadataMap overlay;
+    overlay[stored.id].edit = edit;
+    overlay[unsaved.id].edit = other;
+    cache.saveLocalMetadata(overlay);
+    writeFile(cache.editedSampleURL(stored), "old render");
+    writeFile(cache.editedSampleURL(unsaved), "render of other");
+    writeFile(cache.pendingEditedSampleURL(stored, edit), "new render");
+    writeFile(cache.pendingEditedSampleURL(stored, other), "stale");
+    writeFile(cache.pendingEditedSampleURL(unsaved, edit), "unsaved render");
+    writeFile(cache.pendingEditedSampleURL(gone, edit), "render of a sample with no entry");
+
+    writeFile(cache.metadataURL(), "{\"damaged");
+    cache.loadLocalMetadata();
+    EXPECT_EQ(cache.settlePendingEdits({}), 0u);
+    cache.saveLocalMetadata(overlay);
+
+    cache.removeLeftoverTemporaries(); // the start-up sweep runs first and leaves them
+    EXPECT_EQ(cache.settlePendingEdits(cache.loadLocalMetadata()), 4u);
+    EXPECT_EQ(read(cache.editedSampleURL(stored)), "new render");
+    EXPECT_EQ(read(cache.editedSampleURL(unsaved)), "render of other");
+    EXPECT_EQ(names(cache.editedDirectory()),
+              (std::vector<std::string>{stored.id.string() + ".wav", unsaved.id.string() + ".wav"}));
+}
+
 // kill -9 in the middle of saves and mirror passes: no document or mirror copy is ever torn,
 // and what is left behind is swept.
 TEST_F(SampleCacheTest, AKilledSaveLeavesAWholeDocumentAndASweepableTemporary) {

@@ -19,7 +19,7 @@ using Outcome = BridgeLibraryWriter::Outcome;
 struct Job {
     Snapshot snapshot;
     Parts parts;
-    std::vector<BridgeLibraryWriter::Preparation> preparations;
+    std::vector<BridgeLibraryWriter::FollowUp> followUps;
     std::vector<vt::Completion<Outcome>> waiters;
 };
 
@@ -49,6 +49,11 @@ template <typename F> std::exception_ptr failureOf(F&& step) {
     }
 }
 
+// The pass stores the job's overlay (it is asked for, and there is one).
+bool carriesOverlay(const Job& job) {
+    return (job.parts.metadata || job.parts.mirror) && job.snapshot.metadata;
+}
+
 } // namespace
 
 std::exception_ptr Outcome::failureFor(Parts parts) const {
@@ -70,9 +75,10 @@ std::string BridgeLibraryWriter::failureText(const std::exception_ptr& failure) 
 }
 
 struct BridgeLibraryWriter::State {
-    std::deque<Job> queue; // main thread only
-    bool running = false;  // main thread only
-    QThreadPool pool;      // one thread: passes never overlap
+    std::deque<Job> queue;                // main thread only
+    bool running = false;                 // main thread only
+    OverlayOutcomeHandler overlayOutcome; // main thread only
+    QThreadPool pool;                     // one thread: passes never overlap
     // What the last passes wrote, read and written by the passes only (one at a time).
     std::shared_ptr<const BridgeSampleCache> writtenFolder;
     std::shared_ptr<const std::vector<SampleItem>> writtenSamples;
@@ -83,8 +89,6 @@ struct BridgeLibraryWriter::State {
 
     // One pass; runs on the pool (or, at quit, on the calling thread). Never throws.
     Outcome run(const Job& job) {
-        for (const auto& prepare : job.preparations)
-            failureOf(prepare);
         const Snapshot& snapshot = job.snapshot;
         if (writtenFolder != snapshot.cache) {
             writtenFolder = snapshot.cache;
@@ -102,6 +106,9 @@ struct BridgeLibraryWriter::State {
             outcome.metadata = failureOf([&] { snapshot.cache->saveLocalMetadata(*snapshot.metadata); });
             writtenMetadata = outcome.metadata ? nullptr : snapshot.metadata;
         }
+        if (carriesOverlay(job) && !outcome.metadata)
+            for (const auto& followUp : job.followUps)
+                failureOf([&] { followUp(*snapshot.metadata); });
         if (job.parts.mirror && !outcome.manifest && !outcome.metadata && snapshot.samples &&
             snapshot.metadata)
             outcome.mirror =
@@ -130,7 +137,11 @@ QCoro::Task<> drain(std::shared_ptr<BridgeLibraryWriter::State> state) {
         state->queue.pop_front();
         auto waiters = std::move(job.waiters);
         job.waiters.clear();
+        const bool overlay = carriesOverlay(job);
+        const Snapshot snapshot = job.snapshot;
         Outcome outcome = co_await runOnPool(*state, std::move(job));
+        if (overlay && state->overlayOutcome)
+            state->overlayOutcome(snapshot.cache, snapshot.metadata, !outcome.metadata);
         for (auto& waiter : waiters)
             waiter.resolve(outcome);
     }
@@ -142,6 +153,8 @@ QCoro::Task<> drain(std::shared_ptr<BridgeLibraryWriter::State> state) {
 BridgeLibraryWriter::BridgeLibraryWriter() : state(std::make_shared<State>()) {}
 
 BridgeLibraryWriter::~BridgeLibraryWriter() {
+    // Its owner is going: nobody is left to take a change back.
+    state->overlayOutcome = nullptr;
     // The running pass ends first; the queued ones then run here, in order.
     state->pool.waitForDone();
     while (!state->queue.empty()) {
@@ -166,11 +179,11 @@ Job& enqueue(std::deque<Job>& queue, const Snapshot& snapshot, Parts parts) {
 
 } // namespace
 
-QCoro::Task<Outcome> BridgeLibraryWriter::write(Snapshot snapshot, Parts parts, Preparation prepare) {
+QCoro::Task<Outcome> BridgeLibraryWriter::write(Snapshot snapshot, Parts parts, FollowUp followUp) {
     vt::Completion<Outcome> done;
     Job& job = enqueue(state->queue, snapshot, parts);
-    if (prepare)
-        job.preparations.push_back(std::move(prepare));
+    if (followUp)
+        job.followUps.push_back(std::move(followUp));
     job.waiters.push_back(done);
     if (!state->running)
         vt::spawnStarted(drain(state));
@@ -192,4 +205,15 @@ void BridgeLibraryWriter::assumeWritten(const Snapshot& onDisk) {
 
 bool BridgeLibraryWriter::isIdle() const {
     return !state->running && state->queue.empty();
+}
+
+void BridgeLibraryWriter::setOverlayOutcomeHandler(OverlayOutcomeHandler handler) {
+    state->overlayOutcome = std::move(handler);
+}
+
+void BridgeLibraryWriter::replaceQueuedOverlay(const std::shared_ptr<const BridgeSampleCache>& folder,
+                                               const std::shared_ptr<const BridgeMetadataMap>& overlay) {
+    for (Job& job : state->queue)
+        if (job.snapshot.cache == folder && job.snapshot.metadata)
+            job.snapshot.metadata = overlay;
 }

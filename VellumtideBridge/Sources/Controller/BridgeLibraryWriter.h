@@ -2,7 +2,8 @@
 // Writes "library.json" and "bridge-metadata.json" and runs the mirror pass off the main thread,
 // one pass at a time. Each request carries the whole state to write; a request that arrives
 // while a pass runs is merged into the next queued one, so the newest state always reaches the
-// disk and a superseded state is never written after a newer one.
+// disk and a superseded state is never written after a newer one. Files that must follow the
+// overlay on disk (a removal, a render put in place) are changed in the pass that stored it.
 
 #include "VellumtideBridge/Sources/Library/BridgeSampleCache.h"
 
@@ -46,13 +47,21 @@ public:
     BridgeLibraryWriter(const BridgeLibraryWriter&) = delete;
     BridgeLibraryWriter& operator=(const BridgeLibraryWriter&) = delete;
 
-    // File work that must happen before the pass writes (removals); it runs at the start of the
-    // pass, in the order asked, and its failures are ignored.
-    using Preparation = std::function<void()>;
+    // File work that follows the overlay once it is on disk: it runs in the pass, after the
+    // overlay was stored (written, or found written) and before the mirror part, in the order
+    // asked, given the overlay as stored. It does not run when the overlay could not be stored.
+    // Its failures are its own to note: the pass goes on.
+    using FollowUp = std::function<void(const BridgeMetadataMap& stored)>;
+    // Told on the main thread after each pass that had an overlay to store, before the pass's
+    // waiters hear of it and before the next pass starts: the folder, the overlay, and whether it
+    // is on disk now. Not told at quit (the destructor's passes).
+    using OverlayOutcomeHandler =
+        std::function<void(const std::shared_ptr<const BridgeSampleCache>& folder,
+                           const std::shared_ptr<const BridgeMetadataMap>& overlay, bool stored)>;
 
     // Queues the state; the task ends, on the main thread, when a pass that wrote it (or a newer
     // state of the same folder) has ended. It never throws: failures come in the outcome.
-    QCoro::Task<Outcome> write(Snapshot snapshot, Parts parts, Preparation prepare = nullptr);
+    QCoro::Task<Outcome> write(Snapshot snapshot, Parts parts, FollowUp followUp = nullptr);
     // Queues the state without waiting for it: for writes that must not be lost when nobody is
     // left to await them (the destructor finishes them at quit).
     void queue(Snapshot snapshot, Parts parts);
@@ -61,6 +70,11 @@ public:
     void assumeWritten(const Snapshot& onDisk);
     // No pass runs and none is queued.
     bool isIdle() const;
+    void setOverlayOutcomeHandler(OverlayOutcomeHandler handler);
+    // The queued passes of folder that carry an overlay write this one instead: a change taken
+    // back after a failed save is then not stored by a pass queued before it was taken back.
+    void replaceQueuedOverlay(const std::shared_ptr<const BridgeSampleCache>& folder,
+                              const std::shared_ptr<const BridgeMetadataMap>& overlay);
 
     struct State; // the queue and the pass thread, shared with the pass being awaited
 

@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/Controller/BridgeProgram.h"
 
+#include "Platform/Desktop/QuitSignals.h"
 #include "Platform/Desktop/SingleInstance.h"
 
 #include <QCoreApplication>
@@ -24,7 +25,7 @@ int forwardToRunningInstance(vt::SingleInstance& instance, const QStringList& me
 
 // An edit still rendering at quit gets a few seconds to be stored with its overlay entry. The
 // loop runs once more, after the first one ended (never inside it); a render cut off after that
-// leaves a file that the next start removes.
+// is left waiting, and the next start puts it in place if its edit was stored, or removes it.
 void finishEditsInProgress(BridgeViewModel& model) {
     if (!model.renderingEditSampleID())
         return;
@@ -64,6 +65,9 @@ BridgeProgramArguments BridgeProgramArguments::fromHandOff(const QStringList& me
 
 int runBridgeProgram(const BridgeDependencyMaker& makeDependencies,
                      const std::function<void(BridgeViewModel&)>& started) {
+    // A signal to quit (logging out, a service manager, Ctrl-C) takes the same way out as a quit
+    // from the window: the loop ends, an edit still rendering is stored, the writes finish.
+    vt::quitEventLoopOnCaughtSignals();
     const auto arguments = BridgeProgramArguments::parse(QCoreApplication::arguments());
     const vt::Paths paths = vt::Paths::fromEnvironment();
 

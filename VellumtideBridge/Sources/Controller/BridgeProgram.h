@@ -23,6 +23,7 @@ struct BridgeProgramArguments {
 using BridgeDependencyMaker = std::function<BridgeViewModel::Dependencies(const vt::Paths&)>;
 
 // Runs the program on the application that exists already; returns its exit code. started is
-// called with the controller before the arguments' URLs reach it.
+// called with the controller before the arguments' URLs reach it. The signals that
+// vt::catchQuitSignals() caught quit its event loop.
 int runBridgeProgram(const BridgeDependencyMaker& makeDependencies,
                      const std::function<void(BridgeViewModel&)>& started = {});

@@ -61,6 +61,9 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     cache->removeLeftoverTemporaries();
     librarySamples = cache->loadManifest();
     sampleMetadata = cache->loadLocalMetadata();
+    // A render that a crash left waiting for its edit to be stored becomes the rendered edit or
+    // goes, as the overlay on disk says.
+    cache->settlePendingEdits(sampleMetadata);
     // A render whose overlay save never happened (a quit or a full disk) names no sample.
     cache->removeOrphanRenders(sampleMetadata);
     setSamples(displaySamples(librarySamples));
@@ -68,9 +71,14 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     BridgeLibraryWriter::Snapshot onDisk{cache, nullptr, nullptr};
     if (cache->manifestLoadedWhole())
         onDisk.samples = librarySnapshot = std::make_shared<const std::vector<SampleItem>>(librarySamples);
+    storedMetadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
     if (cache->metadataLoadedWhole())
-        onDisk.metadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
+        onDisk.metadata = storedMetadata;
     libraryWriter.assumeWritten(onDisk);
+    libraryWriter.setOverlayOutcomeHandler(
+        [this](const std::shared_ptr<const BridgeSampleCache>& folder,
+               const std::shared_ptr<const BridgeMetadataMap>& overlay,
+               bool stored) { overlayWriteEnded(folder, overlay, stored); });
     // The mirror pass runs off the main thread; what it could not do (and the damaged files the
     // saves set aside) is told once it ends. The next write tries the mirror again.
     vt::spawnStarted(reportStartupMirror());

@@ -209,16 +209,18 @@ public:
     // ---- Library operations ----
     void updateSampleMetadata(const BridgeSampleMetadata& entry, const vt::Uuid& id);
     // Puts the entry in memory at once; the file is written off the main thread and the display
-    // list rebuilt once it is. False when the file could not be written (the texts say why).
+    // list rebuilt once it is. False when the file could not be written (the texts say why): the
+    // change is then taken back, so no later save stores it.
     QCoro::Task<bool> saveMetadata(BridgeSampleMetadata entry, vt::Uuid id);
     // Writes the current state (or the given sample list) off the main thread; ends when it is
     // on disk, with the failure text of the parts asked for (none when they succeeded). Given
     // mirrorProblem, a mirror pass that copied all but some files is no failure: the text naming
-    // those files goes there (it stays empty otherwise).
+    // those files goes there (it stays empty otherwise). followUp changes files once the overlay
+    // is stored, in the same pass.
     QCoro::Task<std::optional<std::string>>
     writeLibrary(BridgeLibraryWriter::Parts parts,
                  std::shared_ptr<const std::vector<SampleItem>> samples = nullptr,
-                 BridgeLibraryWriter::Preparation prepare = nullptr,
+                 BridgeLibraryWriter::FollowUp followUp = nullptr,
                  std::optional<std::string>* mirrorProblem = nullptr);
     // Both files, then the mirror pass, off the main thread (mirrorProblem as for writeLibrary).
     QCoro::Task<std::optional<std::string>>
@@ -358,6 +360,8 @@ private:
     std::set<std::string> dismissedPairingIDs;
     std::vector<SampleItem> librarySamples;
     BridgeMetadataMap sampleMetadata;
+    // The overlay as "bridge-metadata.json" holds it: as loaded, then as last stored.
+    std::shared_ptr<const BridgeMetadataMap> storedMetadata;
     std::string bridgeChopSource{BridgeSampleMetadata::chopSourceBridge};
     std::string phoneChopSource{BridgeSampleMetadata::chopSourcePhone};
     // Bumped by every switch of the library folder; work started on another folder is dropped.
@@ -415,7 +419,14 @@ private:
     QCoro::Task<> reportStartupMirror();
     // Writes the overlay off the main thread, then rebuilds the display list; false (with the
     // failure texts shown) when the file could not be written.
-    QCoro::Task<bool> saveOverlayAndRefresh();
+    QCoro::Task<bool> saveOverlayAndRefresh(BridgeLibraryWriter::FollowUp followUp = nullptr);
+    // The library writer's word on an overlay write: a stored overlay is what the file holds now;
+    // a failed one has its changes taken back (revertUnsavedChanges).
+    void overlayWriteEnded(const std::shared_ptr<const BridgeSampleCache>& folder,
+                           const std::shared_ptr<const BridgeMetadataMap>& overlay, bool stored);
+    // Each change the failed overlay carried, field by field, goes back to what the file holds,
+    // unless a newer change replaced it meanwhile. Analyses stay: they describe the files.
+    void revertUnsavedChanges(const BridgeMetadataMap& attempted);
     // Analysis results go into the overlay at once; the ones that arrive within this window
     // share one save and one display-list rebuild, and a run ends with one.
     static constexpr vt::Nanoseconds analysisSaveWindow{250'000'000};

@@ -93,8 +93,7 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
     }
     // The overlay is saved before the earlier chop files go: when it cannot be saved (a full disk),
     // the overlay on disk still names the earlier chops, so they stay and this run's files go.
-    const BridgeSampleMetadata previous = entryFor(sample.id);
-    BridgeSampleMetadata entry = previous;
+    BridgeSampleMetadata entry = entryFor(sample.id);
     entry.chopSensitivity = s;
     entry.chopSource = bridgeChopSource;
     entry.chops = chops;
@@ -102,13 +101,7 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
     if (!self)
         co_return;
     if (!saved) {
-        // Only the chop fields go back: the entry may have changed otherwise meanwhile.
-        BridgeSampleMetadata current = entryFor(sample.id);
-        current.chopSensitivity = previous.chopSensitivity;
-        current.chopSource = previous.chopSource;
-        current.chops = previous.chops;
-        updateSampleMetadata(current, sample.id);
-        setSamples(displaySamples(librarySamples));
+        // The chop fields were taken back with the failed save.
         for (const auto& file : rendered)
             vt::removeRegularFile(file);
         co_return; // "Metadata save failed" and its alert say why

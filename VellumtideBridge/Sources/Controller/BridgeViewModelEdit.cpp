@@ -1,6 +1,8 @@
-// Edit application: clamp the edit to the sample, render it into "Edited" (or remove the
-// rendered file for a neutral edit), store it in the current overlay entry and analyse again.
+// Edit application: clamp the edit to the sample, render it beside "Edited/<UUID>.wav", store it
+// in the current overlay entry and put the render in place (or remove the rendered file for a
+// neutral edit) once it is stored, then analyse again.
 
+#include "Platform/Core/AtomicFile.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 #include "VellumtideBridge/Sources/Controller/ScopeExit.h"
 
@@ -8,8 +10,17 @@
 #include <algorithm>
 
 namespace {
+
 constexpr const char* missingSampleText = "The original sample is missing from the Bridge library.";
-}
+
+// What the pass that stored an edit did with its rendered file (written on the writer's thread,
+// read once the pass has ended).
+struct EditPlacement {
+    bool stored = false; // the overlay on disk holds the edit
+    std::optional<std::string> failure;
+};
+
+} // namespace
 
 QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem sample) {
     const SampleItem* found = librarySample(sample.id);
@@ -33,13 +44,17 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
             self->finishEditRendering(id);
     });
 
+    // The render waits beside the rendered edit until the edit is stored, so the rendered edit is
+    // always the one of the stored edit (after a crash, the next start settles what waits).
+    const std::filesystem::path pending = cache->pendingEditedSampleURL(element, sanitized);
     if (active) {
         std::filesystem::path source = cache->sampleURL(element).value_or(std::filesystem::path());
         try {
             if (source.empty())
                 throw BridgeLibraryError("The sample audio could not be read.");
-            co_await deps.audio.render(source, cache->editedSampleURL(element), sanitized);
+            co_await deps.audio.render(source, pending, sanitized);
         } catch (const std::exception& error) {
+            vt::removeRegularFile(pending);
             if (self)
                 reportFailure("Edit render failed", error.what());
             co_return false;
@@ -47,28 +62,49 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
         if (!self)
             co_return false;
         if (isTombstoned(sample.id)) {
-            // Deleted meanwhile: the rendered file has no sample to belong to.
-            cache->removeEditedSample(element);
+            // Deleted meanwhile: the render has no sample to belong to.
+            vt::removeRegularFile(pending);
             setErrorMessage(missingSampleText);
             co_return false;
         }
-    } else {
-        cache->removeEditedSample(element);
     }
 
     // Read after the render, so changes made meanwhile (an analysis, a rename) survive.
     BridgeSampleMetadata entry = entryFor(sample.id);
-    const bool hadEdit = !entry.edit.isNeutral();
     entry.edit = sanitized;
-    if (!co_await saveMetadata(entry, sample.id)) {
-        // "Metadata save failed" stays: the edit did not reach the disk, and a first render that
-        // no entry names goes too.
-        if (self && active && !hadEdit)
-            cache->removeEditedSample(element);
-        co_return false;
-    }
+    updateSampleMetadata(entry, sample.id);
+    // The rendered file follows in the pass that stores the edit: the render is put in place, or
+    // a reset's rendered file goes.
+    auto placement = std::make_shared<EditPlacement>();
+    auto followUp = [folder = cache, element, sanitized, active, placement](const BridgeMetadataMap& stored) {
+        auto kept = stored.find(element.id);
+        const BridgeSampleEdit storedEdit = kept == stored.end() ? BridgeSampleEdit() : kept->second.edit;
+        placement->stored = active ? storedEdit == sanitized : storedEdit.isNeutral();
+        if (!placement->stored)
+            return;
+        try {
+            if (active)
+                folder->placePendingEdit(element, sanitized);
+            else
+                folder->removeEditedSample(element);
+        } catch (const std::exception& error) {
+            placement->failure = error.what();
+        }
+    };
+    const bool saved = co_await saveOverlayAndRefresh(std::move(followUp));
     if (!self)
         co_return false;
+    if (!saved || !placement->stored) {
+        // "Metadata save failed" says why, and the edit was taken back: the render goes, and the
+        // rendered edit stays the one of the edit still stored.
+        vt::removeRegularFile(pending);
+        co_return false;
+    }
+    if (placement->failure) {
+        // Stored, but the render stays waiting: the next start puts it in place.
+        reportFailure("Edit render failed", *placement->failure);
+        co_return false;
+    }
     // The rendered file reaches the plug-in's copy off the main thread; a failure is retried by
     // the next pass.
     co_await mirrorLibrary();

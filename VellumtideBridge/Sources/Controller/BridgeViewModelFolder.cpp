@@ -46,11 +46,14 @@ QCoro::Task<CopyOutcome> copyLibraryInBackground(std::shared_ptr<const BridgeSam
     co_return outcome;
 }
 
-// Sweeps the leftovers of interrupted writes, then reads both files.
+// Sweeps the leftovers of interrupted writes, reads both files, and settles the renders a crash
+// left waiting for their edits.
 QCoro::Task<BridgeViewModel::LoadedLibrary> loadInBackground(std::shared_ptr<const BridgeSampleCache> cache) {
     auto load = [cache] {
         cache->removeLeftoverTemporaries();
-        return BridgeViewModel::LoadedLibrary{cache->loadManifest(), cache->loadLocalMetadata()};
+        BridgeViewModel::LoadedLibrary loaded{cache->loadManifest(), cache->loadLocalMetadata()};
+        cache->settlePendingEdits(loaded.metadata);
+        return loaded;
     };
     return vt::runInBackground(vt::userInitiatedPool(), std::move(load));
 }
@@ -200,6 +203,7 @@ QCoro::Task<> BridgeViewModel::switchToLibrary(std::shared_ptr<BridgeSampleCache
     ++libraryGeneration;
     librarySamples = std::move(loaded.samples);
     sampleMetadata = std::move(loaded.metadata);
+    storedMetadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
     setSamples(displaySamples(librarySamples));
     setSampleFolderPath(BridgeSampleCache::abbreviatedPath(cache->rootURL(), deps.paths));
     std::optional<std::string> mirrorProblem;

@@ -30,7 +30,7 @@ void BridgeViewModel::updateSampleMetadata(const BridgeSampleMetadata& entry, co
 
 QCoro::Task<std::optional<std::string>> BridgeViewModel::writeLibrary(
     BridgeLibraryWriter::Parts parts, std::shared_ptr<const std::vector<SampleItem>> samples,
-    BridgeLibraryWriter::Preparation prepare, std::optional<std::string>* mirrorProblem) {
+    BridgeLibraryWriter::FollowUp followUp, std::optional<std::string>* mirrorProblem) {
     // The snapshot is taken now, before the first suspension.
     BridgeLibraryWriter::Snapshot snapshot;
     snapshot.cache = cache;
@@ -43,7 +43,7 @@ QCoro::Task<std::optional<std::string>> BridgeViewModel::writeLibrary(
     snapshot.samples = std::move(samples);
     if (parts.metadata || parts.mirror)
         snapshot.metadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
-    auto outcome = co_await libraryWriter.write(std::move(snapshot), parts, std::move(prepare));
+    auto outcome = co_await libraryWriter.write(std::move(snapshot), parts, std::move(followUp));
     std::optional<std::string> failure;
     auto error = outcome.failureFor(parts);
     if (mirrorProblem && error && error == outcome.mirror && isIncompleteCopy(error))
@@ -64,9 +64,10 @@ QCoro::Task<bool> BridgeViewModel::saveMetadata(BridgeSampleMetadata entry, vt::
     return saveOverlayAndRefresh();
 }
 
-QCoro::Task<bool> BridgeViewModel::saveOverlayAndRefresh() {
+QCoro::Task<bool> BridgeViewModel::saveOverlayAndRefresh(BridgeLibraryWriter::FollowUp followUp) {
     QPointer<BridgeViewModel> self(this);
-    std::optional<std::string> failure = co_await writeLibrary({.metadata = true});
+    std::optional<std::string> failure =
+        co_await writeLibrary({.metadata = true}, nullptr, std::move(followUp));
     if (!self)
         co_return false;
     if (failure) {
@@ -76,6 +77,62 @@ QCoro::Task<bool> BridgeViewModel::saveOverlayAndRefresh() {
     setSamples(displaySamples(librarySamples));
     stopPreviewIfHidden();
     co_return true;
+}
+
+void BridgeViewModel::overlayWriteEnded(const std::shared_ptr<const BridgeSampleCache>& folder,
+                                        const std::shared_ptr<const BridgeMetadataMap>& overlay,
+                                        bool stored) {
+    if (folder != cache)
+        return; // a write into a folder left since
+    if (stored) {
+        storedMetadata = overlay;
+        return;
+    }
+    revertUnsavedChanges(*overlay);
+    // A pass queued meanwhile took the state with the failed changes in it.
+    libraryWriter.replaceQueuedOverlay(cache, std::make_shared<const BridgeMetadataMap>(sampleMetadata));
+    setSamples(displaySamples(librarySamples));
+    stopPreviewIfHidden();
+}
+
+namespace {
+
+BridgeSampleMetadata entryIn(const BridgeMetadataMap& overlay, const vt::Uuid& id) {
+    auto found = overlay.find(id);
+    return found == overlay.end() ? BridgeSampleMetadata() : found->second;
+}
+
+// A field that still holds what the failed write tried to store gets the stored value back.
+template <typename T> void revertField(T& current, const T& attempted, const T& stored) {
+    if (current == attempted)
+        current = stored;
+}
+
+} // namespace
+
+void BridgeViewModel::revertUnsavedChanges(const BridgeMetadataMap& attempted) {
+    const BridgeMetadataMap noneStored;
+    const BridgeMetadataMap& stored = storedMetadata ? *storedMetadata : noneStored;
+    auto revert = [&](const vt::Uuid& id) {
+        const BridgeSampleMetadata tried = entryIn(attempted, id), kept = entryIn(stored, id);
+        if (tried == kept)
+            return;
+        BridgeSampleMetadata current = entryFor(id);
+        revertField(current.titleOverride, tried.titleOverride, kept.titleOverride);
+        revertField(current.isFavorite, tried.isFavorite, kept.isFavorite);
+        revertField(current.favoriteOverride, tried.favoriteOverride, kept.favoriteOverride);
+        revertField(current.isDeleted, tried.isDeleted, kept.isDeleted);
+        revertField(current.edit, tried.edit, kept.edit);
+        revertField(current.chopSensitivity, tried.chopSensitivity, kept.chopSensitivity);
+        revertField(current.chopSource, tried.chopSource, kept.chopSource);
+        revertField(current.chops, tried.chops, kept.chops);
+        updateSampleMetadata(current, id);
+    };
+    for (const auto& entry : attempted)
+        revert(entry.first);
+    for (const auto& entry : stored)
+        if (!attempted.count(entry.first))
+            revert(entry.first);
 }
 
 void BridgeViewModel::renameSample(const SampleItem& passed, const std::string& passedTitle) {
@@ -149,8 +206,13 @@ void BridgeViewModel::deleteSample(const SampleItem& passed) {
 
 QCoro::Task<> BridgeViewModel::finishDelete(SampleItem owner, std::string shownTitle) {
     QPointer<BridgeViewModel> self(this);
-    // The files go at the start of the mirror pass, off the main thread (folder listings).
-    auto removeFiles = [folder = cache, owner] { folder->removeSampleFiles(owner); };
+    // The files go once the deletion is stored, in the pass that stored it, off the main thread
+    // (folder listings): a deletion that cannot be saved keeps the sample whole.
+    auto removeFiles = [folder = cache, owner](const BridgeMetadataMap& stored) {
+        auto entry = stored.find(owner.id);
+        if (entry != stored.end() && entry->second.isDeleted)
+            folder->removeSampleFiles(owner);
+    };
     std::optional<std::string> mirrorProblem; // the deletion itself is saved
     std::optional<std::string> failure =
         co_await writeLibrary({.manifest = true, .metadata = true, .mirror = true}, nullptr,

@@ -5,7 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -603,6 +607,123 @@ std::size_t BridgeSampleCache::removeOrphanRenders(const BridgeMetadataMap& meta
             removed += vt::removeRegularFile(orphan) ? 1 : 0;
     }
     return removed;
+}
+
+namespace {
+
+// "." + sample UUID + this + the edit's key + ".wav": a render waiting for its edit to be stored.
+constexpr std::string_view pendingEditMarker = ".pending-";
+
+std::string hexBits(double value) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx",
+                  static_cast<unsigned long long>(std::bit_cast<std::uint64_t>(value)));
+    return text;
+}
+
+std::optional<double> fromHexBits(std::string_view text) {
+    std::uint64_t bits = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), bits, 16);
+    if (text.size() != 16 || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return std::bit_cast<double>(bits);
+}
+
+// The edit as "bridge-metadata.json" gives it back (a start or fade of 1 ms or less reads as 0).
+BridgeSampleEdit asStored(const BridgeSampleEdit& edit) {
+    try {
+        return BridgeSampleEdit::fromJson(edit.toJson());
+    } catch (const vt::json::JsonError&) {
+        return edit; // not storable: no stored edit will equal it
+    }
+}
+
+// The stored edit spelt exactly: start, end ("none" when open), fade-in and fade-out as the bits
+// of their doubles, then the two switches.
+std::string pendingEditKey(const BridgeSampleEdit& edit) {
+    const BridgeSampleEdit stored = asStored(edit);
+    return hexBits(stored.startTime) + "_" + (stored.endTime ? hexBits(*stored.endTime) : "none") + "_" +
+           hexBits(stored.fadeIn) + "_" + hexBits(stored.fadeOut) + "_" + (stored.normalize ? "1" : "0") +
+           (stored.denoise ? "1" : "0");
+}
+
+struct PendingEdit {
+    vt::Uuid sample;
+    BridgeSampleEdit edit;
+};
+
+std::optional<PendingEdit> pendingEditNamed(std::string_view name) {
+    constexpr std::size_t uuidLength = 36;
+    if (!name.starts_with(".") || !name.ends_with(".wav") ||
+        name.size() < 1 + uuidLength + pendingEditMarker.size() + 4)
+        return std::nullopt;
+    const auto sample = vt::Uuid::parse(name.substr(1, uuidLength));
+    if (!sample || name.substr(1 + uuidLength, pendingEditMarker.size()) != pendingEditMarker)
+        return std::nullopt;
+    std::string_view key = name.substr(1 + uuidLength + pendingEditMarker.size());
+    key.remove_suffix(4);
+    std::vector<std::string_view> parts;
+    for (std::size_t at = 0;;) {
+        const std::size_t next = key.find('_', at);
+        parts.push_back(key.substr(at, next == std::string_view::npos ? key.npos : next - at));
+        if (next == std::string_view::npos)
+            break;
+        at = next + 1;
+    }
+    if (parts.size() != 5 || parts[4].size() != 2)
+        return std::nullopt;
+    PendingEdit pending{*sample, {}};
+    const auto start = fromHexBits(parts[0]), fadeIn = fromHexBits(parts[2]), fadeOut = fromHexBits(parts[3]);
+    const auto end = parts[1] == "none" ? std::optional<double>() : fromHexBits(parts[1]);
+    if (!start || !fadeIn || !fadeOut || (parts[1] != "none" && !end))
+        return std::nullopt;
+    pending.edit = {*start, end, *fadeIn, *fadeOut, parts[4][0] == '1', parts[4][1] == '1'};
+    return pending;
+}
+
+// Equal as stored: times within a nanosecond (what a decoder's last digit may change).
+bool sameStoredEdit(const BridgeSampleEdit& a, const BridgeSampleEdit& b) {
+    auto near = [](double x, double y) { return std::abs(x - y) <= 1e-9; };
+    return near(a.startTime, b.startTime) && a.endTime.has_value() == b.endTime.has_value() &&
+           (!a.endTime || near(*a.endTime, *b.endTime)) && near(a.fadeIn, b.fadeIn) &&
+           near(a.fadeOut, b.fadeOut) && a.normalize == b.normalize && a.denoise == b.denoise;
+}
+
+} // namespace
+
+Path BridgeSampleCache::pendingEditedSampleURL(const SampleItem& sample, const BridgeSampleEdit& edit) const {
+    return editedDirectory() /
+           ("." + sample.id.string() + std::string(pendingEditMarker) + pendingEditKey(edit) + ".wav");
+}
+
+void BridgeSampleCache::placePendingEdit(const SampleItem& sample, const BridgeSampleEdit& edit) const {
+    std::error_code error;
+    fs::rename(pendingEditedSampleURL(sample, edit), editedSampleURL(sample), error);
+    if (error)
+        throw saveFailure(editedSampleURL(sample), error);
+}
+
+std::size_t BridgeSampleCache::settlePendingEdits(const BridgeMetadataMap& metadata) const {
+    if (metadataUnreadable || !itemExists(metadataURL()))
+        return 0;
+    std::vector<std::pair<Path, PendingEdit>> waiting;
+    std::error_code error;
+    for (fs::directory_iterator it(editedDirectory(), error); !error && it != fs::directory_iterator();
+         it.increment(error))
+        if (auto pending = pendingEditNamed(it->path().filename().string()))
+            waiting.emplace_back(it->path(), *pending);
+    std::size_t settled = 0;
+    for (const auto& [path, pending] : waiting) {
+        auto entry = metadata.find(pending.sample);
+        const BridgeSampleEdit stored = entry == metadata.end() ? BridgeSampleEdit() : entry->second.edit;
+        std::error_code renamed;
+        if (!stored.isNeutral() && sameStoredEdit(stored, pending.edit))
+            fs::rename(path, editedDirectory() / (pending.sample.string() + ".wav"), renamed);
+        else
+            vt::removeRegularFile(path);
+        settled += renamed ? 0 : 1;
+    }
+    return settled;
 }
 
 // MARK: JSON files

@@ -93,6 +93,19 @@ public:
     // the last load. Returns how many.
     std::size_t removeOrphanRenders(const BridgeMetadataMap& metadata) const;
 
+    // A render waiting for its edit to be stored, hidden in "Edited" and named after the sample
+    // and the edit as "bridge-metadata.json" stores it. The rendered edit ("<UUID>.wav") is left
+    // alone until the overlay on disk holds that edit; only then is the waiting render put in its
+    // place, so the rendered edit always is the one of the stored edit.
+    Path pendingEditedSampleURL(const SampleItem& sample, const BridgeSampleEdit& edit) const;
+    // Renames the waiting render onto the rendered edit. Throws BridgeLibraryError.
+    void placePendingEdit(const SampleItem& sample, const BridgeSampleEdit& edit) const;
+    // What a crash left between storing an edit and putting its render in place: every waiting
+    // render in "Edited" is put in place when the overlay holds an active edit equal to its own,
+    // and removed otherwise. Nothing happens when "bridge-metadata.json" is missing or was
+    // unreadable at the last load. Returns how many were settled.
+    std::size_t settlePendingEdits(const BridgeMetadataMap& metadata) const;
+
     // Loads never fail: a missing, unreadable or undecodable file reads as empty. A file that
     // exists but does not decode is moved aside before it is first written over.
     struct SetAsideFile {
