@@ -145,8 +145,8 @@ TEST_F(ControllerTest, AChopRunWhoseOverlayCannotBeSavedLeavesNoChopFilesBehind)
     EXPECT_EQ(chopFiles, std::vector<std::string>{earlierFile.filename().string()});
 }
 
-// An edit whose save fails (a full disk) leaves nothing behind: the entry in memory, the rendered
-// file of an earlier edit and the overlay the next save writes stay as before. A render no overlay
+// An edit or a deletion whose save fails (a full disk) leaves nothing behind: the entry in memory,
+// the sample's files and the overlay the next save writes stay as before. A render no overlay
 // entry names (a quit came first) goes at the next start. Renders that are named and a user's own
 // files stay.
 TEST_F(ControllerTest, AFailedEditLeavesNothingBehindAndRendersNoEntryNamesAreRemoved) {
@@ -176,6 +176,13 @@ TEST_F(ControllerTest, AFailedEditLeavesNothingBehindAndRendersNoEntryNamesAreRe
     EXPECT_EQ(vt::readWholeFile(keptRender), keptBytes);
     for (const auto& file : fs::directory_iterator(libraryRoot() / "Edited"))
         EXPECT_EQ(file.path(), keptRender) << "left behind";
+    // A deletion that cannot be saved keeps the sample whole.
+    m.deleteSample(m.displaySamples({kept})[0]);
+    settleWrites();
+    EXPECT_EQ(m.statusMessage(), "Delete failed");
+    EXPECT_FALSE(probe(m).sampleMetadata[kept.id].isDeleted);
+    EXPECT_EQ(vt::readWholeFile(keptRender), keptBytes);
+    EXPECT_TRUE(fs::exists(*probe(m).cache->sampleURL(kept)));
 
     // The next save that succeeds stores the overlay as it was.
     fs::remove_all(probe(m).cache->metadataURL());
