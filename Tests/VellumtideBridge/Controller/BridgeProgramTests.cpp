@@ -243,7 +243,7 @@ TEST_F(BridgeProgramTest, AKillAtAnyMomentOfAnEditLeavesEachRenderedEditMatching
     writeWav(libraryRoot() / "Samples" / fresh.fileName, 8000, {sawWave(330, 8000, 8000)});
     environment.insert("VT_PROBE_EDIT_CYCLE", "1");
 
-    constexpr int killPoints = 32;
+    constexpr int killPoints = 24;
     std::set<std::string> storedEdits; // the stored edits seen after a kill
     for (int point = 0; point < killPoints; ++point) {
         SCOPED_TRACE("kill point " + std::to_string(point));
