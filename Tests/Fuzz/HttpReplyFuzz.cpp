@@ -84,15 +84,22 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     if (reply.size() < 512)
         vt::fuzz::check(read(reply, everyByte, limit) == whole, "byte by byte reads the same");
 
-    // At the header cap too: the same reply with its header block ending a few bytes before,
-    // at or after the cap, read whole and then byte by byte around the cap.
+    // At the header cap too: the same reply with a header line added so that its block ends a
+    // few bytes before, at or after the cap, read byte by byte around the cap, reads as the reply
+    // itself (or, past the cap, as invalid). A 64 KiB header is slow to read under the
+    // sanitizers, so one input in 32 (the second byte below 8) asks for it.
     constexpr std::size_t cap = VellumtideHTTPClient::maximumHeaderBytes;
-    if (const auto padded = paddedToEndAt(reply, cap - 4 + data[1] % 8)) {
+    const std::size_t end = cap - 4 + data[1];
+    if (data[1] >= 8)
+        return 0;
+    if (const auto padded = paddedToEndAt(reply, end)) {
         std::vector<std::size_t> nearCap;
         for (std::size_t i = cap - 8; i < padded->size() && i < cap + 8; ++i)
             nearCap.push_back(i);
-        vt::fuzz::check(read(*padded, nearCap, limit) == read(*padded, {}, limit),
-                        "a header block at the cap reads the same byte by byte");
+        const Outcome expected =
+            end <= cap ? whole : Outcome{false, {}, VellumtideHTTPClientError::invalidResponse().what()};
+        vt::fuzz::check(read(*padded, nearCap, limit) == expected,
+                        "a header block at the cap reads the same, byte by byte");
     }
     return 0;
 }
