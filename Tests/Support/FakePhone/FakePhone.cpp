@@ -438,6 +438,11 @@ std::size_t FakePhone::requestCount(const std::string& path) const {
                                                   [&](const FakeRequest& r) { return r.path == path; }));
 }
 
+std::size_t FakePhone::openConnectionCount() const {
+    std::lock_guard lock(mutex);
+    return openConnections.size();
+}
+
 void FakePhone::clearRequests() {
     std::lock_guard lock(mutex);
     recorded.clear();

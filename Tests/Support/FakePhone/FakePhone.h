@@ -90,6 +90,8 @@ public:
     void clearRequests();
     // Connections accepted so far (also those that sent nothing).
     std::size_t connectionCount() const { return accepted.load(); }
+    // Connections still open (a kept-open reply stays open until the client lets it go).
+    std::size_t openConnectionCount() const;
 
 private:
     void acceptLoop();

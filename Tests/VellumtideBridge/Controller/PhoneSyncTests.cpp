@@ -176,30 +176,73 @@ TEST_F(PhoneTest, ABrokenFileOfTheListDoesNotKeepTheOthersOut) {
     (void)missing, (void)nested, (void)withNul;
 }
 
-// A phone that sends a file a byte at a time: the sync ends within a window of the client's
-// time-out with the time-out's text, instead of waiting as long as bytes keep coming.
-TEST_F(PhoneTest, ATrickledDownloadEndsTheSyncInBoundedTime) {
-    offer("slow", 100, std::string(100000, 's'));
-    FakeReply trickle = FakeReply::ok(std::string(100000, 's'));
-    trickle.chunkSize = 1;
-    trickle.pauseBetweenChunks = 20ms;
-    phone.setReply("/samples/slow.wav", trickle);
+// A file whose body stops coming halfway while the phone still answers is skipped like one the
+// phone refused: the others are stored and listed, it is named, and the next sync asks for it
+// again. A phone that no longer answers at all still ends the sync, within bounded time.
+TEST_F(PhoneTest, AStalledFileIsSkippedWhileThePhoneStillAnswers) {
+    auto first = offer("first", 100, "AAAA");
+    auto stalled = offer("stalled", 200, std::string(100000, 's'));
+    auto last = offer("last", 300, "LL");
+    FakeReply halfway =
+        FakeReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(40000, 's'));
+    halfway.keepOpen = true;
     trust();
     auto& m = start();
     settle();
-    auto running = m.sync(device(), Mode::manual);
-    ASSERT_TRUE(turnUntil([&] { return phone.requestCount("/samples/slow.wav") == 1; }));
-    turnUntil([] { return false; }, 300ms);
-    const auto started = scheduler->now();
-    for (int step = 0; step < 30 && m.isSyncing(); ++step) {
-        scheduler->advanceBy(1s);
-        turnUntil([] { return false; }, 10ms);
-    }
-    awaitVoid(std::move(running));
-    EXPECT_LE(scheduler->now() - started, std::chrono::nanoseconds(30s));
+    // Starts a manual sync and lets virtual time run, a second at a time, from the stalled
+    // download on until the client gives it up (the phone sees the connection close); then on
+    // only while the sync waits for a phone that does not answer. Returns the virtual time taken.
+    auto syncPastTheStall = [&](bool phoneAnswers) {
+        phone.clearRequests();
+        phone.queueReply("/samples/stalled.wav", halfway);
+        auto running = m.sync(device(), Mode::manual);
+        EXPECT_TRUE(turnUntil([&] { return phone.requestCount("/samples/stalled.wav") == 1; }));
+        turnUntil([] { return false; }, 300ms);
+        const auto started = scheduler->now();
+        auto givenUp = [&] { return phone.openConnectionCount() == 0 || phone.requestCount("/health") == 2; };
+        for (int step = 0; step < 30 && !givenUp(); ++step) {
+            scheduler->advanceBy(1s);
+            turnUntil(givenUp, 50ms);
+        }
+        EXPECT_TRUE(turnUntil([&] { return phone.requestCount("/health") == 2; }));
+        for (int step = 0; step < 30 && !phoneAnswers && m.isSyncing(); ++step) {
+            scheduler->advanceBy(1s);
+            turnUntil([&] { return !m.isSyncing(); }, 20ms);
+        }
+        awaitVoid(std::move(running));
+        return scheduler->now() - started;
+    };
+
+    EXPECT_LE(syncPastTheStall(true), std::chrono::nanoseconds(30s));
+    EXPECT_EQ(m.statusMessage(), "Could not save \"stalled\"");
+    EXPECT_NE(m.errorMessage().value_or("").find(
+                  "\"stalled\" was not saved. The iPhone did not send the whole file in time."),
+              std::string::npos)
+        << m.errorMessage().value_or("");
+    EXPECT_EQ(fileText(samplesFolder() / first.fileName), "AAAA");
+    EXPECT_EQ(fileText(samplesFolder() / last.fileName), "LL");
+    EXPECT_FALSE(std::filesystem::exists(samplesFolder() / stalled.fileName));
+    EXPECT_EQ(probe(m).cache->loadManifest(), offered);
+    EXPECT_EQ(m.samples().size(), 3u);
+
+    // The phone stops answering while the file stalls: the sync ends with the time-out's text and
+    // asks for nothing more.
+    std::filesystem::remove(samplesFolder() / last.fileName);
+    FakeReply silent = FakeReply::ok("{}");
+    silent.delayBeforeReply = std::chrono::hours(1);
+    phone.queueReply("/health", FakeReply::ok("{\"deviceID\":\"FAKE-PHONE-1\"}"));
+    phone.queueReply("/health", silent);
+    EXPECT_LE(syncPastTheStall(false), std::chrono::nanoseconds(30s));
     EXPECT_EQ(m.statusMessage(), "Sync failed");
     EXPECT_EQ(m.errorMessage(),
               "The iPhone did not respond. Check the sync address, Wi-Fi, and local-network permissions.");
+    EXPECT_EQ(phone.requestCount("/samples/" + last.fileName), 0u);
+
+    // With the phone whole again, the next sync fetches both.
+    logTexts();
+    syncNow(Mode::manual);
+    EXPECT_TRUE(logged(statusLog, "Synced 2 new samples"));
+    EXPECT_EQ(std::filesystem::file_size(samplesFolder() / stalled.fileName), 100000u);
 }
 
 // A disk that fills up: the samples that fit are stored and listed (also after a restart), and
@@ -228,6 +271,50 @@ TEST_F(PhoneTest, AFullDiskKeepsWhatFitsAndSaysWhatIsMissing) {
                             std::filesystem::directory_iterator()),
               2);
     EXPECT_EQ(probe(m).cache->loadManifest(), offered);
+}
+
+// The plug-in's copy is checked by every sync: when its disk cannot take the files (here none may
+// grow past 64 KiB, and its file system has 1000 bytes free), the sync's own outcome says what
+// it lacks and how much space is missing, also when nothing else is new; once there is room, a
+// sync completes it.
+TEST_F(PhoneTest, APluginCopyShortOfSpaceIsSaidInTheSyncsOutcome) {
+    auto bigOne = offer("big one", 100, std::string(100000, 'a'));
+    auto bigTwo = offer("big two", 200, std::string(100000, 'b'));
+    seedLibrary(offered, false);
+    writeFile(samplesFolder() / bigOne.fileName, std::string(100000, 'a'));
+    writeFile(samplesFolder() / bigTwo.fileName, std::string(100000, 'b'));
+    auto small = offer("small", 300, "SS");
+    trust();
+    const std::filesystem::path mirror = paths.home / BridgeSampleCache::mirrorRelativePath;
+    freeSpace = [mirror](const std::filesystem::path& folder) -> std::optional<std::uint64_t> {
+        if (folder.string().starts_with(mirror.string()))
+            return 1000;
+        return std::nullopt;
+    };
+    {
+        FileSizeLimit fullDisk(64u << 10);
+        auto& m = start();
+        settle();
+        m.setErrorMessage(std::nullopt);
+        syncNow(Mode::manual);
+        EXPECT_EQ(m.statusMessage(), "Plug-in library incomplete");
+        for (const auto& text : {bigOne.fileName, bigTwo.fileName,
+                                 std::string("The plug-in's library needs 199 KB more free space for them.")})
+            EXPECT_NE(m.errorMessage().value_or("").find(text), std::string::npos)
+                << m.errorMessage().value_or("");
+        EXPECT_EQ(fileText(mirror / "Samples" / small.fileName), "SS");
+
+        // Nothing new on the phone: the copy is still short, and the sync says so.
+        m.setErrorMessage(std::nullopt);
+        syncNow(Mode::manual);
+        EXPECT_EQ(m.statusMessage(), "Plug-in library incomplete");
+        EXPECT_TRUE(m.errorMessage());
+        syncNow(Mode::automatic);
+        EXPECT_EQ(m.watchMessage(), "Plug-in library incomplete");
+    }
+    syncNow(Mode::manual);
+    EXPECT_EQ(model->statusMessage(), "Library is up to date");
+    EXPECT_EQ(fileText(mirror / "Samples" / bigTwo.fileName), std::string(100000, 'b'));
 }
 
 TEST_F(PhoneTest, BackgroundSyncWritesOnlyTheWatchText) {

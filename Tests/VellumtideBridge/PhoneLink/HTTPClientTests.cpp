@@ -341,6 +341,14 @@ TEST_F(HTTPClientTest, APhonesClaimsNeverSizeTheClientsMemory) {
             << vt::test::errorText(received.error);
         EXPECT_LE(probe.largest(), 32u << 20);
     }
+    // A list announced over the size cap is refused before its body, in the cap's own unit.
+    phone.setReply("/library.json", FakeReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 200000000\r\n\r\n[]"));
+    const auto announced = runTask<std::uint64_t>([&] {
+        return client.receive("/library.json", phone.endpoint(), 2.0, {},
+                              std::make_shared<PhoneLibraryList>());
+    });
+    EXPECT_EQ(vt::test::errorText(announced.error),
+              "The iPhone's library list was not taken: it is larger than 160 MiB.");
 
     // A long status line is cut to 200 characters in every text.
     const std::string longLine = "HTTP/1.1 404 " + std::string(60000, 'x');
@@ -453,8 +461,8 @@ TEST_F(HTTPClientTest, AFailedDownloadLeavesNoFileAndNoTemporary) {
     client.setReplyCaps({.audio = 1u << 20});
     FakeReply shortBody = generatedReply(5'000, 100'000); // the phone closes early
     FakeReply overCap = generatedReply(3u << 20, std::nullopt);
-    FakeReply stalls = generatedReply(200'000, 200'000); // silent mid-body for longer than the time-out
-    stalls.chunkSize = 50'000;
+    FakeReply stalls = generatedReply(20'000, 20'000); // silent mid-body for longer than the time-out
+    stalls.chunkSize = 10'000;
     stalls.pauseBetweenChunks = 700ms;
     FakeReply reset = generatedReply(100'000, 100'000);
     reset.resetAfterBytes = 40'000;
@@ -487,6 +495,75 @@ TEST_F(HTTPClientTest, AFailedDownloadLeavesNoFileAndNoTemporary) {
             }
         }
     }
+}
+
+// Counts a body's bytes as they arrive.
+struct CountingSink final : VellumtideBodySink {
+    void write(std::string_view bytes) override { count += bytes.size(); }
+    void discard() noexcept override {}
+    std::uint64_t count = 0;
+};
+
+// The call's outcome, and the virtual time by then (or at giveUp), when the body takes as long as
+// it would over a link of the given rate: the phone sends in quick pieces, and the client's clock
+// moves on by each piece's time on that link once it has arrived.
+std::pair<Downloaded, std::chrono::nanoseconds> receiveOverLink(const FakePhone& phone,
+                                                                const std::string& path,
+                                                                double bytesPerSecond,
+                                                                std::chrono::nanoseconds giveUp) {
+    vt::VirtualScheduler linkTime;
+    auto outcome = std::make_shared<Downloaded>();
+    auto sink = std::make_shared<CountingSink>();
+    std::chrono::nanoseconds ended{};
+    {
+        VellumtideHTTPClient linkClient(linkTime);
+        vt::spawn([&linkClient, &phone, path, sink, outcome]() -> QCoro::Task<> {
+            try {
+                outcome->value = co_await linkClient.receive(path, phone.endpoint(), 8.0, {}, sink);
+            } catch (...) {
+                outcome->error = std::current_exception();
+            }
+            outcome->finished = true;
+        });
+        for (std::uint64_t credited = 0; !outcome->finished && linkTime.now() < giveUp;) {
+            vt::test::turnLoopUntil([&] { return outcome->finished || sink->count > credited; }, 2s);
+            const std::uint64_t fresh = sink->count - credited;
+            credited = sink->count;
+            linkTime.advanceBy(fresh > 0
+                                   ? vt::secondsToNanoseconds(static_cast<double>(fresh) / bytesPerSecond)
+                                   : std::chrono::nanoseconds(100ms));
+        }
+        ended = linkTime.now();
+    }
+    vt::test::turnLoopUntil([&] { return outcome->finished; }, 5s);
+    return {*outcome, ended};
+}
+
+// With the client's own pace: a phone that announces 4 GiB and drips 1 KiB every 1.5 s is given
+// up within a window of its header, while a body over a slow but real link of 100 KiB/s, which
+// takes far longer than the time-out, completes.
+TEST_F(HTTPClientTest, ADripEndsWithinAWindowWhileASlowLinkCompletes) {
+    using C = VellumtideHTTPClientError::Case;
+    FakeReply drip = generatedReply(4ull << 30, 4ull << 30);
+    drip.chunkSize = 1024;
+    drip.pauseBetweenChunks = 2ms;
+    phone.setReply("/samples/drip.wav", drip);
+    const auto [dripped, givenUpAt] = receiveOverLink(phone, "/samples/drip.wav", 1024 / 1.5, 60s);
+    ASSERT_TRUE(dripped.finished);
+    ASSERT_TRUE(clientError(dripped)) << vt::test::errorText(dripped.error);
+    EXPECT_EQ(clientError(dripped)->errorCase(), C::timedOut);
+    EXPECT_LE(givenUpAt, 30s);
+
+    constexpr std::uint64_t size = 3u << 20;
+    FakeReply steady = generatedReply(size, size);
+    steady.chunkSize = 16u << 10;
+    steady.pauseBetweenChunks = 1ms;
+    phone.setReply("/samples/slow.wav", steady);
+    const auto [completed, completedAt] = receiveOverLink(phone, "/samples/slow.wav", 100 * 1024, 120s);
+    ASSERT_TRUE(completed.finished);
+    ASSERT_FALSE(completed.error) << vt::test::errorText(completed.error);
+    EXPECT_EQ(*completed.value, size);
+    EXPECT_GE(completedAt, 25s);
 }
 
 TEST_F(HTTPClientTest, ADownloadThatCannotBeStoredOrIsCancelledLeavesNothing) {

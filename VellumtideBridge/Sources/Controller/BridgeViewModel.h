@@ -327,14 +327,20 @@ private:
     // Background texts are written only when they change.
     void setWatchMessageIfChanged(const std::string& text);
     // Names the samples a sync could not store (texts: one per sample, starting with its quoted
-    // title): the status line and an alert for a manual sync, the watch text in the background.
-    // missingSpace: how much more free space the samples that did not fit need.
-    void reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode,
-                              std::optional<std::uint64_t> missingSpace = std::nullopt);
+    // title) and what the plug-in's copy lacks (mirrorProblem): the status line and an alert for
+    // a manual sync, the watch text in the background. missingSpace: how much more free space
+    // the samples that did not fit need.
+    void reportSyncShortfall(const std::vector<std::string>& texts, SyncMode mode,
+                             std::optional<std::uint64_t> missingSpace,
+                             const std::optional<std::string>& mirrorProblem);
     // How much space is missing for pending[index] onwards, when pending[index] and the JSON
     // files (jsonRoom) do not fit in the free space of the samples folder; nothing otherwise.
     std::optional<std::uint64_t> spaceShortfall(const std::vector<const SampleItem*>& pending,
                                                 std::size_t index, std::uint64_t jsonRoom) const;
+
+    // The free bytes of the file system holding folder (deps.freeSpace when given); nothing when
+    // unknown.
+    std::optional<std::uint64_t> freeSpaceOf(const std::filesystem::path& folder) const;
 
     // ---- Plain state, shared by the operations of every concern ----
     Dependencies deps;
@@ -377,6 +383,8 @@ private:
         vt::DragSourcesInLibrary sources;
     };
     std::optional<SeenDragSources> seenDragSources;
+    // The last mirror pass left the plug-in's copy short of the library: a sync tries it again.
+    bool isMirrorIncomplete = false;
     // The library list as last handed to libraryWriter.
     std::shared_ptr<const std::vector<SampleItem>> librarySnapshot;
     // The library files and the mirror, written off the main thread; declared last so that it is

@@ -3,6 +3,7 @@
 
 #include "Platform/Async/Spawn.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+#include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
 
 #include <QPointer>
 #include <algorithm>
@@ -17,6 +18,23 @@ bool isIncompleteCopy(const std::exception_ptr& error) {
     } catch (...) {
         return false;
     }
+}
+
+// How much more free space the files a mirror pass could not copy need, as a sentence after its
+// text; empty when the free space is unknown or would do (the copies failed for another reason).
+std::string missingSpaceText(const std::exception_ptr& error, std::optional<std::uint64_t> available) {
+    std::uint64_t needed = 0;
+    try {
+        std::rethrow_exception(error);
+    } catch (const BridgeIncompleteCopyError& incomplete) {
+        needed = incomplete.bytesNeeded();
+    } catch (...) {
+    }
+    if (!available || *available >= needed)
+        return {};
+    return "\nThe plug-in's library needs " +
+           BridgeFormatters::bytes(static_cast<std::int64_t>(needed - *available)) +
+           " more free space for them.";
 }
 
 } // namespace
@@ -43,14 +61,23 @@ QCoro::Task<std::optional<std::string>> BridgeViewModel::writeLibrary(
     snapshot.samples = std::move(samples);
     if (parts.metadata || parts.mirror)
         snapshot.metadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
+    const auto mirrorRoot = cache->auMirrorRootURL();
+    QPointer<BridgeViewModel> self(this);
     auto outcome = co_await libraryWriter.write(std::move(snapshot), parts, std::move(followUp));
     std::optional<std::string> failure;
     auto error = outcome.failureFor(parts);
+    if (self && parts.mirror)
+        isMirrorIncomplete = error != nullptr;
     if (mirrorProblem && error && error == outcome.mirror && isIncompleteCopy(error))
-        *mirrorProblem = BridgeLibraryWriter::failureText(error);
+        *mirrorProblem = BridgeLibraryWriter::failureText(error) +
+                         (self ? missingSpaceText(error, freeSpaceOf(mirrorRoot)) : std::string());
     else if (error)
         failure = BridgeLibraryWriter::failureText(error);
     co_return failure;
+}
+
+std::optional<std::uint64_t> BridgeViewModel::freeSpaceOf(const std::filesystem::path& folder) const {
+    return deps.freeSpace ? deps.freeSpace(folder) : BridgeSampleCache::availableSpace(folder);
 }
 
 QCoro::Task<std::optional<std::string>>

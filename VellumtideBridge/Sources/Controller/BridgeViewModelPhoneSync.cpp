@@ -17,6 +17,10 @@ namespace {
 constexpr double requestTimeout = 8.0;
 constexpr double automaticHealthTimeout = 1.2;
 
+double healthTimeout(BridgeViewModel::SyncMode mode) {
+    return mode == BridgeViewModel::SyncMode::automatic ? automaticHealthTimeout : requestTimeout;
+}
+
 // Thrown inside a sync whose controller went away while it waited; nobody reports it.
 struct ControllerGone : std::exception {};
 
@@ -53,6 +57,27 @@ std::string printableName(std::string name) {
     return name;
 }
 
+bool isTimedOut(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const VellumtideHTTPClientError& clientError) {
+        return clientError.errorCase() == VellumtideHTTPClientError::Case::timedOut;
+    } catch (...) {
+        return false;
+    }
+}
+
+// True when the phone answers "/health" within the time-out: it is still there, whatever held up
+// one of its files.
+QCoro::Task<bool> stillAnswers(VellumtideHTTPClient& client, VellumtideEndpoint endpoint, double timeout) {
+    try {
+        co_await client.get("/health", std::move(endpoint), timeout);
+    } catch (...) {
+        co_return false;
+    }
+    co_return true;
+}
+
 std::uint64_t fileSizeOrZero(const std::filesystem::path& file) {
     std::error_code error;
     const auto size = std::filesystem::file_size(file, error);
@@ -69,8 +94,7 @@ void BridgeViewModel::setWatchMessageIfChanged(const std::string& text) {
 QCoro::Task<BridgeViewModel::AuthorizedDevice> BridgeViewModel::authorize(VellumtideDevice device,
                                                                           SyncMode mode) {
     QPointer<BridgeViewModel> self(this);
-    const double timeout = mode == SyncMode::automatic ? automaticHealthTimeout : requestTimeout;
-    const std::string body = co_await client.get("/health", device.endpoint, timeout);
+    const std::string body = co_await client.get("/health", device.endpoint, healthTimeout(mode));
     if (!self)
         throw ControllerGone();
     const auto health = decodedHealth(body);
@@ -216,8 +240,9 @@ QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode)
         else
             setStatusMessage("Downloading " + sample.title);
         // The body streams into a temporary beside the file and takes its place once whole. A
-        // sample that cannot be stored or that the phone does not deliver whole does not stop the
-        // others: it is named at the end and tried again by the next sync.
+        // sample that cannot be stored or that the phone does not deliver whole (also one whose
+        // body stops coming while the phone still answers) does not stop the others: it is named
+        // at the end and tried again by the next sync.
         std::optional<std::string> notStored;
         try {
             const auto target = cache->prepareSampleFile(sample);
@@ -234,6 +259,14 @@ QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode)
                 notStored = PhoneLink::failureText(std::current_exception());
             else
                 failure = std::current_exception();
+        }
+        // A body that stopped coming while the phone still answers concerns only its file.
+        if (failure && isTimedOut(failure)) {
+            const bool answers = co_await stillAnswers(client, device.endpoint, healthTimeout(mode));
+            if (answers) {
+                notStored = "The iPhone did not send the whole file in time.";
+                failure = nullptr;
+            }
         }
         if (ends(failure, true))
             co_return;
@@ -265,9 +298,17 @@ QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode)
     co_await syncPhoneChops(list);
     if (!self)
         co_return;
-    // New files reach the plug-in's copy and withdrawn ones leave it (only what changed is copied).
-    if (listChanged || downloaded > 0)
-        mirrorLibrary();
+    // New files reach the plug-in's copy and withdrawn ones leave it (only what changed is
+    // copied); a copy an earlier pass left short is tried again. What it still lacks is part of
+    // this sync's outcome.
+    std::optional<std::string> mirrorProblem;
+    if (listChanged || downloaded > 0 || isMirrorIncomplete) {
+        auto mirrorFailure = co_await mirrorLibrary(&mirrorProblem);
+        if (!self)
+            co_return;
+        if (mirrorFailure)
+            mirrorProblem = std::move(mirrorFailure);
+    }
     if (playingSampleID_) {
         const auto visible = visibleSamples();
         const bool shown = std::any_of(visible.begin(), visible.end(), [&](const SampleItem& sample) {
@@ -279,15 +320,14 @@ QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode)
     applySyncSuccess(downloaded, device, mode);
     co_await analyzeSamplesIfNeeded(list, newIDs, automatic);
     // Last, so that the status line ends on what is still missing.
-    if (self && !unsaved.empty())
-        reportUnsavedSamples(unsaved, mode, missingSpace);
+    if (self && (!unsaved.empty() || mirrorProblem))
+        reportSyncShortfall(unsaved, mode, missingSpace, mirrorProblem);
 }
 
 std::optional<std::uint64_t> BridgeViewModel::spaceShortfall(const std::vector<const SampleItem*>& pending,
                                                              std::size_t index,
                                                              std::uint64_t jsonRoom) const {
-    const auto available = deps.freeSpace ? deps.freeSpace(cache->samplesDirectory())
-                                          : BridgeSampleCache::availableSpace(cache->samplesDirectory());
+    const auto available = freeSpaceOf(cache->samplesDirectory());
     const auto length = [](const SampleItem* sample) {
         return static_cast<std::uint64_t>(std::max<std::int64_t>(sample->byteCount, 0));
     };
@@ -299,12 +339,14 @@ std::optional<std::uint64_t> BridgeViewModel::spaceShortfall(const std::vector<c
     return needed - std::min(needed, *available);
 }
 
-void BridgeViewModel::reportUnsavedSamples(const std::vector<std::string>& texts, SyncMode mode,
-                                           std::optional<std::uint64_t> missingSpace) {
-    const std::string names = texts.size() == 1
-                                  ? texts.front().substr(0, texts.front().find(" was not saved."))
-                                  : PhoneLink::counted(texts.size(), " sample");
-    const std::string summary = "Could not save " + names;
+void BridgeViewModel::reportSyncShortfall(const std::vector<std::string>& texts, SyncMode mode,
+                                          std::optional<std::uint64_t> missingSpace,
+                                          const std::optional<std::string>& mirrorProblem) {
+    std::string summary = "Plug-in library incomplete";
+    if (!texts.empty())
+        summary = "Could not save " + (texts.size() == 1
+                                           ? texts.front().substr(0, texts.front().find(" was not saved."))
+                                           : PhoneLink::counted(texts.size(), " sample"));
     if (mode == SyncMode::automatic) {
         setWatchMessageIfChanged(summary);
         return;
@@ -316,7 +358,10 @@ void BridgeViewModel::reportUnsavedSamples(const std::vector<std::string>& texts
         alert += "The library folder needs " +
                  BridgeFormatters::bytes(static_cast<std::int64_t>(*missingSpace)) +
                  " more free space for them.\n";
-    alert += "The other samples were synced; the next sync tries again.";
+    if (!texts.empty())
+        alert += "The other samples were synced; the next sync tries again.";
+    if (mirrorProblem)
+        alert += (alert.empty() ? "" : "\n\n") + *mirrorProblem;
     reportFailure(summary, alert);
 }
 

@@ -328,7 +328,7 @@ public:
         try {
             copyReplacing(source, target);
         } catch (const BridgeLibraryError& error) {
-            failures.push_back({source.filename().string(), error.what()});
+            failures.push_back({source.filename().string(), error.what(), growth(source, target)});
         }
     }
 
@@ -350,9 +350,10 @@ public:
             if (copy.sourceExists && listings[i].set)
                 listings[i].set->insert(std::move(listings[i].name));
             if (copy.error)
-                failures.push_back({copy.source.filename().string(), "Could not copy " + quoted(copy.source) +
-                                                                         " to " + quoted(copy.target) + ": " +
-                                                                         copy.error.message() + "."});
+                failures.push_back({copy.source.filename().string(),
+                                    "Could not copy " + quoted(copy.source) + " to " + quoted(copy.target) +
+                                        ": " + copy.error.message() + ".",
+                                    growth(copy.source, copy.target)});
         }
         pending.clear();
         listings.clear();
@@ -385,10 +386,13 @@ public:
         if (failures.empty())
             return;
         std::vector<std::string> names;
-        for (const auto& failure : failures)
+        std::uint64_t bytes = 0;
+        for (const auto& failure : failures) {
             names.push_back(failure.name);
+            bytes += failure.bytes;
+        }
         if (failures.size() == 1)
-            throw BridgeIncompleteCopyError(failures.front().text, names);
+            throw BridgeIncompleteCopyError(failures.front().text, names, bytes);
         std::string text =
             "Could not copy " + std::to_string(failures.size()) + " files into " + destination + ":";
         constexpr std::size_t listed = 5;
@@ -396,14 +400,19 @@ public:
             text += "\n" + failures[i].text;
         if (failures.size() > listed)
             text += "\n… and " + std::to_string(failures.size() - listed) + " more.";
-        throw BridgeIncompleteCopyError(text, names);
+        throw BridgeIncompleteCopyError(text, names, bytes);
     }
 
 private:
     struct Failure {
         std::string name;
         std::string text;
+        std::uint64_t bytes; // the room its copy needs beyond what it replaces
     };
+    static std::uint64_t growth(const Path& source, const Path& target) {
+        const std::uint64_t wanted = sizeOf(source).value_or(0);
+        return wanted - std::min<std::uint64_t>(wanted, sizeOf(target).value_or(0));
+    }
     std::string destination;
     std::vector<Failure> failures;
     std::vector<BatchCopy> pending;

@@ -25,15 +25,19 @@ public:
 };
 
 // A copy pass that went on past files it could not copy; what() names them with the system's
-// reasons, failedFiles() lists their names.
+// reasons, failedFiles() lists their names, and bytesNeeded() is how much more room their copies
+// take than what they would replace.
 class BridgeIncompleteCopyError : public BridgeLibraryError {
 public:
-    BridgeIncompleteCopyError(const std::string& text, std::vector<std::string> names)
-        : BridgeLibraryError(text), names(std::move(names)) {}
+    BridgeIncompleteCopyError(const std::string& text, std::vector<std::string> names,
+                              std::uint64_t bytes = 0)
+        : BridgeLibraryError(text), names(std::move(names)), bytes(bytes) {}
     const std::vector<std::string>& failedFiles() const { return names; }
+    std::uint64_t bytesNeeded() const { return bytes; }
 
 private:
     std::vector<std::string> names;
+    std::uint64_t bytes = 0;
 };
 
 class BridgeSampleCache final {

@@ -6,13 +6,13 @@ void PhoneLibraryList::refuse(const std::string& what) const {
 
 void PhoneLibraryList::announce(std::uint64_t length) {
     if (length > limits.maximumBytes)
-        refuse("it is larger than " + std::to_string(limits.maximumBytes >> 20) + " MB");
+        refuse("it is larger than " + std::to_string(limits.maximumBytes >> 20) + " MiB");
     body.reserve(std::min<std::uint64_t>(length, VellumtideHTTPClient::initialBodyReserve));
 }
 
 void PhoneLibraryList::write(std::string_view bytes) {
     if (body.size() + bytes.size() > limits.maximumBytes)
-        refuse("it is larger than " + std::to_string(limits.maximumBytes >> 20) + " MB");
+        refuse("it is larger than " + std::to_string(limits.maximumBytes >> 20) + " MiB");
     scan(bytes);
     body.append(bytes);
 }

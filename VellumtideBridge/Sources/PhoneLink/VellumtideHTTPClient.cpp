@@ -109,9 +109,9 @@ struct RequestState {
     vt::Nanoseconds timeout{0};
     VellumtideHTTPClient::Pace pace;
     vt::Nanoseconds start{0};
-    vt::Nanoseconds windowStart{0};
-    std::uint64_t receivedBytes = 0; // every byte of the reply so far
-    std::uint64_t bytesAtWindowStart = 0;
+    // The pace of the body is watched from the end of the header block on, window by window.
+    std::optional<vt::Nanoseconds> windowStart;
+    std::uint64_t bodyAtWindowStart = 0;
     vt::Scheduler::TimerId timer = 0;
     std::vector<SocketAddress> addresses;
     std::size_t nextAddress = 0;
@@ -131,7 +131,7 @@ public:
 
     // Starts the time-out, and ends the call as cancelled when its client goes away first.
     void arm(const vt::CancellationToken& clientLifetime) {
-        state.start = state.windowStart = scheduler.clock().now();
+        state.start = scheduler.clock().now();
         scheduleNextCheck();
         std::weak_ptr<Call> weak = weak_from_this();
         cancelRegistration = clientLifetime.onCancel([weak] {
@@ -183,7 +183,8 @@ private:
 
     void scheduleNextCheck() {
         const auto now = scheduler.clock().now();
-        const auto due = std::min(deadline(), state.windowStart + state.pace.window);
+        const auto due =
+            state.windowStart ? std::min(deadline(), *state.windowStart + state.pace.window) : deadline();
         std::weak_ptr<Call> weak = weak_from_this();
         state.timer = scheduler.schedule(std::max(due - now, vt::Nanoseconds{0}), [weak] {
             if (auto self = weak.lock())
@@ -191,20 +192,31 @@ private:
         });
     }
 
-    // Past the deadline, or a window in which too little arrived: the phone is not answering.
+    // Past the deadline, or a window in which too little of the body arrived: the phone has
+    // stopped sending, or drips.
     void onTimer() {
         if (state.didFinish)
             return;
         const auto now = scheduler.clock().now();
         if (now >= deadline())
             return fail(VellumtideHTTPClientError::timedOut());
-        if (now >= state.windowStart + state.pace.window) {
-            if (state.receivedBytes - state.bytesAtWindowStart < state.pace.minimumBytesPerWindow)
+        if (state.windowStart && now >= *state.windowStart + state.pace.window) {
+            const std::uint64_t body = state.reply->receivedBodyLength();
+            if (body - state.bodyAtWindowStart < bodyOwedPerWindow())
                 return fail(VellumtideHTTPClientError::timedOut());
             state.windowStart = now;
-            state.bytesAtWindowStart = state.receivedBytes;
+            state.bodyAtWindowStart = body;
         }
         scheduleNextCheck();
+    }
+
+    // The least a window must bring: the floor, or the rest of the announced body when less.
+    std::uint64_t bodyOwedPerWindow() const {
+        const std::uint64_t announced = state.reply->announcedLength();
+        if (announced == 0)
+            return state.pace.minimumBytesPerWindow;
+        const std::uint64_t rest = announced - std::min(announced, state.bodyAtWindowStart);
+        return std::min(state.pace.minimumBytesPerWindow, rest);
     }
 
     // A connection that cannot be made waits (for the next address, else for the time-out).
@@ -243,8 +255,13 @@ private:
     void onReceived(std::string_view bytes) {
         if (state.didFinish)
             return;
-        state.receivedBytes += bytes.size();
         state.reply->receive(bytes);
+        if (!state.windowStart && state.reply->hasHeaderBlock()) {
+            // The body begins: its first window starts now (the deadline has grown with it too).
+            state.windowStart = scheduler.clock().now();
+            scheduler.cancel(state.timer);
+            scheduleNextCheck();
+        }
     }
 
     void judge() {

@@ -112,13 +112,14 @@ public:
 
     // How long a call may take. A call fails as timedOut when it runs past its time-out plus one
     // second for every bytesPerExtraSecond of its body (the announced length, or what came when
-    // more came), or when fewer than minimumBytesPerWindow bytes arrive in a window. So a phone
-    // that trickles its reply ends the call within a window, and a large body over a slow link
-    // (at least 256 KiB/s) still completes.
+    // more came), or when, once the body has begun, fewer than minimumBytesPerWindow body bytes
+    // (or the rest of the announced body, when less) arrive in a window. So a phone that drips
+    // its reply ends the call within a window of the header, and a large body over a slow link
+    // (at least 64 KiB/s on average, 16 KiB/s in any window) still completes.
     struct Pace {
-        std::uint64_t bytesPerExtraSecond = 256u << 10;
+        std::uint64_t bytesPerExtraSecond = 64u << 10;
         vt::Nanoseconds window = vt::secondsToNanoseconds(8.0);
-        std::uint64_t minimumBytesPerWindow = 4096;
+        std::uint64_t minimumBytesPerWindow = 128u << 10;
     };
 
     // Lower caps, for tests that cannot send gigabytes.

@@ -69,11 +69,15 @@ void VellumtideHTTPReplyReader::receive(std::string_view bytes) {
     const std::size_t searchFrom = head.size() >= 3 ? head.size() - 3 : 0;
     head.append(bytes);
     const std::size_t end = head.find(headerEnd, searchFrom);
-    if (end == std::string::npos || end > VellumtideHTTPClient::maximumHeaderBytes) {
-        if (head.size() > VellumtideHTTPClient::maximumHeaderBytes)
+    if (end == std::string::npos) {
+        // A block within the cap may still end here: its separator may have begun in the last
+        // three bytes, whatever the pieces the connection hands over.
+        if (head.size() >= VellumtideHTTPClient::maximumHeaderBytes + headerEnd.size())
             throw VellumtideHTTPClientError::invalidResponse();
         return;
     }
+    if (end > VellumtideHTTPClient::maximumHeaderBytes)
+        throw VellumtideHTTPClientError::invalidResponse();
     headerBlockLength = end;
     const Framing framing = framingOf(std::string_view(head).substr(0, end));
     if (framing.contentLength && *framing.contentLength <= limit) {

@@ -21,6 +21,8 @@ public:
     // The peer closed the connection: the body's length when the reply is a success. Throws
     // VellumtideHTTPClientError otherwise.
     std::uint64_t close() const;
+    // The header block has arrived: what comes now is the body.
+    bool hasHeaderBlock() const { return headerBlockLength.has_value(); }
     // The body's length as the phone announced it (0 until then), and the body bytes so far.
     std::uint64_t announcedLength() const { return announced; }
     std::uint64_t receivedBodyLength() const { return bodyBytes; }
