@@ -58,6 +58,19 @@ VellumtidePadKitState linkedInto(VellumtidePadKitState kit, const std::filesyste
     return kit;
 }
 
+// The lines of this process's memory map that name one of FFmpeg's libraries.
+std::string mappedFfmpegLibraries() {
+    std::ifstream maps("/proc/self/maps");
+    std::string line, found;
+    while (std::getline(maps, line)) {
+        for (const char* name : {"libavformat", "libavcodec", "libavutil"}) {
+            if (line.find(name) != std::string::npos)
+                found += line + "\n";
+        }
+    }
+    return found;
+}
+
 // The value the mixer produces reading a channel at a fractional position.
 float interpolated(const std::vector<float>& channel, double position) {
     auto k = static_cast<std::size_t>(position);
@@ -150,6 +163,8 @@ TEST_F(LV2HostTest, StateSavedToAFolderRestoresIntoAFreshInstance) {
     fresh.noteOn(0, 43);
     fresh.run(64);
     EXPECT_FLOAT_EQ(fresh.output(0)[5], vt::test::rampChannels(80, 2)[0][5]);
+    // WAV pads are read without FFmpeg: the host maps none of its libraries.
+    EXPECT_EQ(mappedFfmpegLibraries(), "");
 
     // Restored while the host's render thread keeps running blocks.
     HostedPlugin busy(host, vt::lv2::pluginURI, 44100, 256);
