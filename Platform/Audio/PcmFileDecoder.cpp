@@ -6,10 +6,10 @@
 #include "Platform/Audio/AudioDecoder.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 
 namespace vt::detail {
@@ -121,18 +121,18 @@ Encoding integerEncoding(uint32_t bits, bool eightBitUnsigned) {
 // True when the bytes hold a marker of compressed audio carried in PCM samples (IEC 61937 bursts,
 // DTS sync words): FFmpeg decodes such a file as that audio.
 bool holdsWrappedAudio(const uint8_t* bytes, size_t size) {
-    static constexpr std::array<std::array<uint8_t, 4>, 5> markers{{
-        {0x72, 0xF8, 0x1F, 0x4E}, // IEC 61937 preamble, little-endian words
-        {0xFE, 0x7F, 0x01, 0x80}, // DTS, 16-bit little-endian words
-        {0x7F, 0xFE, 0x80, 0x01}, // DTS, 16-bit big-endian words
-        {0xFF, 0x1F, 0x00, 0xE8}, // DTS, 14-bit little-endian words
-        {0x1F, 0xFF, 0xE8, 0x00}, // DTS, 14-bit big-endian words
-    }};
-    for (size_t i = 0; i + 4 <= size; ++i) {
-        for (const auto& marker : markers) {
-            if (std::memcmp(bytes + i, marker.data(), 4) == 0)
-                return true;
-        }
+    static constexpr uint32_t markers[] = {
+        0x72F81F4E, // IEC 61937 preamble, little-endian words
+        0xFE7F0180, // DTS, 16-bit little-endian words
+        0x7FFE8001, // DTS, 16-bit big-endian words
+        0xFF1F00E8, // DTS, 14-bit little-endian words
+        0x1FFFE800, // DTS, 14-bit big-endian words
+    };
+    uint32_t last4 = 0;
+    for (size_t i = 0; i < size; ++i) {
+        last4 = last4 << 8 | bytes[i];
+        if (i >= 3 && std::find(std::begin(markers), std::end(markers), last4) != std::end(markers))
+            return true;
     }
     return false;
 }
