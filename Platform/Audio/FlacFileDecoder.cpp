@@ -1,7 +1,7 @@
-// Direct reading of FLAC files through libFLAC. Only files whose stream header and first frame
-// agree, with the usual metadata, are read this way; where libFLAC and FFmpeg could part later on,
-// reading goes on through FFmpeg from the frames already handed out: up to there both decoders
-// give the same samples of a lossless stream.
+// Direct reading of FLAC files through libFLAC. Only files with a sound stream header and the usual
+// metadata are read this way; where libFLAC and FFmpeg could part (a damaged frame, a change of
+// format, an early end), reading goes on through FFmpeg from the frames already handed out: up to
+// there both decoders give the same samples of a lossless stream.
 
 #include "Platform/Audio/AudioDecoder.h"
 
@@ -29,7 +29,8 @@ struct FlacStream {
     int64_t frames = 0;
 };
 
-// The stream header, when it is one FFmpeg and libsndfile read alike: a known length, 8 to 24 bits.
+// The stream header, when FFmpeg takes it as FLAC's and libFLAC's samples scale to FFmpeg's alike:
+// a known length, 8 to 24 bits.
 std::optional<FlacStream> streamInfo(const uint8_t* block) {
     const uint32_t minBlock = be16(block);
     const uint32_t maxBlock = be16(block + 2);

@@ -46,7 +46,8 @@ void checkReader(const std::filesystem::path& path) {
 
 // A decoder's rate, channels and samples as bytes, or its error text.
 std::string decoded(vt::detail::AudioDecoder& decoder) {
-    std::string out = std::to_string(decoder.sampleRate()) + "/" + std::to_string(decoder.channelCount()) + ":";
+    std::string out =
+        std::to_string(decoder.sampleRate()) + "/" + std::to_string(decoder.channelCount()) + ":";
     std::vector<std::vector<float>> channels;
     try {
         for (std::int64_t frames = 0; frames <= enoughFrames;) {
