@@ -14,7 +14,7 @@ packages=(
     # JSON, text, UUIDs
     nlohmann-json3-dev libsimdjson-dev libicu-dev uuid-dev
     # audio decoding, writing, FFT, sound output
-    libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsndfile1-dev libfftw3-dev libpulse-dev
+    libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libsndfile1-dev libflac-dev libfftw3-dev libpulse-dev
     # discovery
     libavahi-client-dev avahi-daemon avahi-utils dbus
     # QR codes

@@ -1,6 +1,7 @@
 #pragma once
-// Reading audio files of any format FFmpeg can decode into 32-bit float samples, one array per
-// channel, at the file's own sample rate.
+// Reading audio files into 32-bit float samples, one array per channel, at the file's own sample
+// rate: WAV, AIFF and FLAC directly, every other format FFmpeg can decode through FFmpeg (whose
+// libraries load when the first such file is opened).
 
 #include <cstddef>
 #include <cstdint>

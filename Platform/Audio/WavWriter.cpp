@@ -92,6 +92,18 @@ void WavWriter::write(const std::vector<std::vector<float>>& channels, size_t of
         done += take;
     }
     framesWritten += count;
+    startWriteback();
+}
+
+void WavWriter::startWriteback() {
+    // What libsndfile has handed to the system so far starts on its way to the disk, so the flush
+    // at close() waits for the last part only. Only a hint: the flush still covers everything.
+    constexpr off_t stride = off_t{1} << 20;
+    const off_t written = ::lseek(descriptor, 0, SEEK_CUR);
+    if (written - writebackStart >= stride) {
+        ::sync_file_range(descriptor, writebackStart, written - writebackStart, SYNC_FILE_RANGE_WRITE);
+        writebackStart = written;
+    }
 }
 
 void WavWriter::close() {

@@ -43,8 +43,11 @@ public:
     void close();
 
 private:
+    void startWriteback();
+
     void* handle = nullptr;
     int descriptor = -1;
+    int64_t writebackStart = 0;
     int channelCount = 0;
     uint64_t framesWritten = 0;
     std::filesystem::path path;

@@ -1,14 +1,20 @@
 // The audio file reader on arbitrary bytes: a file opens and decodes or is refused with an
-// AudioFileError; decoded audio has equal-length, finite channels at a sane rate.
+// AudioFileError; decoded audio has equal-length, finite channels at a sane rate. Where a direct
+// reader (WAV, AIFF, FLAC) takes the file, FFmpeg reads the very same samples from it, or both fail.
 
+#include "Platform/Audio/AudioDecoder.h"
 #include "Platform/Audio/AudioFile.h"
 #include "Tests/Fuzz/FuzzCheck.h"
 
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <unistd.h>
 
 namespace {
+
+constexpr std::int64_t enoughFrames = 48000 * 60; // the fuzzer's time is better spent elsewhere
 
 std::filesystem::path scratchFile() {
     const auto folder = std::filesystem::exists("/dev/shm") ? std::filesystem::path("/dev/shm")
@@ -16,14 +22,7 @@ std::filesystem::path scratchFile() {
     return folder / ("vellumtide-fuzz-audio-" + std::to_string(::getpid()));
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
-    static const std::filesystem::path path = scratchFile();
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+void checkReader(const std::filesystem::path& path) {
     try {
         vt::AudioFileReader reader(path);
         vt::fuzz::check(reader.sampleRate() > 0 && std::isfinite(reader.sampleRate()), "a positive rate");
@@ -38,11 +37,60 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
                     vt::fuzz::check(std::isfinite(sample), "finite samples");
             }
             frames += static_cast<std::int64_t>(got);
-            if (frames > 48000 * 60)
-                break; // long enough: the fuzzer's time is better spent elsewhere
+            if (frames > enoughFrames)
+                break;
         }
     } catch (const vt::AudioFileError&) {
     }
+}
+
+// A decoder's rate, channels and samples as bytes, or its error text.
+std::string decoded(vt::detail::AudioDecoder& decoder) {
+    std::string out =
+        std::to_string(decoder.sampleRate()) + "/" + std::to_string(decoder.channelCount()) + ":";
+    std::vector<std::vector<float>> channels;
+    try {
+        for (std::int64_t frames = 0; frames <= enoughFrames;) {
+            const std::size_t got = decoder.readAppending(channels, 4096);
+            if (got == 0)
+                break;
+            frames += static_cast<std::int64_t>(got);
+        }
+    } catch (const vt::AudioFileError& error) {
+        return error.what();
+    }
+    for (const auto& channel : channels)
+        out.append(reinterpret_cast<const char*>(channel.data()), channel.size() * sizeof(float));
+    return out;
+}
+
+void checkDirectAgainstFfmpeg(const std::filesystem::path& path) {
+    vt::detail::FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    auto direct = vt::detail::openPcmDecoder(path, file);
+    if (!direct)
+        direct = vt::detail::openFlacDecoder(path, file);
+    if (!direct)
+        return;
+    const std::string ours = decoded(*direct);
+    std::string ffmpegs;
+    try {
+        ffmpegs = decoded(*vt::detail::openFfmpegDecoder(path));
+    } catch (const vt::AudioFileError& error) {
+        ffmpegs = error.what();
+    }
+    vt::fuzz::check(ours == ffmpegs, "the direct reader reads what FFmpeg reads");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
+    static const std::filesystem::path path = scratchFile();
+    {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    checkReader(path);
+    checkDirectAgainstFfmpeg(path);
     std::filesystem::remove(path);
     return 0;
 }

@@ -1,25 +1,27 @@
-// Times the audio processing on one generated minute of stereo 48 kHz audio (a click track with
-// a melody over a noise floor) against command-line peers run on the same file in the same run:
-// an edit render with trim and fades and one with denoise against sox (each a process that leaves
-// its file on disk: ours flushes it, sox is followed by sync FILE), chop detection against
-// aubioonset, analysis against aubiotrack plus aubiopitch. Then measures the peak memory of a
-// ten-minute stereo denoise render in a fresh child process.
+// Times the audio processing on one generated minute of stereo audio (a click track with a melody
+// over a noise floor) against command-line peers run on the same file in the same run: an edit
+// render with trim and fades of a 16-bit, a 24-bit (both 44.1 kHz, as a recorder writes them) and
+// a float (48 kHz, as our writer writes it) file, and one with denoise, against sox (each a process
+// that leaves its file on disk: ours flushes it, sox is followed by sync FILE), chop detection
+// against aubioonset, analysis against aubiotrack plus aubiopitch. Then measures the peak memory of
+// a ten-minute stereo denoise render in a fresh child process.
 
 #include "Platform/Audio/WavWriter.h"
 #include "Tests/Support/Audio/AudioFixtures.h"
 #include "VellumtideBridge/Sources/Audio/BridgeSampleAnalyzer.h"
 #include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"
+#include "bench/Audio/RenderEdits.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <sndfile.h>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -34,25 +36,26 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double rate = 48000;
+constexpr double recorderRate = 44100;
 constexpr int repetitions = 7;
 constexpr int longMinutes = 10;
 
 // One minute of a stereo test signal: clicks at 120 BPM with quieter eighth notes, a C major
 // melody of half-second notes and a faint noise floor that differs between the channels.
-vt::test::Channels makeMinute() {
-    const size_t frames = vt::test::framesFor(60, rate);
+vt::test::Channels makeMinute(double sampleRate) {
+    const size_t frames = vt::test::framesFor(60, sampleRate);
     const int scale[] = {60, 62, 64, 65, 67, 69, 71, 72};
-    const size_t noteFrames = vt::test::framesFor(0.5, rate);
+    const size_t noteFrames = vt::test::framesFor(0.5, sampleRate);
     std::vector<float> melody;
     melody.reserve(frames);
     for (size_t note = 0; melody.size() < frames; ++note) {
         const double frequency = 440.0 * std::pow(2.0, (scale[note % 8] - 69) / 12.0);
         const auto tone =
-            vt::test::sineWave(frequency, rate, std::min(noteFrames, frames - melody.size()), 0.12);
+            vt::test::sineWave(frequency, sampleRate, std::min(noteFrames, frames - melody.size()), 0.12);
         melody.insert(melody.end(), tone.begin(), tone.end());
     }
-    std::vector<float> clicks = vt::test::clickTrack(120, rate, frames, 0.6);
-    const auto eighths = vt::test::clickTrack(240, rate, frames, 0.2);
+    std::vector<float> clicks = vt::test::clickTrack(120, sampleRate, frames, 0.6);
+    const auto eighths = vt::test::clickTrack(240, sampleRate, frames, 0.2);
     for (size_t i = 0; i < frames; ++i)
         clicks[i] += eighths[i];
     vt::test::Channels channels;
@@ -63,6 +66,25 @@ vt::test::Channels makeMinute() {
         channels.push_back(std::move(channel));
     }
     return channels;
+}
+
+// A minute as a recorder writes it: integer PCM of the given libsndfile subformat.
+void writePcmWav(const fs::path& path, double sampleRate, const vt::test::Channels& channels, int subformat) {
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(sampleRate);
+    info.channels = static_cast<int>(channels.size());
+    info.format = SF_FORMAT_WAV | subformat;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(1);
+    }
+    std::vector<float> interleaved;
+    for (size_t i = 0; i < channels.front().size(); ++i)
+        for (const auto& channel : channels)
+            interleaved.push_back(channel[i]);
+    sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(channels.front().size()));
+    sf_close(file);
 }
 
 // The same minute written again and again into one file, without holding it all.
@@ -155,8 +177,10 @@ double report(const char* job, double ours, std::optional<double> peer, const ch
 
 // What the closing BENCH line reports.
 struct Figures {
-    double trimSpeed = 0;      // both as processes
-    double trimInAppSpeed = 0; // ours in this process
+    double trim16Speed = 0;    // 16-bit input, both as processes
+    double trim24Speed = 0;    // 24-bit input, both as processes
+    double trimFloatSpeed = 0; // float input, both as processes
+    double trimInAppSpeed = 0; // float input, ours in this process
     double startSeconds = 0;   // a process of ours that does nothing
     double denoiseSpeed = 0;
     double denoisePeakRatio = 0;
@@ -166,55 +190,65 @@ void renderJob(const fs::path& input, const fs::path& output, const BridgeSample
     BridgeSampleRenderer::renderSynchronously(input, output, edit);
 }
 
-BridgeSampleEdit trimEdit() {
-    BridgeSampleEdit trim;
-    trim.startTime = 1;
-    trim.endTime = 59;
-    trim.fadeIn = 0.5;
-    trim.fadeOut = 0.5;
-    return trim;
+// Our render as a process of its own, like the peer's: the render program beside this one.
+fs::path renderProgram() {
+    return fs::read_symlink("/proc/self/exe").parent_path() / "audio_bench_render";
 }
 
-BridgeSampleEdit denoiseEdit() {
-    BridgeSampleEdit edit;
-    edit.denoise = true;
-    return edit;
-}
-
-// Our render as a process of its own, like the peer's: this program run with a render option.
 bool renderProcess(const char* option, const fs::path& input, const fs::path& output) {
-    if (runQuietly({"/proc/self/exe", option, input.string(), output.string()}).succeeded)
+    if (runQuietly({renderProgram().string(), option, input.string(), output.string()}).succeeded)
         return true;
     std::fprintf(stderr, "our render (%s) failed\n", option);
     std::exit(1);
 }
 
+struct TrimInput {
+    const char* label;
+    fs::path file;
+    double* speed;          // as processes
+    double* inProcessSpeed; // ours in this process, where reported
+};
+
 // Both renders end with the file on disk: ours flushes it before the rename that puts it in place,
 // and the peer's command is followed by sync on its output. Each is timed as a process; ours also
 // inside this process, as the program renders (its libraries already loaded), against the same
-// peer, and the start-up of a process of ours that does nothing is timed apart.
+// peer, and the start-up of the render process doing nothing is timed apart. The render process
+// is a program of the renderer alone, as sox is a program of its effects.
 void timeRenders(const fs::path& folder, Figures& figures) {
     const fs::path input = folder / "minute.wav";
     const std::string in = input.string(), out = (folder / "peer.wav").string(),
                       profile = (folder / "noise.prof").string();
 
-    const auto trims =
-        interleavedMedians({commandsJob({{"sox", in, "-e", "floating-point", "-b", "32", out, "trim", "1",
-                                          "=59", "fade", "t", "0.5", "-0", "0.5"},
-                                         {"sync", out}}),
-                            [&] { return renderProcess("--render-trimmed", input, folder / "trim.wav"); },
-                            [&] { return renderJob(input, folder / "trim.wav", trimEdit()), true; },
+    const TrimInput trims[] = {{"16-bit 44.1 kHz", folder / "minute-16.wav", &figures.trim16Speed, nullptr},
+                               {"24-bit 44.1 kHz", folder / "minute-24.wav", &figures.trim24Speed, nullptr},
+                               {"float 48 kHz", input, &figures.trimFloatSpeed, &figures.trimInAppSpeed}};
+    for (const TrimInput& trim : trims) {
+        const auto times =
+            interleavedMedians({commandsJob({{"sox", trim.file.string(), "-e", "floating-point", "-b", "32",
+                                              out, "trim", "1", "=59", "fade", "t", "0.5", "-0", "0.5"},
+                                             {"sync", out}}),
+                                [&] { return renderProcess("--trimmed", trim.file, folder / "trim.wav"); },
+                                [&] { return renderJob(trim.file, folder / "trim.wav", trimEdit()), true; }});
+        std::printf("render trim + fades, %s:\n", trim.label);
+        *trim.speed = report("  as processes", *times[1], times[0], "sox trim fade + sync");
+        const double inProcess = report("  ours in-process", *times[2], times[0], "sox trim fade + sync");
+        if (trim.inProcessSpeed != nullptr)
+            *trim.inProcessSpeed = inProcess;
+    }
+    const auto starts =
+        interleavedMedians({[] {
+                                return runQuietly({renderProgram().string(), "--start-only"}).succeeded;
+                            },
                             [] {
-                                return runQuietly({"/proc/self/exe", "--start-only"}).succeeded;
+                                return runQuietly({"sox", "--version"}).succeeded;
                             }});
-    figures.trimSpeed = report("render trim + fades", *trims[1], trims[0], "sox trim fade + sync");
-    figures.trimInAppSpeed = report("  ours in-process", *trims[2], trims[0], "sox trim fade + sync");
-    figures.startSeconds = trims[3].value_or(0);
-    std::printf("%-24s a process of ours that only starts and ends: %.3f s\n", "", figures.startSeconds);
+    figures.startSeconds = starts[0].value_or(0);
+    std::printf("%-24s the render process only starting and ending: %.3f s (sox --version: %.3f s)\n", "",
+                figures.startSeconds, starts[1].value_or(0));
 
     const auto profiling = peerSeconds({{"sox", in, "-n", "trim", "0", "1", "noiseprof", profile}});
     std::vector<std::function<bool()>> denoises{
-        [&] { return renderProcess("--render-denoised", input, folder / "clean.wav"); }};
+        [&] { return renderProcess("--denoised", input, folder / "clean.wav"); }};
     if (profiling)
         denoises.push_back(commandsJob({{"sox", in, out, "noisered", profile, "0.21"}, {"sync", out}}));
     const auto denoised = interleavedMedians(denoises);
@@ -255,7 +289,7 @@ void measurePeakMemory(const fs::path& folder, const vt::test::Channels& minute,
                                       static_cast<double>(minute.size()) * 4 / 1e6;
     const auto start = std::chrono::steady_clock::now();
     const ChildRun run = runQuietly(
-        {"/proc/self/exe", "--render-denoised", input.string(), (folder / "long-out.wav").string()});
+        {renderProgram().string(), "--denoised", input.string(), (folder / "long-out.wav").string()});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!run.succeeded) {
         std::printf("peak memory: the ten-minute render failed\n");
@@ -272,33 +306,27 @@ void measurePeakMemory(const fs::path& folder, const vt::test::Channels& minute,
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--start-only") == 0)
-        return 0;
-    if (argc == 4 && std::strcmp(argv[1], "--render-denoised") == 0) {
-        renderJob(argv[2], argv[3], denoiseEdit());
-        return 0;
-    }
-    if (argc == 4 && std::strcmp(argv[1], "--render-trimmed") == 0) {
-        renderJob(argv[2], argv[3], trimEdit());
-        return 0;
-    }
+int main() {
     std::string pattern = (fs::temp_directory_path() / "vt-audio-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         std::perror("mkdtemp");
         return 1;
     }
     const fs::path folder = pattern;
-    const vt::test::Channels minute = makeMinute();
+    const vt::test::Channels minute = makeMinute(rate);
     vt::writeFloatWav(folder / "minute.wav", rate, minute);
-    std::printf("one minute of stereo 48 kHz float audio; median of %d runs each\n", repetitions);
+    const vt::test::Channels recorded = makeMinute(recorderRate);
+    writePcmWav(folder / "minute-16.wav", recorderRate, recorded, SF_FORMAT_PCM_16);
+    writePcmWav(folder / "minute-24.wav", recorderRate, recorded, SF_FORMAT_PCM_24);
+    std::printf("one minute of stereo audio; median of %d runs each\n", repetitions);
     Figures figures;
     timeJobs(folder, figures);
     measurePeakMemory(folder, minute, figures);
     fs::remove_all(folder);
-    std::printf("BENCH render_trim_speed_vs_sox_sync=%.3f render_trim_in_process_speed_vs_sox_sync=%.3f "
+    std::printf("BENCH render_trim_16bit_speed_vs_sox_sync=%.3f render_trim_24bit_speed_vs_sox_sync=%.3f "
+                "render_trim_float_speed_vs_sox_sync=%.3f render_trim_in_process_speed_vs_sox_sync=%.3f "
                 "process_start_s=%.3f render_denoise_speed_vs_sox_sync=%.3f render_denoise_peak_ratio=%.3f\n",
-                figures.trimSpeed, figures.trimInAppSpeed, figures.startSeconds, figures.denoiseSpeed,
-                figures.denoisePeakRatio);
+                figures.trim16Speed, figures.trim24Speed, figures.trimFloatSpeed, figures.trimInAppSpeed,
+                figures.startSeconds, figures.denoiseSpeed, figures.denoisePeakRatio);
     return 0;
 }

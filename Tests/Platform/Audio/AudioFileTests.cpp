@@ -1,9 +1,13 @@
+#include "Platform/Audio/AudioDecoder.h"
 #include "Platform/Audio/AudioFile.h"
 #include "Platform/Audio/WavWriter.h"
-#include "Tests/Support/Audio/AudioFixtures.h"
+#include "Tests/Support/Audio/M4aFixture.h"
 #include "Tests/Support/TemporaryFolder.h"
 
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <limits>
 #include <sndfile.h>
@@ -75,6 +79,90 @@ TEST(AudioFile, IntegerFormatsAndEmptyFilesDecode) {
     const AudioData none = readAudioFile(empty);
     EXPECT_EQ(none.sampleRate, 44100);
     EXPECT_EQ(none.frameCount(), 0u);
+}
+
+// The whole of a decoder's output: its rate, its channels and their samples.
+AudioData decodedBy(detail::AudioDecoder& decoder) {
+    AudioData data;
+    data.sampleRate = decoder.sampleRate();
+    data.channels.resize(static_cast<size_t>(decoder.channelCount()));
+    while (decoder.readAppending(data.channels, 1000) > 0) {
+    }
+    return data;
+}
+
+bool sameBits(const AudioData& a, const AudioData& b) {
+    if (a.sampleRate != b.sampleRate || a.channels.size() != b.channels.size())
+        return false;
+    for (size_t c = 0; c < a.channels.size(); ++c) {
+        if (a.channels[c].size() != b.channels[c].size() ||
+            std::memcmp(a.channels[c].data(), b.channels[c].data(), a.channels[c].size() * sizeof(float)) !=
+                0)
+            return false;
+    }
+    return true;
+}
+
+// WAV, AIFF and FLAC files are read without FFmpeg, to the same floats as FFmpeg reads them: every
+// sample width in both byte orders, floats, the extensible WAV header, an AIFF whose sound chunk
+// counts its pad byte (FFmpeg used to refuse the odd byte after the last frame), and a FLAC stream
+// with a damaged frame, which is read on through FFmpeg from there.
+TEST(AudioFile, PcmFilesAreReadDirectlyToFfmpegsSamples) {
+    TemporaryFolder folder;
+    struct Case {
+        const char* name;
+        int format;
+        int channels;
+    };
+    const Case cases[] = {
+        {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 2},
+        {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2},
+        {"s24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2},
+        {"s32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2},
+        {"f64.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 1},
+        {"x24.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 3},
+        {"xf32.wav", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, 2},
+        {"s8.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 2},
+        {"s24.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 1},
+        {"s32.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 2},
+        {"f32.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 2},
+        {"f64.aifc", SF_FORMAT_AIFF | SF_FORMAT_DOUBLE, 1},
+        {"le16.aifc", SF_FORMAT_AIFF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, 2},
+        {"s16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2},
+        {"s24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1},
+    };
+    const size_t frames = 20001;
+    std::vector<float> interleaved = test::noise(frames * 3, 1.0, 9);
+    interleaved[0] = 1.0f;
+    interleaved[1] = -1.0f;
+    for (const Case& c : cases) {
+        const auto path = folder / c.name;
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = c.channels;
+        info.format = c.format;
+        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr) << c.name;
+        sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+        ASSERT_EQ(sf_writef_float(file, interleaved.data(), frames), static_cast<sf_count_t>(frames));
+        sf_close(file);
+        if (std::string(c.name) == "s16.flac") {
+            std::fstream damaged(path, std::ios::in | std::ios::out | std::ios::binary);
+            damaged.seekp(static_cast<std::streamoff>(std::filesystem::file_size(path) * 2 / 3));
+            damaged.put('\x55');
+        }
+
+        detail::FileHandle handle(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        auto direct = detail::openPcmDecoder(path, handle);
+        if (!direct)
+            direct = detail::openFlacDecoder(path, handle);
+        ASSERT_NE(direct, nullptr) << c.name << " is left to FFmpeg";
+        const AudioData ours = decodedBy(*direct);
+        EXPECT_EQ(ours.frameCount(),
+                  c.name == std::string("s16.flac") ? readAudioFile(path).frameCount() : frames)
+            << c.name;
+        EXPECT_TRUE(sameBits(ours, decodedBy(*detail::openFfmpegDecoder(path)))) << c.name;
+    }
 }
 
 TEST(AudioFile, AacM4aDecodesWithPrimingTrimmed) {

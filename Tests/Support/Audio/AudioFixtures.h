@@ -1,6 +1,6 @@
 #pragma once
-// Generated audio for tests and benchmarks: deterministic signals, float WAV files written
-// through libsndfile and AAC m4a files made with libavcodec's native encoder.
+// Generated audio for tests and benchmarks: deterministic signals and float WAV files written
+// through libsndfile (AAC m4a files: M4aFixture.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -29,8 +29,6 @@ Channels replicate(const std::vector<float>& signal, int channels);
 
 // Writes a 32-bit float WAV file (creating its folder).
 void writeWav(const std::filesystem::path& path, double sampleRate, const Channels& channels);
-// Writes an AAC-in-MP4 (.m4a) file with FFmpeg's native AAC encoder at 160 kbit/s.
-void writeM4a(const std::filesystem::path& path, int sampleRate, const Channels& channels);
 
 // frames = round(seconds × rate)
 size_t framesFor(double seconds, double sampleRate);

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sstream>
 #include <thread>
 
@@ -56,6 +57,19 @@ VellumtidePadKitState linkedInto(VellumtidePadKitState kit, const std::filesyste
     for (auto& assignment : kit.assignments)
         assignment.filePath = (stateFolder / std::filesystem::path(assignment.filePath).filename()).string();
     return kit;
+}
+
+// The lines of this process's memory map that name one of FFmpeg's libraries.
+std::string mappedFfmpegLibraries() {
+    std::ifstream maps("/proc/self/maps");
+    std::string line, found;
+    while (std::getline(maps, line)) {
+        for (const char* name : {"libavformat", "libavcodec", "libavutil"}) {
+            if (line.find(name) != std::string::npos)
+                found += line + "\n";
+        }
+    }
+    return found;
 }
 
 // The value the mixer produces reading a channel at a fractional position.
@@ -223,6 +237,49 @@ TEST_F(LV2HostTest, PadPathsTravelWithTheSessionThroughTheHostsPathMapping) {
     std::filesystem::create_directories(folder / "older");
     std::ofstream(folder / "older" / "state.ttl") << older;
     expectPlays(folder / "older", moved / "Audio" / "kick.wav", outside.filePath);
+}
+
+// FFmpeg is no part of the plug-in: a host maps its libraries only once a pad's file needs them
+// (a CAF file here, where a WAV file needs none), and that pad then plays.
+TEST_F(LV2HostTest, FfmpegLoadsIntoTheHostOnlyForAPadThatNeedsIt) {
+    const auto audio = vt::test::rampChannels(80, 2);
+    {
+        HostedPlugin original(host, vt::lv2::pluginURI, 44100, 256);
+        reference(original).apply(VellumtidePadKitState{{pad(0, 44100, audio)}});
+        original.saveState(folder / "saved");
+    }
+    auto restoredPlays = [&] {
+        HostedPlugin fresh(host, vt::lv2::pluginURI, 44100, 256);
+        ASSERT_TRUE(fresh.restoreState(folder / "saved"));
+        EXPECT_EQ(reference(fresh).padLoadFailure(0), "");
+        fresh.noteOn(0, 36);
+        fresh.run(64);
+        EXPECT_FLOAT_EQ(fresh.output(0)[5], audio[0][5]);
+    };
+    restoredPlays();
+    EXPECT_EQ(mappedFfmpegLibraries(), "");
+
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+    SNDFILE* caf = sf_open((folder / "pad.caf").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(caf, nullptr);
+    std::vector<float> interleaved;
+    for (std::size_t i = 0; i < audio[0].size(); ++i)
+        interleaved.insert(interleaved.end(), {audio[0][i], audio[1][i]});
+    sf_writef_float(caf, interleaved.data(), static_cast<sf_count_t>(audio[0].size()));
+    sf_close(caf);
+    std::stringstream text;
+    text << std::ifstream(folder / "saved" / "state.ttl").rdbuf();
+    std::string state = text.str();
+    const std::string wavName = "slot0-44100.wav";
+    const auto at = state.find(wavName);
+    ASSERT_NE(at, std::string::npos) << state;
+    state.replace(at, wavName.size(), (folder / "pad.caf").string());
+    std::ofstream(folder / "saved" / "state.ttl") << state;
+    restoredPlays();
+    EXPECT_NE(mappedFfmpegLibraries().find("libavformat"), std::string::npos);
 }
 
 TEST_F(LV2HostTest, StateWithoutAStringKitRestoresNothing) {

@@ -3,7 +3,7 @@
 
 #include "Platform/Audio/AudioFile.h"
 #include "Platform/Audio/Fft.h"
-#include "Tests/Support/Audio/AudioFixtures.h"
+#include "Tests/Support/Audio/M4aFixture.h"
 #include "Tests/Support/TemporaryFolder.h"
 #include "Tests/VellumtideBridge/Library/EditFixtures.h"
 #include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"

@@ -1,6 +1,6 @@
 #include "Platform/Audio/AudioFile.h"
 #include "Platform/Audio/WavWriter.h"
-#include "Tests/Support/Audio/AudioFixtures.h"
+#include "Tests/Support/Audio/M4aFixture.h"
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"
 

@@ -1,7 +1,6 @@
 // Chop detection of BridgeSampleRenderer: a 10 ms level envelope read from the file in blocks,
 // onsets picked on its novelty, and chops that tile the sample from its first audible moment.
 
-#include "Platform/Async/Background.h"
 #include "Platform/Core/Uuid.h"
 #include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"
 
@@ -200,12 +199,4 @@ BridgeSampleRenderer::detectChopsSynchronously(const std::filesystem::path& inpu
     } catch (const std::bad_alloc&) {
         throw RenderError(RenderError::Code::unreadableAudio);
     }
-}
-
-QCoro::Task<std::vector<BridgeSampleChop>> BridgeSampleRenderer::detectChops(std::filesystem::path inputPath,
-                                                                             double sensitivity) {
-    // Not a coroutine, for the same reason as render().
-    return vt::runInBackground(vt::userInitiatedPool(), [inputPath = std::move(inputPath), sensitivity] {
-        return detectChopsSynchronously(inputPath, sensitivity);
-    });
 }

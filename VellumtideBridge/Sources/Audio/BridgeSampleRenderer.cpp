@@ -1,6 +1,5 @@
 #include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"
 
-#include "Platform/Async/Background.h"
 #include "Platform/Audio/WavWriter.h"
 #include "Platform/Core/AtomicFile.h"
 #include "VellumtideBridge/Sources/Audio/BridgeSpectralCleaner.h"
@@ -62,11 +61,11 @@ struct DecodedRange {
 // start goes and the selection begins at the front of the arrays. With a set end, decoding stops
 // once the file is known to reach past it, which fixes the sanitised range.
 // Called after each decoded block with the range and whether the start is settled; it may take
-// frames off the front of a settled range.
+// frames off the front of a settled range, holding back at most heldFrames beyond a block.
 using BlockHook = std::function<void(DecodedRange&, bool startSettled)>;
 
 DecodedRange decodeSelection(vt::AudioFileReader& reader, double rate, const BridgeSampleEdit& edit,
-                             const BlockHook& afterBlock = {}) {
+                             const BlockHook& afterBlock = {}, std::int64_t heldFrames = 0) {
     const double requestedStart = (std::isnan(edit.startTime) || edit.startTime < 0) ? 0 : edit.startTime;
     const std::int64_t margin = static_cast<std::int64_t>(std::ceil(rate * shortestSelection)) + 2;
     const std::int64_t startFrame = frameAt(rate, requestedStart);
@@ -87,8 +86,13 @@ DecodedRange decodeSelection(vt::AudioFileReader& reader, double rate, const Bri
     DecodedRange range;
     range.channels.resize(static_cast<std::size_t>(channelCount));
     const auto estimate = reader.estimatedFrameCount();
-    if (!afterBlock && estimate && *estimate > keepFrom) {
-        const std::int64_t expected = std::min(stopAt.value_or(*estimate), *estimate) - keepFrom;
+    if (estimate && *estimate > keepFrom) {
+        // The arrays' room, made once: the whole selection, or, handed on as it goes, what is
+        // held back with the blocks around it.
+        std::int64_t expected = std::min(stopAt.value_or(*estimate), *estimate) - keepFrom;
+        if (afterBlock)
+            expected =
+                std::min<std::int64_t>(expected, std::min(heldFrames, keepLimit) + 2 * readBlockFrames);
         const auto reserve =
             static_cast<std::size_t>(std::clamp<std::int64_t>(expected + margin, 0, keepLimit));
         for (auto& channel : range.channels)
@@ -268,7 +272,7 @@ void streamSelection(const std::filesystem::path& inputPath, const BridgeSampleE
         handedOn += ready;
         range.dropFront(ready);
     };
-    DecodedRange decoded = decodeSelection(reader, rate, edit, handOnSettled); // moves handedOn on
+    DecodedRange decoded = decodeSelection(reader, rate, edit, handOnSettled, holdBack); // moves handedOn on
     Selection rest = finishSelection(std::move(decoded), rate, edit, handedOn);
     const std::size_t remaining = rest.buffer.frameCount();
     sink({rest.buffer.channels, remaining, handedOn, rate, &rest.edit,
@@ -398,14 +402,4 @@ void BridgeSampleRenderer::renderHeldSynchronously(const std::filesystem::path& 
     } catch (const std::length_error&) {
         throw RenderError(RenderError::Code::unsupportedLength);
     }
-}
-
-// A plain function rather than a coroutine: the work's closure must not be built inside a
-// co_await expression (see Background.h).
-QCoro::Task<void> BridgeSampleRenderer::render(std::filesystem::path inputPath,
-                                               std::filesystem::path outputPath, BridgeSampleEdit edit) {
-    return vt::runInBackground(vt::userInitiatedPool(),
-                               [inputPath = std::move(inputPath), outputPath = std::move(outputPath), edit] {
-                                   renderSynchronously(inputPath, outputPath, edit);
-                               });
 }

@@ -1,15 +1,16 @@
 #pragma once
 // Rendering a non-destructive edit of a sample into a self-contained 32-bit float WAV file
 // (trim, optional denoise, optional normalise, linear fades), and automatic chop detection.
-// Stateless: the work functions are synchronous; render and detectChops run them on the
-// normal-priority background pool and are awaited from the main thread.
+// Stateless: the work functions are synchronous (and need no Qt); render and detectChops run them
+// on the normal-priority background pool and are awaited from the main thread (callers include
+// <qcoro/qcorotask.h>).
 
 #include "Platform/Audio/AudioFile.h"
 #include "VellumtideBridge/Sources/Library/BridgeModels.h"
 
 #include <cstdint>
 #include <filesystem>
-#include <qcoro/qcorotask.h>
+#include <qcoro/qcorofwd.h>
 #include <stdexcept>
 #include <vector>
 
