@@ -42,7 +42,14 @@ public:
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override { return place(QRect(0, 0, width, 0), false); }
     QSize sizeHint() const override { return QSize(minimumTileWidth, heightForWidth(minimumTileWidth)); }
-    QSize minimumSize() const override { return QSize(0, heightForWidth(minimumTileWidth)); }
+    // The least height at any width: every tile in one row. The height a width needs comes from
+    // heightForWidth(); a minimum of one tile per row would hold a wide list open below its end.
+    QSize minimumSize() const override {
+        int tallest = 0;
+        for (const QLayoutItem* item : items)
+            tallest = std::max(tallest, item->sizeHint().height());
+        return QSize(0, tallest);
+    }
     void setGeometry(const QRect& rect) override {
         QLayout::setGeometry(rect);
         place(rect, true);
