@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopPanel.h"
 
+#include "Platform/UI/Drawing.h"
 #include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
@@ -217,9 +218,11 @@ void BridgeChopPanel::refreshChopArea(const SampleItem& sample) {
 
 void BridgeChopPanel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(QPen(faded(palette::amber, 0.16), 1));
-    painter.setBrush(black(0.16));
-    painter.drawRoundedRect(box, 8, 8);
+    paintCached(painter, QRectF(rect()), QStringLiteral("chopPanel"),
+                [](QPainter& panel, const QRectF& rect) {
+                    panel.setRenderHint(QPainter::Antialiasing);
+                    panel.setPen(QPen(faded(palette::amber, 0.16), 1));
+                    panel.setBrush(black(0.16));
+                    panel.drawRoundedRect(rect.adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+                });
 }
