@@ -1,5 +1,6 @@
 #include "Platform/UI/Glyphs.h"
 
+#include "Platform/UI/Drawing.h"
 #include "Platform/UI/Fonts.h"
 
 #include <QFontMetricsF>
@@ -112,11 +113,14 @@ void paintGlyph(QPainter& painter, const QRectF& rect, std::string_view symbolNa
 
 void paintGlyphOnCircle(QPainter& painter, const QRectF& rect, std::string_view symbolName, double pixelSize,
                         const QColor& color, const QColor& circleFill) {
-    painter.save();
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(circleFill);
-    painter.drawEllipse(rect);
-    painter.restore();
+    // A translucent circle is a few hundred antialiased spans, enough for the raster engine to
+    // hand each paint to its thread pool: it is drawn once and copied.
+    paintCached(painter, rect, QStringLiteral("circle:%1").arg(circleFill.rgba64().toArgb32(), 8, 16),
+                [circleFill](QPainter& circle, const QRectF& box) {
+                    circle.setPen(Qt::NoPen);
+                    circle.setBrush(circleFill);
+                    circle.drawEllipse(box);
+                });
     paintGlyph(painter, rect, symbolName, pixelSize, color);
 }
 

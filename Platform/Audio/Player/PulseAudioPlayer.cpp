@@ -71,14 +71,18 @@ public:
         pa_usec_t played = 0;
         bool known = stream && pa_stream_get_time(stream, &played) == 0;
         std::uint64_t written = framesWritten;
-        bool done = writingDone;
         pa_threaded_mainloop_unlock(loop);
         if (!known || audio.frames == 0)
             return 0;
-        auto playedFrames = static_cast<std::uint64_t>(std::floor(double(played) * audio.sampleRate / 1e6));
-        if (done && playedFrames >= written)
-            return duration();
-        return double(playedFrames % audio.frames) / audio.sampleRate;
+        // The server's clock runs on past the last frame written (while the stream drains after
+        // the last pass, or runs dry): the time stays where the sound is, never wrapping into a
+        // pass that was not written.
+        auto playedFrames = std::min<std::uint64_t>(
+            written, static_cast<std::uint64_t>(std::floor(double(played) * audio.sampleRate / 1e6)));
+        if (playedFrames == 0)
+            return 0;
+        // Each pass writes the whole sound: the end of one reads as its end, not the next's start.
+        return double((playedFrames - 1) % audio.frames + 1) / audio.sampleRate;
     }
 
     bool isPlaying() const override { return playing.load(); }

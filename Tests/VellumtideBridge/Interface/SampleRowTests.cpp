@@ -396,6 +396,41 @@ TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
     EXPECT_FALSE(std::filesystem::exists(staged.parent_path().parent_path()));
 }
 
+// Starting and stopping a chop's preview changes the glyph, the clock and the played bars only:
+// at every width a panel gives its tiles, the name and the whole range keep their pixels, and the
+// clock counts from zero.
+TEST_F(SampleRowTest, PlayingChopTileKeepsItsLayoutAndItsClockStartsAtZero) {
+    auto take = sampleWithPeaks("Kick loop", 100);
+    audio.chopsToFind = {makeChop(1, 0.41, 0.82)};
+    audio.renderedSeconds = 0.41;
+    seedLibrary({take});
+    start();
+    settle();
+    awaitVoid(model->autoChop(listed(take.id), 0.5));
+    const SampleItem sample = listed(take.id);
+    auto* tile = place(new BridgeChopRow(*model, sample, sample.chops[0], vt::ui::palette::cyan,
+                                         vt::ui::palette::amber, 64));
+    // The name and the range fill the text line's left part, right of the play glyph.
+    const QRect nameAndRange(8 + 22 + 8, 8, 125, 14);
+    // Seven tiles in a row (the narrowest), three (the window's first width), and two. A tile too
+    // narrow for the whole clock shows the time played alone.
+    for (const auto& [width, clock] : {std::pair{214, "0.0s"}, {243, "0.0s"}, {340, "0.0s / 0.4s"}}) {
+        tile->setFixedWidth(width);
+        settle();
+        const QImage idle = tile->grab().toImage();
+        EXPECT_EQ(tile->shownTimeRangeText().toStdString(), "0.410s-0.820s") << width;
+        click(tile);
+        ASSERT_TRUE(tile->isPlaying());
+        EXPECT_EQ(tile->clockText().toStdString(), clock) << width;
+        EXPECT_EQ(tile->shownTimeRangeText().toStdString(), "0.410s-0.820s") << width;
+        EXPECT_TRUE(tile->grab().toImage().copy(nameAndRange) == idle.copy(nameAndRange))
+            << "the name or the range moved at " << width;
+        click(tile);
+        EXPECT_FALSE(tile->isPlaying());
+    }
+    EXPECT_EQ(tile->clockText(), "0.0s / 0.0s");
+}
+
 TEST(SampleViewSymbols, EverySymbolTheSampleViewsDrawIsInTheGlyphCatalogue) {
     for (const char* name : {"play.fill",
                              "stop.fill",

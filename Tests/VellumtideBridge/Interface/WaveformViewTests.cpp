@@ -123,6 +123,34 @@ TEST(WaveformView, NormaliseBoostAndPlayheadInTheKeptRange) {
     EXPECT_EQ(withRole(shapes, Role::fadeLine).size(), 2u);
 }
 
+// The strip keeps what it painted until its progress, its input or its size changes: each change
+// shows as a strip made anew with the same input shows it.
+TEST(WaveformView, ShowsItsLatestProgressInputAndSize) {
+    std::vector<float> peaks(60);
+    for (std::size_t index = 0; index < peaks.size(); ++index)
+        peaks[index] = float(index % 7) / 7.0f;
+    auto shown = [](WaveformView& view) { return view.grab().toImage(); };
+    auto madeAnew = [&](const WaveformView::Input& input, QSize size) {
+        WaveformView view;
+        view.resize(size);
+        view.setInput(input);
+        return shown(view);
+    };
+    WaveformView strip;
+    strip.resize(240, WaveformView::stripHeight);
+    strip.setInput(rawInput(peaks));
+    const QImage idle = shown(strip);
+
+    strip.setProgress(0.5);
+    EXPECT_NE(shown(strip), idle);
+    EXPECT_EQ(shown(strip), madeAnew(rawInput(peaks, 0.5), strip.size()));
+    std::reverse(peaks.begin(), peaks.end());
+    strip.setInput(rawInput(peaks, 0.5));
+    EXPECT_EQ(shown(strip), madeAnew(rawInput(peaks, 0.5), strip.size()));
+    strip.resize(180, WaveformView::stripHeight);
+    EXPECT_EQ(shown(strip), madeAnew(rawInput(peaks, 0.5), strip.size()));
+}
+
 // ---- Editable strip ----
 
 EditableWaveformView::Colors colors() {

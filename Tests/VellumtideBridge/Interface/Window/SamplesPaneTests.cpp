@@ -156,6 +156,48 @@ TEST_F(SamplesPane, LongLibrariesBuildRowsOnlyAsTheyScrollIntoView) {
     EXPECT_EQ(list->shownRows().back()->sample().title, "Take 119");
 }
 
+// However wide the window and however many chop panels are open, scrolling ends at the last
+// card and the list's bottom padding, with no blank space below it.
+TEST_F(SamplesPane, ListEndsAtItsLastCardWithChopPanelsOpen) {
+    std::vector<SampleItem> library;
+    for (int index = 0; index < 8; ++index)
+        library.push_back(makeSample("Take " + std::to_string(index), 1000.0 - index));
+    BridgeSamplesPane& pane = open(library);
+    // Five tiles: two rows in the narrower window, one in the wider.
+    for (std::int64_t chop = 0; chop < 5; ++chop)
+        audio.chopsToFind.push_back(makeChop(chop, 0.2 * double(chop), 0.2 * double(chop + 1)));
+    for (int index = 0; index < 2; ++index)
+        awaitVoid(model->autoChop(shown(library[index].id), 0.5));
+    ASSERT_EQ(shown(library[1].id).chops.size(), 5u);
+    BridgeSampleList* list = pane.sampleList();
+    auto expectEndsAtLastCard = [&](const std::string& where) {
+        settleUI();
+        const QWidget* last = list->shownRows().back();
+        const int end = last->geometry().bottom() + 1 + 18;
+        EXPECT_EQ(list->widget()->height(), std::max(end, list->viewport()->height())) << where;
+        EXPECT_EQ(list->verticalScrollBar()->maximum(), std::max(0, end - list->viewport()->height()))
+            << where;
+    };
+    auto openPanel = [&](const SampleItem& sample) {
+        BridgeSampleRow* row = list->rowFor(sample.id);
+        ASSERT_TRUE(row);
+        click(row->findChild<QWidget*>("chopToggle"));
+        auto* panel = row->findChild<QWidget*>("chopPanel");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return panel->maximumHeight() == QWIDGETSIZE_MAX; }, 5000));
+    };
+    auto expectAtBothWidths = [&](const std::string& panels) {
+        for (const int width : {1100, 1900, 1100}) {
+            window->resize(width, 800);
+            expectEndsAtLastCard(std::to_string(width) + " px, " + panels);
+        }
+    };
+    expectAtBothWidths("no panel open");
+    openPanel(library[0]);
+    expectAtBothWidths("one panel open");
+    openPanel(library[1]);
+    expectAtBothWidths("two panels open");
+}
+
 TEST_F(SamplesPane, PreviewControlsFollowAndSetTheLevelAndLooping) {
     EXPECT_EQ(BridgePreviewControls::levelSymbol(0.02), "speaker.slash.fill");
     EXPECT_EQ(BridgePreviewControls::levelSymbol(0.021), "speaker.wave.2.fill");

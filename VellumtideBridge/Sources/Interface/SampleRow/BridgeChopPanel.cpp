@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopPanel.h"
 
+#include "Platform/UI/Drawing.h"
 #include "Platform/UI/FocusRing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
@@ -42,7 +43,14 @@ public:
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override { return place(QRect(0, 0, width, 0), false); }
     QSize sizeHint() const override { return QSize(minimumTileWidth, heightForWidth(minimumTileWidth)); }
-    QSize minimumSize() const override { return QSize(0, heightForWidth(minimumTileWidth)); }
+    // The least height at any width: every tile in one row. The height a width needs comes from
+    // heightForWidth(); a minimum of one tile per row would hold a wide list open below its end.
+    QSize minimumSize() const override {
+        int tallest = 0;
+        for (const QLayoutItem* item : items)
+            tallest = std::max(tallest, item->sizeHint().height());
+        return QSize(0, tallest);
+    }
     void setGeometry(const QRect& rect) override {
         QLayout::setGeometry(rect);
         place(rect, true);
@@ -210,9 +218,11 @@ void BridgeChopPanel::refreshChopArea(const SampleItem& sample) {
 
 void BridgeChopPanel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(QPen(faded(palette::amber, 0.16), 1));
-    painter.setBrush(black(0.16));
-    painter.drawRoundedRect(box, 8, 8);
+    paintCached(painter, QRectF(rect()), QStringLiteral("chopPanel"),
+                [](QPainter& panel, const QRectF& rect) {
+                    panel.setRenderHint(QPainter::Antialiasing);
+                    panel.setPen(QPen(faded(palette::amber, 0.16), 1));
+                    panel.setBrush(black(0.16));
+                    panel.drawRoundedRect(rect.adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+                });
 }

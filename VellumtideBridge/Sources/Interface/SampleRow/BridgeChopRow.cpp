@@ -71,10 +71,26 @@ QString BridgeChopRow::timeRangeText() const {
 }
 
 QString BridgeChopRow::clockText() const {
+    return clockText(textLine(geometry().textLine));
+}
+
+QString BridgeChopRow::clockText(const TextLine& parts) const {
     if (!isPlaying())
         return QStringLiteral("0.0s / 0.0s");
+    if (!parts.wholeClock)
+        return QString::fromStdString(BridgeFormatters::previewTime(model.previewCurrentTime()));
     return QString::fromStdString(
         BridgeFormatters::playback(model.previewCurrentTime(), model.previewDuration()));
+}
+
+QString BridgeChopRow::shownTimeRangeText() const {
+    return shownTimeRangeText(textLine(geometry().textLine));
+}
+
+QString BridgeChopRow::shownTimeRangeText(const TextLine& parts) const {
+    const double width = parts.range.width();
+    return width > 4 ? QFontMetricsF(captionFont()).elidedText(timeRangeText(), Qt::ElideRight, width)
+                     : QString();
 }
 
 WaveformView::Input BridgeChopRow::waveformInput() const {
@@ -147,40 +163,57 @@ void BridgeChopRow::paintEvent(QPaintEvent*) {
     WaveformView::paint(painter, parts.waveformStrip, waveformInput());
 }
 
-void BridgeChopRow::paintTextLine(QPainter& painter, const QRectF& line) const {
-    const QRectF glyphBox(line.right() - dragGlyphWidth, line.top(), dragGlyphWidth, line.height());
-    paintGlyph(painter, glyphBox, "arrow.up.doc", 10, faded(amber, 0.68));
+BridgeChopRow::TextLine BridgeChopRow::textLine(const QRectF& line) const {
+    const QFontMetricsF caption(captionFont());
+    const double nameWidth =
+        QFontMetricsF(nameFont()).horizontalAdvance(QString::fromStdString(slice.displayTitle()));
+    const double rangeWidth = caption.horizontalAdvance(timeRangeText());
+    // The time played is never wider than the chop's length written the same way.
+    const double shortClockWidth =
+        std::ceil(std::max(caption.horizontalAdvance(QStringLiteral("0.0s")),
+                           caption.horizontalAdvance(QString::fromStdString(
+                               BridgeFormatters::previewTime(std::max(0.0, slice.duration()))))));
+    TextLine parts;
+    parts.dragGlyph = QRectF(line.right() - dragGlyphWidth, line.top(), dragGlyphWidth, line.height());
+    const double beforeGlyph = parts.dragGlyph.left() - lineSpacing;
+    parts.wholeClock =
+        nameWidth + lineSpacing + rangeWidth + lineSpacing + clockWidth <= beforeGlyph - line.left();
+    const double shownClockWidth = parts.wholeClock ? clockWidth : shortClockWidth;
+    parts.clock = QRectF(beforeGlyph - shownClockWidth, line.top(), shownClockWidth, line.height());
+    // The name and the range share what is left; the range gives way first.
+    const double available = std::max(parts.clock.left() - lineSpacing - line.left(), 0.0);
+    const double shownNameWidth = std::min(nameWidth, available);
+    parts.name = QRectF(line.left(), line.top(), shownNameWidth, line.height());
+    const double rangeLeft = parts.name.right() + lineSpacing;
+    parts.range =
+        QRectF(rangeLeft, line.top(), std::clamp(available - shownNameWidth - lineSpacing, 0.0, rangeWidth),
+               line.height());
+    return parts;
+}
 
-    // The clock takes its place only while it shows; otherwise the range may use it.
-    const double shownClockWidth = isPlaying() ? clockWidth + lineSpacing : 0;
-    const QRectF clockBox(glyphBox.left() - shownClockWidth, line.top(), shownClockWidth - lineSpacing,
-                          line.height());
+void BridgeChopRow::paintTextLine(QPainter& painter, const QRectF& line) const {
+    const TextLine parts = textLine(line);
+    paintGlyph(painter, parts.dragGlyph, "arrow.up.doc", 10, faded(amber, 0.68));
+
+    // The clock keeps its place while hidden.
+    const QFontMetricsF caption(captionFont());
     if (isPlaying()) {
         painter.setFont(captionFont());
         painter.setPen(faded(amber, 0.84));
-        painter.drawText(
-            clockBox, Qt::AlignRight | Qt::AlignVCenter,
-            QFontMetricsF(captionFont()).elidedText(clockText(), Qt::ElideLeft, clockBox.width()));
+        painter.drawText(parts.clock, Qt::AlignRight | Qt::AlignVCenter,
+                         caption.elidedText(clockText(parts), Qt::ElideLeft, parts.clock.width()));
     }
 
-    // The name and the range share what is left; the range gives way first.
-    const double available = std::max(clockBox.left() - lineSpacing - line.left(), 0.0);
     const QString name = QString::fromStdString(slice.displayTitle());
-    const QFontMetricsF nameMetrics(nameFont());
-    const double nameWidth = std::min(nameMetrics.horizontalAdvance(name), available);
     painter.setFont(nameFont());
     painter.setPen(white(0.82));
-    painter.drawText(QRectF(line.left(), line.top(), nameWidth + 1, line.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter,
-                     nameMetrics.elidedText(name, Qt::ElideRight, nameWidth + 1));
-    const double rangeLeft = line.left() + nameWidth + lineSpacing;
-    const double rangeWidth = available - nameWidth - lineSpacing;
-    if (rangeWidth > 4) {
+    painter.drawText(parts.name.adjusted(0, 0, 1, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                     QFontMetricsF(nameFont()).elidedText(name, Qt::ElideRight, parts.name.width() + 1));
+    const QString range = shownTimeRangeText(parts);
+    if (!range.isEmpty()) {
         painter.setFont(captionFont());
         painter.setPen(white(0.4));
-        painter.drawText(
-            QRectF(rangeLeft, line.top(), rangeWidth, line.height()), Qt::AlignLeft | Qt::AlignVCenter,
-            QFontMetricsF(captionFont()).elidedText(timeRangeText(), Qt::ElideRight, rangeWidth));
+        painter.drawText(parts.range.adjusted(0, 0, 1, 0), Qt::AlignLeft | Qt::AlignVCenter, range);
     }
 }
 

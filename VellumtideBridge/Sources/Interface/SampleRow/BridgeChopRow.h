@@ -24,8 +24,12 @@ public:
     bool isPlaying() const;
     // "0.250s-1.500s"
     QString timeRangeText() const;
-    // The playback clock while this chop plays, else "0.0s / 0.0s" (drawn invisible).
+    // The playback clock while this chop plays, else "0.0s / 0.0s" (drawn invisible). A tile too
+    // narrow for the name, the range and the whole clock shows only the time played: the range
+    // beside it already tells the chop's length.
     QString clockText() const;
+    // The range as the tile draws it: whole unless even the short clock leaves it too little room.
+    QString shownTimeRangeText() const;
     WaveformView::Input waveformInput() const;
     // The sample's title, "-", the chop's title and ".wav"; a long title is cut, never the rest.
     QString suggestedFileName() const;
@@ -49,7 +53,20 @@ private:
         QRectF textLine;
         QRectF waveformStrip;
     };
+    // Where the name, the range, the clock and the drag glyph stand on the text line. It depends on
+    // the width and the texts only, never on whether the chop plays, so nothing moves when it
+    // starts or stops.
+    struct TextLine {
+        QRectF name;
+        QRectF range;
+        QRectF clock;
+        QRectF dragGlyph;
+        bool wholeClock = true;
+    };
     Geometry geometry() const;
+    TextLine textLine(const QRectF& line) const;
+    QString clockText(const TextLine& parts) const;
+    QString shownTimeRangeText(const TextLine& parts) const;
     static double textLineHeight();
     bool hitsTile(QPointF point) const;
     void paintTextLine(QPainter& painter, const QRectF& line) const;

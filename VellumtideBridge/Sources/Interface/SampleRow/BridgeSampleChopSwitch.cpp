@@ -2,6 +2,7 @@
 
 #include "Platform/Async/Sleep.h"
 #include "Platform/Async/Spawn.h"
+#include "Platform/UI/Drawing.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
 #include "Platform/UI/Palette.h"
@@ -22,10 +23,13 @@ constexpr int chopAnimationMilliseconds = 180;
 
 // The switch: a capsule with a chevron, scissors, "Chop" and the number of chops.
 void paintChopToggle(QPainter& painter, const QRectF& rect, bool open, std::size_t chopCount) {
-    const QRectF capsule = rect.adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(QPen(faded(palette::amber, open ? 0.28 : 0.16), 1));
-    painter.setBrush(faded(palette::amber, open ? 0.16 : 0.09));
-    painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+    paintCached(painter, rect, open ? QStringLiteral("chopToggle.open") : QStringLiteral("chopToggle"),
+                [open](QPainter& shape, const QRectF& box) {
+                    const QRectF capsule = box.adjusted(0.5, 0.5, -0.5, -0.5);
+                    shape.setPen(QPen(faded(palette::amber, open ? 0.28 : 0.16), 1));
+                    shape.setBrush(faded(palette::amber, open ? 0.16 : 0.09));
+                    shape.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+                });
 
     const QFont word = monospacedFont(10, FontWeight::bold);
     const QFont number = monospacedFont(9, FontWeight::bold);

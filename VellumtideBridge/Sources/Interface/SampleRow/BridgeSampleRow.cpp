@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleRow.h"
 
+#include "Platform/UI/Drawing.h"
 #include "Platform/UI/FileDrag.h"
 #include "Platform/UI/Fonts.h"
 #include "Platform/UI/Glyphs.h"
@@ -231,10 +232,15 @@ void BridgeSampleRow::refreshPlayback() {
 
 void BridgeSampleRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(isEditActive() ? faded(palette::amber, 0.24) : white(0.06), 1));
-    painter.setBrush(palette::surface);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    const bool edited = isEditActive();
+    paintCached(painter, QRectF(rect()),
+                edited ? QStringLiteral("sampleCard.edited") : QStringLiteral("sampleCard"),
+                [edited](QPainter& card, const QRectF& box) {
+                    card.setRenderHint(QPainter::Antialiasing);
+                    card.setPen(QPen(edited ? faded(palette::amber, 0.24) : white(0.06), 1));
+                    card.setBrush(palette::surface);
+                    card.drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+                });
 }
 
 void BridgeSampleRow::hideEvent(QHideEvent* event) {

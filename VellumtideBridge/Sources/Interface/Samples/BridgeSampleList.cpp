@@ -111,7 +111,12 @@ void BridgeSampleList::relayout() {
 void BridgeSampleList::buildRowsForViewport() {
     const int wanted = verticalScrollBar()->value() + 2 * std::max(viewport()->height(), 1);
     bool built = false;
-    while (builtCount < samples_.size() && column->sizeHint().height() < wanted) {
+    // An open chop panel's grid is as tall as the list's width makes it, not as its hint says.
+    const auto columnHeight = [this] {
+        const int width = viewport()->width();
+        return column->hasHeightForWidth() ? column->heightForWidth(width) : column->sizeHint().height();
+    };
+    while (builtCount < samples_.size() && columnHeight() < wanted) {
         BridgeSampleRow* row = rowAt(builtCount);
         column->addWidget(row);
         row->show();

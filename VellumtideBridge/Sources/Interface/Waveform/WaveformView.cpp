@@ -34,6 +34,7 @@ WaveformView::WaveformView(QWidget* parent) : QWidget(parent) {
 
 void WaveformView::setInput(Input input) {
     current = std::move(input);
+    painted = QPixmap();
     update();
 }
 
@@ -41,12 +42,22 @@ void WaveformView::setProgress(double progress) {
     if (progress == current.progress)
         return;
     current.progress = progress;
+    painted = QPixmap();
     update();
 }
 
 void WaveformView::paintEvent(QPaintEvent*) {
+    const double ratio = devicePixelRatioF();
+    const QSize pixels = size() * ratio;
+    if (painted.isNull() || painted.devicePixelRatio() != ratio || painted.size() != pixels) {
+        painted = QPixmap(pixels);
+        painted.setDevicePixelRatio(ratio);
+        painted.fill(Qt::transparent);
+        QPainter strip(&painted);
+        paint(strip, QRectF(rect()), current);
+    }
     QPainter painter(this);
-    paint(painter, QRectF(rect()), current);
+    painter.drawPixmap(0, 0, painted);
 }
 
 void WaveformView::paint(QPainter& painter, const QRectF& rect, const Input& input) {

@@ -7,6 +7,7 @@
 #include "VellumtideBridge/Sources/Interface/Waveform/WaveformShapes.h"
 #include "VellumtideBridge/Sources/Library/BridgeModels.h"
 
+#include <QPixmap>
 #include <QWidget>
 #include <optional>
 #include <vector>
@@ -48,4 +49,7 @@ private:
                                        const BridgeSampleEdit& edit, double duration, const Input& input);
 
     Input current;
+    // The strip as last painted (a few hundred antialiased bars): painted again only when the
+    // input or the size changes, not whenever the card around it is.
+    QPixmap painted;
 };
