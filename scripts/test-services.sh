@@ -96,8 +96,21 @@ vt_start_xvfb() {
     fi
 }
 
+# A test that presses a link by mistake (a key landing on another control under load) opens
+# nothing: xdg-open, which Qt's URL opener runs, only notes the address in the services' folder.
+vt_stub_url_opener() {
+    mkdir -p "$vt_services_dir/bin"
+    cat >"$vt_services_dir/bin/xdg-open" <<STUB
+#!/bin/sh
+printf '%s\n' "\$*" >>"$vt_services_dir/opened-urls"
+STUB
+    chmod +x "$vt_services_dir/bin/xdg-open"
+    export PATH="$vt_services_dir/bin:$PATH"
+}
+
 vt_start_services() {
     vt_services_dir=$(mktemp -d /tmp/vellumtide-services.XXXXXX)
+    vt_stub_url_opener
     # No session bus is started for the tests: without an address, libdbus would fork a launcher
     # from inside multi-threaded test processes (Qt's accessibility bridge asks for the bus), and
     # such a fork can hang under the sanitizers. Tests that need "no session bus" remove this.
