@@ -64,7 +64,7 @@ protected:
     }
 
     vt::StagedDragFile file{"/tmp/drag/Kick Zoë.wav", "file:///tmp/drag/Kick%20Zo%C3%AB.wav\r\n",
-                                "/tmp/drag/Kick Zoë.wav"};
+                            "/tmp/drag/Kick Zoë.wav"};
     std::unique_ptr<XdndDragSource> source;
     std::vector<Outcome> outcomes;
 };
@@ -72,6 +72,7 @@ protected:
 TEST_F(XdndDragSourceTest, OffersTheFileAsUriListAndTextAndRefusesOtherFormats) {
     vt::test::XdndTestTarget reader(0, 0, 10, 10);
     ASSERT_TRUE(source->begin(file));
+    source->moveTo({900, 700}, 0); // the drag's first event takes the selection
     for (const char* format : {"text/uri-list", "text/plain", "TARGETS", "image/png"})
         reader.requestSelection(format);
     ASSERT_TRUE(runUntil(reader, [&] { return reader.conversions.size() == 4; }));
@@ -98,6 +99,31 @@ TEST_F(XdndDragSourceTest, DropsIntoATargetThatAnswersAndHearsItFinish) {
     ASSERT_EQ(target.droppedUriLists.size(), 1u);
     EXPECT_EQ(target.droppedUriLists[0], file.uriList.toStdString());
     EXPECT_FALSE(source->isActive());
+    // Given back once the drop is done: no later drop, of another window's drag, reads this file.
+    EXPECT_EQ(target.dragSelectionOwner(), 0u);
+    target.requestSelection("text/uri-list");
+    ASSERT_TRUE(runUntil(target, [&] { return target.conversions.count("text/uri-list") > 0; }));
+    EXPECT_FALSE(target.conversions["text/uri-list"]);
+}
+
+// Another window's drag took the selection after the pointer event that moves this drag (its
+// events were handled late): the selection stays with that window, and this drag drops nothing,
+// since the target would read that window's offer.
+TEST_F(XdndDragSourceTest, ADragNeverTakesTheSelectionFromAWindowThatTookItSinceItsEvent) {
+    vt::test::XdndTestTarget target(100, 600, 200, 150);
+    vt::test::XdndTestTarget otherDrag(1200, 770, 20, 20);
+    ASSERT_TRUE(source->begin(file));
+    otherDrag.takeDragSelection();
+    const std::uint32_t eventTime = 1; // long before the other window took it
+    source->moveTo({150, 650}, eventTime);
+    ASSERT_TRUE(runUntil(target, [&] { return target.positions > 0; }));
+    source->release(eventTime);
+    ASSERT_TRUE(runUntil(target, [&] { return !outcomes.empty(); }));
+    runFor(target, 50ms);
+    EXPECT_EQ(outcomes, std::vector{Outcome::refused});
+    EXPECT_EQ(target.drops, 0);
+    EXPECT_EQ(target.leaves, 1);
+    EXPECT_EQ(target.dragSelectionOwner(), otherDrag.window());
 }
 
 TEST_F(XdndDragSourceTest, AWindowWithAProxyIsServedThroughTheProxy) {

@@ -1,12 +1,15 @@
 // Real drags out of the desktop window's sample card and chop tile, shown as X windows of this
 // process, into vt-drop-target running as a separate program, with the X server's own pointer
-// moved through XTest as a person would. Needs the private X server of scripts/test-services.sh.
+// moved through XTest as a person would; also alternating with drags through the XDND source the
+// plug-in's rows use. Needs the private X server of scripts/test-services.sh.
 
+#include "Platform/UI/XdndDragSource.h"
 #include "Tests/Support/DropTarget/DragDropDriver.h"
 #include "Tests/VellumtideBridge/Interface/SampleViewsFixture.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopRow.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleRow.h"
 
+#include <QMouseEvent>
 #include <QUrl>
 
 namespace vt::test {
@@ -15,6 +18,28 @@ namespace {
 using namespace std::chrono_literals;
 
 const QRect targetArea(760, 120, 360, 260);
+
+// A row that drags its staged file out as the plug-in's rows do in a host without Qt's loop:
+// through the XDND source, which runs no loop of its own.
+class XdndRow final : public QWidget {
+public:
+    explicit XdndRow(StagedDragFile file) : file(std::move(file)) { setAutoFillBackground(true); }
+    QSize sizeHint() const override { return {400, 60}; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override { pressedAt = event->position().toPoint(); }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (pressedAt && (event->position().toPoint() - *pressedAt).manhattanLength() >=
+                             QApplication::startDragDistance()) {
+            pressedAt.reset();
+            vt::ui::startXdndFileDrag(this, file);
+        }
+    }
+
+private:
+    StagedDragFile file;
+    std::optional<QPoint> pressedAt;
+};
 
 class DragDropTest : public SampleViewsTest {
 protected:
@@ -164,6 +189,43 @@ TEST_F(DragDropTest, MissingFileStartsNoDragAndEscapeCancelsOneWithNothingDroppe
     expectDelivered(target->records().at(0), "03 Bass Zoë A.wav",
                     libraryRoot() / "Samples" / seeded.fileName);
     EXPECT_EQ(target->records().size(), 1);
+}
+
+// One X server, drags out of both windows in turn: each drop delivers the file that was dragged,
+// and a finished drag leaves no offer behind that a later drop could read instead.
+TEST_F(DragDropTest, DragsAlternatingBetweenThePlugInsSourceAndTheCardEachDeliverTheirOwnFile) {
+    const SampleItem seeded = seedSamples();
+    start();
+    settle();
+    const std::filesystem::path chop = folder / "Kick-Chop 01.wav";
+    writeFile(chop, "RIFF-chop-of-the-plug-in");
+    const auto staged = stageFileForDrag(folder / "plug-in drags", {chop, seeded.id, Uuid::random()},
+                                         QStringLiteral("Kick-Chop 01.wav"));
+    ASSERT_TRUE(staged);
+    auto* row = showAlone(new XdndRow(*staged), 400);
+    row->move(40, 420);
+    auto* card = showAlone(new BridgeSampleRow(*model, listed(seeded.id)), 640);
+
+    int drops = 0;
+    auto dragOut = [&](QWidget* view, QPoint at) {
+        view->activateWindow();
+        PointerScript script(*input);
+        dragOntoTarget(script, view->mapToGlobal(at)).release();
+        play(script);
+        ASSERT_TRUE(target->waitForRecords(++drops)) << "drop " << drops;
+    };
+    for (int round = 0; round < 4; ++round) {
+        for (int pluginDrag = 0; pluginDrag < 2; ++pluginDrag) {
+            dragOut(row, QPoint(200, row->height() / 2));
+            expectDelivered(target->records().at(drops - 1), "Kick-Chop 01.wav", chop);
+            EXPECT_TRUE(turnEventsUntil([&] { return !input->dragSelectionOwned(); }, 5s))
+                << "the plug-in's source still offers its file after drop " << drops;
+        }
+        dragOut(card, QPoint(card->width() - 5, card->height() / 2));
+        expectDelivered(target->records().at(drops - 1), "03 Bass Zoë A.wav",
+                        libraryRoot() / "Samples" / seeded.fileName);
+    }
+    EXPECT_EQ(target->records().size(), drops);
 }
 
 } // namespace
