@@ -4,6 +4,7 @@
 // clear of the top left, where the window host test shows its own.
 
 #include "Platform/UI/XdndDragSource.h"
+#include "Tests/Support/Patience.h"
 #include "Tests/Support/X11/XdndTestTarget.h"
 
 #include <QApplication>
@@ -31,15 +32,20 @@ protected:
     void SetUp() override {
         if (!QApplication::instance())
             GTEST_SKIP() << "no private X server (scripts/test-services.sh starts Xvfb)";
-        source = XdndDragSource::create({150ms, 400ms});
+        useTimeouts({vt::test::patience, vt::test::patience}); // targets that answer are never late
+    }
+
+    // A source whose targets must answer within these times.
+    void useTimeouts(XdndDragSource::Timeouts timeouts) {
+        source = XdndDragSource::create(timeouts);
         ASSERT_NE(source, nullptr);
         QObject::connect(source.get(), &XdndDragSource::finished,
                          [this](Outcome outcome) { outcomes.push_back(outcome); });
     }
 
-    // Runs the application's events and the target's until the condition holds (false after 3 s).
+    // Runs the application's events and the target's until the condition holds.
     static bool runUntil(vt::test::XdndTestTarget& target, const std::function<bool()>& condition) {
-        const auto end = std::chrono::steady_clock::now() + 3s;
+        const auto end = std::chrono::steady_clock::now() + vt::test::patience;
         while (std::chrono::steady_clock::now() < end) {
             QCoreApplication::processEvents();
             target.pump();
@@ -118,8 +124,7 @@ TEST_F(XdndDragSourceTest, ADragNeverTakesTheSelectionFromAWindowThatTookItSince
     source->moveTo({150, 650}, eventTime);
     ASSERT_TRUE(runUntil(target, [&] { return target.positions > 0; }));
     source->release(eventTime);
-    ASSERT_TRUE(runUntil(target, [&] { return !outcomes.empty(); }));
-    runFor(target, 50ms);
+    ASSERT_TRUE(runUntil(target, [&] { return !outcomes.empty() && target.leaves + target.drops > 0; }));
     EXPECT_EQ(outcomes, std::vector{Outcome::refused});
     EXPECT_EQ(target.drops, 0);
     EXPECT_EQ(target.leaves, 1);
@@ -137,10 +142,10 @@ TEST_F(XdndDragSourceTest, AWindowWithAProxyIsServedThroughTheProxy) {
 }
 
 TEST_F(XdndDragSourceTest, ATargetThatNeverAnswersIsLeftAfterItsTime) {
+    useTimeouts({150ms, vt::test::patience});
     vt::test::XdndTestTarget silent(100, 600, 200, 150, {.answersPositions = false});
     dragInto(silent, 150, 650);
-    ASSERT_TRUE(runUntil(silent, [&] { return !outcomes.empty(); }));
-    runFor(silent, 50ms);
+    ASSERT_TRUE(runUntil(silent, [&] { return !outcomes.empty() && silent.leaves + silent.drops > 0; }));
     EXPECT_EQ(outcomes, std::vector{Outcome::timedOut});
     EXPECT_EQ(silent.drops, 0) << "no drop on a target that never accepted";
     EXPECT_EQ(silent.leaves, 1);
@@ -149,6 +154,7 @@ TEST_F(XdndDragSourceTest, ATargetThatNeverAnswersIsLeftAfterItsTime) {
 }
 
 TEST_F(XdndDragSourceTest, ADropNeverReportedFinishedEndsAfterItsTime) {
+    useTimeouts({vt::test::patience, 2s}); // time enough for the target to read the drop
     vt::test::XdndTestTarget target(100, 600, 200, 150, {.finishesDrops = false});
     dragInto(target, 150, 650);
     ASSERT_TRUE(runUntil(target, [&] { return !outcomes.empty(); }));
@@ -166,7 +172,7 @@ TEST_F(XdndDragSourceTest, EscapeLeavesTheTargetAndLettingGoOverNothingDropsNoth
     ASSERT_TRUE(runUntil(target, [&] { return target.positions > 0; }));
     source->cancel();
     source->release(0); // the button comes up after Escape
-    runFor(target, 100ms);
+    ASSERT_TRUE(runUntil(target, [&] { return target.leaves + target.drops > 0; }));
     EXPECT_EQ(outcomes, std::vector{Outcome::cancelled});
     EXPECT_EQ(target.leaves, 1);
     EXPECT_EQ(target.drops, 0);
@@ -177,7 +183,7 @@ TEST_F(XdndDragSourceTest, EscapeLeavesTheTargetAndLettingGoOverNothingDropsNoth
     ASSERT_TRUE(runUntil(target, [&] { return target.positions > 1; }));
     source->moveTo({900, 700}, 0);
     source->release(0);
-    runFor(target, 100ms);
+    ASSERT_TRUE(runUntil(target, [&] { return target.leaves + target.drops > 1; }));
     EXPECT_EQ(outcomes, (std::vector{Outcome::cancelled, Outcome::refused}));
     EXPECT_EQ(target.enters, 2);
     EXPECT_EQ(target.leaves, 2);

@@ -9,6 +9,8 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopRow.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleRow.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QUrl>
 
@@ -77,7 +79,7 @@ protected:
         view->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(view));
         view->activateWindow();
-        EXPECT_TRUE(turnEventsUntil([view] { return QApplication::activeWindow() == view; }, 5s));
+        EXPECT_TRUE(turnEventsUntil([view] { return QApplication::activeWindow() == view; }, patience));
         return view;
     }
 
@@ -92,9 +94,20 @@ protected:
             .wait(300ms);
     }
 
+    // Lets go once Qt's drag shows that the target takes the file (the copy cursor): let go
+    // before the target has answered, the drag would end without a drop.
+    static PointerScript& releaseWhenTaken(PointerScript& script) {
+        return script
+            .until([] {
+                const QCursor* cursor = QGuiApplication::overrideCursor();
+                return cursor && cursor->shape() == Qt::DragCopyCursor;
+            })
+            .release();
+    }
+
     void play(PointerScript& script) {
         script.start();
-        ASSERT_TRUE(turnEventsUntil([&] { return script.finished(); }, 30s));
+        ASSERT_TRUE(turnEventsUntil([&] { return script.finished(); }, patience));
     }
 
     // The one drop delivered a file:// URL named name whose bytes are the source's.
@@ -123,7 +136,8 @@ TEST_F(DragDropTest, SampleCardAndChopTileDropTheirFilesUnderTheirNamesIntoAnoth
 
     auto* card = showAlone(new BridgeSampleRow(*model, sample), 640);
     PointerScript sampleDrag(*input);
-    dragOntoTarget(sampleDrag, card->mapToGlobal(QPoint(card->width() - 5, card->height() / 2))).release();
+    releaseWhenTaken(
+        dragOntoTarget(sampleDrag, card->mapToGlobal(QPoint(card->width() - 5, card->height() / 2))));
     play(sampleDrag);
     ASSERT_TRUE(target->waitForRecords(1));
     const std::filesystem::path libraryFile = libraryRoot() / "Samples" / sample.fileName;
@@ -138,7 +152,8 @@ TEST_F(DragDropTest, SampleCardAndChopTileDropTheirFilesUnderTheirNamesIntoAnoth
         new BridgeChopRow(*model, sample, sample.chops[0], vt::ui::palette::cyan, vt::ui::palette::amber, 64),
         420);
     PointerScript chopDrag(*input);
-    dragOntoTarget(chopDrag, tile->mapToGlobal(QPoint(tile->width() - 12, tile->height() - 6))).release();
+    releaseWhenTaken(
+        dragOntoTarget(chopDrag, tile->mapToGlobal(QPoint(tile->width() - 12, tile->height() - 6))));
     play(chopDrag);
     ASSERT_TRUE(target->waitForRecords(2));
     expectDelivered(target->records().at(1), "03 Bass Zoë A-Chop 03.wav",
@@ -183,7 +198,7 @@ TEST_F(DragDropTest, MissingFileStartsNoDragAndEscapeCancelsOneWithNothingDroppe
     // The target does take the next drop: the silence above was the cancel's.
     card->activateWindow();
     PointerScript dropped(*input);
-    dragOntoTarget(dropped, start).release();
+    releaseWhenTaken(dragOntoTarget(dropped, start));
     play(dropped);
     ASSERT_TRUE(target->waitForRecords(1));
     expectDelivered(target->records().at(0), "03 Bass Zoë A.wav",
@@ -207,18 +222,23 @@ TEST_F(DragDropTest, DragsAlternatingBetweenThePlugInsSourceAndTheCardEachDelive
     auto* card = showAlone(new BridgeSampleRow(*model, listed(seeded.id)), 640);
 
     int drops = 0;
+    // Qt's drag lets go once the target has taken it; the XDND source drops when the target answers.
     auto dragOut = [&](QWidget* view, QPoint at) {
         view->activateWindow();
         PointerScript script(*input);
-        dragOntoTarget(script, view->mapToGlobal(at)).release();
+        dragOntoTarget(script, view->mapToGlobal(at));
+        if (view == card)
+            releaseWhenTaken(script);
+        else
+            script.release();
         play(script);
         ASSERT_TRUE(target->waitForRecords(++drops)) << "drop " << drops;
     };
-    for (int round = 0; round < 4; ++round) {
-        for (int pluginDrag = 0; pluginDrag < 2; ++pluginDrag) {
+    for (int round = 0; round < 5; ++round) { // 15 drags out of the plug-in, 5 out of the card
+        for (int pluginDrag = 0; pluginDrag < 3; ++pluginDrag) {
             dragOut(row, QPoint(200, row->height() / 2));
             expectDelivered(target->records().at(drops - 1), "Kick-Chop 01.wav", chop);
-            EXPECT_TRUE(turnEventsUntil([&] { return !input->dragSelectionOwned(); }, 5s))
+            ASSERT_TRUE(turnEventsUntil([&] { return !input->dragSelectionOwned(); }, patience))
                 << "the plug-in's source still offers its file after drop " << drops;
         }
         dragOut(card, QPoint(card->width() - 5, card->height() / 2));
