@@ -122,16 +122,34 @@ bool XdndDragSource::begin(StagedDragFile file) {
     if (phase != Phase::idle)
         finish(Outcome::cancelled);
     offered = std::move(file);
-    xcb_set_selection_owner(connection, sourceWindow, atoms->selection, XCB_CURRENT_TIME);
-    auto owner = owned(xcb_get_selection_owner_reply(
-        connection, xcb_get_selection_owner(connection, atoms->selection), nullptr));
-    ownsSelection = owner && owner->owner == sourceWindow;
-    if (!ownsSelection)
-        return false;
     phase = Phase::dragging;
     target = {};
     awaitingStatus = positionChanged = accepted = dropRequested = false;
     return true;
+}
+
+// Takes the drag selection at the time of the pointer event that asks for it, never at "now": a
+// window whose drag began after that event keeps it, and a target asks that window, not us.
+bool XdndDragSource::takeSelection(std::uint32_t time) {
+    if (ownsSelection)
+        return true;
+    xcb_set_selection_owner(connection, sourceWindow, atoms->selection, time);
+    auto owner = owned(xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, atoms->selection), nullptr));
+    ownsSelection = owner && owner->owner == sourceWindow;
+    if (ownsSelection)
+        ownedSince = time;
+    return ownsSelection;
+}
+
+// Gives the selection back at the time it was taken, so that a window which took it since keeps
+// it; from then on no target reads this drag's file for another drag.
+void XdndDragSource::giveUpSelection() {
+    if (!ownsSelection)
+        return;
+    ownsSelection = false;
+    xcb_set_selection_owner(connection, XCB_NONE, atoms->selection, ownedSince);
+    xcb_flush(connection);
 }
 
 void XdndDragSource::moveTo(QPoint rootPosition, std::uint32_t time) {
@@ -139,6 +157,7 @@ void XdndDragSource::moveTo(QPoint rootPosition, std::uint32_t time) {
         return;
     position = rootPosition;
     lastTime = time;
+    takeSelection(time); // the drag's first event takes it; a later one tries again
     const Target under = targetAt(rootPosition);
     if (under.window != target.window) {
         leave();
@@ -158,6 +177,10 @@ void XdndDragSource::release(std::uint32_t time) {
     lastTime = time;
     if (!target.window)
         return finish(Outcome::refused);
+    if (!takeSelection(time)) {
+        leave(); // the target would read another window's offer
+        return finish(Outcome::refused);
+    }
     dropRequested = true;
     if (!awaitingStatus)
         sendDrop(); // otherwise once the target has answered the last position
@@ -231,7 +254,7 @@ void XdndDragSource::sendPosition() {
 
 void XdndDragSource::sendDrop() {
     statusTimer.stop();
-    if (!accepted) {
+    if (!accepted || !ownsSelection) {
         leave();
         return finish(Outcome::refused);
     }
@@ -298,11 +321,12 @@ void XdndDragSource::finish(Outcome outcome) {
     phase = Phase::idle;
     target = {};
     dropRequested = false;
+    giveUpSelection(); // a drop is done once the target has reported it finished
     emit finished(outcome);
 }
 
-// Offers the file as long as the selection is ours: a target may read it late, and after a
-// finished drag too.
+// Offers the file while the drag lasts, to requests made since the selection was taken (an older
+// one belongs to another window's drag).
 void XdndDragSource::answerSelectionRequest(const void* message) {
     const auto* request = static_cast<const xcb_selection_request_event_t*>(message);
     xcb_selection_notify_event_t notify{};
@@ -313,7 +337,9 @@ void XdndDragSource::answerSelectionRequest(const void* message) {
     notify.target = request->target;
     notify.property = XCB_ATOM_NONE;
     const xcb_atom_t property = request->property != XCB_ATOM_NONE ? request->property : request->target;
-    if (ownsSelection && offered) {
+    const bool sinceTaken = request->time == XCB_CURRENT_TIME || ownedSince == XCB_CURRENT_TIME ||
+                            std::int32_t(request->time - ownedSince) >= 0; // X time wraps around
+    if (ownsSelection && offered && sinceTaken) {
         if (request->target == atoms->targets) {
             std::vector<xcb_atom_t> list = offeredTypes;
             list.push_back(atoms->targets);

@@ -44,7 +44,9 @@ public:
     static XdndDragSource* shared();
     ~XdndDragSource() override;
 
-    // Starts a drag of the file: owns the drag selection and offers the file from now on.
+    // Starts a drag of the file. The drag selection, through which targets read the file, is taken
+    // at the time of the drag's first pointer event and given back when the drag ends; a drag that
+    // cannot own it drops nothing.
     bool begin(StagedDragFile file);
     // The pointer is at the position (root window pixels); time is the X server's event time.
     void moveTo(QPoint rootPosition, std::uint32_t time);
@@ -79,6 +81,8 @@ private:
               std::uint32_t data4 = 0);
     void handleStatus(const std::uint32_t* data);
     void handleFinished(const std::uint32_t* data);
+    bool takeSelection(std::uint32_t time);
+    void giveUpSelection();
     void answerSelectionRequest(const void* request);
     void finish(Outcome outcome);
     void statusTimedOut();
@@ -94,6 +98,7 @@ private:
     Phase phase = Phase::idle;
     std::optional<StagedDragFile> offered;
     bool ownsSelection = false;
+    std::uint32_t ownedSince = 0; // the event time it was taken at
     Target target;
     QPoint position;
     std::uint32_t lastTime = 0;

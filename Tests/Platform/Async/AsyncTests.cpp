@@ -3,6 +3,7 @@
 #include "Platform/Async/Scheduler.h"
 #include "Platform/Async/Sleep.h"
 #include "Platform/Async/Spawn.h"
+#include "Tests/Support/Patience.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -118,7 +119,7 @@ TEST(SleepTest, RealSchedulerSleepsAtLeastTheDelay) {
         elapsed = co_await sleepFor(scheduler, 30ms);
         done = true;
     });
-    while (!done && watch.elapsed() < 2000)
+    while (!done && watch.elapsed() < vt::test::patienceMilliseconds)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
     EXPECT_TRUE(done);
     EXPECT_TRUE(elapsed);
@@ -141,7 +142,7 @@ TEST(BackgroundTest, ReturnsValuesAndRethrowsTheOriginalException) {
     });
     QElapsedTimer watch;
     watch.start();
-    while (!done && watch.elapsed() < 5000)
+    while (!done && watch.elapsed() < vt::test::patienceMilliseconds)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
     EXPECT_EQ(value, 42);
     EXPECT_EQ(error, "bad input");

@@ -19,7 +19,7 @@ const QString probe = QStringLiteral(VT_SINGLE_INSTANCE_PROBE);
 int runSecondary(const QString& folder, const QStringList& messages) {
     QProcess second;
     second.start(probe, QStringList{folder} + messages);
-    if (!second.waitForFinished(10000))
+    if (!second.waitForFinished(patienceMilliseconds))
         return -1;
     return second.exitCode();
 }
@@ -43,7 +43,7 @@ TEST(SingleInstance, ASecondLaunchForwardsItsURLsToTheRunningOne) {
     // Junk on the socket is dropped and the running one keeps serving.
     QLocalSocket junk;
     junk.connectToServer(QString::fromStdString((folder / "run" / "probe.socket").string()));
-    ASSERT_TRUE(junk.waitForConnected(2000));
+    ASSERT_TRUE(junk.waitForConnected(patienceMilliseconds));
     junk.write(QByteArray(70 * 1024, 'x'));
     junk.waitForBytesWritten(2000);
     junk.waitForDisconnected(2000);

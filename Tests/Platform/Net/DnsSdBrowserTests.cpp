@@ -46,7 +46,7 @@ TEST(DnsSdBrowserTest, FindsAndResolvesAPublishedPhoneOnLoopbackAvahi) {
     QProcess publisher;
     publisher.start("avahi-publish", {"-s", QString::fromStdString(name), "_vellumtide._tcp", "51234",
                                       "deviceID=ABC", "device=Studio Phone"});
-    ASSERT_TRUE(publisher.waitForStarted(5000));
+    ASSERT_TRUE(publisher.waitForStarted(vt::test::patienceMilliseconds));
 
     auto book = std::make_shared<vt::net::ServiceAddressBook>();
     vt::net::AvahiBrowserFactory factory(book);
@@ -54,7 +54,8 @@ TEST(DnsSdBrowserTest, FindsAndResolvesAPublishedPhoneOnLoopbackAvahi) {
     Recorder recorder;
     recorder.attach(*browser);
     browser->start();
-    const bool found = vt::test::turnLoopUntil([&] { return recorder.find(name) != nullptr; }, 10s);
+    const bool found =
+        vt::test::turnLoopUntil([&] { return recorder.find(name) != nullptr; }, vt::test::patience);
     publisher.kill();
     publisher.waitForFinished(2000);
     ASSERT_TRUE(found) << "the published service was not reported";

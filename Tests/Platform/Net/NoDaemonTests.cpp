@@ -25,7 +25,7 @@ TEST(DnsSdBrowserTest, ReportsWaitingWithoutADaemonAndNothingAfterCancel) {
     browser->setStateHandler([&](const DnsSdBrowserStateUpdate& update) { states.push_back(update); });
     browser->start();
     EXPECT_TRUE(states.empty()) << "reports arrive on a later loop turn";
-    vt::test::turnLoopUntil([&] { return !states.empty(); }, 3s);
+    vt::test::turnLoopUntil([&] { return !states.empty(); }, vt::test::patience);
     ASSERT_FALSE(states.empty());
     EXPECT_EQ(states.front().state, DnsSdBrowserState::waiting);
     EXPECT_FALSE(states.front().errorDescription.empty());

@@ -4,6 +4,7 @@
 // clear of the top left, where the window host test shows its own.
 
 #include "Platform/UI/XdndDragSource.h"
+#include "Tests/Support/Patience.h"
 #include "Tests/Support/X11/XdndTestTarget.h"
 
 #include <QApplication>
@@ -31,15 +32,20 @@ protected:
     void SetUp() override {
         if (!QApplication::instance())
             GTEST_SKIP() << "no private X server (scripts/test-services.sh starts Xvfb)";
-        source = XdndDragSource::create({150ms, 400ms});
+        useTimeouts({vt::test::patience, vt::test::patience}); // targets that answer are never late
+    }
+
+    // A source whose targets must answer within these times.
+    void useTimeouts(XdndDragSource::Timeouts timeouts) {
+        source = XdndDragSource::create(timeouts);
         ASSERT_NE(source, nullptr);
         QObject::connect(source.get(), &XdndDragSource::finished,
                          [this](Outcome outcome) { outcomes.push_back(outcome); });
     }
 
-    // Runs the application's events and the target's until the condition holds (false after 3 s).
+    // Runs the application's events and the target's until the condition holds.
     static bool runUntil(vt::test::XdndTestTarget& target, const std::function<bool()>& condition) {
-        const auto end = std::chrono::steady_clock::now() + 3s;
+        const auto end = std::chrono::steady_clock::now() + vt::test::patience;
         while (std::chrono::steady_clock::now() < end) {
             QCoreApplication::processEvents();
             target.pump();
@@ -64,7 +70,7 @@ protected:
     }
 
     vt::StagedDragFile file{"/tmp/drag/Kick Zoë.wav", "file:///tmp/drag/Kick%20Zo%C3%AB.wav\r\n",
-                                "/tmp/drag/Kick Zoë.wav"};
+                            "/tmp/drag/Kick Zoë.wav"};
     std::unique_ptr<XdndDragSource> source;
     std::vector<Outcome> outcomes;
 };
@@ -72,6 +78,7 @@ protected:
 TEST_F(XdndDragSourceTest, OffersTheFileAsUriListAndTextAndRefusesOtherFormats) {
     vt::test::XdndTestTarget reader(0, 0, 10, 10);
     ASSERT_TRUE(source->begin(file));
+    source->moveTo({900, 700}, 0); // the drag's first event takes the selection
     for (const char* format : {"text/uri-list", "text/plain", "TARGETS", "image/png"})
         reader.requestSelection(format);
     ASSERT_TRUE(runUntil(reader, [&] { return reader.conversions.size() == 4; }));
@@ -98,6 +105,30 @@ TEST_F(XdndDragSourceTest, DropsIntoATargetThatAnswersAndHearsItFinish) {
     ASSERT_EQ(target.droppedUriLists.size(), 1u);
     EXPECT_EQ(target.droppedUriLists[0], file.uriList.toStdString());
     EXPECT_FALSE(source->isActive());
+    // Given back once the drop is done: no later drop, of another window's drag, reads this file.
+    EXPECT_EQ(target.dragSelectionOwner(), 0u);
+    target.requestSelection("text/uri-list");
+    ASSERT_TRUE(runUntil(target, [&] { return target.conversions.count("text/uri-list") > 0; }));
+    EXPECT_FALSE(target.conversions["text/uri-list"]);
+}
+
+// Another window's drag took the selection after the pointer event that moves this drag (its
+// events were handled late): the selection stays with that window, and this drag drops nothing,
+// since the target would read that window's offer.
+TEST_F(XdndDragSourceTest, ADragNeverTakesTheSelectionFromAWindowThatTookItSinceItsEvent) {
+    vt::test::XdndTestTarget target(100, 600, 200, 150);
+    vt::test::XdndTestTarget otherDrag(1200, 770, 20, 20);
+    ASSERT_TRUE(source->begin(file));
+    otherDrag.takeDragSelection();
+    const std::uint32_t eventTime = 1; // long before the other window took it
+    source->moveTo({150, 650}, eventTime);
+    ASSERT_TRUE(runUntil(target, [&] { return target.positions > 0; }));
+    source->release(eventTime);
+    ASSERT_TRUE(runUntil(target, [&] { return !outcomes.empty() && target.leaves + target.drops > 0; }));
+    EXPECT_EQ(outcomes, std::vector{Outcome::refused});
+    EXPECT_EQ(target.drops, 0);
+    EXPECT_EQ(target.leaves, 1);
+    EXPECT_EQ(target.dragSelectionOwner(), otherDrag.window());
 }
 
 TEST_F(XdndDragSourceTest, AWindowWithAProxyIsServedThroughTheProxy) {
@@ -111,10 +142,10 @@ TEST_F(XdndDragSourceTest, AWindowWithAProxyIsServedThroughTheProxy) {
 }
 
 TEST_F(XdndDragSourceTest, ATargetThatNeverAnswersIsLeftAfterItsTime) {
+    useTimeouts({150ms, vt::test::patience});
     vt::test::XdndTestTarget silent(100, 600, 200, 150, {.answersPositions = false});
     dragInto(silent, 150, 650);
-    ASSERT_TRUE(runUntil(silent, [&] { return !outcomes.empty(); }));
-    runFor(silent, 50ms);
+    ASSERT_TRUE(runUntil(silent, [&] { return !outcomes.empty() && silent.leaves + silent.drops > 0; }));
     EXPECT_EQ(outcomes, std::vector{Outcome::timedOut});
     EXPECT_EQ(silent.drops, 0) << "no drop on a target that never accepted";
     EXPECT_EQ(silent.leaves, 1);
@@ -123,6 +154,7 @@ TEST_F(XdndDragSourceTest, ATargetThatNeverAnswersIsLeftAfterItsTime) {
 }
 
 TEST_F(XdndDragSourceTest, ADropNeverReportedFinishedEndsAfterItsTime) {
+    useTimeouts({vt::test::patience, 2s}); // time enough for the target to read the drop
     vt::test::XdndTestTarget target(100, 600, 200, 150, {.finishesDrops = false});
     dragInto(target, 150, 650);
     ASSERT_TRUE(runUntil(target, [&] { return !outcomes.empty(); }));
@@ -140,7 +172,7 @@ TEST_F(XdndDragSourceTest, EscapeLeavesTheTargetAndLettingGoOverNothingDropsNoth
     ASSERT_TRUE(runUntil(target, [&] { return target.positions > 0; }));
     source->cancel();
     source->release(0); // the button comes up after Escape
-    runFor(target, 100ms);
+    ASSERT_TRUE(runUntil(target, [&] { return target.leaves + target.drops > 0; }));
     EXPECT_EQ(outcomes, std::vector{Outcome::cancelled});
     EXPECT_EQ(target.leaves, 1);
     EXPECT_EQ(target.drops, 0);
@@ -151,7 +183,7 @@ TEST_F(XdndDragSourceTest, EscapeLeavesTheTargetAndLettingGoOverNothingDropsNoth
     ASSERT_TRUE(runUntil(target, [&] { return target.positions > 1; }));
     source->moveTo({900, 700}, 0);
     source->release(0);
-    runFor(target, 100ms);
+    ASSERT_TRUE(runUntil(target, [&] { return target.leaves + target.drops > 1; }));
     EXPECT_EQ(outcomes, (std::vector{Outcome::cancelled, Outcome::refused}));
     EXPECT_EQ(target.enters, 2);
     EXPECT_EQ(target.leaves, 2);

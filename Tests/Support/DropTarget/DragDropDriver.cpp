@@ -143,7 +143,7 @@ void XTestInput::clearDragSelection() {
 }
 
 void PointerScript::add(std::function<void()> action, std::chrono::milliseconds pause) {
-    steps.push_back({std::move(action), pause});
+    steps.push_back({std::move(action), pause, {}});
 }
 
 PointerScript& PointerScript::moveTo(QPoint global) {
@@ -184,12 +184,21 @@ PointerScript& PointerScript::run(std::function<void()> fn) {
     return *this;
 }
 
+PointerScript& PointerScript::until(std::function<bool()> condition) {
+    add([] {}, std::chrono::milliseconds(15));
+    steps.back().until = std::move(condition);
+    return *this;
+}
+
 namespace {
 // Runs the steps in turn; each pending timer holds the runner, so it lives until the last step.
+// A step with a condition is looked at again after its pause until the condition holds.
 struct ScriptRunner : std::enable_shared_from_this<ScriptRunner> {
     std::vector<std::function<void()>> actions;
     std::vector<std::chrono::milliseconds> pauses;
+    std::vector<std::function<bool()>> conditions;
     std::shared_ptr<bool> done;
+    QElapsedTimer held;
 
     void runFrom(std::size_t index) {
         if (index == actions.size()) {
@@ -197,7 +206,13 @@ struct ScriptRunner : std::enable_shared_from_this<ScriptRunner> {
             return;
         }
         actions[index]();
-        QTimer::singleShot(pauses[index], [self = shared_from_this(), index] { self->runFrom(index + 1); });
+        held.start();
+        QTimer::singleShot(pauses[index], [self = shared_from_this(), index] { self->endStep(index); });
+    }
+    void endStep(std::size_t index) {
+        if (!conditions[index] || conditions[index]() || held.elapsed() >= patienceMilliseconds)
+            return runFrom(index + 1);
+        QTimer::singleShot(pauses[index], [self = shared_from_this(), index] { self->endStep(index); });
     }
 };
 } // namespace
@@ -208,6 +223,7 @@ void PointerScript::start() {
     for (const Step& step : steps) {
         runner->actions.push_back(step.action);
         runner->pauses.push_back(step.pause);
+        runner->conditions.push_back(step.until);
     }
     runner->done = done;
     QTimer::singleShot(0, [runner] { runner->runFrom(0); });

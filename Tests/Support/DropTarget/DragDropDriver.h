@@ -3,6 +3,8 @@
 // pointer and keyboard of the private X server, moved through XTest as a person would (small
 // steps, short waits) while the test's own Qt loop keeps turning.
 
+#include "Tests/Support/Patience.h"
+
 #include <QPoint>
 #include <QProcess>
 #include <QRect>
@@ -30,11 +32,11 @@ public:
     ~DropTargetProcess(); // SIGTERM, then waits for the process to end
 
     // Waits for "READY" on its standard output.
-    bool waitUntilReady(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    bool waitUntilReady(std::chrono::milliseconds limit = patience);
     // The lines recorded so far, one per dropped URL or "EMPTY".
     QStringList records() const;
     // Turns the loop until at least count lines are recorded.
-    bool waitForRecords(int count, std::chrono::milliseconds limit = std::chrono::seconds(10));
+    bool waitForRecords(int count, std::chrono::milliseconds limit = patience);
     QRect geometry() const { return area; }
 
 private:
@@ -88,6 +90,8 @@ public:
     PointerScript& wait(std::chrono::milliseconds pause);
     // Runs fn at this point of the gesture (for checks in the middle of a drag).
     PointerScript& run(std::function<void()> fn);
+    // Holds the gesture here until condition() holds, however long the other programs take.
+    PointerScript& until(std::function<bool()> condition);
 
     // Starts the steps; finished() turns true after the last.
     void start();
@@ -97,6 +101,7 @@ private:
     struct Step {
         std::function<void()> action;
         std::chrono::milliseconds pause;
+        std::function<bool()> until; // the step is over once this holds (or patience has passed)
     };
     void add(std::function<void()> action, std::chrono::milliseconds pause);
 

@@ -3,6 +3,7 @@
 // turns until a task finishes or a real-time limit passes.
 
 #include "Platform/Async/Spawn.h"
+#include "Tests/Support/Patience.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -40,7 +41,7 @@ template <typename T> struct TaskOutcome {
 };
 
 template <typename T, typename Make>
-TaskOutcome<T> runTask(Make make, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+TaskOutcome<T> runTask(Make make, std::chrono::milliseconds limit = patience) {
     testApplication();
     auto outcome = std::make_shared<TaskOutcome<T>>();
     spawn([outcome, make]() mutable -> QCoro::Task<> {

@@ -95,6 +95,17 @@ void XdndTestTarget::requestSelection(const std::string& format) {
     xcb_flush(connection);
 }
 
+void XdndTestTarget::takeDragSelection() {
+    xcb_set_selection_owner(connection, targetWindow, atom("XdndSelection"), XCB_CURRENT_TIME);
+    xcb_flush(connection);
+}
+
+std::uint32_t XdndTestTarget::dragSelectionOwner() {
+    auto reply = owned(xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, atom("XdndSelection")), nullptr));
+    return reply ? reply->owner : 0;
+}
+
 void XdndTestTarget::handleClientMessage(const void* message) {
     const auto* event = static_cast<const xcb_client_message_event_t*>(message);
     const std::uint32_t* data = event->data.data32;

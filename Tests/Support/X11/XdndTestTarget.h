@@ -38,6 +38,10 @@ public:
 
     // Asks the drag selection's owner for the format; the answer lands in conversions.
     void requestSelection(const std::string& format);
+    // Takes the drag selection for this window now, as another program's drag would.
+    void takeDragSelection();
+    // The window that owns the drag selection; 0 for none.
+    std::uint32_t dragSelectionOwner();
     // Per format asked for: the bytes (TARGETS as the offered names, one a line), or nothing when
     // the owner refused.
     std::map<std::string, std::optional<std::string>> conversions;

@@ -2,6 +2,7 @@
 #include "VellumtideAU/Engine/VellumtideAudioUnitReference.h"
 
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -182,10 +183,10 @@ TEST_F(PadLoadingTest, FilesLongerThanTenMinutesStayEmptyAndSayWhy) {
 
     VellumtideAudioUnitReference reference;
     reference.set(host.unit);
-    auto started = std::chrono::steady_clock::now();
+    // Processor time, which a busy machine does not stretch: decoding the 2 GB file takes seconds.
+    const std::clock_t started = std::clock();
     reference.apply(kit({fits, over, huge, untold, missing}));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3))
-        << "the 2 GB file was decoded";
+    EXPECT_LT(double(std::clock() - started) / CLOCKS_PER_SEC, 3.0) << "the 2 GB file was decoded";
     EXPECT_EQ(host.unit->padKitState().assignments.size(), 5u); // the kit keeps every assignment
     ASSERT_NE(host.unit->loadedPad(0), nullptr);
     EXPECT_EQ(host.unit->loadedPad(0)->frameCount(), 600'000u);

@@ -2,6 +2,7 @@
 // read files, sleep, or wait for a lock. The render passes run inside the render-thread guard,
 // which counts each of these; its own test shows it catches each kind of fault.
 
+#include "Tests/Support/Patience.h"
 #include "Tests/VellumtideAU/Engine/RenderThreadGuard.h"
 #include "Tests/VellumtideAU/Engine/UnitHarness.h"
 
@@ -138,7 +139,7 @@ TEST(RenderThread, APassThatFindsTheLockHeldWaitsForNothingAndLosesNoNote) {
     // The pass runs on a render thread of its own: a pass that waited for the lock would not end
     // while the lock is held, and the test fails after a bounded wait instead of hanging.
     auto rendering = std::async(std::launch::async, [&] { host.pass(100); });
-    const bool endedWhileHeld = rendering.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    const bool endedWhileHeld = rendering.wait_for(vt::test::patience) == std::future_status::ready;
     release = true;
     swapper.join();
     rendering.get();
@@ -169,7 +170,7 @@ TEST(RenderThread, StateSavesAndKitReadsNeverTakeTheRenderLock) {
         return restoredKit == host.unit->padKitState() &&
                host.unit->padKitSnapshot()->assignments.size() == 1 && host.unit->padLoadFailure(3).empty();
     });
-    bool finished = saving.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    bool finished = saving.wait_for(vt::test::patience) == std::future_status::ready;
     held.unlock();
     EXPECT_TRUE(finished) << "a state save waited for the render lock";
     EXPECT_TRUE(saving.get());
@@ -235,16 +236,23 @@ TEST(RenderThreadGuard, CatchesEachKindOfFaultInsideARenderPass) {
     // A lock that another thread holds: the pass waits, and the wait is counted as contended.
     if (!RenderThreadGuard::interposesLibc())
         GTEST_SKIP() << RenderThreadGuard::partialReason();
-    std::atomic<bool> holding{false};
+    // The owner lets go only well after the pass has come to the lock, however slowly each thread
+    // is scheduled.
+    std::atomic<bool> holding{false}, locking{false};
     std::thread owner([&] {
         std::lock_guard lock(heldElsewhere);
         holding = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!locking)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     });
     while (!holding)
         std::this_thread::yield();
     GuardedHarness host;
-    host.pass(64, [&] { std::lock_guard lock(heldElsewhere); });
+    host.pass(64, [&] {
+        locking = true;
+        std::lock_guard lock(heldElsewhere);
+    });
     owner.join();
     EXPECT_EQ(host.violations.contendedLocks, 1u) << host.violations;
 }

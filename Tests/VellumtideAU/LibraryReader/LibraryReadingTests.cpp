@@ -1,5 +1,6 @@
 // Reading and merging hand-written library folders in a temporary home.
 
+#include "Tests/Support/Patience.h"
 #include "Tests/Support/TemporaryFolder.h"
 #include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
 
@@ -63,7 +64,7 @@ protected:
 
     // Runs the event loop until what the reader's thread found is published.
     void settle() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto deadline = std::chrono::steady_clock::now() + vt::test::patience;
         while (library->isReading() && std::chrono::steady_clock::now() < deadline)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         ASSERT_FALSE(library->isReading());

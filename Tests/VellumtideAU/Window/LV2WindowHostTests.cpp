@@ -5,6 +5,7 @@
 // starting the real one. The window's widgets are reached through the application the module
 // made in this process.
 
+#include "Tests/Support/Patience.h"
 #include "Tests/Support/TemporaryFolder.h"
 #include "Tests/VellumtideAU/Engine/WavFixtures.h"
 #include "Tests/VellumtideAU/LV2/LilvHost.h"
@@ -136,7 +137,8 @@ protected:
     int idle() { return idleInterface->idle(suil_instance_get_handle(window)); }
 
     // Idles every 10 ms, as a host's timer would, until the condition holds or the time is up.
-    bool idleUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
+    bool idleUntil(const std::function<bool()>& condition,
+                   std::chrono::milliseconds limit = vt::test::patience) {
         const auto end = std::chrono::steady_clock::now() + limit;
         while (!condition()) {
             if (std::chrono::steady_clock::now() > end)
@@ -207,7 +209,7 @@ TEST_F(SuilWindowHost, EmbedsTheWindowWhichAdoptsTheRestoredKitAndStartsTheProgr
     vt::test::X11TestWindow parent(640, 540);
     ASSERT_TRUE(parent.valid());
     openWindow(parent.id());
-    EXPECT_TRUE(idleUntil([this] { return std::filesystem::exists(launches); }, 1500ms));
+    EXPECT_TRUE(idleUntil([this] { return std::filesystem::exists(launches); }));
 
     // Embedded in the host's window at the preferred size.
     EXPECT_NE(windowId(), 0u);
@@ -238,18 +240,17 @@ TEST_F(SuilWindowHost, TakesTheKeysAGtkHostForwards) {
     QWidget* root = QWidget::find(WId(windowId()));
 
     ASSERT_TRUE(vt::test::forwardKey(windowId(), "Tab"));
-    EXPECT_TRUE(idleUntil(
-        [root] { return QApplication::focusWidget() && root->isAncestorOf(QApplication::focusWidget()); },
-        2s))
-        << "the first Tab puts a control of the window in focus";
+    EXPECT_TRUE(idleUntil([root] {
+        return QApplication::focusWidget() && root->isAncestorOf(QApplication::focusWidget());
+    })) << "the first Tab puts a control of the window in focus";
     for (int press = 0; press < 6 && QApplication::focusWidget() != close; ++press) {
         QWidget* before = QApplication::focusWidget();
         vt::test::forwardKey(windowId(), "Tab");
-        idleUntil([before] { return QApplication::focusWidget() != before; }, 1s);
+        idleUntil([before] { return QApplication::focusWidget() != before; });
     }
     ASSERT_EQ(QApplication::focusWidget(), close.data()) << "Tab reaches the sheet's close button";
     vt::test::forwardKey(windowId(), "space");
-    EXPECT_TRUE(idleUntil([&] { return !close || !close->isVisible(); }, 2s)) << "Space closes the sheet";
+    EXPECT_TRUE(idleUntil([&] { return !close || !close->isVisible(); })) << "Space closes the sheet";
 }
 
 VellumtidePadKitState withResolvedFiles(VellumtidePadKitState kit) {
@@ -272,8 +273,8 @@ TEST_F(SuilWindowHost, ARestoreWhileTheWindowIsOpenReachesTheRackAndSurvivesTheN
     EXPECT_NE(named<QAbstractButton>("Empty pad"), nullptr);
 
     ASSERT_TRUE(instance->restoreState(sixPads));
-    EXPECT_TRUE(idleUntil([this] { return named<QAbstractButton>("Preview Pad 6") != nullptr; }, 3s))
-        << "the rack shows the restored pad 6 within its one-second check";
+    EXPECT_TRUE(idleUntil([this] { return named<QAbstractButton>("Preview Pad 6") != nullptr; }))
+        << "the rack shows the restored pad 6 at its next check";
 
     auto* volume = named<QAbstractSlider>("Volume");
     ASSERT_NE(volume, nullptr);

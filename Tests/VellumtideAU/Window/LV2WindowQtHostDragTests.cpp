@@ -43,10 +43,10 @@ TEST_F(LV2WindowQtHostDragTest, ASampleDropsIntoTheHostsOwnQtWindowWhileItsLoopR
     loop->turns(10);
     QWidget* kick = settled([] { return sampleRow("Kick"); });
     ASSERT_NE(kick, nullptr);
-    const std::size_t firstFiring = dragRow(kick, centre(otherProgramX, otherProgramY));
+    const Gesture gesture = dragRow(kick, centre(otherProgramX, otherProgramY));
     ASSERT_TRUE(loop->runUntil([&] { return !timeline.dropped.empty(); }))
         << "the host's window took the drop";
-    EXPECT_LE(loop->longestGapSince(firstFiring).count(), 50) << "the host's timer kept firing";
+    expectTheHostsTimerKeptFiring(gesture);
     ASSERT_EQ(timeline.dropped.size(), 1u);
     const std::filesystem::path received = timeline.dropped[0].toLocalFile().toStdString();
     EXPECT_EQ(received.filename(), kickPath.filename());

@@ -2,6 +2,7 @@
 // loads (delay, once per process, 12 s across instances) on virtual time, URLs sent to the
 // program or to the desktop, finding the program from the bundle, and the detached start itself.
 
+#include "Tests/Support/Patience.h"
 #include "Tests/VellumtideAU/Window/WindowTestSupport.h"
 #include "VellumtideAU/Window/VellumtideAUView.h"
 #include "VellumtideAU/Window/VellumtideAUViewController.h"
@@ -200,7 +201,9 @@ TEST_F(LaunchTest, ADetachedStartRunsInItsOwnSessionWithoutInheritedDescriptors)
     ASSERT_TRUE(launcher.startDetached(
         "/bin/sh", {"-c", "cd \"" + folder + "\" && " + command, "sh", "--hidden", "vellumtide://open"}));
     ::close(leaked);
-    for (int i = 0; i < 200 && !std::filesystem::exists(fixture.temp / "arguments"); ++i)
+    const auto deadline = std::chrono::steady_clock::now() + vt::test::patience;
+    while (!std::filesystem::exists(fixture.temp / "arguments") &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(20ms);
     auto read = [this](const char* name) {
         std::ifstream in(fixture.temp / name);

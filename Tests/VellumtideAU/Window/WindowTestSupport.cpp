@@ -1,5 +1,6 @@
 #include "Tests/VellumtideAU/Window/WindowTestSupport.h"
 
+#include "Tests/Support/Patience.h"
 #include "Tests/VellumtideAU/Engine/WavFixtures.h"
 
 #include <QCoreApplication>
@@ -95,7 +96,7 @@ std::vector<std::string> WindowFixture::writeLargeLibrary(std::size_t count) con
 }
 
 void waitForLibrary(const VellumtidePluginLibrary& library) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + patience;
     while (library.isReading() && std::chrono::steady_clock::now() < deadline)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }

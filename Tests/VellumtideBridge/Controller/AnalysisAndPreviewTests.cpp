@@ -74,7 +74,8 @@ TEST_F(ControllerTest, FingerprintsUnderACommaDecimalLocale) {
 
     // The stored print matches the next run's, also after a restart: no endless re-analysis.
     auto& m = start();
-    ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 1 && m.analyzingSampleIDs().empty(); }, 5s));
+    ASSERT_TRUE(
+        turnLoopUntil([&] { return audio.analyses == 1 && m.analyzingSampleIDs().empty(); }, patience));
     EXPECT_EQ(probe(m).sampleMetadata[take.id].analysis.sourceFingerprint, neutralPrint);
     model.reset();
     start();
@@ -92,7 +93,8 @@ TEST_F(ControllerTest, StartupAnalysisIsQuietAndSkipsUnchangedFingerprints) {
     audio.result.bpm = 120;
     auto& m = start();
     record();
-    ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 1 && m.analyzingSampleIDs().empty(); }, 5s));
+    ASSERT_TRUE(
+        turnLoopUntil([&] { return audio.analyses == 1 && m.analyzingSampleIDs().empty(); }, patience));
     settle();
     EXPECT_EQ(m.statusMessage(), "Searching for Vellumtide");
     EXPECT_EQ(probe(m).sampleMetadata[a.id].analysis.bpm, 120);
@@ -123,7 +125,8 @@ TEST_F(ControllerTest, AnalysisResultsShareOneSaveAndAQuitWritesThem) {
     audio.result.bpm = 120;
     auto& m = start();
     record();
-    ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 3 && m.analyzingSampleIDs().empty(); }, 5s));
+    ASSERT_TRUE(
+        turnLoopUntil([&] { return audio.analyses == 3 && m.analyzingSampleIDs().empty(); }, patience));
     settle();
     EXPECT_EQ(std::count(changes.begin(), changes.end(), BridgeViewModel::Field::samples), 1);
     auto onDisk = BridgeSampleCache(paths, libraryRoot()).loadLocalMetadata();
@@ -137,7 +140,7 @@ TEST_F(ControllerTest, AnalysisResultsShareOneSaveAndAQuitWritesThem) {
     auto run = m.analyzeSamplesIfNeeded({a, b}, {a.id, b.id}, true);
     audio.analysisGate = second;
     first.resolve(true);
-    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().count(b.id) > 0; }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().count(b.id) > 0; }, patience));
     EXPECT_EQ(probe(m).sampleMetadata[a.id].analysis.bpm, 77);
     model.reset();
     second.resolve(true);
@@ -153,10 +156,11 @@ TEST_F(ControllerTest, RenameOrDeleteDuringARunningAnalysis) {
     audio.analysisGate = Completion<bool>();
     audio.result.bpm = 99;
     auto& m = start();
-    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().count(a.id) > 0; }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().count(a.id) > 0; }, patience));
     m.renameSample(m.samples()[0], "Renamed");
     audio.analysisGate->resolve(true);
-    ASSERT_TRUE(turnLoopUntil([&] { return audio.analyses == 2 && m.analyzingSampleIDs().empty(); }, 5s));
+    ASSERT_TRUE(
+        turnLoopUntil([&] { return audio.analyses == 2 && m.analyzingSampleIDs().empty(); }, patience));
     EXPECT_EQ(probe(m).sampleMetadata[a.id].titleOverride, "Renamed");
     EXPECT_EQ(probe(m).sampleMetadata[a.id].analysis.bpm, 99);
 

@@ -26,7 +26,6 @@ namespace vt::test {
 namespace {
 
 const QString probe = QStringLiteral(VT_BRIDGE_PROGRAM_PROBE);
-constexpr int patience = 15000; // ms; generous, for a loaded machine
 
 // The environment that makes a child's folders those of paths (see Paths::underRoot).
 QProcessEnvironment environmentFor(const Paths& paths) {
@@ -49,14 +48,14 @@ protected:
     void TearDown() override {
         if (first.state() != QProcess::NotRunning) {
             ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
-            first.waitForFinished(5000);
+            first.waitForFinished(patienceMilliseconds);
         }
     }
     int launchAgain(const QStringList& arguments) {
         QProcess second;
         second.setProcessEnvironment(environment);
         second.start(probe, arguments);
-        if (!second.waitForFinished(patience))
+        if (!second.waitForFinished(patienceMilliseconds))
             return -1;
         return second.exitCode();
     }
@@ -64,7 +63,7 @@ protected:
     bool startFirst() {
         first.setProcessEnvironment(environment);
         first.start(probe, {"--hidden"});
-        return waitForOutput(first, seen, "ready\n", patience);
+        return waitForOutput(first, seen, "ready\n", patienceMilliseconds);
     }
 
     QProcessEnvironment environment = environmentFor(paths);
@@ -80,13 +79,13 @@ TEST_F(BridgeProgramTest, ASecondLaunchHandsItsURLsToTheRunningProgram) {
     ASSERT_TRUE(startFirst());
 
     EXPECT_EQ(launchAgain({"vellumtide://edit/" + id.toLower()}), 0);
-    EXPECT_TRUE(waitForOutput(first, seen, "status:Editing take\n", patience));
+    EXPECT_TRUE(waitForOutput(first, seen, "status:Editing take\n", patienceMilliseconds));
     EXPECT_TRUE(seen.contains("activated\nediting:" + id.toUtf8() + "\n"));
 
     // A launch without URLs only brings the running program forward.
     seen.clear();
     EXPECT_EQ(launchAgain({}), 0);
-    EXPECT_TRUE(waitForOutput(first, seen, "activated\n", patience));
+    EXPECT_TRUE(waitForOutput(first, seen, "activated\n", patienceMilliseconds));
     EXPECT_FALSE(seen.contains("editing:"));
     EXPECT_EQ(first.state(), QProcess::Running);
 }
@@ -97,7 +96,7 @@ TEST_F(BridgeProgramTest, AQuietSecondLaunchLeavesTheRunningProgramUnseen) {
     EXPECT_EQ(launchAgain({"--hidden"}), 0);
     // Hand-offs are handled in order: by the time a URL's activation shows, the quiet ones are done.
     EXPECT_EQ(launchAgain({"vellumtide://open"}), 0);
-    EXPECT_TRUE(waitForOutput(first, seen, "activated\n", patience));
+    EXPECT_TRUE(waitForOutput(first, seen, "activated\n", patienceMilliseconds));
     EXPECT_EQ(seen.count("activated\n"), 1) << seen.toStdString();
 }
 
@@ -108,7 +107,7 @@ TEST_F(BridgeProgramTest, WithoutARuntimeFolderTheHandOffUsesAPrivateFolderOfOur
     EXPECT_EQ(std::filesystem::symlink_status(own).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_all);
     EXPECT_EQ(launchAgain({"vellumtide://open"}), 0) << "handed over, not a second program";
-    EXPECT_TRUE(waitForOutput(first, seen, "activated\n", patience));
+    EXPECT_TRUE(waitForOutput(first, seen, "activated\n", patienceMilliseconds));
 }
 
 TEST_F(BridgeProgramTest, AnUnsafeFallbackFolderIsRefusedWithAReason) {
@@ -169,18 +168,18 @@ TEST_F(BridgeProgramTest, WithoutASessionBusTheProgramStartsNoBusDaemonThatOutli
     program.setProcessEnvironment(environment);
     program.start("unshare",
                   {"--user", "--map-root-user", "--net", QStringLiteral(VT_BRIDGE_PROGRAM), "--hidden"});
-    ASSERT_TRUE(program.waitForStarted(patience));
+    ASSERT_TRUE(program.waitForStarted(patienceMilliseconds));
     QElapsedTimer waited;
     waited.start();
     while (!std::filesystem::exists(paths.runtime / "vellumtide-bridge.socket") &&
-           program.state() == QProcess::Running && waited.elapsed() < patience)
+           program.state() == QProcess::Running && waited.elapsed() < patienceMilliseconds)
         program.waitForFinished(50);
     if (program.state() != QProcess::Running)
         GTEST_SKIP() << "no network namespace of our own: " << program.readAllStandardError().toStdString();
     ASSERT_TRUE(std::filesystem::exists(paths.runtime / "vellumtide-bridge.socket")) << "the program runs";
     program.waitForFinished(1000); // its start-up settles
     ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(patience));
+    ASSERT_TRUE(program.waitForFinished(patienceMilliseconds));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "SIGTERM quits through the program's way out";
     EXPECT_EQ(program.exitCode(), 0);
 
@@ -207,10 +206,10 @@ TEST_F(BridgeProgramTest, AQuitOrAQuitSignalWhileAnEditRendersKeepsTheEdit) {
         environment.insert("VT_PROBE_QUIT_WHILE_RENDERING", signal ? "signal" : "self");
         ASSERT_TRUE(startFirst());
         if (signal) {
-            ASSERT_TRUE(waitForOutput(first, seen, "rendering\n", patience)) << seen.toStdString();
+            ASSERT_TRUE(waitForOutput(first, seen, "rendering\n", patienceMilliseconds)) << seen.toStdString();
             ::kill(static_cast<pid_t>(first.processId()), signal);
         }
-        ASSERT_TRUE(first.waitForFinished(patience));
+        ASSERT_TRUE(first.waitForFinished(patienceMilliseconds));
         seen += first.readAllStandardOutput();
         EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(first.exitCode(), 0);
@@ -254,13 +253,13 @@ TEST_F(BridgeProgramTest, AKillAtAnyMomentOfAnEditLeavesEachRenderedEditMatching
         const qsizetype after = point % 3;
         QElapsedTimer waited;
         waited.start();
-        while (seen.count("applied\n") < after && waited.elapsed() < patience) {
+        while (seen.count("applied\n") < after && waited.elapsed() < patienceMilliseconds) {
             first.waitForReadyRead(20);
             seen += first.readAllStandardOutput();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(point * 7 % 45));
         ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
-        ASSERT_TRUE(first.waitForFinished(patience));
+        ASSERT_TRUE(first.waitForFinished(patienceMilliseconds));
         seen += first.readAllStandardOutput();
         ASSERT_GE(seen.count("applied\n"), after) << seen.toStdString();
 

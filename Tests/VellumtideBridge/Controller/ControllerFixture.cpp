@@ -125,12 +125,10 @@ bool ControllerTest::turnUntil(const std::function<bool()>& done, std::chrono::m
 }
 
 void ControllerTest::awaitVoid(QCoro::Task<> task) {
-    auto outcome = runTask<bool>(
-        [&]() -> QCoro::Task<bool> {
-            co_await std::move(task);
-            co_return true;
-        },
-        std::chrono::seconds(10));
+    auto outcome = runTask<bool>([&]() -> QCoro::Task<bool> {
+        co_await std::move(task);
+        co_return true;
+    });
     EXPECT_TRUE(outcome.finished);
 }
 

@@ -174,13 +174,11 @@ protected:
     // follow-ups (status texts, display list) have run.
     void settleWrites();
     // Turns the real loop (sockets) and the virtual timers due now until done() holds.
-    bool turnUntil(const std::function<bool()>& done,
-                   std::chrono::milliseconds limit = std::chrono::seconds(10));
+    bool turnUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = patience);
     // Lets real time pass (the sound server's) with the virtual clock in step, 40 ms at a time.
     bool playInStep(const std::function<bool()>& done, std::chrono::milliseconds limit);
     template <typename T> T await(QCoro::Task<T> task) {
-        auto outcome = runTask<T>([&]() -> QCoro::Task<T> { co_return co_await std::move(task); },
-                                  std::chrono::seconds(10));
+        auto outcome = runTask<T>([&]() -> QCoro::Task<T> { co_return co_await std::move(task); });
         EXPECT_TRUE(outcome.finished);
         return std::move(*outcome.value);
     }

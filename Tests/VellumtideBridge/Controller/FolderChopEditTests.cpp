@@ -23,7 +23,7 @@ TEST_F(ControllerTest, FolderChoiceCopyExistingUseEmptyAndCancel) {
 
     chooser->answer = folder / "elsewhere" / ".." / "copied";
     auto choosing = m.chooseSampleFolder();
-    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, patience));
     EXPECT_EQ(chooser->lastChoice.title, "Choose Vellumtide Sample Folder");
     EXPECT_EQ(alerts->requests.back().messageText, "Use this sample folder?");
     EXPECT_EQ(alerts->requests.back().buttons.size(), 3u);
@@ -40,14 +40,14 @@ TEST_F(ControllerTest, FolderChoiceCopyExistingUseEmptyAndCancel) {
 
     chooser->answer = empty;
     choosing = m.chooseSampleFolder();
-    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, patience));
     alerts->answer(2);
     awaitVoid(std::move(choosing));
     EXPECT_EQ(m.statusMessage(), "Sample folder unchanged");
     EXPECT_EQ(m.cacheURL(), copied);
 
     choosing = m.chooseSampleFolder();
-    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, patience));
     alerts->answer(1);
     awaitVoid(std::move(choosing));
     EXPECT_EQ(m.statusMessage(), "Sample folder changed");
@@ -59,7 +59,7 @@ TEST_F(ControllerTest, FolderChoiceCopyExistingUseEmptyAndCancel) {
     EXPECT_EQ(m.statusMessage(), "Sample folder unchanged");
 
     auto resetting = m.resetSampleFolderToDefault();
-    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, patience));
     alerts->answer(1);
     awaitVoid(std::move(resetting));
     EXPECT_TRUE(m.isUsingDefaultSampleFolder());
@@ -80,7 +80,7 @@ TEST_F(ControllerTest, FolderSwitchIsRefusedWhileBusyAlsoWhenBusyStartsDuringThe
     m.setIsSyncing(false);
 
     auto choosing = m.chooseSampleFolder();
-    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, patience));
     m.modifyChoppingSampleIDs([&](auto& ids) { ids.insert(take.id); });
     alerts->answer(0);
     awaitVoid(std::move(choosing));
@@ -103,7 +103,7 @@ TEST_F(ControllerTest, AutoChopStoresBridgeChopsAndKeepsChangesMadeMeanwhile) {
     auto run = m.autoChop(m.samples()[0], 1.7);
     EXPECT_EQ(m.statusMessage(), "Finding transients in take");
     auto second = m.autoChop(m.samples()[0], 0.2);
-    ASSERT_TRUE(turnLoopUntil([&] { return audio.renders == 1; }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return audio.renders == 1; }, patience));
     m.deleteSample(m.samples()[0]);
     EXPECT_EQ(m.statusMessage(), "Sample is busy");
     m.renameSample(m.samples()[0], "Loop");
@@ -229,7 +229,7 @@ TEST_F(ControllerTest, OverlappingEditApplicationsKeepEverySampleBusyUntilItsOwn
     auto applyingA = m.applyEdit(trim, m.displaySamples({a})[0]);
     audio.renderGate = gateB;
     auto applyingB = m.applyEdit(trim, m.displaySamples({b})[0]);
-    ASSERT_TRUE(turnLoopUntil([&] { return audio.renders == 2; }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return audio.renders == 2; }, patience));
     EXPECT_EQ(m.renderingEditSampleID(), b.id) << "the latest application is the published one";
 
     m.deleteSample(m.displaySamples({a})[0]);

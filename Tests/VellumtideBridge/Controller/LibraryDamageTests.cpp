@@ -91,7 +91,7 @@ TEST_F(ControllerTest, AFolderChangeGoesOnPastAFileItCannotCopyAndNamesIt) {
 
     chooser->answer = target;
     auto choosing = m.chooseSampleFolder();
-    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, patience));
     alerts->answer(0);
     awaitVoid(std::move(choosing));
     EXPECT_EQ(m.cacheURL(), target);
@@ -224,17 +224,17 @@ TEST_F(ControllerTest, AnAnalysisOfTheOldFolderIsDroppedAfterAFolderChange) {
     audio.result.bpm = 99;
     audio.result.bpmConfidence = 0.9;
     auto& m = start();
-    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().count(take.id) > 0; }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().count(take.id) > 0; }, patience));
 
     chooser->answer = folder / "copied";
     auto choosing = m.chooseSampleFolder();
-    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return !alerts->pending.empty(); }, patience));
     alerts->answer(0);
     awaitVoid(std::move(choosing));
     ASSERT_EQ(m.cacheURL(), folder / "copied");
 
     audio.analysisGate->resolve(true);
-    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().empty(); }, 5s));
+    ASSERT_TRUE(turnLoopUntil([&] { return m.analyzingSampleIDs().empty(); }, patience));
     settle();
     EXPECT_FALSE(probe(m).sampleMetadata.count(take.id));
     EXPECT_FALSE(BridgeSampleCache(paths, folder / "copied").loadLocalMetadata().count(take.id));

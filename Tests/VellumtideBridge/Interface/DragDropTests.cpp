@@ -1,12 +1,17 @@
 // Real drags out of the desktop window's sample card and chop tile, shown as X windows of this
 // process, into vt-drop-target running as a separate program, with the X server's own pointer
-// moved through XTest as a person would. Needs the private X server of scripts/test-services.sh.
+// moved through XTest as a person would; also alternating with drags through the XDND source the
+// plug-in's rows use. Needs the private X server of scripts/test-services.sh.
 
+#include "Platform/UI/XdndDragSource.h"
 #include "Tests/Support/DropTarget/DragDropDriver.h"
 #include "Tests/VellumtideBridge/Interface/SampleViewsFixture.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopRow.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleRow.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMouseEvent>
 #include <QUrl>
 
 namespace vt::test {
@@ -15,6 +20,28 @@ namespace {
 using namespace std::chrono_literals;
 
 const QRect targetArea(760, 120, 360, 260);
+
+// A row that drags its staged file out as the plug-in's rows do in a host without Qt's loop:
+// through the XDND source, which runs no loop of its own.
+class XdndRow final : public QWidget {
+public:
+    explicit XdndRow(StagedDragFile file) : file(std::move(file)) { setAutoFillBackground(true); }
+    QSize sizeHint() const override { return {400, 60}; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override { pressedAt = event->position().toPoint(); }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (pressedAt && (event->position().toPoint() - *pressedAt).manhattanLength() >=
+                             QApplication::startDragDistance()) {
+            pressedAt.reset();
+            vt::ui::startXdndFileDrag(this, file);
+        }
+    }
+
+private:
+    StagedDragFile file;
+    std::optional<QPoint> pressedAt;
+};
 
 class DragDropTest : public SampleViewsTest {
 protected:
@@ -52,7 +79,7 @@ protected:
         view->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(view));
         view->activateWindow();
-        EXPECT_TRUE(turnEventsUntil([view] { return QApplication::activeWindow() == view; }, 5s));
+        EXPECT_TRUE(turnEventsUntil([view] { return QApplication::activeWindow() == view; }, patience));
         return view;
     }
 
@@ -67,9 +94,20 @@ protected:
             .wait(300ms);
     }
 
+    // Lets go once Qt's drag shows that the target takes the file (the copy cursor): let go
+    // before the target has answered, the drag would end without a drop.
+    static PointerScript& releaseWhenTaken(PointerScript& script) {
+        return script
+            .until([] {
+                const QCursor* cursor = QGuiApplication::overrideCursor();
+                return cursor && cursor->shape() == Qt::DragCopyCursor;
+            })
+            .release();
+    }
+
     void play(PointerScript& script) {
         script.start();
-        ASSERT_TRUE(turnEventsUntil([&] { return script.finished(); }, 30s));
+        ASSERT_TRUE(turnEventsUntil([&] { return script.finished(); }, patience));
     }
 
     // The one drop delivered a file:// URL named name whose bytes are the source's.
@@ -98,7 +136,8 @@ TEST_F(DragDropTest, SampleCardAndChopTileDropTheirFilesUnderTheirNamesIntoAnoth
 
     auto* card = showAlone(new BridgeSampleRow(*model, sample), 640);
     PointerScript sampleDrag(*input);
-    dragOntoTarget(sampleDrag, card->mapToGlobal(QPoint(card->width() - 5, card->height() / 2))).release();
+    releaseWhenTaken(
+        dragOntoTarget(sampleDrag, card->mapToGlobal(QPoint(card->width() - 5, card->height() / 2))));
     play(sampleDrag);
     ASSERT_TRUE(target->waitForRecords(1));
     const std::filesystem::path libraryFile = libraryRoot() / "Samples" / sample.fileName;
@@ -113,7 +152,8 @@ TEST_F(DragDropTest, SampleCardAndChopTileDropTheirFilesUnderTheirNamesIntoAnoth
         new BridgeChopRow(*model, sample, sample.chops[0], vt::ui::palette::cyan, vt::ui::palette::amber, 64),
         420);
     PointerScript chopDrag(*input);
-    dragOntoTarget(chopDrag, tile->mapToGlobal(QPoint(tile->width() - 12, tile->height() - 6))).release();
+    releaseWhenTaken(
+        dragOntoTarget(chopDrag, tile->mapToGlobal(QPoint(tile->width() - 12, tile->height() - 6))));
     play(chopDrag);
     ASSERT_TRUE(target->waitForRecords(2));
     expectDelivered(target->records().at(1), "03 Bass Zoë A-Chop 03.wav",
@@ -158,12 +198,54 @@ TEST_F(DragDropTest, MissingFileStartsNoDragAndEscapeCancelsOneWithNothingDroppe
     // The target does take the next drop: the silence above was the cancel's.
     card->activateWindow();
     PointerScript dropped(*input);
-    dragOntoTarget(dropped, start).release();
+    releaseWhenTaken(dragOntoTarget(dropped, start));
     play(dropped);
     ASSERT_TRUE(target->waitForRecords(1));
     expectDelivered(target->records().at(0), "03 Bass Zoë A.wav",
                     libraryRoot() / "Samples" / seeded.fileName);
     EXPECT_EQ(target->records().size(), 1);
+}
+
+// One X server, drags out of both windows in turn: each drop delivers the file that was dragged,
+// and a finished drag leaves no offer behind that a later drop could read instead.
+TEST_F(DragDropTest, DragsAlternatingBetweenThePlugInsSourceAndTheCardEachDeliverTheirOwnFile) {
+    const SampleItem seeded = seedSamples();
+    start();
+    settle();
+    const std::filesystem::path chop = folder / "Kick-Chop 01.wav";
+    writeFile(chop, "RIFF-chop-of-the-plug-in");
+    const auto staged = stageFileForDrag(folder / "plug-in drags", {chop, seeded.id, Uuid::random()},
+                                         QStringLiteral("Kick-Chop 01.wav"));
+    ASSERT_TRUE(staged);
+    auto* row = showAlone(new XdndRow(*staged), 400);
+    row->move(40, 420);
+    auto* card = showAlone(new BridgeSampleRow(*model, listed(seeded.id)), 640);
+
+    int drops = 0;
+    // Qt's drag lets go once the target has taken it; the XDND source drops when the target answers.
+    auto dragOut = [&](QWidget* view, QPoint at) {
+        view->activateWindow();
+        PointerScript script(*input);
+        dragOntoTarget(script, view->mapToGlobal(at));
+        if (view == card)
+            releaseWhenTaken(script);
+        else
+            script.release();
+        play(script);
+        ASSERT_TRUE(target->waitForRecords(++drops)) << "drop " << drops;
+    };
+    for (int round = 0; round < 5; ++round) { // 15 drags out of the plug-in, 5 out of the card
+        for (int pluginDrag = 0; pluginDrag < 3; ++pluginDrag) {
+            dragOut(row, QPoint(200, row->height() / 2));
+            expectDelivered(target->records().at(drops - 1), "Kick-Chop 01.wav", chop);
+            ASSERT_TRUE(turnEventsUntil([&] { return !input->dragSelectionOwned(); }, patience))
+                << "the plug-in's source still offers its file after drop " << drops;
+        }
+        dragOut(card, QPoint(card->width() - 5, card->height() / 2));
+        expectDelivered(target->records().at(drops - 1), "03 Bass Zoë A.wav",
+                        libraryRoot() / "Samples" / seeded.fileName);
+    }
+    EXPECT_EQ(target->records().size(), drops);
 }
 
 } // namespace

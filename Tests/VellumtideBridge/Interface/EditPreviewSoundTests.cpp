@@ -46,7 +46,7 @@ TEST_F(EditPreviewSoundTest, PreviewsEndByThemselvesAndTakeTheirFileWithThem) {
     ASSERT_TRUE(preview.editPreviewURL());
     const auto file = *preview.editPreviewURL();
     EXPECT_TRUE(std::filesystem::exists(file));
-    ASSERT_TRUE(playInStep([&] { return !preview.isPreviewPlaying(); }, 6s));
+    ASSERT_TRUE(playInStep([&] { return !preview.isPreviewPlaying(); }, patience));
     EXPECT_GT(latest, 0.2) << "the time moved on while it played";
     EXPECT_EQ(preview.editPreviewTime(), 0);
     EXPECT_FALSE(std::filesystem::exists(file));
@@ -56,7 +56,7 @@ TEST_F(EditPreviewSoundTest, PreviewsEndByThemselvesAndTakeTheirFileWithThem) {
     // The raw file of a neutral edit ends the same way and stays in the library.
     awaitVoid(preview.playEditPreview({}));
     ASSERT_TRUE(preview.isPreviewPlaying());
-    ASSERT_TRUE(playInStep([&] { return !preview.isPreviewPlaying(); }, 6s));
+    ASSERT_TRUE(playInStep([&] { return !preview.isPreviewPlaying(); }, patience));
     EXPECT_TRUE(std::filesystem::exists(libraryRoot() / "Samples" / take.fileName));
 }
 

@@ -24,16 +24,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The time-out of a call that is not about time-outs: any answer comes long before it.
+constexpr double answerTime = std::chrono::duration<double>(vt::test::patience).count();
+
 class HTTPClientTest : public ::testing::Test {
 protected:
     void SetUp() override { vt::test::testApplication(); }
 
-    Outcome get(const std::string& path, double timeout = 2.0, VellumtideHTTPClient::Headers headers = {}) {
+    Outcome get(const std::string& path, double timeout = answerTime,
+                VellumtideHTTPClient::Headers headers = {}) {
         return runTask<std::string>(
             [this, path, timeout, headers] { return client.get(path, phone.endpoint(), timeout, headers); });
     }
 
-    Downloaded download(const std::string& path, const fs::path& destination, double timeout = 2.0,
+    Downloaded download(const std::string& path, const fs::path& destination, double timeout = answerTime,
                         VellumtideHTTPClient* through = nullptr) {
         VellumtideHTTPClient& using_ = through ? *through : client;
         return runTask<std::uint64_t>([&using_, path, destination, timeout, this] {
@@ -64,7 +68,7 @@ protected:
 TEST_F(HTTPClientTest, SendsExactRequestBytesAndReturnsTheBodyAfterClose) {
     phone.setReply("/pair",
                    FakeReply::raw("HTTP/1.1 200 OK\r\nServer: fake\r\nX-Extra: 1\r\n\r\n0123456789"));
-    const auto outcome = get("/pair", 2.0, {{"X-Vellumtide-Pair-Code", "123456"}});
+    const auto outcome = get("/pair", answerTime, {{"X-Vellumtide-Pair-Code", "123456"}});
     ASSERT_TRUE(outcome.finished);
     ASSERT_FALSE(outcome.error) << vt::test::errorText(outcome.error);
     EXPECT_EQ(*outcome.value, "0123456789");
@@ -73,8 +77,9 @@ TEST_F(HTTPClientTest, SendsExactRequestBytesAndReturnsTheBodyAfterClose) {
               "GET /pair HTTP/1.1\r\nHost: vellumtide-bridge.local\r\nConnection: close\r\n"
               "X-Vellumtide-Pair-Code: 123456\r\n\r\n");
     // A host name is looked up first (here the loopback name).
-    const auto named = runTask<std::string>(
-        [&] { return client.get("/pair", VellumtideEndpoint::hostPort("localhost", phone.port()), 2.0); });
+    const auto named = runTask<std::string>([&] {
+        return client.get("/pair", VellumtideEndpoint::hostPort("localhost", phone.port()), answerTime);
+    });
     ASSERT_FALSE(named.error) << vt::test::errorText(named.error);
     EXPECT_EQ(*named.value, "0123456789");
     EXPECT_EQ(VellumtideHTTPClient::requestBytes("/health", {}),
@@ -187,8 +192,9 @@ TEST_F(HTTPClientTest, TimesOutFromTheStartOfTheCall) {
     EXPECT_EQ(clientError(outcome)->errorCase(), VellumtideHTTPClientError::Case::timedOut);
 
     // The time-out grows with the announced body (here one second per 1000 bytes), so a long
-    // body over a slow link completes; a trickle fails within a window, whatever it announced.
-    client.setPace({.bytesPerExtraSecond = 1000, .window = 300ms, .minimumBytesPerWindow = 200});
+    // body over a slow link completes; a trickle fails within a window (here 1 s), whatever it
+    // announced (here 30 s more): well before that.
+    client.setPace({.bytesPerExtraSecond = 1000, .window = 1s, .minimumBytesPerWindow = 200});
     FakeReply slow = FakeReply::ok(std::string(3000, 'x'));
     slow.chunkSize = 100;
     slow.pauseBetweenChunks = 20ms;
@@ -198,7 +204,7 @@ TEST_F(HTTPClientTest, TimesOutFromTheStartOfTheCall) {
     ASSERT_FALSE(outcome.error) << vt::test::errorText(outcome.error);
     EXPECT_GE(watch.elapsed(), 300);
     EXPECT_EQ(outcome.value->size(), 3000u);
-    FakeReply trickle = FakeReply::ok(std::string(3000, 'x'));
+    FakeReply trickle = FakeReply::ok(std::string(30000, 'x'));
     trickle.chunkSize = 10;
     trickle.pauseBetweenChunks = 90ms;
     for (const char* path : {"/samples/a.m4a", "/library.json"}) {
@@ -207,7 +213,7 @@ TEST_F(HTTPClientTest, TimesOutFromTheStartOfTheCall) {
         outcome = get(path, 0.3);
         ASSERT_TRUE(clientError(outcome).has_value()) << path;
         EXPECT_EQ(clientError(outcome)->errorCase(), VellumtideHTTPClientError::Case::timedOut);
-        EXPECT_LT(watch.elapsed(), 1500) << path;
+        EXPECT_LT(watch.elapsed(), 15000) << path;
     }
 }
 
@@ -229,7 +235,7 @@ TEST_F(HTTPClientTest, ReplyAndTimeOutRacingGiveOneOutcome) {
         ++outcomes;
     });
     virtualTime.advanceBy(1s);
-    vt::test::turnLoopUntil([&] { return outcomes > 0; }, 2s);
+    vt::test::turnLoopUntil([&] { return outcomes > 0; }, vt::test::patience);
     vt::test::turnLoopUntil([&] { return false; }, 200ms); // the reply arrives and is dropped
     EXPECT_EQ(outcomes, 1);
     EXPECT_EQ(seen, VellumtideHTTPClientError::timedOut().what());
@@ -240,7 +246,7 @@ TEST_F(HTTPClientTest, ReplyAndTimeOutRacingGiveOneOutcome) {
         seen = co_await virtualClient.get("/health", phone.endpoint(), 1.0);
         ++outcomes;
     });
-    vt::test::turnLoopUntil([&] { return outcomes > 1; }, 2s);
+    vt::test::turnLoopUntil([&] { return outcomes > 1; }, vt::test::patience);
     virtualTime.advanceBy(5s);
     EXPECT_EQ(outcomes, 2);
     EXPECT_EQ(seen, "fast");
@@ -266,7 +272,7 @@ TEST_F(HTTPClientTest, ConnectionResetAndUnsafeHeadersFail) {
     // A token holding a line break could add header lines: refused before any connection.
     for (const std::string& value :
          std::vector<std::string>{"abc\r\nX-Evil: 1", std::string("abc\0def", 7), "line\nbreak"}) {
-        outcome = get("/library.json", 2.0, {{"X-Vellumtide-Token", value}});
+        outcome = get("/library.json", answerTime, {{"X-Vellumtide-Token", value}});
         ASSERT_TRUE(outcome.error);
         EXPECT_THROW(std::rethrow_exception(outcome.error), VellumtideHeaderValueError);
     }
@@ -334,7 +340,7 @@ TEST_F(HTTPClientTest, APhonesClaimsNeverSizeTheClientsMemory) {
         vt::test::AllocationProbe probe;
         auto list = std::make_shared<PhoneLibraryList>();
         const auto received = runTask<std::uint64_t>(
-            [&] { return client.receive("/library.json", phone.endpoint(), 10.0, {}, list); });
+            [&] { return client.receive("/library.json", phone.endpoint(), answerTime, {}, list); });
         ASSERT_TRUE(received.finished);
         EXPECT_NE(vt::test::errorText(received.error).find("The iPhone's library list was not taken"),
                   std::string::npos)
@@ -374,7 +380,7 @@ TEST_F(HTTPClientTest, APhonesClaimsNeverSizeTheClientsMemory) {
     phone.setReply("/samples/large.wav", large);
     {
         vt::test::AllocationProbe probe(8u << 20);
-        outcome = get("/samples/large.wav", 10.0);
+        outcome = get("/samples/large.wav", answerTime);
         EXPECT_GE(probe.refused(), 1u);
     }
     ASSERT_TRUE(outcome.finished);
@@ -466,27 +472,27 @@ TEST_F(HTTPClientTest, AFailedDownloadLeavesNoFileAndNoTemporary) {
     stalls.pauseBetweenChunks = 700ms;
     FakeReply reset = generatedReply(100'000, 100'000);
     reset.resetAfterBytes = 40'000;
-    const std::vector<std::tuple<std::string, FakeReply, std::optional<C>>> cases = {
-        {"short body", shortBody, C::invalidResponse},
-        {"over the cap", overCap, C::invalidResponse},
-        {"time-out mid-body", stalls, C::timedOut},
-        {"reset mid-body", reset, std::nullopt},
-        {"rejected token", FakeReply::status("HTTP/1.1 401 Unauthorized", "no"), C::httpStatus},
+    const std::vector<std::tuple<std::string, FakeReply, std::optional<C>, double>> cases = {
+        {"short body", shortBody, C::invalidResponse, answerTime},
+        {"over the cap", overCap, C::invalidResponse, answerTime},
+        {"time-out mid-body", stalls, C::timedOut, 0.3},
+        {"reset mid-body", reset, std::nullopt, answerTime},
+        {"rejected token", FakeReply::status("HTTP/1.1 401 Unauthorized", "no"), C::httpStatus, answerTime},
     };
     for (const bool olderTake : {false, true}) {
-        for (const auto& [name, reply, errorCase] : cases) {
+        for (const auto& [name, reply, errorCase, timeout] : cases) {
             SCOPED_TRACE(name + (olderTake ? " over an older take" : ""));
             vt::test::TemporaryFolder folder;
             if (olderTake)
                 vt::test::writeFile(folder / "take.wav", "older take");
             phone.setReply("/samples/take.wav", reply);
-            const auto outcome = download("/samples/take.wav", folder / "take.wav", 0.3);
+            const auto outcome = download("/samples/take.wav", folder / "take.wav", timeout);
             ASSERT_TRUE(outcome.finished);
             ASSERT_TRUE(outcome.error);
             EXPECT_EQ(clientError(outcome) ? std::optional(clientError(outcome)->errorCase()) : std::nullopt,
                       errorCase);
             EXPECT_EQ(vt::test::errorText(outcome.error),
-                      vt::test::errorText(get("/samples/take.wav", 0.3).error));
+                      vt::test::errorText(get("/samples/take.wav", timeout).error));
             if (olderTake) {
                 EXPECT_EQ(entryNames(folder.path()), std::vector<std::string>{"take.wav"});
                 EXPECT_EQ(fileText(folder / "take.wav"), "older take");
@@ -598,8 +604,8 @@ TEST_F(HTTPClientTest, ADownloadThatCannotBeStoredOrIsCancelledLeavesNothing) {
     auto cancelled = std::make_shared<Downloaded>();
     vt::spawn([&, cancelled]() -> QCoro::Task<> {
         try {
-            cancelled->value =
-                co_await owned->download("/samples/slow.wav", phone.endpoint(), 2.0, {}, folder / "slow.wav");
+            cancelled->value = co_await owned->download("/samples/slow.wav", phone.endpoint(), answerTime, {},
+                                                        folder / "slow.wav");
         } catch (...) {
             cancelled->error = std::current_exception();
         }
@@ -612,10 +618,10 @@ TEST_F(HTTPClientTest, ADownloadThatCannotBeStoredOrIsCancelledLeavesNothing) {
                 fs::is_directory(temporaries) ? entryNames(temporaries) : std::vector<std::string>();
             return names.size() == 1 && fs::file_size(temporaries / names[0]) > 0;
         },
-        5s));
+        vt::test::patience));
     EXPECT_EQ(entryNames(folder.path()), std::vector<std::string>{std::string(vt::temporaryFolderName)});
     owned.reset();
-    ASSERT_TRUE(vt::test::turnLoopUntil([&] { return cancelled->finished; }, 5s));
+    ASSERT_TRUE(vt::test::turnLoopUntil([&] { return cancelled->finished; }, vt::test::patience));
     ASSERT_TRUE(clientError(*cancelled));
     EXPECT_EQ(clientError(*cancelled)->errorCase(), VellumtideHTTPClientError::Case::connectionCancelled);
     EXPECT_STREQ(clientError(*cancelled)->what(), "The connection was cancelled.");
@@ -649,7 +655,7 @@ TEST_F(HTTPClientTest, ALargeDownloadHoldsLittleInMemory) {
     std::size_t largest = 0;
     {
         vt::test::AllocationProbe probe;
-        outcome = download("/samples/large.wav", folder / "large.wav", 10.0);
+        outcome = download("/samples/large.wav", folder / "large.wav", answerTime);
         largest = probe.largest();
     }
     const long growthKiB = residentKiB("VmHWM") - before;

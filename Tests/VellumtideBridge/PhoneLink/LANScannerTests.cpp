@@ -70,7 +70,8 @@ protected:
     // Waits until `answering` probes have ended (each drops its time-out), then runs the clock.
     std::vector<VellumtideDevice> finish(QCoro::Task<std::vector<VellumtideDevice>>& sweeping,
                                          std::size_t answering, std::size_t probed = 254) {
-        EXPECT_TRUE(vt::test::turnLoopUntil([&] { return time.pendingTimers() == probed - answering; }, 20s));
+        EXPECT_TRUE(vt::test::turnLoopUntil([&] { return time.pendingTimers() == probed - answering; },
+                                            vt::test::patience));
         bool ended = false;
         std::vector<VellumtideDevice> found;
         vt::spawn([&]() -> QCoro::Task<> {
@@ -80,7 +81,7 @@ protected:
         time.advanceBy(449ms);
         EXPECT_FALSE(ended) << "silent hosts are given the whole probe time-out";
         time.advanceBy(1ms);
-        EXPECT_TRUE(vt::test::turnLoopUntil([&] { return ended; }, 5s)) << "and no more";
+        EXPECT_TRUE(vt::test::turnLoopUntil([&] { return ended; }, vt::test::patience)) << "and no more";
         return found;
     }
 

@@ -33,7 +33,7 @@ protected:
                 settleUI();
                 return done();
             },
-            std::chrono::seconds(10));
+            patience);
     }
 
     FakePhone phone;
