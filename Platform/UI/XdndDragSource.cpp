@@ -410,8 +410,10 @@ protected:
                 return true;
             const auto time = std::uint32_t(mouse->timestamp());
             drag->moveTo(nativePosition(mouse->globalPosition()), time);
-            if (written.isValid() && !written.isFinished())
-                return holdDrop(time), true;
+            if (written.isValid() && !written.isFinished()) {
+                holdDrop(time);
+                return true;
+            }
             dropIfWritten(time);
             end();
             return true;
