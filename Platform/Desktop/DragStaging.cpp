@@ -3,10 +3,12 @@
 #include "Platform/Core/AtomicFile.h"
 
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <mutex>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,24 +145,82 @@ bool placeFile(const fs::path& source, const FileVersion& version, const fs::pat
 // those their receivers changed.
 constexpr int stagedSlotsPerVersion = 16;
 
-std::optional<fs::path> stagedFile(const fs::path& entry, const fs::path& source, const FileVersion& version,
-                                   const std::string& name) {
+// Where one version of a file is staged under one name: the first slot that holds it untouched
+// (already is true), else the first free one; nothing when every slot was taken by receivers.
+struct StagedPlace {
+    fs::path target;
+    bool already = false;
+};
+std::optional<StagedPlace> stagedPlace(const fs::path& entry, const fs::path& source,
+                                       const FileVersion& version, const std::string& name) {
     const std::string versionName = versionFolderName(source, version);
     for (int slot = 1; slot <= stagedSlotsPerVersion; ++slot) {
         const fs::path folder = entry / (slot == 1 ? versionName : versionName + "." + std::to_string(slot));
         const fs::path target = folder / name;
         std::error_code error;
-        if (fs::exists(fs::symlink_status(target, error))) {
-            if (versionOf(target, false) == version)
-                return target; // staged before and untouched since
-            continue;          // changed by whoever took it: theirs now
-        }
-        fs::create_directories(folder, error);
-        if (error || !placeFile(source, version, target))
-            return std::nullopt;
-        return target;
+        if (!fs::exists(fs::symlink_status(target, error)))
+            return StagedPlace{target, false};
+        if (versionOf(target, false) == version)
+            return StagedPlace{target, true}; // staged before and untouched since
+        // changed by whoever took it: theirs now
     }
     return std::nullopt;
+}
+
+bool writeStagedFile(const fs::path& source, const FileVersion& version, const fs::path& target) {
+    std::error_code error;
+    fs::create_directories(target.parent_path(), error);
+    return !error && placeFile(source, version, target);
+}
+
+// What a drag offers for the staged file.
+StagedDragFile offered(const fs::path& target) {
+    StagedDragFile staged;
+    staged.path = target;
+    staged.uriList = fileUriListLine(target);
+    staged.plainText = QString::fromStdString(target.string());
+    return staged;
+}
+
+// The source's file itself (never a symbolic link that may point elsewhere later), its version
+// and its place among the staged files; nothing when it is missing or every place is taken.
+struct StagingPlan {
+    fs::path file;
+    FileVersion version;
+    StagedPlace place;
+};
+std::optional<StagingPlan> planStaging(const fs::path& store, const DragSource& source,
+                                       const QString& suggestedName) {
+    std::error_code error;
+    if (store.empty() || source.file.empty() || !fs::is_regular_file(source.file, error))
+        return std::nullopt;
+    const fs::path file = fs::canonical(source.file, error);
+    const auto version = error ? std::nullopt : versionOf(file, true);
+    if (!version)
+        return std::nullopt;
+    const fs::path entry =
+        store / source.sample.string() / (source.chop ? source.chop->string() : std::string("sample"));
+    const auto place =
+        stagedPlace(entry, file, *version, sanitizedDragFileName(suggestedName, file).toStdString());
+    if (!place)
+        return std::nullopt;
+    return StagingPlan{file, *version, *place};
+}
+
+// The staged files being written on background threads, by where they go: a drag of the same
+// version meanwhile waits for the same write rather than writing the file a second time.
+std::mutex writesMutex;
+std::map<fs::path, QFuture<bool>> writes;
+
+QFuture<bool> backgroundWrite(const StagingPlan& plan) {
+    const std::lock_guard lock(writesMutex);
+    std::erase_if(writes, [](const auto& write) { return write.second.isFinished(); });
+    auto& write = writes[plan.place.target];
+    if (!write.isValid())
+        write = QtConcurrent::run([file = plan.file, version = plan.version, target = plan.place.target] {
+            return writeStagedFile(file, version, target);
+        });
+    return write;
 }
 
 void removeStagedFolder(const fs::path& folder) {
@@ -196,24 +256,20 @@ QString dragFileNameKeepingEnding(const QString& head, const QString& ending) {
 
 std::optional<StagedDragFile> stageFileForDrag(const fs::path& store, const DragSource& source,
                                                const QString& suggestedName) {
-    std::error_code error;
-    if (store.empty() || source.file.empty() || !fs::is_regular_file(source.file, error))
+    const auto plan = planStaging(store, source, suggestedName);
+    if (!plan || (!plan->place.already && !writeStagedFile(plan->file, plan->version, plan->place.target)))
         return std::nullopt;
-    // The file itself, never a symbolic link that may point elsewhere later.
-    const fs::path file = fs::canonical(source.file, error);
-    const auto version = error ? std::nullopt : versionOf(file, true);
-    if (!version)
+    return offered(plan->place.target);
+}
+
+std::optional<StagedDragFile> stageFileForDragInBackground(const fs::path& store, const DragSource& source,
+                                                           const QString& suggestedName) {
+    const auto plan = planStaging(store, source, suggestedName);
+    if (!plan)
         return std::nullopt;
-    const fs::path entry =
-        store / source.sample.string() / (source.chop ? source.chop->string() : std::string("sample"));
-    const auto target =
-        stagedFile(entry, file, *version, sanitizedDragFileName(suggestedName, file).toStdString());
-    if (!target)
-        return std::nullopt;
-    StagedDragFile staged;
-    staged.path = *target;
-    staged.uriList = fileUriListLine(*target);
-    staged.plainText = QString::fromStdString(target->string());
+    StagedDragFile staged = offered(plan->place.target);
+    if (!plan->place.already)
+        staged.written = backgroundWrite(*plan);
     return staged;
 }
 

@@ -8,6 +8,7 @@
 #include "Platform/Core/Uuid.h"
 
 #include <QByteArray>
+#include <QFuture>
 #include <QString>
 #include <filesystem>
 #include <map>
@@ -22,6 +23,9 @@ struct StagedDragFile {
     std::filesystem::path path; // <store>/<sample>/<chop or "sample">/<version>/<sanitised name>
     QByteArray uriList;         // "file:///…percent-encoded…\r\n" (text/uri-list)
     QString plainText;          // the staged file's path (text/plain)
+    // While the file is still being written: finishes with whether it now lies at path. Not
+    // valid when it lay there already.
+    QFuture<bool> written{};
 };
 
 // What a drag hands out: a file of the library and the sample (and chop) it belongs to.
@@ -54,6 +58,13 @@ QByteArray fileUriListLine(const std::filesystem::path& file);
 // file is missing, not a regular file, or cannot be staged.
 std::optional<StagedDragFile> stageFileForDrag(const std::filesystem::path& store, const DragSource& source,
                                                const QString& suggestedName);
+
+// The same, returned at once: a version staged before is offered as it is; otherwise its place is
+// chosen now and the file is written there on a background thread (see written), so that a
+// large file never holds up the caller's thread. Nothing when the file is missing or has no place.
+std::optional<StagedDragFile> stageFileForDragInBackground(const std::filesystem::path& store,
+                                                           const DragSource& source,
+                                                           const QString& suggestedName);
 
 // The library's samples, each with the chops it has.
 using DragSourcesInLibrary = std::map<Uuid, std::set<Uuid>>;

@@ -1,7 +1,7 @@
 #pragma once
 // Starting another program detached from the caller: in a session of its own, with no
-// descriptor of the caller but a /dev/null standard input and output, and never left as the
-// caller's zombie. An interface so tests never start real programs.
+// descriptor of the caller but a /dev/null standard input and output, default signal handling,
+// and never left as the caller's zombie. An interface so tests never start real programs.
 
 #include <filesystem>
 #include <string>
@@ -17,8 +17,8 @@ public:
                                const std::vector<std::string>& arguments) = 0;
 };
 
-// fork, setsid, fork again, close every inherited descriptor, exec. The outcome of exec comes
-// back through a close-on-exec pipe, so a missing or unusable program reports false.
+// posix_spawn in a new session, every inherited descriptor closed; a failed exec reports false,
+// and a thread reaps the program when it ends.
 class PosixProcessLauncher final : public ProcessLauncher {
 public:
     bool startDetached(const std::filesystem::path& program,

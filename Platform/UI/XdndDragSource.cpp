@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QFutureWatcher>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -405,8 +406,8 @@ namespace {
 // Escape to it, wherever the pointer is.
 class WidgetDragDriver final : public QObject {
 public:
-    WidgetDragDriver(QWidget* source, XdndDragSource* drag, std::function<void()> done)
-        : QObject(source), source(source), drag(drag), done(std::move(done)) {
+    WidgetDragDriver(QWidget* source, XdndDragSource* drag, std::function<void()> done, QFuture<bool> written)
+        : QObject(source), source(source), drag(drag), done(std::move(done)), written(std::move(written)) {
         source->installEventFilter(this);
         source->grabMouse(Qt::DragCopyCursor);
         source->grabKeyboard();
@@ -433,8 +434,13 @@ protected:
             const auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() != Qt::LeftButton)
                 return true;
-            drag->moveTo(nativePosition(mouse->globalPosition()), std::uint32_t(mouse->timestamp()));
-            drag->release(std::uint32_t(mouse->timestamp()));
+            const auto time = std::uint32_t(mouse->timestamp());
+            drag->moveTo(nativePosition(mouse->globalPosition()), time);
+            if (written.isValid() && !written.isFinished()) {
+                holdDrop(time);
+                return true;
+            }
+            dropIfWritten(time);
             end();
             return true;
         }
@@ -462,27 +468,76 @@ private:
         if (ended)
             return;
         ended = true;
-        source->removeEventFilter(this);
-        source->releaseKeyboard();
-        source->releaseMouse();
+        releaseInput();
         if (done)
             done();
         deleteLater();
+    }
+    void releaseInput() {
+        source->removeEventFilter(this);
+        source->releaseKeyboard();
+        source->releaseMouse();
+    }
+
+    // Drops (or cancels when the file could not be written) once the file is written.
+    void dropIfWritten(std::uint32_t time) {
+        if (!drag)
+            return;
+        if (!written.isValid() || written.result())
+            drag->release(time);
+        else
+            drag->cancel();
+    }
+    // Let go before the file is written: the pointer is free at once, and the drop follows when the
+    // file is there; the target waits for it meanwhile.
+    void holdDrop(std::uint32_t time) {
+        releaseInput();
+        connect(&writing, &QFutureWatcher<bool>::finished, this, [this, time] {
+            if (ended)
+                return; // the drag ended meanwhile (another began, or the target went away)
+            dropIfWritten(time);
+            end();
+        });
+        writing.setFuture(written);
     }
 
     QWidget* source;
     QPointer<XdndDragSource> drag;
     std::function<void()> done;
+    QFuture<bool> written;
+    QFutureWatcher<bool> writing;
     bool ended = false;
+};
+
+// What a drag in Qt's own loop offers while the file is still being written: the data is handed
+// out once it is (a receiver reads it at the drop, after the person's gesture), nothing when it
+// could not be written.
+class WrittenFileData final : public QMimeData {
+public:
+    explicit WrittenFileData(const StagedDragFile& file) : written(file.written) {
+        setData(QStringLiteral("text/uri-list"), file.uriList);
+        setText(file.plainText);
+    }
+
+protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
+        if (written.isValid() && !written.result())
+            return {};
+        return QMimeData::retrieveData(mimeType, type);
+    }
+
+private:
+    QFuture<bool> written;
 };
 
 } // namespace
 
 bool startXdndFileDrag(QWidget* source, StagedDragFile file, std::function<void()> done) {
     XdndDragSource* drag = source ? XdndDragSource::shared() : nullptr;
+    QFuture<bool> written = file.written;
     if (!drag || !drag->begin(std::move(file)))
         return false;
-    new WidgetDragDriver(source, drag, std::move(done));
+    new WidgetDragDriver(source, drag, std::move(done), std::move(written));
     return true;
 }
 
@@ -492,7 +547,8 @@ bool startFileDragOut(QWidget* source, StagedDragFile file, std::function<void()
     if (QThread::currentThread()->loopLevel() == 0)
         return startXdndFileDrag(source, std::move(file), std::move(done));
     const QString title = QString::fromStdString(file.path.filename().string());
-    startFileDrag(source, fileDragData(file), fileDragChip("waveform", title, palette::cyan));
+    startFileDrag(source, std::make_unique<WrittenFileData>(file),
+                  fileDragChip("waveform", title, palette::cyan));
     if (done)
         done();
     return true;

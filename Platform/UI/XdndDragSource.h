@@ -111,16 +111,19 @@ private:
 };
 
 // Drags the staged file out of a widget whose left button is held: the widget grabs the pointer
-// and the keyboard, and its own mouse and key events move, drop or cancel the drag. done (when
-// given) is called once the pointer is let go. False, and no drag, when the application is not
-// on X11.
+// and the keyboard, and its own mouse and key events move, drop or cancel the drag. A file still
+// being written (see StagedDragFile::written) is dropped once it is, and the drag is cancelled
+// when it could not be; the pointer is free at its release all the same. done (when given) is
+// called once the pointer is let go and the drop is handed on. False, and no drag, when the
+// application is not on X11.
 bool startXdndFileDrag(QWidget* source, StagedDragFile file, std::function<void()> done = {});
 
 // Drags the staged file out of a widget whose left button is held, never in a loop of its own
 // where no event loop runs (a host that drives the window from its idle calls): through XDND.
 // Where the application's own event loop runs (a Qt host), Qt's drag serves: it runs that loop,
-// and it reaches the host's own windows, which read a drop's data while they wait. done is
-// called once the pointer is let go; false when no drag could start.
+// and it reaches the host's own windows, which read a drop's data while they wait (for a file
+// still being written, until it is). done is called once the pointer is let go; false when no
+// drag could start.
 bool startFileDragOut(QWidget* source, StagedDragFile file, std::function<void()> done);
 
 } // namespace vt::ui

@@ -10,6 +10,7 @@
 #include "VellumtideAU/Window/VellumtideWindowServices.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
@@ -102,6 +103,15 @@ std::shared_ptr<VellumtideAudioUnitReference> instanceReference(const LV2_Featur
     return access->unitReference(instance);
 }
 
+// Draws the window once off screen, before the host shows it: its fonts and glyphs are then
+// ready, so that the first frame drawn in the host's loop is a short one.
+void drawOffScreen(QWidget* view) {
+    const qreal ratio = view->devicePixelRatioF();
+    QImage image(view->size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    view->render(&image);
+}
+
 LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char* bundlePath, LV2UI_Write_Function,
                          LV2UI_Controller, LV2UI_Widget* widget, const LV2_Feature* const* features) {
     const auto parent = reinterpret_cast<WId>(featureData(features, LV2_UI__parent));
@@ -124,6 +134,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
             view->move(0, 0);
             view->show();
         }
+        drawOffScreen(view);
         *widget = reinterpret_cast<LV2UI_Widget>(view->winId());
         const QSize size = VellumtideAUViewController::preferredContentSize;
         if (auto* resize = static_cast<const LV2UI_Resize*>(featureData(features, LV2_UI__resize)))

@@ -427,6 +427,26 @@ MetadataMap decodeMetadata(const simdjson::padded_string& text) {
     return decodeFast(text, metadataFromDocument, decodeMetadataStrictly);
 }
 
+std::optional<ManifestSample> decodeManifestSampleWithoutPeaks(std::string_view text) {
+    try {
+        const vt::json::FastDocument document(text);
+        const vt::json::FastObjectReader reader(document.root());
+        vt::json::requireArray(reader.require("peaks"));
+        return decodeManifestSample(reader, {});
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::vector<float>> decodePeakList(std::string_view text) {
+    try {
+        const vt::json::FastDocument document(text);
+        return vt::json::toFloats(document.root());
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<FileNames> regularFilesIn(const std::filesystem::path& folder) {
     DIR* directory = ::opendir(folder.c_str());
     if (!directory)

@@ -74,6 +74,12 @@ std::optional<std::vector<ManifestSample>> decodeManifest(const simdjson::padded
                                                           const std::atomic_bool* stop = nullptr);
 MetadataMap decodeMetadata(const simdjson::padded_string& text);
 
+// One element of "library.json" whose peak list was taken out to be read on its own (its text
+// holds "peaks": []); nothing when it is no valid sample.
+std::optional<ManifestSample> decodeManifestSampleWithoutPeaks(std::string_view text);
+// One peak list ("[0.5, 1]"); nothing when it is no list of floats.
+std::optional<std::vector<float>> decodePeakList(std::string_view text);
+
 // The regular files (symbolic links followed) of one folder, listed once.
 using FileNames = std::unordered_set<std::string>;
 // Nothing when the folder exists but cannot be listed; an empty set when it does not exist.

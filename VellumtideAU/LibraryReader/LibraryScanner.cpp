@@ -4,6 +4,7 @@
 #include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
 
 #include <algorithm>
+#include <numeric>
 #include <sys/stat.h>
 #include <system_error>
 #include <utility>
@@ -25,7 +26,7 @@ bool stopped(const std::atomic_bool& stop) {
 
 } // namespace
 
-LibrarySnapshot LibraryScanner::pass(bool force, const std::atomic_bool& stop) {
+LibrarySnapshot LibraryScanner::pass(bool force, const std::atomic_bool& stop, const FirstRows& firstRows) {
     std::lock_guard lock(passing);
     LibrarySnapshot snapshot;
     snapshot.root = chooseRoot();
@@ -37,7 +38,8 @@ LibrarySnapshot LibraryScanner::pass(bool force, const std::atomic_bool& stop) {
     if (force || readIdentity != identity) {
         readIdentity = identity;
         ++reads;
-        read(snapshot, folder, stop);
+        // A list that shows already is replaced whole, never cut to its first rows.
+        read(snapshot, folder, stop, lastSamples && !lastSamples->empty() ? FirstRows() : firstRows);
         snapshot.changed = !stopped(stop);
         if (stopped(stop))
             readIdentity.reset();
@@ -79,28 +81,49 @@ fs::path LibraryScanner::chooseRoot() const {
     return candidates.empty() ? environment.home : candidates.front().url;
 }
 
+std::optional<std::vector<LibraryScanner::Listed>> LibraryScanner::mergeSorted(
+    std::vector<libraryfiles::ManifestSample> records, const libraryfiles::MetadataMap& metadata,
+    const libraryfiles::LibraryFolder& folder, std::size_t& missingFiles, const std::atomic_bool& stop) {
+    std::vector<Listed> listed;
+    listed.reserve(records.size());
+    for (std::size_t index = 0; index < records.size(); ++index) {
+        if (stopped(stop))
+            return std::nullopt;
+        std::string fileName = records[index].fileName;
+        if (auto sample =
+                libraryfiles::mergeSample(std::move(records[index]), metadata, folder, missingFiles))
+            listed.push_back({std::move(*sample), std::move(fileName), index});
+    }
+    // Newest first, equal dates in file order; the records are moved once, not at every step.
+    auto newer = [&listed](std::size_t a, std::size_t b) {
+        return listed[a].sample.createdAt > listed[b].sample.createdAt;
+    };
+    std::vector<std::size_t> order(listed.size());
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    if (std::is_sorted(order.begin(), order.end(), newer))
+        return listed;
+    std::stable_sort(order.begin(), order.end(), newer);
+    std::vector<Listed> sorted;
+    sorted.reserve(listed.size());
+    for (std::size_t index : order)
+        sorted.push_back(std::move(listed[index]));
+    return sorted;
+}
+
 void LibraryScanner::read(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder,
-                          const std::atomic_bool& stop) {
+                          const std::atomic_bool& stop, const FirstRows& firstRows) {
     const fs::path& root = snapshot.root;
     snapshot.readingDetail = Library::abbreviatedPath(root, environment.home);
     snapshot.samples = std::make_shared<const std::vector<VellumtidePluginSample>>();
     rawFileNames.clear();
 
     const fs::path manifest = root / Library::manifestFileName;
-    auto bytes = somethingExists(manifest) ? vt::json::readPaddedFile(manifest) : std::nullopt;
-    if (!bytes) {
+    std::error_code error;
+    if (!fs::is_regular_file(manifest, error)) {
         snapshot.status = "Waiting for Bridge library";
         snapshot.detail = "Open Vellumtide Bridge once";
         return;
     }
-    auto records = libraryfiles::decodeManifest(*bytes, &stop);
-    bytes.reset();
-    if (!records) {
-        snapshot.status = "Bridge library could not be read";
-        snapshot.detail = Library::abbreviatedPath(manifest, environment.home);
-        return;
-    }
-
     const fs::path metadataFile = root / Library::metadataFileName;
     libraryfiles::MetadataMap metadata;
     if (somethingExists(metadataFile))
@@ -108,28 +131,86 @@ void LibraryScanner::read(LibrarySnapshot& snapshot, const libraryfiles::Library
             metadata = libraryfiles::decodeMetadata(*metadataBytes);
 
     std::size_t missingFiles = 0;
-    std::vector<std::pair<VellumtidePluginSample, std::string>> listed;
-    listed.reserve(records->size());
-    for (auto& record : *records) {
-        if (stopped(stop))
+    auto listed = readInSteps(snapshot, metadata, folder, missingFiles, stop, firstRows);
+    if (!listed && !stopped(stop)) {
+        // Not of the plain form, or not valid: the strict decoding of the whole file decides.
+        auto bytes = vt::json::readPaddedFile(manifest);
+        if (!bytes) {
+            snapshot.status = "Waiting for Bridge library";
+            snapshot.detail = "Open Vellumtide Bridge once";
             return;
-        std::string fileName = record.fileName;
-        if (auto sample = libraryfiles::mergeSample(std::move(record), metadata, folder, missingFiles))
-            listed.emplace_back(std::move(*sample), std::move(fileName));
+        }
+        auto records = libraryfiles::decodeManifest(*bytes, &stop);
+        bytes.reset();
+        if (!records) {
+            snapshot.status = "Bridge library could not be read";
+            snapshot.detail = Library::abbreviatedPath(manifest, environment.home);
+            return;
+        }
+        missingFiles = 0;
+        listed = mergeSorted(std::move(*records), metadata, folder, missingFiles, stop);
     }
-    std::stable_sort(listed.begin(), listed.end(),
-                     [](const auto& a, const auto& b) { return a.first.createdAt > b.first.createdAt; });
+    if (!listed || stopped(stop))
+        return;
     auto merged = std::make_shared<std::vector<VellumtidePluginSample>>();
-    merged->reserve(listed.size());
-    rawFileNames.reserve(listed.size());
-    for (auto& [sample, fileName] : listed) {
-        merged->push_back(std::move(sample));
-        rawFileNames.push_back(std::move(fileName));
+    merged->reserve(listed->size());
+    rawFileNames.reserve(listed->size());
+    for (auto& entry : *listed) {
+        merged->push_back(std::move(entry.sample));
+        rawFileNames.push_back(std::move(entry.fileName));
     }
 
     snapshot.status = libraryfiles::statusText(merged->size(), missingFiles);
     snapshot.detail = snapshot.readingDetail;
     snapshot.samples = std::move(merged);
+}
+
+std::optional<std::vector<LibraryScanner::Listed>>
+LibraryScanner::readInSteps(const LibrarySnapshot& reading, const libraryfiles::MetadataMap& metadata,
+                            const libraryfiles::LibraryFolder& folder, std::size_t& missingFiles,
+                            const std::atomic_bool& stop, const FirstRows& firstRows) {
+    auto index = ManifestIndex::read(reading.root / Library::manifestFileName, stop);
+    if (!index)
+        return std::nullopt;
+    const std::size_t recordCount = index->samples().size();
+    missingFiles = 0;
+    auto listed = mergeSorted(std::move(index->samples()), metadata, folder, missingFiles, stop);
+    if (!listed)
+        return std::nullopt;
+
+    // The first rows, with the status of the whole library, while the peak lists are still unread.
+    if (firstRows && listed->size() > firstRowCount) {
+        auto first = std::make_shared<std::vector<VellumtidePluginSample>>();
+        for (std::size_t place = 0; place < listed->size() && place < firstRowCount; ++place) {
+            first->push_back((*listed)[place].sample);
+            auto peaks = index->peaks((*listed)[place].record);
+            if (!peaks)
+                return std::nullopt;
+            first->back().peaks = std::move(*peaks);
+        }
+        LibrarySnapshot snapshot;
+        snapshot.sequence = ++sequence;
+        snapshot.changed = true;
+        snapshot.reads = reads;
+        snapshot.root = reading.root;
+        snapshot.favorites = std::size_t(std::count_if(
+            listed->begin(), listed->end(), [](const Listed& entry) { return entry.sample.isFavorite; }));
+        snapshot.status = libraryfiles::statusText(listed->size(), missingFiles);
+        snapshot.readingDetail = snapshot.detail = reading.readingDetail;
+        snapshot.samples = std::move(first);
+        firstRows(std::move(snapshot));
+    }
+
+    std::vector<std::size_t> placeOfRecord(recordCount, listed->size());
+    for (std::size_t place = 0; place < listed->size(); ++place)
+        placeOfRecord[(*listed)[place].record] = place;
+    const bool read = index->readPeaks(
+        [&](std::size_t record, std::vector<float> peaks) {
+            if (placeOfRecord[record] < listed->size())
+                (*listed)[placeOfRecord[record]].sample.peaks = std::move(peaks);
+        },
+        stop);
+    return read ? std::move(listed) : std::nullopt;
 }
 
 bool LibraryScanner::replaceFiles(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder) {

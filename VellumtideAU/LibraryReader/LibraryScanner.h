@@ -5,6 +5,7 @@
 
 #include "VellumtideAU/LibraryReader/LibraryEnvironment.h"
 #include "VellumtideAU/LibraryReader/LibraryFiles.h"
+#include "VellumtideAU/LibraryReader/ManifestIndex.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -34,11 +35,18 @@ struct LibrarySnapshot {
 
 class LibraryScanner {
 public:
+    // How many samples a first look at a large library shows before the whole read ends.
+    static constexpr std::size_t firstRowCount = 64;
+    using FirstRows = std::function<void(LibrarySnapshot)>;
+
     explicit LibraryScanner(LibraryEnvironment environment) : environment(std::move(environment)) {}
 
     // One pass; force reads even when nothing changed. A pass stopped early reports no change
-    // and leaves the next pass to read. Passes run one at a time.
-    LibrarySnapshot pass(bool force, const std::atomic_bool& stop);
+    // and leaves the next pass to read. Passes run one at a time. When nothing is listed yet and
+    // firstRows is given, a read of a library longer than firstRowCount hands it the first samples
+    // (in their final order, with the status of the whole library) as soon as they are known,
+    // before it reads the rest.
+    LibrarySnapshot pass(bool force, const std::atomic_bool& stop, const FirstRows& firstRows = {});
 
 private:
     // What a folder and its two files looked like when they were last read.
@@ -55,8 +63,27 @@ private:
     };
     static FileIdentity fileIdentity(const std::filesystem::path& file);
     std::filesystem::path chooseRoot() const;
+    // A merged sample, with its name in "Samples" and its place in "library.json".
+    struct Listed {
+        VellumtidePluginSample sample;
+        std::string fileName;
+        std::size_t record;
+    };
+    // The records merged with the overrides and ordered newest first; nothing when stopped.
+    static std::optional<std::vector<Listed>> mergeSorted(std::vector<libraryfiles::ManifestSample> records,
+                                                          const libraryfiles::MetadataMap& metadata,
+                                                          const libraryfiles::LibraryFolder& folder,
+                                                          std::size_t& missingFiles,
+                                                          const std::atomic_bool& stop);
     void read(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder,
-              const std::atomic_bool& stop);
+              const std::atomic_bool& stop, const FirstRows& firstRows);
+    // The merged samples through the two-step reading of "library.json"; nothing when that
+    // leaves the file to the strict decoding, or when stopped.
+    std::optional<std::vector<Listed>> readInSteps(const LibrarySnapshot& reading,
+                                                   const libraryfiles::MetadataMap& metadata,
+                                                   const libraryfiles::LibraryFolder& folder,
+                                                   std::size_t& missingFiles, const std::atomic_bool& stop,
+                                                   const FirstRows& firstRows);
     // The last read's samples with the audio files as they are now; false when nothing changed.
     bool replaceFiles(LibrarySnapshot& snapshot, const libraryfiles::LibraryFolder& folder);
 

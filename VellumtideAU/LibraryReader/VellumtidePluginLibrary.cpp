@@ -62,13 +62,17 @@ void VellumtidePluginLibrary::refreshInBackground() {
         thread = std::make_unique<LibraryReaderThread>([this](const std::atomic_bool& stop) {
             // The requests made so far are served by this pass; later ones by the next.
             const std::uint64_t request = requestedPasses.load();
-            LibrarySnapshot snapshot = scanner->pass(false, stop);
+            auto deliver = [this](LibrarySnapshot snapshot) {
+                auto delivered = std::make_shared<LibrarySnapshot>(std::move(snapshot));
+                QMetaObject::invokeMethod(
+                    this, [this, delivered] { publish(std::move(*delivered)); }, Qt::QueuedConnection);
+            };
+            // The first rows of a library that shows nothing yet come first; they serve no request.
+            LibrarySnapshot snapshot = scanner->pass(false, stop, deliver);
             if (stop)
                 return;
             snapshot.request = request;
-            auto delivered = std::make_shared<LibrarySnapshot>(std::move(snapshot));
-            QMetaObject::invokeMethod(
-                this, [this, delivered] { publish(std::move(*delivered)); }, Qt::QueuedConnection);
+            deliver(std::move(snapshot));
         });
     thread->request();
 }

@@ -64,12 +64,14 @@ void VellumtideDraggableRow::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void VellumtideDraggableRow::startDrag() {
-    // No loop of its own inside a host's idle call: the host's loop goes on during the drag.
+    // No loop of its own inside a host's idle call: the host's loop goes on during the drag, and
+    // a file not staged before is copied on another thread while the drag runs.
     const auto offered = dragProvider();
-    auto staged = offered ? vt::stageFileForDrag(vt::dragStagingFolder(vt::Paths::fromEnvironment()),
-                                                 {offered->file, offered->sampleID, offered->chopID},
-                                                 offered->suggestedName)
-                          : std::nullopt;
+    auto staged = offered
+                      ? vt::stageFileForDragInBackground(vt::dragStagingFolder(vt::Paths::fromEnvironment()),
+                                                         {offered->file, offered->sampleID, offered->chopID},
+                                                         offered->suggestedName)
+                      : std::nullopt;
     if (!staged)
         return; // a missing file is never offered
     ++activeDrags;

@@ -1,9 +1,12 @@
 // The plug-in's read of a library of 10,000 samples (every tenth with three chops), as the
-// desktop program writes it: both files read, decoded and merged, every audio file checked. The
-// peer is Python's json module loading the same two files, timed inside its own process.
+// desktop program's own writer writes it: both files read, decoded and merged, every audio file
+// checked. The peer is the system Python's json module loading the same two files, timed inside
+// its own process.
 
 #include "Tests/VellumtideAU/Window/WindowTestSupport.h"
 #include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
+#include "bench/Support/BridgeWrittenLibrary.h"
+#include "bench/Support/SystemPython.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -24,7 +27,10 @@ double median(std::vector<double> values) {
 
 // Milliseconds Python takes to load both files, as its own process reports them; 0 without Python.
 double pythonLoad(const std::filesystem::path& folder) {
-    const std::string command = "python3 -c 'import json, sys, time\n"
+    if (vt::bench::systemPython3().empty())
+        return 0;
+    const std::string command = "'" + vt::bench::systemPython3() +
+                                "' -c 'import json, sys, time\n"
                                 "start = time.perf_counter()\n"
                                 "json.load(open(sys.argv[1]))\n"
                                 "json.load(open(sys.argv[2]))\n"
@@ -46,7 +52,7 @@ double pythonLoad(const std::filesystem::path& folder) {
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     vt::test::WindowFixture fixture;
-    fixture.writeLargeLibrary(sampleCount);
+    vt::bench::writeBridgeLibrary(fixture, sampleCount);
     const auto bytes = std::filesystem::file_size(fixture.libraryFolder / "library.json") +
                        std::filesystem::file_size(fixture.libraryFolder / "bridge-metadata.json");
 

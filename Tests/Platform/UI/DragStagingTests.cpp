@@ -167,6 +167,29 @@ TEST_F(DragStagingTest, StagesAStandAloneCopyOncePerVersionThatAReceiverMayWrite
     EXPECT_EQ(readWholeFile(linked->path), "RIFF-take-edited");
 }
 
+// For a drag that must not wait (a host's loop runs it): the place is offered at once and the
+// file written there on another thread, once however many drags ask for it meanwhile.
+TEST_F(DragStagingTest, StagedInTheBackgroundAFileIsOfferedAtOnceAndWrittenWholeOnce) {
+    const std::string bytes(8 << 20, 'k');
+    const DragSource source{libraryFile("2B1F.wav", bytes), sample, std::nullopt};
+    const auto first = vt::stageFileForDragInBackground(store, source, QStringLiteral("Kick.wav"));
+    const auto second = vt::stageFileForDragInBackground(store, source, QStringLiteral("Kick.wav"));
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(second->path, first->path);
+    ASSERT_TRUE(first->written.isValid() && second->written.isValid());
+    EXPECT_TRUE(first->written.result());
+    EXPECT_TRUE(second->written.result());
+    EXPECT_EQ(readWholeFile(first->path), bytes);
+    EXPECT_EQ(stagedFileCount(), 1u) << "no second copy, no temporary left";
+
+    const auto later = vt::stageFileForDragInBackground(store, source, QStringLiteral("Kick.wav"));
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->path, first->path);
+    EXPECT_FALSE(later->written.isValid()) << "staged before: nothing to wait for";
+    EXPECT_FALSE(vt::stageFileForDragInBackground(store, {folder / "gone.wav", sample, std::nullopt},
+                                                  QStringLiteral("gone.wav")));
+}
+
 TEST_F(DragStagingTest, NothingIsStagedForAMissingFileOrAFolder) {
     EXPECT_FALSE(stage(folder / "library" / "missing.wav", QStringLiteral("missing.wav")));
     fs::create_directories(folder / "library" / "Chops");

@@ -8,6 +8,9 @@
 #include "Tests/Support/X11/XdndTestTarget.h"
 
 #include <QApplication>
+#include <QMouseEvent>
+#include <QPromise>
+#include <QWidget>
 #include <functional>
 #include <gtest/gtest.h>
 #include <thread>
@@ -188,6 +191,47 @@ TEST_F(XdndDragSourceTest, EscapeLeavesTheTargetAndLettingGoOverNothingDropsNoth
     EXPECT_EQ(target.enters, 2);
     EXPECT_EQ(target.leaves, 2);
     EXPECT_EQ(target.drops, 0);
+}
+
+// A drag out of a widget whose file is still being written when the pointer is let go: the pointer
+// is free at once, the drop follows once the file is there, and a file that could not be written
+// is never dropped.
+TEST_F(XdndDragSourceTest, AFileStillBeingWrittenIsDroppedOnceWrittenAndNeverWhenItCannotBe) {
+    vt::test::XdndTestTarget target(100, 600, 200, 150);
+    QWidget row;
+    row.setGeometry(700, 600, 120, 30);
+    row.show();
+    auto send = [&](QEvent::Type type, QPoint at) {
+        QMouseEvent event(type, row.mapFromGlobal(QPointF(at)), QPointF(at), Qt::LeftButton,
+                          type == QEvent::MouseMove ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&row, &event);
+    };
+    for (const bool writes : {true, false}) {
+        QPromise<bool> writing;
+        writing.start();
+        vt::StagedDragFile staged = file;
+        staged.written = writing.future();
+        bool letGo = false;
+        ASSERT_TRUE(vt::ui::startXdndFileDrag(&row, staged, [&] { letGo = true; }));
+        const int positions = target.positions;
+        send(QEvent::MouseMove, {150, 650});
+        ASSERT_TRUE(runUntil(target, [&] { return target.positions > positions; }));
+        const int drops = target.drops, leaves = target.leaves;
+        send(QEvent::MouseButtonRelease, {160, 650});
+        runFor(target, 100ms);
+        EXPECT_EQ(target.drops, drops) << "no drop before the file is written";
+        EXPECT_EQ(target.leaves, leaves);
+        EXPECT_EQ(QWidget::mouseGrabber(), nullptr) << "the pointer is free at its release";
+        writing.addResult(writes);
+        writing.finish();
+        ASSERT_TRUE(runUntil(target, [&] {
+            return letGo && (writes ? !target.droppedUriLists.empty() : target.leaves > leaves);
+        }));
+        runFor(target, 50ms);
+        EXPECT_EQ(target.drops, drops + (writes ? 1 : 0));
+        EXPECT_EQ(target.leaves, leaves + (writes ? 0 : 1));
+        EXPECT_EQ(target.droppedUriLists, std::vector<std::string>(1, file.uriList.toStdString()));
+    }
 }
 
 } // namespace

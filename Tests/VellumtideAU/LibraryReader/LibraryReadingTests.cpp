@@ -2,6 +2,8 @@
 
 #include "Tests/Support/Patience.h"
 #include "Tests/Support/TemporaryFolder.h"
+#include "VellumtideAU/LibraryReader/LibraryScanner.h"
+#include "VellumtideAU/LibraryReader/ManifestIndex.h"
 #include "VellumtideAU/LibraryReader/VellumtidePluginLibrary.h"
 
 #include <QCoreApplication>
@@ -447,6 +449,36 @@ TEST_F(LibraryReading, ThePollSeesAudioFilesComeAndGoWithoutReadingAgain) {
     EXPECT_EQ(samplesSignals, 0) << "nothing changed, nothing is published";
 }
 
+// The desktop program's form, tricky titles included, is read in two steps (the samples, then
+// the peak lists); other forms are left to the strict decoding of the whole file.
+TEST_F(LibraryReading, TheDesktopProgramsFormIsReadInTwoSteps) {
+    const std::string title = R"(Kick "peaks: [9] ]}{[ \)";
+    const auto file = mirror / "library.json";
+    Json second = sampleJson(idB, "Snare", "b.wav");
+    second["peaks"] = {0.75, 1e-3};
+    writeFile(file, Json::array({sampleJson(idA, title, "a.wav"), second}).dump(2));
+    const std::atomic_bool stop{false};
+    auto index = ManifestIndex::read(file, stop);
+    ASSERT_TRUE(index);
+    ASSERT_EQ(index->samples().size(), 2u);
+    EXPECT_EQ(index->samples()[0].title, title);
+    EXPECT_TRUE(index->samples()[1].peaks.empty());
+    EXPECT_EQ(index->peaks(1), (std::vector<float>{0.75f, 1e-3f}));
+    std::vector<std::vector<float>> lists;
+    EXPECT_TRUE(
+        index->readPeaks([&](std::size_t, std::vector<float> peaks) { lists.push_back(peaks); }, stop));
+    EXPECT_EQ(lists, (std::vector<std::vector<float>>{{0.25f, 1}, {0.75f, 1e-3f}}));
+
+    const std::string kick = sampleJson(idA, "Kick", "a.wav").dump();
+    const std::string withoutKey = kick.substr(0, kick.size() - 1);
+    for (const std::string& text :
+         {"[" + withoutKey + R"(,"p\u0065aks":[0.5]})" + "]", "[" + withoutKey + R"(,"peaks":null})" + "]",
+          "[" + withoutKey + R"(,"peaks":[1,[2]]})" + "]", std::string("{}"), "[" + kick + "] x"}) {
+        writeFile(file, text);
+        EXPECT_FALSE(ManifestIndex::read(file, stop)) << text;
+    }
+}
+
 TEST_F(LibraryReading, ABackgroundReadEndsWithItsReaderAndPublishesNothingAfterwards) {
     Json manifest = Json::array();
     for (int index = 0; index < 4000; ++index) {
@@ -481,13 +513,24 @@ TEST_F(LibraryReading, ABackgroundReadEndsWithItsReaderAndPublishesNothingAfterw
     QCoreApplication::processEvents();
     EXPECT_EQ(published, 0);
 
-    // Left alone, the same read is published on the thread the reader lives on.
+    // Left alone, the same read is published on the thread the reader lives on: a library that
+    // shows nothing yet gets its first rows (as the whole list begins) before the whole list.
     freshReader();
+    VellumtidePluginLibrary::SampleList first;
+    QObject::connect(library.get(), &VellumtidePluginLibrary::samplesChanged, [&] {
+        if (!first)
+            first = library->sharedSamples();
+    });
     library->refreshInBackground();
     EXPECT_TRUE(library->isReading());
     settle();
-    EXPECT_EQ(published, 1);
-    EXPECT_EQ(library->samples().size(), 4000u);
+    EXPECT_FALSE(library->isReading());
+    EXPECT_EQ(published, 2);
+    ASSERT_EQ(library->samples().size(), 4000u);
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->size(), LibraryScanner::firstRowCount);
+    EXPECT_TRUE(std::equal(first->begin(), first->end(), library->samples().begin()));
+    EXPECT_EQ(library->status(), "Found 4000 samples, audio files unavailable");
 }
 
 TEST_F(LibraryReading, TheManifestIsReadAsStrictlyAsEver) {
@@ -515,6 +558,19 @@ TEST_F(LibraryReading, TheManifestIsReadAsStrictlyAsEver) {
     EXPECT_TRUE(readable("[" + sample({{"byteCount", 2.0}}).dump() + "]"));
     EXPECT_TRUE(readable("[" + withoutKey + R"(,"peaks":7,"peaks":[0.5]})" + "]"));
     EXPECT_EQ(library->samples().at(0).peaks, std::vector<float>{0.5f});
+    EXPECT_TRUE(readable("[" + withoutKey + R"(,"p\u0065aks":[0.25]})" + "]"));
+    EXPECT_EQ(library->samples().at(0).peaks, std::vector<float>{0.25f});
+    // Key-like text, brackets and braces inside strings are text; each sample keeps its own
+    // peaks, whatever place it is listed at.
+    const std::string title = R"(Kick "peaks: [9] ]}{[ \)";
+    EXPECT_TRUE(readable(
+        Json::array({sample({{"title", title}, {"peaks", {0.25}}}),
+                     sample({{"id", idB}, {"peaks", {0.75, 1}}, {"createdAt", "2025-01-01T00:00:00Z"}})})
+            .dump(2)));
+    ASSERT_EQ(library->samples().size(), 2u);
+    EXPECT_EQ(library->samples().at(0).peaks, (std::vector<float>{0.75f, 1}));
+    EXPECT_EQ(library->samples().at(1).title, title);
+    EXPECT_EQ(library->samples().at(1).peaks, std::vector<float>{0.25f});
 
     for (const std::string& text :
          {std::string("{}"), std::string("[5]"), std::string("[[]]"), std::string("[" + kick + "] x"),

@@ -186,12 +186,12 @@ TEST_F(LaunchTest, TheFactoryPointsTheWindowAtTheNewestUnit) {
     EXPECT_FALSE(controller.audioUnitReference()->currentState());
 }
 
-// The real detached start: a shell that reports its arguments, its session and its open
-// descriptors into files.
+// The real detached start: a shell that reports its arguments, its session, its open descriptors
+// and its process id into files, then ends, and is not left as this process's zombie.
 TEST_F(LaunchTest, ADetachedStartRunsInItsOwnSessionWithoutInheritedDescriptors) {
     const auto folder = fixture.temp.path().string();
-    const std::string command = "ls /proc/$$/fd > fds; ps -o sid= -p $$ > sid; echo \"$*\" > arguments.part; "
-                                "mv arguments.part arguments";
+    const std::string command = "ls /proc/$$/fd > fds; ps -o sid= -p $$ > sid; echo $$ > pid; "
+                                "echo \"$*\" > arguments.part; mv arguments.part arguments";
     // An inherited descriptor (not close-on-exec) the program must not see.
     int leaked = ::fcntl(STDOUT_FILENO, F_DUPFD, 57);
     ASSERT_EQ(leaked, 57);
@@ -217,6 +217,10 @@ TEST_F(LaunchTest, ADetachedStartRunsInItsOwnSessionWithoutInheritedDescriptors)
     const std::string descriptors = " " + read("fds") + " ";
     EXPECT_NE(descriptors.find(" 0 1 "), std::string::npos) << descriptors;
     EXPECT_EQ(descriptors.find(" 57 "), std::string::npos) << descriptors;
+    const auto ended = std::filesystem::path("/proc") / read("pid");
+    for (int i = 0; i < 250 && std::filesystem::exists(ended); ++i)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(std::filesystem::exists(ended)) << "the ended program was reaped";
 }
 
 } // namespace
