@@ -195,8 +195,10 @@ TEST_F(BridgeProgramTest, AQuitWhileAnEditRendersKeepsTheEdit) {
     seen += first.readAllStandardOutput();
     EXPECT_TRUE(seen.contains("quit while rendering\n")) << seen.toStdString();
     EXPECT_TRUE(std::filesystem::exists(libraryRoot() / "Edited" / (take.id.string() + ".wav")));
-    const auto overlay = BridgeSampleMetadata::mapFromJsonText(
-        readWholeFile(libraryRoot() / "bridge-metadata.json").value_or("{}"), DateForm::referenceSeconds);
+    const auto overlay =
+        BridgeSampleMetadata::fileFromJsonText(
+            readWholeFile(libraryRoot() / "bridge-metadata.json").value_or("{}"), DateForm::referenceSeconds)
+            .entries;
     ASSERT_TRUE(overlay.count(take.id));
     EXPECT_DOUBLE_EQ(overlay.at(take.id).edit.startTime, 0.25);
 }

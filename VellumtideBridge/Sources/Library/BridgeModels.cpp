@@ -177,14 +177,61 @@ template <typename Value> BridgeSampleMetadata readMetadata(const Value& value, 
     return metadata;
 }
 
-// One entry of the metadata file: every value must decode; a key that is not UUID text and an
-// empty value are skipped.
+// A stored list read record by record: a record that does not decode is named by its title when
+// it has one, else by its position.
+template <typename Value> std::string recordName(const Value& value, std::size_t position) {
+    try {
+        if (auto title = vt::json::readObject(value).optionalString("title"))
+            return "\"" + *title + "\"";
+    } catch (const vt::json::JsonError&) {
+    }
+    return "record " + std::to_string(position);
+}
+
+template <typename Value> SampleItemList readReadableList(const Value& value, DateForm form) {
+    SampleItemList list;
+    std::size_t position = 0;
+    for (const auto& element : vt::json::requireArray(value)) {
+        ++position;
+        try {
+            list.samples.push_back(readSample(element, form));
+        } catch (const vt::json::JsonError&) {
+            list.unreadable.push_back(recordName(element, position));
+        }
+    }
+    return list;
+}
+
+// The members of the metadata object in key order, the last of a repeated key winning (as the
+// strict reader's document holds them), each decoded on its own: nothing for a value that does not
+// decode, and for a key that names no sample (it is never read).
+using MetadataMembers = std::map<std::string, std::optional<BridgeSampleMetadata>, std::less<>>;
+
 template <typename Value>
-void addMetadataEntry(BridgeMetadataMap& metadata, std::string_view key, const Value& value, DateForm form) {
-    auto entry = readMetadata(value, form);
-    auto id = vt::Uuid::parse(key);
-    if (id && !entry.isEmpty())
-        metadata[*id] = std::move(entry);
+void takeMetadataMember(MetadataMembers& members, std::string_view key, const Value& value, DateForm form) {
+    std::optional<BridgeSampleMetadata> entry;
+    if (vt::Uuid::parse(key)) {
+        try {
+            entry = readMetadata(value, form);
+        } catch (const vt::json::JsonError&) {
+        }
+    }
+    members.insert_or_assign(std::string(key), std::move(entry));
+}
+
+// The overlay the members give: empty values are skipped, values that did not decode are named.
+BridgeMetadataFile metadataFile(MetadataMembers& members) {
+    BridgeMetadataFile file;
+    for (auto& [key, entry] : members) {
+        auto id = vt::Uuid::parse(key);
+        if (!id)
+            continue;
+        if (!entry)
+            file.unreadableKeys.push_back(key);
+        else if (!entry->isEmpty())
+            file.entries[*id] = std::move(*entry);
+    }
+    return file;
 }
 
 // Decodes with the fast reader; a text it does not parse goes to the strict reader, whose verdict
@@ -423,6 +470,10 @@ std::vector<SampleItem> SampleItem::listFromJsonText(std::string_view text, Date
     return decodeText(text, [form](const auto& root) { return readSampleList(root, form); });
 }
 
+SampleItemList SampleItem::readableListFromJsonText(std::string_view text, DateForm form) {
+    return decodeText(text, [form](const auto& root) { return readReadableList(root, form); });
+}
+
 Json SampleItem::toJson(DateForm form) const {
     Json object = Json::object();
     object["id"] = id.string();
@@ -453,32 +504,28 @@ BridgeSampleMetadata BridgeSampleMetadata::fromJson(const Json& value, DateForm 
     return readMetadata(value, form);
 }
 
-BridgeMetadataMap BridgeSampleMetadata::mapFromJson(const Json& value, DateForm form) {
+BridgeMetadataFile BridgeSampleMetadata::fileFromJson(const Json& value, DateForm form) {
     if (!value.is_object())
         throw vt::json::JsonError("Expected an object");
-    BridgeMetadataMap metadata;
+    MetadataMembers members;
     for (const auto& [key, entry] : value.items())
-        addMetadataEntry(metadata, key, entry, form);
-    return metadata;
+        takeMetadataMember(members, key, entry, form);
+    return metadataFile(members);
 }
 
-BridgeMetadataMap BridgeSampleMetadata::mapFromFastJson(const vt::json::FastValue& value, DateForm form) {
-    // In key order, the last of a repeated key winning: as the strict reader sees the object.
-    std::map<std::string_view, vt::json::FastValue> entries;
+BridgeMetadataFile BridgeSampleMetadata::fileFromFastJson(const vt::json::FastValue& value, DateForm form) {
+    MetadataMembers members;
     for (auto field : vt::json::requireObject(value))
-        entries.insert_or_assign(field.key, field.value);
-    BridgeMetadataMap metadata;
-    for (const auto& [key, entry] : entries)
-        addMetadataEntry(metadata, key, entry, form);
-    return metadata;
+        takeMetadataMember(members, field.key, field.value, form);
+    return metadataFile(members);
 }
 
-BridgeMetadataMap BridgeSampleMetadata::mapFromJsonText(std::string_view text, DateForm form) {
+BridgeMetadataFile BridgeSampleMetadata::fileFromJsonText(std::string_view text, DateForm form) {
     return decodeText(text, [form](const auto& root) {
         if constexpr (std::is_same_v<std::decay_t<decltype(root)>, Json>)
-            return mapFromJson(root, form);
+            return fileFromJson(root, form);
         else
-            return mapFromFastJson(root, form);
+            return fileFromFastJson(root, form);
     });
 }
 

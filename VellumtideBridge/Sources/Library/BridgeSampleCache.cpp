@@ -23,6 +23,9 @@ using Path = BridgeSampleCache::Path;
 
 namespace {
 
+// What the name of a damaged file set aside carries after its stem.
+constexpr const char* unreadableMarker = ".unreadable-";
+
 std::string quoted(const Path& path) {
     return "\"" + path.string() + "\"";
 }
@@ -585,8 +588,22 @@ bool namesRender(const BridgeMetadataMap& metadata, const RenderName& render) {
 
 } // namespace
 
+bool BridgeSampleCache::overlayMayBeIncomplete() const {
+    if (metadataUnreadable)
+        return true;
+    const std::string prefix = Path(metadataFileName).stem().string() + unreadableMarker;
+    std::error_code error;
+    fs::directory_iterator it(root, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with(prefix) && name.ends_with(Path(metadataFileName).extension().string()))
+            return true;
+    }
+    return false;
+}
+
 std::size_t BridgeSampleCache::removeOrphanRenders(const BridgeMetadataMap& metadata) const {
-    if (metadataUnreadable || !itemExists(metadataURL()))
+    if (!itemExists(metadataURL()) || overlayMayBeIncomplete())
         return 0;
     std::size_t removed = 0;
     for (const bool chops : {false, true}) {
@@ -607,20 +624,30 @@ std::size_t BridgeSampleCache::removeOrphanRenders(const BridgeMetadataMap& meta
 
 // MARK: JSON files
 
+void BridgeSampleCache::noteLoad(std::atomic<bool>& loadedWhole, std::atomic<bool>& unreadable,
+                                 std::vector<std::string>& leftOutNow, std::vector<std::string> leftOut,
+                                 bool read) const {
+    loadedWhole = read && leftOut.empty();
+    unreadable = !read || !leftOut.empty();
+    std::lock_guard lock(setAsideLock);
+    leftOutNow = std::move(leftOut);
+}
+
 std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
-    manifestUnreadable = false;
     manifestLoaded = false;
-    if (!itemExists(manifestURL()))
+    if (!itemExists(manifestURL())) {
+        manifestUnreadable = false;
         return {};
+    }
     try {
         auto text = vt::readWholeFile(manifestURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        auto samples = SampleItem::listFromJsonText(*text, DateForm::iso8601);
-        manifestLoaded = true;
-        return samples;
+        auto list = SampleItem::readableListFromJsonText(*text, DateForm::iso8601);
+        noteLoad(manifestLoaded, manifestUnreadable, manifestLeftOut, std::move(list.unreadable), true);
+        return std::move(list.samples);
     } catch (const std::exception&) {
-        manifestUnreadable = true;
+        noteLoad(manifestLoaded, manifestUnreadable, manifestLeftOut, {}, false);
         return {};
     }
 }
@@ -638,23 +665,25 @@ void BridgeSampleCache::saveManifest(const std::vector<SampleItem>& samples) con
     } catch (const vt::json::JsonError& error) {
         throw BridgeLibraryError(std::string("Could not encode the sample list: ") + error.what() + ".");
     }
-    writeLibraryFile(manifestURL(), mirrorRoot / manifestFileName, bytes, manifestUnreadable);
+    writeLibraryFile(manifestURL(), mirrorRoot / manifestFileName, bytes, manifestUnreadable,
+                     manifestLeftOut);
 }
 
 BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
-    metadataUnreadable = false;
     metadataLoaded = false;
-    if (!itemExists(metadataURL()))
+    if (!itemExists(metadataURL())) {
+        metadataUnreadable = false;
         return {};
+    }
     try {
         auto text = vt::readWholeFile(metadataURL());
         if (!text)
             throw BridgeLibraryError("unreadable");
-        auto metadata = BridgeSampleMetadata::mapFromJsonText(*text, DateForm::referenceSeconds);
-        metadataLoaded = true;
-        return metadata;
+        auto file = BridgeSampleMetadata::fileFromJsonText(*text, DateForm::referenceSeconds);
+        noteLoad(metadataLoaded, metadataUnreadable, metadataLeftOut, std::move(file.unreadableKeys), true);
+        return std::move(file.entries);
     } catch (const std::exception&) {
-        metadataUnreadable = true;
+        noteLoad(metadataLoaded, metadataUnreadable, metadataLeftOut, {}, false);
         return {};
     }
 }
@@ -672,13 +701,22 @@ void BridgeSampleCache::saveLocalMetadata(const BridgeMetadataMap& metadata) con
     } catch (const vt::json::JsonError& error) {
         throw BridgeLibraryError(std::string("Could not encode the library metadata: ") + error.what() + ".");
     }
-    writeLibraryFile(metadataURL(), mirrorRoot / metadataFileName, bytes, metadataUnreadable);
+    writeLibraryFile(metadataURL(), mirrorRoot / metadataFileName, bytes, metadataUnreadable,
+                     metadataLeftOut);
 }
 
 void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
-                                         std::atomic<bool>& unreadableFlag) const {
-    if (unreadableFlag && itemExists(target))
-        setAsideUnreadable(target);
+                                         std::atomic<bool>& unreadableFlag,
+                                         std::vector<std::string>& leftOut) const {
+    if (unreadableFlag && itemExists(target)) {
+        std::vector<std::string> names;
+        {
+            std::lock_guard lock(setAsideLock);
+            names = std::move(leftOut);
+            leftOut.clear();
+        }
+        setAsideUnreadable(target, std::move(names));
+    }
     unreadableFlag = false;
     writeOrThrow(target, bytes);
     writeIgnoringFailure(mirrorTarget, bytes);
@@ -686,13 +724,13 @@ void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorT
     copyModificationTime(target, mirrorTarget);
 }
 
-// Keeps a file that could not be read as "<stem>.unreadable-<UTC time><extension>" beside it.
-void BridgeSampleCache::setAsideUnreadable(const Path& file) const {
+// Keeps a file that could not be read whole as "<stem>.unreadable-<UTC time><extension>" beside it.
+void BridgeSampleCache::setAsideUnreadable(const Path& file, std::vector<std::string> leftOut) const {
     std::string stamp;
     for (char c : vt::formatISO8601(clock->now()))
         if (c != '-' && c != ':')
             stamp += c;
-    std::string base = file.stem().string() + ".unreadable-" + stamp;
+    std::string base = file.stem().string() + unreadableMarker + stamp;
     std::string extension = file.extension().string();
     Path aside = file.parent_path() / (base + extension);
     for (int counter = 2; itemExists(aside); ++counter)
@@ -703,7 +741,7 @@ void BridgeSampleCache::setAsideUnreadable(const Path& file) const {
         throw BridgeLibraryError("Could not keep the unreadable file " + quoted(file) +
                                  " before replacing it: " + error.message() + ".");
     std::lock_guard lock(setAsideLock);
-    setAside.push_back({file.filename().string(), aside});
+    setAside.push_back({file.filename().string(), aside, std::move(leftOut)});
 }
 
 std::vector<BridgeSampleCache::SetAsideFile> BridgeSampleCache::takeSetAsideFiles() const {
