@@ -8,6 +8,12 @@ namespace {
     throw JsonError(message);
 }
 
+bool isWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+constexpr std::string_view byteOrderMarkText = "\xEF\xBB\xBF";
+
 } // namespace
 
 FastDocument::FastDocument(std::string_view text) {
@@ -138,6 +144,144 @@ std::optional<bool> FastObjectReader::optionalBool(std::string_view key) const {
 std::optional<std::string> FastObjectReader::optionalString(std::string_view key) const {
     auto value = find(key);
     return value ? std::optional(toString(*value)) : std::nullopt;
+}
+
+// MARK: Splitting a document into its pieces
+
+JsonSplitter::JsonSplitter(Container container) : container(container) {}
+
+void JsonSplitter::beginPiece() {
+    current.assign(container == Container::array ? " " : "{");
+    pieceHasValue = false;
+    state = State::inPiece;
+}
+
+void JsonSplitter::endPiece() {
+    if (!pieceHasValue)
+        fail("The data is not valid JSON: a value is missing");
+    if (container == Container::object)
+        current += '}';
+    pieceReady = true;
+}
+
+std::size_t JsonSplitter::take(std::string_view text) {
+    if (pieceReady) {
+        pieceReady = false;
+        if (state == State::inPiece)
+            beginPiece();
+    }
+    const char opener = container == Container::array ? '[' : '{';
+    const char closer = container == Container::array ? ']' : '}';
+    std::size_t i = 0;
+    // Bytes of the piece are copied in runs: from runStart up to the byte being looked at.
+    std::size_t runStart = 0;
+    auto flushRun = [&](std::size_t end) {
+        if (state == State::inPiece && end > runStart)
+            current.append(text.data() + runStart, end - runStart);
+    };
+    while (i < text.size()) {
+        const char c = text[i];
+        switch (state) {
+        case State::start:
+            // A byte order mark may open the text, as the strict reader allows.
+            if (!startedText && byteOrderMark < byteOrderMarkText.size() &&
+                c == byteOrderMarkText[byteOrderMark]) {
+                ++byteOrderMark;
+                ++i;
+                continue;
+            }
+            if (byteOrderMark % byteOrderMarkText.size() != 0)
+                fail("The data is not valid JSON: a broken byte order mark");
+            startedText = true;
+            if (c == opener) {
+                state = State::open;
+            } else if (!isWhiteSpace(c)) {
+                fail(container == Container::array ? "Expected an array" : "Expected an object");
+            }
+            ++i;
+            continue;
+        case State::open:
+            if (isWhiteSpace(c)) {
+                ++i;
+                continue;
+            }
+            if (c == closer) {
+                state = State::closed;
+                ++i;
+                continue;
+            }
+            beginPiece();
+            runStart = i;
+            continue; // the byte belongs to the piece
+        case State::closed:
+            if (!isWhiteSpace(c))
+                fail("The data is not valid JSON: text after the end");
+            ++i;
+            continue;
+        case State::inPiece:
+            break;
+        }
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            ++i;
+            continue;
+        }
+        switch (c) {
+        case '"':
+            inString = true;
+            pieceHasValue = true;
+            break;
+        case '[':
+        case '{':
+            ++depth;
+            pieceHasValue = true;
+            break;
+        case ']':
+        case '}':
+        case ',':
+            if (depth > 0) {
+                if (c != ',')
+                    --depth;
+                break;
+            }
+            if (c != ',' && c != closer)
+                fail("The data is not valid JSON: a bracket does not match");
+            flushRun(i);
+            endPiece();
+            if (c == closer)
+                state = State::closed;
+            return i + 1;
+        default:
+            if (!isWhiteSpace(c))
+                pieceHasValue = true;
+            break;
+        }
+        ++i;
+    }
+    flushRun(i);
+    return i;
+}
+
+void JsonSplitter::finish() const {
+    if (state != State::closed)
+        fail("The data is not valid JSON: it ends too early");
+}
+
+std::optional<FastValue> JsonPieceReader::readFast() {
+    std::string& text = splitter.piece();
+    const std::size_t length = text.size();
+    // The parser reads a little past the end of its text.
+    text.append(simdjson::SIMDJSON_PADDING, ' ');
+    auto parsed = parser.parse(text.data(), length, false);
+    text.resize(length);
+    if (parsed.error())
+        return std::nullopt;
+    return parsed.value_unsafe();
 }
 
 } // namespace vt::json

@@ -177,8 +177,8 @@ template <typename Value> BridgeSampleMetadata readMetadata(const Value& value, 
     return metadata;
 }
 
-// A stored list read record by record: a record that does not decode is named by its title when
-// it has one, else by its position.
+// A record of a stored list that does not decode is named by its title when it has one, else by its
+// position.
 template <typename Value> std::string recordName(const Value& value, std::size_t position) {
     try {
         if (auto title = vt::json::readObject(value).optionalString("title"))
@@ -186,20 +186,6 @@ template <typename Value> std::string recordName(const Value& value, std::size_t
     } catch (const vt::json::JsonError&) {
     }
     return "record " + std::to_string(position);
-}
-
-template <typename Value> SampleItemList readReadableList(const Value& value, DateForm form) {
-    SampleItemList list;
-    std::size_t position = 0;
-    for (const auto& element : vt::json::requireArray(value)) {
-        ++position;
-        try {
-            list.samples.push_back(readSample(element, form));
-        } catch (const vt::json::JsonError&) {
-            list.unreadable.push_back(recordName(element, position));
-        }
-    }
-    return list;
 }
 
 // The members of the metadata object in key order, the last of a repeated key winning (as the
@@ -232,18 +218,6 @@ BridgeMetadataFile metadataFile(MetadataMembers& members) {
             file.entries[*id] = std::move(*entry);
     }
     return file;
-}
-
-// Decodes with the fast reader; a text it does not parse goes to the strict reader, whose verdict
-// stands (both agree on every valid document).
-template <typename Decode> auto decodeText(std::string_view text, Decode decode) {
-    std::optional<vt::json::FastDocument> fast;
-    try {
-        fast.emplace(text);
-    } catch (const vt::json::JsonError&) {
-        return decode(vt::json::parse(text));
-    }
-    return decode(fast->root());
 }
 
 Json writeChops(const std::vector<BridgeSampleChop>& chops) {
@@ -467,11 +441,74 @@ std::vector<SampleItem> SampleItem::listFromFastJson(const vt::json::FastValue& 
 }
 
 std::vector<SampleItem> SampleItem::listFromJsonText(std::string_view text, DateForm form) {
-    return decodeText(text, [form](const auto& root) { return readSampleList(root, form); });
+    SampleItemListReader reader(form, SampleItemListReader::Records::strict);
+    reader.feed(text);
+    return reader.finish().samples;
 }
 
 SampleItemList SampleItem::readableListFromJsonText(std::string_view text, DateForm form) {
-    return decodeText(text, [form](const auto& root) { return readReadableList(root, form); });
+    SampleItemListReader reader(form, SampleItemListReader::Records::tolerant);
+    reader.feed(text);
+    return reader.finish();
+}
+
+// MARK: Reading as the text arrives
+
+struct SampleItemListReader::State {
+    vt::json::JsonArrayReader reader;
+    DateForm form;
+    Records records;
+    SampleItemList list;
+    std::size_t position = 0;
+};
+
+SampleItemListReader::SampleItemListReader(DateForm form, Records records)
+    : state(std::make_unique<State>(State{{}, form, records, {}, 0})) {}
+
+SampleItemListReader::~SampleItemListReader() = default;
+
+void SampleItemListReader::feed(std::string_view text) {
+    State& s = *state;
+    s.reader.feed(text, [&s](const auto& element) {
+        ++s.position;
+        if (s.records == Records::strict) {
+            s.list.samples.push_back(readSample(element, s.form));
+            return;
+        }
+        try {
+            s.list.samples.push_back(readSample(element, s.form));
+        } catch (const vt::json::JsonError&) {
+            s.list.unreadable.push_back(recordName(element, s.position));
+        }
+    });
+}
+
+SampleItemList SampleItemListReader::finish() {
+    state->reader.finish();
+    return std::move(state->list);
+}
+
+struct BridgeMetadataReader::State {
+    vt::json::JsonObjectReader reader;
+    DateForm form;
+    MetadataMembers members;
+};
+
+BridgeMetadataReader::BridgeMetadataReader(DateForm form)
+    : state(std::make_unique<State>(State{{}, form, {}})) {}
+
+BridgeMetadataReader::~BridgeMetadataReader() = default;
+
+void BridgeMetadataReader::feed(std::string_view text) {
+    State& s = *state;
+    s.reader.feed(text, [&s](std::string_view key, const auto& value) {
+        takeMetadataMember(s.members, key, value, s.form);
+    });
+}
+
+BridgeMetadataFile BridgeMetadataReader::finish() {
+    state->reader.finish();
+    return metadataFile(state->members);
 }
 
 Json SampleItem::toJson(DateForm form) const {
@@ -521,12 +558,9 @@ BridgeMetadataFile BridgeSampleMetadata::fileFromFastJson(const vt::json::FastVa
 }
 
 BridgeMetadataFile BridgeSampleMetadata::fileFromJsonText(std::string_view text, DateForm form) {
-    return decodeText(text, [form](const auto& root) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(root)>, Json>)
-            return fileFromJson(root, form);
-        else
-            return fileFromFastJson(root, form);
-    });
+    BridgeMetadataReader reader(form);
+    reader.feed(text);
+    return reader.finish();
 }
 
 Json BridgeSampleMetadata::toJson(DateForm form) const {

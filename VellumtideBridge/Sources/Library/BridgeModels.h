@@ -169,7 +169,7 @@ struct SampleItem {
     static std::vector<SampleItem> listFromJson(const vt::json::Json& value, DateForm form);
     // The same, from the fast reader's document.
     static std::vector<SampleItem> listFromFastJson(const vt::json::FastValue& value, DateForm form);
-    // The same, from the whole text, read by the fast reader (for large files).
+    // The same, from the whole text, read record by record (for large lists).
     static std::vector<SampleItem> listFromJsonText(std::string_view text, DateForm form);
     // A stored list, record by record: a record that does not decode is left out and named.
     static SampleItemList readableListFromJsonText(std::string_view text, DateForm form);
@@ -205,7 +205,7 @@ struct BridgeSampleMetadata {
 
     // The metadata file's object, entry by entry: an entry that does not decode is left out and
     // named; keys that are not UUID text and empty values are dropped. The document itself must be
-    // an object. From either reader's document, or from the whole text (fast reader).
+    // an object. From either reader's document, or from the whole text, read entry by entry.
     static BridgeMetadataFile fileFromJson(const vt::json::Json& value, DateForm form);
     static BridgeMetadataFile fileFromFastJson(const vt::json::FastValue& value, DateForm form);
     static BridgeMetadataFile fileFromJsonText(std::string_view text, DateForm form);
@@ -230,6 +230,45 @@ struct BridgeMetadataFile {
     BridgeMetadataMap entries;
     std::vector<std::string> unreadableKeys;
     bool operator==(const BridgeMetadataFile&) const = default;
+};
+
+// Reads a sample list as its text arrives, record by record: memory stays near the records read.
+// Strict, the first record that does not decode fails the list (the phone's list); tolerant, such
+// a record is left out and named (a stored list).
+class SampleItemListReader {
+public:
+    enum class Records { strict, tolerant };
+    SampleItemListReader(DateForm form, Records records);
+    ~SampleItemListReader();
+    SampleItemListReader(const SampleItemListReader&) = delete;
+    SampleItemListReader& operator=(const SampleItemListReader&) = delete;
+
+    // Throws vt::json::JsonError when the text is no list (strict: also for a record).
+    void feed(std::string_view text);
+    // The records of the whole list; throws vt::json::JsonError when the list is not whole.
+    SampleItemList finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};
+
+// Reads the metadata file as its text arrives, entry by entry (see BridgeSampleMetadata::fileFromJson).
+class BridgeMetadataReader {
+public:
+    explicit BridgeMetadataReader(DateForm form);
+    ~BridgeMetadataReader();
+    BridgeMetadataReader(const BridgeMetadataReader&) = delete;
+    BridgeMetadataReader& operator=(const BridgeMetadataReader&) = delete;
+
+    // Throws vt::json::JsonError when the text is no object.
+    void feed(std::string_view text);
+    // Throws vt::json::JsonError when the object is not whole.
+    BridgeMetadataFile finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
 };
 
 // Combines hash values (used by the std::hash specialisations of the records).

@@ -436,8 +436,53 @@ void removeEntriesWithPrefix(const Path& folder, const std::string& prefix) {
         vt::removeRegularFile(path);
 }
 
-std::string encodeDocument(const Json& document) {
-    return vt::json::dump(document, 2);
+// The library files' layout (two spaces a level, as the JSON writer indents) is written one value
+// at a time: an array or object of values each dumped on its own, one level deep.
+void appendNested(std::string& out, const Json& value) {
+    const std::string text = vt::json::dump(value, 2);
+    // Line breaks in the dump are only layout (texts escape their own): each one level deeper.
+    std::size_t from = 0;
+    for (std::size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1) {
+        out.append(text, from, end + 1 - from);
+        out += "  ";
+    }
+    out.append(text, from);
+}
+
+// Writes "[…]" of the values, handing the text to sink a piece at a time.
+template <typename Item, typename Encode>
+void emitArray(const std::vector<Item>& items, Encode encode, const BridgeSampleCache::Emit& sink) {
+    if (items.empty()) {
+        sink("[]");
+        return;
+    }
+    std::string piece = "[\n";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        piece += i == 0 ? "  " : ",\n  ";
+        appendNested(piece, encode(items[i]));
+        sink(piece);
+        piece.clear();
+    }
+    sink("\n]");
+}
+
+// Writes "{…}" of the members, given in key order, as emitArray().
+template <typename Value, typename Encode>
+void emitObject(const std::vector<std::pair<std::string, const Value*>>& members, Encode encode,
+                const BridgeSampleCache::Emit& sink) {
+    if (members.empty()) {
+        sink("{}");
+        return;
+    }
+    std::string piece = "{\n";
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        piece += i == 0 ? "  " : ",\n  ";
+        piece += vt::json::dump(members[i].first) + ": ";
+        appendNested(piece, encode(*members[i].second));
+        sink(piece);
+        piece.clear();
+    }
+    sink("\n}");
 }
 
 QString folderSettingsKey() {
@@ -640,10 +685,11 @@ std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
         return {};
     }
     try {
-        auto text = vt::readWholeFile(manifestURL());
-        if (!text)
+        // Read as it comes off the disk: the whole text is never held.
+        SampleItemListReader reader(DateForm::iso8601, SampleItemListReader::Records::tolerant);
+        if (!vt::readFileInPieces(manifestURL(), [&](std::string_view piece) { reader.feed(piece); }))
             throw BridgeLibraryError("unreadable");
-        auto list = SampleItem::readableListFromJsonText(*text, DateForm::iso8601);
+        auto list = reader.finish();
         noteLoad(manifestLoaded, manifestUnreadable, manifestLeftOut, std::move(list.unreadable), true);
         return std::move(list.samples);
     } catch (const std::exception&) {
@@ -655,18 +701,17 @@ std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
 void BridgeSampleCache::saveManifest(const std::vector<SampleItem>& samples) const {
     createFolder(samplesDirectory());
     createFolderIgnoringFailure(mirrorRoot);
-    std::string bytes;
     try {
-        Json document = Json::array();
-        document.get_ref<Json::array_t&>().reserve(samples.size());
-        for (const auto& sample : samples)
-            document.push_back(sample.toJson(DateForm::iso8601));
-        bytes = encodeDocument(document);
+        writeLibraryFile(
+            manifestURL(), mirrorRoot / manifestFileName,
+            [&](const Emit& sink) {
+                emitArray(
+                    samples, [](const SampleItem& sample) { return sample.toJson(DateForm::iso8601); }, sink);
+            },
+            manifestUnreadable, manifestLeftOut);
     } catch (const vt::json::JsonError& error) {
         throw BridgeLibraryError(std::string("Could not encode the sample list: ") + error.what() + ".");
     }
-    writeLibraryFile(manifestURL(), mirrorRoot / manifestFileName, bytes, manifestUnreadable,
-                     manifestLeftOut);
 }
 
 BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
@@ -676,10 +721,10 @@ BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
         return {};
     }
     try {
-        auto text = vt::readWholeFile(metadataURL());
-        if (!text)
+        BridgeMetadataReader reader(DateForm::referenceSeconds);
+        if (!vt::readFileInPieces(metadataURL(), [&](std::string_view piece) { reader.feed(piece); }))
             throw BridgeLibraryError("unreadable");
-        auto file = BridgeSampleMetadata::fileFromJsonText(*text, DateForm::referenceSeconds);
+        auto file = reader.finish();
         noteLoad(metadataLoaded, metadataUnreadable, metadataLeftOut, std::move(file.unreadableKeys), true);
         return std::move(file.entries);
     } catch (const std::exception&) {
@@ -691,37 +736,90 @@ BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
 void BridgeSampleCache::saveLocalMetadata(const BridgeMetadataMap& metadata) const {
     createFolder(samplesDirectory());
     createFolderIgnoringFailure(mirrorRoot);
-    std::string bytes;
+    std::vector<std::pair<std::string, const BridgeSampleMetadata*>> entries;
+    for (const auto& [id, entry] : metadata)
+        if (!entry.isEmpty())
+            entries.emplace_back(id.string(), &entry);
+    std::sort(entries.begin(), entries.end());
     try {
-        Json document = Json::object();
-        for (const auto& [id, entry] : metadata)
-            if (!entry.isEmpty())
-                document[id.string()] = entry.toJson(DateForm::referenceSeconds);
-        bytes = encodeDocument(document);
+        writeLibraryFile(
+            metadataURL(), mirrorRoot / metadataFileName,
+            [&](const Emit& sink) {
+                emitObject(
+                    entries,
+                    [](const BridgeSampleMetadata& entry) {
+                        return entry.toJson(DateForm::referenceSeconds);
+                    },
+                    sink);
+            },
+            metadataUnreadable, metadataLeftOut);
     } catch (const vt::json::JsonError& error) {
         throw BridgeLibraryError(std::string("Could not encode the library metadata: ") + error.what() + ".");
     }
-    writeLibraryFile(metadataURL(), mirrorRoot / metadataFileName, bytes, metadataUnreadable,
-                     metadataLeftOut);
 }
 
-void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
+void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorTarget,
+                                         const std::function<void(const Emit&)>& produce,
                                          std::atomic<bool>& unreadableFlag,
                                          std::vector<std::string>& leftOut) const {
+    // The library folder's file and the mirror's copy take the same bytes as they are made, a
+    // piece at a time, so that a large file is never held whole.
+    std::optional<vt::PendingFile> file;
+    try {
+        file.emplace(target);
+    } catch (const fs::filesystem_error& error) {
+        throw saveFailure(target, error.code());
+    }
+    std::optional<vt::PendingFile> copy;
+    try {
+        copy.emplace(mirrorTarget);
+    } catch (const fs::filesystem_error&) {
+    }
+    std::string pending;
+    auto flush = [&] {
+        try {
+            file->append(pending);
+        } catch (const fs::filesystem_error& error) {
+            throw saveFailure(target, error.code());
+        }
+        try {
+            if (copy)
+                copy->append(pending);
+        } catch (const fs::filesystem_error&) {
+            copy.reset();
+        }
+        pending.clear();
+    };
+    constexpr std::size_t flushSize = 1u << 20;
+    produce([&](std::string_view bytes) {
+        pending += bytes;
+        if (pending.size() >= flushSize)
+            flush();
+    });
+    flush();
+    // The file that could not be read whole is kept before the new one takes its place.
     if (unreadableFlag && itemExists(target)) {
         std::vector<std::string> names;
         {
             std::lock_guard lock(setAsideLock);
-            names = std::move(leftOut);
-            leftOut.clear();
+            names = std::exchange(leftOut, {});
         }
         setAsideUnreadable(target, std::move(names));
     }
     unreadableFlag = false;
-    writeOrThrow(target, bytes);
-    writeIgnoringFailure(mirrorTarget, bytes);
-    // The same bytes: the mirror pass must see the copy as unchanged.
-    copyModificationTime(target, mirrorTarget);
+    try {
+        file->commit();
+    } catch (const fs::filesystem_error& error) {
+        throw saveFailure(target, error.code());
+    }
+    try {
+        if (copy) {
+            copy->commit();
+            // The same bytes: the mirror pass must see the copy as unchanged.
+            copyModificationTime(target, mirrorTarget);
+        }
+    } catch (const fs::filesystem_error&) {
+    }
 }
 
 // Keeps a file that could not be read whole as "<stem>.unreadable-<UTC time><extension>" beside it.

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -97,6 +98,9 @@ public:
     // keeps a damaged one set aside. A render that no entry names is then no orphan.
     bool overlayMayBeIncomplete() const;
 
+    // Takes the text of a file being written, a piece at a time.
+    using Emit = std::function<void(std::string_view)>;
+
     // Loads never fail: a missing or unreadable file reads as empty, and a record or entry that
     // does not decode is left out. A file that exists but did not decode whole is moved aside
     // before it is first written over.
@@ -159,8 +163,9 @@ public:
 
 private:
     void createFolders() const;
-    void writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
-                          std::atomic<bool>& unreadableFlag, std::vector<std::string>& leftOut) const;
+    void writeLibraryFile(const Path& target, const Path& mirrorTarget,
+                          const std::function<void(const Emit&)>& produce, std::atomic<bool>& unreadableFlag,
+                          std::vector<std::string>& leftOut) const;
     void setAsideUnreadable(const Path& file, std::vector<std::string> leftOut) const;
     // Notes what a load of a file read: whole, in part (leftOut names what not), or nothing.
     void noteLoad(std::atomic<bool>& loadedWhole, std::atomic<bool>& unreadable,
