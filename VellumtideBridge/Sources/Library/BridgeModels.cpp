@@ -206,16 +206,18 @@ void takeMetadataMember(MetadataMembers& members, std::string_view key, const Va
 }
 
 // The overlay the members give: empty values are skipped, values that did not decode are named.
+// Each member goes as it is taken, so that the entries are never held twice.
 BridgeMetadataFile metadataFile(MetadataMembers& members) {
     BridgeMetadataFile file;
-    for (auto& [key, entry] : members) {
-        auto id = vt::Uuid::parse(key);
+    while (!members.empty()) {
+        auto member = members.extract(members.begin());
+        auto id = vt::Uuid::parse(member.key());
         if (!id)
             continue;
-        if (!entry)
-            file.unreadableKeys.push_back(key);
-        else if (!entry->isEmpty())
-            file.entries[*id] = std::move(*entry);
+        if (!member.mapped())
+            file.unreadableKeys.push_back(std::move(member.key()));
+        else if (!member.mapped()->isEmpty())
+            file.entries[*id] = std::move(*member.mapped());
     }
     return file;
 }

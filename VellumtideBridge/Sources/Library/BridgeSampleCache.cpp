@@ -316,6 +316,8 @@ void removeUnlisted(const Path& folder, const std::unordered_set<std::string>& l
 
 // The files a copy pass could not copy; the pass goes on past each of them.
 class CopyFailures {
+    static constexpr std::size_t copyBatchSize = 2048;
+
 public:
     explicit CopyFailures(std::string destination) : destination(std::move(destination)) {}
 
@@ -339,6 +341,9 @@ public:
                          std::unordered_set<std::string>* listed = nullptr, std::string name = {}) {
         pending.push_back({source, target, {}, false, false, {}});
         listings.push_back({listed, std::move(name)});
+        // In batches: the paths of a whole large library would take tens of megabytes at once.
+        if (pending.size() >= copyBatchSize)
+            copyPending();
     }
 
     // Makes the copies mirrorIfChanged() asked for.
