@@ -1,5 +1,7 @@
 #include "Platform/Core/FastJson.h"
 
+#include <array>
+
 namespace vt::json {
 
 namespace {
@@ -13,6 +15,26 @@ bool isWhiteSpace(char c) {
 }
 
 constexpr std::string_view byteOrderMarkText = "\xEF\xBB\xBF";
+
+// The position of the first quote or backslash in text from at (or its end).
+std::size_t skipPlainText(std::string_view text, std::size_t at) {
+    while (at < text.size() && text[at] != '"' && text[at] != '\\')
+        ++at;
+    return at;
+}
+
+// The position of the first quote or bracket in text from at (or its end).
+std::size_t skipInnerText(std::string_view text, std::size_t at) {
+    static constexpr auto marks = [] {
+        std::array<bool, 256> table{};
+        for (unsigned char c : std::string_view("\"[]{}"))
+            table[c] = true;
+        return table;
+    }();
+    while (at < text.size() && !marks[static_cast<unsigned char>(text[at])])
+        ++at;
+    return at;
+}
 
 } // namespace
 
@@ -229,9 +251,18 @@ std::size_t JsonSplitter::take(std::string_view text) {
             else if (c == '"')
                 inString = false;
             ++i;
+            if (!escaped && inString)
+                i = skipPlainText(text, i);
             continue;
         }
-        switch (c) {
+        if (depth > 0 && pieceHasValue) {
+            // Inside a value only brackets and strings matter: the rest is skipped in one go.
+            i = skipInnerText(text, i);
+            if (i == text.size())
+                break;
+        }
+        const char structural = text[i];
+        switch (structural) {
         case '"':
             inString = true;
             pieceHasValue = true;
@@ -245,19 +276,19 @@ std::size_t JsonSplitter::take(std::string_view text) {
         case '}':
         case ',':
             if (depth > 0) {
-                if (c != ',')
+                if (structural != ',')
                     --depth;
                 break;
             }
-            if (c != ',' && c != closer)
+            if (structural != ',' && structural != closer)
                 fail("The data is not valid JSON: a bracket does not match");
             flushRun(i);
             endPiece();
-            if (c == closer)
+            if (structural == closer)
                 state = State::closed;
             return i + 1;
         default:
-            if (!isWhiteSpace(c))
+            if (!isWhiteSpace(structural))
                 pieceHasValue = true;
             break;
         }
