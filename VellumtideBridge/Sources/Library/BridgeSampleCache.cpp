@@ -314,6 +314,19 @@ void removeUnlisted(const Path& folder, const std::unordered_set<std::string>& l
         vt::removeRegularFile(path);
 }
 
+// The names of the visible entries of a folder (none when it cannot be read).
+std::unordered_set<std::string> visibleFileNames(const Path& folder) {
+    std::unordered_set<std::string> names;
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (!name.starts_with("."))
+            names.insert(std::move(name));
+    }
+    return names;
+}
+
 // The files a copy pass could not copy; the pass goes on past each of them.
 class CopyFailures {
     static constexpr std::size_t copyBatchSize = 2048;
@@ -962,13 +975,17 @@ void BridgeSampleCache::mirrorFiles(const std::vector<SampleItem>& samples,
     pass.mirrorIfChanged(metadataURL(), mirrorRoot / metadataFileName);
     // What the library no longer has (a deleted sample's files, old chops) goes from the mirror.
     std::unordered_set<std::string> listedSamples, listedEdits, listedChops;
+    // One look at the folder of edits instead of one per sample: most samples have none.
+    const std::unordered_set<std::string> rendered = visibleFileNames(editedDirectory());
     for (const auto& sample : samples) {
         if (vt::isSafeFileName(sample.fileName))
             pass.mirrorIfChanged(samplesDirectory() / sample.fileName,
                                  auMirrorSamplesDirectory() / sample.fileName, &listedSamples,
                                  sample.fileName);
-        pass.mirrorIfChanged(editedSampleURL(sample), mirroredEditedSampleURL(sample), &listedEdits,
-                             editedSampleURL(sample).filename().string());
+        std::string editedName = sample.id.string() + ".wav";
+        if (rendered.count(editedName))
+            pass.mirrorIfChanged(editedSampleURL(sample), mirroredEditedSampleURL(sample), &listedEdits,
+                                 std::move(editedName));
         auto entry = metadata.find(sample.id);
         if (entry == metadata.end())
             continue;
