@@ -1,5 +1,6 @@
 #include "Platform/Core/AtomicFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -230,6 +231,34 @@ std::optional<std::string> readWholeFile(const fs::path& path) {
     if (file.bad())
         return std::nullopt;
     return std::move(content).str();
+}
+
+bool readFileInPieces(const fs::path& path, const std::function<void(std::string_view)>& onPiece) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    constexpr std::size_t pieceSize = 1u << 20;
+    std::string piece(static_cast<std::size_t>(std::min<off_t>(info.st_size, pieceSize)) + 1, '\0');
+    try {
+        for (;;) {
+            const ssize_t got = ::read(fd, piece.data(), piece.size());
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                ::close(fd);
+                return got == 0;
+            }
+            onPiece(std::string_view(piece.data(), static_cast<std::size_t>(got)));
+        }
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
 }
 
 bool removeRegularFile(const fs::path& path) noexcept {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,6 +84,11 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
 
 // The whole content of a regular file, or nothing when it is missing or unreadable.
 std::optional<std::string> readWholeFile(const std::filesystem::path& path);
+// Hands the content of a regular file to onPiece a piece at a time (pieces of at most 1 MiB), so
+// that a large file is read in little memory. False when it is missing or cannot be read to its
+// end; onPiece's exceptions pass through.
+bool readFileInPieces(const std::filesystem::path& path,
+                      const std::function<void(std::string_view)>& onPiece);
 
 // Removes path only when it is a regular file (never a folder, never through a symbolic link
 // to one). Returns true when a file was removed.

@@ -1,11 +1,39 @@
 #include "Platform/Core/FastJson.h"
 
+#include <array>
+
 namespace vt::json {
 
 namespace {
 
 [[noreturn]] void fail(const std::string& message) {
     throw JsonError(message);
+}
+
+bool isWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+constexpr std::string_view byteOrderMarkText = "\xEF\xBB\xBF";
+
+// The position of the first quote or backslash in text from at (or its end).
+std::size_t skipPlainText(std::string_view text, std::size_t at) {
+    while (at < text.size() && text[at] != '"' && text[at] != '\\')
+        ++at;
+    return at;
+}
+
+// The position of the first quote or bracket in text from at (or its end).
+std::size_t skipInnerText(std::string_view text, std::size_t at) {
+    static constexpr auto marks = [] {
+        std::array<bool, 256> table{};
+        for (unsigned char c : std::string_view("\"[]{}"))
+            table[c] = true;
+        return table;
+    }();
+    while (at < text.size() && !marks[static_cast<unsigned char>(text[at])])
+        ++at;
+    return at;
 }
 
 } // namespace
@@ -138,6 +166,153 @@ std::optional<bool> FastObjectReader::optionalBool(std::string_view key) const {
 std::optional<std::string> FastObjectReader::optionalString(std::string_view key) const {
     auto value = find(key);
     return value ? std::optional(toString(*value)) : std::nullopt;
+}
+
+// MARK: Splitting a document into its pieces
+
+JsonSplitter::JsonSplitter(Container container) : container(container) {}
+
+void JsonSplitter::beginPiece() {
+    current.assign(container == Container::array ? " " : "{");
+    pieceHasValue = false;
+    state = State::inPiece;
+}
+
+void JsonSplitter::endPiece() {
+    if (!pieceHasValue)
+        fail("The data is not valid JSON: a value is missing");
+    if (container == Container::object)
+        current += '}';
+    pieceReady = true;
+}
+
+std::size_t JsonSplitter::take(std::string_view text) {
+    if (pieceReady) {
+        pieceReady = false;
+        if (state == State::inPiece)
+            beginPiece();
+    }
+    const char opener = container == Container::array ? '[' : '{';
+    const char closer = container == Container::array ? ']' : '}';
+    std::size_t i = 0;
+    // Bytes of the piece are copied in runs: from runStart up to the byte being looked at.
+    std::size_t runStart = 0;
+    auto flushRun = [&](std::size_t end) {
+        if (state == State::inPiece && end > runStart)
+            current.append(text.data() + runStart, end - runStart);
+    };
+    while (i < text.size()) {
+        const char c = text[i];
+        switch (state) {
+        case State::start:
+            // A byte order mark may open the text, as the strict reader allows.
+            if (!startedText && byteOrderMark < byteOrderMarkText.size() &&
+                c == byteOrderMarkText[byteOrderMark]) {
+                ++byteOrderMark;
+                ++i;
+                continue;
+            }
+            if (byteOrderMark % byteOrderMarkText.size() != 0)
+                fail("The data is not valid JSON: a broken byte order mark");
+            startedText = true;
+            if (c == opener) {
+                state = State::open;
+            } else if (!isWhiteSpace(c)) {
+                fail(container == Container::array ? "Expected an array" : "Expected an object");
+            }
+            ++i;
+            continue;
+        case State::open:
+            if (isWhiteSpace(c)) {
+                ++i;
+                continue;
+            }
+            if (c == closer) {
+                state = State::closed;
+                ++i;
+                continue;
+            }
+            beginPiece();
+            runStart = i;
+            continue; // the byte belongs to the piece
+        case State::closed:
+            if (!isWhiteSpace(c))
+                fail("The data is not valid JSON: text after the end");
+            ++i;
+            continue;
+        case State::inPiece:
+            break;
+        }
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            ++i;
+            if (!escaped && inString)
+                i = skipPlainText(text, i);
+            continue;
+        }
+        if (depth > 0 && pieceHasValue) {
+            // Inside a value only brackets and strings matter: the rest is skipped in one go.
+            i = skipInnerText(text, i);
+            if (i == text.size())
+                break;
+        }
+        const char structural = text[i];
+        switch (structural) {
+        case '"':
+            inString = true;
+            pieceHasValue = true;
+            break;
+        case '[':
+        case '{':
+            ++depth;
+            pieceHasValue = true;
+            break;
+        case ']':
+        case '}':
+        case ',':
+            if (depth > 0) {
+                if (structural != ',')
+                    --depth;
+                break;
+            }
+            if (structural != ',' && structural != closer)
+                fail("The data is not valid JSON: a bracket does not match");
+            flushRun(i);
+            endPiece();
+            if (structural == closer)
+                state = State::closed;
+            return i + 1;
+        default:
+            if (!isWhiteSpace(structural))
+                pieceHasValue = true;
+            break;
+        }
+        ++i;
+    }
+    flushRun(i);
+    return i;
+}
+
+void JsonSplitter::finish() const {
+    if (state != State::closed)
+        fail("The data is not valid JSON: it ends too early");
+}
+
+std::optional<FastValue> JsonPieceReader::readFast() {
+    std::string& text = splitter.piece();
+    const std::size_t length = text.size();
+    // The parser reads a little past the end of its text.
+    text.append(simdjson::SIMDJSON_PADDING, ' ');
+    auto parsed = parser.parse(text.data(), length, false);
+    text.resize(length);
+    if (parsed.error())
+        return std::nullopt;
+    return parsed.value_unsafe();
 }
 
 } // namespace vt::json

@@ -77,6 +77,101 @@ private:
     simdjson::dom::object object;
 };
 
+// Splits the text of one JSON array into its elements, or of one object into its members, as the
+// text arrives. It checks only the container's own grammar (its brackets, commas and the white
+// space around them) and leaves each piece to a reader: a document whose pieces all read is valid
+// JSON, and a valid document splits into its own elements, so reading the pieces one by one takes
+// exactly what reading the whole document takes, in memory near the size of one piece.
+class JsonSplitter {
+public:
+    enum class Container { array, object };
+    explicit JsonSplitter(Container container);
+
+    // Takes bytes from the front of text, up to the end of the next whole piece or all of them,
+    // and returns how many. Once a piece ends, hasPiece() holds and piece() is its text framed to
+    // read on its own (an element after a space, a member between braces), until the next call.
+    // Throws JsonError where the container's grammar breaks.
+    std::size_t take(std::string_view text);
+    bool hasPiece() const { return pieceReady; }
+    std::string& piece() { return current; }
+    // Throws JsonError unless the container was closed (white space may follow it).
+    void finish() const;
+
+private:
+    enum class State { start, open, inPiece, closed };
+    void beginPiece();
+    void endPiece();
+
+    Container container;
+    State state = State::start;
+    std::string current;
+    bool pieceReady = false;
+    bool pieceHasValue = false;
+    bool inString = false;
+    bool escaped = false;
+    std::size_t depth = 0;
+    std::size_t byteOrderMark = 0; // bytes of a byte order mark at the very start
+    bool startedText = false;
+};
+
+// Reads the pieces of one array or object, each as it becomes whole: with this reader, or with
+// the strict one where this one refuses a piece (the strict reader has the last word).
+class JsonPieceReader {
+public:
+    void finish() const { splitter.finish(); }
+
+protected:
+    explicit JsonPieceReader(JsonSplitter::Container container) : splitter(container) {}
+    // The piece read by this reader; nothing when it refuses it.
+    std::optional<FastValue> readFast();
+
+    JsonSplitter splitter;
+    simdjson::dom::parser parser;
+};
+
+// The elements of one JSON array: feed() calls onElement(value) for each one that became whole,
+// value being a FastValue or a Json. Throws JsonError when the text is no array or an element is
+// not JSON; onElement's own exceptions pass through.
+class JsonArrayReader : public JsonPieceReader {
+public:
+    JsonArrayReader() : JsonPieceReader(JsonSplitter::Container::array) {}
+
+    template <typename OnElement> void feed(std::string_view text, OnElement&& onElement) {
+        while (!text.empty()) {
+            text.remove_prefix(splitter.take(text));
+            if (!splitter.hasPiece())
+                continue;
+            if (auto value = readFast())
+                onElement(*value);
+            else
+                onElement(parse(splitter.piece()));
+        }
+    }
+};
+
+// The members of one JSON object: feed() calls onMember(key, value) for each one that became
+// whole, in the document's order (a repeated key comes again). As JsonArrayReader otherwise.
+class JsonObjectReader : public JsonPieceReader {
+public:
+    JsonObjectReader() : JsonPieceReader(JsonSplitter::Container::object) {}
+
+    template <typename OnMember> void feed(std::string_view text, OnMember&& onMember) {
+        while (!text.empty()) {
+            text.remove_prefix(splitter.take(text));
+            if (!splitter.hasPiece())
+                continue;
+            if (auto value = readFast()) {
+                for (auto field : requireObject(*value))
+                    onMember(field.key, field.value);
+            } else {
+                const Json member = parse(splitter.piece());
+                for (const auto& [key, field] : member.items())
+                    onMember(std::string_view(key), field);
+            }
+        }
+    }
+};
+
 // The object reader that fits each document.
 inline ObjectReader readObject(const Json& value) {
     return ObjectReader(value);

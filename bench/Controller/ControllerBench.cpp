@@ -266,11 +266,11 @@ int main() {
         auto t0 = Clock::now();
         auto strictSamples = SampleItem::listFromJson(vt::json::parse(manifestText), DateForm::iso8601);
         auto strictMetadata =
-            BridgeSampleMetadata::mapFromJson(vt::json::parse(metadataText), DateForm::referenceSeconds);
+            BridgeSampleMetadata::fileFromJson(vt::json::parse(metadataText), DateForm::referenceSeconds);
         strictRead = std::min(strictRead, msSince(t0));
         t0 = Clock::now();
         auto fastSamples = SampleItem::listFromJsonText(manifestText, DateForm::iso8601);
-        auto fastMetadata = BridgeSampleMetadata::mapFromJsonText(metadataText, DateForm::referenceSeconds);
+        auto fastMetadata = BridgeSampleMetadata::fileFromJsonText(metadataText, DateForm::referenceSeconds);
         fastRead = std::min(fastRead, msSince(t0));
         if (fastSamples != strictSamples || fastMetadata != strictMetadata)
             std::printf("the readers disagree\n");

@@ -1,21 +1,27 @@
 // The desktop program's controller on large libraries, each figure against a peer in the same
 // run: the first start at 10,000 samples (until idle, the mirror copied) against `cp -a` of the
-// same files followed by `sync`; a restart until idle against Python's json.load of both files
-// (each a process of its own); the memory per sample above the empty program at 10,000 and
-// 50,000 samples (the resident size of the child at idle); and the analysis time per sample at
-// 100 and 1,000 samples. The libraries are made the way the program makes them: small WAV files,
-// peaks taken from the audio, and both JSON files written by the library folder.
+// same files followed by `sync`; a restart until idle against the system's Python loading both
+// files with json.load (each a process of its own, with its peak memory); the memory per sample
+// above the empty program at 10,000 and 50,000 samples (the resident size of the child at idle);
+// the peak memory of a sync, a restart and an up-to-date sync of a phone listing 50,000 samples,
+// against the size of that list; and the analysis time per sample at 100 and 1,000 samples. The
+// libraries are made the way the program makes them: small WAV files, peaks taken from the audio,
+// and both JSON files written by the library folder.
 //
 // The same executable is the child: `bench-large-library child <home>` starts the controller on
-// that home folder, waits until it is idle and prints "IDLE <resident KB>";
+// that home folder, waits until it is idle and prints "IDLE <resident KB> <peak KB>";
 // `bench-large-library analyse <home>` then also times one forced analysis of every sample;
-// `bench-large-library make <home> <count>` only makes a library (for profiling the child).
+// `bench-large-library sync <home> <port>` then also syncs the phone at 127.0.0.1:<port> and prints
+// "SYNCED <ms> <peak KB since idle> <status>"; `bench-large-library make <home> <count>` only makes
+// a library (for profiling the child).
 
 #include "Platform/Async/Scheduler.h"
 #include "Platform/Async/Spawn.h"
+#include "Tests/Support/FakePhone/FakePhone.h"
 #include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 #include "bench/Support/ControllerBenchSupport.h"
+#include "bench/Support/SystemPython.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -26,8 +32,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -133,7 +141,76 @@ void makeLibrary(const fs::path& home, int count, bool withFiles, bool analysed)
     fs::remove_all(cache.auMirrorRootURL(), ignored);
 }
 
+// The analysis the program would store for a sample it has analysed.
+BridgeSampleAnalysis storedAnalysis(const SampleItem& sample, int index) {
+    BridgeSampleAnalysis analysis;
+    analysis.bpm = 120;
+    analysis.bpmConfidence = 0.82;
+    analysis.rootNote = "A";
+    analysis.rootConfidence = 0.64;
+    analysis.musicalKey = "A minor";
+    analysis.keyConfidence = 0.41;
+    analysis.analyzedAt = vt::Date{1.71e9 + index};
+    analysis.sourceFingerprint = BridgeViewModel::analysisFingerprint(sample, BridgeSampleEdit{});
+    return analysis;
+}
+
+// A phone's list of count samples with peakCount waveform values each (as a phone measures them:
+// any float in 0...1), and their files already in the library under home, each analysed, as after
+// an earlier sync whose list was lost: a sync then takes the whole list at once.
+std::vector<SampleItem> makePhoneLibrary(const fs::path& home, int count, int peaksEach) {
+    vt::Paths paths = vt::Paths::underRoot(home);
+    BridgeSampleCache cache(paths, paths.music / "Vellumtide");
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> level(0.0f, 1.0f);
+    const std::string sound(64, 'a');
+    std::vector<SampleItem> samples;
+    BridgeMetadataMap overlay;
+    samples.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        SampleItem sample;
+        sample.id = vt::Uuid::random();
+        sample.title = "Phone take " + std::to_string(i + 1);
+        sample.createdAt = vt::Date{1.7e9 + i * 37.0};
+        sample.fileName = "Phone take " + std::to_string(i + 1) + ".m4a";
+        std::vector<float> peaks(peaksEach);
+        for (float& peak : peaks)
+            peak = level(random);
+        sample.peaks = std::move(peaks);
+        sample.duration = 2.5;
+        sample.sampleRate = 48000;
+        sample.channelCount = 2;
+        sample.byteCount = static_cast<std::int64_t>(sound.size());
+        std::ofstream(*cache.sampleURL(sample), std::ios::binary) << sound;
+        BridgeSampleMetadata entry;
+        entry.analysis = storedAnalysis(sample, i);
+        overlay[sample.id] = std::move(entry);
+        samples.push_back(std::move(sample));
+    }
+    cache.saveLocalMetadata(overlay);
+    std::error_code ignored;
+    fs::remove_all(cache.auMirrorRootURL(), ignored);
+    return samples;
+}
+
 // MARK: The child
+
+constexpr const char* phoneID = "BENCH-PHONE";
+constexpr const char* phoneToken = "bench-token";
+
+// The process's peak resident size in KB (VmHWM), and a fresh start of it.
+long peakKilobytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 long residentKilobytes() {
     std::ifstream status("/proc/self/status");
@@ -172,11 +249,32 @@ void turnUntilIdle(BridgeViewModel& model) {
     }
 }
 
-int runChild(const fs::path& home, bool analyse) {
-    BridgeViewModel model(childDependencies(home));
+// Syncs the phone at 127.0.0.1:port as the user would (the typed address, a stored token).
+void syncChild(BridgeViewModel& model, int port) {
+    resetPeak();
+    bool finished = false;
+    model.setManualAddress("127.0.0.1:" + std::to_string(port));
+    auto t0 = Clock::now();
+    vt::spawnStarted([](BridgeViewModel& m, bool& flag) -> QCoro::Task<> {
+        co_await m.syncManualAddress();
+        flag = true;
+    }(model, finished));
+    while (!finished)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     turnUntilIdle(model);
-    std::printf("IDLE %ld\n", residentKilobytes());
+    std::printf("SYNCED %.0f %ld %s\n", msSince(t0), peakKilobytes(), model.statusMessage().c_str());
     std::fflush(stdout);
+}
+
+int runChild(const fs::path& home, bool analyse, int syncPort) {
+    auto deps = childDependencies(home);
+    BridgePairingStore(*deps.settings).setToken(phoneID, phoneToken);
+    BridgeViewModel model(std::move(deps));
+    turnUntilIdle(model);
+    std::printf("IDLE %ld %ld\n", residentKilobytes(), peakKilobytes());
+    std::fflush(stdout);
+    if (syncPort > 0)
+        syncChild(model, syncPort);
     if (analyse) {
         std::set<vt::Uuid> all;
         for (const auto& sample : probe(model).librarySamples)
@@ -202,13 +300,18 @@ int runChild(const fs::path& home, bool analyse) {
 struct ChildRun {
     double idleMs = 0;
     long residentKB = 0;
+    long peakKB = 0;
     double analysisMs = 0;
+    double syncMs = 0;
+    long syncPeakKB = 0;
+    std::string syncStatus;
 };
 
 // Starts a process and gives its standard output, line by line, to onLine; returns the wall
-// time from the start until onLine returned true (or the process ended).
+// time from the start until onLine returned true (or the process ended). With peakKB, also the
+// process's peak resident size.
 double runProcess(const std::vector<std::string>& arguments,
-                  const std::function<bool(const std::string&)>& onLine = nullptr) {
+                  const std::function<bool(const std::string&)>& onLine = nullptr, long* peakKB = nullptr) {
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)
         return -1;
@@ -237,7 +340,10 @@ double runProcess(const std::vector<std::string>& arguments,
             elapsed = msSince(t0);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    if (peakKB)
+        *peakKB = usage.ru_maxrss;
     if (elapsed < 0)
         elapsed = msSince(t0);
     std::fclose(output);
@@ -248,17 +354,30 @@ double runProcess(const std::vector<std::string>& arguments,
 
 std::string self;
 
-ChildRun runController(const fs::path& home, bool analyse = false) {
+ChildRun runController(const fs::path& home, bool analyse = false, int syncPort = 0) {
     ChildRun run;
-    run.idleMs =
-        runProcess({self, analyse ? "analyse" : "child", home.string()}, [&](const std::string& line) {
-            if (line.rfind("IDLE ", 0) == 0)
-                run.residentKB = std::atol(line.c_str() + 5);
-            if (line.rfind("ANALYSIS ", 0) == 0)
-                run.analysisMs = std::atof(line.c_str() + 9);
-            return line.rfind("IDLE ", 0) == 0;
-        });
+    std::vector<std::string> arguments = {self, analyse ? "analyse" : "child", home.string()};
+    if (syncPort > 0)
+        arguments = {self, "sync", home.string(), std::to_string(syncPort)};
+    run.idleMs = runProcess(arguments, [&](const std::string& line) {
+        if (line.rfind("IDLE ", 0) == 0)
+            std::sscanf(line.c_str() + 5, "%ld %ld", &run.residentKB, &run.peakKB);
+        if (line.rfind("ANALYSIS ", 0) == 0)
+            run.analysisMs = std::atof(line.c_str() + 9);
+        if (line.rfind("SYNCED ", 0) == 0) {
+            int consumed = 0;
+            std::sscanf(line.c_str() + 7, "%lf %ld %n", &run.syncMs, &run.syncPeakKB, &consumed);
+            run.syncStatus = line.substr(7 + consumed);
+            while (!run.syncStatus.empty() && run.syncStatus.back() == '\n')
+                run.syncStatus.pop_back();
+        }
+        return line.rfind("IDLE ", 0) == 0;
+    });
     return run;
+}
+
+double mebibytes(double kilobytes) {
+    return kilobytes / 1024.0;
 }
 
 void syncDisks() {
@@ -296,8 +415,13 @@ int main(int argc, char** argv) {
     }
     if (argc == 3 && (std::strcmp(argv[1], "child") == 0 || std::strcmp(argv[1], "analyse") == 0)) {
         QCoreApplication application(argc, argv);
-        return runChild(argv[2], std::strcmp(argv[1], "analyse") == 0);
+        return runChild(argv[2], std::strcmp(argv[1], "analyse") == 0, 0);
     }
+    if (argc == 4 && std::strcmp(argv[1], "sync") == 0) {
+        QCoreApplication application(argc, argv);
+        return runChild(argv[2], false, std::atoi(argv[3]));
+    }
+    const std::string python = vt::bench::systemPython3();
 
     std::string pattern = (fs::temp_directory_path() / "vellumtide-large.XXXXXX").string();
     if (!mkdtemp(pattern.data())) {
@@ -333,18 +457,24 @@ int main(int argc, char** argv) {
     }
     removeFolder(peerCopy);
 
-    // Restart at 10,000 samples against Python reading both files.
+    // Restart at 10,000 samples against Python reading both files, each with its peak memory.
     syncDisks();
     double restart = 1e12, pythonPeer = 1e12;
-    long largeKB = 1L << 40;
-    const std::string python = "import json, sys\nfor name in sys.argv[1:]:\n    json.load(open(name))\n";
+    long largeKB = 1L << 40, restartPeakKB = 1L << 40, pythonPeakKB = 1L << 40;
+    const std::string load = "import json, sys\nfor name in sys.argv[1:]:\n    json.load(open(name))\n";
     for (int round = 0; round < rounds; ++round) {
-        pythonPeer = std::min(
-            pythonPeer, runProcess({"python3", "-c", python, (libraryRoot(home) / "library.json").string(),
-                                    (libraryRoot(home) / "bridge-metadata.json").string()}));
+        long peak = 0;
+        if (!python.empty()) {
+            pythonPeer = std::min(
+                pythonPeer, runProcess({python, "-c", load, (libraryRoot(home) / "library.json").string(),
+                                        (libraryRoot(home) / "bridge-metadata.json").string()},
+                                       nullptr, &peak));
+            pythonPeakKB = std::min(pythonPeakKB, peak);
+        }
         ChildRun run = runController(home);
         restart = std::min(restart, run.idleMs);
         largeKB = std::min(largeKB, run.residentKB);
+        restartPeakKB = std::min(restartPeakKB, run.peakKB);
     }
     const auto manifestBytes = fs::file_size(libraryRoot(home) / "library.json");
     const auto metadataBytes = fs::file_size(libraryRoot(home) / "bridge-metadata.json");
@@ -357,6 +487,19 @@ int main(int argc, char** argv) {
     for (int round = 0; round < 2; ++round)
         hugeKB = std::min(hugeKB, runController(hugeHome).residentKB);
     removeFolder(hugeHome);
+
+    // A phone listing 50,000 samples: the sync that takes the list, a restart, an up-to-date sync.
+    const fs::path phoneHome = base / "phone";
+    vt::test::FakePhone phone;
+    phone.setIdentity(phoneID, "Bench Phone");
+    phone.setToken(phoneToken);
+    constexpr int phonePeaks = 266;
+    phone.setLibrary(makePhoneLibrary(phoneHome, huge, phonePeaks));
+    const double listMiB = phone.libraryJsonSize() / 1048576.0;
+    const ChildRun firstSync = runController(phoneHome, false, phone.port());
+    const ChildRun restartHuge = runController(phoneHome);
+    const ChildRun upToDate = runController(phoneHome, false, phone.port());
+    removeFolder(phoneHome);
 
     // Analysis per sample, the real analyser on every sample of the library, forced.
     const double analysis100 = analysisPerSample(base, 100);
@@ -371,9 +514,19 @@ int main(int argc, char** argv) {
     std::printf("first start until idle (mirror copied): %.0f ms; cp -a + sync of the same files: %.0f ms "
                 "(ratio %.2f, goal <= 1.3)\n",
                 firstStart, copyPeer, firstStart / copyPeer);
+    std::printf("restart until idle: %.0f ms, peak %.1f MiB; python3 json.load of both files: %.0f ms, peak "
+                "%.1f MiB (ratio %.2f, goal <= 1.0; memory ratio %.2f, goal <= 1.0)\n",
+                restart, mebibytes(restartPeakKB), pythonPeer, mebibytes(pythonPeakKB), restart / pythonPeer,
+                static_cast<double>(restartPeakKB) / pythonPeakKB);
     std::printf(
-        "restart until idle: %.0f ms; python3 json.load of both files: %.0f ms (ratio %.2f, goal <= 1.0)\n",
-        restart, pythonPeer, restart / pythonPeer);
+        "a phone listing %d samples (%.1f MiB list): sync %.0f ms, peak %.0f MiB (\"%s\"); restart %.0f "
+        "ms, peak %.0f MiB; up-to-date sync %.0f ms, peak %.0f MiB (\"%s\"); goal <= 400 MB each\n",
+        huge, listMiB, firstSync.syncMs, mebibytes(firstSync.syncPeakKB), firstSync.syncStatus.c_str(),
+        restartHuge.idleMs, mebibytes(restartHuge.peakKB), upToDate.syncMs, mebibytes(upToDate.syncPeakKB),
+        upToDate.syncStatus.c_str());
+    std::printf("peak memory per MiB of the list: sync %.2f, restart %.2f, up-to-date sync %.2f\n",
+                mebibytes(firstSync.syncPeakKB) / listMiB, mebibytes(restartHuge.peakKB) / listMiB,
+                mebibytes(upToDate.syncPeakKB) / listMiB);
     std::printf("resident size: empty program %ld KB, %d samples %ld KB, %d samples %ld KB\n", emptyKB, large,
                 largeKB, huge, hugeKB);
     std::printf("memory per sample above the empty program: %.2f KB at %d, %.2f KB at %d (goal <= 3)\n",
@@ -383,8 +536,14 @@ int main(int argc, char** argv) {
     std::printf(
         "BENCH analysis_per_sample_ratio_1000_to_100=%.2f mirror_first_copy_ratio_to_cp=%.2f "
         "restart_idle_ratio_to_python_10k=%.2f memory_kb_per_sample_10k=%.2f memory_kb_per_sample_50k=%.2f "
-        "first_start_ms_10k=%.0f restart_idle_ms_10k=%.0f analysis_ms_per_sample_1000=%.2f\n",
+        "first_start_ms_10k=%.0f restart_idle_ms_10k=%.0f analysis_ms_per_sample_1000=%.2f "
+        "restart_peak_mib_10k=%.1f python_peak_mib_10k=%.1f restart_memory_ratio_to_python_10k=%.2f "
+        "list_mib_50k=%.1f sync_peak_mb_50k=%.0f restart_peak_mb_50k=%.0f uptodate_sync_peak_mb_50k=%.0f "
+        "sync_ms_50k=%.0f restart_ms_50k=%.0f uptodate_sync_ms_50k=%.0f\n",
         analysis1000 / analysis100, firstStart / copyPeer, restart / pythonPeer, perSample10k, perSample50k,
-        firstStart, restart, analysis1000);
+        firstStart, restart, analysis1000, mebibytes(restartPeakKB), mebibytes(pythonPeakKB),
+        static_cast<double>(restartPeakKB) / pythonPeakKB, listMiB, firstSync.syncPeakKB / 1000.0,
+        restartHuge.peakKB / 1000.0, upToDate.syncPeakKB / 1000.0, firstSync.syncMs, restartHuge.idleMs,
+        upToDate.syncMs);
     return 0;
 }

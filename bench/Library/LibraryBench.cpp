@@ -1,5 +1,7 @@
 // Times the library folder's JSON files and an idle mirror pass over a library of 10,000
-// samples, against plain nlohmann::json dump/parse of the same data as the reference.
+// samples, against plain nlohmann::json dump/parse of the same data as the reference. Each save
+// writes two files (the library folder's and the plug-in's copy), each flushed to disk and renamed
+// into place, on both sides.
 
 #include "Platform/Core/AtomicFile.h"
 #include "VellumtideBridge/Sources/Library/BridgeSampleCache.h"
@@ -9,13 +11,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -141,8 +146,30 @@ nlohmann::json plainMetadata(const BridgeMetadataMap& metadata) {
     return object;
 }
 
-void plainWrite(const fs::path& path, const nlohmann::json& document) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << document.dump(2);
+// Writes text whole or not at all, as a careful program does: a temporary beside the file, flushed
+// to disk, then renamed onto it.
+void plainWriteFile(const fs::path& path, const std::string& text) {
+    const std::string temporary = path.string() + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("cannot write " + temporary);
+    for (std::size_t written = 0; written < text.size();) {
+        const ssize_t got = ::write(fd, text.data() + written, text.size() - written);
+        if (got <= 0) {
+            ::close(fd);
+            throw std::runtime_error("cannot write " + temporary);
+        }
+        written += static_cast<std::size_t>(got);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0)
+        throw std::runtime_error("cannot replace " + path.string());
+}
+
+// The same two files the library folder writes: its own and the plug-in's copy.
+void plainWrite(const fs::path& path, const fs::path& copy, const nlohmann::json& document) {
+    const std::string text = document.dump(2);
+    plainWriteFile(path, text);
+    plainWriteFile(copy, text);
 }
 
 nlohmann::json plainRead(const fs::path& path) {
@@ -184,12 +211,16 @@ int main() {
     double mirrorPass = medianMilliseconds([&] { cache.mirrorLibrary(samples, metadata); });
 
     fs::path plainFolder = root / "plain";
-    fs::create_directories(plainFolder);
-    double plainSaveManifest =
-        medianMilliseconds([&] { plainWrite(plainFolder / "library.json", plainManifest(samples)); });
+    fs::path plainCopies = plainFolder / "copy";
+    fs::create_directories(plainCopies);
+    double plainSaveManifest = medianMilliseconds([&] {
+        plainWrite(plainFolder / "library.json", plainCopies / "library.json", plainManifest(samples));
+    });
     double plainLoadManifest = medianMilliseconds([&] { plainRead(plainFolder / "library.json"); });
-    double plainSaveMetadata = medianMilliseconds(
-        [&] { plainWrite(plainFolder / "bridge-metadata.json", plainMetadata(metadata)); });
+    double plainSaveMetadata = medianMilliseconds([&] {
+        plainWrite(plainFolder / "bridge-metadata.json", plainCopies / "bridge-metadata.json",
+                   plainMetadata(metadata));
+    });
     double plainLoadMetadata = medianMilliseconds([&] { plainRead(plainFolder / "bridge-metadata.json"); });
 
     std::printf("library of %d samples, %d peaks each; median of %d runs\n", sampleCount, peakCount,

@@ -387,6 +387,11 @@ void FakePhone::setLibraryJson(std::string json) {
     libraryJson = std::move(json);
 }
 
+std::size_t FakePhone::libraryJsonSize() const {
+    std::lock_guard lock(mutex);
+    return libraryJson.size();
+}
+
 void FakePhone::setFile(const std::string& fileName, std::string bytes) {
     std::lock_guard lock(mutex);
     files[fileName] = std::move(bytes);

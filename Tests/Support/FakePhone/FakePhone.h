@@ -72,6 +72,8 @@ public:
     void setToken(std::string token);
     void setLibrary(const std::vector<SampleItem>& samples);
     void setLibraryJson(std::string json);
+    // The size of the list the phone serves, in bytes.
+    std::size_t libraryJsonSize() const;
     void setFile(const std::string& fileName, std::string bytes);
     // A file of size bytes made on the fly (pattern of FakeReply::generatedByte).
     void setGeneratedFile(const std::string& fileName, std::uint64_t size);

@@ -215,8 +215,10 @@ TEST_F(BridgeProgramTest, AQuitOrAQuitSignalWhileAnEditRendersKeepsTheEdit) {
         EXPECT_EQ(first.exitCode(), 0);
         EXPECT_TRUE(seen.contains(signal ? "\nrendering\n" : "quit while rendering\n")) << seen.toStdString();
         EXPECT_TRUE(std::filesystem::exists(rendered));
-        const auto overlay = BridgeSampleMetadata::mapFromJsonText(
-            readWholeFile(libraryRoot() / "bridge-metadata.json").value_or("{}"), DateForm::referenceSeconds);
+        const auto overlay =
+            BridgeSampleMetadata::fileFromJsonText(
+                readWholeFile(libraryRoot() / "bridge-metadata.json").value_or("{}"), DateForm::referenceSeconds)
+                .entries;
         ASSERT_TRUE(overlay.count(take.id));
         EXPECT_DOUBLE_EQ(overlay.at(take.id).edit.startTime, 0.25);
     }

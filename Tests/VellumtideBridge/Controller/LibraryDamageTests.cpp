@@ -50,14 +50,75 @@ TEST_F(ControllerTest, StartSweepsLeftoverTemporariesAndNamesTheDamagedFilesItSe
     EXPECT_EQ(m.samples().size(), 1u);
 }
 
-TEST_F(ControllerTest, ADamagedSampleListIsNamedToo) {
-    writeFile(libraryRoot() / "library.json", "[{\"id\": 1}]");
+// A record of the list that does not decode is left out and named; the others stay listed.
+TEST_F(ControllerTest, ADamagedSampleRecordIsLeftOutAndNamed) {
+    auto kept = makeSample("kept", 100);
+    seedLibrary({kept});
+    const std::string listed = *vt::readWholeFile(libraryRoot() / "library.json");
+    const std::string damaged = "[{\"title\": \"Broken take\", \"id\": 1}," + listed.substr(1);
+    writeFile(libraryRoot() / "library.json", damaged);
     auto& m = start();
     settleWrites();
     EXPECT_EQ(m.statusMessage(), "Damaged library file set aside");
-    EXPECT_TRUE(contains(m.errorMessage(), "\"library.json\" could not be read and was kept as "
-                                           "\"library.unreadable-20231114T221320Z.json\""));
-    EXPECT_TRUE(m.samples().empty());
+    EXPECT_TRUE(contains(m.errorMessage(),
+                         "\"library.json\" was kept as \"library.unreadable-20231114T221320Z.json\" "
+                         "beside it: 1 sample record in it could not be read (\"Broken take\")"))
+        << m.errorMessage().value_or("");
+    EXPECT_EQ(vt::readWholeFile(libraryRoot() / "library.unreadable-20231114T221320Z.json"), damaged);
+    ASSERT_EQ(m.samples().size(), 1u);
+    EXPECT_EQ(m.samples()[0].id, kept.id);
+}
+
+// One overlay entry of a wrong type costs only that entry: the other samples keep their renames,
+// edits and chops, the whole file is kept aside, and no render is ever removed for want of the
+// entry that could not be read, at this start or a later one.
+TEST_F(ControllerTest, ADamagedOverlayEntryLosesOnlyThatEntry) {
+    auto damaged = makeSample("damaged", 100), kept = makeSample("kept", 90);
+    seedLibrary({damaged, kept});
+    audio.chopsToFind = {makeChop(0, 0, 0.5)};
+    std::vector<fs::path> renders;
+    {
+        auto& m = start();
+        settle();
+        BridgeSampleEdit edit;
+        edit.startTime = 0.25;
+        for (const auto& sample : {damaged, kept}) {
+            ASSERT_TRUE(await(m.applyEdit(edit, m.displaySamples({sample})[0])));
+            awaitVoid(m.autoChop(m.displaySamples({sample})[0], 0.5));
+            renders.push_back(probe(m).cache->editedSampleURL(sample));
+            renders.push_back(
+                probe(m).cache->chopSampleURL(sample, probe(m).sampleMetadata.at(sample.id).chops[0]));
+        }
+        m.renameSample(m.displaySamples({kept})[0], "Renamed");
+        settleWrites();
+        model.reset();
+    }
+    auto overlay = vt::json::parse(*vt::readWholeFile(libraryRoot() / "bridge-metadata.json"));
+    overlay[damaged.id.string()]["edit"]["startTime"] = "0.25";
+    const std::string damagedText = vt::json::dump(overlay, 2);
+    writeFile(libraryRoot() / "bridge-metadata.json", damagedText);
+
+    auto& m = start();
+    settleWrites();
+    EXPECT_EQ(m.statusMessage(), "Damaged library file set aside");
+    EXPECT_TRUE(contains(m.errorMessage(), "the saved changes of \"damaged\" could not be read"))
+        << m.errorMessage().value_or("");
+    EXPECT_EQ(vt::readWholeFile(libraryRoot() / "bridge-metadata.unreadable-20231114T221320Z.json"),
+              damagedText);
+    EXPECT_TRUE(m.displaySamples({damaged})[0].edit.isNeutral());
+    const auto& entry = probe(m).sampleMetadata.at(kept.id);
+    EXPECT_EQ(entry.titleOverride, "Renamed");
+    EXPECT_DOUBLE_EQ(entry.edit.startTime, 0.25);
+    EXPECT_EQ(entry.chops.size(), 1u);
+
+    for (int restart = 0; restart < 2; ++restart) {
+        model.reset();
+        auto& again = start();
+        settleWrites();
+        EXPECT_NE(again.statusMessage(), "Damaged library file set aside") << "named once";
+        for (const auto& file : renders)
+            EXPECT_TRUE(fs::exists(file)) << file;
+    }
 }
 
 TEST_F(ControllerTest, AFileTheMirrorCannotTakeIsNamedAndTheOthersAreMirrored) {

@@ -46,15 +46,15 @@ void expectSameSamples(const std::string& text) {
 
 void expectSameMetadata(const std::string& text) {
     auto strict = [](const vt::json::Json& root) {
-        return BridgeSampleMetadata::mapFromJson(root, DateForm::referenceSeconds);
+        return BridgeSampleMetadata::fileFromJson(root, DateForm::referenceSeconds);
     };
     auto fast = [](const vt::json::FastValue& root) {
-        return BridgeSampleMetadata::mapFromFastJson(root, DateForm::referenceSeconds);
+        return BridgeSampleMetadata::fileFromFastJson(root, DateForm::referenceSeconds);
     };
     auto load = [](const std::string& whole) {
-        return BridgeSampleMetadata::mapFromJsonText(whole, DateForm::referenceSeconds);
+        return BridgeSampleMetadata::fileFromJsonText(whole, DateForm::referenceSeconds);
     };
-    expectSameOutcome<BridgeMetadataMap>(text, strict, fast, load);
+    expectSameOutcome<BridgeMetadataFile>(text, strict, fast, load);
 }
 
 const std::string sampleFields = R"("id": "6F1B5E2C-8A3D-4B7E-9C21-0D4E5F6A7B8C", "title": "Kick",
@@ -143,7 +143,8 @@ TEST(ReaderEquivalence, MetadataFilesDecodeAlikeOrFailAlike) {
         "{" + first + R"(: {"isDeleted": true}, )" + first + ": {}}",
         "{" + first + R"(: {"isDeleted": "bad"}, )" + first + R"(: {"isDeleted": true}})",
         "{" + first + R"(: {"isDeleted": true}, )" + first + R"(: {"isDeleted": "bad"}})",
-        // Wrong types anywhere fail the whole file, also under a key that would be skipped.
+        // A wrong type anywhere in an entry leaves that entry out (and names it); the others stay.
+        "{" + first + R"(: {"isDeleted": "yes"}, )" + second + R"(: {"isDeleted": true}})",
         "{" + first + R"(: {"isDeleted": "yes"}})",
         R"({"not a uuid": {"edit": 5}})",
         "{" + first + R"(: {"edit": {"startTime": "0"}}})",
@@ -203,7 +204,8 @@ TEST(ReaderEquivalence, WrittenFilesReadBackAlike) {
 
     const std::string listText = vt::json::dump(list, 2), overlayText = vt::json::dump(overlay, 2);
     EXPECT_EQ(SampleItem::listFromJsonText(listText, DateForm::iso8601), samples);
-    EXPECT_EQ(BridgeSampleMetadata::mapFromJsonText(overlayText, DateForm::referenceSeconds), metadata);
+    EXPECT_EQ(BridgeSampleMetadata::fileFromJsonText(overlayText, DateForm::referenceSeconds).entries,
+              metadata);
     expectSameSamples(listText);
     expectSameMetadata(overlayText);
 }

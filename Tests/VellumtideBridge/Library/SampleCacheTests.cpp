@@ -92,6 +92,10 @@ TEST_F(SampleCacheTest, ManifestRoundTripsIntoBothFolders) {
 
     std::string text = read(cache.manifestURL());
     EXPECT_EQ(text, read(mirror() / "library.json"));
+    vt::json::Json whole = vt::json::Json::array();
+    for (const auto& item : samples)
+        whole.push_back(item.toJson(DateForm::iso8601));
+    EXPECT_EQ(text, vt::json::dump(whole, 2)); // written a record at a time, laid out as one document
     EXPECT_LT(text.find("\"byteCount\""), text.find("\"title\"")); // sorted keys
     EXPECT_NE(text.find("\n  "), std::string::npos);               // pretty-printed
     EXPECT_NE(text.find("\"2024-03-05T07:08:09Z\""), std::string::npos);
@@ -127,10 +131,15 @@ TEST_F(SampleCacheTest, MetadataDropsBadKeysAndEmptyEntries) {
     BridgeSampleMetadata analysed;
     analysed.analysis.analyzedAt = vt::dateFromReferenceSeconds(100.5);
     analysed.analysis.bpm = 90;
-    BridgeMetadataMap map = {{kept, analysed}};
+    analysed.chops = {{vt::Uuid::random(), 0, 0, 0.5, 0.75}};
+    BridgeMetadataMap map = {{kept, analysed}, {vt::Uuid::random(), loaded.at(kept)}};
     cache.saveLocalMetadata(map);
     EXPECT_NE(read(cache.metadataURL()).find("\"analyzedAt\": 100.5"), std::string::npos);
     EXPECT_EQ(cache.loadLocalMetadata(), map);
+    vt::json::Json whole = vt::json::Json::object();
+    for (const auto& [id, entry] : map)
+        whole[id.string()] = entry.toJson(DateForm::referenceSeconds);
+    EXPECT_EQ(read(cache.metadataURL()), vt::json::dump(whole, 2));
 
     writeFile(cache.metadataURL(), "{\"" + kept.string() + "\": {\"isDeleted\": \"yes\"}}");
     EXPECT_TRUE(cache.loadLocalMetadata().empty());

@@ -318,6 +318,29 @@ TEST_F(HTTPClientTest, APhonesClaimsNeverSizeTheClientsMemory) {
         EXPECT_LE(probe.largest(), 2u << 20);
     }
 
+    // A list within its bounds is read a record at a time as it arrives: its text is never held
+    // whole, so no request comes near the list's size.
+    std::vector<SampleItem> takes(3000);
+    for (std::size_t i = 0; i < takes.size(); ++i) {
+        takes[i].id = vt::Uuid::random();
+        takes[i].title = "Take " + std::to_string(i);
+        takes[i].fileName = "take-" + std::to_string(i) + ".m4a";
+        takes[i].peaks = std::vector<float>(300, 0.123456f);
+    }
+    vt::json::Json listed = vt::json::Json::array();
+    for (const auto& take : takes)
+        listed.push_back(take.toJson(DateForm::iso8601));
+    const std::string listText = vt::json::dump(listed, 2);
+    ASSERT_GT(listText.size(), 8u << 20);
+    {
+        vt::test::AllocationProbe probe;
+        PhoneLibraryList list;
+        for (std::size_t at = 0; at < listText.size(); at += 64u << 10)
+            list.write(std::string_view(listText).substr(at, 64u << 10));
+        EXPECT_EQ(list.decode(), takes);
+        EXPECT_LE(probe.largest(), listText.size() / 4);
+    }
+
     // A header line without end: cut off at 64 KiB.
     FakeReply endless = FakeReply::raw("HTTP/1.1 200 OK\r\nX-Padding: ");
     endless.generatedBodyBytes = 4u << 20;

@@ -1,6 +1,7 @@
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 
 #include "Platform/Async/Spawn.h"
+#include "VellumtideBridge/Sources/PhoneLink/PhoneLinkTexts.h"
 
 #include <QPointer>
 #include <QVariant>
@@ -222,17 +223,57 @@ bool BridgeViewModel::isTombstoned(const vt::Uuid& id) const {
     return found != sampleMetadata.end() && found->second.isDeleted;
 }
 
+namespace {
+
+// "A", "B" and 3 more: at most five names.
+std::string listedNames(const std::vector<std::string>& names) {
+    constexpr std::size_t shown = 5;
+    std::string text;
+    for (std::size_t i = 0; i < names.size() && i < shown; ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    if (names.size() > shown)
+        text += " and " + std::to_string(names.size() - shown) + " more";
+    return text;
+}
+
+} // namespace
+
+// The samples that metadata keys name: their titles where the list knows them, else the keys.
+std::vector<std::string> BridgeViewModel::namesOfEntries(const std::vector<std::string>& keys) const {
+    std::vector<std::string> names;
+    for (const auto& key : keys) {
+        const auto id = vt::Uuid::parse(key);
+        const SampleItem* sample = id ? librarySample(*id) : nullptr;
+        names.push_back("\"" + (sample ? sample->title : key) + "\"");
+    }
+    return names;
+}
+
 // "library.json" could not be read and was kept as "library.unreadable-….json". …
 std::string BridgeViewModel::setAsideText() const {
     std::string text;
     for (const auto& file : cache->takeSetAsideFiles()) {
         if (!text.empty())
             text += "\n";
-        text += "\"" + file.fileName + "\" could not be read and was kept as \"" +
-                file.keptAs.filename().string() + "\" beside it. ";
-        text += file.fileName == BridgeSampleCache::manifestFileName
-                    ? "The sample list starts over from the next sync."
-                    : "Renames, favourites, deletions, edits, chops and analyses start over.";
+        const bool manifest = file.fileName == BridgeSampleCache::manifestFileName;
+        const std::string keptAs = "\"" + file.keptAs.filename().string() + "\"";
+        const std::size_t count = file.unreadableEntries.size();
+        if (count == 0) {
+            text += "\"" + file.fileName + "\" could not be read and was kept as " + keptAs + " beside it. ";
+            text += manifest ? "The sample list starts over from the next sync."
+                             : "Renames, favourites, deletions, edits, chops and analyses start over.";
+        } else if (manifest) {
+            text += "\"" + file.fileName + "\" was kept as " + keptAs +
+                    " beside it: " + PhoneLink::counted(count, " sample record") +
+                    " in it could not be read (" + listedNames(file.unreadableEntries) + ") and " +
+                    (count == 1 ? "is" : "are") + " left out until a sync lists " +
+                    (count == 1 ? "it" : "them") + " again.";
+        } else {
+            text += "\"" + file.fileName + "\" was kept as " + keptAs + " beside it: the saved changes of " +
+                    listedNames(namesOfEntries(file.unreadableEntries)) +
+                    " could not be read and start over. Every other sample keeps its renames, favourites, "
+                    "deletions, edits, chops and analyses.";
+        }
     }
     return text;
 }

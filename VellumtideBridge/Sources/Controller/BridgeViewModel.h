@@ -423,6 +423,7 @@ private:
     bool reportLibraryProblems(std::optional<std::string> copyProblem,
                                std::optional<std::string> mirrorProblem);
     std::string setAsideText() const;
+    std::vector<std::string> namesOfEntries(const std::vector<std::string>& keys) const;
     // Start-up's mirror pass, then what it and the start-up reads found wrong.
     QCoro::Task<> reportStartupMirror();
     // Writes the overlay off the main thread, then rebuilds the display list; false (with the

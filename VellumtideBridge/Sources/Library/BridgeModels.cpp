@@ -177,26 +177,49 @@ template <typename Value> BridgeSampleMetadata readMetadata(const Value& value, 
     return metadata;
 }
 
-// One entry of the metadata file: every value must decode; a key that is not UUID text and an
-// empty value are skipped.
-template <typename Value>
-void addMetadataEntry(BridgeMetadataMap& metadata, std::string_view key, const Value& value, DateForm form) {
-    auto entry = readMetadata(value, form);
-    auto id = vt::Uuid::parse(key);
-    if (id && !entry.isEmpty())
-        metadata[*id] = std::move(entry);
+// A record of a stored list that does not decode is named by its title when it has one, else by its
+// position.
+template <typename Value> std::string recordName(const Value& value, std::size_t position) {
+    try {
+        if (auto title = vt::json::readObject(value).optionalString("title"))
+            return "\"" + *title + "\"";
+    } catch (const vt::json::JsonError&) {
+    }
+    return "record " + std::to_string(position);
 }
 
-// Decodes with the fast reader; a text it does not parse goes to the strict reader, whose verdict
-// stands (both agree on every valid document).
-template <typename Decode> auto decodeText(std::string_view text, Decode decode) {
-    std::optional<vt::json::FastDocument> fast;
-    try {
-        fast.emplace(text);
-    } catch (const vt::json::JsonError&) {
-        return decode(vt::json::parse(text));
+// The members of the metadata object in key order, the last of a repeated key winning (as the
+// strict reader's document holds them), each decoded on its own: nothing for a value that does not
+// decode, and for a key that names no sample (it is never read).
+using MetadataMembers = std::map<std::string, std::optional<BridgeSampleMetadata>, std::less<>>;
+
+template <typename Value>
+void takeMetadataMember(MetadataMembers& members, std::string_view key, const Value& value, DateForm form) {
+    std::optional<BridgeSampleMetadata> entry;
+    if (vt::Uuid::parse(key)) {
+        try {
+            entry = readMetadata(value, form);
+        } catch (const vt::json::JsonError&) {
+        }
     }
-    return decode(fast->root());
+    members.insert_or_assign(std::string(key), std::move(entry));
+}
+
+// The overlay the members give: empty values are skipped, values that did not decode are named.
+// Each member goes as it is taken, so that the entries are never held twice.
+BridgeMetadataFile metadataFile(MetadataMembers& members) {
+    BridgeMetadataFile file;
+    while (!members.empty()) {
+        auto member = members.extract(members.begin());
+        auto id = vt::Uuid::parse(member.key());
+        if (!id)
+            continue;
+        if (!member.mapped())
+            file.unreadableKeys.push_back(std::move(member.key()));
+        else if (!member.mapped()->isEmpty())
+            file.entries[*id] = std::move(*member.mapped());
+    }
+    return file;
 }
 
 Json writeChops(const std::vector<BridgeSampleChop>& chops) {
@@ -420,7 +443,74 @@ std::vector<SampleItem> SampleItem::listFromFastJson(const vt::json::FastValue& 
 }
 
 std::vector<SampleItem> SampleItem::listFromJsonText(std::string_view text, DateForm form) {
-    return decodeText(text, [form](const auto& root) { return readSampleList(root, form); });
+    SampleItemListReader reader(form, SampleItemListReader::Records::strict);
+    reader.feed(text);
+    return reader.finish().samples;
+}
+
+SampleItemList SampleItem::readableListFromJsonText(std::string_view text, DateForm form) {
+    SampleItemListReader reader(form, SampleItemListReader::Records::tolerant);
+    reader.feed(text);
+    return reader.finish();
+}
+
+// MARK: Reading as the text arrives
+
+struct SampleItemListReader::State {
+    vt::json::JsonArrayReader reader;
+    DateForm form;
+    Records records;
+    SampleItemList list;
+    std::size_t position = 0;
+};
+
+SampleItemListReader::SampleItemListReader(DateForm form, Records records)
+    : state(std::make_unique<State>(State{{}, form, records, {}, 0})) {}
+
+SampleItemListReader::~SampleItemListReader() = default;
+
+void SampleItemListReader::feed(std::string_view text) {
+    State& s = *state;
+    s.reader.feed(text, [&s](const auto& element) {
+        ++s.position;
+        if (s.records == Records::strict) {
+            s.list.samples.push_back(readSample(element, s.form));
+            return;
+        }
+        try {
+            s.list.samples.push_back(readSample(element, s.form));
+        } catch (const vt::json::JsonError&) {
+            s.list.unreadable.push_back(recordName(element, s.position));
+        }
+    });
+}
+
+SampleItemList SampleItemListReader::finish() {
+    state->reader.finish();
+    return std::move(state->list);
+}
+
+struct BridgeMetadataReader::State {
+    vt::json::JsonObjectReader reader;
+    DateForm form;
+    MetadataMembers members;
+};
+
+BridgeMetadataReader::BridgeMetadataReader(DateForm form)
+    : state(std::make_unique<State>(State{{}, form, {}})) {}
+
+BridgeMetadataReader::~BridgeMetadataReader() = default;
+
+void BridgeMetadataReader::feed(std::string_view text) {
+    State& s = *state;
+    s.reader.feed(text, [&s](std::string_view key, const auto& value) {
+        takeMetadataMember(s.members, key, value, s.form);
+    });
+}
+
+BridgeMetadataFile BridgeMetadataReader::finish() {
+    state->reader.finish();
+    return metadataFile(state->members);
 }
 
 Json SampleItem::toJson(DateForm form) const {
@@ -453,33 +543,26 @@ BridgeSampleMetadata BridgeSampleMetadata::fromJson(const Json& value, DateForm 
     return readMetadata(value, form);
 }
 
-BridgeMetadataMap BridgeSampleMetadata::mapFromJson(const Json& value, DateForm form) {
+BridgeMetadataFile BridgeSampleMetadata::fileFromJson(const Json& value, DateForm form) {
     if (!value.is_object())
         throw vt::json::JsonError("Expected an object");
-    BridgeMetadataMap metadata;
+    MetadataMembers members;
     for (const auto& [key, entry] : value.items())
-        addMetadataEntry(metadata, key, entry, form);
-    return metadata;
+        takeMetadataMember(members, key, entry, form);
+    return metadataFile(members);
 }
 
-BridgeMetadataMap BridgeSampleMetadata::mapFromFastJson(const vt::json::FastValue& value, DateForm form) {
-    // In key order, the last of a repeated key winning: as the strict reader sees the object.
-    std::map<std::string_view, vt::json::FastValue> entries;
+BridgeMetadataFile BridgeSampleMetadata::fileFromFastJson(const vt::json::FastValue& value, DateForm form) {
+    MetadataMembers members;
     for (auto field : vt::json::requireObject(value))
-        entries.insert_or_assign(field.key, field.value);
-    BridgeMetadataMap metadata;
-    for (const auto& [key, entry] : entries)
-        addMetadataEntry(metadata, key, entry, form);
-    return metadata;
+        takeMetadataMember(members, field.key, field.value, form);
+    return metadataFile(members);
 }
 
-BridgeMetadataMap BridgeSampleMetadata::mapFromJsonText(std::string_view text, DateForm form) {
-    return decodeText(text, [form](const auto& root) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(root)>, Json>)
-            return mapFromJson(root, form);
-        else
-            return mapFromFastJson(root, form);
-    });
+BridgeMetadataFile BridgeSampleMetadata::fileFromJsonText(std::string_view text, DateForm form) {
+    BridgeMetadataReader reader(form);
+    reader.feed(text);
+    return reader.finish();
 }
 
 Json BridgeSampleMetadata::toJson(DateForm form) const {

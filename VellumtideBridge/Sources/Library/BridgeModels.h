@@ -23,6 +23,9 @@ namespace vt::json {
 using FastValue = simdjson::dom::element;
 }
 
+struct SampleItemList;
+struct BridgeMetadataFile;
+
 // How a JSON document writes dates: ISO 8601 text ("library.json", the phone's list) or
 // seconds since 2001-01-01 00:00:00 UTC as a number ("bridge-metadata.json").
 enum class DateForm { iso8601, referenceSeconds };
@@ -166,8 +169,10 @@ struct SampleItem {
     static std::vector<SampleItem> listFromJson(const vt::json::Json& value, DateForm form);
     // The same, from the fast reader's document.
     static std::vector<SampleItem> listFromFastJson(const vt::json::FastValue& value, DateForm form);
-    // The same, from the whole text, read by the fast reader (for large files).
+    // The same, from the whole text, read record by record (for large lists).
     static std::vector<SampleItem> listFromJsonText(std::string_view text, DateForm form);
+    // A stored list, record by record: a record that does not decode is left out and named.
+    static SampleItemList readableListFromJsonText(std::string_view text, DateForm form);
     // Exactly the ten manifest keys.
     vt::json::Json toJson(DateForm form) const;
 
@@ -198,20 +203,73 @@ struct BridgeSampleMetadata {
     // Sparse: only keys that carry information.
     vt::json::Json toJson(DateForm form) const;
 
-    // The metadata file's object: every value must decode; keys that are not UUID text and empty
-    // values are dropped. From either reader's document, or from the whole text (fast reader).
-    static std::unordered_map<vt::Uuid, BridgeSampleMetadata> mapFromJson(const vt::json::Json& value,
-                                                                          DateForm form);
-    static std::unordered_map<vt::Uuid, BridgeSampleMetadata>
-    mapFromFastJson(const vt::json::FastValue& value, DateForm form);
-    static std::unordered_map<vt::Uuid, BridgeSampleMetadata> mapFromJsonText(std::string_view text,
-                                                                              DateForm form);
+    // The metadata file's object, entry by entry: an entry that does not decode is left out and
+    // named; keys that are not UUID text and empty values are dropped. The document itself must be
+    // an object. From either reader's document, or from the whole text, read entry by entry.
+    static BridgeMetadataFile fileFromJson(const vt::json::Json& value, DateForm form);
+    static BridgeMetadataFile fileFromFastJson(const vt::json::FastValue& value, DateForm form);
+    static BridgeMetadataFile fileFromJsonText(std::string_view text, DateForm form);
 
     bool operator==(const BridgeSampleMetadata&) const = default;
 };
 
 // The local overlay of the whole library, keyed by sample id.
 using BridgeMetadataMap = std::unordered_map<vt::Uuid, BridgeSampleMetadata>;
+
+// A stored sample list as read record by record: the records that decoded, in order, and a name
+// for each one that did not (its title in quotes when it has one, else its position).
+struct SampleItemList {
+    std::vector<SampleItem> samples;
+    std::vector<std::string> unreadable;
+    bool operator==(const SampleItemList&) const = default;
+};
+
+// The metadata file as read entry by entry: the entries that decoded, and the keys of those that
+// did not, in key order.
+struct BridgeMetadataFile {
+    BridgeMetadataMap entries;
+    std::vector<std::string> unreadableKeys;
+    bool operator==(const BridgeMetadataFile&) const = default;
+};
+
+// Reads a sample list as its text arrives, record by record: memory stays near the records read.
+// Strict, the first record that does not decode fails the list (the phone's list); tolerant, such
+// a record is left out and named (a stored list).
+class SampleItemListReader {
+public:
+    enum class Records { strict, tolerant };
+    SampleItemListReader(DateForm form, Records records);
+    ~SampleItemListReader();
+    SampleItemListReader(const SampleItemListReader&) = delete;
+    SampleItemListReader& operator=(const SampleItemListReader&) = delete;
+
+    // Throws vt::json::JsonError when the text is no list (strict: also for a record).
+    void feed(std::string_view text);
+    // The records of the whole list; throws vt::json::JsonError when the list is not whole.
+    SampleItemList finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};
+
+// Reads the metadata file as its text arrives, entry by entry (see BridgeSampleMetadata::fileFromJson).
+class BridgeMetadataReader {
+public:
+    explicit BridgeMetadataReader(DateForm form);
+    ~BridgeMetadataReader();
+    BridgeMetadataReader(const BridgeMetadataReader&) = delete;
+    BridgeMetadataReader& operator=(const BridgeMetadataReader&) = delete;
+
+    // Throws vt::json::JsonError when the text is no object.
+    void feed(std::string_view text);
+    // Throws vt::json::JsonError when the object is not whole.
+    BridgeMetadataFile finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};
 
 // Combines hash values (used by the std::hash specialisations of the records).
 inline void hashCombine(std::size_t& seed, std::size_t value) {

@@ -27,6 +27,9 @@ using Path = BridgeSampleCache::Path;
 
 namespace {
 
+// What the name of a damaged file set aside carries after its stem.
+constexpr const char* unreadableMarker = ".unreadable-";
+
 std::string quoted(const Path& path) {
     return "\"" + path.string() + "\"";
 }
@@ -315,8 +318,23 @@ void removeUnlisted(const Path& folder, const std::unordered_set<std::string>& l
         vt::removeRegularFile(path);
 }
 
+// The names of the visible entries of a folder (none when it cannot be read).
+std::unordered_set<std::string> visibleFileNames(const Path& folder) {
+    std::unordered_set<std::string> names;
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (!name.starts_with("."))
+            names.insert(std::move(name));
+    }
+    return names;
+}
+
 // The files a copy pass could not copy; the pass goes on past each of them.
 class CopyFailures {
+    static constexpr std::size_t copyBatchSize = 2048;
+
 public:
     explicit CopyFailures(std::string destination) : destination(std::move(destination)) {}
 
@@ -340,6 +358,9 @@ public:
                          std::unordered_set<std::string>* listed = nullptr, std::string name = {}) {
         pending.push_back({source, target, {}, false, false, {}});
         listings.push_back({listed, std::move(name)});
+        // In batches: the paths of a whole large library would take tens of megabytes at once.
+        if (pending.size() >= copyBatchSize)
+            copyPending();
     }
 
     // Makes the copies mirrorIfChanged() asked for.
@@ -446,8 +467,53 @@ void removeEntriesWithPrefix(const Path& folder, const std::string& prefix) {
         vt::removeRegularFile(path);
 }
 
-std::string encodeDocument(const Json& document) {
-    return vt::json::dump(document, 2);
+// The library files' layout (two spaces a level, as the JSON writer indents) is written one value
+// at a time: an array or object of values each dumped on its own, one level deep.
+void appendNested(std::string& out, const Json& value) {
+    const std::string text = vt::json::dump(value, 2);
+    // Line breaks in the dump are only layout (texts escape their own): each one level deeper.
+    std::size_t from = 0;
+    for (std::size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1) {
+        out.append(text, from, end + 1 - from);
+        out += "  ";
+    }
+    out.append(text, from);
+}
+
+// Writes "[…]" of the values, handing the text to sink a piece at a time.
+template <typename Item, typename Encode>
+void emitArray(const std::vector<Item>& items, Encode encode, const BridgeSampleCache::Emit& sink) {
+    if (items.empty()) {
+        sink("[]");
+        return;
+    }
+    std::string piece = "[\n";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        piece += i == 0 ? "  " : ",\n  ";
+        appendNested(piece, encode(items[i]));
+        sink(piece);
+        piece.clear();
+    }
+    sink("\n]");
+}
+
+// Writes "{…}" of the members, given in key order, as emitArray().
+template <typename Value, typename Encode>
+void emitObject(const std::vector<std::pair<std::string, const Value*>>& members, Encode encode,
+                const BridgeSampleCache::Emit& sink) {
+    if (members.empty()) {
+        sink("{}");
+        return;
+    }
+    std::string piece = "{\n";
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        piece += i == 0 ? "  " : ",\n  ";
+        piece += vt::json::dump(members[i].first) + ": ";
+        appendNested(piece, encode(*members[i].second));
+        sink(piece);
+        piece.clear();
+    }
+    sink("\n}");
 }
 
 QString folderSettingsKey() {
@@ -598,8 +664,22 @@ bool namesRender(const BridgeMetadataMap& metadata, const RenderName& render) {
 
 } // namespace
 
+bool BridgeSampleCache::overlayMayBeIncomplete() const {
+    if (metadataUnreadable)
+        return true;
+    const std::string prefix = Path(metadataFileName).stem().string() + unreadableMarker;
+    std::error_code error;
+    fs::directory_iterator it(root, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with(prefix) && name.ends_with(Path(metadataFileName).extension().string()))
+            return true;
+    }
+    return false;
+}
+
 std::size_t BridgeSampleCache::removeOrphanRenders(const BridgeMetadataMap& metadata) const {
-    if (metadataUnreadable || !itemExists(metadataURL()))
+    if (!itemExists(metadataURL()) || overlayMayBeIncomplete())
         return 0;
     std::size_t removed = 0;
     for (const bool chops : {false, true}) {
@@ -737,20 +817,31 @@ std::size_t BridgeSampleCache::settlePendingEdits(const BridgeMetadataMap& metad
 
 // MARK: JSON files
 
+void BridgeSampleCache::noteLoad(std::atomic<bool>& loadedWhole, std::atomic<bool>& unreadable,
+                                 std::vector<std::string>& leftOutNow, std::vector<std::string> leftOut,
+                                 bool read) const {
+    loadedWhole = read && leftOut.empty();
+    unreadable = !read || !leftOut.empty();
+    std::lock_guard lock(setAsideLock);
+    leftOutNow = std::move(leftOut);
+}
+
 std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
-    manifestUnreadable = false;
     manifestLoaded = false;
-    if (!itemExists(manifestURL()))
+    if (!itemExists(manifestURL())) {
+        manifestUnreadable = false;
         return {};
+    }
     try {
-        auto text = vt::readWholeFile(manifestURL());
-        if (!text)
+        // Read as it comes off the disk: the whole text is never held.
+        SampleItemListReader reader(DateForm::iso8601, SampleItemListReader::Records::tolerant);
+        if (!vt::readFileInPieces(manifestURL(), [&](std::string_view piece) { reader.feed(piece); }))
             throw BridgeLibraryError("unreadable");
-        auto samples = SampleItem::listFromJsonText(*text, DateForm::iso8601);
-        manifestLoaded = true;
-        return samples;
+        auto list = reader.finish();
+        noteLoad(manifestLoaded, manifestUnreadable, manifestLeftOut, std::move(list.unreadable), true);
+        return std::move(list.samples);
     } catch (const std::exception&) {
-        manifestUnreadable = true;
+        noteLoad(manifestLoaded, manifestUnreadable, manifestLeftOut, {}, false);
         return {};
     }
 }
@@ -758,33 +849,34 @@ std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
 void BridgeSampleCache::saveManifest(const std::vector<SampleItem>& samples) const {
     createFolder(samplesDirectory());
     createFolderIgnoringFailure(mirrorRoot);
-    std::string bytes;
     try {
-        Json document = Json::array();
-        document.get_ref<Json::array_t&>().reserve(samples.size());
-        for (const auto& sample : samples)
-            document.push_back(sample.toJson(DateForm::iso8601));
-        bytes = encodeDocument(document);
+        writeLibraryFile(
+            manifestURL(), mirrorRoot / manifestFileName,
+            [&](const Emit& sink) {
+                emitArray(
+                    samples, [](const SampleItem& sample) { return sample.toJson(DateForm::iso8601); }, sink);
+            },
+            manifestUnreadable, manifestLeftOut);
     } catch (const vt::json::JsonError& error) {
         throw BridgeLibraryError(std::string("Could not encode the sample list: ") + error.what() + ".");
     }
-    writeLibraryFile(manifestURL(), mirrorRoot / manifestFileName, bytes, manifestUnreadable);
 }
 
 BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
-    metadataUnreadable = false;
     metadataLoaded = false;
-    if (!itemExists(metadataURL()))
+    if (!itemExists(metadataURL())) {
+        metadataUnreadable = false;
         return {};
+    }
     try {
-        auto text = vt::readWholeFile(metadataURL());
-        if (!text)
+        BridgeMetadataReader reader(DateForm::referenceSeconds);
+        if (!vt::readFileInPieces(metadataURL(), [&](std::string_view piece) { reader.feed(piece); }))
             throw BridgeLibraryError("unreadable");
-        auto metadata = BridgeSampleMetadata::mapFromJsonText(*text, DateForm::referenceSeconds);
-        metadataLoaded = true;
-        return metadata;
+        auto file = reader.finish();
+        noteLoad(metadataLoaded, metadataUnreadable, metadataLeftOut, std::move(file.unreadableKeys), true);
+        return std::move(file.entries);
     } catch (const std::exception&) {
-        metadataUnreadable = true;
+        noteLoad(metadataLoaded, metadataUnreadable, metadataLeftOut, {}, false);
         return {};
     }
 }
@@ -792,37 +884,99 @@ BridgeMetadataMap BridgeSampleCache::loadLocalMetadata() const {
 void BridgeSampleCache::saveLocalMetadata(const BridgeMetadataMap& metadata) const {
     createFolder(samplesDirectory());
     createFolderIgnoringFailure(mirrorRoot);
-    std::string bytes;
+    std::vector<std::pair<std::string, const BridgeSampleMetadata*>> entries;
+    for (const auto& [id, entry] : metadata)
+        if (!entry.isEmpty())
+            entries.emplace_back(id.string(), &entry);
+    std::sort(entries.begin(), entries.end());
     try {
-        Json document = Json::object();
-        for (const auto& [id, entry] : metadata)
-            if (!entry.isEmpty())
-                document[id.string()] = entry.toJson(DateForm::referenceSeconds);
-        bytes = encodeDocument(document);
+        writeLibraryFile(
+            metadataURL(), mirrorRoot / metadataFileName,
+            [&](const Emit& sink) {
+                emitObject(
+                    entries,
+                    [](const BridgeSampleMetadata& entry) {
+                        return entry.toJson(DateForm::referenceSeconds);
+                    },
+                    sink);
+            },
+            metadataUnreadable, metadataLeftOut);
     } catch (const vt::json::JsonError& error) {
         throw BridgeLibraryError(std::string("Could not encode the library metadata: ") + error.what() + ".");
     }
-    writeLibraryFile(metadataURL(), mirrorRoot / metadataFileName, bytes, metadataUnreadable);
 }
 
-void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
-                                         std::atomic<bool>& unreadableFlag) const {
-    if (unreadableFlag && itemExists(target))
-        setAsideUnreadable(target);
+void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorTarget,
+                                         const std::function<void(const Emit&)>& produce,
+                                         std::atomic<bool>& unreadableFlag,
+                                         std::vector<std::string>& leftOut) const {
+    // The library folder's file and the mirror's copy take the same bytes as they are made, a
+    // piece at a time, so that a large file is never held whole.
+    std::optional<vt::PendingFile> file;
+    try {
+        file.emplace(target);
+    } catch (const fs::filesystem_error& error) {
+        throw saveFailure(target, error.code());
+    }
+    std::optional<vt::PendingFile> copy;
+    try {
+        copy.emplace(mirrorTarget);
+    } catch (const fs::filesystem_error&) {
+    }
+    std::string pending;
+    auto flush = [&] {
+        try {
+            file->append(pending);
+        } catch (const fs::filesystem_error& error) {
+            throw saveFailure(target, error.code());
+        }
+        try {
+            if (copy)
+                copy->append(pending);
+        } catch (const fs::filesystem_error&) {
+            copy.reset();
+        }
+        pending.clear();
+    };
+    constexpr std::size_t flushSize = 1u << 20;
+    produce([&](std::string_view bytes) {
+        pending += bytes;
+        if (pending.size() >= flushSize)
+            flush();
+    });
+    flush();
+    // The file that could not be read whole is kept before the new one takes its place.
+    if (unreadableFlag && itemExists(target)) {
+        std::vector<std::string> names;
+        {
+            std::lock_guard lock(setAsideLock);
+            names = std::exchange(leftOut, {});
+        }
+        setAsideUnreadable(target, std::move(names));
+    }
     unreadableFlag = false;
-    writeOrThrow(target, bytes);
-    writeIgnoringFailure(mirrorTarget, bytes);
-    // The same bytes: the mirror pass must see the copy as unchanged.
-    copyModificationTime(target, mirrorTarget);
+    try {
+        file->commit();
+    } catch (const fs::filesystem_error& error) {
+        throw saveFailure(target, error.code());
+    }
+    try {
+        if (copy) {
+            copy->commit();
+            // The same bytes: the mirror pass must see the copy as unchanged.
+            copyModificationTime(target, mirrorTarget);
+        }
+    } catch (const fs::filesystem_error&) {
+    }
 }
 
-// Keeps a file that could not be read as "<stem>.unreadable-<UTC time><extension>" beside it.
-void BridgeSampleCache::setAsideUnreadable(const Path& file) const {
+// Keeps a file that could not be read whole as "<stem>.unreadable-<UTC time><extension>" beside it.
+void BridgeSampleCache::setAsideUnreadable(const Path& file, std::vector<std::string> leftOut) const {
     std::string stamp;
     for (char c : vt::formatISO8601(clock->now()))
         if (c != '-' && c != ':')
             stamp += c;
-    std::string base = file.stem().string() + ".unreadable-" + stamp;
+    std::string base = file.stem().string() + unreadableMarker + stamp;
     std::string extension = file.extension().string();
     Path aside = file.parent_path() / (base + extension);
     for (int counter = 2; itemExists(aside); ++counter)
@@ -833,7 +987,7 @@ void BridgeSampleCache::setAsideUnreadable(const Path& file) const {
         throw BridgeLibraryError("Could not keep the unreadable file " + quoted(file) +
                                  " before replacing it: " + error.message() + ".");
     std::lock_guard lock(setAsideLock);
-    setAside.push_back({file.filename().string(), aside});
+    setAside.push_back({file.filename().string(), aside, std::move(leftOut)});
 }
 
 std::vector<BridgeSampleCache::SetAsideFile> BridgeSampleCache::takeSetAsideFiles() const {
@@ -951,13 +1105,17 @@ void BridgeSampleCache::mirrorFiles(const std::vector<SampleItem>& samples,
     pass.mirrorIfChanged(metadataURL(), mirrorRoot / metadataFileName);
     // What the library no longer has (a deleted sample's files, old chops) goes from the mirror.
     std::unordered_set<std::string> listedSamples, listedEdits, listedChops;
+    // One look at the folder of edits instead of one per sample: most samples have none.
+    const std::unordered_set<std::string> rendered = visibleFileNames(editedDirectory());
     for (const auto& sample : samples) {
         if (vt::isSafeFileName(sample.fileName))
             pass.mirrorIfChanged(samplesDirectory() / sample.fileName,
                                  auMirrorSamplesDirectory() / sample.fileName, &listedSamples,
                                  sample.fileName);
-        pass.mirrorIfChanged(editedSampleURL(sample), mirroredEditedSampleURL(sample), &listedEdits,
-                             editedSampleURL(sample).filename().string());
+        std::string editedName = sample.id.string() + ".wav";
+        if (rendered.count(editedName))
+            pass.mirrorIfChanged(editedSampleURL(sample), mirroredEditedSampleURL(sample), &listedEdits,
+                                 std::move(editedName));
         auto entry = metadata.find(sample.id);
         if (entry == metadata.end())
             continue;

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -93,9 +94,13 @@ public:
     // Removes the renders no entry of metadata names, in "Edited" ("<UUID>.wav" without an entry
     // holding an edit) and "Chops" ("<UUID>-chop-<UUID>.wav" without an entry holding that chop):
     // what a render left when its overlay save never happened. Files of other names are never
-    // touched, and nothing is removed when "bridge-metadata.json" is missing or was unreadable at
-    // the last load. Returns how many.
+    // touched, and nothing is removed when "bridge-metadata.json" is missing or while an entry may
+    // exist that could not be read (overlayMayBeIncomplete()). Returns how many.
     std::size_t removeOrphanRenders(const BridgeMetadataMap& metadata) const;
+    // True when some entry of the overlay may not have been read: the last load of
+    // "bridge-metadata.json" could not read the file or left an entry out, or the library folder
+    // keeps a damaged one set aside. A render that no entry names is then no orphan.
+    bool overlayMayBeIncomplete() const;
 
     // A render waiting for its edit to be stored, hidden in "Edited" and named after the sample
     // and the edit as "bridge-metadata.json" stores it. The rendered edit ("<UUID>.wav") is left
@@ -110,11 +115,19 @@ public:
     // unreadable at the last load. Returns how many were settled.
     std::size_t settlePendingEdits(const BridgeMetadataMap& metadata) const;
 
-    // Loads never fail: a missing, unreadable or undecodable file reads as empty. A file that
-    // exists but does not decode is moved aside before it is first written over.
+    // Takes the text of a file being written, a piece at a time.
+    using Emit = std::function<void(std::string_view)>;
+
+    // Loads never fail: a missing or unreadable file reads as empty, and a record or entry that
+    // does not decode is left out. A file that exists but did not decode whole is moved aside
+    // before it is first written over.
     struct SetAsideFile {
         std::string fileName; // "library.json" or "bridge-metadata.json"
         Path keptAs;
+        // What was left out of it: empty when nothing of the file could be read; else, for the
+        // sample list, the names of its records (a quoted title or "record <n>"), for the
+        // metadata, the keys of its entries.
+        std::vector<std::string> unreadableEntries;
     };
     // The damaged files moved aside since the last call, in the order they were moved.
     std::vector<SetAsideFile> takeSetAsideFiles() const;
@@ -167,17 +180,24 @@ public:
 
 private:
     void createFolders() const;
-    void writeLibraryFile(const Path& target, const Path& mirrorTarget, std::string_view bytes,
-                          std::atomic<bool>& unreadableFlag) const;
-    void setAsideUnreadable(const Path& file) const;
+    void writeLibraryFile(const Path& target, const Path& mirrorTarget,
+                          const std::function<void(const Emit&)>& produce, std::atomic<bool>& unreadableFlag,
+                          std::vector<std::string>& leftOut) const;
+    void setAsideUnreadable(const Path& file, std::vector<std::string> leftOut) const;
+    // Notes what a load of a file read: whole, in part (leftOut names what not), or nothing.
+    void noteLoad(std::atomic<bool>& loadedWhole, std::atomic<bool>& unreadable,
+                  std::vector<std::string>& leftOutNow, std::vector<std::string> leftOut, bool read) const;
     std::string chopFileName(const SampleItem& sample, const BridgeSampleChop& chop) const;
 
     Path root;
     Path mirrorRoot;
     std::shared_ptr<const vt::WallClock> clock;
-    // Set by a load that found an existing file it could not decode; cleared once it is set aside.
+    // Set by a load that found an existing file it could not decode whole; cleared once it is set
+    // aside. What such a load left out is kept (under setAsideLock) to be named then.
     mutable std::atomic<bool> manifestUnreadable = false;
     mutable std::atomic<bool> metadataUnreadable = false;
+    mutable std::vector<std::string> manifestLeftOut;
+    mutable std::vector<std::string> metadataLeftOut;
     mutable std::atomic<bool> manifestLoaded = false;
     mutable std::atomic<bool> metadataLoaded = false;
     // Set aside by saves that may run on the library writer's thread; taken on the main thread.

@@ -4,27 +4,51 @@ void PhoneLibraryList::refuse(const std::string& what) const {
     throw PhoneLibraryListError("The iPhone's library list was not taken: " + what + ".");
 }
 
+namespace {
+
+// "160 MiB", "512 KiB", "100 bytes".
+std::string sizeText(std::uint64_t bytes) {
+    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0)
+        return std::to_string(bytes >> 20) + " MiB";
+    if (bytes >= (1u << 10) && bytes % (1u << 10) == 0)
+        return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+} // namespace
+
 void PhoneLibraryList::announce(std::uint64_t length) {
     if (length > limits.maximumBytes)
-        refuse("it is larger than " + std::to_string(limits.maximumBytes >> 20) + " MiB");
-    body.reserve(std::min<std::uint64_t>(length, VellumtideHTTPClient::initialBodyReserve));
+        refuse("it is larger than " + sizeText(limits.maximumBytes));
 }
 
 void PhoneLibraryList::write(std::string_view bytes) {
-    if (body.size() + bytes.size() > limits.maximumBytes)
-        refuse("it is larger than " + std::to_string(limits.maximumBytes >> 20) + " MiB");
+    if (received + bytes.size() > limits.maximumBytes)
+        refuse("it is larger than " + sizeText(limits.maximumBytes));
     scan(bytes);
-    body.append(bytes);
+    received += bytes.size();
+    // After the first failure only the bounds are looked at: a list over a bound is refused for
+    // that, whatever else is wrong with it.
+    if (decodeFailure || !reader)
+        return;
+    try {
+        reader->feed(bytes);
+    } catch (const vt::json::JsonError&) {
+        decodeFailure = std::current_exception();
+    }
 }
 
 void PhoneLibraryList::discard() noexcept {
-    std::string().swap(body);
+    reader.reset();
 }
 
 // Counts without checking the grammar (the decoder does that): every "[", "{" and "," outside a
 // string starts a value, and a "," inside the outer array starts a record.
 void PhoneLibraryList::scan(std::string_view bytes) {
     for (const char c : bytes) {
+        // A record's bytes, counted from the comma (or bracket) before it.
+        if (depth >= 1 && ++recordBytes > limits.maximumRecordBytes)
+            refuse("a sample in it takes more than " + sizeText(limits.maximumRecordBytes));
         if (inString) {
             if (escaped)
                 escaped = false;
@@ -55,8 +79,11 @@ void PhoneLibraryList::scan(std::string_view bytes) {
             break;
         case ',':
             ++values;
-            if (depth == 1 && ++records > limits.maximumRecords)
-                refuse("it lists more than " + std::to_string(limits.maximumRecords) + " samples");
+            if (depth == 1) {
+                recordBytes = 0;
+                if (++records > limits.maximumRecords)
+                    refuse("it lists more than " + std::to_string(limits.maximumRecords) + " samples");
+            }
             break;
         default:
             break;
@@ -66,6 +93,12 @@ void PhoneLibraryList::scan(std::string_view bytes) {
     }
 }
 
-std::vector<SampleItem> PhoneLibraryList::decode() const {
-    return SampleItem::listFromJsonText(body, DateForm::iso8601);
+std::vector<SampleItem> PhoneLibraryList::decode() {
+    if (decodeFailure)
+        std::rethrow_exception(decodeFailure);
+    if (!reader)
+        throw vt::json::JsonError("The iPhone's library list was discarded.");
+    auto samples = reader->finish().samples;
+    reader.reset();
+    return samples;
 }
