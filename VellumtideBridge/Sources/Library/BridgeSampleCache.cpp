@@ -801,9 +801,14 @@ std::size_t BridgeSampleCache::settlePendingEdits(const BridgeMetadataMap& metad
          it.increment(error))
         if (auto pending = pendingEditNamed(it->path().filename().string()))
             waiting.emplace_back(it->path(), *pending);
+    // A render whose sample has no entry while an entry could not be read waits: its edit may be
+    // the one that could not be read.
+    const bool entryMayBeUnread = !waiting.empty() && overlayMayBeIncomplete();
     std::size_t settled = 0;
     for (const auto& [path, pending] : waiting) {
         auto entry = metadata.find(pending.sample);
+        if (entry == metadata.end() && entryMayBeUnread)
+            continue;
         const BridgeSampleEdit stored = entry == metadata.end() ? BridgeSampleEdit() : entry->second.edit;
         std::error_code renamed;
         if (!stored.isNeutral() && sameStoredEdit(stored, pending.edit))

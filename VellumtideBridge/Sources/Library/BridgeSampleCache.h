@@ -112,7 +112,8 @@ public:
     // What a crash left between storing an edit and putting its render in place: every waiting
     // render in "Edited" is put in place when the overlay holds an active edit equal to its own,
     // and removed otherwise. Nothing happens when "bridge-metadata.json" is missing or was
-    // unreadable at the last load. Returns how many were settled.
+    // unreadable at the last load, and a render whose sample has no entry is left waiting while an
+    // entry may not have been read. Returns how many were settled.
     std::size_t settlePendingEdits(const BridgeMetadataMap& metadata) const;
 
     // Takes the text of a file being written, a piece at a time.
