@@ -14,6 +14,7 @@
 #include "VellumtideBridge/Sources/Interface/Window/BridgeMainWindow.h"
 #include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
 #include "bench/Support/ControllerBenchSupport.h"
+#include "bench/Support/PaintCounter.h"
 #include "bench/Window/BridgeLibraryWriting.h"
 #include "bench/Window/CardListPeer.h"
 
@@ -106,20 +107,6 @@ void settleUpdates() {
     QApplication::processEvents();
 }
 
-// Counts the paint events of every widget while it is installed.
-class PaintCounter final : public QObject {
-public:
-    PaintCounter() { QApplication::instance()->installEventFilter(this); }
-    ~PaintCounter() override { QApplication::instance()->removeEventFilter(this); }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
 struct Side {
     std::function<void(bool playing)> click;
     QWidget* list = nullptr; // what a full repaint paints again
@@ -133,7 +120,7 @@ struct Side {
 void clickInTurns(Side& ours, Side& peer, int runs, bool repaintList) {
     for (int run = 0; run < runs; ++run)
         for (Side* side : {&ours, &peer}) {
-            PaintCounter counter;
+            vt::bench::PaintCounter counter;
             side->times.push_back(milliseconds([&] {
                 side->click(run % 2 == 0);
                 settleUpdates();

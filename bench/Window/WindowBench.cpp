@@ -17,6 +17,7 @@
 #include "VellumtideAU/Window/VellumtideAUView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 #include "VellumtideAU/Window/VellumtideSampleList.h"
+#include "bench/Support/PaintCounter.h"
 #include "bench/Window/BridgeLibraryWriting.h"
 #include "bench/Window/CardListPeer.h"
 
@@ -79,20 +80,6 @@ void settleList(QAbstractScrollArea& list) {
     list.viewport()->repaint();
     QApplication::processEvents();
 }
-
-// Counts the paint events of every widget while it is installed.
-class PaintCounter final : public QObject {
-public:
-    PaintCounter() { QApplication::instance()->installEventFilter(this); }
-    ~PaintCounter() override { QApplication::instance()->removeEventFilter(this); }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
 
 // Runs the event loop as a host's idle calls do, until done() or the time is up.
 void runLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -349,7 +336,7 @@ int main(int argc, char** argv) {
         view->sampleListView()->verticalScrollBar()->maximum() / 2);
     settle(*view);
     auto* row = view->sampleRows().at(1);
-    PaintCounter clickPaints;
+    vt::bench::PaintCounter clickPaints;
     const double click = medianOf(clickRuns, [&] {
         return milliseconds([&] {
             row->playButton()->click();
@@ -425,15 +412,16 @@ int main(int argc, char** argv) {
         largeOpen, largeWriting.rewrites, largeWriting.reads, largeWriting.block, largeWriting.stall);
     std::printf("audio file removed seen after %.3f s, added back seen after %.3f s (goal <= 1.5 s)\n",
                 removedSeen, addedSeen);
-    std::printf("BENCH window_open_listed_ms_10k=%.3f library_read_ms=%.3f card_listview_open_ms=%.3f click_ms=%.3f "
-                "card_listview_click_ms=%.3f plugin_click_ratio_to_card_listview=%.3f "
-                "plugin_click_ms_while_writing=%.3f plugin_click_busy_ms_while_writing=%.3f "
-                "plugin_ui_block_ms_max_10k=%.3f plugin_ui_block_ms_max_50k=%.3f "
-                "plugin_ui_stall_wall_ms_max_10k=%.3f "
-                "plugin_ui_stall_wall_ms_max_50k=%.3f window_open_listed_ms_50k=%.3f plugin_file_change_seen_s=%.3f "
-                "load_average=%.1f\n",
-                windowOpen, libraryRead, listViewOpen, click, listViewClick, clickRatio, writing.clickLatency,
-                writing.clickBusy, writing.block, largeWriting.block, writing.stall, largeWriting.stall,
-                largeOpen, fileChangeSeen, load[0]);
+    std::printf(
+        "BENCH window_open_listed_ms_10k=%.3f library_read_ms=%.3f card_listview_open_ms=%.3f click_ms=%.3f "
+        "card_listview_click_ms=%.3f plugin_click_ratio_to_card_listview=%.3f "
+        "plugin_click_ms_while_writing=%.3f plugin_click_busy_ms_while_writing=%.3f "
+        "plugin_ui_block_ms_max_10k=%.3f plugin_ui_block_ms_max_50k=%.3f "
+        "plugin_ui_stall_wall_ms_max_10k=%.3f "
+        "plugin_ui_stall_wall_ms_max_50k=%.3f window_open_listed_ms_50k=%.3f plugin_file_change_seen_s=%.3f "
+        "load_average=%.1f\n",
+        windowOpen, libraryRead, listViewOpen, click, listViewClick, clickRatio, writing.clickLatency,
+        writing.clickBusy, writing.block, largeWriting.block, writing.stall, largeWriting.stall, largeOpen,
+        fileChangeSeen, load[0]);
     return 0;
 }
