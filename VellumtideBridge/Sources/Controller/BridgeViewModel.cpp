@@ -7,6 +7,7 @@
 #include <QVariant>
 #include <algorithm>
 #include <cmath>
+#include <future>
 
 namespace {
 
@@ -60,8 +61,11 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
 
     // Start-up never fails: what went wrong with the library files is told, not thrown.
     cache->removeLeftoverTemporaries();
+    // The two files are read side by side: the start waits for the larger one only.
+    auto metadataRead =
+        std::async(std::launch::async, [library = cache] { return library->loadLocalMetadata(); });
     librarySamples = cache->loadManifest();
-    sampleMetadata = cache->loadLocalMetadata();
+    sampleMetadata = metadataRead.get();
     // A render that a crash left waiting for its edit to be stored becomes the rendered edit or
     // goes, as the overlay on disk says.
     cache->settlePendingEdits(sampleMetadata);

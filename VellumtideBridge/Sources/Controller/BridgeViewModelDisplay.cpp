@@ -30,22 +30,33 @@ void applyOverlay(SampleItem& sample, const BridgeSampleMetadata& entry) {
 } // namespace
 
 std::vector<SampleItem> BridgeViewModel::displaySamples(const std::vector<SampleItem>& library) const {
-    std::vector<SampleItem> result;
-    result.reserve(library.size());
-    for (const SampleItem& source : library) {
-        SampleItem sample = source;
+    // The order is found on references, each with its overlay entry: moving whole records while
+    // sorting would cost more than copying each once into its place.
+    struct Shown {
+        const SampleItem* sample;
+        const BridgeSampleMetadata* entry;
+    };
+    std::vector<Shown> order;
+    order.reserve(library.size());
+    for (const SampleItem& sample : library) {
         auto found = sampleMetadata.find(sample.id);
-        if (found != sampleMetadata.end()) {
-            if (found->second.isDeleted)
-                continue;
-            applyOverlay(sample, found->second);
-        }
+        if (found == sampleMetadata.end())
+            order.push_back({&sample, nullptr});
+        else if (!found->second.isDeleted)
+            order.push_back({&sample, &found->second});
+    }
+    std::stable_sort(order.begin(), order.end(), [](const Shown& a, const Shown& b) {
+        return a.sample->createdAt > b.sample->createdAt;
+    });
+    std::vector<SampleItem> result;
+    result.reserve(order.size());
+    for (const Shown& shown : order) {
+        SampleItem& sample = result.emplace_back(*shown.sample);
+        if (shown.entry)
+            applyOverlay(sample, *shown.entry);
         if (!sample.isChopEnabled)
             sample.chops.clear();
-        result.push_back(std::move(sample));
     }
-    std::stable_sort(result.begin(), result.end(),
-                     [](const SampleItem& a, const SampleItem& b) { return a.createdAt > b.createdAt; });
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -147,14 +148,59 @@ void copyReplacing(const Path& source, const Path& destination) {
                                  error.message() + ".");
 }
 
-// One file of a mirror batch: the source, its copy, and the temporary that takes the bytes first.
+// A folder of the library and the mirror's folder of its copies, each held open for the pass so
+// that a look at one of their files does not walk the whole path again.
+class FolderPair {
+public:
+    FolderPair(Path source, Path target)
+        : source(std::move(source)), target(std::move(target)), sourceFd(openFolder(this->source)),
+          targetFd(openFolder(this->target)) {}
+    ~FolderPair() {
+        for (int fd : {sourceFd, targetFd})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    FolderPair(const FolderPair&) = delete;
+    FolderPair& operator=(const FolderPair&) = delete;
+
+    const Path source;
+    const Path target;
+    std::optional<FileIdentity> sourceIdentity(const std::string& name) const {
+        return identityIn(sourceFd, source, name);
+    }
+    std::optional<FileIdentity> targetIdentity(const std::string& name) const {
+        return identityIn(targetFd, target, name);
+    }
+
+private:
+    static int openFolder(const Path& folder) {
+        return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    // By the open folder, or by the whole path when the folder could not be opened.
+    static std::optional<FileIdentity> identityIn(int folderFd, const Path& folder, const std::string& name) {
+        if (folderFd < 0)
+            return identityOf(folder / name);
+        struct stat info {};
+        if (::fstatat(folderFd, name.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode))
+            return std::nullopt;
+        return FileIdentity{static_cast<std::uintmax_t>(info.st_size), info.st_mtim.tv_sec,
+                            info.st_mtim.tv_nsec};
+    }
+    const int sourceFd;
+    const int targetFd;
+};
+
+// One file of a mirror batch: its name in a pair of folders, and the temporary that takes the
+// bytes first. The full paths are only made for the files that are copied.
 struct BatchCopy {
-    Path source;
-    Path target;
+    const FolderPair* folders = nullptr;
+    std::string name;
     Path temporary;
     bool sourceExists = false;
     bool copied = false; // a new copy was made (or tried: see error)
     std::error_code error;
+    Path source() const { return folders->source / name; }
+    Path target() const { return folders->target / name; }
 };
 
 // Copies the open source into the open target: in the kernel when it can, else through a buffer.
@@ -203,12 +249,12 @@ constexpr std::size_t maximumCopyThreads = 8;
 void copyToTemporary(BatchCopy& copy, const std::string& lane) {
     int to = -1;
     try {
-        std::tie(copy.temporary, to) = vt::openTemporaryFile(copy.target.parent_path(), lane);
+        std::tie(copy.temporary, to) = vt::openTemporaryFile(copy.folders->target, lane);
     } catch (const fs::filesystem_error& failure) {
         copy.error = failure.code();
         return;
     }
-    int from = ::open(copy.source.c_str(), O_RDONLY | O_CLOEXEC);
+    int from = ::open(copy.source().c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info {};
     if (from < 0 || ::fstat(from, &info) != 0 || !copyContents(from, to)) {
         copy.error = std::error_code(errno ? errno : EIO, std::generic_category());
@@ -225,9 +271,9 @@ void copyToTemporary(BatchCopy& copy, const std::string& lane) {
 // Looks at one file of the batch and, when its copy is missing or differs from the source in size
 // or modification time, writes the new copy's temporary.
 void prepareCopy(BatchCopy& copy, const std::string& lane) {
-    auto wanted = identityOf(copy.source);
+    auto wanted = copy.folders->sourceIdentity(copy.name);
     copy.sourceExists = wanted.has_value();
-    if (!wanted || identityOf(copy.target) == wanted)
+    if (!wanted || copy.folders->targetIdentity(copy.name) == wanted)
         return;
     copy.copied = true;
     copyToTemporary(copy, lane);
@@ -239,7 +285,7 @@ void syncFolders(const std::vector<BatchCopy>& copies) {
     std::unordered_set<std::string> folders;
     for (const auto& copy : copies)
         if (copy.copied && !copy.error)
-            folders.insert(copy.target.parent_path().string());
+            folders.insert(copy.folders->target.string());
     for (const auto& folder : folders) {
         int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
@@ -276,7 +322,7 @@ void copyAllReplacing(std::vector<BatchCopy>& copies) {
         if (!copy.copied)
             continue;
         if (!copy.error)
-            fs::rename(copy.temporary, copy.target, copy.error);
+            fs::rename(copy.temporary, copy.target(), copy.error);
         if (!copy.temporary.empty() && copy.error)
             vt::removeRegularFile(copy.temporary);
     }
@@ -299,35 +345,34 @@ void copyIntoMirror(const Path& source, const Path& mirrorTarget) {
     }
 }
 
+// Gives each visible name in a folder (hidden names and "." and ".." left out) to take, as the
+// folder lists them; nothing when it cannot be read.
+template <typename Take> void forEachVisibleName(const Path& folder, Take take) {
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing)
+        return;
+    while (const dirent* entry = ::readdir(listing))
+        if (entry->d_name[0] != '.')
+            take(entry->d_name);
+    ::closedir(listing);
+}
+
 // Removes the visible regular files of a mirror folder that the library no longer lists (no
 // recursion; hidden names are temporaries of writes under way and stay).
 void removeUnlisted(const Path& folder, const std::unordered_set<std::string>& listed) {
-    std::error_code error;
-    fs::directory_iterator it(folder, error);
-    if (error)
-        return;
-    std::vector<Path> stale;
-    for (; it != fs::directory_iterator(); it.increment(error)) {
-        if (error)
-            break;
-        std::string name = it->path().filename().string();
-        if (!name.starts_with(".") && !listed.count(name))
-            stale.push_back(it->path());
-    }
-    for (const auto& path : stale)
-        vt::removeRegularFile(path);
+    std::vector<std::string> stale;
+    forEachVisibleName(folder, [&](const char* name) {
+        if (!listed.count(name))
+            stale.emplace_back(name);
+    });
+    for (const auto& name : stale)
+        vt::removeRegularFile(folder / name);
 }
 
 // The names of the visible entries of a folder (none when it cannot be read).
 std::unordered_set<std::string> visibleFileNames(const Path& folder) {
     std::unordered_set<std::string> names;
-    std::error_code error;
-    fs::directory_iterator it(folder, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        std::string name = it->path().filename().string();
-        if (!name.starts_with("."))
-            names.insert(std::move(name));
-    }
+    forEachVisibleName(folder, [&](const char* name) { names.emplace(name); });
     return names;
 }
 
@@ -350,15 +395,17 @@ public:
         }
     }
 
-    // One file of the mirror pass: copied when the source exists and the copy differs from it in
-    // size or modification time; a failure is noted with the system's reason. The files are
-    // looked at and copied together, by copyPending(), which tells whose source exists (whose
-    // copy the mirror keeps, the old one if the new copy failed) by adding its name to listed.
-    void mirrorIfChanged(const Path& source, const Path& target,
-                         std::unordered_set<std::string>* listed = nullptr, std::string name = {}) {
-        pending.push_back({source, target, {}, false, false, {}});
-        listings.push_back({listed, std::move(name)});
-        // In batches: the paths of a whole large library would take tens of megabytes at once.
+    // One file of the mirror pass, the file name in a folder of the library and in the mirror's
+    // folder of its copies (both open until the pass ends): copied when the source exists and the
+    // copy differs from it in size or modification time; a failure is noted with the system's
+    // reason. The files are looked at and copied together, by copyPending(), which tells whose
+    // source exists (whose copy the mirror keeps, the old one if the new copy failed) by adding
+    // its name to listed.
+    void mirrorIfChanged(const FolderPair& folders, std::string name,
+                         std::unordered_set<std::string>* listed = nullptr) {
+        pending.push_back({&folders, std::move(name), {}, false, false, {}});
+        listings.push_back(listed);
+        // In batches: the names of a whole large library would take megabytes at once.
         if (pending.size() >= copyBatchSize)
             copyPending();
     }
@@ -367,14 +414,16 @@ public:
     void copyPending() {
         copyAllReplacing(pending);
         for (std::size_t i = 0; i < pending.size(); ++i) {
-            const auto& copy = pending[i];
-            if (copy.sourceExists && listings[i].set)
-                listings[i].set->insert(std::move(listings[i].name));
-            if (copy.error)
-                failures.push_back({copy.source.filename().string(),
-                                    "Could not copy " + quoted(copy.source) + " to " + quoted(copy.target) +
-                                        ": " + copy.error.message() + ".",
-                                    growth(copy.source, copy.target)});
+            auto& copy = pending[i];
+            if (copy.error) {
+                const Path source = copy.source(), target = copy.target();
+                failures.push_back({copy.name,
+                                    "Could not copy " + quoted(source) + " to " + quoted(target) + ": " +
+                                        copy.error.message() + ".",
+                                    growth(source, target)});
+            }
+            if (copy.sourceExists && listings[i])
+                listings[i]->insert(std::move(copy.name));
         }
         pending.clear();
         listings.clear();
@@ -437,11 +486,7 @@ private:
     std::string destination;
     std::vector<Failure> failures;
     std::vector<BatchCopy> pending;
-    struct Listing {
-        std::unordered_set<std::string>* set;
-        std::string name;
-    };
-    std::vector<Listing> listings;
+    std::vector<std::unordered_set<std::string>*> listings;
 };
 
 bool hasEntries(const Path& folder) {
@@ -1105,28 +1150,29 @@ void BridgeSampleCache::mirrorFiles(const std::vector<SampleItem>& samples,
     createFolder(auMirrorSamplesDirectory());
     createFolder(auMirrorEditedDirectory());
     createFolder(auMirrorChopsDirectory());
+    const FolderPair rootFiles(root, mirrorRoot), sampleFiles(samplesDirectory(), auMirrorSamplesDirectory()),
+        editedFiles(editedDirectory(), auMirrorEditedDirectory()),
+        chopFiles(chopsDirectory(), auMirrorChopsDirectory());
     CopyFailures pass("the plug-in's library");
-    pass.mirrorIfChanged(manifestURL(), mirrorRoot / manifestFileName);
-    pass.mirrorIfChanged(metadataURL(), mirrorRoot / metadataFileName);
+    pass.mirrorIfChanged(rootFiles, std::string(manifestFileName));
+    pass.mirrorIfChanged(rootFiles, std::string(metadataFileName));
     // What the library no longer has (a deleted sample's files, old chops) goes from the mirror.
     std::unordered_set<std::string> listedSamples, listedEdits, listedChops;
     // One look at the folder of edits instead of one per sample: most samples have none.
     const std::unordered_set<std::string> rendered = visibleFileNames(editedDirectory());
     for (const auto& sample : samples) {
         if (vt::isSafeFileName(sample.fileName))
-            pass.mirrorIfChanged(samplesDirectory() / sample.fileName,
-                                 auMirrorSamplesDirectory() / sample.fileName, &listedSamples,
-                                 sample.fileName);
-        std::string editedName = sample.id.string() + ".wav";
-        if (rendered.count(editedName))
-            pass.mirrorIfChanged(editedSampleURL(sample), mirroredEditedSampleURL(sample), &listedEdits,
-                                 std::move(editedName));
+            pass.mirrorIfChanged(sampleFiles, sample.fileName, &listedSamples);
+        if (!rendered.empty()) {
+            std::string editedName = sample.id.string() + ".wav";
+            if (rendered.count(editedName))
+                pass.mirrorIfChanged(editedFiles, std::move(editedName), &listedEdits);
+        }
         auto entry = metadata.find(sample.id);
         if (entry == metadata.end())
             continue;
         for (const auto& chop : entry->second.chops)
-            pass.mirrorIfChanged(chopSampleURL(sample, chop), mirroredChopSampleURL(sample, chop),
-                                 &listedChops, chopFileName(sample, chop));
+            pass.mirrorIfChanged(chopFiles, chopFileName(sample, chop), &listedChops);
     }
     pass.copyPending();
     removeUnlisted(auMirrorSamplesDirectory(), listedSamples);
