@@ -19,6 +19,10 @@ std::string keyText(std::string_view key) {
 } // namespace
 
 Json parse(std::string_view text) {
+    // The parser takes a NUL byte for the end of the text and would pass over what follows it;
+    // JSON has no place for one outside an escape.
+    if (text.find('\0') != std::string_view::npos)
+        fail("The data is not valid JSON: a NUL byte in the text");
     try {
         return Json::parse(text.begin(), text.end());
     } catch (const Json::exception& error) {
