@@ -93,6 +93,7 @@ XdndDragSource::~XdndDragSource() {
         application->removeNativeEventFilter(this);
     if (phase == Phase::dragging)
         leave();
+    releaseKeyboard();
     xcb_destroy_window(connection, sourceWindow);
     xcb_flush(connection);
 }
@@ -151,6 +152,44 @@ void XdndDragSource::giveUpSelection() {
     ownsSelection = false;
     xcb_set_selection_owner(connection, XCB_NONE, atoms->selection, ownedSince);
     xcb_flush(connection);
+}
+
+// Not waited for: a keyboard another program holds only leaves Escape without effect.
+void XdndDragSource::grabKeyboard() {
+    if (keyboardGrabbed)
+        return;
+    const auto cookie =
+        xcb_grab_keyboard(connection, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    xcb_discard_reply(connection, cookie.sequence);
+    xcb_flush(connection);
+    keyboardGrabbed = true;
+}
+
+void XdndDragSource::releaseKeyboard() {
+    if (!keyboardGrabbed)
+        return;
+    keyboardGrabbed = false;
+    xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
+    xcb_flush(connection);
+}
+
+bool XdndDragSource::isEscape(std::uint8_t keycode) {
+    constexpr std::uint32_t escapeKeysym = 0xff1b;
+    if (!escapeKeycodes) {
+        escapeKeycodes.emplace();
+        const xcb_setup_t* setup = xcb_get_setup(connection);
+        const auto count = std::uint8_t(setup->max_keycode - setup->min_keycode + 1);
+        auto mapping = owned(xcb_get_keyboard_mapping_reply(
+            connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, count), nullptr));
+        if (mapping) {
+            const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+            const int perKeycode = mapping->keysyms_per_keycode;
+            for (int index = 0; index < xcb_get_keyboard_mapping_keysyms_length(mapping.get()); ++index)
+                if (keysyms[index] == escapeKeysym)
+                    escapeKeycodes->push_back(std::uint8_t(setup->min_keycode + index / perKeycode));
+        }
+    }
+    return std::ranges::find(*escapeKeycodes, keycode) != escapeKeycodes->end();
 }
 
 void XdndDragSource::moveTo(QPoint rootPosition, std::uint32_t time) {
@@ -317,6 +356,7 @@ void XdndDragSource::statusTimedOut() {
 }
 
 void XdndDragSource::finish(Outcome outcome) {
+    releaseKeyboard();
     statusTimer.stop();
     finishTimer.stop();
     phase = Phase::idle;
@@ -388,6 +428,15 @@ bool XdndDragSource::nativeEventFilter(const QByteArray& eventType, void* messag
         answerSelectionRequest(request);
         return true;
     }
+    case XCB_KEY_PRESS:
+    case XCB_KEY_RELEASE: {
+        const auto* key = static_cast<const xcb_key_press_event_t*>(message);
+        if (!keyboardGrabbed || key->event != root)
+            return false;
+        if ((event->response_type & 0x7f) == XCB_KEY_PRESS && isEscape(key->detail))
+            cancel();
+        return true;
+    }
     case XCB_SELECTION_CLEAR: {
         const auto* clear = static_cast<const xcb_selection_clear_event_t*>(message);
         if (clear->owner != sourceWindow)
@@ -410,7 +459,7 @@ public:
         : QObject(source), source(source), drag(drag), done(std::move(done)), written(std::move(written)) {
         source->installEventFilter(this);
         source->grabMouse(Qt::DragCopyCursor);
-        source->grabKeyboard();
+        drag->grabKeyboard();
         connect(drag, &XdndDragSource::finished, this, [this] { end(); });
     }
     ~WidgetDragDriver() override {
@@ -475,7 +524,8 @@ private:
     }
     void releaseInput() {
         source->removeEventFilter(this);
-        source->releaseKeyboard();
+        if (drag)
+            drag->releaseKeyboard();
         source->releaseMouse();
     }
 

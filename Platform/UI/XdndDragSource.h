@@ -54,6 +54,11 @@ public:
     void cancel();
     // From begin() until the drag's outcome is known.
     bool isActive() const { return phase != Phase::idle; }
+    // Takes the keyboard for the drag, Escape cancelling it, until it is let go or the drag ends.
+    // Taken on the root window rather than a window of the application: the application's window
+    // keeps its activation (and is not drawn again) when the keyboard is taken and given back.
+    void grabKeyboard();
+    void releaseKeyboard();
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -86,6 +91,7 @@ private:
     void answerSelectionRequest(const void* request);
     void finish(Outcome outcome);
     void statusTimedOut();
+    bool isEscape(std::uint8_t keycode);
 
     xcb_connection_t* connection;
     Timeouts timeouts;
@@ -94,6 +100,8 @@ private:
     struct Atoms;
     std::unique_ptr<Atoms> atoms;
     std::vector<std::uint32_t> offeredTypes;
+    std::optional<std::vector<std::uint8_t>> escapeKeycodes; // looked up at the first Escape
+    bool keyboardGrabbed = false;
 
     Phase phase = Phase::idle;
     std::optional<StagedDragFile> offered;
@@ -110,8 +118,9 @@ private:
     QTimer finishTimer;
 };
 
-// Drags the staged file out of a widget whose left button is held: the widget grabs the pointer
-// and the keyboard, and its own mouse and key events move, drop or cancel the drag. A file still
+// Drags the staged file out of a widget whose left button is held: the widget grabs the pointer,
+// the drag source the keyboard, and the widget's mouse events and Escape move, drop or cancel the
+// drag. A file still
 // being written (see StagedDragFile::written) is dropped once it is, and the drag is cancelled
 // when it could not be; the pointer is free at its release all the same. done (when given) is
 // called once the pointer is let go and the drop is handed on. False, and no drag, when the

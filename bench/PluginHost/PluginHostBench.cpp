@@ -11,6 +11,8 @@
 // - the longest gap between two firings of the host's timer during the first drag of a 105 MB file
 //   out of the window into a window of the host (the file staged for the drag), against a later
 //   drag of the same file (staged before), in the same process; the dropped file is checked whole.
+//   The drag figures are the worst of the runs (their medians beside them): a stall that comes
+//   in one run of several is one a person meets.
 // Needs an X server with XTEST ($DISPLAY; scripts/test-services.sh starts Xvfb).
 
 #include "Platform/UI/Widgets.h"
@@ -56,6 +58,8 @@ using namespace std::chrono_literals;
 constexpr std::size_t sampleCount = 10'000;
 constexpr std::size_t largeSampleCount = 50'000;
 constexpr int runs = 3;
+// A drag's longest gap now and then comes from one run in several: enough runs to see it.
+constexpr int dragRuns = 5;
 // About 105 MB of 32-bit float stereo at 44.1 kHz: the large file of a first drag.
 constexpr std::size_t largeFileFrames = 13'107'200;
 constexpr auto hostPeriod = 16ms;
@@ -497,7 +501,7 @@ DragFigures measureDrag(HostSetup& setup) {
     const fs::path file = setup.fixture.samplePath("sample-0.wav");
     fs::remove(file); // a link to the library's shared sound
     vt::test::writeFloatWav(file, 44100, vt::test::rampChannels(largeFileFrames, 2));
-    for (int index = 0; index < runs; ++index) {
+    for (int index = 0; index < dragRuns; ++index) {
         const Child run = runChild({"drag", file.string()}, setup.freshRun());
         if (run.status != 0) {
             std::printf("drag run failed (%d): %s\n", run.status, run.output.c_str());
@@ -510,6 +514,10 @@ DragFigures measureDrag(HostSetup& setup) {
         figures.laterHold.push_back(run.value("later_hold_ms"));
     }
     return figures;
+}
+
+double worst(const std::vector<double>& values) {
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
 std::string spread(std::vector<double> values) {
@@ -567,7 +575,7 @@ int main(int argc, char** argv) {
     std::printf("drag of a %.0f MB file into a window of the host (min / median / max of %d runs): longest "
                 "gap between timer firings, first drag %s ms, later drag (staged before) %s ms; longest idle "
                 "call, first %s ms, later %s ms\n",
-                double(largeFileFrames) * 8 / 1e6, runs, spread(drags.first).c_str(),
+                double(largeFileFrames) * 8 / 1e6, dragRuns, spread(drags.first).c_str(),
                 spread(drags.later).c_str(), spread(drags.firstHold).c_str(),
                 spread(drags.laterHold).c_str());
     const double holdMax = std::max(open10k.hold, open50k.hold);
@@ -576,16 +584,18 @@ int main(int argc, char** argv) {
         "plugin_open_listed_ms_50k=%.3f listview_peer_open_ms_10k=%.3f listview_peer_open_ms_50k=%.3f "
         "plugin_open_ratio_to_listview_10k=%.3f plugin_open_ratio_to_listview_50k=%.3f "
         "plugin_open_host_gap_ms_max=%.3f plugin_open_host_gap_ms_one_sample=%.3f "
-        "plugin_first_drag_gap_ms=%.3f "
-        "plugin_later_drag_gap_ms=%.3f plugin_first_drag_gap_ratio_to_later=%.3f "
-        "plugin_first_drag_idle_ms_max=%.3f plugin_open_timer_gap_ms_max=%.3f "
+        "plugin_first_drag_gap_ms=%.3f plugin_first_drag_gap_ms_median=%.3f "
+        "plugin_later_drag_gap_ms=%.3f plugin_later_drag_gap_ms_median=%.3f "
+        "plugin_first_drag_gap_ratio_to_later=%.3f "
+        "plugin_first_drag_idle_ms_max=%.3f plugin_first_drag_idle_ms_median=%.3f "
+        "plugin_later_drag_idle_ms_max=%.3f plugin_drag_runs=%d plugin_open_timer_gap_ms_max=%.3f "
         "plugin_open_instantiate_ms_10k=%.3f plugin_open_host_busy_ms_max=%.3f load_average=%.1f\n",
         open10k.open, open50k.open, open10k.listed, open50k.listed, open10k.peer, open50k.peer,
         open10k.peer > 0 ? open10k.open / open10k.peer : 0,
-        open50k.peer > 0 ? open50k.open / open50k.peer : 0, holdMax, quiet.hold, median(drags.first),
-        median(drags.later), median(drags.later) > 0 ? median(drags.first) / median(drags.later) : 0,
-        drags.firstHold.empty() ? 0 : *std::max_element(drags.firstHold.begin(), drags.firstHold.end()),
-        std::max(open10k.gap, open50k.gap), open10k.instantiate, std::max(open10k.busy, open50k.busy),
-        load[0]);
+        open50k.peer > 0 ? open50k.open / open50k.peer : 0, holdMax, quiet.hold, worst(drags.first),
+        median(drags.first), worst(drags.later), median(drags.later),
+        worst(drags.later) > 0 ? worst(drags.first) / worst(drags.later) : 0, worst(drags.firstHold),
+        median(drags.firstHold), worst(drags.laterHold), dragRuns, std::max(open10k.gap, open50k.gap),
+        open10k.instantiate, std::max(open10k.busy, open50k.busy), load[0]);
     return open10k.ok && open50k.ok && quiet.ok && drags.ok ? 0 : 1;
 }

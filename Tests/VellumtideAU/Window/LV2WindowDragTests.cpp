@@ -10,6 +10,15 @@ namespace {
 
 using namespace vt::test::drag;
 
+// Counts the times a window was made inactive: each draws the whole window again.
+struct DeactivationCount final : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        count += event->type() == QEvent::WindowDeactivate ? 1 : 0;
+        return false;
+    }
+};
+
 TEST_F(LV2WindowDragTest, SampleAndChopRowsDropIntoAnotherProgramAndIntoTheHostWhileItsLoopRuns) {
     const auto drops = folder / "drops.txt";
     DropTargetProgram otherProgram(drops, otherProgramX, otherProgramY, targetWidth, targetHeight);
@@ -39,11 +48,15 @@ TEST_F(LV2WindowDragTest, SampleAndChopRowsDropIntoAnotherProgramAndIntoTheHostW
     };
     auto dropIntoHost = [&](QWidget* row, const std::filesystem::path& library) {
         const std::size_t before = hostTarget.droppedUriLists.size();
+        DeactivationCount deactivations;
+        row->window()->installEventFilter(&deactivations);
         const Gesture gesture = dragRow(row, centre(hostTargetX, hostTargetY));
         ASSERT_TRUE(loop->runUntil([&] { return hostTarget.droppedUriLists.size() > before; }))
             << "the host's own window received the drop";
         loop->turns(5);
+        row->window()->removeEventFilter(&deactivations);
         expectTheHostsTimerKeptFiring(gesture);
+        EXPECT_EQ(deactivations.count, 0) << "taking and giving back the keyboard leaves the window active";
         const std::filesystem::path received = droppedFile(hostTarget.droppedUriLists.back());
         EXPECT_EQ(received.filename(), library.filename());
         EXPECT_EQ(sha256(received), sha256(library));
