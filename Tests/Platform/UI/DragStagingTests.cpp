@@ -176,9 +176,10 @@ TEST_F(DragStagingTest, StagedInTheBackgroundAFileIsOfferedAtOnceAndWrittenWhole
     const auto second = vt::stageFileForDragInBackground(store, source, QStringLiteral("Kick.wav"));
     ASSERT_TRUE(first && second);
     EXPECT_EQ(second->path, first->path);
-    ASSERT_TRUE(first->written.isValid() && second->written.isValid());
+    ASSERT_TRUE(first->written.isValid());
     EXPECT_TRUE(first->written.result());
-    EXPECT_TRUE(second->written.result());
+    // The second drag waits for the same write, or finds the file in place when it has ended.
+    EXPECT_TRUE(!second->written.isValid() || second->written.result());
     EXPECT_EQ(readWholeFile(first->path), bytes);
     EXPECT_EQ(stagedFileCount(), 1u) << "no second copy, no temporary left";
 
