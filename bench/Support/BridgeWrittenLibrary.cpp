@@ -15,7 +15,8 @@ std::vector<std::string> writeBridgeLibrary(const vt::test::WindowFixture& fixtu
     if (!manifest || !metadata)
         throw std::runtime_error("the large library was not written");
     const auto samples = SampleItem::listFromJsonText(*manifest, DateForm::iso8601);
-    const auto overlay = BridgeSampleMetadata::fileFromJsonText(*metadata, DateForm::referenceSeconds).entries;
+    const auto overlay =
+        BridgeSampleMetadata::fileFromJsonText(*metadata, DateForm::referenceSeconds).entries;
     // The writer's own mirror goes beside the home the plug-in reads, never into it.
     const auto writerRoot = fixture.temp / "bridge-writer";
     {

@@ -206,7 +206,8 @@ TEST_F(BridgeProgramTest, AQuitOrAQuitSignalWhileAnEditRendersKeepsTheEdit) {
         environment.insert("VT_PROBE_QUIT_WHILE_RENDERING", signal ? "signal" : "self");
         ASSERT_TRUE(startFirst());
         if (signal) {
-            ASSERT_TRUE(waitForOutput(first, seen, "rendering\n", patienceMilliseconds)) << seen.toStdString();
+            ASSERT_TRUE(waitForOutput(first, seen, "rendering\n", patienceMilliseconds))
+                << seen.toStdString();
             ::kill(static_cast<pid_t>(first.processId()), signal);
         }
         ASSERT_TRUE(first.waitForFinished(patienceMilliseconds));
@@ -215,10 +216,10 @@ TEST_F(BridgeProgramTest, AQuitOrAQuitSignalWhileAnEditRendersKeepsTheEdit) {
         EXPECT_EQ(first.exitCode(), 0);
         EXPECT_TRUE(seen.contains(signal ? "\nrendering\n" : "quit while rendering\n")) << seen.toStdString();
         EXPECT_TRUE(std::filesystem::exists(rendered));
-        const auto overlay =
-            BridgeSampleMetadata::fileFromJsonText(
-                readWholeFile(libraryRoot() / "bridge-metadata.json").value_or("{}"), DateForm::referenceSeconds)
-                .entries;
+        const auto overlay = BridgeSampleMetadata::fileFromJsonText(
+                                 readWholeFile(libraryRoot() / "bridge-metadata.json").value_or("{}"),
+                                 DateForm::referenceSeconds)
+                                 .entries;
         ASSERT_TRUE(overlay.count(take.id));
         EXPECT_DOUBLE_EQ(overlay.at(take.id).edit.startTime, 0.25);
     }
