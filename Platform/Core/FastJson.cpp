@@ -244,12 +244,7 @@ std::size_t JsonSplitter::take(std::string_view text) {
             break;
         }
         if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
+            inString = continuesString(c, escaped);
             ++i;
             if (!escaped && inString)
                 i = skipPlainText(text, i);

@@ -77,6 +77,20 @@ private:
     simdjson::dom::object object;
 };
 
+// One byte of a JSON string's text after its opening quote: notes a backslash escape, and is
+// false at the closing quote.
+inline bool continuesString(char c, bool& escaped) {
+    if (escaped) {
+        escaped = false;
+        return true;
+    }
+    if (c == '\\') {
+        escaped = true;
+        return true;
+    }
+    return c != '"';
+}
+
 // Splits the text of one JSON array into its elements, or of one object into its members, as the
 // text arrives. It checks only the container's own grammar (its brackets, commas and the white
 // space around them) and leaves each piece to a reader: a document whose pieces all read is valid

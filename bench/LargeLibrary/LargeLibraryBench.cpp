@@ -92,6 +92,20 @@ std::string makeSound(int index, std::vector<float>& peaks) {
     return bytes;
 }
 
+// The analysis the program would store for a sample it has analysed.
+BridgeSampleAnalysis storedAnalysis(const SampleItem& sample, int index) {
+    BridgeSampleAnalysis analysis;
+    analysis.bpm = 120;
+    analysis.bpmConfidence = 0.82;
+    analysis.rootNote = "A";
+    analysis.rootConfidence = 0.64;
+    analysis.musicalKey = "A minor";
+    analysis.keyConfidence = 0.41;
+    analysis.analyzedAt = vt::Date{1.71e9 + index};
+    analysis.sourceFingerprint = BridgeViewModel::analysisFingerprint(sample, BridgeSampleEdit{});
+    return analysis;
+}
+
 // A library of count samples under home: with their audio files or only the two JSON files, and
 // with every analysis stored (a library at rest) or none (all to be analysed).
 void makeLibrary(const fs::path& home, int count, bool withFiles, bool analysed) {
@@ -119,17 +133,8 @@ void makeLibrary(const fs::path& home, int count, bool withFiles, bool analysed)
         BridgeSampleMetadata entry;
         if (i % 5 == 0)
             entry.titleOverride = "Renamed take " + std::to_string(i + 1);
-        if (analysed) {
-            entry.analysis.bpm = 120;
-            entry.analysis.bpmConfidence = 0.82;
-            entry.analysis.rootNote = "A";
-            entry.analysis.rootConfidence = 0.64;
-            entry.analysis.musicalKey = "A minor";
-            entry.analysis.keyConfidence = 0.41;
-            entry.analysis.analyzedAt = vt::Date{1.71e9 + i};
-            entry.analysis.sourceFingerprint =
-                BridgeViewModel::analysisFingerprint(sample, entry.edit.sanitized(sample.duration));
-        }
+        if (analysed)
+            entry.analysis = storedAnalysis(sample, i);
         if (!entry.isEmpty())
             overlay[sample.id] = std::move(entry);
         samples.push_back(std::move(sample));
@@ -139,20 +144,6 @@ void makeLibrary(const fs::path& home, int count, bool withFiles, bool analysed)
     // The mirror is the program's to make.
     std::error_code ignored;
     fs::remove_all(cache.auMirrorRootURL(), ignored);
-}
-
-// The analysis the program would store for a sample it has analysed.
-BridgeSampleAnalysis storedAnalysis(const SampleItem& sample, int index) {
-    BridgeSampleAnalysis analysis;
-    analysis.bpm = 120;
-    analysis.bpmConfidence = 0.82;
-    analysis.rootNote = "A";
-    analysis.rootConfidence = 0.64;
-    analysis.musicalKey = "A minor";
-    analysis.keyConfidence = 0.41;
-    analysis.analyzedAt = vt::Date{1.71e9 + index};
-    analysis.sourceFingerprint = BridgeViewModel::analysisFingerprint(sample, BridgeSampleEdit{});
-    return analysis;
 }
 
 // A phone's list of count samples with peakCount waveform values each (as a phone measures them:

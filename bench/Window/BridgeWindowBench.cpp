@@ -31,22 +31,6 @@ namespace {
 constexpr std::size_t sampleCount = 10'000;
 constexpr int clickRuns = 41;
 
-// A phone browser that starts and finds nothing (no DNS-SD traffic while the figures are taken).
-class QuietBrowser final : public vt::net::DnsSdBrowser {
-public:
-    void setStateHandler(StateHandler) override {}
-    void setResultsHandler(ResultsHandler) override {}
-    void start() override {}
-    void cancel() override {}
-};
-
-class QuietBrowsers final : public vt::net::DnsSdBrowserFactory {
-public:
-    std::unique_ptr<vt::net::DnsSdBrowser> makeBrowser(const std::string&) override {
-        return std::make_unique<QuietBrowser>();
-    }
-};
-
 // A player that plays nothing: the click's work is the window's, not a decoder's.
 class SilentPlayer final : public vt::AudioPlayer {
 public:
@@ -82,7 +66,7 @@ BridgeViewModel::Dependencies dependencies(const vt::Paths& paths) {
     deps.settings = std::make_shared<vt::MemorySettingsStore>();
     deps.scheduler = std::make_shared<vt::VirtualScheduler>();
     deps.wallClock = std::make_shared<vt::SystemWallClock>();
-    deps.browserFactory = std::make_shared<QuietBrowsers>();
+    deps.browserFactory = std::make_shared<NoBrowsers>();
     deps.addressBook = std::make_shared<vt::net::ServiceAddressBook>();
     deps.interfaces =
         std::make_shared<vt::net::FixedInterfaceSource>(std::vector<vt::net::InterfaceAddress>{});

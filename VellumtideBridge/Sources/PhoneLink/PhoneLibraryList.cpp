@@ -1,5 +1,7 @@
 #include "VellumtideBridge/Sources/PhoneLink/PhoneLibraryList.h"
 
+#include "Platform/Core/FastJson.h"
+
 void PhoneLibraryList::refuse(const std::string& what) const {
     throw PhoneLibraryListError("The iPhone's library list was not taken: " + what + ".");
 }
@@ -50,12 +52,7 @@ void PhoneLibraryList::scan(std::string_view bytes) {
         if (depth >= 1 && ++recordBytes > limits.maximumRecordBytes)
             refuse("a sample in it takes more than " + sizeText(limits.maximumRecordBytes));
         if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
+            inString = vt::json::continuesString(c, escaped);
             if (inString && ++stringBytes > limits.maximumStringBytes)
                 refuse("a text in it is longer than " + std::to_string(limits.maximumStringBytes) + " bytes");
             continue;
