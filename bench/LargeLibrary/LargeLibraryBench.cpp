@@ -213,15 +213,7 @@ long residentKilobytes() {
 }
 
 BridgeViewModel::Dependencies childDependencies(const fs::path& home) {
-    BridgeViewModel::Dependencies deps;
-    deps.paths = vt::Paths::underRoot(home);
-    deps.settings = std::make_shared<vt::MemorySettingsStore>();
-    deps.scheduler = std::make_shared<vt::QtScheduler>();
-    deps.wallClock = std::make_shared<vt::SystemWallClock>();
-    deps.browserFactory = std::make_shared<NoBrowsers>();
-    deps.addressBook = std::make_shared<vt::net::ServiceAddressBook>();
-    deps.interfaces =
-        std::make_shared<vt::net::FixedInterfaceSource>(std::vector<vt::net::InterfaceAddress>{});
+    auto deps = vt::bench::quietDependencies(vt::Paths::underRoot(home), std::make_shared<vt::QtScheduler>());
     deps.audio = BridgeAudioServices::standard();
     return deps;
 }

@@ -61,15 +61,7 @@ public:
 };
 
 BridgeViewModel::Dependencies dependencies(const vt::Paths& paths) {
-    BridgeViewModel::Dependencies deps;
-    deps.paths = paths;
-    deps.settings = std::make_shared<vt::MemorySettingsStore>();
-    deps.scheduler = std::make_shared<vt::VirtualScheduler>();
-    deps.wallClock = std::make_shared<vt::SystemWallClock>();
-    deps.browserFactory = std::make_shared<NoBrowsers>();
-    deps.addressBook = std::make_shared<vt::net::ServiceAddressBook>();
-    deps.interfaces =
-        std::make_shared<vt::net::FixedInterfaceSource>(std::vector<vt::net::InterfaceAddress>{});
+    auto deps = vt::bench::quietDependencies(paths, std::make_shared<vt::VirtualScheduler>());
     deps.audioPlayers = std::make_shared<SilentPlayers>();
     return deps;
 }
