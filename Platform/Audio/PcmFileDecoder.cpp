@@ -206,6 +206,10 @@ std::optional<PcmLayout> wavFormat(const uint8_t* fmt, size_t size, const WavOrd
         bits > static_cast<uint32_t>(containerBytes) * 8)
         throw Unreadable{"its format chunk states " + std::to_string(std::max(bits, significantBits)) +
                          "-bit samples in " + std::to_string(containerBytes * 8) + "-bit containers"};
+    // Floats fill their containers: a narrower one in a wider container has no known layout.
+    if (format == floatFormat && std::min(bits, significantBits) != static_cast<uint32_t>(containerBytes) * 8)
+        throw Unreadable{"it holds " + std::to_string(std::min(bits, significantBits)) +
+                         "-bit float samples in " + std::to_string(containerBytes * 8) + "-bit containers"};
     PcmLayout layout;
     layout.encoding =
         format == floatFormat ? floatEncoding(containerBytes) : integerEncoding(containerBytes, true);
@@ -331,9 +335,12 @@ std::optional<Encoding> aifcEncoding(uint32_t type, uint32_t bits, bool& bigEndi
     default:
         if (decodedByFfmpeg(upperCase(type)))
             return std::nullopt;
-        std::string name(4, ' ');
-        for (int i = 0; i < 4; ++i)
-            name[static_cast<size_t>(i)] = static_cast<char>((type >> (8 * i)) & 0xFF);
+        std::string name(4, '?');
+        for (size_t i = 0; i < name.size(); ++i) {
+            const auto byte = static_cast<char>((type >> (8 * i)) & 0xFF);
+            if (byte >= ' ' && byte <= '~')
+                name[i] = byte;
+        }
         throw Unreadable{"its audio is stored as \"" + name + "\", a form that cannot be read"};
     }
 }
@@ -357,8 +364,6 @@ std::optional<PcmLayout> aiffFormat(const uint8_t* comm, size_t size, bool compr
         layout.encoding = integerEncoding(static_cast<int>((bits + 7) / 8), false);
     }
     checkChannelsAndRate(channels, rate);
-    if (bits == 0 && layout.encoding != Encoding::float32 && layout.encoding != Encoding::float64)
-        throw Unreadable{"its common chunk states 0-bit samples"};
     layout.channels = static_cast<int>(channels);
     layout.rate = static_cast<int>(rate);
     return layout;
