@@ -1,6 +1,6 @@
 #pragma once
-// The decoders behind AudioFileReader: FFmpeg for every format, and direct readers for the PCM
-// files (WAV, AIFF, FLAC) they read exactly as FFmpeg does. Internal to Platform/Audio and its tests.
+// The decoders behind AudioFileReader: direct readers for WAV, AIFF and FLAC, FFmpeg for compressed
+// formats and A-law/µ-law. Internal to Platform/Audio and its tests.
 
 #include "Platform/Audio/AudioFile.h"
 
@@ -49,10 +49,13 @@ private:
 // FFmpeg's decoding of any file it can read, its libraries loaded on first use. Throws AudioFileError.
 std::unique_ptr<AudioDecoder> openFfmpegDecoder(const std::filesystem::path& path);
 
-// The direct decoding of the open regular file, or nullptr when it is not a file the direct
-// readers read sample for sample as FFmpeg does (the caller then uses FFmpeg). On success the
-// decoder takes the handle.
+// The direct decoding of the open regular file as WAV or AIFF, or nullptr when it is neither or
+// holds compressed, A-law or µ-law audio (the caller then tries the others). Throws AudioFileError
+// for uncompressed audio in a form it cannot read or a damaged header: such a file is never handed
+// on, so no other decoder reads it as other values. On success the decoder takes the handle.
 std::unique_ptr<AudioDecoder> openPcmDecoder(const std::filesystem::path& path, FileHandle& file);
+// The direct decoding of the open regular file as FLAC, or nullptr when it is not a FLAC file this
+// reader takes (the caller then uses FFmpeg). On success the decoder takes the handle.
 std::unique_ptr<AudioDecoder> openFlacDecoder(const std::filesystem::path& path, FileHandle& file);
 
 // The file's name in quotes, as the error texts show it.

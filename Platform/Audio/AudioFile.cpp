@@ -11,8 +11,9 @@ namespace vt {
 
 namespace {
 
-// The decoder for a file: a direct reader where one reads the file exactly as FFmpeg does,
-// FFmpeg for everything else (compressed formats, unusual or damaged PCM files, special files).
+// The decoder for a file: the direct readers for WAV, AIFF (which refuse a PCM form they cannot
+// read rather than hand it on) and FLAC, FFmpeg for everything else (compressed formats, A-law and
+// µ-law, special files).
 std::unique_ptr<detail::AudioDecoder> openDecoder(const std::filesystem::path& path) {
     struct stat info {};
     // What FFmpeg could not open either: a missing or unreachable file, or a folder.

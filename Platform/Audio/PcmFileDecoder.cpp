@@ -1,12 +1,14 @@
-// Direct reading of uncompressed WAV and AIFF files: the header is walked the way FFmpeg's
-// demuxers walk it, and any file where the two could part (a layout or chunk FFmpeg treats
-// specially, a damaged or truncated file, compressed audio inside the container) is left to FFmpeg.
-// Samples convert with the same arithmetic as FFmpeg's, so both give the same floats.
+// Direct reading of uncompressed WAV (RIFF, RIFX, RF64, BW64) and AIFF/AIFF-C files. Every PCM form
+// these containers hold is either read sample for sample or refused with a text that says why: the
+// sample container's width decides how a sample is read and scaled (valid bits do not), and the
+// first sound chunk is the one read, as sox reads it. Only compressed audio and A-law/µ-law inside
+// such a file is left to FFmpeg.
 
 #include "Platform/Audio/AudioDecoder.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
@@ -16,8 +18,8 @@ namespace vt::detail {
 
 namespace {
 
-// How samples are stored; none for what the direct reader leaves to FFmpeg.
-enum class Encoding { none, unsigned8, signed8, signed16, signed24, signed32, float32, float64 };
+// How samples are stored.
+enum class Encoding { unsigned8, signed8, signed16, signed24, signed32, float32, float64 };
 
 int bytesPerSample(Encoding encoding) {
     switch (encoding) {
@@ -33,8 +35,6 @@ int bytesPerSample(Encoding encoding) {
         return 4;
     case Encoding::float64:
         return 8;
-    case Encoding::none:
-        break;
     }
     return 0;
 }
@@ -47,14 +47,18 @@ struct PcmLayout {
     int rate = 0;
     int64_t dataStart = 0;
     int64_t frames = 0;
-    int64_t statedFrames = 0; // the length the header gives, as FFmpeg estimates it
     int frameBytes() const { return bytesPerSample(encoding) * channels; }
 };
 
-// More channels than any recording has; such a file goes to FFmpeg, which has its own limits.
+// Why a WAV or AIFF file of uncompressed audio cannot be read, as the end of the error text.
+struct Unreadable {
+    std::string reason;
+};
+
+// More channels than any recording has.
 constexpr int mostChannels = 64;
-// FFmpeg looks for compressed audio wrapped in PCM this far into the data.
-constexpr size_t wrappedAudioWindow = 65536;
+// A walk over more chunks than this is taken for a damaged file.
+constexpr int mostChunks = 10000;
 
 constexpr uint32_t tag(const char (&text)[5]) {
     return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) |
@@ -68,6 +72,9 @@ uint32_t le16(const uint8_t* p) {
 }
 uint32_t le32(const uint8_t* p) {
     return le16(p) | static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+uint64_t le64(const uint8_t* p) {
+    return static_cast<uint64_t>(le32(p + 4)) << 32 | le32(p);
 }
 uint32_t be16(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) << 8 | static_cast<uint32_t>(p[1]);
@@ -101,10 +108,9 @@ bool readExactly(int fd, int64_t offset, void* out, size_t size) {
     return readAt(fd, offset, out, size) == static_cast<ssize_t>(size);
 }
 
-// The integer encoding FFmpeg picks for a sample width in bits: whole bytes, unsigned for 8 bits
-// in WAV; none for widths it reads otherwise.
-Encoding integerEncoding(uint32_t bits, bool eightBitUnsigned) {
-    switch ((bits + 7) / 8) {
+// The integer encoding of samples in containers of the given width; 8-bit ones are unsigned in WAV.
+Encoding integerEncoding(int containerBytes, bool eightBitUnsigned) {
+    switch (containerBytes) {
     case 1:
         return eightBitUnsigned ? Encoding::unsigned8 : Encoding::signed8;
     case 2:
@@ -114,275 +120,312 @@ Encoding integerEncoding(uint32_t bits, bool eightBitUnsigned) {
     case 4:
         return Encoding::signed32;
     default:
-        return Encoding::none;
+        throw Unreadable{"it holds " + std::to_string(containerBytes * 8) + "-bit integer samples"};
     }
 }
 
-// True when the bytes hold a marker of compressed audio carried in PCM samples (IEC 61937 bursts,
-// DTS sync words): FFmpeg decodes such a file as that audio.
-bool holdsWrappedAudio(const uint8_t* bytes, size_t size) {
-    static constexpr uint32_t markers[] = {
-        0x72F81F4E, // IEC 61937 preamble, little-endian words
-        0xFE7F0180, // DTS, 16-bit little-endian words
-        0x7FFE8001, // DTS, 16-bit big-endian words
-        0xFF1F00E8, // DTS, 14-bit little-endian words
-        0x1FFFE800, // DTS, 14-bit big-endian words
-    };
-    uint32_t last4 = 0;
-    for (size_t i = 0; i < size; ++i) {
-        last4 = last4 << 8 | bytes[i];
-        if (i >= 3 && std::find(std::begin(markers), std::end(markers), last4) != std::end(markers))
-            return true;
-    }
-    return false;
+Encoding floatEncoding(int containerBytes) {
+    if (containerBytes == 4)
+        return Encoding::float32;
+    if (containerBytes == 8)
+        return Encoding::float64;
+    throw Unreadable{"it holds " + std::to_string(containerBytes * 8) + "-bit float samples"};
 }
 
-// The format chunk of a WAV file, when it describes PCM or float samples FFmpeg reads as such.
-std::optional<PcmLayout> wavFormat(const uint8_t* fmt, uint32_t size) {
-    if (size < 16 || size > 64)
+void checkChannelsAndRate(uint32_t channels, double rate) {
+    if (channels < 1)
+        throw Unreadable{"its header states no channels"};
+    if (channels > mostChannels)
+        throw Unreadable{"it holds " + std::to_string(channels) + " channels, more than the " +
+                         std::to_string(mostChannels) + " that can be read"};
+    if (!(rate >= 1 && rate <= 0x7FFFFFFF))
+        throw Unreadable{"its header states no valid sample rate"};
+}
+
+// ---- WAV ----
+
+// The header fields of a WAV file in its byte order (RIFX files are big-endian throughout).
+struct WavOrder {
+    bool big = false;
+    uint32_t u16(const uint8_t* p) const { return big ? be16(p) : le16(p); }
+    uint32_t u32(const uint8_t* p) const { return big ? be32(p) : le32(p); }
+    uint64_t u64(const uint8_t* p) const { return big ? be64(p) : le64(p); }
+};
+
+// The format tags of integer and float samples; an extensible format names one of them in its
+// sub-format. Every other tag is compressed audio (or A-law/µ-law), left to FFmpeg.
+constexpr uint32_t pcmFormat = 1;
+constexpr uint32_t floatFormat = 3;
+constexpr uint32_t extensibleFormat = 0xFFFE;
+constexpr size_t extensibleFormatSize = 40;
+
+// The sub-format of an extensible WAV header: the tag its GUID carries, or nothing when the GUID
+// names another kind of audio.
+std::optional<uint32_t> extensibleSubformat(const uint8_t* guid, const WavOrder& order) {
+    static constexpr uint8_t baseTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                             0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    static constexpr uint8_t ambisonicTail[12] = {0x21, 0x07, 0xD3, 0x11, 0x86, 0x44,
+                                                  0xC8, 0xC1, 0xCA, 0x00, 0x00, 0x00};
+    if (std::memcmp(guid + 4, baseTail, 12) != 0 && std::memcmp(guid + 4, ambisonicTail, 12) != 0)
         return std::nullopt;
-    const uint32_t formatTag = le16(fmt);
-    const uint32_t channels = le16(fmt + 2);
-    const uint32_t rate = le32(fmt + 4);
-    const uint32_t blockAlign = le16(fmt + 12);
-    const uint32_t bits = le16(fmt + 14);
-    // FFmpeg keeps the bytes that follow the format (cbSize of them) as codec data, which can
-    // change how it reads 32-bit samples: only files with none, or the extensible format's own 22.
-    const uint32_t extraSize = size >= 18 ? std::min(size - 18, le16(fmt + 16)) : 0;
-    uint32_t subformat = formatTag;
-    if (formatTag == 0xFFFE) {
-        static constexpr uint8_t baseGuidTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
-                                                     0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-        if (extraSize != 22 || std::memcmp(fmt + 28, baseGuidTail, sizeof baseGuidTail) != 0)
+    return order.u32(guid);
+}
+
+// The layout the format chunk describes (without where the samples lie), or nothing when the file
+// holds audio that is not integer or float PCM.
+std::optional<PcmLayout> wavFormat(const uint8_t* fmt, size_t size, const WavOrder& order) {
+    if (size < 16)
+        throw Unreadable{"its format chunk is damaged"};
+    uint32_t format = order.u16(fmt);
+    const uint32_t channels = order.u16(fmt + 2);
+    const uint32_t rate = order.u32(fmt + 4);
+    const uint32_t blockAlign = order.u16(fmt + 12);
+    const uint32_t bits = order.u16(fmt + 14);
+    uint32_t significantBits = bits;
+    if (format == extensibleFormat) {
+        if (size < extensibleFormatSize)
+            throw Unreadable{"its format chunk is damaged"};
+        const auto subformat = extensibleSubformat(fmt + 24, order);
+        if (!subformat)
             return std::nullopt;
-        // FFmpeg takes the valid bits as the sample width: only files where both agree.
-        const uint32_t validBits = le16(fmt + 18);
-        if (validBits != 0 && validBits != bits)
-            return std::nullopt;
-        subformat = le32(fmt + 24);
-    } else if (extraSize != 0) {
-        return std::nullopt;
+        format = *subformat;
+        if (const uint32_t validBits = order.u16(fmt + 18); validBits != 0)
+            significantBits = validBits;
     }
-    Encoding encoding = Encoding::none;
-    if (subformat == 1)
-        encoding = integerEncoding(bits, true);
-    else if (subformat == 3 && (bits == 32 || bits == 64))
-        encoding = bits == 32 ? Encoding::float32 : Encoding::float64;
-    if (encoding == Encoding::none || bits == 0 || channels < 1 || channels > mostChannels || rate < 1 ||
-        rate > 0x7FFFFFFF || blockAlign != channels * static_cast<uint32_t>(bytesPerSample(encoding)))
+    if (format != pcmFormat && format != floatFormat)
         return std::nullopt;
+    checkChannelsAndRate(channels, rate);
+    // The container is each sample's share of the block, the significant bits in its upper part. A
+    // block size that does not divide among the channels is a writer's slip: the bits decide then.
+    const int containerBytes = blockAlign != 0 && blockAlign % channels == 0
+                                   ? static_cast<int>(blockAlign / channels)
+                                   : static_cast<int>((bits + 7) / 8);
+    if (containerBytes > 8)
+        throw Unreadable{"its format chunk states a block size that does not fit its samples"};
+    if (significantBits == 0 || significantBits > static_cast<uint32_t>(containerBytes) * 8 ||
+        bits > static_cast<uint32_t>(containerBytes) * 8)
+        throw Unreadable{"its format chunk states " + std::to_string(std::max(bits, significantBits)) +
+                         "-bit samples in " + std::to_string(containerBytes * 8) + "-bit containers"};
+    // Floats fill their containers: a narrower one in a wider container has no known layout.
+    if (format == floatFormat && std::min(bits, significantBits) != static_cast<uint32_t>(containerBytes) * 8)
+        throw Unreadable{"it holds " + std::to_string(std::min(bits, significantBits)) +
+                         "-bit float samples in " + std::to_string(containerBytes * 8) + "-bit containers"};
     PcmLayout layout;
-    layout.encoding = encoding;
+    layout.encoding =
+        format == floatFormat ? floatEncoding(containerBytes) : integerEncoding(containerBytes, true);
+    layout.bigEndian = order.big;
     layout.channels = static_cast<int>(channels);
     layout.rate = static_cast<int>(rate);
     return layout;
 }
 
-// True when FFmpeg, after the first data chunk ends, would find another one and read it too.
-bool moreDataFollows(int fd, int64_t fileSize, int64_t position) {
-    uint8_t header[8];
-    for (int chunks = 0; position + 4 <= fileSize; ++chunks) {
-        const ssize_t got = readAt(fd, position, header, sizeof header);
-        if (got < 4 || le32(header) == tag("data") || chunks > 1000)
-            return true; // unreadable, another data chunk, or a walk too long to follow: FFmpeg's call
-        if (got < 8)
-            return false;
-        const uint32_t size = le32(header + 4);
-        position += 8 + static_cast<int64_t>(size) + (size & 1);
-    }
-    return false;
-}
+// The size a RIFF, RIFX, RF64 or BW64 header gives to data of unknown length.
+constexpr uint32_t unknownSize = 0xFFFFFFFF;
 
-// A WAV file FFmpeg reads as plain PCM from its one data chunk: its layout, or nothing.
-std::optional<PcmLayout> wavLayout(int fd, int64_t fileSize, const uint8_t* head, size_t headSize) {
-    if (le32(head) != tag("RIFF") || le32(head + 8) != tag("WAVE"))
+// A WAV file's layout; nothing when the file is no WAV file, or holds compressed audio.
+std::optional<PcmLayout> wavLayout(int fd, int64_t fileSize, const uint8_t* head) {
+    const uint32_t container = le32(head);
+    const bool rf64 = container == tag("RF64") || container == tag("BW64");
+    if ((container != tag("RIFF") && container != tag("RIFX") && !rf64) || le32(head + 8) != tag("WAVE"))
         return std::nullopt;
-    // A header FFmpeg's probe gives to another format (a voice recorder's, whose first chunk is
-    // a 16-byte format and whose byte 256 is 0x84 followed by 0).
-    if (headSize >= 512 && le32(head + 16) == 16 && head[256] == 0x84 && head[257] == 0)
-        return std::nullopt;
+    const WavOrder order{container == tag("RIFX")};
+    const uint32_t riffSize = order.u32(head + 4);
     std::optional<PcmLayout> layout;
+    bool formatSeen = false;
+    std::optional<uint64_t> largeDataSize; // an RF64 file's data size, from its "ds64" chunk
     int64_t dataStart = -1;
-    int64_t dataSize = -1;
+    uint32_t dataSize = 0;
     int64_t position = 12;
-    for (int chunks = 0; position + 8 <= fileSize; ++chunks) {
+    for (int chunks = 0; position + 8 <= fileSize && !(formatSeen && dataStart >= 0); ++chunks) {
         uint8_t header[8];
-        if (chunks > 1000 || !readExactly(fd, position, header, sizeof header))
-            return std::nullopt;
+        if (chunks > mostChunks || !readExactly(fd, position, header, sizeof header))
+            throw Unreadable{"its chunks are damaged"};
         const uint32_t id = le32(header);
-        const uint32_t size = le32(header + 4);
+        const uint32_t size = order.u32(header + 4);
         const int64_t body = position + 8;
-        const int64_t next = body + size;
-        if (id == tag("fmt ") && !layout) {
-            uint8_t fmt[64];
-            if (size > sizeof fmt || next > fileSize || !readExactly(fd, body, fmt, size))
-                return std::nullopt;
-            layout = wavFormat(fmt, size);
+        if (id == tag("fmt ") && !formatSeen) {
+            uint8_t fmt[extensibleFormatSize] = {};
+            const size_t want = std::min<size_t>(size, sizeof fmt);
+            if (!readExactly(fd, body, fmt, want))
+                throw Unreadable{"its format chunk is damaged"};
+            layout = wavFormat(fmt, want, order);
             if (!layout)
                 return std::nullopt;
-        } else if (id == tag("data")) {
-            // A second data chunk (FFmpeg reads from the last), or one of unknown length.
-            if (dataStart >= 0 || size == 0xFFFFFFFF)
-                return std::nullopt;
+            formatSeen = true;
+        } else if (id == tag("ds64") && rf64 && !largeDataSize) {
+            uint8_t sizes[16];
+            if (size < sizeof sizes || !readExactly(fd, body, sizes, sizeof sizes))
+                throw Unreadable{"its \"ds64\" chunk is damaged"};
+            largeDataSize = order.u64(sizes + 8);
+        } else if (id == tag("data") && dataStart < 0) {
             dataStart = body;
             dataSize = size;
-            if (size == 0)
-                break; // FFmpeg stops at a data chunk of no stated length
-        } else if (id == tag("XMA2") || id == tag("SMV0")) {
-            return std::nullopt;
-        } else if (id == tag("bext")) {
-            // FFmpeg reads the broadcast fields (602 bytes at least) and fails when the file ends first.
-            if (body + std::max<int64_t>(602, size) > fileSize)
-                return std::nullopt;
-        } else if (id == tag("LIST") && size < 4) {
-            return std::nullopt;
+            if (size == 0 || size == unknownSize || body + size > fileSize)
+                break; // of unknown length or cut short: the sound runs to the end of the file
         }
-        if (next >= fileSize)
-            break;
-        position = next + (next & 1);
+        position = body + static_cast<int64_t>(size) + (size & 1);
     }
-    if (!layout || dataStart < 0)
-        return std::nullopt;
-    // A data chunk of no stated length is read to the end of the file: only when nothing follows.
-    if (dataSize == 0 && dataStart != fileSize)
-        return std::nullopt;
-    const int64_t dataEnd = dataStart + dataSize;
-    if (dataEnd > fileSize || moreDataFollows(fd, fileSize, dataEnd))
-        return std::nullopt;
-    if (layout->encoding != Encoding::float32 && layout->encoding != Encoding::float64) {
-        std::vector<uint8_t> window(
-            static_cast<size_t>(std::min<int64_t>(wrappedAudioWindow, fileSize - dataStart)));
-        if (!readExactly(fd, dataStart, window.data(), window.size()) ||
-            holdsWrappedAudio(window.data(), window.size()))
-            return std::nullopt;
-    }
+    if (!formatSeen)
+        throw Unreadable{"it has no format chunk"};
+    if (dataStart < 0)
+        throw Unreadable{"it has no \"data\" chunk"};
+    int64_t dataBytes = fileSize - dataStart;
+    if (rf64 && dataSize == unknownSize && largeDataSize)
+        dataBytes =
+            static_cast<int64_t>(std::min<uint64_t>(*largeDataSize, static_cast<uint64_t>(dataBytes)));
+    else if (dataSize == 0 && riffSize != unknownSize && static_cast<int64_t>(riffSize) + 8 > dataStart)
+        dataBytes = 0; // a header that covers more than the chunk's header: really empty
+    else if (dataSize != 0 && dataSize != unknownSize)
+        dataBytes = std::min<int64_t>(dataBytes, dataSize);
     layout->dataStart = dataStart;
-    layout->frames = dataSize / layout->frameBytes();
-    layout->statedFrames = layout->frames;
-    // A last partial frame is dropped as FFmpeg drops it; data shorter than one frame fails there.
-    if (layout->frames == 0 && dataSize > 0)
-        return std::nullopt;
+    layout->frames = dataBytes / layout->frameBytes();
     return layout;
 }
 
-// The sample rate of an AIFF header's 80-bit float, when it is a whole number FFmpeg reads as is.
-std::optional<int> aiffRate(const uint8_t* extended) {
-    const int exponent = static_cast<int>(be16(extended)) - 16383 - 63;
+// ---- AIFF ----
+
+// An AIFF header's 80-bit float sample rate, rounded to a whole number of hertz.
+double aiffRate(const uint8_t* extended) {
+    const int exponent = static_cast<int>(be16(extended) & 0x7FFF) - 16383 - 63;
     const uint64_t mantissa = be64(extended + 2);
-    if (exponent > 0 || exponent < -63)
-        return std::nullopt;
-    const int shift = -exponent;
-    if (shift > 0 && (mantissa & ((uint64_t{1} << shift) - 1)) != 0)
-        return std::nullopt;
-    const uint64_t rate = mantissa >> shift;
-    if (rate < 1 || rate > 0x7FFFFFFF)
-        return std::nullopt;
-    return static_cast<int>(rate);
+    if ((be16(extended) & 0x8000) != 0 || exponent > 0)
+        return 0; // negative, or far beyond any rate
+    return std::round(std::ldexp(static_cast<double>(mantissa), exponent));
 }
 
-// The common chunk of an AIFF or AIFF-C file, when it describes samples FFmpeg reads as PCM.
-// compressedForm: the chunk names a compression type (an AIFF-C file, or one whose version says so).
-std::optional<PcmLayout> aiffFormat(const uint8_t* comm, uint32_t size, bool compressedForm) {
-    if (size < 18 || (size & 1) != 0)
-        return std::nullopt;
-    const uint32_t channels = be16(comm);
-    const uint32_t frames = be32(comm + 2);
-    const uint32_t bits = be16(comm + 6);
-    const auto rate = aiffRate(comm + 8);
-    // FFmpeg refuses a stated length of 2^31 frames or more.
-    if (!rate || channels < 1 || channels > mostChannels || frames > 0x7FFFFFFF)
-        return std::nullopt;
-    PcmLayout layout;
-    layout.channels = static_cast<int>(channels);
-    layout.rate = *rate;
-    layout.statedFrames = frames;
-    layout.bigEndian = true;
-    Encoding encoding = bits >= 1 && bits <= 32 ? integerEncoding(bits, false) : Encoding::none;
-    if (compressedForm && size >= 22) {
-        // FFmpeg matches the compression type exactly, then regardless of case.
-        uint32_t type = be32(comm + 18);
-        for (int shift = 0; shift < 32; shift += 8) {
-            const uint32_t byte = (type >> shift) & 0xFF;
-            if (byte >= 'a' && byte <= 'z')
-                type -= (0x20u << shift);
-        }
-        if (type == 0x464C3332) { // FL32
-            encoding = Encoding::float32;
-        } else if (type == 0x464C3634) { // FL64
-            encoding = Encoding::float64;
-        } else if (type == 0x534F5754 && bits == 16) { // SOWT: little-endian 16-bit
-            encoding = Encoding::signed16;
-            layout.bigEndian = false;
-        } else if (type != 0x4E4F4E45 && type != 0x54574F53) { // NONE, TWOS: big-endian by the width
-            return std::nullopt;
-        }
+// A four-letter code in upper case, as AIFF-C compression types are matched.
+uint32_t upperCase(uint32_t code) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const uint32_t byte = (code >> shift) & 0xFF;
+        if (byte >= 'a' && byte <= 'z')
+            code -= 0x20u << shift;
     }
-    if (encoding == Encoding::none)
-        return std::nullopt;
-    layout.encoding = encoding;
+    return code;
+}
+
+// The compression types of AIFF-C that FFmpeg decodes: A-law, µ-law and compressed audio.
+bool decodedByFfmpeg(uint32_t type) {
+    static constexpr uint32_t types[] = {tag("ALAW"), tag("ULAW"), tag("MAC3"), tag("MAC6"), tag("GSM "),
+                                         tag("G722"), tag("G726"), tag("IMA4"), tag("QDMC"), tag("QDM2"),
+                                         tag("QCLP"), tag("SDX2"), tag("ADP4")};
+    return std::find(std::begin(types), std::end(types), type) != std::end(types);
+}
+
+// The encoding an AIFF-C compression type names for samples of the given width: the container is
+// the width rounded up to whole bytes, or fixed by the type.
+std::optional<Encoding> aifcEncoding(uint32_t type, uint32_t bits, bool& bigEndian) {
+    const int containerBytes = static_cast<int>((bits + 7) / 8);
+    switch (upperCase(type)) {
+    case tag("NONE"):
+    case tag("TWOS"):
+        return integerEncoding(containerBytes, false);
+    case tag("SOWT"):
+        bigEndian = false;
+        return integerEncoding(containerBytes, false);
+    case tag("RAW "):
+        return Encoding::unsigned8;
+    case tag("IN24"):
+        return Encoding::signed24;
+    case tag("IN32"):
+        return Encoding::signed32;
+    case tag("FL32"):
+        return Encoding::float32;
+    case tag("FL64"):
+        return Encoding::float64;
+    default:
+        if (decodedByFfmpeg(upperCase(type)))
+            return std::nullopt;
+        std::string name(4, '?');
+        for (size_t i = 0; i < name.size(); ++i) {
+            const auto byte = static_cast<char>((type >> (8 * i)) & 0xFF);
+            if (byte >= ' ' && byte <= '~')
+                name[i] = byte;
+        }
+        throw Unreadable{"its audio is stored as \"" + name + "\", a form that cannot be read"};
+    }
+}
+
+// The layout the common chunk describes (without where the samples lie), or nothing when the file
+// holds A-law, µ-law or compressed audio. compressionNamed: an AIFF-C file, whose chunk names it.
+std::optional<PcmLayout> aiffFormat(const uint8_t* comm, size_t size, bool compressionNamed) {
+    if (size < 18)
+        throw Unreadable{"its common chunk is damaged"};
+    const uint32_t channels = be16(comm);
+    const uint32_t bits = be16(comm + 6);
+    const double rate = aiffRate(comm + 8);
+    PcmLayout layout;
+    layout.bigEndian = true;
+    if (compressionNamed && size >= 22) {
+        const auto encoding = aifcEncoding(le32(comm + 18), bits, layout.bigEndian);
+        if (!encoding)
+            return std::nullopt;
+        layout.encoding = *encoding;
+    } else {
+        layout.encoding = integerEncoding(static_cast<int>((bits + 7) / 8), false);
+    }
+    checkChannelsAndRate(channels, rate);
+    layout.channels = static_cast<int>(channels);
+    layout.rate = static_cast<int>(rate);
     return layout;
 }
 
-// An AIFF or AIFF-C file FFmpeg reads as plain PCM: its layout, or nothing.
+// An AIFF or AIFF-C file's layout; nothing when the file is neither, or holds A-law, µ-law or
+// compressed audio.
 std::optional<PcmLayout> aiffLayout(int fd, int64_t fileSize, const uint8_t* head) {
     if (le32(head) != tag("FORM") || (le32(head + 8) != tag("AIFF") && le32(head + 8) != tag("AIFC")))
         return std::nullopt;
-    bool compressedForm = le32(head + 8) == tag("AIFC");
-    const int64_t formEnd = 8 + static_cast<int64_t>(be32(head + 4));
-    if (be32(head + 4) >= 0x7FFFFFFF - 8 || formEnd > fileSize)
-        return std::nullopt;
+    const bool compressionNamed = le32(head + 8) == tag("AIFC");
     std::optional<PcmLayout> layout;
+    bool commonSeen = false;
+    uint32_t statedFrames = 0;
     int64_t soundStart = -1;
     int64_t soundEnd = -1;
     int64_t position = 12;
-    for (int chunks = 0; position < formEnd; ++chunks) {
+    for (int chunks = 0; position + 8 <= fileSize && !(commonSeen && soundStart >= 0); ++chunks) {
         uint8_t header[8];
-        if (chunks > 1000 || position + 8 > formEnd || !readExactly(fd, position, header, sizeof header))
-            return std::nullopt;
+        if (chunks > mostChunks || !readExactly(fd, position, header, sizeof header))
+            throw Unreadable{"its chunks are damaged"};
         const uint32_t id = le32(header);
         const uint32_t size = be32(header + 4);
         const int64_t body = position + 8;
-        if (size >= 0x7FFFFFFF - 8 || body + size > formEnd)
-            return std::nullopt;
-        if (id == tag("COMM")) {
-            uint8_t comm[64];
-            if (layout || size > sizeof comm || !readExactly(fd, body, comm, size))
-                return std::nullopt;
-            layout = aiffFormat(comm, size, compressedForm);
+        if (id == tag("COMM") && !commonSeen) {
+            uint8_t comm[22] = {};
+            const size_t want = std::min<size_t>(size, sizeof comm);
+            if (!readExactly(fd, body, comm, want))
+                throw Unreadable{"its common chunk is damaged"};
+            layout = aiffFormat(comm, want, compressionNamed);
             if (!layout)
                 return std::nullopt;
-            if (soundStart >= 0)
-                break; // FFmpeg reads no further chunk once it has both
-        } else if (id == tag("SSND")) {
+            statedFrames = be32(comm + 2);
+            commonSeen = true;
+        } else if (id == tag("SSND") && soundStart < 0) {
             uint8_t offset[4];
-            if (soundStart >= 0 || size < 8 || !readExactly(fd, body, offset, sizeof offset))
-                return std::nullopt;
+            if (!readExactly(fd, body, offset, sizeof offset))
+                throw Unreadable{"its sound chunk is damaged"};
             soundStart = body + 8 + be32(offset);
-            soundEnd = body + size;
-        } else if (id == tag("FVER")) {
-            // FFmpeg reads the version and takes the next chunk from there: only the usual one.
-            uint8_t version[4];
-            if (size != 4 || !readExactly(fd, body, version, sizeof version) || be32(version) != 0xA2805140)
-                return std::nullopt;
-            compressedForm = true;
-        } else if (id == 0 || id == tag("ID3 ") || id == tag("CHAN") || id == tag("wave") ||
-                   id == tag("APCM")) {
-            return std::nullopt; // chunks that change how FFmpeg reads the file, or where it stops
+            // A chunk of unknown length, or one cut short, runs to the end of the file.
+            soundEnd = size == 0 || body + size > fileSize ? fileSize : body + size;
+            if (size == 0 || body + size > fileSize)
+                break;
         }
-        position = body + size + (size & 1);
+        position = body + static_cast<int64_t>(size) + (size & 1);
     }
-    if (!layout || soundStart < 0 || soundStart > soundEnd)
-        return std::nullopt;
+    if (!commonSeen)
+        throw Unreadable{"it has no common chunk"};
+    if (soundStart < 0)
+        throw Unreadable{"it has no sound chunk"};
     layout->dataStart = soundStart;
-    layout->frames = (soundEnd - soundStart) / layout->frameBytes();
-    if (layout->frames == 0 && soundEnd > soundStart)
-        return std::nullopt;
+    int64_t frames = std::max<int64_t>(0, std::min(soundEnd, fileSize) - soundStart) / layout->frameBytes();
+    // The common chunk's count, where it gives one, ends the sound before any padding after it.
+    if (statedFrames > 0)
+        frames = std::min<int64_t>(frames, statedFrames);
+    layout->frames = frames;
     return layout;
 }
 
-// Loads sample `index` of the given encoding and byte order from raw bytes as FFmpeg's decoders
-// hand it on: integers widened to the next of 8, 16 or 32 bits (24-bit ones in the upper bytes of
-// 32), then scaled to −1…1 as FFmpeg's samples are; floats as they are.
+// Loads one sample of the given encoding and byte order from raw bytes: integers scaled by their
+// container's full scale to −1…1 (24-bit ones placed in the upper bytes of 32, so all widths
+// convert exactly as FFmpeg's and sox's do); floats as they are.
 template <Encoding E, bool BigEndian> float sampleAt(const uint8_t* p) {
     if constexpr (E == Encoding::unsigned8) {
         return static_cast<float>(static_cast<int>(p[0]) - 128) * (1.0f / 128.0f);
@@ -449,8 +492,6 @@ void convertFrames(Encoding encoding, const uint8_t* bytes, size_t frames,
         return convertFrames<Encoding::float32, BigEndian>(bytes, frames, out);
     case Encoding::float64:
         return convertFrames<Encoding::float64, BigEndian>(bytes, frames, out);
-    case Encoding::none:
-        return;
     }
 }
 
@@ -464,7 +505,7 @@ public:
     double sampleRate() const override { return layout.rate; }
     int channelCount() const override { return layout.channels; }
     std::optional<int64_t> estimatedFrameCount() const override {
-        return layout.statedFrames > 0 ? std::optional(layout.statedFrames) : std::nullopt;
+        return layout.frames > 0 ? std::optional(layout.frames) : std::nullopt;
     }
 
     size_t readAppending(std::vector<std::vector<float>>& out, size_t n) override {
@@ -506,16 +547,19 @@ std::unique_ptr<AudioDecoder> openPcmDecoder(const std::filesystem::path& path, 
     if (::fstat(file.get(), &info) != 0)
         return nullptr;
     const int64_t fileSize = info.st_size;
-    uint8_t head[512];
-    const ssize_t headSize = readAt(file.get(), 0, head, sizeof head);
-    if (headSize < 12)
+    uint8_t head[12];
+    if (!readExactly(file.get(), 0, head, sizeof head))
         return nullptr;
-    std::optional<PcmLayout> layout = wavLayout(file.get(), fileSize, head, static_cast<size_t>(headSize));
-    if (!layout)
-        layout = aiffLayout(file.get(), fileSize, head);
-    if (!layout)
-        return nullptr;
-    return std::make_unique<PcmFileDecoder>(path, file, *layout);
+    try {
+        std::optional<PcmLayout> layout = wavLayout(file.get(), fileSize, head);
+        if (!layout)
+            layout = aiffLayout(file.get(), fileSize, head);
+        if (!layout)
+            return nullptr;
+        return std::make_unique<PcmFileDecoder>(path, file, *layout);
+    } catch (const Unreadable& unreadable) {
+        throw AudioFileError("The file " + quotedName(path) + " cannot be read: " + unreadable.reason + ".");
+    }
 }
 
 } // namespace vt::detail

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <limits>
+#include <optional>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ namespace vt {
 namespace {
 
 using test::TemporaryFolder;
+using namespace std::string_literals;
 
 TEST(AudioFile, FloatWavRoundTripsExactlyWithItsRateAndChannels) {
     TemporaryFolder folder;
@@ -162,6 +164,233 @@ TEST(AudioFile, PcmFilesAreReadDirectlyToFfmpegsSamples) {
                   c.name == std::string("s16.flac") ? readAudioFile(path).frameCount() : frames)
             << c.name;
         EXPECT_TRUE(sameBits(ours, decodedBy(*detail::openFfmpegDecoder(path)))) << c.name;
+    }
+}
+
+// Bytes of WAV and AIFF files, written field by field.
+namespace bytes {
+
+std::string little(uint64_t value, int width) {
+    std::string out;
+    for (int i = 0; i < width; ++i)
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    return out;
+}
+
+std::string big(uint64_t value, int width) {
+    std::string out = little(value, width);
+    return {out.rbegin(), out.rend()};
+}
+
+// A chunk with its id, its size in the given byte order, its body and the pad byte after an odd body.
+std::string chunk(const std::string& id, const std::string& body, bool bigEndian = false) {
+    const auto size = static_cast<uint64_t>(body.size());
+    return id + (bigEndian ? big(size, 4) : little(size, 4)) + body + (body.size() % 2 ? "\x00"s : ""s);
+}
+
+std::string wav(const std::string& chunks, std::optional<uint32_t> riffSize = std::nullopt) {
+    return "RIFF" + little(riffSize.value_or(static_cast<uint32_t>(chunks.size() + 4)), 4) + "WAVE" + chunks;
+}
+
+// A format chunk; with validBits, the extensible form (PCM or float by tag) with its sub-format GUID.
+std::string fmt(int tag, int channels, int bits, int blockAlign, std::optional<int> validBits = std::nullopt,
+                bool bigEndian = false) {
+    const auto put = [bigEndian](uint64_t value, int width) {
+        return bigEndian ? big(value, width) : little(value, width);
+    };
+    std::string body = put(validBits ? 0xFFFE : static_cast<uint64_t>(tag), 2) +
+                       put(static_cast<uint64_t>(channels), 2) + put(44100, 4) +
+                       put(44100u * static_cast<uint32_t>(blockAlign), 4) +
+                       put(static_cast<uint64_t>(blockAlign), 2) + put(static_cast<uint64_t>(bits), 2);
+    if (validBits)
+        body += put(22, 2) + put(static_cast<uint64_t>(*validBits), 2) + put(3, 4) +
+                put(static_cast<uint64_t>(tag), 4) + "\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71"s;
+    return chunk("fmt ", body, bigEndian);
+}
+
+// An AIFF (compression empty) or AIFF-C file's common chunk at 22,050 Hz and its sound chunk.
+std::string aiff(int channels, int bits, const std::string& samples, const std::string& compression = "",
+                 const std::string& before = "", const std::string& after = "") {
+    const int frameBytes = channels * (compression == "fl64"   ? 8
+                                       : compression == "fl32" ? 4
+                                                               : (bits + 7) / 8);
+    const std::string rate = big(16383 + 14, 2) + big(22050ull << (63 - 14), 8);
+    std::string common = big(static_cast<uint64_t>(channels), 2) +
+                         big(samples.size() / static_cast<uint64_t>(frameBytes), 4) +
+                         big(static_cast<uint64_t>(bits), 2) + rate;
+    if (!compression.empty())
+        common += compression + "\x04none"s + "\x00"s;
+    const std::string chunks =
+        before + chunk("COMM", common, true) + chunk("SSND", std::string(8, '\0') + samples, true) + after;
+    const std::string form = compression.empty() ? "AIFF" : "AIFC";
+    return "FORM" + big(chunks.size() + 4, 4) + form + chunks;
+}
+
+// Samples as integers in containers of the given width (full scale 2^(8·width−1)), offset to
+// unsigned for 8-bit WAV, or as floats of 4 or 8 bytes.
+enum class Kind { unsignedInt, signedInt, floating };
+std::string samples(const std::vector<double>& values, Kind kind, int width, bool bigEndian) {
+    std::string out;
+    for (double value : values) {
+        uint64_t word;
+        if (kind == Kind::floating && width == 4) {
+            const float single = static_cast<float>(value);
+            uint32_t raw;
+            std::memcpy(&raw, &single, sizeof raw);
+            word = raw;
+        } else if (kind == Kind::floating) {
+            std::memcpy(&word, &value, sizeof word);
+        } else {
+            const auto integer = static_cast<int64_t>(std::ldexp(value, 8 * width - 1));
+            word = static_cast<uint64_t>(integer + (kind == Kind::unsignedInt ? 128 : 0));
+        }
+        out += bigEndian ? big(word, width) : little(word, width);
+    }
+    return out;
+}
+
+} // namespace bytes
+
+// Values exactly representable with the given significant bits: silence, half, full scale both
+// ways and the smallest step either way.
+std::vector<double> exactValues(int bits) {
+    const double step = std::ldexp(1.0, 1 - bits);
+    return {0.0, 0.5, -1.0, 127.0 / 128.0, step, -step};
+}
+
+// Every form of WAV and AIFF holding uncompressed samples is read to the values written, the
+// container's width deciding the scale whatever the valid bits; the first of two "data" chunks is
+// the one read, as sox reads it; a size of 0 or 0xFFFFFFFF (written while streaming) reads to the
+// end of the file; a block size that does not divide among the channels reads by the sample width,
+// as sox reads it; A-law still decodes (through FFmpeg); every form not known is refused with a
+// text that says why, never handed to a decoder that would read it as other values.
+TEST(AudioFile, EveryPcmFormIsReadToItsValuesOrRefused) {
+    using namespace bytes;
+    using K = Kind;
+    const auto floats = std::vector<double>{0.0, 0.5, -1.0, 1.5, 0.1, -0.3};
+    const auto v8 = exactValues(8), v16 = exactValues(16), v20 = exactValues(20), v24 = exactValues(24),
+               v32 = exactValues(32);
+    const std::string s16 = samples(v16, K::signedInt, 2, false);
+    const std::string list = chunk("LIST", "INFOISFT\x03\x00\x00\x00vt\x00"s);
+    struct Case {
+        std::string name;
+        std::string file;
+        std::vector<double> written; // two channels interleaved, or one with mono
+        int channels = 2;
+        double rate = 44100;
+        std::string refusal = {};
+    };
+    const std::vector<Case> cases = {
+        {"u8.wav", wav(fmt(1, 2, 8, 2) + chunk("data", samples(v8, K::unsignedInt, 1, false))), v8},
+        {"s16.wav", wav(fmt(1, 2, 16, 4) + chunk("data", s16)), v16},
+        {"s24.wav", wav(fmt(1, 2, 24, 6) + chunk("data", samples(v24, K::signedInt, 3, false))), v24},
+        {"s32.wav", wav(fmt(1, 2, 32, 8) + chunk("data", samples(v32, K::signedInt, 4, false))), v32},
+        {"20in24.wav", wav(fmt(1, 2, 20, 6) + chunk("data", samples(v20, K::signedInt, 3, false))), v20},
+        {"block-slip.wav", wav(fmt(1, 2, 16, 3) + chunk("data", s16)), v16},
+        {"f32.wav", wav(fmt(3, 2, 32, 8) + chunk("data", samples(floats, K::floating, 4, false))), floats},
+        {"f64.wav", wav(fmt(3, 2, 64, 16) + chunk("data", samples(floats, K::floating, 8, false))), floats},
+        {"x16.wav", wav(fmt(1, 2, 16, 4, 16) + chunk("data", s16)), v16},
+        {"x24in32.wav", wav(fmt(1, 2, 32, 8, 24) + chunk("data", samples(v24, K::signedInt, 4, false))), v24},
+        {"x20in24.wav", wav(fmt(1, 2, 24, 6, 20) + chunk("data", samples(v20, K::signedInt, 3, false))), v20},
+        {"xf32.wav", wav(fmt(3, 2, 32, 8, 32) + chunk("data", samples(floats, K::floating, 4, false))),
+         floats},
+        {"rifx.wav",
+         "RIFX" + big(4 + 24 + 8 + 12, 4) + "WAVE" + fmt(1, 2, 16, 4, std::nullopt, true) + "data" +
+             big(12, 4) + samples(v16, K::signedInt, 2, true),
+         v16},
+        {"rf64.wav",
+         "RF64" + little(0xFFFFFFFF, 4) + "WAVE" +
+             chunk("ds64", little(4 + 36 + 24 + 8 + 12 + list.size(), 8) + little(12, 8) + little(6, 8) +
+                               little(0, 4)) +
+             fmt(1, 2, 16, 4) + "data" + little(0xFFFFFFFF, 4) + s16 + list,
+         v16},
+        // A 3-byte chunk before the format and a mono 8-bit data chunk of 5 bytes, each padded.
+        {"odd-chunks.wav",
+         wav(chunk("junk", "abc") + fmt(1, 1, 8, 1) +
+             chunk("data", samples({v8.begin(), v8.end() - 1}, K::unsignedInt, 1, false)) + list),
+         {v8.begin(), v8.end() - 1},
+         1},
+        {"after-data.wav", wav(fmt(1, 2, 16, 4) + chunk("data", s16) + list + chunk("id3 ", "ID3abc")), v16},
+        {"streamed.wav", wav(fmt(1, 2, 16, 4) + "data" + little(0xFFFFFFFF, 4) + s16, 0xFFFFFFFF), v16},
+        {"streamed-zero.wav", wav(fmt(1, 2, 16, 4) + "data" + little(0, 4) + s16, 0), v16},
+        {"cut-short.wav", wav(fmt(1, 2, 16, 4) + "data" + little(1000, 4) + s16 + "\x01"s), v16},
+        {"two-data.wav",
+         wav(fmt(1, 2, 16, 4) + chunk("data", s16) + chunk("data", samples(v8, K::signedInt, 2, false))),
+         v16},
+        {"alaw.wav", wav(fmt(6, 1, 8, 1) + chunk("data", "\xD5\x55"s)), {1.0 / 4096, -1.0 / 4096}, 1},
+        {"s8.aiff", aiff(2, 8, samples(v8, K::signedInt, 1, true)), v8, 2, 22050},
+        {"s16.aiff",
+         aiff(2, 16, samples(v16, K::signedInt, 2, true), "", chunk("NAME", "odd", true),
+              chunk("ANNO", "after", true)),
+         v16, 2, 22050},
+        {"s24.aiff", aiff(2, 24, samples(v24, K::signedInt, 3, true)), v24, 2, 22050},
+        {"s32.aiff", aiff(2, 32, samples(v32, K::signedInt, 4, true)), v32, 2, 22050},
+        {"none.aifc", aiff(2, 16, samples(v16, K::signedInt, 2, true), "NONE"), v16, 2, 22050},
+        {"sowt16.aifc", aiff(2, 16, samples(v16, K::signedInt, 2, false), "sowt"), v16, 2, 22050},
+        {"sowt24.aifc", aiff(2, 24, samples(v24, K::signedInt, 3, false), "sowt"), v24, 2, 22050},
+        {"sowt32.aifc", aiff(2, 32, samples(v32, K::signedInt, 4, false), "sowt"), v32, 2, 22050},
+        {"fl32.aifc", aiff(2, 32, samples(floats, K::floating, 4, true), "fl32"), floats, 2, 22050},
+        {"fl64.aifc", aiff(2, 64, samples(floats, K::floating, 8, true), "fl64"), floats, 2, 22050},
+        {"s48.wav",
+         wav(fmt(1, 1, 48, 6) + chunk("data", std::string(12, '\0'))),
+         {},
+         1,
+         0,
+         "it holds 48-bit integer samples"},
+        {"f16.wav",
+         wav(fmt(3, 1, 16, 2) + chunk("data", std::string(4, '\0'))),
+         {},
+         1,
+         0,
+         "it holds 16-bit float samples"},
+        {"f32in64.wav",
+         wav(fmt(3, 1, 32, 8) + chunk("data", std::string(16, '\0'))),
+         {},
+         1,
+         0,
+         "it holds 32-bit float samples in 64-bit containers"},
+        {"x33in32.wav",
+         wav(fmt(1, 1, 32, 4, 33) + chunk("data", std::string(8, '\0'))),
+         {},
+         1,
+         0,
+         "its format chunk states 33-bit samples in 32-bit containers"},
+        {"no-data.wav", wav(fmt(1, 2, 16, 4) + list), {}, 1, 0, "it has no \"data\" chunk"},
+        {"no-format.wav", wav(chunk("data", s16)), {}, 1, 0, "it has no format chunk"},
+        {"s40.aiff", aiff(1, 40, std::string(10, '\0')), {}, 1, 0, "it holds 40-bit integer samples"},
+        {"abcd.aifc",
+         aiff(1, 16, std::string(4, '\0'), "abcd"),
+         {},
+         1,
+         0,
+         "its audio is stored as \"abcd\", a form that cannot be read"},
+    };
+    TemporaryFolder folder;
+    for (const Case& c : cases) {
+        const auto path = folder / c.name;
+        test::writeFile(path, c.file);
+        if (!c.refusal.empty()) {
+            std::string text;
+            try {
+                readAudioFile(path);
+            } catch (const AudioFileError& error) {
+                text = error.what();
+            }
+            EXPECT_EQ(text, "The file \"" + c.name + "\" cannot be read: " + c.refusal + ".");
+            continue;
+        }
+        std::vector<std::vector<float>> expected(static_cast<size_t>(c.channels));
+        for (size_t i = 0; i < c.written.size(); ++i)
+            expected[i % expected.size()].push_back(static_cast<float>(c.written[i]));
+        AudioData data;
+        try {
+            data = readAudioFile(path);
+        } catch (const AudioFileError& error) {
+            ADD_FAILURE() << c.name << ": " << error.what();
+            continue;
+        }
+        EXPECT_EQ(data.sampleRate, c.rate) << c.name;
+        EXPECT_EQ(data.channels, expected) << c.name;
     }
 }
 
