@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Two test runs side by side on a machine whose own avahi-daemon runs: each run sources the given
 # test-services.sh and starts its services, both run the DNS-SD test at the same time, and both
-# must pass with the machine's daemon still running when they have stopped their services.
+# must pass through daemons of their own, with the machine's daemon untouched and still running
+# when they have stopped their services.
 # The machine is a stand-in: a mount namespace of this check's own with a tmpfs on /run/dbus and
 # on /run/avahi-daemon, where a system bus and an avahi-daemon (loopback only, in a network
 # namespace of the check's own) stand where the machine's own would be; the real ones, and other
@@ -66,7 +67,8 @@ publish-workstation=no
 CONF
 ip netns add "$netns"
 ip netns exec "$netns" ip link set lo up
-ip netns exec "$netns" avahi-daemon --no-chroot --no-drop-root -f "$work/machine-avahi.conf" \
+# --debug logs each request, so a run that used this daemon shows in its log.
+ip netns exec "$netns" avahi-daemon --debug --no-chroot --no-drop-root -f "$work/machine-avahi.conf" \
     >"$work/machine-avahi.log" 2>&1 &
 machine_avahi=$!
 machine_answers() {
@@ -113,6 +115,11 @@ for name in first second; do
 done
 if ! kill -0 "$machine_avahi" 2>/dev/null || ! machine_answers; then
     echo "FAIL: the machine's avahi-daemon was stopped by a test run"
+    status=1
+fi
+# The runs' clients reached their own daemons: nothing was published on the machine's.
+if grep -q -E 'member=(EntryGroupNew|ServiceBrowserNew)' "$work/machine-avahi.log"; then
+    echo "FAIL: a test run published or browsed through the machine's avahi-daemon"
     status=1
 fi
 if [ $status -ne 0 ]; then
