@@ -126,7 +126,7 @@ public:
 
     // Lower caps, for tests that cannot send gigabytes.
     void setReplyCaps(ReplyCaps lowered) { caps = lowered; }
-    // A shorter window, for tests.
+    // Another pace (a shorter or longer window), for tests.
     void setPace(Pace shorter) { pace = shorter; }
 
     // GET path (sent unchanged) from endpoint. The time-out counts from the call's start; for
