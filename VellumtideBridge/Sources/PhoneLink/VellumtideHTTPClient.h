@@ -127,7 +127,7 @@ public:
     // Lower caps, for tests that cannot send gigabytes.
     void setReplyCaps(ReplyCaps lowered) { caps = lowered; }
     // Another pace (a shorter or longer window), for tests.
-    void setPace(Pace shorter) { pace = shorter; }
+    void setPace(Pace other) { pace = other; }
 
     // GET path (sent unchanged) from endpoint. The time-out counts from the call's start; for
     // the sample list and sample files it grows with the body's length (see Pace).
