@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -42,7 +43,9 @@ TEST(DnsSdBrowserTest, FindsAndResolvesAPublishedPhoneOnLoopbackAvahi) {
         GTEST_SKIP()
             << "VT_TEST_AVAHI is not set: no private avahi-daemon on loopback (see scripts/test-services.sh)";
     vt::test::testApplication();
-    const std::string name = "Test Phone " + std::to_string(::getpid());
+    // A name of this run's own: runs side by side on one loopback see each other's services.
+    const std::string name =
+        "Test Phone " + std::to_string(::getpid()) + " " + std::to_string(std::random_device()() % 1'000'000);
     QProcess publisher;
     publisher.start("avahi-publish", {"-s", QString::fromStdString(name), "_vellumtide._tcp", "51234",
                                       "deviceID=ABC", "device=Studio Phone"});

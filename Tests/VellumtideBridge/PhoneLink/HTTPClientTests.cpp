@@ -526,11 +526,13 @@ TEST_F(HTTPClientTest, AFailedDownloadLeavesNoFileAndNoTemporary) {
     }
 }
 
-// Counts a body's bytes as they arrive.
+// Counts a body's bytes as they arrive, and notes the length the header announced.
 struct CountingSink final : VellumtideBodySink {
+    void announce(std::uint64_t length) override { announced = length; }
     void write(std::string_view bytes) override { count += bytes.size(); }
     void discard() noexcept override {}
     std::uint64_t count = 0;
+    std::optional<std::uint64_t> announced;
 };
 
 // The call's outcome, and the virtual time by then (or at giveUp), when the body takes as long as
@@ -593,6 +595,52 @@ TEST_F(HTTPClientTest, ADripEndsWithinAWindowWhileASlowLinkCompletes) {
     ASSERT_FALSE(completed.error) << vt::test::errorText(completed.error);
     EXPECT_EQ(*completed.value, size);
     EXPECT_GE(completedAt, 25s);
+}
+
+// A header that announces 10 MB and then nothing, the connection kept open: the health checks
+// and the pairing requests end at their own time-outs, where a time-out sized by the body would
+// wait 152 s more; the list's time-out still grows with what is announced. The pace window is
+// made long here, so only the deadline can end a call within the time the virtual clock runs.
+TEST_F(HTTPClientTest, HealthAndPairingEndAtTheirOwnTimeOutsWhateverTheHeaderAnnounces) {
+    FakeReply silent = FakeReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 10000000\r\n\r\n");
+    silent.keepOpen = true;
+    constexpr auto margin = 1s;
+    const std::vector<std::tuple<std::string, double, bool>> cases = {
+        {"/health", 0.45, true},
+        {"/health", 1.2, true},
+        {"/pairing/request", 1.5, true},
+        {"/pairing/forget", 1.5, true},
+        {"/pair", 8.0, true},
+        {"/library.json", 0.45, false},
+        {"/samples/take.wav", 0.45, false},
+    };
+    for (const auto& [path, timeout, endsAtTimeout] : cases) {
+        SCOPED_TRACE(testing::Message() << path << " with " << timeout << " s");
+        phone.setReply(path, silent);
+        vt::VirtualScheduler virtualTime;
+        VellumtideHTTPClient virtualClient(virtualTime);
+        virtualClient.setPace({.window = 600s});
+        auto outcome = std::make_shared<Downloaded>();
+        auto sink = std::make_shared<CountingSink>();
+        vt::spawn([&virtualClient, this, path, timeout, sink, outcome]() -> QCoro::Task<> {
+            try {
+                outcome->value = co_await virtualClient.receive(path, phone.endpoint(), timeout, {}, sink);
+            } catch (...) {
+                outcome->error = std::current_exception();
+            }
+            outcome->finished = true;
+        });
+        ASSERT_TRUE(vt::test::turnLoopUntil([&] { return sink->announced.has_value(); }, vt::test::patience));
+        EXPECT_EQ(*sink->announced, 10'000'000u);
+        virtualTime.advanceBy(vt::secondsToNanoseconds(timeout) + margin);
+        // The time-out fires inside advanceBy: the caller resumes at once.
+        vt::test::turnLoopUntil([&] { return outcome->finished; }, endsAtTimeout ? 5s : 100ms);
+        ASSERT_EQ(outcome->finished, endsAtTimeout);
+        if (endsAtTimeout) {
+            ASSERT_TRUE(clientError(*outcome)) << vt::test::errorText(outcome->error);
+            EXPECT_EQ(clientError(*outcome)->errorCase(), VellumtideHTTPClientError::Case::timedOut);
+        }
+    }
 }
 
 TEST_F(HTTPClientTest, ADownloadThatCannotBeStoredOrIsCancelledLeavesNothing) {

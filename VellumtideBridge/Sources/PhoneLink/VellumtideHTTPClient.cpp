@@ -79,6 +79,7 @@ VellumtideHeaderValueError::VellumtideHeaderValueError()
 namespace {
 
 constexpr std::string_view samplesPrefix = "/samples/";
+constexpr std::string_view libraryPath = "/library.json";
 
 bool holdsLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
@@ -107,6 +108,9 @@ struct RequestState {
     std::optional<VellumtideHTTPReplyReader> reply;
     bool didFinish = false;
     vt::Nanoseconds timeout{0};
+    // The time-out grows with the body and the body's pace is watched (the list and downloads);
+    // otherwise the time-out is fixed.
+    bool sizedByBody = false;
     VellumtideHTTPClient::Pace pace;
     vt::Nanoseconds start{0};
     // The pace of the body is watched from the end of the header block on, window by window.
@@ -121,12 +125,13 @@ struct RequestState {
 class Call : public std::enable_shared_from_this<Call> {
 public:
     Call(vt::Scheduler& scheduler, std::shared_ptr<VellumtideBodySink> sink, std::uint64_t limit,
-         vt::Nanoseconds timeout, VellumtideHTTPClient::Pace pace)
+         vt::Nanoseconds timeout, std::optional<VellumtideHTTPClient::Pace> pace)
         : scheduler(scheduler) {
         state.sink = std::move(sink);
         state.reply.emplace(*state.sink, limit);
         state.timeout = timeout;
-        state.pace = pace;
+        state.sizedByBody = pace.has_value();
+        state.pace = pace.value_or(VellumtideHTTPClient::Pace{});
     }
 
     // Starts the time-out, and ends the call as cancelled when its client goes away first.
@@ -172,8 +177,10 @@ public:
     vt::Completion<std::uint64_t> completion() const { return state.completion; }
 
 private:
-    // The time-out grows with the body: one second more for every bytesPerExtraSecond of it.
+    // A time-out sized by the body grows by one second for every bytesPerExtraSecond of it.
     vt::Nanoseconds deadline() const {
+        if (!state.sizedByBody)
+            return state.start + state.timeout;
         const std::uint64_t body =
             std::max(state.reply->announcedLength(), state.reply->receivedBodyLength());
         const std::uint64_t extraSeconds = body / std::max<std::uint64_t>(state.pace.bytesPerExtraSecond, 1);
@@ -256,7 +263,7 @@ private:
         if (state.didFinish)
             return;
         state.reply->receive(bytes);
-        if (!state.windowStart && state.reply->hasHeaderBlock()) {
+        if (state.sizedByBody && !state.windowStart && state.reply->hasHeaderBlock()) {
             // The body begins: its first window starts now (the deadline has grown with it too).
             state.windowStart = scheduler.clock().now();
             scheduler.cancel(state.timer);
@@ -319,6 +326,10 @@ std::optional<int> VellumtideHTTPClient::statusCode(std::string_view line) {
     return (digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0');
 }
 
+bool VellumtideHTTPClient::timeoutGrowsWithBody(std::string_view path) {
+    return path.starts_with(samplesPrefix) || path == libraryPath;
+}
+
 bool VellumtideHTTPClient::isSuccess(std::string_view line) {
     return statusCode(line) == 200 && line.find(" 200 ") != std::string_view::npos;
 }
@@ -350,7 +361,8 @@ QCoro::Task<std::uint64_t> VellumtideHTTPClient::receive(std::string path, Vellu
     checkRequest(path, headers);
     const bool isDownload = path.rfind(samplesPrefix, 0) == 0;
     auto call = std::make_shared<Call>(scheduler, std::move(sink), isDownload ? caps.audio : caps.other,
-                                       vt::secondsToNanoseconds(timeout), pace);
+                                       vt::secondsToNanoseconds(timeout),
+                                       timeoutGrowsWithBody(path) ? std::optional(pace) : std::nullopt);
     call->arm(lifetime);
     auto completion = call->completion();
     std::string request = requestBytes(path, headers);

@@ -110,12 +110,14 @@ public:
     VellumtideHTTPClient(const VellumtideHTTPClient&) = delete;
     VellumtideHTTPClient& operator=(const VellumtideHTTPClient&) = delete;
 
-    // How long a call may take. A call fails as timedOut when it runs past its time-out plus one
-    // second for every bytesPerExtraSecond of its body (the announced length, or what came when
-    // more came), or when, once the body has begun, fewer than minimumBytesPerWindow body bytes
-    // (or the rest of the announced body, when less) arrive in a window. So a phone that drips
-    // its reply ends the call within a window of the header, and a large body over a slow link
-    // (at least 64 KiB/s on average, 16 KiB/s in any window) still completes.
+    // How long a call for the sample list or a sample file may take (every other call ends at
+    // its fixed time-out, whatever length the phone announces). Such a call fails as timedOut
+    // when it runs past its time-out plus one second for every bytesPerExtraSecond of its body
+    // (the announced length, or what came when more came), or when, once the body has begun,
+    // fewer than minimumBytesPerWindow body bytes (or the rest of the announced body, when less)
+    // arrive in a window. So a phone that drips its reply ends the call within a window of the
+    // header, and a large body over a slow link (at least 64 KiB/s on average, 16 KiB/s in any
+    // window) still completes.
     struct Pace {
         std::uint64_t bytesPerExtraSecond = 64u << 10;
         vt::Nanoseconds window = vt::secondsToNanoseconds(8.0);
@@ -124,11 +126,11 @@ public:
 
     // Lower caps, for tests that cannot send gigabytes.
     void setReplyCaps(ReplyCaps lowered) { caps = lowered; }
-    // A shorter window, for tests.
-    void setPace(Pace shorter) { pace = shorter; }
+    // Another pace (a shorter or longer window), for tests.
+    void setPace(Pace other) { pace = other; }
 
-    // GET path (sent unchanged) from endpoint. The time-out counts from the call's start and
-    // grows with the body's length (see Pace).
+    // GET path (sent unchanged) from endpoint. The time-out counts from the call's start; for
+    // the sample list and sample files it grows with the body's length (see Pace).
     QCoro::Task<std::string> get(std::string path, VellumtideEndpoint endpoint, double timeout = 8.0,
                                  Headers headers = {});
 
@@ -148,6 +150,9 @@ public:
     // The status code of a status line read by its fields: "HTTP/1." and one digit, one space,
     // three digits, then the end of the line or a space and any reason phrase. Nothing otherwise.
     static std::optional<int> statusCode(std::string_view statusLine);
+    // Whether a call for path has its time-out sized by its body (see Pace): "/library.json" and
+    // "/samples/..."; "/health" and the pairing requests keep their fixed time-outs.
+    static bool timeoutGrowsWithBody(std::string_view path);
     // A success: a status line of code 200 that holds " 200 " (a reason phrase follows, if empty).
     static bool isSuccess(std::string_view statusLine);
 
