@@ -148,6 +148,8 @@ public:
     Path mirroredEditedSampleURL(const SampleItem& sample) const;
     Path chopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const;
     Path mirroredChopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const;
+    // The name of a chop's render in "Chops": "<sample UUID>-chop-<chop UUID>.wav".
+    static std::string chopFileName(const SampleItem& sample, const BridgeSampleChop& chop);
 
     bool hasEditedSample(const SampleItem& sample) const;
     // True unless the local file's size equals the sample's byte count. False for a sample
@@ -188,7 +190,6 @@ private:
     // Notes what a load of a file read: whole, in part (leftOut names what not), or nothing.
     void noteLoad(std::atomic<bool>& loadedWhole, std::atomic<bool>& unreadable,
                   std::vector<std::string>& leftOutNow, std::vector<std::string> leftOut, bool read) const;
-    std::string chopFileName(const SampleItem& sample, const BridgeSampleChop& chop) const;
 
     Path root;
     Path mirrorRoot;
