@@ -154,7 +154,6 @@ struct BatchCopy {
     const FolderPair* folders = nullptr;
     std::string name;
     Path temporary;
-    bool sourceExists = false;
     bool copied = false; // a new copy was made (or tried: see error)
     std::error_code error;
     Path source() const { return folders->source / name; }
@@ -230,7 +229,6 @@ void copyToTemporary(BatchCopy& copy, const std::string& lane) {
 // or modification time, writes the new copy's temporary.
 void prepareCopy(BatchCopy& copy, const std::string& lane) {
     auto wanted = copy.folders->sourceIdentity(copy.name);
-    copy.sourceExists = wanted.has_value();
     if (!wanted || copy.folders->targetIdentity(copy.name) == wanted)
         return;
     copy.copied = true;
@@ -294,27 +292,18 @@ void copyAllReplacing(std::vector<BatchCopy>& copies) {
 }
 
 // Gives each visible name in a folder (hidden names and "." and ".." left out) to take, as the
-// folder lists them; nothing when it cannot be read.
-template <typename Take> void forEachVisibleName(const Path& folder, Take take) {
+// folder lists them; false when it cannot be read (or not to the end).
+template <typename Take> bool forEachVisibleName(const Path& folder, Take take) {
     DIR* listing = ::opendir(folder.c_str());
     if (!listing)
-        return;
+        return false;
+    errno = 0;
     while (const dirent* entry = ::readdir(listing))
         if (entry->d_name[0] != '.')
             take(entry->d_name);
+    const bool complete = errno == 0;
     ::closedir(listing);
-}
-
-// Removes the visible regular files of a mirror folder that the library no longer lists (no
-// recursion; hidden names are temporaries of writes under way and stay).
-void removeUnlisted(const Path& folder, const std::unordered_set<std::string>& listed) {
-    std::vector<std::string> stale;
-    forEachVisibleName(folder, [&](const char* name) {
-        if (!listed.count(name))
-            stale.emplace_back(name);
-    });
-    for (const auto& name : stale)
-        vt::removeRegularFile(folder / name);
+    return complete;
 }
 
 // The names of the visible entries of a folder (none when it cannot be read).
@@ -322,6 +311,25 @@ std::unordered_set<std::string> visibleFileNames(const Path& folder) {
     std::unordered_set<std::string> names;
     forEachVisibleName(folder, [&](const char* name) { names.emplace(name); });
     return names;
+}
+
+// Removes the visible regular files of a mirror folder whose file the library folder no longer
+// has (a deleted sample's, a removed edit's, old chops). A file the library still has stays, listed
+// or not: a library file that is lost or names too little never costs the plug-in's copy a file.
+// The mirror is read first, so a file written meanwhile (library first, then mirror) is found in
+// the library; nothing goes when the library folder cannot be read whole. No recursion; hidden
+// names are temporaries of writes under way and stay.
+void removeVanished(const Path& mirrorFolder, const Path& libraryFolder) {
+    std::vector<std::string> copies;
+    forEachVisibleName(mirrorFolder, [&](const char* name) { copies.emplace_back(name); });
+    if (copies.empty())
+        return;
+    std::unordered_set<std::string> kept;
+    if (!forEachVisibleName(libraryFolder, [&](const char* name) { kept.emplace(name); }))
+        return;
+    for (const auto& name : copies)
+        if (!kept.count(name))
+            vt::removeRegularFile(mirrorFolder / name);
 }
 
 // The files a copy pass could not copy; the pass goes on past each of them.
@@ -346,13 +354,9 @@ public:
     // One file of the mirror pass, the file name in a folder of the library and in the mirror's
     // folder of its copies (both open until the pass ends): copied when the source exists and the
     // copy differs from it in size or modification time; a failure is noted with the system's
-    // reason. The files are looked at and copied together, by copyPending(), which tells whose
-    // source exists (whose copy the mirror keeps, the old one if the new copy failed) by adding
-    // its name to listed.
-    void mirrorIfChanged(const FolderPair& folders, std::string name,
-                         std::unordered_set<std::string>* listed = nullptr) {
-        pending.push_back({&folders, std::move(name), {}, false, false, {}});
-        listings.push_back(listed);
+    // reason. The files are looked at and copied together, by copyPending().
+    void mirrorIfChanged(const FolderPair& folders, std::string name) {
+        pending.push_back({&folders, std::move(name), {}, false, {}});
         // In batches: the names of a whole large library would take megabytes at once.
         if (pending.size() >= copyBatchSize)
             copyPending();
@@ -361,8 +365,7 @@ public:
     // Makes the copies mirrorIfChanged() asked for.
     void copyPending() {
         copyAllReplacing(pending);
-        for (std::size_t i = 0; i < pending.size(); ++i) {
-            auto& copy = pending[i];
+        for (const auto& copy : pending) {
             if (copy.error) {
                 const Path source = copy.source(), target = copy.target();
                 failures.push_back({copy.name,
@@ -370,11 +373,8 @@ public:
                                         copy.error.message() + ".",
                                     growth(source, target)});
             }
-            if (copy.sourceExists && listings[i])
-                listings[i]->insert(std::move(copy.name));
         }
         pending.clear();
-        listings.clear();
     }
 
     // Copies the visible files of a folder (no sub-folders, no recursion) into another folder.
@@ -434,7 +434,6 @@ private:
     std::string destination;
     std::vector<Failure> failures;
     std::vector<BatchCopy> pending;
-    std::vector<std::unordered_set<std::string>*> listings;
 };
 
 } // namespace
@@ -471,28 +470,27 @@ void mirrorFiles(const BridgeSampleCache& library, const std::vector<SampleItem>
     CopyFailures pass("the plug-in's library");
     pass.mirrorIfChanged(rootFiles, std::string(BridgeSampleCache::manifestFileName));
     pass.mirrorIfChanged(rootFiles, std::string(BridgeSampleCache::metadataFileName));
-    // What the library no longer has (a deleted sample's files, old chops) goes from the mirror.
-    std::unordered_set<std::string> listedSamples, listedEdits, listedChops;
     // One look at the folder of edits instead of one per sample: most samples have none.
     const std::unordered_set<std::string> rendered = visibleFileNames(library.editedDirectory());
     for (const auto& sample : samples) {
         if (vt::isSafeFileName(sample.fileName))
-            pass.mirrorIfChanged(sampleFiles, sample.fileName, &listedSamples);
+            pass.mirrorIfChanged(sampleFiles, sample.fileName);
         if (!rendered.empty()) {
             std::string editedName = sample.id.string() + ".wav";
             if (rendered.count(editedName))
-                pass.mirrorIfChanged(editedFiles, std::move(editedName), &listedEdits);
+                pass.mirrorIfChanged(editedFiles, std::move(editedName));
         }
         auto entry = metadata.find(sample.id);
         if (entry == metadata.end())
             continue;
         for (const auto& chop : entry->second.chops)
-            pass.mirrorIfChanged(chopFiles, BridgeSampleCache::chopFileName(sample, chop), &listedChops);
+            pass.mirrorIfChanged(chopFiles, BridgeSampleCache::chopFileName(sample, chop));
     }
     pass.copyPending();
-    removeUnlisted(library.auMirrorSamplesDirectory(), listedSamples);
-    removeUnlisted(library.auMirrorEditedDirectory(), listedEdits);
-    removeUnlisted(library.auMirrorChopsDirectory(), listedChops);
+    // What the library folder no longer has goes from the mirror; nothing goes for want of an entry.
+    removeVanished(library.auMirrorSamplesDirectory(), library.samplesDirectory());
+    removeVanished(library.auMirrorEditedDirectory(), library.editedDirectory());
+    removeVanished(library.auMirrorChopsDirectory(), library.chopsDirectory());
     pass.throwIfAny();
 }
 

@@ -234,46 +234,6 @@ std::size_t BridgeSampleCache::removeLeftoverTemporaries() const {
     return removed;
 }
 
-namespace {
-
-// The sample id of a render's file name: "<UUID>.wav" in "Edited", "<UUID>-chop-<UUID>.wav" in
-// "Chops" (then also the chop's id); nothing for any other name.
-struct RenderName {
-    vt::Uuid sample;
-    std::optional<vt::Uuid> chop;
-};
-
-std::optional<RenderName> renderName(std::string_view name, bool chop) {
-    constexpr std::size_t uuidLength = 36;
-    constexpr std::string_view chopMarker = "-chop-";
-    const std::size_t expected = chop ? 2 * uuidLength + chopMarker.size() + 4 : uuidLength + 4;
-    if (name.size() != expected || !name.ends_with(".wav"))
-        return std::nullopt;
-    const auto sample = vt::Uuid::parse(name.substr(0, uuidLength));
-    if (!sample || sample->string() != name.substr(0, uuidLength))
-        return std::nullopt;
-    if (!chop)
-        return RenderName{*sample, std::nullopt};
-    const std::string_view chopText = name.substr(uuidLength + chopMarker.size(), uuidLength);
-    const auto chopID = vt::Uuid::parse(chopText);
-    if (name.substr(uuidLength, chopMarker.size()) != chopMarker || !chopID || chopID->string() != chopText)
-        return std::nullopt;
-    return RenderName{*sample, chopID};
-}
-
-bool namesRender(const BridgeMetadataMap& metadata, const RenderName& render) {
-    const auto entry = metadata.find(render.sample);
-    if (entry == metadata.end())
-        return false;
-    if (!render.chop)
-        return !entry->second.edit.isNeutral();
-    const auto& chops = entry->second.chops;
-    return std::any_of(chops.begin(), chops.end(),
-                       [&](const BridgeSampleChop& known) { return known.id == *render.chop; });
-}
-
-} // namespace
-
 bool BridgeSampleCache::overlayMayBeIncomplete() const {
     if (metadataUnreadable)
         return true;
@@ -286,26 +246,6 @@ bool BridgeSampleCache::overlayMayBeIncomplete() const {
             return true;
     }
     return false;
-}
-
-std::size_t BridgeSampleCache::removeOrphanRenders(const BridgeMetadataMap& metadata) const {
-    if (!itemExists(metadataURL()) || overlayMayBeIncomplete())
-        return 0;
-    std::size_t removed = 0;
-    for (const bool chops : {false, true}) {
-        const Path folder = chops ? chopsDirectory() : editedDirectory();
-        std::vector<Path> orphans;
-        std::error_code error;
-        fs::directory_iterator it(folder, error);
-        for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-            const auto render = renderName(it->path().filename().string(), chops);
-            if (render && !namesRender(metadata, *render))
-                orphans.push_back(it->path());
-        }
-        for (const auto& orphan : orphans)
-            removed += vt::removeRegularFile(orphan) ? 1 : 0;
-    }
-    return removed;
 }
 
 namespace {
@@ -402,6 +342,12 @@ void BridgeSampleCache::placePendingEdit(const SampleItem& sample, const BridgeS
         throw saveFailure(editedSampleURL(sample), error);
 }
 
+bool BridgeSampleCache::holdRenderedEdit(const SampleItem& sample, const BridgeSampleEdit& storedEdit) const {
+    std::error_code error;
+    fs::rename(editedSampleURL(sample), pendingEditedSampleURL(sample, storedEdit), error);
+    return !error;
+}
+
 std::size_t BridgeSampleCache::settlePendingEdits(const BridgeMetadataMap& metadata) const {
     if (metadataUnreadable || !itemExists(metadataURL()))
         return 0;
@@ -439,6 +385,78 @@ void BridgeSampleCache::noteLoad(std::atomic<bool>& loadedWhole, std::atomic<boo
     unreadable = !read || !leftOut.empty();
     std::lock_guard lock(setAsideLock);
     leftOutNow = std::move(leftOut);
+}
+
+namespace {
+
+// Whether the file reads as a sample list or an overlay (records or entries left out or not).
+bool readsAsLibraryFile(const Path& file, bool manifest) {
+    try {
+        if (manifest) {
+            SampleItemListReader reader(DateForm::iso8601, SampleItemListReader::Records::tolerant);
+            if (!vt::readFileInPieces(file, [&](std::string_view piece) { reader.feed(piece); }))
+                return false;
+            reader.finish();
+        } else {
+            BridgeMetadataReader reader(DateForm::referenceSeconds);
+            if (!vt::readFileInPieces(file, [&](std::string_view piece) { reader.feed(piece); }))
+                return false;
+            reader.finish();
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+bool BridgeSampleCache::readNothingOf(std::string_view fileName) const {
+    const bool manifest = fileName == manifestFileName;
+    if (!itemExists(root / fileName))
+        return true;
+    std::lock_guard lock(setAsideLock);
+    return manifest ? manifestUnreadable && manifestLeftOut.empty()
+                    : metadataUnreadable && metadataLeftOut.empty();
+}
+
+std::vector<BridgeSampleCache::LostFile> BridgeSampleCache::takeBackLostFiles() const {
+    // Looked at before anything is taken back.
+    const bool inUse = hasLibraryContent() || itemExists(metadataURL());
+    std::vector<LostFile> lost;
+    for (const std::string_view name : {manifestFileName, metadataFileName})
+        if (auto file = takeBackIfLost(name, inUse))
+            lost.push_back(*file);
+    return lost;
+}
+
+std::optional<BridgeSampleCache::LostFile> BridgeSampleCache::takeBackIfLost(std::string_view fileName,
+                                                                             bool inUse) const {
+    if (!readNothingOf(fileName))
+        return std::nullopt;
+    const Path file = root / fileName, copy = mirrorRoot / fileName;
+    LostFile lost{std::string(fileName), !itemExists(file), false};
+    if (readsAsLibraryFile(copy, fileName == manifestFileName)) {
+        try {
+            // The damaged file is kept; the flag that would set it aside at the next save goes.
+            const Path keptAs = lost.missing ? Path() : moveAside(file);
+            (fileName == manifestFileName ? manifestUnreadable : metadataUnreadable) = false;
+            try {
+                BridgeLibraryMirror::copyReplacing(copy, file);
+                lost.takenBack = true;
+            } catch (const BridgeLibraryError&) {
+            }
+            if (!lost.missing) {
+                std::lock_guard lock(setAsideLock);
+                setAside.push_back({lost.fileName, keptAs, {}, lost.takenBack});
+            }
+        } catch (const BridgeLibraryError&) {
+            // Not kept aside: the damaged file stays in place, and its next save tries again.
+        }
+    }
+    if (lost.takenBack || (lost.missing && (inUse || itemExists(copy))))
+        return lost;
+    return std::nullopt;
 }
 
 std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
@@ -587,6 +605,12 @@ void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorT
 
 // Keeps a file that could not be read whole as "<stem>.unreadable-<UTC time><extension>" beside it.
 void BridgeSampleCache::setAsideUnreadable(const Path& file, std::vector<std::string> leftOut) const {
+    const Path aside = moveAside(file);
+    std::lock_guard lock(setAsideLock);
+    setAside.push_back({file.filename().string(), aside, std::move(leftOut)});
+}
+
+Path BridgeSampleCache::moveAside(const Path& file) const {
     std::string stamp;
     for (char c : vt::formatISO8601(clock->now()))
         if (c != '-' && c != ':')
@@ -601,8 +625,7 @@ void BridgeSampleCache::setAsideUnreadable(const Path& file, std::vector<std::st
     if (error)
         throw BridgeLibraryError("Could not keep the unreadable file " + quoted(file) +
                                  " before replacing it: " + error.message() + ".");
-    std::lock_guard lock(setAsideLock);
-    setAside.push_back({file.filename().string(), aside, std::move(leftOut)});
+    return aside;
 }
 
 std::vector<BridgeSampleCache::SetAsideFile> BridgeSampleCache::takeSetAsideFiles() const {
