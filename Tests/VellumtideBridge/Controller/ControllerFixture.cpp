@@ -54,6 +54,8 @@ std::filesystem::path ControllerTest::libraryRoot() const {
 void ControllerTest::seedLibrary(const std::vector<SampleItem>& samples, bool withFiles) {
     BridgeSampleCache cache(paths, libraryRoot());
     cache.saveManifest(samples);
+    // A library the program has used always has both files.
+    cache.saveLocalMetadata({});
     if (withFiles)
         for (const auto& sample : samples)
             writeFile(libraryRoot() / "Samples" / sample.fileName, "RIFF");

@@ -164,7 +164,8 @@ protected:
     ControllerTest();
     ~ControllerTest() override;
 
-    // Writes "library.json" (and the raw files) into the default library folder.
+    // Writes "library.json", an empty "bridge-metadata.json" (and the raw files) into the default
+    // library folder.
     void seedLibrary(const std::vector<SampleItem>& samples, bool withFiles = true);
     // Replaces a seeded sample's raw file by a sound the players can open.
     void makePlayable(const SampleItem& sample, double seconds = 1.0);

@@ -121,6 +121,121 @@ TEST_F(ControllerTest, ADamagedOverlayEntryLosesOnlyThatEntry) {
     }
 }
 
+// "bridge-metadata.json" or "library.json" missing at start: taken back from the plug-in's copy
+// when it has one, and said; otherwise said, and nothing is removed, neither at that start nor at
+// the next, in the library folder or the copy, so that putting the file back brings every rename,
+// edit and chop back with its audio.
+TEST_F(ControllerTest, ALostLibraryFileIsTakenBackOrToldAndNothingTheUserMadeIsRemoved) {
+    auto first = makeSample("first", 100), second = makeSample("second", 90);
+    seedLibrary({first, second});
+    audio.chopsToFind = {makeChop(0, 0, 0.5), makeChop(1, 0.5, 1)};
+    // Each sample edited and chopped, one renamed: every rendered file, in the library folder and
+    // in the plug-in's copy.
+    std::vector<fs::path> renders;
+    {
+        auto& m = start();
+        settle();
+        BridgeSampleEdit edit;
+        edit.startTime = 0.25;
+        for (const auto& sample : {first, second}) {
+            ASSERT_TRUE(await(m.applyEdit(edit, m.displaySamples({sample})[0])));
+            awaitVoid(m.autoChop(m.displaySamples({sample})[0], 0.5));
+            const auto& cache = *probe(m).cache;
+            for (const auto& chop : probe(m).sampleMetadata.at(sample.id).chops)
+                renders.insert(renders.end(), {cache.chopSampleURL(sample, chop),
+                                               cache.mirroredChopSampleURL(sample, chop)});
+            renders.insert(renders.end(),
+                           {cache.editedSampleURL(sample), cache.mirroredEditedSampleURL(sample)});
+        }
+        m.renameSample(m.displaySamples({first})[0], "Renamed");
+        settleWrites();
+    }
+    ASSERT_EQ(renders.size(), 12u);
+    model.reset();
+    const fs::path mirror = paths.home / BridgeSampleCache::mirrorRelativePath;
+    std::vector<fs::path> files = renders;
+    for (const auto& sample : {first, second})
+        files.insert(files.end(),
+                     {libraryRoot() / "Samples" / sample.fileName, mirror / "Samples" / sample.fileName});
+    auto everythingIsThere = [&] {
+        for (const auto& file : files)
+            EXPECT_TRUE(fs::exists(file)) << file;
+    };
+    auto everythingIsShown = [&](BridgeViewModel& m) {
+        ASSERT_EQ(m.samples().size(), 2u);
+        EXPECT_EQ(m.displaySamples({first})[0].title, "Renamed");
+        for (const auto& sample : {first, second}) {
+            EXPECT_DOUBLE_EQ(m.displaySamples({sample})[0].edit.startTime, 0.25);
+            EXPECT_EQ(m.displaySamples({sample})[0].chops.size(), 2u);
+        }
+    };
+    auto restartTwice = [&] {
+        for (int restart = 0; restart < 2; ++restart) {
+            model.reset();
+            start();
+            settleWrites();
+            everythingIsThere();
+        }
+        model.reset();
+    };
+
+    for (const std::string name : {"bridge-metadata.json", "library.json"}) {
+        SCOPED_TRACE(name);
+        const bool manifest = name == "library.json";
+        const std::string saved = *vt::readWholeFile(libraryRoot() / name);
+
+        // The plug-in's copy has it: taken back, and said.
+        fs::remove(libraryRoot() / name);
+        {
+            auto& m = start();
+            settleWrites();
+            EXPECT_EQ(m.statusMessage(), "Library file taken back from the plug-in's copy");
+            EXPECT_TRUE(contains(m.errorMessage(), "\"" + name +
+                                                       "\" was missing from the library folder and "
+                                                       "was taken back from the plug-in's copy"))
+                << m.errorMessage().value_or("");
+            everythingIsShown(m);
+        }
+        restartTwice();
+        EXPECT_EQ(vt::readWholeFile(libraryRoot() / name), saved);
+
+        // Neither has it: said, and nothing is removed; the file put back brings everything back.
+        fs::remove(libraryRoot() / name);
+        fs::remove(mirror / name);
+        {
+            auto& m = start();
+            settleWrites();
+            EXPECT_EQ(m.statusMessage(), manifest ? "Sample list not found" : "Saved changes not found");
+            EXPECT_TRUE(contains(m.errorMessage(), "\"" + name +
+                                                       "\" was not found in the library folder or the "
+                                                       "plug-in's copy"))
+                << m.errorMessage().value_or("");
+            everythingIsThere();
+        }
+        restartTwice();
+        writeFile(libraryRoot() / name, saved);
+        auto& m = start();
+        settleWrites();
+        everythingIsShown(m);
+        everythingIsThere();
+        EXPECT_FALSE(m.errorMessage()) << *m.errorMessage();
+        model.reset();
+    }
+
+    // A file that cannot be read at all is kept aside and the plug-in's copy takes its place.
+    writeFile(libraryRoot() / "bridge-metadata.json", "{\"cut\": short");
+    auto& m = start();
+    settleWrites();
+    EXPECT_EQ(m.statusMessage(), "Damaged library file set aside");
+    EXPECT_TRUE(contains(m.errorMessage(), "\"bridge-metadata.json\" could not be read and was kept as "
+                                           "\"bridge-metadata.unreadable-20231114T221320Z.json\" beside it. "
+                                           "The plug-in's copy of it was taken back in its place."))
+        << m.errorMessage().value_or("");
+    everythingIsShown(m);
+    EXPECT_EQ(vt::readWholeFile(libraryRoot() / "bridge-metadata.unreadable-20231114T221320Z.json"),
+              "{\"cut\": short");
+}
+
 TEST_F(ControllerTest, AFileTheMirrorCannotTakeIsNamedAndTheOthersAreMirrored) {
     auto blocked = makeSample("blocked", 100), other = makeSample("other", 90);
     seedLibrary({blocked, other});
@@ -208,9 +323,9 @@ TEST_F(ControllerTest, AChopRunWhoseOverlayCannotBeSavedLeavesNoChopFilesBehind)
 
 // An edit or a deletion whose save fails (a full disk) leaves nothing behind: the entry in memory,
 // the sample's files and the overlay the next save writes stay as before. A render no overlay
-// entry names (a quit came first) goes at the next start. Renders that are named and a user's own
-// files stay.
-TEST_F(ControllerTest, AFailedEditLeavesNothingBehindAndRendersNoEntryNamesAreRemoved) {
+// entry names stays at the next start (its entry may be in a lost file that comes back), as do
+// renders that are named and a user's own files.
+TEST_F(ControllerTest, AFailedEditLeavesNothingBehindAndRendersNoEntryNamesStay) {
     auto take = makeSample("take", 100);
     auto kept = makeSample("kept", 200);
     seedLibrary({take, kept});
@@ -256,21 +371,21 @@ TEST_F(ControllerTest, AFailedEditLeavesNothingBehindAndRendersNoEntryNamesAreRe
     fs::remove_all(probe(m).cache->metadataURL());
     writeFile(probe(m).cache->metadataURL(), *overlay);
     const std::string stray = vt::Uuid::random().string();
-    const std::vector<fs::path> orphans = {libraryRoot() / "Edited" / (stray + ".wav"),
+    const std::vector<fs::path> unnamed = {libraryRoot() / "Edited" / (stray + ".wav"),
                                            libraryRoot() / "Chops" /
                                                (kept.id.string() + "-chop-" + stray + ".wav")};
     const std::vector<fs::path> others = {libraryRoot() / "Edited" / "mine.wav",
                                           libraryRoot() / "Edited" / (vt::Uuid::random().string() + ".aif"),
                                           libraryRoot() / "Chops" / (stray + "-chop-mine.wav")};
-    for (const auto& file : orphans)
+    for (const auto& file : unnamed)
         writeFile(file, "render");
     for (const auto& file : others)
         writeFile(file, "mine");
     model.reset();
     start();
     settle();
-    for (const auto& file : orphans)
-        EXPECT_FALSE(fs::exists(file)) << file;
+    for (const auto& file : unnamed)
+        EXPECT_TRUE(fs::exists(file)) << file;
     for (const auto& file : others)
         EXPECT_TRUE(fs::exists(file)) << file;
     EXPECT_TRUE(fs::exists(keptRender));

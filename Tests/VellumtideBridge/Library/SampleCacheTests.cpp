@@ -229,6 +229,7 @@ TEST_F(SampleCacheTest, MirrorCopiesWhatChangedAndDropsWhatIsGone) {
     SampleItem other = sample("other.m4a");
     BridgeSampleChop listed{vt::Uuid::random(), 0, 0, 0.5, 1};
     BridgeSampleChop unlisted{vt::Uuid::random(), 1, 0.5, 1, 1};
+    BridgeSampleChop gone{vt::Uuid::random(), 2, 1, 1.25, 1};
     BridgeSampleMetadata metadata;
     metadata.chops = {listed};
     writeFile(*cache.sampleURL(item), "take");
@@ -239,7 +240,8 @@ TEST_F(SampleCacheTest, MirrorCopiesWhatChangedAndDropsWhatIsGone) {
     writeFile(mirror() / "Samples/stale.m4a", "goes");
     writeFile(mirror() / "Samples/.stale.m4a-in-progress", "a write under way stays");
     writeFile(mirror() / "Chops/nested/kept.wav", "no recursion");
-    writeFile(cache.mirroredChopSampleURL(item, unlisted), "an old chop goes");
+    writeFile(cache.mirroredChopSampleURL(item, unlisted), "the library still has it: it stays");
+    writeFile(cache.mirroredChopSampleURL(item, gone), "the library's file is gone: it goes");
 
     cache.mirrorLibrary({item}, {{item.id, metadata}});
     EXPECT_EQ(read(mirror() / "Samples/take.m4a"), "take");
@@ -247,7 +249,9 @@ TEST_F(SampleCacheTest, MirrorCopiesWhatChangedAndDropsWhatIsGone) {
     EXPECT_EQ(read(cache.mirroredChopSampleURL(item, listed)), "chop");
     EXPECT_EQ(read(mirror() / "library.json"), read(cache.manifestURL()));
     EXPECT_EQ(read(mirror() / "bridge-metadata.json"), read(cache.metadataURL()));
-    EXPECT_FALSE(fs::exists(cache.mirroredChopSampleURL(item, unlisted)));
+    // Nothing goes for want of an entry (the overlay may be the file that was lost).
+    EXPECT_EQ(read(cache.mirroredChopSampleURL(item, unlisted)), "the library still has it: it stays");
+    EXPECT_FALSE(fs::exists(cache.mirroredChopSampleURL(item, gone)));
     EXPECT_FALSE(fs::exists(mirror() / "Samples/other.m4a"));
     EXPECT_FALSE(fs::exists(mirror() / "Samples/stale.m4a"));
     EXPECT_TRUE(fs::exists(mirror() / "Samples/.stale.m4a-in-progress"));
@@ -410,6 +414,18 @@ TEST_F(SampleCacheTest, ARenderWaitingForItsEditIsPutInPlaceOnlyWhenTheEditIsSto
     std::vector<std::string> rendered{stored.id.string() + ".wav", unsaved.id.string() + ".wav"};
     std::sort(rendered.begin(), rendered.end());
     EXPECT_EQ(names(cache.editedDirectory()), rendered);
+
+    // A reset holds the rendered edit back until it is stored: a crash before puts it back, one
+    // after removes it.
+    ASSERT_TRUE(cache.holdRenderedEdit(stored, edit));
+    EXPECT_FALSE(cache.hasEditedSample(stored));
+    ASSERT_TRUE(cache.holdRenderedEdit(unsaved, other));
+    EXPECT_FALSE(cache.holdRenderedEdit(gone, edit)) << "no rendered edit to hold";
+    overlay[unsaved.id].edit = BridgeSampleEdit();
+    cache.saveLocalMetadata(overlay);
+    EXPECT_EQ(cache.settlePendingEdits(cache.loadLocalMetadata()), 2u);
+    EXPECT_EQ(names(cache.editedDirectory()), std::vector<std::string>{stored.id.string() + ".wav"});
+    EXPECT_EQ(read(cache.editedSampleURL(stored)), "new render");
 }
 
 // kill -9 in the middle of saves and mirror passes: no document or mirror copy is ever torn,

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <future>
+#include <utility>
 
 namespace {
 
@@ -61,16 +62,11 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
 
     // Start-up never fails: what went wrong with the library files is told, not thrown.
     cache->removeLeftoverTemporaries();
-    // The two files are read side by side: the start waits for the larger one only.
-    auto metadataRead =
-        std::async(std::launch::async, [library = cache] { return library->loadLocalMetadata(); });
-    librarySamples = cache->loadManifest();
-    sampleMetadata = metadataRead.get();
+    loadLibraryAtStart();
     // A render that a crash left waiting for its edit to be stored becomes the rendered edit or
-    // goes, as the overlay on disk says.
+    // goes, as the overlay on disk says. No other render is ever removed for want of an entry:
+    // the entry may be in a file that was lost and is put back.
     cache->settlePendingEdits(sampleMetadata);
-    // A render whose overlay save never happened (a quit or a full disk) names no sample.
-    cache->removeOrphanRenders(sampleMetadata);
     setSamples(displaySamples(librarySamples));
     // Files read whole are not written again at start; the mirror pass still copies them.
     BridgeLibraryWriter::Snapshot onDisk{cache, nullptr, nullptr};
@@ -95,6 +91,24 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
             co_return;
         co_await self->analyzeSamplesIfNeeded(self->librarySamples, {}, true);
     });
+}
+
+void BridgeViewModel::loadLibraryAtStart() {
+    // The two files are read side by side: the start waits for the larger one only.
+    auto metadataRead =
+        std::async(std::launch::async, [library = cache] { return library->loadLocalMetadata(); });
+    librarySamples = cache->loadManifest();
+    sampleMetadata = metadataRead.get();
+    // A file that is missing or cannot be read at all comes back from the plug-in's copy.
+    lostAtStart = cache->takeBackLostFiles();
+    for (const auto& file : lostAtStart) {
+        if (!file.takenBack)
+            continue;
+        if (file.fileName == BridgeSampleCache::manifestFileName)
+            librarySamples = cache->loadManifest();
+        else
+            sampleMetadata = cache->loadLocalMetadata();
+    }
 }
 
 BridgeViewModel::~BridgeViewModel() {
@@ -262,7 +276,10 @@ std::string BridgeViewModel::setAsideText() const {
         const bool manifest = file.fileName == BridgeSampleCache::manifestFileName;
         const std::string keptAs = "\"" + file.keptAs.filename().string() + "\"";
         const std::size_t count = file.unreadableEntries.size();
-        if (count == 0) {
+        if (file.takenBack) {
+            text += "\"" + file.fileName + "\" could not be read and was kept as " + keptAs +
+                    " beside it. The plug-in's copy of it was taken back in its place.";
+        } else if (count == 0) {
             text += "\"" + file.fileName + "\" could not be read and was kept as " + keptAs + " beside it. ";
             text += manifest ? "The sample list starts over from the next sync."
                              : "Renames, favourites, deletions, edits, chops and analyses start over.";
@@ -282,17 +299,38 @@ std::string BridgeViewModel::setAsideText() const {
     return text;
 }
 
+// What start-up did about a library file it did not find: the status line and the alert's text.
+std::pair<std::string, std::string> BridgeViewModel::lostFileText(const BridgeSampleCache::LostFile& file) {
+    const bool manifest = file.fileName == BridgeSampleCache::manifestFileName;
+    const std::string name = "\"" + file.fileName + "\"";
+    if (file.takenBack)
+        return {"Library file taken back from the plug-in's copy",
+                name + " was missing from the library folder and was taken back from the plug-in's copy" +
+                    (manifest ? ": the sample list is back."
+                              : ": renames, favourites, deletions, edits, chops and analyses are back.")};
+    if (manifest)
+        return {"Sample list not found",
+                name + " was not found in the library folder or the plug-in's copy: the sample list is "
+                       "empty until the next sync. No sample, edit or chop file was removed; put the file "
+                       "back into the library folder and start again to list them now."};
+    return {"Saved changes not found",
+            name + " was not found in the library folder or the plug-in's copy: renames, favourites, "
+                   "deletions, edits and chops are not shown. No rendered edit or chop was removed; put the "
+                   "file back into the library folder and start again to bring them back."};
+}
+
 QCoro::Task<> BridgeViewModel::reportStartupMirror() {
     QPointer<BridgeViewModel> self(this);
     std::optional<std::string> mirrorProblem;
     std::optional<std::string> failure = co_await mirrorLibrary(&mirrorProblem);
     if (!self)
         co_return;
-    reportLibraryProblems({}, failure ? failure : mirrorProblem);
+    reportLibraryProblems({}, failure ? failure : mirrorProblem, std::exchange(self->lostAtStart, {}));
 }
 
 bool BridgeViewModel::reportLibraryProblems(std::optional<std::string> copyProblem,
-                                            std::optional<std::string> mirrorProblem) {
+                                            std::optional<std::string> mirrorProblem,
+                                            const std::vector<BridgeSampleCache::LostFile>& lostFiles) {
     const std::string setAside = setAsideText();
     std::string status;
     std::string alert;
@@ -301,6 +339,11 @@ bool BridgeViewModel::reportLibraryProblems(std::optional<std::string> copyProbl
             status = statusText;
         alert += (alert.empty() ? "" : "\n\n") + text;
     };
+    for (const auto& file : lostFiles)
+        if (file.missing) {
+            const auto [statusText, text] = lostFileText(file);
+            add(statusText, text);
+        }
     if (!setAside.empty())
         add("Damaged library file set aside", setAside);
     if (copyProblem)

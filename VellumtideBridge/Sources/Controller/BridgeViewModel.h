@@ -368,6 +368,8 @@ private:
     BridgeMetadataMap sampleMetadata;
     // The overlay as "bridge-metadata.json" holds it: as loaded, then as last stored.
     std::shared_ptr<const BridgeMetadataMap> storedMetadata;
+    // The library files start-up found lost, told with the start-up mirror pass's outcome.
+    std::vector<BridgeSampleCache::LostFile> lostAtStart;
     std::string bridgeChopSource{BridgeSampleMetadata::chopSourceBridge};
     std::string phoneChopSource{BridgeSampleMetadata::chopSourcePhone};
     // Bumped by every switch of the library folder; work started on another folder is dropped.
@@ -417,12 +419,17 @@ private:
     bool refuseWhileBusy();
     QCoro::Task<> switchToLibrary(std::shared_ptr<BridgeSampleCache> newCache, bool copied,
                                   std::optional<std::string> copyProblem);
-    // Tells, in the status line and one alert, which damaged library files were set aside (and
-    // under which names), which files a copy into a new folder left out, and which the mirror
-    // lacks. False when there was nothing to tell.
+    // Tells, in the status line and one alert, which library files start-up did not find (and
+    // which it took back from the plug-in's copy), which damaged ones were set aside (and under
+    // which names), which files a copy into a new folder left out, and which the mirror lacks.
+    // False when there was nothing to tell.
     bool reportLibraryProblems(std::optional<std::string> copyProblem,
-                               std::optional<std::string> mirrorProblem);
+                               std::optional<std::string> mirrorProblem,
+                               const std::vector<BridgeSampleCache::LostFile>& lostFiles = {});
     std::string setAsideText() const;
+    static std::pair<std::string, std::string> lostFileText(const BridgeSampleCache::LostFile& file);
+    // Reads both library files, taking back from the plug-in's copy one that is lost.
+    void loadLibraryAtStart();
     std::vector<std::string> namesOfEntries(const std::vector<std::string>& keys) const;
     // Start-up's mirror pass, then what it and the start-up reads found wrong.
     QCoro::Task<> reportStartupMirror();

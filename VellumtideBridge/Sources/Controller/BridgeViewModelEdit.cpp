@@ -71,22 +71,29 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
 
     // Read after the render, so changes made meanwhile (an analysis, a rename) survive.
     BridgeSampleMetadata entry = entryFor(sample.id);
+    // A reset's rendered file waits hidden as the render of the edit still stored until the reset
+    // is stored: a crash before puts it back at the next start, one after removes it.
+    const BridgeSampleEdit previous = entry.edit;
+    const bool held = !active && cache->holdRenderedEdit(element, previous);
     entry.edit = sanitized;
     updateSampleMetadata(entry, sample.id);
     // The rendered file follows in the pass that stores the edit: the render is put in place, or
     // a reset's rendered file goes.
     auto placement = std::make_shared<EditPlacement>();
-    auto followUp = [folder = cache, element, sanitized, active, placement](const BridgeMetadataMap& stored) {
+    auto followUp = [folder = cache, element, sanitized, active, previous,
+                     placement](const BridgeMetadataMap& stored) {
         auto kept = stored.find(element.id);
         const BridgeSampleEdit storedEdit = kept == stored.end() ? BridgeSampleEdit() : kept->second.edit;
         placement->stored = active ? storedEdit == sanitized : storedEdit.isNeutral();
         if (!placement->stored)
             return;
         try {
-            if (active)
+            if (active) {
                 folder->placePendingEdit(element, sanitized);
-            else
+            } else {
+                vt::removeRegularFile(folder->pendingEditedSampleURL(element, previous));
                 folder->removeEditedSample(element);
+            }
         } catch (const std::exception& error) {
             placement->failure = error.what();
         }
@@ -95,9 +102,16 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
     if (!self)
         co_return false;
     if (!saved || !placement->stored) {
-        // "Metadata save failed" says why, and the edit was taken back: the render goes, and the
-        // rendered edit stays the one of the edit still stored.
-        vt::removeRegularFile(pending);
+        // "Metadata save failed" says why, and the edit was taken back: the render goes (a reset's
+        // rendered file comes back), and the rendered edit stays the one of the edit still stored.
+        if (active)
+            vt::removeRegularFile(pending);
+        else if (held)
+            try {
+                cache->placePendingEdit(element, previous);
+            } catch (const BridgeLibraryError&) {
+                // It waits: the next start puts it back, as the edit is still stored.
+            }
         co_return false;
     }
     if (placement->failure) {

@@ -2,38 +2,32 @@
 
 #include "Platform/Core/AtomicFile.h"
 #include "Platform/Core/Uuid.h"
+#include "VellumtideBridge/Sources/Library/BridgeLibraryMirror.h"
 
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <dirent.h>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
 #include <system_error>
-#include <thread>
-#include <tuple>
-#include <unistd.h>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 namespace fs = std::filesystem;
 using vt::json::Json;
 using Path = BridgeSampleCache::Path;
+using BridgeLibraryMirror::copyIntoMirror;
+using BridgeLibraryMirror::copyModificationTime;
+using BridgeLibraryMirror::createFolder;
+using BridgeLibraryMirror::itemExists;
+using BridgeLibraryMirror::quoted;
+using BridgeLibraryMirror::sizeOf;
 
 namespace {
 
 // What the name of a damaged file set aside carries after its stem.
 constexpr const char* unreadableMarker = ".unreadable-";
-
-std::string quoted(const Path& path) {
-    return "\"" + path.string() + "\"";
-}
 
 // An absolute path with "." and ".." resolved and no trailing separator.
 Path standardized(const Path& path) {
@@ -48,31 +42,9 @@ Path standardized(const Path& path) {
     return Path(text);
 }
 
-void createFolder(const Path& folder) {
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error || !fs::is_directory(folder))
-        throw BridgeLibraryError("Could not create the folder " + quoted(folder) + ": " +
-                                 (error ? error.message() : std::string("Not a directory")) + ".");
-}
-
 void createFolderIgnoringFailure(const Path& folder) {
     std::error_code error;
     fs::create_directories(folder, error);
-}
-
-// The size attribute of a file; nothing for a missing item, a folder or an unreadable item.
-std::optional<std::uintmax_t> sizeOf(const Path& path) {
-    std::error_code error;
-    auto size = fs::file_size(path, error);
-    if (error)
-        return std::nullopt;
-    return size;
-}
-
-bool itemExists(const Path& path) {
-    std::error_code error;
-    return fs::exists(path, error);
 }
 
 void writeOrThrow(const Path& target, std::string_view bytes) {
@@ -89,405 +61,6 @@ void writeIgnoringFailure(const Path& target, std::string_view bytes) {
     } catch (const fs::filesystem_error&) {
     }
 }
-
-// Gives target the modification time of source; failures are ignored (the next pass copies again).
-void copyModificationTime(const Path& source, const Path& target) {
-    std::error_code error;
-    auto time = fs::last_write_time(source, error);
-    if (!error)
-        fs::last_write_time(target, time, error);
-}
-
-// Size and modification time of a regular file: what the mirror pass compares.
-struct FileIdentity {
-    std::uintmax_t size = 0;
-    std::int64_t seconds = 0;
-    std::int64_t nanoseconds = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// One stat: nothing for a missing or unreadable item or anything but a regular file.
-std::optional<FileIdentity> identityOf(const Path& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    return FileIdentity{static_cast<std::uintmax_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
-}
-
-void syncFile(const Path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-// Copies source over destination so that a reader sees the old file or the new one, never half.
-// The copy takes the source's modification time, so the mirror pass can tell it is unchanged.
-void copyReplacing(const Path& source, const Path& destination) {
-    createFolder(destination.parent_path());
-    std::error_code error;
-    Path temporary;
-    try {
-        temporary = vt::createTemporaryFile(destination.parent_path());
-    } catch (const fs::filesystem_error& failure) {
-        error = failure.code();
-    }
-    if (!error) {
-        if (fs::copy_file(source, temporary, fs::copy_options::overwrite_existing, error)) {
-            syncFile(temporary);
-            copyModificationTime(source, temporary);
-            fs::rename(temporary, destination, error);
-        } else if (!error) {
-            error = std::make_error_code(std::errc::io_error);
-        }
-        vt::removeTemporaryFile(temporary);
-    }
-    if (error)
-        throw BridgeLibraryError("Could not copy " + quoted(source) + " to " + quoted(destination) + ": " +
-                                 error.message() + ".");
-}
-
-// A folder of the library and the mirror's folder of its copies, each held open for the pass so
-// that a look at one of their files does not walk the whole path again.
-class FolderPair {
-public:
-    FolderPair(Path source, Path target)
-        : source(std::move(source)), target(std::move(target)), sourceFd(openFolder(this->source)),
-          targetFd(openFolder(this->target)) {}
-    ~FolderPair() {
-        for (int fd : {sourceFd, targetFd})
-            if (fd >= 0)
-                ::close(fd);
-    }
-    FolderPair(const FolderPair&) = delete;
-    FolderPair& operator=(const FolderPair&) = delete;
-
-    const Path source;
-    const Path target;
-    std::optional<FileIdentity> sourceIdentity(const std::string& name) const {
-        return identityIn(sourceFd, source, name);
-    }
-    std::optional<FileIdentity> targetIdentity(const std::string& name) const {
-        return identityIn(targetFd, target, name);
-    }
-
-private:
-    static int openFolder(const Path& folder) {
-        return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
-    // By the open folder, or by the whole path when the folder could not be opened.
-    static std::optional<FileIdentity> identityIn(int folderFd, const Path& folder, const std::string& name) {
-        if (folderFd < 0)
-            return identityOf(folder / name);
-        struct stat info {};
-        if (::fstatat(folderFd, name.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode))
-            return std::nullopt;
-        return FileIdentity{static_cast<std::uintmax_t>(info.st_size), info.st_mtim.tv_sec,
-                            info.st_mtim.tv_nsec};
-    }
-    const int sourceFd;
-    const int targetFd;
-};
-
-// One file of a mirror batch: its name in a pair of folders, and the temporary that takes the
-// bytes first. The full paths are only made for the files that are copied.
-struct BatchCopy {
-    const FolderPair* folders = nullptr;
-    std::string name;
-    Path temporary;
-    bool sourceExists = false;
-    bool copied = false; // a new copy was made (or tried: see error)
-    std::error_code error;
-    Path source() const { return folders->source / name; }
-    Path target() const { return folders->target / name; }
-};
-
-// Copies the open source into the open target: in the kernel when it can, else through a buffer.
-bool copyContents(int from, int to) {
-    for (;;) {
-        ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, std::size_t{1} << 30, 0);
-        if (copied == 0)
-            return true;
-        if (copied > 0)
-            continue;
-        if (errno == EINTR)
-            continue;
-        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
-            return false;
-        break;
-    }
-    char buffer[1 << 16];
-    for (;;) {
-        ssize_t got = ::read(from, buffer, sizeof buffer);
-        if (got == 0)
-            return true;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        for (ssize_t written = 0; written < got;) {
-            ssize_t put = ::write(to, buffer + written, static_cast<std::size_t>(got - written));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                return false;
-            written += put;
-        }
-    }
-}
-
-// The lane of the temporaries' folder in which one copying thread writes: each thread its own, so
-// that they do not wait for one another on one folder's lock.
-std::string copyLane(std::size_t worker) {
-    return "copy-" + std::to_string(worker);
-}
-constexpr std::size_t maximumCopyThreads = 8;
-
-// Writes the source's bytes and modification time into a new temporary for the target.
-void copyToTemporary(BatchCopy& copy, const std::string& lane) {
-    int to = -1;
-    try {
-        std::tie(copy.temporary, to) = vt::openTemporaryFile(copy.folders->target, lane);
-    } catch (const fs::filesystem_error& failure) {
-        copy.error = failure.code();
-        return;
-    }
-    int from = ::open(copy.source().c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    if (from < 0 || ::fstat(from, &info) != 0 || !copyContents(from, to)) {
-        copy.error = std::error_code(errno ? errno : EIO, std::generic_category());
-    } else {
-        const struct timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
-        ::futimens(to, times); // a failure only means the next pass copies again
-    }
-    if (::close(to) != 0 && !copy.error)
-        copy.error = std::error_code(errno, std::generic_category());
-    if (from >= 0)
-        ::close(from);
-}
-
-// Looks at one file of the batch and, when its copy is missing or differs from the source in size
-// or modification time, writes the new copy's temporary.
-void prepareCopy(BatchCopy& copy, const std::string& lane) {
-    auto wanted = copy.folders->sourceIdentity(copy.name);
-    copy.sourceExists = wanted.has_value();
-    if (!wanted || copy.folders->targetIdentity(copy.name) == wanted)
-        return;
-    copy.copied = true;
-    copyToTemporary(copy, lane);
-}
-
-// Makes every temporary of the batch durable with one syncfs per file system (each folder's is
-// asked; a second call on the same one finds nothing left to write).
-void syncFolders(const std::vector<BatchCopy>& copies) {
-    std::unordered_set<std::string> folders;
-    for (const auto& copy : copies)
-        if (copy.copied && !copy.error)
-            folders.insert(copy.folders->target.string());
-    for (const auto& folder : folders) {
-        int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        ::syncfs(fd);
-        ::close(fd);
-    }
-}
-
-// Brings each copy in line with its source at the speed of the disk, keeping what copyReplacing
-// promises: a reader sees the old file or the new one, never half, also after a crash. The files
-// are compared and copied into temporaries on a few threads (each in its own lane),
-// one syncfs makes the new bytes durable, and only then are they renamed into place. Failed
-// copies keep their error.
-void copyAllReplacing(std::vector<BatchCopy>& copies) {
-    if (copies.empty())
-        return;
-    std::atomic<std::size_t> next = 0;
-    auto work = [&](std::size_t worker) {
-        const std::string lane = copyLane(worker);
-        for (std::size_t i = next++; i < copies.size(); i = next++)
-            prepareCopy(copies[i], lane);
-    };
-    const std::size_t threads = std::min<std::size_t>(
-        {maximumCopyThreads, std::max(1u, std::thread::hardware_concurrency()), copies.size() / 16 + 1});
-    std::vector<std::thread> workers;
-    for (std::size_t t = 1; t < threads; ++t)
-        workers.emplace_back(work, t);
-    work(0);
-    for (auto& worker : workers)
-        worker.join();
-    syncFolders(copies);
-    for (auto& copy : copies) {
-        if (!copy.copied)
-            continue;
-        if (!copy.error)
-            fs::rename(copy.temporary, copy.target(), copy.error);
-        if (!copy.temporary.empty() && copy.error)
-            vt::removeRegularFile(copy.temporary);
-    }
-    // The lanes, and the temporaries' folders, now empty: one temporary of each lane names it.
-    std::unordered_map<std::string, Path> lanes;
-    for (const auto& copy : copies)
-        if (copy.copied && !copy.temporary.empty())
-            lanes.emplace(copy.temporary.parent_path().string(), copy.temporary);
-    for (const auto& [lane, temporary] : lanes)
-        vt::removeTemporaryFile(temporary);
-}
-
-// Copies an existing file into the mirror; failures are ignored (the mirror is a convenience copy).
-void copyIntoMirror(const Path& source, const Path& mirrorTarget) {
-    if (!itemExists(source))
-        return;
-    try {
-        copyReplacing(source, mirrorTarget);
-    } catch (const BridgeLibraryError&) {
-    }
-}
-
-// Gives each visible name in a folder (hidden names and "." and ".." left out) to take, as the
-// folder lists them; nothing when it cannot be read.
-template <typename Take> void forEachVisibleName(const Path& folder, Take take) {
-    DIR* listing = ::opendir(folder.c_str());
-    if (!listing)
-        return;
-    while (const dirent* entry = ::readdir(listing))
-        if (entry->d_name[0] != '.')
-            take(entry->d_name);
-    ::closedir(listing);
-}
-
-// Removes the visible regular files of a mirror folder that the library no longer lists (no
-// recursion; hidden names are temporaries of writes under way and stay).
-void removeUnlisted(const Path& folder, const std::unordered_set<std::string>& listed) {
-    std::vector<std::string> stale;
-    forEachVisibleName(folder, [&](const char* name) {
-        if (!listed.count(name))
-            stale.emplace_back(name);
-    });
-    for (const auto& name : stale)
-        vt::removeRegularFile(folder / name);
-}
-
-// The names of the visible entries of a folder (none when it cannot be read).
-std::unordered_set<std::string> visibleFileNames(const Path& folder) {
-    std::unordered_set<std::string> names;
-    forEachVisibleName(folder, [&](const char* name) { names.emplace(name); });
-    return names;
-}
-
-// The files a copy pass could not copy; the pass goes on past each of them.
-class CopyFailures {
-    static constexpr std::size_t copyBatchSize = 2048;
-
-public:
-    explicit CopyFailures(std::string destination) : destination(std::move(destination)) {}
-
-    // Copies when the source exists and the two sizes differ (only sizes are compared); a
-    // failure is noted with the system's reason.
-    void copyIfNeeded(const Path& source, const Path& target) {
-        if (!itemExists(source) || sizeOf(source) == sizeOf(target))
-            return;
-        try {
-            copyReplacing(source, target);
-        } catch (const BridgeLibraryError& error) {
-            failures.push_back({source.filename().string(), error.what(), growth(source, target)});
-        }
-    }
-
-    // One file of the mirror pass, the file name in a folder of the library and in the mirror's
-    // folder of its copies (both open until the pass ends): copied when the source exists and the
-    // copy differs from it in size or modification time; a failure is noted with the system's
-    // reason. The files are looked at and copied together, by copyPending(), which tells whose
-    // source exists (whose copy the mirror keeps, the old one if the new copy failed) by adding
-    // its name to listed.
-    void mirrorIfChanged(const FolderPair& folders, std::string name,
-                         std::unordered_set<std::string>* listed = nullptr) {
-        pending.push_back({&folders, std::move(name), {}, false, false, {}});
-        listings.push_back(listed);
-        // In batches: the names of a whole large library would take megabytes at once.
-        if (pending.size() >= copyBatchSize)
-            copyPending();
-    }
-
-    // Makes the copies mirrorIfChanged() asked for.
-    void copyPending() {
-        copyAllReplacing(pending);
-        for (std::size_t i = 0; i < pending.size(); ++i) {
-            auto& copy = pending[i];
-            if (copy.error) {
-                const Path source = copy.source(), target = copy.target();
-                failures.push_back({copy.name,
-                                    "Could not copy " + quoted(source) + " to " + quoted(target) + ": " +
-                                        copy.error.message() + ".",
-                                    growth(source, target)});
-            }
-            if (copy.sourceExists && listings[i])
-                listings[i]->insert(std::move(copy.name));
-        }
-        pending.clear();
-        listings.clear();
-    }
-
-    // Copies the visible files of a folder (no sub-folders, no recursion) into another folder.
-    void copyDirectoryContents(const Path& folder, const Path& target) {
-        std::error_code error;
-        fs::directory_iterator it(folder, error);
-        if (error)
-            return;
-        std::vector<fs::directory_entry> entries;
-        for (; it != fs::directory_iterator(); it.increment(error)) {
-            if (error)
-                break;
-            if (!it->path().filename().string().starts_with("."))
-                entries.push_back(*it);
-        }
-        createFolder(target);
-        for (const auto& entry : entries) {
-            std::error_code kindError;
-            if (entry.is_directory(kindError))
-                continue;
-            copyIfNeeded(entry.path(), target / entry.path().filename());
-        }
-    }
-
-    // Throws BridgeIncompleteCopyError naming every file that was not copied, if any.
-    void throwIfAny() const {
-        if (failures.empty())
-            return;
-        std::vector<std::string> names;
-        std::uint64_t bytes = 0;
-        for (const auto& failure : failures) {
-            names.push_back(failure.name);
-            bytes += failure.bytes;
-        }
-        if (failures.size() == 1)
-            throw BridgeIncompleteCopyError(failures.front().text, names, bytes);
-        std::string text =
-            "Could not copy " + std::to_string(failures.size()) + " files into " + destination + ":";
-        constexpr std::size_t listed = 5;
-        for (std::size_t i = 0; i < failures.size() && i < listed; ++i)
-            text += "\n" + failures[i].text;
-        if (failures.size() > listed)
-            text += "\n… and " + std::to_string(failures.size() - listed) + " more.";
-        throw BridgeIncompleteCopyError(text, names, bytes);
-    }
-
-private:
-    struct Failure {
-        std::string name;
-        std::string text;
-        std::uint64_t bytes; // the room its copy needs beyond what it replaces
-    };
-    static std::uint64_t growth(const Path& source, const Path& target) {
-        const std::uint64_t wanted = sizeOf(source).value_or(0);
-        return wanted - std::min<std::uint64_t>(wanted, sizeOf(target).value_or(0));
-    }
-    std::string destination;
-    std::vector<Failure> failures;
-    std::vector<BatchCopy> pending;
-    std::vector<std::unordered_set<std::string>*> listings;
-};
 
 bool hasEntries(const Path& folder) {
     std::error_code error;
@@ -645,16 +218,8 @@ bool BridgeSampleCache::hasLibraryContent() const {
 }
 
 void BridgeSampleCache::copyLibrary(const BridgeSampleCache& destination) const {
-    if (root == destination.root)
-        return;
-    destination.prepareDirectories();
-    CopyFailures pass(quoted(destination.root));
-    pass.copyIfNeeded(manifestURL(), destination.manifestURL());
-    pass.copyIfNeeded(metadataURL(), destination.metadataURL());
-    pass.copyDirectoryContents(samplesDirectory(), destination.samplesDirectory());
-    pass.copyDirectoryContents(editedDirectory(), destination.editedDirectory());
-    pass.copyDirectoryContents(chopsDirectory(), destination.chopsDirectory());
-    pass.throwIfAny();
+    if (root != destination.root)
+        BridgeLibraryMirror::copyLibrary(*this, destination);
 }
 
 std::size_t BridgeSampleCache::removeLeftoverTemporaries() const {
@@ -669,46 +234,6 @@ std::size_t BridgeSampleCache::removeLeftoverTemporaries() const {
     return removed;
 }
 
-namespace {
-
-// The sample id of a render's file name: "<UUID>.wav" in "Edited", "<UUID>-chop-<UUID>.wav" in
-// "Chops" (then also the chop's id); nothing for any other name.
-struct RenderName {
-    vt::Uuid sample;
-    std::optional<vt::Uuid> chop;
-};
-
-std::optional<RenderName> renderName(std::string_view name, bool chop) {
-    constexpr std::size_t uuidLength = 36;
-    constexpr std::string_view chopMarker = "-chop-";
-    const std::size_t expected = chop ? 2 * uuidLength + chopMarker.size() + 4 : uuidLength + 4;
-    if (name.size() != expected || !name.ends_with(".wav"))
-        return std::nullopt;
-    const auto sample = vt::Uuid::parse(name.substr(0, uuidLength));
-    if (!sample || sample->string() != name.substr(0, uuidLength))
-        return std::nullopt;
-    if (!chop)
-        return RenderName{*sample, std::nullopt};
-    const std::string_view chopText = name.substr(uuidLength + chopMarker.size(), uuidLength);
-    const auto chopID = vt::Uuid::parse(chopText);
-    if (name.substr(uuidLength, chopMarker.size()) != chopMarker || !chopID || chopID->string() != chopText)
-        return std::nullopt;
-    return RenderName{*sample, chopID};
-}
-
-bool namesRender(const BridgeMetadataMap& metadata, const RenderName& render) {
-    const auto entry = metadata.find(render.sample);
-    if (entry == metadata.end())
-        return false;
-    if (!render.chop)
-        return !entry->second.edit.isNeutral();
-    const auto& chops = entry->second.chops;
-    return std::any_of(chops.begin(), chops.end(),
-                       [&](const BridgeSampleChop& known) { return known.id == *render.chop; });
-}
-
-} // namespace
-
 bool BridgeSampleCache::overlayMayBeIncomplete() const {
     if (metadataUnreadable)
         return true;
@@ -721,26 +246,6 @@ bool BridgeSampleCache::overlayMayBeIncomplete() const {
             return true;
     }
     return false;
-}
-
-std::size_t BridgeSampleCache::removeOrphanRenders(const BridgeMetadataMap& metadata) const {
-    if (!itemExists(metadataURL()) || overlayMayBeIncomplete())
-        return 0;
-    std::size_t removed = 0;
-    for (const bool chops : {false, true}) {
-        const Path folder = chops ? chopsDirectory() : editedDirectory();
-        std::vector<Path> orphans;
-        std::error_code error;
-        fs::directory_iterator it(folder, error);
-        for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-            const auto render = renderName(it->path().filename().string(), chops);
-            if (render && !namesRender(metadata, *render))
-                orphans.push_back(it->path());
-        }
-        for (const auto& orphan : orphans)
-            removed += vt::removeRegularFile(orphan) ? 1 : 0;
-    }
-    return removed;
 }
 
 namespace {
@@ -837,6 +342,12 @@ void BridgeSampleCache::placePendingEdit(const SampleItem& sample, const BridgeS
         throw saveFailure(editedSampleURL(sample), error);
 }
 
+bool BridgeSampleCache::holdRenderedEdit(const SampleItem& sample, const BridgeSampleEdit& storedEdit) const {
+    std::error_code error;
+    fs::rename(editedSampleURL(sample), pendingEditedSampleURL(sample, storedEdit), error);
+    return !error;
+}
+
 std::size_t BridgeSampleCache::settlePendingEdits(const BridgeMetadataMap& metadata) const {
     if (metadataUnreadable || !itemExists(metadataURL()))
         return 0;
@@ -874,6 +385,78 @@ void BridgeSampleCache::noteLoad(std::atomic<bool>& loadedWhole, std::atomic<boo
     unreadable = !read || !leftOut.empty();
     std::lock_guard lock(setAsideLock);
     leftOutNow = std::move(leftOut);
+}
+
+namespace {
+
+// Whether the file reads as a sample list or an overlay (records or entries left out or not).
+bool readsAsLibraryFile(const Path& file, bool manifest) {
+    try {
+        if (manifest) {
+            SampleItemListReader reader(DateForm::iso8601, SampleItemListReader::Records::tolerant);
+            if (!vt::readFileInPieces(file, [&](std::string_view piece) { reader.feed(piece); }))
+                return false;
+            reader.finish();
+        } else {
+            BridgeMetadataReader reader(DateForm::referenceSeconds);
+            if (!vt::readFileInPieces(file, [&](std::string_view piece) { reader.feed(piece); }))
+                return false;
+            reader.finish();
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+bool BridgeSampleCache::readNothingOf(std::string_view fileName) const {
+    const bool manifest = fileName == manifestFileName;
+    if (!itemExists(root / fileName))
+        return true;
+    std::lock_guard lock(setAsideLock);
+    return manifest ? manifestUnreadable && manifestLeftOut.empty()
+                    : metadataUnreadable && metadataLeftOut.empty();
+}
+
+std::vector<BridgeSampleCache::LostFile> BridgeSampleCache::takeBackLostFiles() const {
+    // Looked at before anything is taken back.
+    const bool inUse = hasLibraryContent() || itemExists(metadataURL());
+    std::vector<LostFile> lost;
+    for (const std::string_view name : {manifestFileName, metadataFileName})
+        if (auto file = takeBackIfLost(name, inUse))
+            lost.push_back(*file);
+    return lost;
+}
+
+std::optional<BridgeSampleCache::LostFile> BridgeSampleCache::takeBackIfLost(std::string_view fileName,
+                                                                             bool inUse) const {
+    if (!readNothingOf(fileName))
+        return std::nullopt;
+    const Path file = root / fileName, copy = mirrorRoot / fileName;
+    LostFile lost{std::string(fileName), !itemExists(file), false};
+    if (readsAsLibraryFile(copy, fileName == manifestFileName)) {
+        try {
+            // The damaged file is kept; the flag that would set it aside at the next save goes.
+            const Path keptAs = lost.missing ? Path() : moveAside(file);
+            (fileName == manifestFileName ? manifestUnreadable : metadataUnreadable) = false;
+            try {
+                BridgeLibraryMirror::copyReplacing(copy, file);
+                lost.takenBack = true;
+            } catch (const BridgeLibraryError&) {
+            }
+            if (!lost.missing) {
+                std::lock_guard lock(setAsideLock);
+                setAside.push_back({lost.fileName, keptAs, {}, lost.takenBack});
+            }
+        } catch (const BridgeLibraryError&) {
+            // Not kept aside: the damaged file stays in place, and its next save tries again.
+        }
+    }
+    if (lost.takenBack || (lost.missing && (inUse || itemExists(copy))))
+        return lost;
+    return std::nullopt;
 }
 
 std::vector<SampleItem> BridgeSampleCache::loadManifest() const {
@@ -1022,6 +605,12 @@ void BridgeSampleCache::writeLibraryFile(const Path& target, const Path& mirrorT
 
 // Keeps a file that could not be read whole as "<stem>.unreadable-<UTC time><extension>" beside it.
 void BridgeSampleCache::setAsideUnreadable(const Path& file, std::vector<std::string> leftOut) const {
+    const Path aside = moveAside(file);
+    std::lock_guard lock(setAsideLock);
+    setAside.push_back({file.filename().string(), aside, std::move(leftOut)});
+}
+
+Path BridgeSampleCache::moveAside(const Path& file) const {
     std::string stamp;
     for (char c : vt::formatISO8601(clock->now()))
         if (c != '-' && c != ':')
@@ -1036,8 +625,7 @@ void BridgeSampleCache::setAsideUnreadable(const Path& file, std::vector<std::st
     if (error)
         throw BridgeLibraryError("Could not keep the unreadable file " + quoted(file) +
                                  " before replacing it: " + error.message() + ".");
-    std::lock_guard lock(setAsideLock);
-    setAside.push_back({file.filename().string(), aside, std::move(leftOut)});
+    return aside;
 }
 
 std::vector<BridgeSampleCache::SetAsideFile> BridgeSampleCache::takeSetAsideFiles() const {
@@ -1061,7 +649,7 @@ Path BridgeSampleCache::mirroredEditedSampleURL(const SampleItem& sample) const 
     return auMirrorEditedDirectory() / (sample.id.string() + ".wav");
 }
 
-std::string BridgeSampleCache::chopFileName(const SampleItem& sample, const BridgeSampleChop& chop) const {
+std::string BridgeSampleCache::chopFileName(const SampleItem& sample, const BridgeSampleChop& chop) {
     return sample.id.string() + "-chop-" + chop.id.string() + ".wav";
 }
 
@@ -1147,36 +735,5 @@ void BridgeSampleCache::mirrorLibrary(const std::vector<SampleItem>& samples,
 
 void BridgeSampleCache::mirrorFiles(const std::vector<SampleItem>& samples,
                                     const BridgeMetadataMap& metadata) const {
-    createFolder(auMirrorSamplesDirectory());
-    createFolder(auMirrorEditedDirectory());
-    createFolder(auMirrorChopsDirectory());
-    const FolderPair rootFiles(root, mirrorRoot), sampleFiles(samplesDirectory(), auMirrorSamplesDirectory()),
-        editedFiles(editedDirectory(), auMirrorEditedDirectory()),
-        chopFiles(chopsDirectory(), auMirrorChopsDirectory());
-    CopyFailures pass("the plug-in's library");
-    pass.mirrorIfChanged(rootFiles, std::string(manifestFileName));
-    pass.mirrorIfChanged(rootFiles, std::string(metadataFileName));
-    // What the library no longer has (a deleted sample's files, old chops) goes from the mirror.
-    std::unordered_set<std::string> listedSamples, listedEdits, listedChops;
-    // One look at the folder of edits instead of one per sample: most samples have none.
-    const std::unordered_set<std::string> rendered = visibleFileNames(editedDirectory());
-    for (const auto& sample : samples) {
-        if (vt::isSafeFileName(sample.fileName))
-            pass.mirrorIfChanged(sampleFiles, sample.fileName, &listedSamples);
-        if (!rendered.empty()) {
-            std::string editedName = sample.id.string() + ".wav";
-            if (rendered.count(editedName))
-                pass.mirrorIfChanged(editedFiles, std::move(editedName), &listedEdits);
-        }
-        auto entry = metadata.find(sample.id);
-        if (entry == metadata.end())
-            continue;
-        for (const auto& chop : entry->second.chops)
-            pass.mirrorIfChanged(chopFiles, chopFileName(sample, chop), &listedChops);
-    }
-    pass.copyPending();
-    removeUnlisted(auMirrorSamplesDirectory(), listedSamples);
-    removeUnlisted(auMirrorEditedDirectory(), listedEdits);
-    removeUnlisted(auMirrorChopsDirectory(), listedChops);
-    pass.throwIfAny();
+    BridgeLibraryMirror::mirrorFiles(*this, samples, metadata);
 }

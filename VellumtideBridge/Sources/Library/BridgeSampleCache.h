@@ -91,15 +91,10 @@ public:
     // the names earlier versions gave their temporaries are left alone.
     std::size_t removeLeftoverTemporaries() const;
 
-    // Removes the renders no entry of metadata names, in "Edited" ("<UUID>.wav" without an entry
-    // holding an edit) and "Chops" ("<UUID>-chop-<UUID>.wav" without an entry holding that chop):
-    // what a render left when its overlay save never happened. Files of other names are never
-    // touched, and nothing is removed when "bridge-metadata.json" is missing or while an entry may
-    // exist that could not be read (overlayMayBeIncomplete()). Returns how many.
-    std::size_t removeOrphanRenders(const BridgeMetadataMap& metadata) const;
     // True when some entry of the overlay may not have been read: the last load of
     // "bridge-metadata.json" could not read the file or left an entry out, or the library folder
-    // keeps a damaged one set aside. A render that no entry names is then no orphan.
+    // keeps a damaged one set aside. (A rendered edit or chop is never removed for want of its
+    // entry: the entry may be in a file that was lost and comes back.)
     bool overlayMayBeIncomplete() const;
 
     // A render waiting for its edit to be stored, hidden in "Edited" and named after the sample
@@ -109,6 +104,10 @@ public:
     Path pendingEditedSampleURL(const SampleItem& sample, const BridgeSampleEdit& edit) const;
     // Renames the waiting render onto the rendered edit. Throws BridgeLibraryError.
     void placePendingEdit(const SampleItem& sample, const BridgeSampleEdit& edit) const;
+    // Before a reset is stored: hides the rendered edit as the waiting render of the edit still
+    // stored, so a crash before the reset is stored puts it back and one after removes it. False
+    // when there is no rendered edit.
+    bool holdRenderedEdit(const SampleItem& sample, const BridgeSampleEdit& storedEdit) const;
     // What a crash left between storing an edit and putting its render in place: every waiting
     // render in "Edited" is put in place when the overlay holds an active edit equal to its own,
     // and removed otherwise. Nothing happens when "bridge-metadata.json" is missing or was
@@ -129,6 +128,8 @@ public:
         // sample list, the names of its records (a quoted title or "record <n>"), for the
         // metadata, the keys of its entries.
         std::vector<std::string> unreadableEntries;
+        // Nothing of it could be read, and the plug-in's copy of it was taken back in its place.
+        bool takenBack = false;
     };
     // The damaged files moved aside since the last call, in the order they were moved.
     std::vector<SetAsideFile> takeSetAsideFiles() const;
@@ -136,6 +137,18 @@ public:
     // what the file holds, and writing it again would change nothing a reader uses.
     bool manifestLoadedWhole() const { return manifestLoaded; }
     bool metadataLoadedWhole() const { return metadataLoaded; }
+    // A library file that start-up found missing or could not read at all, and what became of it.
+    struct LostFile {
+        std::string fileName;   // "library.json" or "bridge-metadata.json"
+        bool missing = true;    // else it could not be read at all (and was set aside when taken back)
+        bool takenBack = false; // the plug-in's copy read and took its place: load it again
+    };
+    // After the start's loads of both files: each that is missing or could not be read at all is
+    // taken back from the plug-in's copy when that copy reads (a damaged one is set aside first,
+    // as takeSetAsideFiles() tells). Returns the files taken back and the missing ones of a
+    // library in use (one that has the other file, a file in "Samples", "Edited" or "Chops", or a
+    // copy of the file in the mirror); a new library's files are no loss. The mirror is only read.
+    std::vector<LostFile> takeBackLostFiles() const;
     std::vector<SampleItem> loadManifest() const;
     void saveManifest(const std::vector<SampleItem>& samples) const;
     BridgeMetadataMap loadLocalMetadata() const;
@@ -148,6 +161,8 @@ public:
     Path mirroredEditedSampleURL(const SampleItem& sample) const;
     Path chopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const;
     Path mirroredChopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const;
+    // The name of a chop's render in "Chops": "<sample UUID>-chop-<chop UUID>.wav".
+    static std::string chopFileName(const SampleItem& sample, const BridgeSampleChop& chop);
 
     bool hasEditedSample(const SampleItem& sample) const;
     // True unless the local file's size equals the sample's byte count. False for a sample
@@ -174,9 +189,9 @@ public:
     void mirrorLibrary(const std::vector<SampleItem>& samples, const BridgeMetadataMap& metadata) const;
     // Brings the mirror in line with the library folder: copies the JSON files and every listed
     // file whose copy is missing or differs in size or modification time, and removes the mirror's
-    // files the library no longer lists. Safe to call off the main thread (one pass at a time). A
-    // file that cannot be copied does not stop the pass: BridgeIncompleteCopyError names them all
-    // at the end.
+    // files whose file the library folder no longer has (never one for want of an entry). Safe to call off
+    // the main thread (one pass at a time). A file that cannot be copied does not stop the pass:
+    // BridgeIncompleteCopyError names them all at the end.
     void mirrorFiles(const std::vector<SampleItem>& samples, const BridgeMetadataMap& metadata) const;
 
 private:
@@ -185,10 +200,15 @@ private:
                           const std::function<void(const Emit&)>& produce, std::atomic<bool>& unreadableFlag,
                           std::vector<std::string>& leftOut) const;
     void setAsideUnreadable(const Path& file, std::vector<std::string> leftOut) const;
+    // Renames the file to "<stem>.unreadable-<UTC time><extension>" beside it and returns that name.
+    Path moveAside(const Path& file) const;
+    // The lost file taken back from the mirror, or nothing when it was not lost or not taken back.
+    std::optional<LostFile> takeBackIfLost(std::string_view fileName, bool inUse) const;
+    // The last load of the file found it missing or could read nothing of it.
+    bool readNothingOf(std::string_view fileName) const;
     // Notes what a load of a file read: whole, in part (leftOut names what not), or nothing.
     void noteLoad(std::atomic<bool>& loadedWhole, std::atomic<bool>& unreadable,
                   std::vector<std::string>& leftOutNow, std::vector<std::string> leftOut, bool read) const;
-    std::string chopFileName(const SampleItem& sample, const BridgeSampleChop& chop) const;
 
     Path root;
     Path mirrorRoot;
