@@ -763,19 +763,10 @@ std::optional<double> fromHexBits(std::string_view text) {
     return std::bit_cast<double>(bits);
 }
 
-// The edit as "bridge-metadata.json" gives it back (a start or fade of 1 ms or less reads as 0).
-BridgeSampleEdit asStored(const BridgeSampleEdit& edit) {
-    try {
-        return BridgeSampleEdit::fromJson(edit.toJson());
-    } catch (const vt::json::JsonError&) {
-        return edit; // not storable: no stored edit will equal it
-    }
-}
-
 // The stored edit spelt exactly: start, end ("none" when open), fade-in and fade-out as the bits
 // of their doubles, then the two switches.
 std::string pendingEditKey(const BridgeSampleEdit& edit) {
-    const BridgeSampleEdit stored = asStored(edit);
+    const BridgeSampleEdit stored = edit.asStored();
     return hexBits(stored.startTime) + "_" + (stored.endTime ? hexBits(*stored.endTime) : "none") + "_" +
            hexBits(stored.fadeIn) + "_" + hexBits(stored.fadeOut) + "_" + (stored.normalize ? "1" : "0") +
            (stored.denoise ? "1" : "0");
