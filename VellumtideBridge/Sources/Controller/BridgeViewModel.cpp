@@ -71,6 +71,9 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     cache->settlePendingEdits(sampleMetadata);
     // A render whose overlay save never happened (a quit or a full disk) names no sample.
     cache->removeOrphanRenders(sampleMetadata);
+    // A deletion stored before a crash loses its files now (else the mirror pass would copy the
+    // sample back into the plug-in's copy).
+    cache->removeFilesOfDeletedSamples(librarySamples, sampleMetadata);
     setSamples(displaySamples(librarySamples));
     // Files read whole are not written again at start; the mirror pass still copies them.
     BridgeLibraryWriter::Snapshot onDisk{cache, nullptr, nullptr};
