@@ -1,6 +1,7 @@
 // What the controller tells, and what it keeps, when the library folder is damaged, full or
 // changed under running work: leftovers of a crash, unreadable JSON files, files that cannot be
-// copied, saves that fail, and results of work started on another folder.
+// copied, saves that fail, an edit at the edge of what the file stores, and results of work
+// started on another folder.
 
 #include "Platform/Audio/AudioFile.h"
 #include "Platform/Core/AtomicFile.h"
