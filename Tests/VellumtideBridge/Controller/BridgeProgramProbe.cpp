@@ -8,6 +8,8 @@
 // - VT_PROBE_EDIT_CYCLE: it edits the samples "again" (one trim after another) and "fresh"
 //   (edited, then reset) over and over, saying "applied" after each, until it is killed. Each
 //   render takes 20 ms longer after its file is written, as on a slow disk.
+// - VT_PROBE_DELETE_RUN: it says "deleting" and deletes ten of the shown samples, newest first,
+//   one every 3 ms without waiting for the ones before, then waits to be killed.
 
 #include "Platform/Async/Background.h"
 #include "Platform/Async/Spawn.h"
@@ -21,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <qcoro/qcorotimer.h>
+#include <set>
 #include <thread>
 
 namespace {
@@ -124,6 +127,25 @@ void startEditCycles(BridgeViewModel& model) {
     });
 }
 
+bool runsDeletes() {
+    return qEnvironmentVariableIsSet("VT_PROBE_DELETE_RUN");
+}
+
+QCoro::Task<> deleteTen(BridgeViewModel& model) {
+    say("deleting");
+    std::set<vt::Uuid> asked; // shown until their deletion is stored
+    for (int deleted = 0; deleted < 10; ++deleted) {
+        const auto& shown = model.samples();
+        auto next = std::find_if(shown.begin(), shown.end(),
+                                 [&](const SampleItem& sample) { return !asked.count(sample.id); });
+        if (next == shown.end())
+            co_return;
+        asked.insert(next->id);
+        model.deleteSample(*next);
+        co_await QCoro::sleepFor(std::chrono::milliseconds(3));
+    }
+}
+
 void report(BridgeViewModel& model) {
     QObject::connect(&model, &BridgeViewModel::changed, &model, [&model](BridgeViewModel::Field field) {
         if (field == BridgeViewModel::Field::statusMessage)
@@ -134,6 +156,8 @@ void report(BridgeViewModel& model) {
     say("ready");
     if (cyclesEdits())
         startEditCycles(model);
+    if (runsDeletes())
+        vt::spawn([&model] { return deleteTen(model); });
     if (!quitsWhileRendering() || model.samples().empty())
         return;
     BridgeSampleEdit edit;

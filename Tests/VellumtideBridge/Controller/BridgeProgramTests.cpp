@@ -294,6 +294,62 @@ TEST_F(BridgeProgramTest, AKillAtAnyMomentOfAnEditLeavesEachRenderedEditMatching
     EXPECT_GE(storedEdits.size(), 4u) << "the kills left different edits stored";
 }
 
+// kill -9 at any moment of a run of deletions (each sample with its raw file, a rendered edit and
+// a chop): after the next start no sample marked deleted has a file left, in the library or the
+// plug-in's copy, both copies of the overlay agree, and every other sample keeps all its files.
+TEST_F(BridgeProgramTest, AKillAtAnyMomentOfADeleteLeavesNoFileOfADeletedSample) {
+    constexpr int killPoints = 16;
+    std::vector<SampleItem> takes;
+    BridgeMetadataMap overlay;
+    for (int i = 0; i < killPoints * 10; ++i) {
+        takes.push_back(makeSample("take " + std::to_string(i), 1000 - i));
+        overlay[takes.back().id].edit.startTime = 0.25;
+        overlay[takes.back().id].chops = {makeChop(0, 0, 0.5)};
+    }
+    seedLibrary(takes);
+    const BridgeSampleCache seeded(paths, libraryRoot());
+    seeded.saveLocalMetadata(overlay);
+    for (const auto& take : takes) {
+        writeFile(seeded.editedSampleURL(take), "edit");
+        writeFile(seeded.chopSampleURL(take, overlay[take.id].chops[0]), "chop");
+    }
+    environment.insert("VT_PROBE_DELETE_RUN", "1");
+
+    std::size_t deleted = 0;
+    for (int point = 0; point < killPoints; ++point) {
+        SCOPED_TRACE("kill point " + std::to_string(point));
+        seen.clear();
+        ASSERT_TRUE(startFirst()) << seen.toStdString();
+        ASSERT_TRUE(waitForOutput(first, seen, "deleting\n", patienceMilliseconds));
+        std::this_thread::sleep_for(std::chrono::milliseconds(point * 7 % 60));
+        ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+        ASSERT_TRUE(first.waitForFinished(patienceMilliseconds));
+
+        start();
+        settleWrites();
+        BridgeViewModelProbe restarted(*model);
+        const auto& cache = *restarted.cache;
+        deleted = 0;
+        for (const auto& take : takes) {
+            SCOPED_TRACE(take.title);
+            auto entry = restarted.sampleMetadata.find(take.id);
+            const bool gone = entry != restarted.sampleMetadata.end() && entry->second.isDeleted;
+            deleted += gone ? 1 : 0;
+            const auto chop = cache.chopSampleURL(take, overlay[take.id].chops[0]);
+            const auto mirroredChop = cache.mirroredChopSampleURL(take, overlay[take.id].chops[0]);
+            for (const auto& file :
+                 {*cache.sampleURL(take), cache.auMirrorSamplesDirectory() / take.fileName,
+                  cache.editedSampleURL(take), cache.mirroredEditedSampleURL(take), chop, mirroredChop})
+                EXPECT_EQ(std::filesystem::exists(file), !gone) << file;
+        }
+        EXPECT_EQ(model->samples().size(), takes.size() - deleted);
+        EXPECT_EQ(readWholeFile(cache.metadataURL()),
+                  readWholeFile(cache.auMirrorRootURL() / BridgeSampleCache::metadataFileName));
+        model.reset();
+    }
+    EXPECT_GE(deleted, static_cast<std::size_t>(killPoints)) << "the kills came during the deletions";
+}
+
 TEST(BridgeProgramArguments, URLsAndTheQuietStart) {
     auto parsed = BridgeProgramArguments::parse(
         {"vellumtide-bridge", "--hidden", "vellumtide://open", "", "--verbose", "vellumtide://edit/x"});

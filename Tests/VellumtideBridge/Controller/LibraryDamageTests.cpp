@@ -1,10 +1,14 @@
 // What the controller tells, and what it keeps, when the library folder is damaged, full or
 // changed under running work: leftovers of a crash, unreadable JSON files, files that cannot be
-// copied, saves that fail, and results of work started on another folder.
+// copied, saves that fail, an edit at the edge of what the file stores, and results of work
+// started on another folder.
 
+#include "Platform/Audio/AudioFile.h"
 #include "Platform/Core/AtomicFile.h"
+#include "Tests/Support/Audio/AudioFixtures.h"
 #include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
+#include "VellumtideBridge/Sources/Audio/BridgeSampleRenderer.h"
 
 namespace vt::test {
 namespace {
@@ -389,6 +393,38 @@ TEST_F(ControllerTest, AFailedEditLeavesNothingBehindAndRendersNoEntryNamesStay)
     for (const auto& file : others)
         EXPECT_TRUE(fs::exists(file)) << file;
     EXPECT_TRUE(fs::exists(keptRender));
+}
+
+// A start or fade of 1 ms or less is stored as none: the render, and the edit the window holds,
+// are those of the edit as the next start reads it back, not the edit as the sheet gave it.
+TEST_F(ControllerTest, AnEditAtTheMillisecondEdgeIsRenderedAsItIsStored) {
+    auto kick = makeSample("kick", 100);
+    kick.duration = 1.0;
+    seedLibrary({kick});
+    writeWav(libraryRoot() / "Samples" / kick.fileName, 44100, {sineWave(60, 44100, 44100, 0.9)});
+    realAudio = BridgeAudioServices::standard();
+    auto& m = start();
+    settle();
+    BridgeSampleEdit atTheEdge, belowWithFade, fadeBelow;
+    atTheEdge.startTime = 0.001;
+    atTheEdge.normalize = true;
+    belowWithFade.startTime = 0.0005;
+    belowWithFade.fadeOut = 0.25;
+    fadeBelow.startTime = 0.25;
+    fadeBelow.fadeIn = 0.0008;
+    for (const auto& edit : {atTheEdge, belowWithFade, fadeBelow}) {
+        SCOPED_TRACE(edit.toJson().dump());
+        ASSERT_TRUE(await(m.applyEdit(edit, m.displaySamples({kick})[0])));
+        settleWrites();
+        const BridgeSampleEdit reloaded = probe(m).cache->loadLocalMetadata().at(kick.id).edit;
+        EXPECT_EQ(probe(m).sampleMetadata.at(kick.id).edit, reloaded);
+        EXPECT_EQ(m.displaySamples({kick})[0].edit, reloaded);
+        const auto reference = folder / "reference.wav";
+        BridgeSampleRenderer::renderSynchronously(*probe(m).cache->sampleURL(kick), reference, reloaded);
+        const auto rendered = readAudioFile(probe(m).cache->editedSampleURL(kick)).channels;
+        EXPECT_EQ(rendered.front().size(), readAudioFile(reference).channels.front().size());
+        EXPECT_TRUE(rendered == readAudioFile(reference).channels);
+    }
 }
 
 // An analysis started on one folder finishes after the user switched to another: its result

@@ -67,6 +67,44 @@ TEST_F(PhoneTest, ManualSyncDownloadsWhatIsMissingAndSavesTheList) {
     (void)spaced;
 }
 
+// The user deletes samples while the sync runs: one due to be fetched while another file comes is
+// not fetched, and one deleted while its own file comes is removed once it has arrived. Neither
+// keeps a file in the library or the plug-in's copy, nor counts as synced.
+TEST_F(PhoneTest, ASampleDeletedDuringTheSyncKeepsNoFile) {
+    auto slow = offer("slow", 100, "slow"); // each file holds its title
+    auto skipped = offer("skipped", 200, "skipped");
+    auto arriving = offer("arriving", 300, "arriving");
+    seedLibrary(offered, false); // listed, but every file is to be fetched again
+    trust();
+    for (const auto& held : {slow, arriving}) {
+        FakeReply late = FakeReply::ok(held.title);
+        late.delayBeforeReply = 300ms;
+        phone.setReply("/samples/" + held.fileName, late);
+    }
+    auto& m = start();
+    settle();
+    logTexts();
+    auto syncing = m.sync(device(), Mode::manual);
+    for (const auto& deleted : {skipped, arriving}) {
+        const SampleItem& fetching = deleted.id == skipped.id ? slow : arriving;
+        ASSERT_TRUE(turnUntil([&] { return phone.requestCount("/samples/" + fetching.fileName) == 1; }));
+        m.deleteSample(m.displaySamples({deleted})[0]);
+    }
+    awaitVoid(std::move(syncing));
+    settleWrites();
+
+    EXPECT_EQ(phone.requestCount("/samples/" + skipped.fileName), 0u);
+    const auto mirrorSamples = probe(m).cache->auMirrorSamplesDirectory();
+    for (const auto& deleted : {skipped, arriving}) {
+        EXPECT_FALSE(std::filesystem::exists(samplesFolder() / deleted.fileName)) << deleted.title;
+        EXPECT_FALSE(std::filesystem::exists(mirrorSamples / deleted.fileName)) << deleted.title;
+    }
+    EXPECT_EQ(fileText(mirrorSamples / slow.fileName), "slow");
+    EXPECT_TRUE(logged(statusLog, "Synced 1 new sample"));
+    ASSERT_EQ(m.samples().size(), 1u);
+    EXPECT_EQ(m.samples()[0].id, slow.id);
+}
+
 // A sample the library folder cannot store (a name too long for the file system) is named and
 // tried again later; the samples around it are stored and the list is saved.
 TEST_F(PhoneTest, ASampleThatCannotBeStoredDoesNotStopTheSync) {

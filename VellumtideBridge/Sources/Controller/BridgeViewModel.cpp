@@ -67,6 +67,9 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     // goes, as the overlay on disk says. No other render is ever removed for want of an entry:
     // the entry may be in a file that was lost and is put back.
     cache->settlePendingEdits(sampleMetadata);
+    // A deletion stored before a crash loses its files now (else the mirror pass would copy the
+    // sample back into the plug-in's copy).
+    cache->removeFilesOfDeletedSamples(librarySamples, sampleMetadata);
     setSamples(displaySamples(librarySamples));
     // Files read whole are not written again at start; the mirror pass still copies them.
     BridgeLibraryWriter::Snapshot onDisk{cache, nullptr, nullptr};

@@ -456,6 +456,9 @@ private:
     QCoro::Task<> removeChopFiles(SampleItem sample, std::set<std::string> keep);
     QCoro::Task<> finishRename(BridgeSampleMetadata entry, vt::Uuid id, std::string title);
     QCoro::Task<> finishDelete(SampleItem owner, std::string shownTitle);
+    // File work for a library pass: the samples' files go, in the library and the mirror, once
+    // the overlay on disk marks them deleted (a deletion that could not be saved keeps them).
+    BridgeLibraryWriter::FollowUp removalOfDeletedFiles(std::vector<SampleItem> samples) const;
 
     const SampleItem* librarySample(const vt::Uuid& id) const;
     BridgeSampleMetadata entryFor(const vt::Uuid& id) const;

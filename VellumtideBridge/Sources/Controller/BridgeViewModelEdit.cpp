@@ -34,7 +34,9 @@ QCoro::Task<bool> BridgeViewModel::applyEdit(BridgeSampleEdit edit, SampleItem s
         co_return false;
     }
     const SampleItem element = *found;
-    const BridgeSampleEdit sanitized = edit.sanitized(element.duration);
+    // Rendered and kept as it will be stored (a start or fade of 1 ms or less is none), so that
+    // the rendered file is the one of the edit a restart reads back.
+    const BridgeSampleEdit sanitized = edit.sanitized(element.duration).asStored();
     const bool active = sanitized.isActive(element.duration);
     QPointer<BridgeViewModel> self(this);
 

@@ -46,13 +46,14 @@ QCoro::Task<CopyOutcome> copyLibraryInBackground(std::shared_ptr<const BridgeSam
     co_return outcome;
 }
 
-// Sweeps the leftovers of interrupted writes, reads both files, and settles the renders a crash
-// left waiting for their edits.
+// Sweeps the leftovers of interrupted writes, reads both files, settles the renders a crash left
+// waiting for their edits, and removes the files of deletions a crash left unfinished.
 QCoro::Task<BridgeViewModel::LoadedLibrary> loadInBackground(std::shared_ptr<const BridgeSampleCache> cache) {
     auto load = [cache] {
         cache->removeLeftoverTemporaries();
         BridgeViewModel::LoadedLibrary loaded{cache->loadManifest(), cache->loadLocalMetadata()};
         cache->settlePendingEdits(loaded.metadata);
+        cache->removeFilesOfDeletedSamples(loaded.samples, loaded.metadata);
         return loaded;
     };
     return vt::runInBackground(vt::userInitiatedPool(), std::move(load));

@@ -235,11 +235,7 @@ QCoro::Task<> BridgeViewModel::finishDelete(SampleItem owner, std::string shownT
     QPointer<BridgeViewModel> self(this);
     // The files go once the deletion is stored, in the pass that stored it, off the main thread
     // (folder listings): a deletion that cannot be saved keeps the sample whole.
-    auto removeFiles = [folder = cache, owner](const BridgeMetadataMap& stored) {
-        auto entry = stored.find(owner.id);
-        if (entry != stored.end() && entry->second.isDeleted)
-            folder->removeSampleFiles(owner);
-    };
+    auto removeFiles = removalOfDeletedFiles(std::vector<SampleItem>(1, owner));
     std::optional<std::string> mirrorProblem; // the deletion itself is saved
     std::optional<std::string> failure =
         co_await writeLibrary({.manifest = true, .metadata = true, .mirror = true}, nullptr,
@@ -255,6 +251,16 @@ QCoro::Task<> BridgeViewModel::finishDelete(SampleItem owner, std::string shownT
     setStatusMessage("Deleted " + shownTitle);
     if (mirrorProblem)
         setErrorMessage(*mirrorProblem);
+}
+
+BridgeLibraryWriter::FollowUp BridgeViewModel::removalOfDeletedFiles(std::vector<SampleItem> samples) const {
+    return [folder = cache, samples = std::move(samples)](const BridgeMetadataMap& stored) {
+        for (const auto& sample : samples) {
+            auto entry = stored.find(sample.id);
+            if (entry != stored.end() && entry->second.isDeleted)
+                folder->removeSampleFiles(sample);
+        }
+    };
 }
 
 void BridgeViewModel::editSample(const SampleItem& sample) {

@@ -221,11 +221,15 @@ QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode)
     }
 
     std::set<vt::Uuid> newIDs;
+    std::vector<SampleItem> deletedOnArrival; // deleted by the user while their file came
     std::size_t downloaded = 0;
     std::optional<std::uint64_t> missingSpace;
     const std::uint64_t jsonRoom = listBytes + fileSizeOrZero(cache->metadataURL()) + (64u << 10);
     for (std::size_t index = 0; index < pending.size(); ++index) {
         const SampleItem& sample = *pending[index];
+        // Deleted by the user since the list was made: not fetched.
+        if (isTombstoned(sample.id))
+            continue;
         // Room for the file and both JSON files, or the download stops here: what is stored is
         // listed, and the user learns how much space is missing.
         if (const auto shortfall = spaceShortfall(pending, index, jsonRoom)) {
@@ -274,8 +278,19 @@ QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode)
             unsaved.push_back("\"" + displayTitle(sample) + "\" was not saved. " + *notStored);
             continue;
         }
+        if (isTombstoned(sample.id)) {
+            deletedOnArrival.push_back(sample);
+            continue;
+        }
         ++downloaded;
         newIDs.insert(sample.id);
+    }
+    // What the user deleted while it came goes again, in the library and the plug-in's copy.
+    if (!deletedOnArrival.empty()) {
+        co_await writeLibrary({.metadata = true}, nullptr,
+                              removalOfDeletedFiles(std::move(deletedOnArrival)));
+        if (!self)
+            co_return;
     }
 
     const bool listChanged = list != librarySamples;

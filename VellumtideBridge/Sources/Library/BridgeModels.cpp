@@ -334,6 +334,14 @@ Json BridgeSampleEdit::toJson() const {
     return object;
 }
 
+BridgeSampleEdit BridgeSampleEdit::asStored() const {
+    try {
+        return fromJson(toJson());
+    } catch (const vt::json::JsonError&) {
+        return *this; // not storable (not a number): no stored edit will equal it
+    }
+}
+
 // MARK: BridgeSampleChop
 
 double BridgeSampleChop::duration() const {

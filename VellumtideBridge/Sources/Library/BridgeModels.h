@@ -61,6 +61,9 @@ struct BridgeSampleEdit {
     static BridgeSampleEdit fromJson(const vt::json::Json& value);
     // Sparse: only keys that carry information; the neutral edit is {}.
     vt::json::Json toJson() const;
+    // The edit as its JSON form gives it back: a start or fade of 0.001 s or less reads as 0.
+    // What is rendered and kept in memory goes through this, so it is what a restart reads.
+    BridgeSampleEdit asStored() const;
 
     bool operator==(const BridgeSampleEdit&) const = default;
 };

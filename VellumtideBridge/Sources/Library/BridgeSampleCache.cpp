@@ -268,19 +268,10 @@ std::optional<double> fromHexBits(std::string_view text) {
     return std::bit_cast<double>(bits);
 }
 
-// The edit as "bridge-metadata.json" gives it back (a start or fade of 1 ms or less reads as 0).
-BridgeSampleEdit asStored(const BridgeSampleEdit& edit) {
-    try {
-        return BridgeSampleEdit::fromJson(edit.toJson());
-    } catch (const vt::json::JsonError&) {
-        return edit; // not storable: no stored edit will equal it
-    }
-}
-
 // The stored edit spelt exactly: start, end ("none" when open), fade-in and fade-out as the bits
 // of their doubles, then the two switches.
 std::string pendingEditKey(const BridgeSampleEdit& edit) {
-    const BridgeSampleEdit stored = asStored(edit);
+    const BridgeSampleEdit stored = edit.asStored();
     return hexBits(stored.startTime) + "_" + (stored.endTime ? hexBits(*stored.endTime) : "none") + "_" +
            hexBits(stored.fadeIn) + "_" + hexBits(stored.fadeOut) + "_" + (stored.normalize ? "1" : "0") +
            (stored.denoise ? "1" : "0");
@@ -718,6 +709,50 @@ void BridgeSampleCache::removeSampleFiles(const SampleItem& sample) const {
     }
     removeEditedSample(sample);
     removeChops(sample);
+}
+
+std::size_t BridgeSampleCache::removeFilesOfDeletedSamples(const std::vector<SampleItem>& samples,
+                                                           const BridgeMetadataMap& metadata) const {
+    std::unordered_set<std::string> deleted; // UUID texts, as the file names carry them
+    for (const auto& [id, entry] : metadata)
+        if (entry.isDeleted)
+            deleted.insert(id.string());
+    if (deleted.empty())
+        return 0;
+    std::size_t removed = 0;
+    auto remove = [&](const Path& file) { removed += vt::removeRegularFile(file) ? 1 : 0; };
+    std::unordered_set<std::string> inUse;
+    for (const auto& sample : samples)
+        if (!deleted.count(sample.id.string()))
+            inUse.insert(sample.fileName);
+    for (const auto& sample : samples)
+        if (deleted.count(sample.id.string()) && vt::isSafeFileName(sample.fileName) &&
+            !inUse.count(sample.fileName)) {
+            remove(samplesDirectory() / sample.fileName);
+            remove(auMirrorSamplesDirectory() / sample.fileName);
+        }
+    for (const auto& id : deleted) {
+        remove(editedDirectory() / (id + ".wav"));
+        remove(auMirrorEditedDirectory() / (id + ".wav"));
+    }
+    // One listing per folder of chops: "<UUID>-chop-…" names the sample first.
+    constexpr std::size_t uuidLength = 36;
+    constexpr std::string_view chopMarker = "-chop-";
+    for (const Path& folder : {chopsDirectory(), auMirrorChopsDirectory()}) {
+        std::vector<Path> chops;
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error); !error && it != fs::directory_iterator();
+             it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            if (name.size() > uuidLength + chopMarker.size() &&
+                std::string_view(name).substr(uuidLength, chopMarker.size()) == chopMarker &&
+                deleted.count(name.substr(0, uuidLength)))
+                chops.push_back(it->path());
+        }
+        for (const auto& chop : chops)
+            remove(chop);
+    }
+    return removed;
 }
 
 // MARK: Mirror

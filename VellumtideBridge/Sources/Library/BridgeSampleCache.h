@@ -182,6 +182,12 @@ public:
     void removeEditedSample(const SampleItem& sample) const;
     void removeChops(const SampleItem& sample) const;
     void removeSampleFiles(const SampleItem& sample) const;
+    // Finishes the deletions a crash interrupted after storing them: removes the raw file (found
+    // through samples), the rendered edit and the chop files of every sample that metadata marks
+    // deleted, in the library folder and the mirror. A raw file that a sample not deleted names
+    // too stays. Returns how many files were removed.
+    std::size_t removeFilesOfDeletedSamples(const std::vector<SampleItem>& samples,
+                                            const BridgeMetadataMap& metadata) const;
 
     // Copies the rendered edit into the mirror; failures are ignored.
     void mirrorEditedSample(const SampleItem& sample) const;
