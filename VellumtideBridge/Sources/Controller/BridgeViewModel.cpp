@@ -66,9 +66,10 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
         std::async(std::launch::async, [library = cache] { return library->loadLocalMetadata(); });
     librarySamples = cache->loadManifest();
     sampleMetadata = metadataRead.get();
-    // A render that a crash left waiting for its edit to be stored becomes the rendered edit or
+    // A render that a crash left waiting for its edit or chop to be stored is put in place or
     // goes, as the overlay on disk says.
     cache->settlePendingEdits(sampleMetadata);
+    cache->settlePendingChops(sampleMetadata);
     // A render whose overlay save never happened (a quit or a full disk) names no sample.
     cache->removeOrphanRenders(sampleMetadata);
     setSamples(displaySamples(librarySamples));
