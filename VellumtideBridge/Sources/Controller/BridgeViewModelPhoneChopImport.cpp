@@ -48,9 +48,12 @@ void removePendingChops(const BridgeSampleCache& folder, const ChopChange& chang
         vt::removeRegularFile(folder.pendingChopSampleURL(change.owner, chop));
 }
 
-std::vector<BridgeSampleChop> storedChopsOf(const BridgeMetadataMap& stored, const vt::Uuid& id) {
-    auto found = stored.find(id);
-    return found == stored.end() ? std::vector<BridgeSampleChop>() : found->second.chops;
+// The overlay on disk holds the chops the import stored for the sample (and no deletion).
+bool storedAsImported(const BridgeMetadataMap& stored, const ChopChange& change) {
+    auto found = stored.find(change.owner.id);
+    if (found == stored.end())
+        return change.chops.empty();
+    return !found->second.isDeleted && found->second.chops == change.chops;
 }
 
 // What the pass that stored the chops could not put in place (written on the writer's thread,
@@ -125,6 +128,7 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
         if (failure) {
             // This run's files go with it; the next run renders the whole set again.
             removePendingChops(*cache, change);
+            endPhoneChopImports({phone.id});
             try {
                 std::rethrow_exception(failure);
             } catch (const std::exception& error) {
@@ -141,6 +145,7 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
         BridgeSampleMetadata current = entryFor(phone.id);
         if (ownershipOf(current) == Ownership::keep || choppingSampleIDs_.count(phone.id)) {
             removePendingChops(*cache, change);
+            endPhoneChopImports({phone.id});
             continue;
         }
         current.chopSensitivity = phone.chopSensitivity;
@@ -160,7 +165,7 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
     auto placement = std::make_shared<ChopPlacement>();
     auto followUp = [folder = cache, changes, placement](const BridgeMetadataMap& stored) {
         for (const auto& change : changes) {
-            if (storedChopsOf(stored, change.owner.id) != change.chops) {
+            if (!storedAsImported(stored, change)) {
                 removePendingChops(*folder, change);
                 continue;
             }
