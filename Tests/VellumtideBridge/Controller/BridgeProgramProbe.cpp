@@ -10,10 +10,16 @@
 //   render takes 20 ms longer after its file is written, as on a slow disk.
 // - VT_PROBE_DELETE_RUN: it says "deleting" and deletes ten of the shown samples, newest first,
 //   one every 3 ms without waiting for the ones before, then waits to be killed.
+// - VT_PROBE_CHOP_IMPORT_CYCLE: a phone of its own on loopback lists the library's samples with
+//   chops that change at every sync (a kept chop's times, a chop dropped, a new one); it syncs
+//   with it over and over, saying "synced" after each, until it is killed. Renders are slowed
+//   down as for the edit cycle.
 
 #include "Platform/Async/Background.h"
 #include "Platform/Async/Spawn.h"
+#include "Platform/Core/AtomicFile.h"
 #include "Platform/Desktop/QuitSignals.h"
+#include "Tests/Support/FakePhone/FakePhone.h"
 #include "VellumtideBridge/Sources/Controller/BridgeDependencies.h"
 #include "VellumtideBridge/Sources/Controller/BridgeProgram.h"
 
@@ -67,23 +73,32 @@ bool cyclesEdits() {
     return qEnvironmentVariableIsSet("VT_PROBE_EDIT_CYCLE");
 }
 
+bool cyclesChopImports() {
+    return qEnvironmentVariableIsSet("VT_PROBE_CHOP_IMPORT_CYCLE");
+}
+
+constexpr const char* phoneID = "FAKE-PHONE-1";
+constexpr const char* phoneToken = "token-1";
+
 QCoro::Task<> pause(std::chrono::milliseconds length) {
     return vt::runInBackground(vt::userInitiatedPool(), [length] { std::this_thread::sleep_for(length); });
 }
 
 BridgeViewModel::Dependencies isolatedDependencies(const vt::Paths& paths) {
     auto deps = standardBridgeDependencies(paths);
-    if (quitsWhileRendering() || cyclesEdits()) {
+    if (quitsWhileRendering() || cyclesEdits() || cyclesChopImports()) {
         auto render = deps.audio.render;
         deps.audio.render = [render](std::filesystem::path input, std::filesystem::path output,
                                      BridgeSampleEdit edit) -> QCoro::Task<void> {
             if (quitsWhileRendering())
                 co_await pause(std::chrono::seconds(1));
             co_await render(std::move(input), std::move(output), edit);
-            if (cyclesEdits())
+            if (cyclesEdits() || cyclesChopImports())
                 co_await pause(std::chrono::milliseconds(20));
         };
     }
+    if (cyclesChopImports())
+        BridgePairingStore(*deps.settings).setToken(phoneID, phoneToken);
     deps.browserFactory = std::make_shared<SilentBrowserFactory>();
     deps.interfaces =
         std::make_shared<vt::net::FixedInterfaceSource>(std::vector<vt::net::InterfaceAddress>{});
@@ -146,6 +161,54 @@ QCoro::Task<> deleteTen(BridgeViewModel& model) {
     }
 }
 
+// The chops the phone lists for every sample in a round: three sets that follow one another.
+std::vector<BridgeSampleChop> phoneChops(std::size_t round) {
+    auto chop = [](const char* id, std::int64_t index, double start, double end) {
+        BridgeSampleChop made;
+        made.id = *vt::Uuid::parse(id);
+        made.index = index;
+        made.startTime = start;
+        made.endTime = end;
+        made.strength = 0.5;
+        return made;
+    };
+    constexpr const char* kept = "0C000000-0000-4000-8000-000000000001";
+    constexpr const char* dropped = "0C000000-0000-4000-8000-000000000002";
+    constexpr const char* added = "0C000000-0000-4000-8000-000000000003";
+    switch (round % 3) {
+    case 0:
+        return {chop(kept, 0, 0.0, 0.3), chop(dropped, 1, 0.3, 0.6)};
+    case 1:
+        return {chop(kept, 0, 0.1, 0.5), chop(dropped, 1, 0.5, 0.9)};
+    default:
+        return {chop(kept, 0, 0.05, 0.4), chop(added, 1, 0.4, 0.8)};
+    }
+}
+
+// Syncs with a phone that serves the library's own files and changes its chops every round.
+QCoro::Task<> cycleChopImports(BridgeViewModel& model, std::shared_ptr<vt::test::FakePhone> phone) {
+    std::vector<SampleItem> listed = model.samples();
+    for (auto& sample : listed) {
+        const std::string bytes = vt::readWholeFile(model.rawSampleURL(sample)).value_or(std::string());
+        phone->setFile(sample.fileName, bytes);
+        sample.byteCount = static_cast<std::int64_t>(bytes.size());
+        sample.analysis = {};
+        sample.isChopEnabled = true;
+    }
+    const VellumtideDevice device{std::string("phone|") + phoneID, "Studio Phone", phone->endpoint(),
+                                  "local. via lo", phoneID};
+    for (std::size_t round = 0;; ++round) {
+        for (auto& sample : listed) {
+            sample.chops = phoneChops(round);
+            sample.chopSensitivity = 0.3 + 0.1 * static_cast<double>(round % 3);
+        }
+        phone->setLibrary(listed);
+        co_await model.sync(device, BridgeViewModel::SyncMode::automatic);
+        say("synced");
+        co_await QCoro::sleepFor(std::chrono::milliseconds(1));
+    }
+}
+
 void report(BridgeViewModel& model) {
     QObject::connect(&model, &BridgeViewModel::changed, &model, [&model](BridgeViewModel::Field field) {
         if (field == BridgeViewModel::Field::statusMessage)
@@ -158,6 +221,10 @@ void report(BridgeViewModel& model) {
         startEditCycles(model);
     if (runsDeletes())
         vt::spawn([&model] { return deleteTen(model); });
+    if (cyclesChopImports())
+        vt::spawn([&model, phone = std::make_shared<vt::test::FakePhone>()] {
+            return cycleChopImports(model, phone);
+        });
     if (!quitsWhileRendering() || model.samples().empty())
         return;
     BridgeSampleEdit edit;

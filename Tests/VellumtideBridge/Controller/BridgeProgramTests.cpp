@@ -350,6 +350,76 @@ TEST_F(BridgeProgramTest, AKillAtAnyMomentOfADeleteLeavesNoFileOfADeletedSample)
     EXPECT_GE(deleted, static_cast<std::size_t>(killPoints)) << "the kills came during the deletions";
 }
 
+// kill -9 at any moment while the phone's chops are imported, sync after sync with the phone
+// changing them each time (a kept chop's times, a chop dropped, a new one): at the next start,
+// without a sync, each stored chop has the render of its own times in "Chops" and in the plug-in's
+// copy, "Chops" holds no other chop of the sample, and nothing waits any more.
+TEST_F(BridgeProgramTest, AKillAtAnyMomentOfAChopImportLeavesEachStoredChopWithItsOwnRender) {
+    auto loop = makeSample("loop", 100), beat = makeSample("beat", 90);
+    loop.duration = beat.duration = 1.0;
+    seedLibrary({loop, beat});
+    writeWav(libraryRoot() / "Samples" / loop.fileName, 8000, {sineWave(220, 8000, 8000)});
+    writeWav(libraryRoot() / "Samples" / beat.fileName, 8000, {sawWave(330, 8000, 8000)});
+    environment.insert("VT_PROBE_CHOP_IMPORT_CYCLE", "1");
+
+    constexpr int killPoints = 24;
+    std::set<std::string> storedChops; // the stored chop lists seen after a kill
+    for (int point = 0; point < killPoints; ++point) {
+        SCOPED_TRACE("kill point " + std::to_string(point));
+        seen.clear();
+        ASSERT_TRUE(startFirst()) << seen.toStdString();
+        // After none to three syncs (whatever the machine's speed), at a moment spread over the
+        // next one.
+        const qsizetype after = point % 4;
+        QElapsedTimer waited;
+        waited.start();
+        while (seen.count("synced\n") < after && waited.elapsed() < patienceMilliseconds) {
+            first.waitForReadyRead(20);
+            seen += first.readAllStandardOutput();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(point * 13 % 150));
+        ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+        ASSERT_TRUE(first.waitForFinished(patienceMilliseconds));
+        seen += first.readAllStandardOutput();
+        ASSERT_GE(seen.count("synced\n"), after) << seen.toStdString();
+
+        start();
+        settleWrites();
+        BridgeViewModelProbe restarted(*model);
+        const auto& cache = *restarted.cache;
+        for (const SampleItem& sample : {loop, beat}) {
+            SCOPED_TRACE(sample.title);
+            auto entry = restarted.sampleMetadata.find(sample.id);
+            const std::vector<BridgeSampleChop> chops = entry == restarted.sampleMetadata.end()
+                                                            ? std::vector<BridgeSampleChop>()
+                                                            : entry->second.chops;
+            std::set<std::filesystem::path> listed;
+            std::string list = sample.title;
+            for (const auto& chop : chops) {
+                list += " " + chop.toJson().dump();
+                listed.insert(cache.chopSampleURL(sample, chop));
+                const auto reference = folder / "reference.wav";
+                BridgeSampleRenderer::renderSynchronously(*cache.sampleURL(sample), reference,
+                                                          chop.edit(BridgeSampleChop::defaultFade));
+                const auto expected = audioOf(reference);
+                EXPECT_TRUE(audioOf(cache.chopSampleURL(sample, chop)) == expected) << chop.toJson().dump();
+                EXPECT_TRUE(audioOf(cache.mirroredChopSampleURL(sample, chop)) == expected)
+                    << chop.toJson().dump();
+            }
+            storedChops.insert(list);
+            for (const auto& file : std::filesystem::directory_iterator(cache.chopsDirectory())) {
+                if (file.path().filename().string().starts_with(sample.id.string())) {
+                    EXPECT_TRUE(listed.count(file.path())) << file.path();
+                }
+            }
+        }
+        for (const auto& file : std::filesystem::directory_iterator(cache.chopsDirectory()))
+            EXPECT_FALSE(file.path().filename().string().starts_with(".")) << file.path();
+        model.reset();
+    }
+    EXPECT_GE(storedChops.size(), 6u) << "the kills left different chops stored";
+}
+
 TEST(BridgeProgramArguments, URLsAndTheQuietStart) {
     auto parsed = BridgeProgramArguments::parse(
         {"vellumtide-bridge", "--hidden", "vellumtide://open", "", "--verbose", "vellumtide://edit/x"});

@@ -5,6 +5,9 @@
 #include "Tests/VellumtideBridge/Controller/BridgeViewModelProbe.h"
 #include "Tests/VellumtideBridge/Controller/ControllerFixture.h"
 
+#include <algorithm>
+#include <map>
+
 namespace vt::test {
 namespace {
 
@@ -140,6 +143,81 @@ TEST_F(ControllerTest, FailedChopRendersAndMetadataSavesAreReported) {
     EXPECT_EQ(m.statusMessage(), "Metadata save failed");
     EXPECT_TRUE(m.errorMessage());
     EXPECT_DOUBLE_EQ(probe(m).sampleMetadata.at(second.id).chopSensitivity, stored);
+}
+
+// The user's automatic chopping and an import of the phone's chops for the same sample, in both
+// orders: the import arriving while the user's run renders, and the user starting while the import
+// renders. Either way the user's chops are stored with their files, in the library and the
+// plug-in's copy, and the import leaves no file behind.
+TEST_F(ControllerTest, TheUsersChoppingOfASampleWinsOverAnImportOfItsPhoneChops) {
+    auto first = makeSample("first", 100), second = makeSample("second", 200);
+    seedLibrary({first, second});
+    // A render of a chop named here waits at its gate before it writes the file.
+    std::map<Uuid, Completion<bool>> gates;
+    BridgeAudioServices services = audio.services();
+    services.render = [&gates](std::filesystem::path, std::filesystem::path output,
+                               BridgeSampleEdit edit) -> QCoro::Task<void> {
+        auto* held = &gates; // kept in the frame
+        auto gate = std::find_if(held->begin(), held->end(), [&](const auto& named) {
+            return output.filename().string().find(named.first.string()) != std::string::npos;
+        });
+        if (gate != held->end()) {
+            auto open = gate->second;
+            co_await open;
+        }
+        writeSound(output, edit.endTime.value_or(1.0) - edit.startTime);
+    };
+    realAudio = services;
+    auto& m = start();
+    settle();
+    auto expectUsersChops = [&](const SampleItem& sample, const std::vector<BridgeSampleChop>& chops) {
+        const auto entry = probe(m).cache->loadLocalMetadata().at(sample.id);
+        EXPECT_EQ(entry.chopSource, "bridge");
+        EXPECT_EQ(entry.chops, chops);
+        for (const auto& chop : chops) {
+            EXPECT_TRUE(std::filesystem::exists(chopPath(probe(m).cache->chopsDirectory(), sample, chop)));
+            EXPECT_TRUE(
+                std::filesystem::exists(chopPath(probe(m).cache->auMirrorChopsDirectory(), sample, chop)));
+        }
+        std::size_t files = 0;
+        for (const auto& file : std::filesystem::directory_iterator(probe(m).cache->chopsDirectory()))
+            files += file.path().filename().string().find(sample.id.string()) != std::string::npos;
+        EXPECT_EQ(files, chops.size());
+    };
+
+    // The import arrives when the user's first chop is rendered and the second is rendering.
+    audio.chopsToFind = {makeChop(0, 0.0, 0.5), makeChop(1, 0.5, 1.0)};
+    const auto usersFirst = audio.chopsToFind;
+    gates[usersFirst[1].id] = Completion<bool>();
+    auto chopping = m.autoChop(first, 0.5);
+    ASSERT_TRUE(turnLoopUntil(
+        [&] {
+            return std::filesystem::exists(chopPath(probe(m).cache->chopsDirectory(), first, usersFirst[0]));
+        },
+        patience));
+    awaitVoid(m.syncPhoneChops({offering(first)}));
+    gates[usersFirst[1].id].resolve(true);
+    awaitVoid(std::move(chopping));
+    settleWrites();
+    EXPECT_EQ(m.statusMessage(), "Made 2 chops");
+    expectUsersChops(first, usersFirst);
+
+    // The user starts chopping while the import renders the phone's second chop.
+    const SampleItem offered = offering(second);
+    gates[offered.chops[1].id] = Completion<bool>();
+    auto importing = m.syncPhoneChops({offered});
+    audio.chopsToFind = {makeChop(0, 0.0, 0.4), makeChop(1, 0.4, 1.0)};
+    const auto usersSecond = audio.chopsToFind;
+    chopping = m.autoChop(second, 0.5);
+    EXPECT_TRUE(m.choppingSampleIDs().count(second.id));
+    gates[offered.chops[1].id].resolve(true);
+    awaitVoid(std::move(importing));
+    awaitVoid(std::move(chopping));
+    settleWrites();
+    EXPECT_EQ(m.statusMessage(), "Made 2 chops");
+    expectUsersChops(second, usersSecond);
+    for (const auto& file : std::filesystem::directory_iterator(probe(m).cache->chopsDirectory()))
+        EXPECT_FALSE(file.path().filename().string().starts_with(".")) << file.path();
 }
 
 } // namespace

@@ -428,6 +428,41 @@ TEST_F(SampleCacheTest, ARenderWaitingForItsEditIsPutInPlaceOnlyWhenTheEditIsSto
     EXPECT_EQ(read(cache.editedSampleURL(stored)), "new render");
 }
 
+// The same for chops: a render waiting under a chop the overlay stores with the same times takes
+// its place, and the sample's files of chops no longer stored go (library and mirror); a render of
+// a chop with other times, of a sample not stored or of a deleted one goes.
+TEST_F(SampleCacheTest, AChopRenderWaitingForItsChopIsPutInPlaceOnlyWhenTheChopIsStored) {
+    const SampleItem stored = sample("stored.wav"), unsaved = sample("unsaved.wav"),
+                     deleted = sample("deleted.wav");
+    BridgeSampleChop kept{vt::Uuid::random(), 0, 0.1, 0.5, 1}, dropped{vt::Uuid::random(), 1, 0.5, 0.9, 1};
+    BridgeSampleChop moved = kept;
+    moved.startTime = 0.2;
+    BridgeMetadataMap overlay;
+    overlay[stored.id].chops = {kept};
+    overlay[unsaved.id].chops = {kept};
+    overlay[deleted.id].chops = {kept};
+    overlay[deleted.id].isDeleted = true;
+    cache.saveLocalMetadata(overlay);
+    for (const auto& path :
+         {cache.chopSampleURL(stored, kept), cache.chopSampleURL(stored, dropped),
+          cache.mirroredChopSampleURL(stored, dropped), cache.chopSampleURL(unsaved, kept)})
+        writeFile(path, "old render");
+    writeFile(cache.pendingChopSampleURL(stored, kept), "new render");
+    writeFile(cache.pendingChopSampleURL(unsaved, moved), "unsaved render");
+    writeFile(cache.pendingChopSampleURL(deleted, kept), "render of a deleted sample");
+
+    cache.removeLeftoverTemporaries();
+    EXPECT_EQ(cache.settlePendingChops(cache.loadLocalMetadata()), 3u);
+    EXPECT_EQ(read(cache.chopSampleURL(stored, kept)), "new render");
+    EXPECT_EQ(read(cache.chopSampleURL(unsaved, kept)), "old render");
+    EXPECT_FALSE(fs::exists(cache.chopSampleURL(stored, dropped)));
+    EXPECT_FALSE(fs::exists(cache.mirroredChopSampleURL(stored, dropped)));
+    std::vector<std::string> rendered{cache.chopSampleURL(stored, kept).filename().string(),
+                                      cache.chopSampleURL(unsaved, kept).filename().string()};
+    std::sort(rendered.begin(), rendered.end());
+    EXPECT_EQ(names(cache.chopsDirectory()), rendered);
+}
+
 // kill -9 in the middle of saves and mirror passes: no document or mirror copy is ever torn,
 // and what is left behind is swept.
 TEST_F(SampleCacheTest, AKilledSaveLeavesAWholeDocumentAndASweepableTemporary) {

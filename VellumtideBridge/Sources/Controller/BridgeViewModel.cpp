@@ -63,10 +63,11 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     // Start-up never fails: what went wrong with the library files is told, not thrown.
     cache->removeLeftoverTemporaries();
     loadLibraryAtStart();
-    // A render that a crash left waiting for its edit to be stored becomes the rendered edit or
+    // A render that a crash left waiting for its edit or chop to be stored is put in place or
     // goes, as the overlay on disk says. No other render is ever removed for want of an entry:
     // the entry may be in a file that was lost and is put back.
     cache->settlePendingEdits(sampleMetadata);
+    cache->settlePendingChops(sampleMetadata);
     // A deletion stored before a crash loses its files now (else the mirror pass would copy the
     // sample back into the plug-in's copy).
     cache->removeFilesOfDeletedSamples(librarySamples, sampleMetadata);

@@ -8,6 +8,7 @@
 // The class is one; its operations live in BridgeViewModel*.cpp by concern.
 
 #include "Platform/Async/CancellationToken.h"
+#include "Platform/Async/Completion.h"
 #include "Platform/Async/Scheduler.h"
 #include "Platform/Audio/Player/AudioPlayer.h"
 #include "Platform/Core/Dates.h"
@@ -385,6 +386,9 @@ private:
         vt::DragSourcesInLibrary sources;
     };
     std::optional<SeenDragSources> seenDragSources;
+    // The samples whose phone chops an import renders or stores, each with what ends when it has
+    // ended for that sample.
+    std::map<vt::Uuid, vt::Completion<bool>> phoneChopImports;
     // The last mirror pass left the plug-in's copy short of the library: a sync tries it again.
     bool isMirrorIncomplete = false;
     // The library list as last handed to libraryWriter.
@@ -452,8 +456,12 @@ private:
     QCoro::Task<bool> saveAnalysisResults();
     // Hands results not saved yet to the writer without waiting (at quit, before a folder switch).
     void queuePendingAnalysisSave();
-    // Removes the sample's chop files but those named in keep, in the library and the mirror.
-    QCoro::Task<> removeChopFiles(SampleItem sample, std::set<std::string> keep);
+    // Removes the sample's chop files but those of keep, in the library and the mirror.
+    QCoro::Task<> removeChopFiles(SampleItem sample, std::vector<BridgeSampleChop> keep);
+    // Marks a sample an import of the phone's chops works on (noted in working, once).
+    void startPhoneChopImport(const vt::Uuid& id, std::vector<vt::Uuid>& working);
+    // The import has ended for these samples: the user's chopping waiting for one goes on.
+    void endPhoneChopImports(const std::vector<vt::Uuid>& ids);
     QCoro::Task<> finishRename(BridgeSampleMetadata entry, vt::Uuid id, std::string title);
     QCoro::Task<> finishDelete(SampleItem owner, std::string shownTitle);
     // File work for a library pass: the samples' files go, in the library and the mirror, once

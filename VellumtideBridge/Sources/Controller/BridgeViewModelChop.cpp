@@ -11,32 +11,9 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// Removes the sample's chop files in one folder whose chop is not among keep.
-void removeChopFilesExcept(const std::filesystem::path& folder, const SampleItem& sample,
-                           const std::set<std::string>& keep) {
-    const std::string prefix = sample.id.string() + "-chop-";
-    std::error_code error;
-    std::vector<std::filesystem::path> doomed;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-         it.increment(error)) {
-        std::string name = it->path().filename().string();
-        if (name.rfind(prefix, 0) == 0 && !keep.count(name))
-            doomed.push_back(it->path());
-    }
-    for (const auto& file : doomed)
-        vt::removeRegularFile(file);
-}
-
-} // namespace
-
 // Off the main thread: the folder listings grow with the library.
-QCoro::Task<> BridgeViewModel::removeChopFiles(SampleItem sample, std::set<std::string> keep) {
-    auto remove = [folder = cache, sample, keep = std::move(keep)] {
-        removeChopFilesExcept(folder->chopsDirectory(), sample, keep);
-        removeChopFilesExcept(folder->auMirrorChopsDirectory(), sample, keep);
-    };
+QCoro::Task<> BridgeViewModel::removeChopFiles(SampleItem sample, std::vector<BridgeSampleChop> keep) {
+    auto remove = [folder = cache, sample, keep = std::move(keep)] { folder->removeChops(sample, keep); };
     co_await vt::runInBackground(vt::userInitiatedPool(), std::move(remove));
 }
 
@@ -58,6 +35,14 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
             self->modifyChoppingSampleIDs([&](auto& ids) { ids.erase(id); });
     });
     setStatusMessage("Finding transients in " + sample.title);
+    // An import of the phone's chops for this sample ends first; it leaves the sample to this run.
+    for (auto running = phoneChopImports.find(sample.id); running != phoneChopImports.end();
+         running = phoneChopImports.find(sample.id)) {
+        auto ended = running->second;
+        co_await ended;
+        if (!self)
+            co_return;
+    }
 
     // The chop library folder at the start: a folder switch is refused while the run lasts.
     std::filesystem::path source = cache->sampleURL(owner).value_or(std::filesystem::path());
@@ -106,10 +91,7 @@ QCoro::Task<> BridgeViewModel::autoChop(SampleItem sample, double sensitivity) {
             vt::removeRegularFile(file);
         co_return; // "Metadata save failed" and its alert say why
     }
-    std::set<std::string> keep;
-    for (const auto& chop : chops)
-        keep.insert(cache->chopSampleURL(owner, chop).filename().string());
-    co_await removeChopFiles(owner, std::move(keep));
+    co_await removeChopFiles(owner, chops);
     if (!self)
         co_return;
     if (chops.empty()) {

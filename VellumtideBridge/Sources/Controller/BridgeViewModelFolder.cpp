@@ -47,12 +47,13 @@ QCoro::Task<CopyOutcome> copyLibraryInBackground(std::shared_ptr<const BridgeSam
 }
 
 // Sweeps the leftovers of interrupted writes, reads both files, settles the renders a crash left
-// waiting for their edits, and removes the files of deletions a crash left unfinished.
+// waiting for their edits and chops, and removes the files of deletions a crash left unfinished.
 QCoro::Task<BridgeViewModel::LoadedLibrary> loadInBackground(std::shared_ptr<const BridgeSampleCache> cache) {
     auto load = [cache] {
         cache->removeLeftoverTemporaries();
         BridgeViewModel::LoadedLibrary loaded{cache->loadManifest(), cache->loadLocalMetadata()};
         cache->settlePendingEdits(loaded.metadata);
+        cache->settlePendingChops(loaded.metadata);
         cache->removeFilesOfDeletedSamples(loaded.samples, loaded.metadata);
         return loaded;
     };

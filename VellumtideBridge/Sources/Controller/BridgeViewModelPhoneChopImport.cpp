@@ -1,10 +1,13 @@
 // Taking over the chops the phone made: each offered chop is rendered from the downloaded sample
-// into "Chops" and recorded in the sample's overlay with the source "phone". Chops the desktop
-// program made itself ("bridge") and chops without a source are never touched; chops the phone
-// withdraws are removed.
+// beside "Chops", recorded in the sample's overlay with the source "phone", and put in place once
+// the overlay is stored (the sample's earlier chop files go then). Chops the desktop program made
+// itself ("bridge") and chops without a source are never touched; chops the phone withdraws are
+// removed once their withdrawal is stored. The user's chopping of a sample never runs alongside
+// its import: the import leaves the sample alone, or the chopping waits until the import ends.
 
 #include "Platform/Core/AtomicFile.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+#include "VellumtideBridge/Sources/Controller/ScopeExit.h"
 
 #include <QPointer>
 #include <cmath>
@@ -34,31 +37,63 @@ bool fileExists(const std::filesystem::path& file) {
     return std::filesystem::exists(file, error);
 }
 
+// A sample whose chops the import changes, and the chops it stores (none: the phone withdrew them).
+struct ChopChange {
+    SampleItem owner;
+    std::vector<BridgeSampleChop> chops;
+};
+
+void removePendingChops(const BridgeSampleCache& folder, const ChopChange& change) {
+    for (const auto& chop : change.chops)
+        vt::removeRegularFile(folder.pendingChopSampleURL(change.owner, chop));
+}
+
+// The overlay on disk holds the chops the import stored for the sample (and no deletion).
+bool storedAsImported(const BridgeMetadataMap& stored, const ChopChange& change) {
+    auto found = stored.find(change.owner.id);
+    if (found == stored.end())
+        return change.chops.empty();
+    return !found->second.isDeleted && found->second.chops == change.chops;
+}
+
+// What the pass that stored the chops could not put in place (written on the writer's thread,
+// read once the pass has ended).
+struct ChopPlacement {
+    std::optional<std::string> failure;
+};
+
 } // namespace
 
 QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSamples) {
     QPointer<BridgeViewModel> self(this);
-    bool changed = false;
+    // The user's chopping of a sample this import works on waits until the import has ended.
+    std::vector<vt::Uuid> working;
+    ScopeExit release([self, &working] {
+        if (self)
+            self->endPhoneChopImports(working);
+    });
+    std::vector<ChopChange> changes;
     for (const SampleItem& phone : phoneSamples) {
         const SampleItem* found = librarySample(phone.id);
         if (!found)
             continue;
         const SampleItem owner = *found;
         BridgeSampleMetadata entry = entryFor(phone.id);
-        if (ownershipOf(entry) == Ownership::keep)
+        // Chopping the user started wins: its result is the desktop program's own.
+        if (ownershipOf(entry) == Ownership::keep || choppingSampleIDs_.count(phone.id))
             continue;
         const bool ownedByPhone = entry.chopSource == BridgeSampleMetadata::chopSourcePhone;
 
         if (!offersChops(phone)) {
             if (!ownedByPhone)
                 continue;
-            // The phone withdrew its chops.
-            cache->removeChops(owner);
+            // The phone withdrew its chops: their files go once the withdrawal is stored.
+            startPhoneChopImport(phone.id, working);
             entry.chopSource.reset();
             entry.chops.clear();
             entry.chopSensitivity = phone.chopSensitivity;
             updateSampleMetadata(entry, phone.id);
-            changed = true;
+            changes.push_back({owner, {}});
             continue;
         }
 
@@ -74,19 +109,16 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
         if (!raw || !fileExists(*raw))
             continue;
 
-        std::set<std::string> keepNone; // (named: no braced temporary inside co_await, g++ 12)
-        co_await removeChopFiles(owner, std::move(keepNone));
-        if (!self)
-            co_return;
-        std::vector<std::filesystem::path> rendered;
+        // The renders wait beside the sample's chop files until the new chops are stored.
+        startPhoneChopImport(phone.id, working);
+        const ChopChange change{owner, phone.chops};
         std::exception_ptr failure;
         try {
             for (const auto& chop : phone.chops) {
-                const auto output = cache->chopSampleURL(owner, chop);
-                co_await deps.audio.render(*raw, output, chop.edit(BridgeSampleChop::defaultFade));
+                co_await deps.audio.render(*raw, cache->pendingChopSampleURL(owner, chop),
+                                           chop.edit(BridgeSampleChop::defaultFade));
                 if (!self)
                     co_return;
-                rendered.push_back(output);
             }
         } catch (...) {
             failure = std::current_exception();
@@ -95,8 +127,8 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
             co_return;
         if (failure) {
             // This run's files go with it; the next run renders the whole set again.
-            for (const auto& file : rendered)
-                vt::removeRegularFile(file);
+            removePendingChops(*cache, change);
+            endPhoneChopImports({phone.id});
             try {
                 std::rethrow_exception(failure);
             } catch (const std::exception& error) {
@@ -109,11 +141,11 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
         }
 
         // The renders were awaited: read the entry again and change only the chop fields. A sample
-        // deleted or chopped by the desktop program meanwhile keeps what it has now.
+        // deleted meanwhile, or chopped by the user, keeps what it has now.
         BridgeSampleMetadata current = entryFor(phone.id);
-        if (ownershipOf(current) == Ownership::keep) {
-            for (const auto& file : rendered)
-                vt::removeRegularFile(file);
+        if (ownershipOf(current) == Ownership::keep || choppingSampleIDs_.count(phone.id)) {
+            removePendingChops(*cache, change);
+            endPhoneChopImports({phone.id});
             continue;
         }
         current.chopSensitivity = phone.chopSensitivity;
@@ -122,20 +154,59 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
         if (current.analysis.isEmpty() && !phone.analysis.isEmpty())
             current.analysis = phone.analysis;
         updateSampleMetadata(current, phone.id);
-        changed = true;
+        changes.push_back(change);
     }
-    if (!changed)
+    if (changes.empty())
         co_return;
 
-    std::optional<std::string> failure = co_await writeLibrary({.metadata = true});
+    // The chop files follow in the pass that stores the overlay: the renders are put in place and
+    // the files of the chops they replace go. A sample whose stored chops are not the import's
+    // keeps its files.
+    auto placement = std::make_shared<ChopPlacement>();
+    auto followUp = [folder = cache, changes, placement](const BridgeMetadataMap& stored) {
+        for (const auto& change : changes) {
+            if (!storedAsImported(stored, change)) {
+                removePendingChops(*folder, change);
+                continue;
+            }
+            try {
+                folder->placePendingChops(change.owner, change.chops);
+            } catch (const std::exception& error) {
+                placement->failure = error.what(); // the renders wait: the next start places them
+            }
+        }
+    };
+    std::optional<std::string> failure =
+        co_await writeLibrary({.metadata = true}, nullptr, std::move(followUp));
     if (!self)
         co_return;
     if (failure) {
+        // Not stored: the sample's chop files stay those of the chops still stored.
+        for (const auto& change : changes)
+            removePendingChops(*cache, change);
         reportFailure("Metadata save failed", *failure);
         co_return;
     }
+    if (placement->failure)
+        reportFailure("Phone chops failed", *placement->failure);
     setSamples(displaySamples(librarySamples));
     stopPreviewIfHidden();
     // The library folder holds the result; a failed mirror pass is retried by the next one.
     co_await mirrorLibrary();
+}
+
+void BridgeViewModel::startPhoneChopImport(const vt::Uuid& id, std::vector<vt::Uuid>& working) {
+    if (phoneChopImports.emplace(id, vt::Completion<bool>()).second)
+        working.push_back(id);
+}
+
+void BridgeViewModel::endPhoneChopImports(const std::vector<vt::Uuid>& ids) {
+    for (const auto& id : ids) {
+        auto found = phoneChopImports.find(id);
+        if (found == phoneChopImports.end())
+            continue;
+        auto ended = found->second;
+        phoneChopImports.erase(found);
+        ended.resolve(true);
+    }
 }

@@ -69,7 +69,8 @@ bool hasEntries(const Path& folder) {
 }
 
 // Removes the regular files of a folder whose names begin with the prefix.
-void removeEntriesWithPrefix(const Path& folder, const std::string& prefix) {
+void removeEntriesWithPrefix(const Path& folder, const std::string& prefix,
+                             const std::unordered_set<std::string>& keep = {}) {
     std::error_code error;
     fs::directory_iterator it(folder, error);
     if (error)
@@ -78,7 +79,8 @@ void removeEntriesWithPrefix(const Path& folder, const std::string& prefix) {
     for (; it != fs::directory_iterator(); it.increment(error)) {
         if (error)
             break;
-        if (it->path().filename().string().starts_with(prefix))
+        const std::string name = it->path().filename().string();
+        if (name.starts_with(prefix) && !keep.count(name))
             matches.push_back(it->path());
     }
     for (const auto& path : matches)
@@ -364,6 +366,113 @@ std::size_t BridgeSampleCache::settlePendingEdits(const BridgeMetadataMap& metad
             vt::removeRegularFile(path);
         settled += renamed ? 0 : 1;
     }
+    return settled;
+}
+
+namespace {
+
+// "." + sample UUID + "-chop-" + chop UUID + this + the chop's start and end as the bits of their
+// doubles + ".wav": a chop render waiting for its chop to be stored.
+constexpr std::string_view pendingChopMarker = ".pending-";
+
+// The chop as "bridge-metadata.json" gives it back.
+BridgeSampleChop chopAsStored(const BridgeSampleChop& chop) {
+    try {
+        return BridgeSampleChop::fromJson(chop.toJson());
+    } catch (const vt::json::JsonError&) {
+        return chop; // not storable: no stored chop will equal it
+    }
+}
+
+struct PendingChop {
+    vt::Uuid sample;
+    vt::Uuid chop;
+    double startTime = 0;
+    double endTime = 0;
+};
+
+std::optional<PendingChop> pendingChopNamed(std::string_view name) {
+    constexpr std::size_t uuidLength = 36;
+    constexpr std::string_view chopMarker = "-chop-";
+    constexpr std::size_t keyAt = 1 + 2 * uuidLength + chopMarker.size() + pendingChopMarker.size();
+    constexpr std::size_t bitsLength = 16;
+    if (name.size() != keyAt + 2 * bitsLength + 1 + 4 || !name.starts_with(".") || !name.ends_with(".wav") ||
+        name.substr(1 + uuidLength, chopMarker.size()) != chopMarker ||
+        name.substr(keyAt - pendingChopMarker.size(), pendingChopMarker.size()) != pendingChopMarker ||
+        name[keyAt + bitsLength] != '_')
+        return std::nullopt;
+    const auto sample = vt::Uuid::parse(name.substr(1, uuidLength));
+    const auto chop = vt::Uuid::parse(name.substr(1 + uuidLength + chopMarker.size(), uuidLength));
+    const auto start = fromHexBits(name.substr(keyAt, bitsLength));
+    const auto end = fromHexBits(name.substr(keyAt + bitsLength + 1, bitsLength));
+    if (!sample || !chop || !start || !end)
+        return std::nullopt;
+    return PendingChop{*sample, *chop, *start, *end};
+}
+
+// The stored chop the waiting render was made for, if the overlay holds it.
+bool holdsPendingChop(const BridgeSampleMetadata& entry, const PendingChop& pending) {
+    auto near = [](double x, double y) { return std::abs(x - y) <= 1e-9; };
+    return !entry.isDeleted &&
+           std::any_of(entry.chops.begin(), entry.chops.end(), [&](const BridgeSampleChop& chop) {
+               return chop.id == pending.chop && near(chop.startTime, pending.startTime) &&
+                      near(chop.endTime, pending.endTime);
+           });
+}
+
+} // namespace
+
+Path BridgeSampleCache::pendingChopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const {
+    const BridgeSampleChop stored = chopAsStored(chop);
+    return chopsDirectory() /
+           ("." + sample.id.string() + "-chop-" + chop.id.string() + std::string(pendingChopMarker) +
+            hexBits(stored.startTime) + "_" + hexBits(stored.endTime) + ".wav");
+}
+
+void BridgeSampleCache::placePendingChops(const SampleItem& sample,
+                                          const std::vector<BridgeSampleChop>& chops) const {
+    // The old files go first: a crash in between leaves only waiting renders, put in place at the
+    // next start.
+    removeChops(sample, chops);
+    for (const auto& chop : chops) {
+        std::error_code error;
+        fs::rename(pendingChopSampleURL(sample, chop), chopSampleURL(sample, chop), error);
+        if (error)
+            throw saveFailure(chopSampleURL(sample, chop), error);
+    }
+}
+
+std::size_t BridgeSampleCache::settlePendingChops(const BridgeMetadataMap& metadata) const {
+    if (metadataUnreadable || !itemExists(metadataURL()))
+        return 0;
+    std::vector<std::pair<Path, PendingChop>> waiting;
+    std::error_code error;
+    for (fs::directory_iterator it(chopsDirectory(), error); !error && it != fs::directory_iterator();
+         it.increment(error))
+        if (auto pending = pendingChopNamed(it->path().filename().string()))
+            waiting.emplace_back(it->path(), *pending);
+    const bool entryMayBeUnread = !waiting.empty() && overlayMayBeIncomplete();
+    std::size_t settled = 0;
+    std::vector<vt::Uuid> placed;
+    for (const auto& [path, pending] : waiting) {
+        auto entry = metadata.find(pending.sample);
+        if (entry == metadata.end() && entryMayBeUnread)
+            continue;
+        std::error_code renamed;
+        if (entry != metadata.end() && holdsPendingChop(entry->second, pending)) {
+            fs::rename(path,
+                       chopsDirectory() /
+                           (pending.sample.string() + "-chop-" + pending.chop.string() + ".wav"),
+                       renamed);
+            placed.push_back(pending.sample);
+        } else {
+            vt::removeRegularFile(path);
+        }
+        settled += renamed ? 0 : 1;
+    }
+    // The files of the chops the stored ones replaced may still be there.
+    for (const auto& id : placed)
+        removeChopsExcept(id, metadata.at(id).chops);
     return settled;
 }
 
@@ -700,6 +809,21 @@ void BridgeSampleCache::removeChops(const SampleItem& sample) const {
     std::string prefix = sample.id.string() + "-chop-";
     removeEntriesWithPrefix(chopsDirectory(), prefix);
     removeEntriesWithPrefix(auMirrorChopsDirectory(), prefix);
+}
+
+void BridgeSampleCache::removeChops(const SampleItem& sample,
+                                    const std::vector<BridgeSampleChop>& keep) const {
+    removeChopsExcept(sample.id, keep);
+}
+
+void BridgeSampleCache::removeChopsExcept(const vt::Uuid& sampleID,
+                                          const std::vector<BridgeSampleChop>& keep) const {
+    const std::string prefix = sampleID.string() + "-chop-";
+    std::unordered_set<std::string> kept;
+    for (const auto& chop : keep)
+        kept.insert(prefix + chop.id.string() + ".wav");
+    removeEntriesWithPrefix(chopsDirectory(), prefix, kept);
+    removeEntriesWithPrefix(auMirrorChopsDirectory(), prefix, kept);
 }
 
 void BridgeSampleCache::removeSampleFiles(const SampleItem& sample) const {

@@ -115,6 +115,21 @@ public:
     // entry may not have been read. Returns how many were settled.
     std::size_t settlePendingEdits(const BridgeMetadataMap& metadata) const;
 
+    // A chop render waiting for its chop to be stored, hidden in "Chops" and named after the
+    // sample, the chop and its times as "bridge-metadata.json" stores them. The sample's chop files
+    // stay those of its stored chops until the overlay on disk holds the new list.
+    Path pendingChopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const;
+    // Once the overlay holds chops for the sample: its other chop files go (library and mirror),
+    // then each chop's waiting render is put in its place. Throws BridgeLibraryError.
+    void placePendingChops(const SampleItem& sample, const std::vector<BridgeSampleChop>& chops) const;
+    // What a crash left between storing a sample's chops and putting their renders in place: every
+    // waiting chop render in "Chops" is put in place when its sample's stored chops hold the same
+    // chop with the same times (the sample's chop files of no stored chop then go), and removed
+    // otherwise. As for edits, nothing happens when "bridge-metadata.json" is missing or was
+    // unreadable, and a render whose sample has no entry waits while an entry may not have been
+    // read. Returns how many were settled.
+    std::size_t settlePendingChops(const BridgeMetadataMap& metadata) const;
+
     // Takes the text of a file being written, a piece at a time.
     using Emit = std::function<void(std::string_view)>;
 
@@ -181,6 +196,8 @@ public:
     // Removals ignore every failure and touch regular files only.
     void removeEditedSample(const SampleItem& sample) const;
     void removeChops(const SampleItem& sample) const;
+    // The sample's chop files but those of keep, in the library and the mirror.
+    void removeChops(const SampleItem& sample, const std::vector<BridgeSampleChop>& keep) const;
     void removeSampleFiles(const SampleItem& sample) const;
     // Finishes the deletions a crash interrupted after storing them: removes the raw file (found
     // through samples), the rendered edit and the chop files of every sample that metadata marks
@@ -215,6 +232,7 @@ private:
     // Notes what a load of a file read: whole, in part (leftOut names what not), or nothing.
     void noteLoad(std::atomic<bool>& loadedWhole, std::atomic<bool>& unreadable,
                   std::vector<std::string>& leftOutNow, std::vector<std::string> leftOut, bool read) const;
+    void removeChopsExcept(const vt::Uuid& sampleID, const std::vector<BridgeSampleChop>& keep) const;
 
     Path root;
     Path mirrorRoot;
