@@ -393,11 +393,9 @@ TEST_F(BridgeProgramTest, AKillAtAnyMomentOfAChopImportLeavesEachStoredChopWithI
             const std::vector<BridgeSampleChop> chops = entry == restarted.sampleMetadata.end()
                                                             ? std::vector<BridgeSampleChop>()
                                                             : entry->second.chops;
-            std::set<std::filesystem::path> listed;
             std::string list = sample.title;
             for (const auto& chop : chops) {
                 list += " " + chop.toJson().dump();
-                listed.insert(cache.chopSampleURL(sample, chop));
                 const auto reference = folder / "reference.wav";
                 BridgeSampleRenderer::renderSynchronously(*cache.sampleURL(sample), reference,
                                                           chop.edit(BridgeSampleChop::defaultFade));
@@ -406,12 +404,9 @@ TEST_F(BridgeProgramTest, AKillAtAnyMomentOfAChopImportLeavesEachStoredChopWithI
                 EXPECT_TRUE(audioOf(cache.mirroredChopSampleURL(sample, chop)) == expected)
                     << chop.toJson().dump();
             }
+            // A file of a chop the stored ones replaced may stay (a kill between the store and the
+            // placing): no entry names it, and nothing is removed for want of an entry.
             storedChops.insert(list);
-            for (const auto& file : std::filesystem::directory_iterator(cache.chopsDirectory())) {
-                if (file.path().filename().string().starts_with(sample.id.string())) {
-                    EXPECT_TRUE(listed.count(file.path())) << file.path();
-                }
-            }
         }
         for (const auto& file : std::filesystem::directory_iterator(cache.chopsDirectory()))
             EXPECT_FALSE(file.path().filename().string().starts_with(".")) << file.path();

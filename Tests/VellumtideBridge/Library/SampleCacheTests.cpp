@@ -455,12 +455,26 @@ TEST_F(SampleCacheTest, AChopRenderWaitingForItsChopIsPutInPlaceOnlyWhenTheChopI
     EXPECT_EQ(cache.settlePendingChops(cache.loadLocalMetadata()), 3u);
     EXPECT_EQ(read(cache.chopSampleURL(stored, kept)), "new render");
     EXPECT_EQ(read(cache.chopSampleURL(unsaved, kept)), "old render");
-    EXPECT_FALSE(fs::exists(cache.chopSampleURL(stored, dropped)));
-    EXPECT_FALSE(fs::exists(cache.mirroredChopSampleURL(stored, dropped)));
+    // No entry names the dropped chop any more: like any such file, it stays.
+    EXPECT_EQ(read(cache.chopSampleURL(stored, dropped)), "old render");
     std::vector<std::string> rendered{cache.chopSampleURL(stored, kept).filename().string(),
+                                      cache.chopSampleURL(stored, dropped).filename().string(),
                                       cache.chopSampleURL(unsaved, kept).filename().string()};
     std::sort(rendered.begin(), rendered.end());
     EXPECT_EQ(names(cache.chopsDirectory()), rendered);
+
+    // Placed by the import that stored them, the renders replace the chops it replaced, and only
+    // those: a chop file no entry named (its entry lost with its file) stays.
+    BridgeSampleChop unnamed{vt::Uuid::random(), 2, 0.6, 0.8, 1};
+    writeFile(cache.chopSampleURL(unsaved, unnamed), "the user's chop");
+    writeFile(cache.pendingChopSampleURL(unsaved, moved), "moved render");
+    writeFile(cache.chopSampleURL(unsaved, dropped), "old render");
+    writeFile(cache.mirroredChopSampleURL(unsaved, dropped), "old render");
+    cache.placePendingChops(unsaved, {moved}, {kept, dropped});
+    EXPECT_EQ(read(cache.chopSampleURL(unsaved, moved)), "moved render");
+    EXPECT_FALSE(fs::exists(cache.chopSampleURL(unsaved, dropped)));
+    EXPECT_FALSE(fs::exists(cache.mirroredChopSampleURL(unsaved, dropped)));
+    EXPECT_EQ(read(cache.chopSampleURL(unsaved, unnamed)), "the user's chop");
 }
 
 // kill -9 in the middle of saves and mirror passes: no document or mirror copy is ever torn,

@@ -37,10 +37,12 @@ bool fileExists(const std::filesystem::path& file) {
     return std::filesystem::exists(file, error);
 }
 
-// A sample whose chops the import changes, and the chops it stores (none: the phone withdrew them).
+// A sample whose chops the import changes, the chops it stores (none: the phone withdrew them) and
+// the stored chops they replace.
 struct ChopChange {
     SampleItem owner;
     std::vector<BridgeSampleChop> chops;
+    std::vector<BridgeSampleChop> replaced;
 };
 
 void removePendingChops(const BridgeSampleCache& folder, const ChopChange& change) {
@@ -89,11 +91,12 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
                 continue;
             // The phone withdrew its chops: their files go once the withdrawal is stored.
             startPhoneChopImport(phone.id, working);
+            ChopChange withdrawal{owner, {}, entry.chops};
             entry.chopSource.reset();
             entry.chops.clear();
             entry.chopSensitivity = phone.chopSensitivity;
             updateSampleMetadata(entry, phone.id);
-            changes.push_back({owner, {}});
+            changes.push_back(std::move(withdrawal));
             continue;
         }
 
@@ -111,7 +114,7 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
 
         // The renders wait beside the sample's chop files until the new chops are stored.
         startPhoneChopImport(phone.id, working);
-        const ChopChange change{owner, phone.chops};
+        ChopChange change{owner, phone.chops, entry.chops};
         std::exception_ptr failure;
         try {
             for (const auto& chop : phone.chops) {
@@ -148,6 +151,7 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
             endPhoneChopImports({phone.id});
             continue;
         }
+        change.replaced = current.chops;
         current.chopSensitivity = phone.chopSensitivity;
         current.chopSource = phoneChopSource;
         current.chops = phone.chops;
@@ -170,7 +174,7 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
                 continue;
             }
             try {
-                folder->placePendingChops(change.owner, change.chops);
+                folder->placePendingChops(change.owner, change.chops, change.replaced);
             } catch (const std::exception& error) {
                 placement->failure = error.what(); // the renders wait: the next start places them
             }

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <mutex>
 #include <system_error>
+#include <unordered_set>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -429,11 +430,18 @@ Path BridgeSampleCache::pendingChopSampleURL(const SampleItem& sample, const Bri
             hexBits(stored.startTime) + "_" + hexBits(stored.endTime) + ".wav");
 }
 
-void BridgeSampleCache::placePendingChops(const SampleItem& sample,
-                                          const std::vector<BridgeSampleChop>& chops) const {
-    // The old files go first: a crash in between leaves only waiting renders, put in place at the
-    // next start.
-    removeChops(sample, chops);
+void BridgeSampleCache::placePendingChops(const SampleItem& sample, const std::vector<BridgeSampleChop>& chops,
+                                          const std::vector<BridgeSampleChop>& replaced) const {
+    // The replaced files go first: a crash in between leaves only waiting renders, put in place at
+    // the next start.
+    for (const auto& old : replaced) {
+        const bool kept = std::any_of(chops.begin(), chops.end(),
+                                      [&](const BridgeSampleChop& chop) { return chop.id == old.id; });
+        if (!kept) {
+            vt::removeRegularFile(chopSampleURL(sample, old));
+            vt::removeRegularFile(mirroredChopSampleURL(sample, old));
+        }
+    }
     for (const auto& chop : chops) {
         std::error_code error;
         fs::rename(pendingChopSampleURL(sample, chop), chopSampleURL(sample, chop), error);
@@ -453,7 +461,6 @@ std::size_t BridgeSampleCache::settlePendingChops(const BridgeMetadataMap& metad
             waiting.emplace_back(it->path(), *pending);
     const bool entryMayBeUnread = !waiting.empty() && overlayMayBeIncomplete();
     std::size_t settled = 0;
-    std::vector<vt::Uuid> placed;
     for (const auto& [path, pending] : waiting) {
         auto entry = metadata.find(pending.sample);
         if (entry == metadata.end() && entryMayBeUnread)
@@ -464,15 +471,11 @@ std::size_t BridgeSampleCache::settlePendingChops(const BridgeMetadataMap& metad
                        chopsDirectory() /
                            (pending.sample.string() + "-chop-" + pending.chop.string() + ".wav"),
                        renamed);
-            placed.push_back(pending.sample);
         } else {
             vt::removeRegularFile(path);
         }
         settled += renamed ? 0 : 1;
     }
-    // The files of the chops the stored ones replaced may still be there.
-    for (const auto& id : placed)
-        removeChopsExcept(id, metadata.at(id).chops);
     return settled;
 }
 
@@ -813,15 +816,10 @@ void BridgeSampleCache::removeChops(const SampleItem& sample) const {
 
 void BridgeSampleCache::removeChops(const SampleItem& sample,
                                     const std::vector<BridgeSampleChop>& keep) const {
-    removeChopsExcept(sample.id, keep);
-}
-
-void BridgeSampleCache::removeChopsExcept(const vt::Uuid& sampleID,
-                                          const std::vector<BridgeSampleChop>& keep) const {
-    const std::string prefix = sampleID.string() + "-chop-";
+    const std::string prefix = sample.id.string() + "-chop-";
     std::unordered_set<std::string> kept;
     for (const auto& chop : keep)
-        kept.insert(prefix + chop.id.string() + ".wav");
+        kept.insert(chopFileName(sample, chop));
     removeEntriesWithPrefix(chopsDirectory(), prefix, kept);
     removeEntriesWithPrefix(auMirrorChopsDirectory(), prefix, kept);
 }

@@ -119,13 +119,16 @@ public:
     // sample, the chop and its times as "bridge-metadata.json" stores them. The sample's chop files
     // stay those of its stored chops until the overlay on disk holds the new list.
     Path pendingChopSampleURL(const SampleItem& sample, const BridgeSampleChop& chop) const;
-    // Once the overlay holds chops for the sample: its other chop files go (library and mirror),
-    // then each chop's waiting render is put in its place. Throws BridgeLibraryError.
-    void placePendingChops(const SampleItem& sample, const std::vector<BridgeSampleChop>& chops) const;
+    // Once the overlay holds chops for the sample in place of replaced: the files of the replaced
+    // chops that are not among them go (library and mirror), then each chop's waiting render is
+    // put in its place. A chop file no entry named is never removed: its entry may be in a file
+    // that was lost and is put back. Throws BridgeLibraryError.
+    void placePendingChops(const SampleItem& sample, const std::vector<BridgeSampleChop>& chops,
+                           const std::vector<BridgeSampleChop>& replaced) const;
     // What a crash left between storing a sample's chops and putting their renders in place: every
     // waiting chop render in "Chops" is put in place when its sample's stored chops hold the same
-    // chop with the same times (the sample's chop files of no stored chop then go), and removed
-    // otherwise. As for edits, nothing happens when "bridge-metadata.json" is missing or was
+    // chop with the same times, and removed otherwise; a file of a chop the stored ones replaced
+    // may stay, named by no entry, as any such file does. As for edits, nothing happens when "bridge-metadata.json" is missing or was
     // unreadable, and a render whose sample has no entry waits while an entry may not have been
     // read. Returns how many were settled.
     std::size_t settlePendingChops(const BridgeMetadataMap& metadata) const;
@@ -232,7 +235,6 @@ private:
     // Notes what a load of a file read: whole, in part (leftOut names what not), or nothing.
     void noteLoad(std::atomic<bool>& loadedWhole, std::atomic<bool>& unreadable,
                   std::vector<std::string>& leftOutNow, std::vector<std::string> leftOut, bool read) const;
-    void removeChopsExcept(const vt::Uuid& sampleID, const std::vector<BridgeSampleChop>& keep) const;
 
     Path root;
     Path mirrorRoot;
