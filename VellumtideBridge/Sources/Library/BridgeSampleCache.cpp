@@ -430,7 +430,8 @@ Path BridgeSampleCache::pendingChopSampleURL(const SampleItem& sample, const Bri
             hexBits(stored.startTime) + "_" + hexBits(stored.endTime) + ".wav");
 }
 
-void BridgeSampleCache::placePendingChops(const SampleItem& sample, const std::vector<BridgeSampleChop>& chops,
+void BridgeSampleCache::placePendingChops(const SampleItem& sample,
+                                          const std::vector<BridgeSampleChop>& chops,
                                           const std::vector<BridgeSampleChop>& replaced) const {
     // The replaced files go first: a crash in between leaves only waiting renders, put in place at
     // the next start.

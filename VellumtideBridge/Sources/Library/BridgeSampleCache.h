@@ -128,9 +128,9 @@ public:
     // What a crash left between storing a sample's chops and putting their renders in place: every
     // waiting chop render in "Chops" is put in place when its sample's stored chops hold the same
     // chop with the same times, and removed otherwise; a file of a chop the stored ones replaced
-    // may stay, named by no entry, as any such file does. As for edits, nothing happens when "bridge-metadata.json" is missing or was
-    // unreadable, and a render whose sample has no entry waits while an entry may not have been
-    // read. Returns how many were settled.
+    // may stay, named by no entry, as any such file does. As for edits, nothing happens when
+    // "bridge-metadata.json" is missing or was unreadable, and a render whose sample has no entry
+    // waits while an entry may not have been read. Returns how many were settled.
     std::size_t settlePendingChops(const BridgeMetadataMap& metadata) const;
 
     // Takes the text of a file being written, a piece at a time.
