@@ -4,6 +4,7 @@
 #include <QFocusEvent>
 #include <QPointer>
 #include <QScrollBar>
+#include <algorithm>
 
 namespace vt::ui {
 
