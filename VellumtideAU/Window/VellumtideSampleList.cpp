@@ -1,5 +1,6 @@
 #include "VellumtideAU/Window/VellumtideSampleList.h"
 
+#include "Platform/UI/ScrollColumn.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 
 #include <QResizeEvent>
@@ -25,6 +26,7 @@ VellumtideSampleList::VellumtideSampleList(Actions actions, QColor cyan, QColor 
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(false);
     verticalScrollBar()->setSingleStep(24);
+    vt::ui::keepTabFocusInView(this);
 }
 
 void VellumtideSampleList::setSamples(SharedSamples all,

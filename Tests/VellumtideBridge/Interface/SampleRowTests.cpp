@@ -397,8 +397,8 @@ TEST_F(SampleRowTest, ChopTileShowsItsRangePreviewsOnClickAndDragsItsFile) {
 }
 
 // Starting and stopping a chop's preview changes the glyph, the clock and the played bars only:
-// at every width a panel gives its tiles, the name and the whole range keep their pixels, and the
-// clock counts from zero.
+// at every width a panel gives its tiles, the name and the range keep their pixels, and the whole
+// clock counts from zero in its fixed frame; on a narrow tile the range gives way.
 TEST_F(SampleRowTest, PlayingChopTileKeepsItsLayoutAndItsClockStartsAtZero) {
     auto take = sampleWithPeaks("Kick loop", 100);
     audio.chopsToFind = {makeChop(1, 0.41, 0.82)};
@@ -410,19 +410,20 @@ TEST_F(SampleRowTest, PlayingChopTileKeepsItsLayoutAndItsClockStartsAtZero) {
     const SampleItem sample = listed(take.id);
     auto* tile = place(new BridgeChopRow(*model, sample, sample.chops[0], vt::ui::palette::cyan,
                                          vt::ui::palette::amber, 64));
-    // The name and the range fill the text line's left part, right of the play glyph.
-    const QRect nameAndRange(8 + 22 + 8, 8, 125, 14);
-    // Seven tiles in a row (the narrowest), three (the window's first width), and two. A tile too
-    // narrow for the whole clock shows the time played alone.
-    for (const auto& [width, clock] : {std::pair{214, "0.0s"}, {243, "0.0s"}, {340, "0.0s / 0.4s"}}) {
+    // Seven tiles in a row (the narrowest), three (the window's first width), and two.
+    for (const auto& [width, range] :
+         {std::pair{214, "0.41…"}, {243, "0.410s-0.…"}, {340, "0.410s-0.820s"}}) {
         tile->setFixedWidth(width);
         settle();
+        // The name and the range fill the text line right of the play glyph, up to the clock's
+        // frame (64 wide) before the drag glyph.
+        const QRect nameAndRange(8 + 22 + 8, 8, width - (8 + 22 + 8) - (6 + 64 + 6 + 10 + 8), 14);
         const QImage idle = tile->grab().toImage();
-        EXPECT_EQ(tile->shownTimeRangeText().toStdString(), "0.410s-0.820s") << width;
+        EXPECT_EQ(tile->shownTimeRangeText().toStdString(), range) << width;
         click(tile);
         ASSERT_TRUE(tile->isPlaying());
-        EXPECT_EQ(tile->clockText().toStdString(), clock) << width;
-        EXPECT_EQ(tile->shownTimeRangeText().toStdString(), "0.410s-0.820s") << width;
+        EXPECT_EQ(tile->clockText().toStdString(), "0.0s / 0.4s") << width;
+        EXPECT_EQ(tile->shownTimeRangeText().toStdString(), range) << width;
         EXPECT_TRUE(tile->grab().toImage().copy(nameAndRange) == idle.copy(nameAndRange))
             << "the name or the range moved at " << width;
         click(tile);

@@ -11,6 +11,7 @@
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeChopRow.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeControls.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleRow.h"
+#include "VellumtideBridge/Sources/Interface/Samples/BridgeSampleList.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgeAlertPanel.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/BridgePairingSheet.h"
 #include "VellumtideBridge/Sources/Interface/Sheets/CompanionAppSheet.h"
@@ -19,6 +20,7 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTest>
 #include <set>
@@ -283,6 +285,40 @@ TEST_F(Keyboard, TabReachesEachChopTileAndSpacePreviewsIt) {
     }
     press(Qt::Key_Space);
     EXPECT_EQ(model->playingChopID(), chops.back().id);
+}
+
+// Whatever Tab or Shift+Tab focuses in the sample list is scrolled into view, also when the focus
+// comes in from outside the list while the list is scrolled away from where it lands.
+TEST_F(Keyboard, TabAndShiftTabScrollWhatTheyFocusIntoTheSampleList) {
+    std::vector<SampleItem> more;
+    for (int index = 0; index < 12; ++index)
+        more.push_back(makeSample("Take " + std::to_string(index), 1'600'000'000.0 - index));
+    openFullWindow(more);
+    window->resize(1100, 700);
+    settleUI();
+    auto* list = window->findChild<BridgeSampleList*>("sampleList");
+    ASSERT_TRUE(list);
+    QScrollBar* bar = list->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "the list scrolls";
+    for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+        SCOPED_TRACE(key == Qt::Key_Tab ? "Tab" : "Shift+Tab");
+        window->sidebar()->settingsButton()->setFocus(Qt::TabFocusReason);
+        int entries = 0;
+        for (int step = 0; step < 80; ++step) {
+            const bool wasInside = isInside(focused(), list);
+            if (!wasInside) // away from the end of the list where the focus comes in
+                bar->setValue(key == Qt::Key_Tab ? bar->maximum() : 0);
+            press(key);
+            if (!isInside(focused(), list))
+                continue;
+            entries += !wasInside;
+            const QRect shown(focused()->mapTo(list->viewport(), QPoint(0, 0)), focused()->size());
+            EXPECT_TRUE(list->viewport()->rect().contains(shown))
+                << "step " << step << ": " << focused()->metaObject()->className() << " "
+                << focused()->objectName().toStdString() << " at " << shown.y() << " is out of view";
+        }
+        EXPECT_GE(entries, 1) << "the focus came into the list";
+    }
 }
 
 // A sample that arrives later shows at the top of the list, and Tab goes on from its card to the

@@ -71,14 +71,8 @@ QString BridgeChopRow::timeRangeText() const {
 }
 
 QString BridgeChopRow::clockText() const {
-    return clockText(textLine(geometry().textLine));
-}
-
-QString BridgeChopRow::clockText(const TextLine& parts) const {
     if (!isPlaying())
         return QStringLiteral("0.0s / 0.0s");
-    if (!parts.wholeClock)
-        return QString::fromStdString(BridgeFormatters::previewTime(model.previewCurrentTime()));
     return QString::fromStdString(
         BridgeFormatters::playback(model.previewCurrentTime(), model.previewDuration()));
 }
@@ -164,23 +158,14 @@ void BridgeChopRow::paintEvent(QPaintEvent*) {
 }
 
 BridgeChopRow::TextLine BridgeChopRow::textLine(const QRectF& line) const {
-    const QFontMetricsF caption(captionFont());
     const double nameWidth =
         QFontMetricsF(nameFont()).horizontalAdvance(QString::fromStdString(slice.displayTitle()));
-    const double rangeWidth = caption.horizontalAdvance(timeRangeText());
-    // The time played is never wider than the chop's length written the same way.
-    const double shortClockWidth =
-        std::ceil(std::max(caption.horizontalAdvance(QStringLiteral("0.0s")),
-                           caption.horizontalAdvance(QString::fromStdString(
-                               BridgeFormatters::previewTime(std::max(0.0, slice.duration()))))));
+    const double rangeWidth = QFontMetricsF(captionFont()).horizontalAdvance(timeRangeText());
     TextLine parts;
     parts.dragGlyph = QRectF(line.right() - dragGlyphWidth, line.top(), dragGlyphWidth, line.height());
     const double beforeGlyph = parts.dragGlyph.left() - lineSpacing;
-    parts.wholeClock =
-        nameWidth + lineSpacing + rangeWidth + lineSpacing + clockWidth <= beforeGlyph - line.left();
-    const double shownClockWidth = parts.wholeClock ? clockWidth : shortClockWidth;
-    parts.clock = QRectF(beforeGlyph - shownClockWidth, line.top(), shownClockWidth, line.height());
-    // The name and the range share what is left; the range gives way first.
+    parts.clock = QRectF(beforeGlyph - clockWidth, line.top(), clockWidth, line.height());
+    // The name and the range share what the clock leaves; the range gives way first.
     const double available = std::max(parts.clock.left() - lineSpacing - line.left(), 0.0);
     const double shownNameWidth = std::min(nameWidth, available);
     parts.name = QRectF(line.left(), line.top(), shownNameWidth, line.height());
@@ -196,12 +181,12 @@ void BridgeChopRow::paintTextLine(QPainter& painter, const QRectF& line) const {
     paintGlyph(painter, parts.dragGlyph, "arrow.up.doc", 10, faded(amber, 0.68));
 
     // The clock keeps its place while hidden.
-    const QFontMetricsF caption(captionFont());
     if (isPlaying()) {
         painter.setFont(captionFont());
         painter.setPen(faded(amber, 0.84));
-        painter.drawText(parts.clock, Qt::AlignRight | Qt::AlignVCenter,
-                         caption.elidedText(clockText(parts), Qt::ElideLeft, parts.clock.width()));
+        painter.drawText(
+            parts.clock, Qt::AlignRight | Qt::AlignVCenter,
+            QFontMetricsF(captionFont()).elidedText(clockText(), Qt::ElideLeft, parts.clock.width()));
     }
 
     const QString name = QString::fromStdString(slice.displayTitle());

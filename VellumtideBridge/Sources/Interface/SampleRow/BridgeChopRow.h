@@ -24,11 +24,11 @@ public:
     bool isPlaying() const;
     // "0.250s-1.500s"
     QString timeRangeText() const;
-    // The playback clock while this chop plays, else "0.0s / 0.0s" (drawn invisible). A tile too
-    // narrow for the name, the range and the whole clock shows only the time played: the range
-    // beside it already tells the chop's length.
+    // The playback clock while this chop plays, else "0.0s / 0.0s" (drawn invisible), in its fixed
+    // frame at every width of the tile.
     QString clockText() const;
-    // The range as the tile draws it: whole unless even the short clock leaves it too little room.
+    // The range as the tile draws it: shortened with "…" when the clock leaves the name and the
+    // range too little room.
     QString shownTimeRangeText() const;
     WaveformView::Input waveformInput() const;
     // The sample's title, "-", the chop's title and ".wav"; a long title is cut, never the rest.
@@ -61,11 +61,9 @@ private:
         QRectF range;
         QRectF clock;
         QRectF dragGlyph;
-        bool wholeClock = true;
     };
     Geometry geometry() const;
     TextLine textLine(const QRectF& line) const;
-    QString clockText(const TextLine& parts) const;
     QString shownTimeRangeText(const TextLine& parts) const;
     static double textLineHeight();
     bool hitsTile(QPointF point) const;

@@ -1,5 +1,6 @@
 #include "VellumtideBridge/Sources/Interface/Samples/BridgeSampleList.h"
 
+#include "Platform/UI/ScrollColumn.h"
 #include "VellumtideBridge/Sources/Interface/SampleRow/BridgeSampleRow.h"
 
 #include <QResizeEvent>
@@ -42,6 +43,7 @@ BridgeSampleList::BridgeSampleList(BridgeViewModel& model, QWidget* parent)
     column->setAlignment(Qt::AlignTop);
     setWidget(content);
     content->setAutoFillBackground(false); // setWidget() turns it on
+    vt::ui::keepTabFocusInView(this);      // also when Tab comes in from the sidebar
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { buildRowsForViewport(); });
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { buildRowsForViewport(); });
 }
