@@ -15,6 +15,10 @@ QSize badgeSize(const BadgeStyle& style, const QString& text) {
     return QSize(static_cast<int>(std::ceil(width)), style.height);
 }
 
+QSize leastBadgeSize(const BadgeStyle& style) {
+    return badgeSize(style, QStringLiteral("\u2026"));
+}
+
 void paintBadge(QPainter& painter, const QRectF& rect, const BadgeStyle& style, std::string_view symbol,
                 const QString& text, const QColor& color) {
     const bool outlined = style.strokeOpacity > 0;

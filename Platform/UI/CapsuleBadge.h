@@ -23,12 +23,16 @@ struct BadgeStyle {
 
 // The size a badge of the style needs for its text.
 QSize badgeSize(const BadgeStyle& style, const QString& text);
+// The least size a badge of the style keeps when narrowed: its glyph and an ellipsis.
+QSize leastBadgeSize(const BadgeStyle& style);
 // Paints a badge into rect: the capsule (outlined inside rect when the style strokes), then the
-// glyph and text centred between the paddings.
+// glyph and text centred between the paddings; the text ends in an ellipsis when rect is narrower
+// than the badge's size.
 void paintBadge(QPainter& painter, const QRectF& rect, const BadgeStyle& style, std::string_view symbol,
                 const QString& text, const QColor& color);
 
-// A badge that only shows; its size is fixed to its content.
+// A badge that only shows; its size is fixed to its content unless a smaller minimum width is set,
+// down to which it may be narrowed.
 class CapsuleBadge : public QWidget {
     Q_OBJECT
 

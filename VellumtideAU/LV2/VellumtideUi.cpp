@@ -1,10 +1,12 @@
 // The LV2 window of the pad instrument: a Qt Widgets window embedded into the host's X11 window
-// (or shown on its own through the show interface). It reaches the unit only through the
-// reference the plug-in instance shares (instance access plus data access), and runs Qt's
-// events from the host's idle calls when the host has no Qt event loop of its own.
+// (or shown on its own through the show interface). Embedded, it follows the host window's size,
+// and a host may also set its size through the resize interface. It reaches the unit only
+// through the reference the plug-in instance shares (instance access plus data access), and runs
+// Qt's events from the host's idle calls when the host has no Qt event loop of its own.
 
 #include "Platform/UI/DarkLook.h"
 #include "Platform/UI/Fonts.h"
+#include "VellumtideAU/LV2/ParentWindowFollower.h"
 #include "VellumtideAU/LV2/VellumtideLV2.h"
 #include "VellumtideAU/Window/VellumtideAUViewController.h"
 #include "VellumtideAU/Window/VellumtideWindowServices.h"
@@ -63,6 +65,7 @@ struct WindowInstance {
     std::unique_ptr<ForwardedKeyWatcher> keyWatcher;
     std::unique_ptr<VellumtideAUViewController> controller;
     std::unique_ptr<QWindow> hostWindow; // the host's X11 window, wrapped
+    std::unique_ptr<ParentWindowFollower> parentFollower;
 };
 
 // True when this module made the application (the host runs no Qt loop: idle calls drive it).
@@ -132,6 +135,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
             window->keyWatcher = std::make_unique<ForwardedKeyWatcher>(view);
             view->windowHandle()->installEventFilter(window->keyWatcher.get());
             view->move(0, 0);
+            window->parentFollower = ParentWindowFollower::follow(view, std::uint32_t(parent));
             view->show();
         }
         drawOffScreen(view);
@@ -147,6 +151,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
 
 void cleanup(LV2UI_Handle handle) {
     std::unique_ptr<WindowInstance> window(static_cast<WindowInstance*>(handle));
+    window->parentFollower.reset();
     if (QWidget* view = window->controller->view()) {
         view->removeEventFilter(&window->closeWatcher);
         if (window->keyWatcher && view->windowHandle())
@@ -182,14 +187,25 @@ int hide(LV2UI_Handle handle) {
     return 0;
 }
 
+// The host sets the window's size (never below its minimum size); 1 for a size of nothing.
+int resizeWindow(LV2UI_Feature_Handle handle, int width, int height) {
+    if (width <= 0 || height <= 0)
+        return 1;
+    static_cast<WindowInstance*>(handle)->controller->view()->resize(width, height);
+    return 0;
+}
+
 const LV2UI_Idle_Interface idleInterface{idle};
 const LV2UI_Show_Interface showInterface{show, hide};
+const LV2UI_Resize resizeInterface{nullptr, resizeWindow};
 
 const void* extensionData(const char* uri) {
     if (std::strcmp(uri, LV2_UI__idleInterface) == 0)
         return &idleInterface;
     if (std::strcmp(uri, LV2_UI__showInterface) == 0)
         return &showInterface;
+    if (std::strcmp(uri, LV2_UI__resize) == 0)
+        return &resizeInterface;
     return nullptr;
 }
 

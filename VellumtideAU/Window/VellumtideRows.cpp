@@ -214,9 +214,9 @@ QWidget* VellumtideAUSampleRow::makeTitleLine() {
     return line;
 }
 
-void VellumtideAUSampleRow::addBadge(ClippingStrip* strip, std::string_view symbol, const QString& label,
+void VellumtideAUSampleRow::addBadge(ShorteningStrip* strip, std::string_view symbol, const QString& label,
                                      const QColor& color) {
-    strip->addWidget(badge(symbol, label, color));
+    strip->addWidget(badge(symbol, label, color), leastBadgeWidth());
     badgeTexts << label;
 }
 
@@ -224,14 +224,14 @@ QWidget* VellumtideAUSampleRow::makeInfoLine() {
     auto* line = new QWidget(this);
     line->setFixedHeight(20);
     auto* row = vt::ui::makeRow(line, 6);
-    auto* strip = new ClippingStrip(6, line);
+    auto* strip = new ShorteningStrip(6, line);
     strip->addWidget(textLabel(text(item.subtitle()), vt::ui::monospacedFont(10, FontWeight::medium),
                                vt::ui::white(0.44)));
     if (auto summary = item.editSummary()) {
         auto* button =
             badgeButton("scissors", text(*summary), amber, QStringLiteral("Continue edit in Bridge"));
         connect(button, &QAbstractButton::clicked, this, [this] { call(actions.edit); });
-        strip->addWidget(button);
+        strip->addWidget(button, leastBadgeWidth());
         badgeTexts << text(*summary);
     }
     if (!item.chops.empty())

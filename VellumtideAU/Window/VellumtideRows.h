@@ -17,7 +17,7 @@
 #include <functional>
 #include <optional>
 
-class ClippingStrip;
+class ShorteningStrip;
 namespace vt::ui {
 class PaintedButton;
 } // namespace vt::ui
@@ -104,7 +104,7 @@ private:
     void paintPlayButton();
     QWidget* makeTitleLine();
     QWidget* makeInfoLine();
-    void addBadge(ClippingStrip* strip, std::string_view symbol, const QString& text, const QColor& color);
+    void addBadge(ShorteningStrip* strip, std::string_view symbol, const QString& text, const QColor& color);
 
     VellumtidePluginSample item;
     bool isPlaying;

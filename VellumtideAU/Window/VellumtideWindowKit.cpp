@@ -5,14 +5,18 @@
 #include "Platform/UI/Palette.h"
 
 #include <QPainter>
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <vector>
 
-ClippingStrip::ClippingStrip(int spacing, QWidget* parent) : QWidget(parent), spacing(spacing) {
+ShorteningStrip::ShorteningStrip(int spacing, QWidget* parent) : QWidget(parent), spacing(spacing) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-void ClippingStrip::addWidget(QWidget* widget) {
+void ShorteningStrip::addWidget(QWidget* widget, int leastWidth) {
     widget->setParent(this);
+    widget->setMinimumWidth(std::min(widget->minimumWidth(), leastWidth));
     items.append(widget);
     place();
     updateGeometry();
@@ -25,9 +29,67 @@ QSize naturalSize(const QWidget* item) {
     return item->sizeHint().expandedTo(item->minimumSize());
 }
 
+struct Span {
+    int least;
+    int natural;
+};
+
+// The total width of the spans when none is wider than cap.
+int widthUnderCap(const std::vector<Span>& spans, int cap) {
+    int total = 0;
+    for (const Span& span : spans)
+        total += std::clamp(cap, span.least, span.natural);
+    return total;
+}
+
+// Narrows the widest spans first, none below its least width, until they fit room (when they can).
+std::vector<int> shortenToFit(const std::vector<Span>& spans, int room) {
+    int low = 0, high = 0;
+    for (const Span& span : spans)
+        high = std::max(high, span.natural);
+    while (low < high) { // the largest cap whose widths still fit
+        const int cap = (low + high + 1) / 2;
+        if (widthUnderCap(spans, cap) <= room)
+            low = cap;
+        else
+            high = cap - 1;
+    }
+    std::vector<int> widths;
+    for (const Span& span : spans)
+        widths.push_back(std::clamp(low, span.least, span.natural));
+    return widths;
+}
+
+// The widths of the first items that fit room with the spacing between them: the items after the
+// first give way before it; the items that fit not even at their least widths get none.
+std::vector<int> shareOut(std::vector<Span> spans, int room, int spacing) {
+    auto leastTotal = [&] {
+        int total = 0;
+        for (const Span& span : spans)
+            total += span.least + spacing;
+        return total - spacing;
+    };
+    const std::size_t count = spans.size();
+    while (spans.size() > 1 && leastTotal() > room)
+        spans.pop_back();
+    std::vector<int> widths;
+    if (!spans.empty()) {
+        const int free = room - spacing * int(spans.size() - 1);
+        std::vector<Span> rest(spans.begin() + 1, spans.end());
+        const int restWidth = std::max(
+            widthUnderCap(rest, 0), std::min(widthUnderCap(rest, INT_MAX / 2), free - spans.front().natural));
+        widths.push_back(
+            std::clamp(free - restWidth, std::min(spans.front().least, free), spans.front().natural));
+        for (int width : shortenToFit(rest, restWidth))
+            widths.push_back(width);
+    }
+    widths.resize(count, 0);
+    return widths;
+}
+
 } // namespace
 
-QSize ClippingStrip::sizeHint() const {
+QSize ShorteningStrip::sizeHint() const {
     int width = 0, height = 0;
     for (QWidget* item : items) {
         width += naturalSize(item).width() + (width ? spacing : 0);
@@ -36,25 +98,27 @@ QSize ClippingStrip::sizeHint() const {
     return {width, height};
 }
 
-void ClippingStrip::resizeEvent(QResizeEvent*) {
+void ShorteningStrip::resizeEvent(QResizeEvent*) {
     place();
 }
 
-// Whole items from the left; the first item alone may be narrowed (a label then shows an
-// ellipsis), and an item that does not fit whole is left out with all after it.
-void ClippingStrip::place() {
-    int x = 0;
-    bool fits = true;
+void ShorteningStrip::place() {
+    std::vector<Span> spans;
     for (QWidget* item : items) {
-        QSize size = naturalSize(item);
-        if (item == items.front())
-            size.setWidth(std::min(size.width(), width()));
-        fits = fits && x + size.width() <= width();
-        item->setVisible(fits);
-        if (!fits)
+        const int natural = naturalSize(item).width();
+        spans.push_back({std::min(item->minimumWidth(), natural), natural});
+    }
+    const std::vector<int> widths = shareOut(spans, width(), spacing);
+    int x = 0;
+    for (qsizetype index = 0; index < items.size(); ++index) {
+        QWidget* item = items[index];
+        const int itemWidth = widths[std::size_t(index)];
+        item->setVisible(itemWidth > 0);
+        if (itemWidth <= 0)
             continue;
-        item->setGeometry(x, (height() - size.height()) / 2, size.width(), size.height());
-        x += size.width() + spacing;
+        const int height = naturalSize(item).height();
+        item->setGeometry(x, (this->height() - height) / 2, itemWidth, height);
+        x += itemWidth + spacing;
     }
 }
 
@@ -108,6 +172,10 @@ vt::ui::BadgeStyle badgeStyle() {
     style.height = 16;
     style.fillOpacity = 0.11;
     return style;
+}
+
+int leastBadgeWidth() {
+    return vt::ui::leastBadgeSize(badgeStyle()).width();
 }
 
 QWidget* badge(std::string_view symbol, const QString& text, const QColor& color, QWidget* parent) {

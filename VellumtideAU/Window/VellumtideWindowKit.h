@@ -1,6 +1,6 @@
 #pragma once
 // The plug-in window's own building blocks over the shared widgets: its manner for painted
-// buttons, its label, glyph and capsule-badge presets, a strip that clips what does not fit,
+// buttons, its label, glyph and capsule-badge presets, a strip that shortens what does not fit,
 // its text buttons and dividers.
 
 #include "Platform/UI/CapsuleBadge.h"
@@ -13,15 +13,18 @@
 #include <string>
 #include <string_view>
 
-// One line of widgets at their natural widths, left to right and vertically centred; widgets that
-// do not fit whole are left out (the first one alone may be narrowed), so nothing is cut in two
-// and the window does not widen.
-class ClippingStrip final : public QWidget {
+// One line of widgets, left to right and vertically centred, each at its natural width while the
+// line has room. When room runs short the widgets after the first give way first, the widest
+// first, each down to its least width (a badge then shows an ellipsis), then the first one; only
+// widgets that do not fit even at their least widths are left out, from the end. Nothing
+// overlaps and the window does not widen.
+class ShorteningStrip final : public QWidget {
     Q_OBJECT
 
 public:
-    ClippingStrip(int spacing, QWidget* parent = nullptr);
-    void addWidget(QWidget* widget);
+    ShorteningStrip(int spacing, QWidget* parent = nullptr);
+    // Adds a widget that may be narrowed down to leastWidth (its own least width when larger).
+    void addWidget(QWidget* widget, int leastWidth = 0);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return {0, sizeHint().height()}; }
 
@@ -74,6 +77,8 @@ vt::ui::GlyphView* glyphLabel(std::string_view symbol, double pixelSize, const Q
 vt::ui::BadgeStyle badgeStyle();
 // A badge that shows only; and one that is a button with a tooltip.
 QWidget* badge(std::string_view symbol, const QString& text, const QColor& color, QWidget* parent = nullptr);
+// The least width of such a badge: its glyph and an ellipsis.
+int leastBadgeWidth();
 vt::ui::PaintedButton* badgeButton(std::string_view symbol, const QString& text, const QColor& color,
                                    const QString& help, QWidget* parent = nullptr);
 

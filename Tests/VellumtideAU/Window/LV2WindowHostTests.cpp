@@ -17,8 +17,10 @@
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPointer>
+#include <QScreen>
 #include <QWidget>
 #include <chrono>
 #include <cstdlib>
@@ -179,6 +181,26 @@ protected:
         return kit;
     }
 
+    // One edited, analysed sample in the library the window finds under $HOME.
+    void writeEditedSample(const std::string& title) {
+        const auto library = folder / "home" / "Music" / "Vellumtide";
+        const std::string id = "44444444-4444-4444-8444-444444444444";
+        std::filesystem::create_directories(library / "Samples");
+        std::filesystem::create_directories(library / "Edited");
+        vt::test::writeFloatWav(library / "Samples" / "bell.wav", 44100, vt::test::rampChannels(44100, 2));
+        vt::test::writeFloatWav(library / "Edited" / (id + ".wav"), 44100, vt::test::rampChannels(44100, 2));
+        vt::test::writeFile(library / "library.json",
+                            R"([{"id": ")" + id + R"(", "title": ")" + title +
+                                R"(", "createdAt": "2024-03-05T07:08:09Z", "fileName": "bell.wav",
+                                "duration": 1, "sampleRate": 44100, "channelCount": 2,
+                                "byteCount": 176400, "peaks": [0.2, 0.9, 0.6, 0.3, 0.1]}])");
+        vt::test::writeFile(library / "bridge-metadata.json",
+                            R"({")" + id +
+                                R"(": {"edit": {"startTime": 0.1, "fadeIn": 0.25, "normalize": true},
+                                "analysis": {"bpmConfidence": 0, "rootNote": "C", "rootConfidence": 0.9,
+                                             "keyConfidence": 0}}})");
+    }
+
     TemporaryFolder folder;
     std::filesystem::path prefix = folder / "prefix";
     std::filesystem::path launches; // where the stand-in program notes its launches
@@ -251,6 +273,41 @@ TEST_F(SuilWindowHost, TakesTheKeysAGtkHostForwards) {
     ASSERT_EQ(QApplication::focusWidget(), close.data()) << "Tab reaches the sheet's close button";
     vt::test::forwardKey(windowId(), "space");
     EXPECT_TRUE(idleUntil([&] { return !close || !close->isVisible(); })) << "Space closes the sheet";
+}
+
+// A host that sizes only its own window: the embedded window fills it from the start and
+// follows each of its size changes through the idle calls; a host that tells the window its size
+// through the resize interface gets that size. Each size is saved to the gallery as the host's
+// window shows it.
+TEST_F(SuilWindowHost, FollowsTheHostsWindowAndTakesTheSizeTheHostGives) {
+    writeEditedSample("Bell");
+    vt::test::X11TestWindow parent(640, 540);
+    ASSERT_TRUE(parent.valid());
+    openWindow(parent.id());
+    EXPECT_TRUE(idleUntil([this] { return named<QWidget>("Bell") != nullptr; })) << "the library shows";
+    auto hasSize = [this](int width, int height) {
+        return [this, width, height] { return vt::test::windowSize(windowId()) == std::pair{width, height}; };
+    };
+    EXPECT_TRUE(idleUntil(hasSize(640, 540))) << "it fills the host's window";
+    EXPECT_EQ(requested.width, 620) << "and still tells the host the size it prefers";
+
+    std::filesystem::create_directories(VELLUMTIDE_GALLERY_DIR);
+    const std::pair<int, int> hostSizes[] = {{1180, 760}, {420, 700}};
+    for (const auto& [width, height] : hostSizes) {
+        parent.resize(width, height);
+        EXPECT_TRUE(idleUntil(hasSize(width, height))) << "it follows the host's window to " << width;
+        idleUntil([] { return false; }, 200ms); // the new layout drawn
+        QGuiApplication::primaryScreen()
+            ->grabWindow(WId(parent.id()))
+            .save(QString::fromStdString(std::string(VELLUMTIDE_GALLERY_DIR) + "/lv2-host-window-" +
+                                         std::to_string(width) + ".png"));
+    }
+
+    auto* resizeInterface =
+        static_cast<const LV2UI_Resize*>(suil_instance_extension_data(window, LV2_UI__resize));
+    ASSERT_NE(resizeInterface, nullptr) << "the window offers the resize interface";
+    EXPECT_EQ(resizeInterface->ui_resize(suil_instance_get_handle(window), 700, 580), 0);
+    EXPECT_TRUE(idleUntil(hasSize(700, 580))) << "it takes the size the host gives";
 }
 
 VellumtidePadKitState withResolvedFiles(VellumtidePadKitState kit) {

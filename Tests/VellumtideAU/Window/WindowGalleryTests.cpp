@@ -13,6 +13,7 @@
 #include "VellumtideAU/Window/VellumtidePadRackView.h"
 #include "VellumtideAU/Window/VellumtideRows.h"
 #include "VellumtideAU/Window/VellumtideSampleList.h"
+#include "VellumtideAU/Window/VellumtideWindowKit.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QToolTip>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace {
 
@@ -209,6 +211,58 @@ TEST_F(WindowGalleryTest, AtTheLeastWidthTheSlidersStackAndAllSixteenPadsShowSid
     settle();
     EXPECT_FALSE(rack->isTuningStacked());
     EXPECT_GE(rack->padButton(0)->width(), 46) << "pads keep their width where the window has the room";
+}
+
+// At the least width the info line keeps every badge, in its order, side by side inside the
+// line; the long edit summary gives way first, shortened with an ellipsis, before the subtitle.
+TEST_F(WindowGalleryTest, AtTheLeastWidthTheInfoLineShortensItsBadgesAndKeepsThemInOrder) {
+    const std::string rootOnlyID = "44444444-4444-4444-8444-444444444444";
+    writeLibrary();
+    auto overrides = vt::test::editedAnalysedOverrides(false, chopOneID, chopTwoID);
+    overrides.erase("chops");
+    overrides["analysis"] =
+        json{{"bpmConfidence", 0}, {"rootNote", "C"}, {"rootConfidence", 0.9}, {"keyConfidence", 0}};
+    fixture.writeLibrary(
+        json::array({vt::test::manifestSample(kickID, "Kick from the long hallway session", "kick.wav",
+                                              "2024-03-05T07:08:09Z"),
+                     vt::test::manifestSample(rootOnlyID, "Bell", "bell.wav", "2024-03-06T07:08:09Z")}),
+        json{{kickID, vt::test::editedAnalysedOverrides(true, chopOneID, chopTwoID)},
+             {rootOnlyID, overrides}});
+    WindowFixture::writeSound(fixture.samplePath("bell.wav"));
+    WindowFixture::writeSound(fixture.libraryFolder / "Edited" / (rootOnlyID + ".wav"));
+    VellumtideAUView view([] {}, [](const vt::Uuid&) {}, reference, fixture.services);
+    vt::test::waitForLibrary(view.library());
+    view.show();
+    view.resize(VellumtideAUView::minimumWidth, 640); // tall enough to show both cards
+    settle();
+    save(view, "window-least-width-info-lines");
+
+    const std::map<std::string, QStringList> expected{
+        {"Bell", {"0:01-0:10  FI 250 ms  Norm", "Root C"}},
+        {"Kick from the long hallway session",
+         {"0:01-0:10  FI 250 ms  Norm", "2 CHOPS", "120 BPM", "Root C", "Key C minor"}}};
+    ASSERT_EQ(view.sampleRows().size(), expected.size());
+    for (VellumtideAUSampleRow* row : view.sampleRows()) {
+        const std::string& title = row->sample().title;
+        ASSERT_EQ(row->infoBadges(), expected.at(title)) << title;
+        auto* strip = row->findChild<ShorteningStrip*>();
+        ASSERT_NE(strip, nullptr);
+        const auto items = strip->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        ASSERT_EQ(items.size(), row->infoBadges().size() + 1) << title << ": the subtitle and the badges";
+        auto* subtitle = qobject_cast<vt::ui::ElidedLabel*>(items.front());
+        ASSERT_NE(subtitle, nullptr);
+        if (title == "Bell") { // five badges at their least leave the subtitle a little short
+            EXPECT_EQ(subtitle->displayedText(), subtitle->text()) << "the subtitle stays whole";
+        }
+        for (qsizetype i = 1; i < items.size(); ++i) {
+            const std::string badge = title + ": " + row->infoBadges()[i - 1].toStdString();
+            EXPECT_TRUE(items[i]->isVisibleTo(strip)) << badge << " stays";
+            EXPECT_GE(items[i]->x(), items[i - 1]->geometry().right() + 1) << badge << " keeps its place";
+            EXPECT_LE(items[i]->geometry().right(), strip->width() - 1) << badge << " inside the line";
+            EXPECT_GE(items[i]->width(), VellumtideWindowKit::leastBadgeWidth()) << badge;
+        }
+        EXPECT_LT(items[1]->width(), items[1]->sizeHint().width()) << title << ": the edit summary shortened";
+    }
 }
 
 TEST_F(WindowGalleryTest, TheSheetKeepsTheKeyboardAndGivesItBackWhenItCloses) {

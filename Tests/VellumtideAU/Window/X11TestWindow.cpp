@@ -36,6 +36,25 @@ std::vector<unsigned long> X11TestWindow::children() const {
     return result;
 }
 
+void X11TestWindow::resize(int width, int height) {
+    if (!display)
+        return;
+    XResizeWindow(static_cast<Display*>(display), window, unsigned(width), unsigned(height));
+    XSync(static_cast<Display*>(display), False);
+}
+
+std::pair<int, int> windowSize(unsigned long window) {
+    Display* opened = XOpenDisplay(nullptr);
+    if (!opened)
+        return {0, 0};
+    Window root = 0;
+    int x = 0, y = 0;
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    const bool asked = XGetGeometry(opened, window, &root, &x, &y, &width, &height, &border, &depth);
+    XCloseDisplay(opened);
+    return asked ? std::pair{int(width), int(height)} : std::pair{0, 0};
+}
+
 bool forwardKey(unsigned long window, const char* keysymName) {
     Display* opened = XOpenDisplay(nullptr);
     if (!opened)
