@@ -55,4 +55,10 @@ auto runInBackground(QThreadPool& pool, F work) -> QCoro::Task<std::invoke_resul
         co_return std::move(*outcome->value);
 }
 
+// Frees a large value (a whole library) on the low-priority pool, so that its destruction does
+// not hold up the calling thread.
+template <typename T> void releaseInBackground(T value) {
+    utilityPool().start([held = std::make_shared<T>(std::move(value))]() mutable { held.reset(); });
+}
+
 } // namespace vt

@@ -8,8 +8,9 @@
 namespace vt::net {
 
 namespace {
-// Reads per readiness event before the loop gets a turn again.
-constexpr int readsPerEvent = 16;
+// Reads per readiness event before the loop gets a turn again: few enough that a receiver that
+// decodes what arrives (a phone's list of tens of thousands of samples) keeps each turn short.
+constexpr int readsPerEvent = 4;
 } // namespace
 
 TcpConnection::TcpConnection(Handlers handlers) : handlers(std::move(handlers)) {}

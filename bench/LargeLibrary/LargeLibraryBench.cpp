@@ -4,16 +4,20 @@
 // files with json.load (each a process of its own, with its peak memory); the memory per sample
 // above the empty program at 10,000 and 50,000 samples (the resident size of the child at idle);
 // the peak memory of a sync, a restart and an up-to-date sync of a phone listing 50,000 samples,
-// against the size of that list; and the analysis time per sample at 100 and 1,000 samples. The
-// libraries are made the way the program makes them: small WAV files, peaks taken from the audio,
-// and both JSON files written by the library folder.
+// against the size of that list; the longest stall of the main thread while the watch loop syncs
+// an unchanged library of 10,000 and of 50,000 samples in the background; and the analysis time per sample at
+// 100 and 1,000 samples. The libraries are made the way the program makes them: small WAV files, peaks taken
+// from the audio, and both JSON files written by the library folder.
 //
 // The same executable is the child: `bench-large-library child <home>` starts the controller on
 // that home folder, waits until it is idle and prints "IDLE <resident KB> <peak KB>";
 // `bench-large-library analyse <home>` then also times one forced analysis of every sample;
 // `bench-large-library sync <home> <port>` then also syncs the phone at 127.0.0.1:<port> and prints
-// "SYNCED <ms> <peak KB since idle> <status>"; `bench-large-library make <home> <count>` only makes
-// a library (for profiling the child).
+// "SYNCED <ms> <peak KB since idle> <status>"; `bench-large-library watch <home> <port>` then finds
+// the phone at 127.0.0.1:<port> and lets the watch loop sync it in the background, printing
+// "WATCHED <longest stall ms> <syncs>": the longest the main thread went without a turn of its
+// event loop while those syncs ran; `bench-large-library make <home> <count>` only makes a library
+// (for profiling the child); `bench-large-library stalls` takes only the watch figures.
 
 #include "Platform/Async/Scheduler.h"
 #include "Platform/Async/Spawn.h"
@@ -24,6 +28,7 @@
 #include "bench/Support/SystemPython.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -249,14 +254,47 @@ void syncChild(BridgeViewModel& model, int port) {
     std::fflush(stdout);
 }
 
-int runChild(const fs::path& home, bool analyse, int syncPort) {
+constexpr int watchedSyncs = 4;
+
+// Finds the phone at 127.0.0.1:port and lets the watch loop sync it watchedSyncs times, while a
+// 1 ms timer on the main thread notes the longest gap between two of its turns.
+void watchChild(BridgeViewModel& model, int port) {
+    const VellumtideDevice phone{"bench|phone", "Bench Phone",
+                                 VellumtideEndpoint::hostPort("127.0.0.1", port), "127.0.0.1", std::nullopt};
+    QEventLoop loop;
+    double longest = 0;
+    int syncs = 0;
+    bool wasSyncing = false;
+    auto last = Clock::now();
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+        last = now;
+        const bool syncing = probe(model).isWatchSyncing;
+        if (wasSyncing && !syncing && ++syncs == watchedSyncs)
+            loop.quit();
+        wasSyncing = syncing;
+    });
+    ticker.start();
+    model.merge({phone});
+    loop.exec();
+    std::printf("WATCHED %.1f %d %s\n", longest, syncs, model.watchMessage().c_str());
+    std::fflush(stdout);
+}
+
+int runChild(const fs::path& home, bool analyse, int syncPort, bool watch = false) {
     auto deps = childDependencies(home);
     BridgePairingStore(*deps.settings).setToken(phoneID, phoneToken);
     BridgeViewModel model(std::move(deps));
     turnUntilIdle(model);
     std::printf("IDLE %ld %ld\n", residentKilobytes(), peakKilobytes());
     std::fflush(stdout);
-    if (syncPort > 0)
+    if (syncPort > 0 && watch)
+        watchChild(model, syncPort);
+    else if (syncPort > 0)
         syncChild(model, syncPort);
     if (analyse) {
         std::set<vt::Uuid> all;
@@ -380,6 +418,40 @@ void removeFolder(const fs::path& folder) {
     fs::remove_all(folder, ignored);
 }
 
+// The longest stall of the main thread while the watch loop syncs the phone at port into the
+// library under home, which already holds the phone's list and files.
+double watchStall(const fs::path& home, int port) {
+    double longest = -1;
+    std::string watchText;
+    runProcess({self, "watch", home.string(), std::to_string(port)}, [&](const std::string& line) {
+        if (line.rfind("WATCHED ", 0) == 0) {
+            int consumed = 0;
+            std::sscanf(line.c_str() + 8, "%lf %*d %n", &longest, &consumed);
+            watchText = line.substr(8 + consumed);
+            while (!watchText.empty() && watchText.back() == '\n')
+                watchText.pop_back();
+        }
+        return line.rfind("IDLE ", 0) == 0;
+    });
+    if (watchText != "Background sync on")
+        std::fprintf(stderr, "the watched syncs ended with \"%s\"\n", watchText.c_str());
+    return longest;
+}
+
+constexpr const char* phoneName = "Bench Phone";
+constexpr int phonePeaks = 266;
+
+// A phone listing count samples, their files in a library under base that one sync brought up to
+// date: the longest stall of the main thread while the watch loop syncs it again.
+double watchStallAt(const fs::path& base, vt::test::FakePhone& phone, int count) {
+    const fs::path home = base / ("watch-" + std::to_string(count));
+    phone.setLibrary(makePhoneLibrary(home, count, phonePeaks));
+    runController(home, false, phone.port());
+    const double longest = watchStall(home, phone.port());
+    removeFolder(home);
+    return longest;
+}
+
 double analysisPerSample(const fs::path& base, int count) {
     const fs::path home = base / ("analyse-" + std::to_string(count));
     makeLibrary(home, count, true, true);
@@ -400,9 +472,9 @@ int main(int argc, char** argv) {
         QCoreApplication application(argc, argv);
         return runChild(argv[2], std::strcmp(argv[1], "analyse") == 0, 0);
     }
-    if (argc == 4 && std::strcmp(argv[1], "sync") == 0) {
+    if (argc == 4 && (std::strcmp(argv[1], "sync") == 0 || std::strcmp(argv[1], "watch") == 0)) {
         QCoreApplication application(argc, argv);
-        return runChild(argv[2], false, std::atoi(argv[3]));
+        return runChild(argv[2], false, std::atoi(argv[3]), std::strcmp(argv[1], "watch") == 0);
     }
     const std::string python = vt::bench::systemPython3();
 
@@ -415,6 +487,18 @@ int main(int argc, char** argv) {
     constexpr int large = 10'000;
     constexpr int huge = 50'000;
     constexpr int rounds = 3;
+    vt::test::FakePhone phone;
+    phone.setIdentity(phoneID, phoneName);
+    phone.setToken(phoneToken);
+
+    if (argc == 2 && std::strcmp(argv[1], "stalls") == 0) {
+        const double stall10k = watchStallAt(base, phone, large);
+        const double stall50k = watchStallAt(base, phone, huge);
+        removeFolder(base);
+        std::printf("BENCH watch_tick_stall_ms_max_10k=%.1f watch_tick_stall_ms_max_50k=%.1f\n", stall10k,
+                    stall50k);
+        return 0;
+    }
 
     // The empty program: the baseline of the memory figures.
     const fs::path emptyHome = base / "empty";
@@ -473,16 +557,15 @@ int main(int argc, char** argv) {
 
     // A phone listing 50,000 samples: the sync that takes the list, a restart, an up-to-date sync.
     const fs::path phoneHome = base / "phone";
-    vt::test::FakePhone phone;
-    phone.setIdentity(phoneID, "Bench Phone");
-    phone.setToken(phoneToken);
-    constexpr int phonePeaks = 266;
     phone.setLibrary(makePhoneLibrary(phoneHome, huge, phonePeaks));
     const double listMiB = phone.libraryJsonSize() / 1048576.0;
     const ChildRun firstSync = runController(phoneHome, false, phone.port());
     const ChildRun restartHuge = runController(phoneHome);
     const ChildRun upToDate = runController(phoneHome, false, phone.port());
+    // The watch loop over that unchanged library, and over one of 10,000 samples.
+    const double stall50k = watchStall(phoneHome, phone.port());
     removeFolder(phoneHome);
+    const double stall10k = watchStallAt(base, phone, large);
 
     // Analysis per sample, the real analyser on every sample of the library, forced.
     const double analysis100 = analysisPerSample(base, 100);
@@ -514,6 +597,9 @@ int main(int argc, char** argv) {
                 largeKB, huge, hugeKB);
     std::printf("memory per sample above the empty program: %.2f KB at %d, %.2f KB at %d (goal <= 3)\n",
                 perSample10k, large, perSample50k, huge);
+    std::printf("longest stall of the main thread while the watch loop syncs an unchanged library: %.1f ms "
+                "at %d samples, %.1f ms at %d (goal <= 16 each)\n",
+                stall10k, large, stall50k, huge);
     std::printf("analysis per sample: %.2f ms at 100 samples, %.2f ms at 1,000 (ratio %.2f, goal <= 1.1)\n",
                 analysis100, analysis1000, analysis1000 / analysis100);
     std::printf(
@@ -522,11 +608,12 @@ int main(int argc, char** argv) {
         "first_start_ms_10k=%.0f restart_idle_ms_10k=%.0f analysis_ms_per_sample_1000=%.2f "
         "restart_peak_mib_10k=%.1f python_peak_mib_10k=%.1f restart_memory_ratio_to_python_10k=%.2f "
         "list_mib_50k=%.1f sync_peak_mb_50k=%.0f restart_peak_mb_50k=%.0f uptodate_sync_peak_mb_50k=%.0f "
-        "sync_ms_50k=%.0f restart_ms_50k=%.0f uptodate_sync_ms_50k=%.0f\n",
+        "sync_ms_50k=%.0f restart_ms_50k=%.0f uptodate_sync_ms_50k=%.0f watch_tick_stall_ms_max_10k=%.1f "
+        "watch_tick_stall_ms_max_50k=%.1f\n",
         analysis1000 / analysis100, firstStart / copyPeer, restart / pythonPeer, perSample10k, perSample50k,
         firstStart, restart, analysis1000, mebibytes(restartPeakKB), mebibytes(pythonPeakKB),
         static_cast<double>(restartPeakKB) / pythonPeakKB, listMiB, firstSync.syncPeakKB / 1000.0,
         restartHuge.peakKB / 1000.0, upToDate.syncPeakKB / 1000.0, firstSync.syncMs, restartHuge.idleMs,
-        upToDate.syncMs);
+        upToDate.syncMs, stall10k, stall50k);
     return 0;
 }

@@ -310,9 +310,13 @@ TEST_F(SampleRowTest, DragOffersTheCurrentFileUnderThePhonesName) {
         expectStagedCopy(*data, "take.wav", libraryRoot() / "Edited" / (take.id.string() + ".wav"));
 
     // A project may use a dropped file where it lies: both stay over a restart a day later, also
-    // one with the library's list out of reach (a drive not mounted yet), and go with the sample.
+    // one with the library's list and the plug-in's copy of it out of reach (a drive not mounted
+    // yet), and go with the sample.
     const auto list = libraryRoot() / std::string(BridgeSampleCache::manifestFileName);
+    const auto copy =
+        BridgeSampleCache(paths, libraryRoot()).auMirrorRootURL() / std::string(BridgeSampleCache::manifestFileName);
     std::filesystem::rename(list, folder / "list-elsewhere");
+    std::filesystem::rename(copy, folder / "copy-elsewhere");
     for (const bool listInReach : {false, true}) {
         model.reset();
         scheduler->advanceBy(std::chrono::hours(25));
@@ -321,8 +325,10 @@ TEST_F(SampleRowTest, DragOffersTheCurrentFileUnderThePhonesName) {
         EXPECT_EQ(model->samples().size(), listInReach ? 1u : 0u);
         EXPECT_TRUE(std::filesystem::exists(raw));
         EXPECT_TRUE(std::filesystem::exists(edited));
-        if (!listInReach)
+        if (!listInReach) {
             std::filesystem::rename(folder / "list-elsewhere", list);
+            std::filesystem::rename(folder / "copy-elsewhere", copy);
+        }
     }
     model->deleteSample(listed(take.id));
     settleWrites();

@@ -73,9 +73,10 @@ BridgeViewModel::BridgeViewModel(Dependencies dependencies, QObject* parent)
     cache->removeFilesOfDeletedSamples(librarySamples, sampleMetadata);
     setSamples(displaySamples(librarySamples));
     // Files read whole are not written again at start; the mirror pass still copies them.
+    librarySnapshot = std::make_shared<const std::vector<SampleItem>>(librarySamples);
     BridgeLibraryWriter::Snapshot onDisk{cache, nullptr, nullptr};
     if (cache->manifestLoadedWhole())
-        onDisk.samples = librarySnapshot = std::make_shared<const std::vector<SampleItem>>(librarySamples);
+        onDisk.samples = librarySnapshot;
     storedMetadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
     if (cache->metadataLoadedWhole())
         onDisk.metadata = storedMetadata;

@@ -323,6 +323,11 @@ private:
     QCoro::Task<AuthorizedDevice> authorize(VellumtideDevice device, SyncMode mode);
     // The steps of sync() after it marked itself busy.
     QCoro::Task<> syncSteps(VellumtideDevice device, SyncMode mode);
+    // The samples of a fetched list whose chops the import may change, in the list's order: those
+    // the phone offers chops for (chopsOffered: their places in list) and those holding the
+    // phone's chops, which it may have withdrawn. The import has nothing to do for the others.
+    QCoro::Task<std::vector<SampleItem>> phoneChopCandidates(const std::vector<SampleItem>& list,
+                                                             const std::vector<std::size_t>& chopsOffered);
     void applySyncSuccess(std::size_t downloaded, const VellumtideDevice& device, SyncMode mode);
     void applySyncFailure(std::exception_ptr error, const VellumtideDevice& device, SyncMode mode);
     // Background texts are written only when they change.
@@ -391,7 +396,8 @@ private:
     std::map<vt::Uuid, vt::Completion<bool>> phoneChopImports;
     // The last mirror pass left the plug-in's copy short of the library: a sync tries it again.
     bool isMirrorIncomplete = false;
-    // The library list as last handed to libraryWriter.
+    // librarySamples as a list to share with work off the main thread (the library writer, the
+    // sync's look at a fetched list): set whenever librarySamples is.
     std::shared_ptr<const std::vector<SampleItem>> librarySnapshot;
     // The library files and the mirror, written off the main thread; declared last so that it is
     // destroyed first, finishing every queued write.

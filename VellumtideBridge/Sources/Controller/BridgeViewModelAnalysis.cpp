@@ -1,9 +1,12 @@
 // Analysis scheduling: which samples need a new tempo, root and key estimate, running the
 // analyser on them one after another, and storing each result into the current overlay entry.
 
+#include "Platform/Async/Background.h"
 #include "Platform/Async/Spawn.h"
+#include "Platform/Async/TimeSlice.h"
 #include "Platform/Core/NumberFormat.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
+#include "VellumtideBridge/Sources/Controller/ScopeExit.h"
 
 #include <QPointer>
 #include <utility>
@@ -32,11 +35,22 @@ std::string BridgeViewModel::analysisFingerprint(const SampleItem& sample, const
 QCoro::Task<> BridgeViewModel::analyzeSamplesIfNeeded(std::vector<SampleItem> samples,
                                                       std::set<vt::Uuid> forceIDs, bool quiet) {
     QPointer<BridgeViewModel> self(this);
+    // A whole library's list is freed off the main thread once the run ends.
+    ScopeExit releaseList([&samples] { vt::releaseInBackground(std::move(samples)); });
+    const auto scheduler = deps.scheduler;
+    const std::uint64_t runGeneration = libraryGeneration;
+    // A large library takes a while to look through: the window gets a turn between slices.
+    vt::TimeSlice slice;
     int stored = 0;
     bool storedAny = false;
     for (const SampleItem& sample : samples) {
         if (!self)
             co_return;
+        if (slice.isSpent()) {
+            co_await slice.yield(*scheduler);
+            if (!self || runGeneration != libraryGeneration)
+                co_return;
+        }
         BridgeSampleMetadata entry = entryFor(sample.id);
         if (entry.isDeleted)
             continue;

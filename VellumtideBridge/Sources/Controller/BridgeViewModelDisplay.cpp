@@ -63,9 +63,10 @@ std::vector<SampleItem> BridgeViewModel::displaySamples(const std::vector<Sample
 void BridgeViewModel::stopPreviewIfHidden() {
     if (!playingSampleID_)
         return;
-    const auto visible = visibleSamples();
-    bool shown = std::any_of(visible.begin(), visible.end(),
-                             [&](const SampleItem& sample) { return sample.id == *playingSampleID_; });
+    // Looked up in the display list itself: a copy of a large list would hold up the window.
+    const bool shown = std::any_of(samples_.begin(), samples_.end(), [&](const SampleItem& sample) {
+        return sample.id == *playingSampleID_ && (!showFavoritesOnly_ || sample.isFavorite);
+    });
     if (!shown)
         stopPreview(false);
 }

@@ -204,6 +204,7 @@ QCoro::Task<> BridgeViewModel::switchToLibrary(std::shared_ptr<BridgeSampleCache
     cache = std::move(next);
     ++libraryGeneration;
     librarySamples = std::move(loaded.samples);
+    librarySnapshot = std::make_shared<const std::vector<SampleItem>>(librarySamples);
     sampleMetadata = std::move(loaded.metadata);
     storedMetadata = std::make_shared<const BridgeMetadataMap>(sampleMetadata);
     setSamples(displaySamples(librarySamples));

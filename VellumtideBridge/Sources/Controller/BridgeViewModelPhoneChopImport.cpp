@@ -11,6 +11,7 @@
 
 #include <QPointer>
 #include <cmath>
+#include <unordered_map>
 
 namespace {
 
@@ -64,6 +65,30 @@ struct ChopPlacement {
     std::optional<std::string> failure;
 };
 
+// The library's samples by id, built once per import: looking each phone sample up by a scan
+// of the whole library would take time in the square of its size.
+class LibraryIndex {
+public:
+    explicit LibraryIndex(const std::vector<SampleItem>& library) : library(library) {
+        positions.reserve(library.size());
+        for (std::size_t index = 0; index < library.size(); ++index)
+            positions.emplace(library[index].id, index); // the first entry of an id wins
+    }
+
+    // The first entry with the id, or none. The list does not change while a sync runs (a folder
+    // change waits for it); should it have, an entry that no longer holds the id is not taken.
+    const SampleItem* find(const vt::Uuid& id) const {
+        const auto found = positions.find(id);
+        if (found == positions.end() || found->second >= library.size() || library[found->second].id != id)
+            return nullptr;
+        return &library[found->second];
+    }
+
+private:
+    const std::vector<SampleItem>& library;
+    std::unordered_map<vt::Uuid, std::size_t> positions;
+};
+
 } // namespace
 
 QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSamples) {
@@ -75,8 +100,9 @@ QCoro::Task<> BridgeViewModel::syncPhoneChops(std::vector<SampleItem> phoneSampl
             self->endPhoneChopImports(working);
     });
     std::vector<ChopChange> changes;
+    const LibraryIndex library(librarySamples);
     for (const SampleItem& phone : phoneSamples) {
-        const SampleItem* found = librarySample(phone.id);
+        const SampleItem* found = library.find(phone.id);
         if (!found)
             continue;
         const SampleItem owner = *found;

@@ -3,6 +3,8 @@
 // samples. One sync runs at a time, started by the user (manual) or in the background
 // (automatic); the typed-address entry lives here too.
 
+#include "Platform/Async/Background.h"
+#include "Platform/Async/TimeSlice.h"
 #include "VellumtideBridge/Sources/Controller/BridgeViewModel.h"
 #include "VellumtideBridge/Sources/Controller/ScopeExit.h"
 #include "VellumtideBridge/Sources/Library/BridgeFormatters.h"
@@ -11,6 +13,7 @@
 
 #include <QPointer>
 #include <algorithm>
+#include <unordered_map>
 
 namespace {
 
@@ -42,11 +45,50 @@ std::optional<VellumtidePhoneHealth> decodedHealth(const std::string& body) {
     }
 }
 
-// True when the list the library already holds has the sample under the same file name.
-bool isListed(const SampleItem& sample, const std::vector<SampleItem>& listed) {
-    return std::any_of(listed.begin(), listed.end(), [&](const SampleItem& known) {
-        return known.id == sample.id && known.fileName == sample.fileName;
-    });
+// What a fetched list asks of the sync, worked out off the main thread: an unchanged library of
+// tens of thousands of samples is compared and its files looked at without stalling the window.
+struct ListPlan {
+    std::vector<SampleItem> list;
+    bool listChanged = false;
+    std::vector<std::size_t> missing;      // samples whose file is missing or short, in the phone's order
+    std::vector<std::size_t> unstorable;   // names that can never be stored, listed for the first time
+    std::vector<std::size_t> chopsOffered; // samples the phone offers chops for
+};
+
+ListPlan planList(PhoneLibraryList& received, const BridgeSampleCache& cache,
+                  const std::vector<SampleItem>& library) {
+    ListPlan plan;
+    plan.list = received.decode();
+    plan.listChanged = plan.list != library;
+    std::unordered_map<vt::Uuid, const SampleItem*> listed;
+    for (std::size_t index = 0; index < plan.list.size(); ++index) {
+        const SampleItem& sample = plan.list[index];
+        if (sample.isChopEnabled && !sample.chops.empty())
+            plan.chopsOffered.push_back(index);
+        if (!cache.sampleURL(sample)) {
+            // Told once, when the phone first lists it.
+            if (listed.empty())
+                for (const auto& known : library)
+                    listed.emplace(known.id, &known);
+            const auto known = listed.find(sample.id);
+            if (known == listed.end() || known->second->fileName != sample.fileName)
+                plan.unstorable.push_back(index);
+        } else if (cache.needsDownload(sample)) {
+            plan.missing.push_back(index);
+        }
+    }
+    return plan;
+}
+
+// (A plain function: no closure is made inside the caller's co_await, see Background.h.)
+QCoro::Task<ListPlan> planListInBackground(std::shared_ptr<PhoneLibraryList> received,
+                                           std::shared_ptr<const BridgeSampleCache> cache,
+                                           std::shared_ptr<const std::vector<SampleItem>> library) {
+    return vt::runInBackground(
+        vt::userInitiatedPool(),
+        [received = std::move(received), cache = std::move(cache), library = std::move(library)] {
+            return planList(*received, *cache, *library);
+        });
 }
 
 // A file name as a text shows it: control characters (a NUL among them) as "?".
@@ -187,38 +229,28 @@ QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode)
     if (ends(failure, true))
         co_return;
 
-    std::vector<SampleItem> list;
     const std::uint64_t listBytes = received->size();
+    ListPlan plan;
     try {
-        list = received->decode();
+        plan = co_await planListInBackground(std::move(received), cache, librarySnapshot);
     } catch (...) {
-        fail(std::current_exception(), false);
+        failure = std::current_exception();
+    }
+    if (ends(failure, false))
         co_return;
-    }
-    received.reset();
+    std::vector<SampleItem>& list = plan.list;
 
-    std::set<vt::Uuid> tombstones;
-    for (const auto& [id, entry] : sampleMetadata)
-        if (entry.isDeleted)
-            tombstones.insert(id);
-
-    // What to fetch, in the phone's order. A name that can never be stored is told once, when the
-    // phone first lists it.
+    // A sample deleted in the desktop program is never fetched again.
     std::vector<std::string> unsaved; // one text per sample that could not be stored
-    std::vector<const SampleItem*> pending;
-    for (const SampleItem& sample : list) {
-        if (tombstones.count(sample.id))
-            continue;
-        if (!cache->sampleURL(sample)) {
-            if (!isListed(sample, librarySamples))
-                unsaved.push_back("\"" + displayTitle(sample) + "\" was not saved. The file name \"" +
-                                  printableName(sample.fileName) +
-                                  "\" cannot be used in the library folder.");
-            continue;
-        }
-        if (cache->needsDownload(sample))
-            pending.push_back(&sample);
-    }
+    for (const std::size_t index : plan.unstorable)
+        if (!isTombstoned(list[index].id))
+            unsaved.push_back("\"" + displayTitle(list[index]) + "\" was not saved. The file name \"" +
+                              printableName(list[index].fileName) +
+                              "\" cannot be used in the library folder.");
+    std::vector<const SampleItem*> pending; // what to fetch, in the phone's order
+    for (const std::size_t index : plan.missing)
+        if (!isTombstoned(list[index].id))
+            pending.push_back(&list[index]);
 
     std::set<vt::Uuid> newIDs;
     std::vector<SampleItem> deletedOnArrival; // deleted by the user while their file came
@@ -293,7 +325,7 @@ QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode)
             co_return;
     }
 
-    const bool listChanged = list != librarySamples;
+    const bool listChanged = plan.listChanged;
     if (listChanged || downloaded > 0) {
         // Written off the main thread; the list is taken on only once it is on disk.
         auto written = std::make_shared<const std::vector<SampleItem>>(list);
@@ -306,13 +338,16 @@ QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode)
         }
         if (listChanged) {
             librarySamples = list;
+            librarySnapshot = std::move(written);
             setSamples(displaySamples(list));
         }
     }
 
-    co_await syncPhoneChops(list);
-    if (!self)
-        co_return;
+    if (auto candidates = co_await phoneChopCandidates(list, plan.chopsOffered); !candidates.empty()) {
+        co_await syncPhoneChops(std::move(candidates));
+        if (!self)
+            co_return;
+    }
     // New files reach the plug-in's copy and withdrawn ones leave it (only what changed is
     // copied); a copy an earlier pass left short is tried again. What it still lacks is part of
     // this sync's outcome.
@@ -324,19 +359,36 @@ QCoro::Task<> BridgeViewModel::syncSteps(VellumtideDevice device, SyncMode mode)
         if (mirrorFailure)
             mirrorProblem = std::move(mirrorFailure);
     }
-    if (playingSampleID_) {
-        const auto visible = visibleSamples();
-        const bool shown = std::any_of(visible.begin(), visible.end(), [&](const SampleItem& sample) {
-            return sample.id == *playingSampleID_;
-        });
-        if (!shown)
-            stopPreview(false);
-    }
+    stopPreviewIfHidden();
     applySyncSuccess(downloaded, device, mode);
-    co_await analyzeSamplesIfNeeded(list, newIDs, automatic);
+    co_await analyzeSamplesIfNeeded(std::move(list), newIDs, automatic);
     // Last, so that the status line ends on what is still missing.
     if (self && (!unsaved.empty() || mirrorProblem))
         reportSyncShortfall(unsaved, mode, missingSpace, mirrorProblem);
+}
+
+QCoro::Task<std::vector<SampleItem>>
+BridgeViewModel::phoneChopCandidates(const std::vector<SampleItem>& list,
+                                     const std::vector<std::size_t>& chopsOffered) {
+    QPointer<BridgeViewModel> self(this);
+    const auto scheduler = deps.scheduler;
+    std::set<std::size_t> candidates(chopsOffered.begin(), chopsOffered.end());
+    // Each sample's overlay entry looked up in turn; the window gets a turn between slices.
+    vt::TimeSlice slice;
+    for (std::size_t index = 0; index < list.size(); ++index) {
+        if (slice.isSpent()) {
+            co_await slice.yield(*scheduler);
+            if (!self)
+                co_return {};
+        }
+        const auto entry = sampleMetadata.find(list[index].id);
+        if (entry != sampleMetadata.end() && entry->second.chopSource == phoneChopSource)
+            candidates.insert(index);
+    }
+    std::vector<SampleItem> chosen;
+    for (const std::size_t index : candidates)
+        chosen.push_back(list[index]);
+    co_return chosen;
 }
 
 std::optional<std::uint64_t> BridgeViewModel::spaceShortfall(const std::vector<const SampleItem*>& pending,
