@@ -313,8 +313,8 @@ TEST_F(SampleRowTest, DragOffersTheCurrentFileUnderThePhonesName) {
     // one with the library's list and the plug-in's copy of it out of reach (a drive not mounted
     // yet), and go with the sample.
     const auto list = libraryRoot() / std::string(BridgeSampleCache::manifestFileName);
-    const auto copy =
-        BridgeSampleCache(paths, libraryRoot()).auMirrorRootURL() / std::string(BridgeSampleCache::manifestFileName);
+    const auto copy = BridgeSampleCache(paths, libraryRoot()).auMirrorRootURL() /
+                      std::string(BridgeSampleCache::manifestFileName);
     std::filesystem::rename(list, folder / "list-elsewhere");
     std::filesystem::rename(copy, folder / "copy-elsewhere");
     for (const bool listInReach : {false, true}) {
