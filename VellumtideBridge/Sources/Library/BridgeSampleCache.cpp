@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <mutex>
 #include <system_error>
+#include <type_traits>
 #include <unordered_set>
 #include <utility>
 
@@ -140,6 +141,18 @@ void emitObject(const std::vector<std::pair<std::string, const Value*>>& members
 QString folderSettingsKey() {
     auto key = BridgeSampleCache::sampleFolderDefaultsKey;
     return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+}
+
+// The renders waiting in a folder, each with what its name spells out.
+template <typename Parse> auto waitingRenders(const Path& folder, Parse parse) {
+    using Pending = typename std::invoke_result_t<Parse, std::string_view>::value_type;
+    std::vector<std::pair<Path, Pending>> waiting;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error); !error && it != fs::directory_iterator();
+         it.increment(error))
+        if (auto pending = parse(it->path().filename().string()))
+            waiting.emplace_back(it->path(), *pending);
+    return waiting;
 }
 
 } // namespace
@@ -345,12 +358,7 @@ bool BridgeSampleCache::holdRenderedEdit(const SampleItem& sample, const BridgeS
 std::size_t BridgeSampleCache::settlePendingEdits(const BridgeMetadataMap& metadata) const {
     if (metadataUnreadable || !itemExists(metadataURL()))
         return 0;
-    std::vector<std::pair<Path, PendingEdit>> waiting;
-    std::error_code error;
-    for (fs::directory_iterator it(editedDirectory(), error); !error && it != fs::directory_iterator();
-         it.increment(error))
-        if (auto pending = pendingEditNamed(it->path().filename().string()))
-            waiting.emplace_back(it->path(), *pending);
+    const auto waiting = waitingRenders(editedDirectory(), pendingEditNamed);
     // A render whose sample has no entry while an entry could not be read waits: its edit may be
     // the one that could not be read.
     const bool entryMayBeUnread = !waiting.empty() && overlayMayBeIncomplete();
@@ -454,12 +462,7 @@ void BridgeSampleCache::placePendingChops(const SampleItem& sample,
 std::size_t BridgeSampleCache::settlePendingChops(const BridgeMetadataMap& metadata) const {
     if (metadataUnreadable || !itemExists(metadataURL()))
         return 0;
-    std::vector<std::pair<Path, PendingChop>> waiting;
-    std::error_code error;
-    for (fs::directory_iterator it(chopsDirectory(), error); !error && it != fs::directory_iterator();
-         it.increment(error))
-        if (auto pending = pendingChopNamed(it->path().filename().string()))
-            waiting.emplace_back(it->path(), *pending);
+    const auto waiting = waitingRenders(chopsDirectory(), pendingChopNamed);
     const bool entryMayBeUnread = !waiting.empty() && overlayMayBeIncomplete();
     std::size_t settled = 0;
     for (const auto& [path, pending] : waiting) {
