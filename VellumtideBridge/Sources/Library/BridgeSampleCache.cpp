@@ -143,8 +143,13 @@ QString folderSettingsKey() {
     return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
 }
 
-// The renders waiting in a folder, each with what its name spells out.
-template <typename Parse> auto waitingRenders(const Path& folder, Parse parse) {
+// Settles the renders waiting in a folder: each is renamed to the place placeOf gives it (from what
+// its name spells out and its sample's entry, null when there is none) or removed when it gives
+// none. A render whose sample has no entry waits while an entry may not have been read: its change
+// may be the one that could not be read. Returns how many were settled.
+template <typename MayBeIncomplete, typename Parse, typename PlaceOf>
+std::size_t settleWaitingRenders(const Path& folder, const BridgeMetadataMap& metadata,
+                                 MayBeIncomplete overlayMayBeIncomplete, Parse parse, PlaceOf placeOf) {
     using Pending = typename std::invoke_result_t<Parse, std::string_view>::value_type;
     std::vector<std::pair<Path, Pending>> waiting;
     std::error_code error;
@@ -152,7 +157,21 @@ template <typename Parse> auto waitingRenders(const Path& folder, Parse parse) {
          it.increment(error))
         if (auto pending = parse(it->path().filename().string()))
             waiting.emplace_back(it->path(), *pending);
-    return waiting;
+    const bool entryMayBeUnread = !waiting.empty() && overlayMayBeIncomplete();
+    std::size_t settled = 0;
+    for (const auto& [path, pending] : waiting) {
+        auto entry = metadata.find(pending.sample);
+        if (entry == metadata.end() && entryMayBeUnread)
+            continue;
+        std::error_code renamed;
+        if (const std::optional<Path> place =
+                placeOf(pending, entry == metadata.end() ? nullptr : &entry->second))
+            fs::rename(path, *place, renamed);
+        else
+            vt::removeRegularFile(path);
+        settled += renamed ? 0 : 1;
+    }
+    return settled;
 }
 
 } // namespace
@@ -358,24 +377,15 @@ bool BridgeSampleCache::holdRenderedEdit(const SampleItem& sample, const BridgeS
 std::size_t BridgeSampleCache::settlePendingEdits(const BridgeMetadataMap& metadata) const {
     if (metadataUnreadable || !itemExists(metadataURL()))
         return 0;
-    const auto waiting = waitingRenders(editedDirectory(), pendingEditNamed);
-    // A render whose sample has no entry while an entry could not be read waits: its edit may be
-    // the one that could not be read.
-    const bool entryMayBeUnread = !waiting.empty() && overlayMayBeIncomplete();
-    std::size_t settled = 0;
-    for (const auto& [path, pending] : waiting) {
-        auto entry = metadata.find(pending.sample);
-        if (entry == metadata.end() && entryMayBeUnread)
-            continue;
-        const BridgeSampleEdit stored = entry == metadata.end() ? BridgeSampleEdit() : entry->second.edit;
-        std::error_code renamed;
-        if (!stored.isNeutral() && sameStoredEdit(stored, pending.edit))
-            fs::rename(path, editedDirectory() / (pending.sample.string() + ".wav"), renamed);
-        else
-            vt::removeRegularFile(path);
-        settled += renamed ? 0 : 1;
-    }
-    return settled;
+    auto placeOf = [this](const PendingEdit& pending,
+                          const BridgeSampleMetadata* entry) -> std::optional<Path> {
+        const BridgeSampleEdit stored = entry ? entry->edit : BridgeSampleEdit();
+        if (stored.isNeutral() || !sameStoredEdit(stored, pending.edit))
+            return std::nullopt;
+        return editedDirectory() / (pending.sample.string() + ".wav");
+    };
+    return settleWaitingRenders(
+        editedDirectory(), metadata, [this] { return overlayMayBeIncomplete(); }, pendingEditNamed, placeOf);
 }
 
 namespace {
@@ -462,25 +472,14 @@ void BridgeSampleCache::placePendingChops(const SampleItem& sample,
 std::size_t BridgeSampleCache::settlePendingChops(const BridgeMetadataMap& metadata) const {
     if (metadataUnreadable || !itemExists(metadataURL()))
         return 0;
-    const auto waiting = waitingRenders(chopsDirectory(), pendingChopNamed);
-    const bool entryMayBeUnread = !waiting.empty() && overlayMayBeIncomplete();
-    std::size_t settled = 0;
-    for (const auto& [path, pending] : waiting) {
-        auto entry = metadata.find(pending.sample);
-        if (entry == metadata.end() && entryMayBeUnread)
-            continue;
-        std::error_code renamed;
-        if (entry != metadata.end() && holdsPendingChop(entry->second, pending)) {
-            fs::rename(path,
-                       chopsDirectory() /
-                           (pending.sample.string() + "-chop-" + pending.chop.string() + ".wav"),
-                       renamed);
-        } else {
-            vt::removeRegularFile(path);
-        }
-        settled += renamed ? 0 : 1;
-    }
-    return settled;
+    auto placeOf = [this](const PendingChop& pending,
+                          const BridgeSampleMetadata* entry) -> std::optional<Path> {
+        if (!entry || !holdsPendingChop(*entry, pending))
+            return std::nullopt;
+        return chopsDirectory() / (pending.sample.string() + "-chop-" + pending.chop.string() + ".wav");
+    };
+    return settleWaitingRenders(
+        chopsDirectory(), metadata, [this] { return overlayMayBeIncomplete(); }, pendingChopNamed, placeOf);
 }
 
 // MARK: JSON files
